@@ -1,0 +1,229 @@
+#include "platform/dispatch/internal/scheduler.h"
+
+#include <cmath>
+#include <vector>
+
+namespace platform::internal {
+
+namespace {
+constexpr int kMaxPoolThreads = 128;
+constexpr auto kIdleWorkerLifetime = std::chrono::seconds(20);
+thread_local CurrentQueueScope* tCurrentTop = nullptr;
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// TimerScheduler
+
+TimerScheduler& TimerScheduler::shared() {
+  // Never destroyed: its thread may be waiting when the program exits.
+  static TimerScheduler* scheduler = new TimerScheduler();
+  return *scheduler;
+}
+
+TimerScheduler::TimerScheduler() {
+  thread_ = std::thread([this] { threadMain(); });
+  thread_.detach();
+}
+
+std::uint64_t TimerScheduler::schedule(TimePoint deadline, Duration leeway, Block fire) {
+  if (leeway < Duration::zero()) leeway = Duration::zero();
+  std::lock_guard lock(mutex_);
+  const std::uint64_t id = nextId_++;
+  entries_.emplace(id, Entry{deadline, leeway, std::move(fire)});
+  byDeadline_.emplace(deadline, id);
+  byLatest_.emplace(deadline + leeway, id);
+  cv_.notify_all();
+  return id;
+}
+
+void TimerScheduler::eraseLocked(std::uint64_t id) {
+  auto it = entries_.find(id);
+  if (it == entries_.end()) return;
+  byDeadline_.erase({it->second.deadline, id});
+  byLatest_.erase({it->second.deadline + it->second.leeway, id});
+  entries_.erase(it);
+}
+
+bool TimerScheduler::cancel(std::uint64_t id) {
+  std::lock_guard lock(mutex_);
+  const bool present = entries_.count(id) != 0;
+  eraseLocked(id);
+  cv_.notify_all();
+  return present;
+}
+
+void TimerScheduler::threadMain() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (virtual_ || byLatest_.empty()) {
+      cv_.wait(lock);
+      continue;
+    }
+    // Waking at the earliest "deadline + leeway" and then firing everything already
+    // due lets timers with leeway share one wake-up without any firing early.
+    const TimePoint wake = byLatest_.begin()->first;
+    const TimePoint now = std::chrono::steady_clock::now();
+    if (now < wake) {
+      cv_.wait_until(lock, wake);
+      continue;
+    }
+    std::vector<Block> due;
+    while (!byDeadline_.empty() && byDeadline_.begin()->first <= now) {
+      const std::uint64_t id = byDeadline_.begin()->second;
+      due.push_back(std::move(entries_.at(id).fire));
+      eraseLocked(id);
+    }
+    lock.unlock();
+    for (auto& fire : due) fire();
+    lock.lock();
+  }
+}
+
+TimePoint TimerScheduler::monotonicNow() {
+  std::lock_guard lock(mutex_);
+  return virtual_ ? virtualMonoNow_ : std::chrono::steady_clock::now();
+}
+
+WallPoint TimerScheduler::wallNow() {
+  std::lock_guard lock(mutex_);
+  if (!virtual_) return std::chrono::system_clock::now();
+  return virtualWallStart_ +
+         std::chrono::duration_cast<std::chrono::system_clock::duration>(virtualMonoNow_ - virtualMonoStart_);
+}
+
+bool TimerScheduler::isVirtual() const {
+  std::lock_guard lock(mutex_);
+  return virtual_;
+}
+
+void TimerScheduler::beginVirtual(std::optional<WallPoint> wallStart) {
+  std::lock_guard lock(mutex_);
+  if (virtual_) throw std::logic_error("a VirtualClock is already active");
+  virtual_ = true;
+  virtualMonoStart_ = virtualMonoNow_ = std::chrono::steady_clock::now();
+  virtualWallStart_ = wallStart.value_or(std::chrono::system_clock::now());
+  cv_.notify_all();
+}
+
+void TimerScheduler::endVirtual() {
+  std::lock_guard lock(mutex_);
+  if (!virtual_) return;
+  // Pending entries keep the delay they had left in virtual time.
+  const TimePoint realNow = std::chrono::steady_clock::now();
+  byDeadline_.clear();
+  byLatest_.clear();
+  for (auto& [id, entry] : entries_) {
+    const auto remaining = std::max(Duration::zero(), Duration(entry.deadline - virtualMonoNow_));
+    entry.deadline = realNow + remaining;
+    byDeadline_.emplace(entry.deadline, id);
+    byLatest_.emplace(entry.deadline + entry.leeway, id);
+  }
+  virtual_ = false;
+  cv_.notify_all();
+}
+
+void TimerScheduler::advance(Duration by) {
+  std::unique_lock lock(mutex_);
+  if (!virtual_) return;
+  const TimePoint target = virtualMonoNow_ + std::max(by, Duration::zero());
+  while (!byDeadline_.empty() && byDeadline_.begin()->first <= target) {
+    const auto [deadline, id] = *byDeadline_.begin();
+    Block fire = std::move(entries_.at(id).fire);
+    eraseLocked(id);
+    if (deadline > virtualMonoNow_) virtualMonoNow_ = deadline;
+    lock.unlock();
+    fire();
+    lock.lock();
+    if (!virtual_) return;
+  }
+  virtualMonoNow_ = target;
+}
+
+// ---------------------------------------------------------------------------------
+// ThreadPool
+
+ThreadPool& ThreadPool::shared() {
+  // Never destroyed: detached workers may still be running when the program exits.
+  static ThreadPool* pool = new ThreadPool();
+  return *pool;
+}
+
+void ThreadPool::submit(Block task) {
+  std::lock_guard lock(mutex_);
+  tasks_.push_back(std::move(task));
+  if (static_cast<int>(tasks_.size()) > idle_ && threads_ < kMaxPoolThreads) {
+    ++threads_;
+    std::thread([this] { workerMain(); }).detach();
+  } else {
+    cv_.notify_one();
+  }
+}
+
+void ThreadPool::workerMain() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (tasks_.empty()) {
+      ++idle_;
+      const bool woke = cv_.wait_for(lock, kIdleWorkerLifetime, [this] { return !tasks_.empty(); });
+      --idle_;
+      if (!woke) {
+        --threads_;
+        return;
+      }
+    }
+    Block task = std::move(tasks_.front());
+    tasks_.pop_front();
+    lock.unlock();
+    task();
+    task = nullptr;   // release captures outside the lock
+    lock.lock();
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// CurrentQueueScope
+
+CurrentQueueScope::CurrentQueueScope(const DispatchQueue* queue) : queue_(queue), previous_(tCurrentTop) {
+  tCurrentTop = this;
+}
+
+CurrentQueueScope::~CurrentQueueScope() { tCurrentTop = previous_; }
+
+bool CurrentQueueScope::contains(const DispatchQueue* queue) {
+  for (auto* scope = tCurrentTop; scope != nullptr; scope = scope->previous_) {
+    if (scope->queue_ == queue) return true;
+  }
+  return false;
+}
+
+const DispatchQueue* CurrentQueueScope::top() { return tCurrentTop ? tCurrentTop->queue_ : nullptr; }
+
+}  // namespace platform::internal
+
+// ---------------------------------------------------------------------------------
+// Clock and VirtualClock
+
+namespace platform {
+
+using internal::TimerScheduler;
+
+Duration secondsToDuration(double seconds) {
+  if (!(seconds > 0)) return Duration::zero();
+  const double ns = seconds * 1e9;
+  if (ns >= static_cast<double>(Duration::max().count())) return Duration::max() / 2;
+  return Duration(static_cast<Duration::rep>(ns));
+}
+
+std::chrono::steady_clock::time_point Clock::monotonicNow() { return TimerScheduler::shared().monotonicNow(); }
+std::chrono::system_clock::time_point Clock::wallNow() { return TimerScheduler::shared().wallNow(); }
+bool Clock::isVirtual() { return TimerScheduler::shared().isVirtual(); }
+
+VirtualClock::VirtualClock(std::optional<std::chrono::system_clock::time_point> wallStart) {
+  TimerScheduler::shared().beginVirtual(wallStart);
+}
+VirtualClock::~VirtualClock() { TimerScheduler::shared().endVirtual(); }
+void VirtualClock::advance(Duration by) { TimerScheduler::shared().advance(by); }
+std::chrono::steady_clock::time_point VirtualClock::monotonicNow() const { return TimerScheduler::shared().monotonicNow(); }
+std::chrono::system_clock::time_point VirtualClock::wallNow() const { return TimerScheduler::shared().wallNow(); }
+
+}  // namespace platform

@@ -1,0 +1,102 @@
+// The process-wide timer scheduler behind asyncAfter, DispatchTimer and the virtual
+// clock. Entries are small "fire" callbacks that only post work to a queue; they run on
+// the scheduler's own thread on real time, or inside VirtualClock::advance().
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "platform/dispatch/clock.h"
+#include "platform/dispatch/queue.h"
+
+namespace platform::internal {
+
+using TimePoint = std::chrono::steady_clock::time_point;
+using WallPoint = std::chrono::system_clock::time_point;
+
+class TimerScheduler {
+ public:
+  static TimerScheduler& shared();
+
+  // Fires `fire` at or after `deadline` (monotonic, virtual while a clock is), at the
+  // latest `leeway` after it on real time. Returns an id for cancel().
+  std::uint64_t schedule(TimePoint deadline, Duration leeway, Block fire);
+  // Removes an entry that has not fired; returns whether it was still there.
+  bool cancel(std::uint64_t id);
+
+  TimePoint monotonicNow();
+  WallPoint wallNow();
+  bool isVirtual() const;
+  void beginVirtual(std::optional<WallPoint> wallStart);
+  void endVirtual();
+  void advance(Duration by);
+
+ private:
+  TimerScheduler();
+  void threadMain();
+  void eraseLocked(std::uint64_t id);
+
+  struct Entry {
+    TimePoint deadline;
+    Duration leeway;
+    Block fire;
+  };
+
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::map<std::uint64_t, Entry> entries_;
+  std::set<std::pair<TimePoint, std::uint64_t>> byDeadline_;
+  std::set<std::pair<TimePoint, std::uint64_t>> byLatest_;   // deadline + leeway
+  std::uint64_t nextId_ = 1;
+  bool virtual_ = false;
+  TimePoint virtualMonoStart_{};
+  TimePoint virtualMonoNow_{};
+  WallPoint virtualWallStart_{};
+  std::thread thread_;
+};
+
+// The shared worker pool. Grows a thread whenever work waits and no worker is idle (up
+// to a generous cap, so that blocked workers cannot starve the pool), and lets idle
+// workers end after a while.
+class ThreadPool {
+ public:
+  static ThreadPool& shared();
+  void submit(Block task);
+
+ private:
+  ThreadPool() = default;
+  void workerMain();
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<Block> tasks_;
+  int threads_ = 0;
+  int idle_ = 0;
+};
+
+// The calling thread's stack of queues it is running blocks of (a sync() onto another
+// queue pushes that queue on top).
+class CurrentQueueScope {
+ public:
+  explicit CurrentQueueScope(const DispatchQueue* queue);
+  ~CurrentQueueScope();
+  CurrentQueueScope(const CurrentQueueScope&) = delete;
+  CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+
+  static bool contains(const DispatchQueue* queue);
+  static const DispatchQueue* top();
+
+ private:
+  const DispatchQueue* queue_;
+  CurrentQueueScope* previous_;
+};
+
+}  // namespace platform::internal

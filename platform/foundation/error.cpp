@@ -1,0 +1,27 @@
+#include "platform/foundation/error.h"
+
+#include <cstring>
+
+namespace platform {
+
+std::string Error::localizedDescription() const {
+  auto it = userInfo.find(kErrorLocalizedDescriptionKey);
+  if (it != userInfo.end()) {
+    if (const auto* text = it->second.asString()) return *text;
+  }
+  return "The operation couldn’t be completed. (" + domain + " error " + std::to_string(code) +
+         ".)";
+}
+
+Error Error::posix(int errnoValue, const std::string& filePath) {
+  std::map<std::string, PlistValue> info;
+  std::string description = std::strerror(errnoValue);
+  if (!filePath.empty()) {
+    info[kErrorFilePathKey] = filePath;
+    description = "“" + filePath + "”: " + description;
+  }
+  info[kErrorLocalizedDescriptionKey] = description;
+  return Error(kPOSIXErrorDomain, errnoValue, std::move(info));
+}
+
+}  // namespace platform

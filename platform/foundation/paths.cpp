@@ -1,0 +1,153 @@
+#include "platform/foundation/paths.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gLocationsMutex;
+std::optional<fs::path> gDataDirectory;
+std::optional<fs::path> gResourceDirectory;
+std::atomic<FileWriteFault> gWriteFault{FileWriteFault::None};
+
+fs::path defaultDataDirectory() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "brivel";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const passwd* entry = getpwuid(getuid());
+    home = entry != nullptr ? entry->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] != '/') return fs::temp_directory_path() / "brivel";
+  return fs::path(home) / ".local" / "share" / "brivel";
+}
+
+fs::path defaultResourceDirectory() {
+  std::error_code error;
+  fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return fs::current_path(error);
+  return program.parent_path();
+}
+
+bool injectedFault(FileWriteFault step, int& savedErrno) {
+  if (gWriteFault.load() != step) return false;
+  savedErrno = EIO;
+  return true;
+}
+
+}  // namespace
+
+void FileLocations::setDataDirectory(fs::path directory) {
+  std::lock_guard lock(gLocationsMutex);
+  if (directory.empty()) {
+    gDataDirectory.reset();
+  } else {
+    gDataDirectory = fs::absolute(directory);
+  }
+}
+
+fs::path FileLocations::dataDirectory() {
+  std::lock_guard lock(gLocationsMutex);
+  if (!gDataDirectory) gDataDirectory = defaultDataDirectory();
+  return *gDataDirectory;
+}
+
+fs::path FileLocations::preferencesDirectory() { return dataDirectory() / "Preferences"; }
+fs::path FileLocations::applicationSupportDirectory() {
+  return dataDirectory() / "Application Support";
+}
+fs::path FileLocations::cachesDirectory() { return dataDirectory() / "Caches"; }
+
+void FileLocations::setResourceDirectory(fs::path directory) {
+  std::lock_guard lock(gLocationsMutex);
+  if (directory.empty()) {
+    gResourceDirectory.reset();
+  } else {
+    gResourceDirectory = fs::absolute(directory);
+  }
+}
+
+fs::path FileLocations::resourceDirectory() {
+  std::lock_guard lock(gLocationsMutex);
+  if (!gResourceDirectory) gResourceDirectory = defaultResourceDirectory();
+  return *gResourceDirectory;
+}
+
+void setFileWriteFaultForTesting(FileWriteFault step) { gWriteFault.store(step); }
+
+std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* bytes,
+                                         size_t size) {
+  const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::error_code dirError;
+  fs::create_directories(directory, dirError);
+  if (dirError) return Error::posix(dirError.value(), directory.string());
+
+  int savedErrno = 0;
+  std::string pattern = (directory / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+  int fd = injectedFault(FileWriteFault::CreateTemporary, savedErrno) ? -1
+                                                                       : mkstemp(pattern.data());
+  if (fd < 0) {
+    if (savedErrno == 0) savedErrno = errno;
+    return Error::posix(savedErrno, path.string());
+  }
+  const std::string temporary = pattern;
+  auto fail = [&](int code) {
+    if (fd >= 0) close(fd);
+    unlink(temporary.c_str());
+    return Error::posix(code, path.string());
+  };
+
+  size_t written = 0;
+  while (written < size) {
+    if (injectedFault(FileWriteFault::Write, savedErrno)) {
+      // Leave a partial temporary behind the failure, as a real short write would.
+      [[maybe_unused]] ssize_t partial = ::write(fd, bytes, size / 2);
+      return fail(savedErrno);
+    }
+    ssize_t n = ::write(fd, bytes + written, size - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (injectedFault(FileWriteFault::Sync, savedErrno)) return fail(savedErrno);
+  if (fsync(fd) != 0) return fail(errno);
+  if (close(fd) != 0) {
+    fd = -1;
+    return fail(errno);
+  }
+  fd = -1;
+  if (injectedFault(FileWriteFault::Rename, savedErrno)) return fail(savedErrno);
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
+
+  // Make the rename itself durable; a failure here leaves a complete file either way.
+  int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> readFileContents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+// FileLocations: where the program reads and writes files, and AtomicFile writing.
+//
+// Everything the program writes lives under one data directory (default
+// $XDG_DATA_HOME/brivel, else ~/.local/share/brivel; the app's --data-dir or a test points it
+// elsewhere with setDataDirectory). Read-only resources sit in the resource directory, by
+// default the folder of the running program. The setters are meant for start-up and tests;
+// the getters are safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/error.h"
+
+namespace platform {
+
+class FileLocations {
+ public:
+  static void setDataDirectory(std::filesystem::path directory);
+  static std::filesystem::path dataDirectory();
+  // <data dir>/Preferences: one property-list file per defaults suite.
+  static std::filesystem::path preferencesDirectory();
+  // <data dir>/Application Support and <data dir>/Caches, for the SDK's files.
+  static std::filesystem::path applicationSupportDirectory();
+  static std::filesystem::path cachesDirectory();
+
+  static void setResourceDirectory(std::filesystem::path directory);
+  static std::filesystem::path resourceDirectory();
+};
+
+// Step at which a file write can be told to fail, for testing failure paths for real.
+enum class FileWriteFault { None, CreateTemporary, Write, Sync, Rename };
+
+// Writes `bytes` to `path` so that the file holds either its old contents or the new ones,
+// never a mix: a temporary file beside it is written, flushed to disk and renamed over it.
+// Missing parent directories are created. On failure the old file is untouched, no
+// temporary file is left behind, and the Error (POSIX domain, errno code) says why.
+[[nodiscard]] std::optional<Error> writeFileAtomically(const std::filesystem::path& path,
+                                                       const uint8_t* bytes, size_t size);
+[[nodiscard]] inline std::optional<Error> writeFileAtomically(
+    const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  return writeFileAtomically(path, bytes.data(), bytes.size());
+}
+
+// Reads a whole file; std::nullopt when it is missing or unreadable.
+std::optional<std::vector<uint8_t>> readFileContents(const std::filesystem::path& path);
+
+// Makes the next atomic writes fail at `step` (FileWriteFault::None turns it off). Process
+// wide; for tests only.
+void setFileWriteFaultForTesting(FileWriteFault step);
+
+}  // namespace platform

@@ -1,0 +1,213 @@
+#include "platform/foundation/defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/foundation/paths.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Points the data directory at a fresh temporary folder for each test.
+class DefaultsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("brivel-defaults-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    FileLocations::setDataDirectory(root_);
+  }
+  void TearDown() override {
+    setFileWriteFaultForTesting(FileWriteFault::None);
+    FileLocations::setDataDirectory({});
+    fs::remove_all(root_);
+  }
+  fs::path prefs(const std::string& name) {
+    return root_ / "Preferences" / (name + ".plist");
+  }
+  std::vector<std::string> filesIn(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path root_;
+};
+
+TEST_F(DefaultsTest, RoundTripThroughTheSuiteFile) {
+  auto group = UserDefaults::suite("group.ruv.vantoru.Duvenmark");
+  ASSERT_NE(group, nullptr);
+  EXPECT_FALSE(group->set("newBillz", PlistValue::Data{1, 2, 3}).has_value());
+  EXPECT_FALSE(group->set("count", 3).has_value());
+  EXPECT_FALSE(group->set("salary", 1500.5).has_value());
+  EXPECT_FALSE(group->set("on", true).has_value());
+  EXPECT_FALSE(group->set("name", "Ünïcode").has_value());
+
+  EXPECT_FALSE(group->remove("count").has_value());
+  const auto written = group->domain()->dictionary();
+
+  // As the next launch would: the suite is read back from its file.
+  PreferencesDomain::discardLoadedDomainsForTesting();
+  auto reopened = UserDefaults::suite("group.ruv.vantoru.Duvenmark");
+  ASSERT_NE(reopened->domain(), group->domain());
+  EXPECT_EQ(reopened->domain()->dictionary(), written);
+  EXPECT_EQ(reopened->data("newBillz"), (PlistValue::Data{1, 2, 3}));
+  EXPECT_EQ(reopened->doubleValue("salary"), 1500.5);
+  EXPECT_EQ(reopened->boolean("on"), true);
+  EXPECT_EQ(reopened->string("name"), "Ünïcode");
+  EXPECT_EQ(reopened->integer("count"), std::nullopt);
+  // The file is a binary property list.
+  auto bytes = readFileContents(prefs("group.ruv.vantoru.Duvenmark"));
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 6), "bplist");
+}
+
+TEST_F(DefaultsTest, OpeningASuiteReadsWhatAnEarlierRunWrote) {
+  ASSERT_FALSE(writePreferencesFile(prefs("standard"),
+                                    {{"popViewAfterSaveAndUpdate", true}, {"nettoSalary", 2000}})
+                   .has_value());
+  auto standard = UserDefaults::standard();
+  EXPECT_EQ(standard->boolean("popViewAfterSaveAndUpdate"), true);
+  // A whole number stored as an integer still reads as a double.
+  EXPECT_EQ(standard->doubleValue("nettoSalary"), 2000.0);
+}
+
+TEST_F(DefaultsTest, HandlesOverOneSuiteShareTheirWrites) {
+  auto first = UserDefaults::suite("shared.suite");
+  auto second = UserDefaults::suite("shared.suite");
+  ASSERT_TRUE(first && second);
+  EXPECT_FALSE(first->set("k", "v").has_value());
+  EXPECT_EQ(second->string("k"), "v");
+  EXPECT_EQ(first->domain(), second->domain());
+}
+
+TEST_F(DefaultsTest, TypedGettersAnswerAbsentOnMismatch) {
+  auto defaults = UserDefaults::standard();
+  ASSERT_FALSE(defaults->set("text", "12").has_value());
+  ASSERT_FALSE(defaults->set("real", 2.5).has_value());
+  ASSERT_FALSE(defaults->set("flag", true).has_value());
+  ASSERT_FALSE(defaults->set("bytes", PlistValue::Data{1}).has_value());
+
+  EXPECT_EQ(defaults->integer("text"), std::nullopt);
+  EXPECT_EQ(defaults->integer("real"), std::nullopt);
+  EXPECT_EQ(defaults->integer("flag"), std::nullopt);
+  EXPECT_EQ(defaults->doubleValue("text"), std::nullopt);
+  EXPECT_EQ(defaults->boolean("real"), std::nullopt);
+  EXPECT_EQ(defaults->string("bytes"), std::nullopt);
+  EXPECT_EQ(defaults->data("text"), std::nullopt);
+  EXPECT_EQ(defaults->array("flag"), std::nullopt);
+  EXPECT_EQ(defaults->integer("missing"), std::nullopt);
+  EXPECT_EQ(defaults->object("real"), PlistValue(2.5));
+}
+
+TEST_F(DefaultsTest, InvalidSuiteNamesAreRefused) {
+  for (const char* name : {"", "../escape", "a/b", ".hidden", "standard", "tab\tname"}) {
+    EXPECT_EQ(UserDefaults::suite(name), nullptr) << name;
+  }
+  EXPECT_FALSE(fs::exists(root_ / "escape.plist"));
+}
+
+TEST_F(DefaultsTest, AtomicReplaceKeepsTheOldFileWhenAnyStepFails) {
+  auto defaults = UserDefaults::suite("atomic");
+  ASSERT_FALSE(defaults->set("value", "old").has_value());
+
+  for (FileWriteFault step : {FileWriteFault::CreateTemporary, FileWriteFault::Write,
+                              FileWriteFault::Sync, FileWriteFault::Rename}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    setFileWriteFaultForTesting(step);
+    auto error = defaults->set("value", "new");
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->domain, kPOSIXErrorDomain);
+    // Memory has the new value; the file still has the old one, whole, and no temporary.
+    EXPECT_EQ(defaults->string("value"), "new");
+    EXPECT_EQ(loadPreferencesFile(prefs("atomic"))->at("value"), PlistValue("old"));
+    EXPECT_EQ(filesIn(root_ / "Preferences"), std::vector<std::string>{"atomic.plist"});
+    setFileWriteFaultForTesting(FileWriteFault::None);
+    ASSERT_FALSE(defaults->set("value", "old").has_value());
+  }
+
+  // A failed write is retried by the next synchronize even without a new change.
+  setFileWriteFaultForTesting(FileWriteFault::Rename);
+  ASSERT_TRUE(defaults->set("value", "later").has_value());
+  setFileWriteFaultForTesting(FileWriteFault::None);
+  EXPECT_FALSE(defaults->synchronize().has_value());
+  EXPECT_EQ(loadPreferencesFile(prefs("atomic"))->at("value"), PlistValue("later"));
+}
+
+TEST_F(DefaultsTest, UnwritableDirectoryGivesAnErrorValue) {
+  fs::create_directories(root_);
+  std::ofstream(root_ / "Preferences") << "a file where the folder should be";
+  auto defaults = UserDefaults::standard();
+  auto error = defaults->set("getNotified", false);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_FALSE(error->localizedDescription().empty());
+  EXPECT_EQ(defaults->boolean("getNotified"), false);
+}
+
+TEST_F(DefaultsTest, UnreadableFileIsSetAsideNotOverwritten) {
+  fs::create_directories(root_ / "Preferences");
+  std::ofstream(prefs("torn")) << "bplist00 garbage";
+  auto defaults = UserDefaults::suite("torn");
+  EXPECT_EQ(defaults->domain()->dictionary().size(), 0u);
+  ASSERT_FALSE(defaults->set("k", 1).has_value());
+  std::ifstream kept(root_ / "Preferences" / "torn.plist.unreadable");
+  std::string contents((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(contents, "bplist00 garbage");
+}
+
+TEST_F(DefaultsTest, ValuesThatCannotBeWrittenAreRefused) {
+  auto defaults = UserDefaults::standard();
+  auto error = defaults->set("list", PlistValue::Array{1, PlistValue()});
+  EXPECT_TRUE(error.has_value());
+  EXPECT_EQ(defaults->object("list"), std::nullopt);
+  // The refusal does not block later writes.
+  EXPECT_FALSE(defaults->set("ok", 1).has_value());
+}
+
+TEST_F(DefaultsTest, ConcurrentWritersAllReachTheFile) {
+  auto defaults = UserDefaults::suite("busy");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) {
+        EXPECT_FALSE(defaults->set("k" + std::to_string(t) + "-" + std::to_string(i), i)
+                         .has_value());
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(loadPreferencesFile(prefs("busy"))->size(), 40u);
+}
+
+TEST_F(DefaultsTest, AppStorageReadsDefaultWithoutWritingAndWritesAtOnce) {
+  auto standard = UserDefaults::standard();
+  AppStorage<bool> pop("popViewAfterSaveAndUpdate", false, standard);
+  AppStorage<double> salary("nettoSalaryJanuary", 0.0, standard);
+  AppStorage<int64_t> index("pickOccurringIndex", 0, standard);
+
+  EXPECT_FALSE(pop.get());
+  EXPECT_EQ(salary.get(), 0.0);
+  EXPECT_EQ(index.get(), 0);
+  EXPECT_FALSE(fs::exists(prefs("standard")));  // reading wrote nothing
+
+  EXPECT_FALSE(pop.set(true).has_value());
+  EXPECT_TRUE(pop.get());
+  EXPECT_EQ(loadPreferencesFile(prefs("standard"))->at("popViewAfterSaveAndUpdate"),
+            PlistValue(true));
+
+  // A value of another type under the key reads as the default.
+  ASSERT_FALSE(standard->set("pickOccurringIndex", "1").has_value());
+  EXPECT_EQ(index.get(), 0);
+}
+
+}  // namespace
+}  // namespace platform
