@@ -1,0 +1,162 @@
+// Promise chains and fan-ins beside the same work done with std::promise/std::future and
+// with plain posts to the queue. Everything runs on the main queue, pumped on the
+// benchmark thread, so the figures compare the promise machinery and not thread hops.
+// After the runs, each promise figure is printed as a ratio to its two baselines.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <future>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/dispatch/queue.h"
+#include "sdk-core/promises/promise.h"
+
+namespace {
+
+constexpr int kSteps = 1000;
+
+void BM_PromiseThenChain(benchmark::State& state) {
+  for (auto _ : state) {
+    auto first = PRMPromise::pendingPromise();
+    auto last = first;
+    for (int i = 0; i < kSteps; ++i) {
+      last = last->then([](const PRMObject& v) { return PRMObject(*v.get<int>() + 1); });
+    }
+    first->fulfill(0);
+    platform::MainLoop::drain();
+    if (*last->value().get<int>() != kSteps) state.SkipWithError("wrong result");
+  }
+}
+
+void BM_FutureChain(benchmark::State& state) {
+  auto main = platform::DispatchQueue::main();
+  for (auto _ : state) {
+    std::vector<std::promise<int>> promises(kSteps + 1);
+    for (int i = 0; i < kSteps; ++i) {
+      auto input = std::make_shared<std::future<int>>(promises[i].get_future());
+      main->async([input, &output = promises[i + 1]] { output.set_value(input->get() + 1); });
+    }
+    auto result = promises[kSteps].get_future();
+    promises[0].set_value(0);
+    platform::MainLoop::drain();
+    if (result.get() != kSteps) state.SkipWithError("wrong result");
+  }
+}
+
+void postStep(const std::shared_ptr<platform::DispatchQueue>& queue, int value, int* out) {
+  if (value == kSteps) {
+    *out = value;
+    return;
+  }
+  queue->async([queue, value, out] { postStep(queue, value + 1, out); });
+}
+
+void BM_PostChain(benchmark::State& state) {
+  auto main = platform::DispatchQueue::main();
+  for (auto _ : state) {
+    int result = -1;
+    main->async([main, &result] { postStep(main, 0, &result); });
+    platform::MainLoop::drain();
+    if (result != kSteps) state.SkipWithError("wrong result");
+  }
+}
+
+void BM_PromiseAllFanIn(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<PRMPromise::Ptr> inputs;
+    std::vector<PRMObject> objects;
+    inputs.reserve(kSteps);
+    objects.reserve(kSteps);
+    for (int i = 0; i < kSteps; ++i) {
+      inputs.push_back(PRMPromise::pendingPromise());
+      objects.emplace_back(inputs.back());
+    }
+    auto all = PRMPromise::all(std::move(objects));
+    platform::MainLoop::drain();
+    for (int i = 0; i < kSteps; ++i) inputs[i]->fulfill(i);
+    platform::MainLoop::drain();
+    if (!all->value().array() || all->value().array()->size() != kSteps) state.SkipWithError("wrong result");
+  }
+}
+
+void BM_FutureFanIn(benchmark::State& state) {
+  auto main = platform::DispatchQueue::main();
+  for (auto _ : state) {
+    auto promises = std::make_shared<std::vector<std::promise<int>>>(kSteps);
+    auto futures = std::make_shared<std::vector<std::future<int>>>();
+    for (auto& p : *promises) futures->push_back(p.get_future());
+    std::vector<int> values;
+    for (int i = 0; i < kSteps; ++i) main->async([promises, i] { (*promises)[i].set_value(i); });
+    main->async([futures, &values] {
+      for (auto& f : *futures) values.push_back(f.get());
+    });
+    platform::MainLoop::drain();
+    if (values.size() != kSteps) state.SkipWithError("wrong result");
+  }
+}
+
+void BM_PostFanIn(benchmark::State& state) {
+  auto main = platform::DispatchQueue::main();
+  for (auto _ : state) {
+    auto values = std::make_shared<std::vector<int>>(kSteps);
+    auto remaining = std::make_shared<int>(kSteps);
+    bool done = false;
+    for (int i = 0; i < kSteps; ++i) {
+      main->async([values, remaining, i, &done] {
+        (*values)[i] = i;
+        if (--*remaining == 0) done = true;
+      });
+    }
+    platform::MainLoop::drain();
+    if (!done) state.SkipWithError("wrong result");
+  }
+}
+
+BENCHMARK(BM_PromiseThenChain);
+BENCHMARK(BM_FutureChain);
+BENCHMARK(BM_PostChain);
+BENCHMARK(BM_PromiseAllFanIn);
+BENCHMARK(BM_FutureFanIn);
+BENCHMARK(BM_PostFanIn);
+
+// Keeps each run's time per iteration so that the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void printRatio(const std::string& subject, const std::string& baseline) const {
+    auto s = times_.find(subject);
+    auto b = times_.find(baseline);
+    if (s == times_.end() || b == times_.end() || b->second <= 0) return;
+    std::printf("%-22s / %-18s = %6.2fx\n", subject.c_str(), baseline.c_str(), s->second / b->second);
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nRatios (time of the promise version to its baseline, same run; 1,000 steps each):\n");
+  reporter.printRatio("BM_PromiseThenChain", "BM_FutureChain");
+  reporter.printRatio("BM_PromiseThenChain", "BM_PostChain");
+  reporter.printRatio("BM_PromiseAllFanIn", "BM_FutureFanIn");
+  reporter.printRatio("BM_PromiseAllFanIn", "BM_PostFanIn");
+  benchmark::Shutdown();
+  return 0;
+}

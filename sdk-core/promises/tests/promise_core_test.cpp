@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "sdk-core/promises/promise.h"
+#include "sdk-core/promises/tests/promise_test_support.h"
+
+namespace prm_test {
+namespace {
+
+using platform::Error;
+
+class PromiseCoreTest : public PromiseTest {};
+
+TEST_F(PromiseCoreTest, SettlingFollowsTheObjectRules) {
+  // fulfill with an error object rejects; nil is a legal value.
+  auto rejectedByFulfil = PRMPromise::pendingPromise();
+  rejectedByFulfil->fulfill(PRMObject(testError(7)));
+  EXPECT_TRUE(rejectedByFulfil->isRejected());
+  EXPECT_EQ(rejectedByFulfil->error(), testError(7));
+  EXPECT_TRUE(rejectedByFulfil->value().isNil());
+
+  auto nilValue = PRMPromise::pendingPromise();
+  nilValue->fulfill(PRMObject());
+  EXPECT_TRUE(nilValue->isFulfilled());
+  EXPECT_TRUE(nilValue->value().isNil());
+  EXPECT_FALSE(nilValue->error().has_value());
+
+  EXPECT_TRUE(PRMPromise::resolvedWith(testError(1))->isRejected());
+  EXPECT_TRUE(PRMPromise::resolvedWith(nullptr)->isFulfilled());
+  EXPECT_EQ(intValue(PRMPromise::resolved()(5)->value()), 5);
+  EXPECT_TRUE(PRMPromise::pending()()->isPending());
+
+  // Only the first settle counts.
+  auto once = PRMPromise::pendingPromise();
+  once->fulfill(1);
+  once->fulfill(2);
+  once->reject(testError(3));
+  EXPECT_TRUE(once->isFulfilled());
+  EXPECT_EQ(intValue(once->value()), 1);
+
+  // Rejecting with something that is not an error object raises and leaves it pending.
+  auto pending = PRMPromise::pendingPromise();
+  EXPECT_EQ(thrownReason([&] { pending->reject(PRMObject(std::string("nope"))); }), "Invalid error type.");
+  EXPECT_TRUE(pending->isPending());
+  EXPECT_TRUE(pending->value().isNil());
+  EXPECT_FALSE(pending->error().has_value());
+}
+
+TEST_F(PromiseCoreTest, HandlersRunLaterOnTheirQueueInRegistrationOrder) {
+  std::vector<std::string> log;
+  auto settled = PRMPromise::resolvedWith(1);
+  settled->then([&](const PRMObject&) {
+    log.push_back("settled");
+    return PRMObject();
+  });
+  log.push_back("registered");
+
+  auto promise = PRMPromise::pendingPromise();
+  for (int i = 0; i < 3; ++i) {
+    promise->observeOnQueue(
+        platform::DispatchQueue::main(), [&log, i](const PRMObject&) { log.push_back("observer" + std::to_string(i)); },
+        [](const Error&) {});
+  }
+  promise->fulfill(PRMObject());
+  log.push_back("fulfilled");
+  pump();
+  EXPECT_EQ(log, (std::vector<std::string>{"registered", "fulfilled", "settled", "observer0", "observer1", "observer2"}));
+  // Settling again calls nobody.
+  promise->reject(testError(1));
+  pump();
+  EXPECT_EQ(log.size(), 6u);
+}
+
+TEST_F(PromiseCoreTest, ThenSettlesFromTheWorkResult) {
+  auto source = PRMPromise::resolvedWith(2);
+  auto doubled = source->then([](const PRMObject& v) { return PRMObject(intValue(v) * 2); });
+  auto failed = source->then([](const PRMObject&) { return PRMObject(testError(9)); });
+  auto inner = PRMPromise::pendingPromise();
+  auto following = source->then([inner](const PRMObject&) { return PRMObject(inner); });
+  pump();
+  EXPECT_EQ(intValue(doubled->value()), 4);
+  EXPECT_EQ(failed->error(), testError(9));
+  EXPECT_TRUE(following->isPending()) << "waits for the returned promise";
+  inner->reject(testError(4));
+  pump();
+  EXPECT_EQ(following->error(), testError(4));
+
+  // Following is one level deep: a promise fulfilled with a promise hands that promise on.
+  auto deepest = PRMPromise::resolvedWith(1);
+  auto outer = PRMPromise::pendingPromise();
+  auto oneLevel = source->then([outer](const PRMObject&) { return PRMObject(outer); });
+  outer->fulfill(PRMObject(deepest));
+  pump();
+  EXPECT_EQ(oneLevel->value().promise(), deepest);
+}
+
+TEST_F(PromiseCoreTest, ARejectionSkipsThenStepsAndCatchRunsOnce) {
+  int thenRuns = 0;
+  int catchRuns = 0;
+  auto source = PRMPromise::pendingPromise();
+  auto step = [&](const PRMObject& v) {
+    ++thenRuns;
+    return v;
+  };
+  auto end = source->then(step)->then(step)->then(step)->catch_([&](const Error& error) {
+    ++catchRuns;
+    EXPECT_EQ(error, testError(5));
+  });
+  source->reject(testError(5));
+  pump();
+  EXPECT_EQ(thenRuns, 0);
+  EXPECT_EQ(catchRuns, 1);
+  EXPECT_EQ(end->error(), testError(5));
+
+  // catch does not run on fulfilment and passes the value through.
+  auto fine = PRMPromise::resolvedWith(3)->catch_([&](const Error&) { ++catchRuns; });
+  pump();
+  EXPECT_EQ(catchRuns, 1);
+  EXPECT_EQ(intValue(fine->value()), 3);
+}
+
+TEST_F(PromiseCoreTest, PendingObjectsLiveUntilSettling) {
+  auto promise = PRMPromise::pendingPromise();
+  auto held = std::make_shared<int>(1);
+  std::weak_ptr<int> watch = held;
+  promise->addPendingObject(PRMObject(std::move(held)));
+  EXPECT_FALSE(watch.expired());
+  promise->fulfill(PRMObject());
+  EXPECT_TRUE(watch.expired());
+
+  auto late = std::make_shared<int>(2);
+  std::weak_ptr<int> lateWatch = late;
+  promise->addPendingObject(PRMObject(std::move(late)));
+  EXPECT_TRUE(lateWatch.expired()) << "a settled promise keeps nothing";
+}
+
+TEST_F(PromiseCoreTest, DescriptionNamesTheState) {
+  auto pending = PRMPromise::pendingPromise();
+  EXPECT_TRUE(pending->description().starts_with("<PRMPromise 0x"));
+  EXPECT_TRUE(pending->description().ends_with("> Pending"));
+  EXPECT_TRUE(PRMPromise::resolvedWith(std::string("done"))->description().ends_with("> Fulfilled: done"));
+  EXPECT_TRUE(PRMPromise::resolvedWith(testError(3))
+                  ->description()
+                  .ends_with("> Rejected: Error Domain=test.domain Code=3 \"The operation couldn’t be completed. "
+                             "(test.domain error 3.)\" UserInfo={}"));
+}
+
+TEST_F(PromiseCoreTest, TheDefaultQueueIsReadAtEachCall) {
+  auto serial = platform::DispatchQueue::makeSerial("test.promises.default");
+  auto source = PRMPromise::pendingPromise();
+  std::atomic<bool> firstOnMain{false};
+  std::atomic<bool> secondOnSerial{false};
+  auto first = source->then([&](const PRMObject& v) {
+    firstOnMain = platform::DispatchQueue::main()->isCurrent();
+    return v;
+  });
+  PRMPromise::setDefaultDispatchQueue(serial);
+  EXPECT_EQ(PRMPromise::defaultDispatchQueue(), serial);
+  auto second = source->then([&](const PRMObject& v) {
+    secondOnSerial = serial->isCurrent();
+    return v;
+  });
+  source->fulfill(1);
+  ASSERT_TRUE(settle(first));
+  ASSERT_TRUE(settle(second));
+  EXPECT_TRUE(firstOnMain);
+  EXPECT_TRUE(secondOnSerial);
+}
+
+TEST_F(PromiseCoreTest, TheDispatchGroupCountsPendingPromisesAndHandlers) {
+  auto group = PRMPromise::dispatchGroup();
+  const long before = group.count();
+  {
+    auto abandoned = PRMPromise::pendingPromise();
+    EXPECT_EQ(group.count(), before + 1);
+  }
+  EXPECT_EQ(group.count(), before) << "a pending promise destroyed leaves the group";
+  EXPECT_EQ(PRMPromise::resolvedWith(1)->isFulfilled(), true);
+  EXPECT_EQ(group.count(), before) << "a promise born settled never enters";
+
+  auto settledLater = PRMPromise::pendingPromise();
+  settledLater->then([](const PRMObject& v) { return v; });
+  settledLater->fulfill(1);
+  // The chained promise and its handler task are still members until the handler ran.
+  EXPECT_GT(group.count(), before);
+  pump();
+  EXPECT_EQ(group.count(), before);
+}
+
+TEST_F(PromiseCoreTest, MissingArgumentsAreReportedByName) {
+  auto promise = PRMPromise::pendingPromise();
+  const PRMPromise::Queue none;
+  auto main = platform::DispatchQueue::main();
+  auto ok = [](const PRMObject& v) { return v; };
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"queue", [&] { promise->thenOn(none, ok); }},
+      {"queue", [&] { PRMPromise::setDefaultDispatchQueue(none); }},
+      {"queue", [&] { promise->chainOnQueue(none, nullptr, nullptr); }},
+      {"work", [&] { promise->then(nullptr); }},
+      {"reject", [&] { promise->catch_(nullptr); }},
+      {"onFulfill", [&] { promise->observeOnQueue(main, nullptr, [](const Error&) {}); }},
+      {"onReject", [&] { promise->observeOnQueue(main, [](const PRMObject&) {}, nullptr); }},
+      {"object", [&] { promise->addPendingObject(PRMObject()); }},
+      {"work", [&] { PRMPromise::async(nullptr); }},
+      {"recovery", [&] { promise->recover(nullptr); }},
+      {"predicate", [&] { promise->validate(nullptr); }},
+      {"reducer", [&] { promise->reduce({1}, nullptr); }},
+      {"work", [&] { PRMPromise::wrapBoolCompletion(nullptr); }},
+      {"promise", [&] { PRMPromiseAwait(nullptr); }},
+  };
+  for (const auto& [name, call] : cases) {
+    EXPECT_EQ(thrownReason(call), "Invalid parameter not satisfying: " + name);
+  }
+  EXPECT_EQ(PRMPromise::defaultDispatchQueue(), main);
+}
+
+}  // namespace
+}  // namespace prm_test
