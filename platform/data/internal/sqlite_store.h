@@ -1,0 +1,77 @@
+// SqliteStore: the SQLite file behind a ModelContainer.
+//
+// Layout: one table per entity, named after it, with an integer row key `pk`, one column
+// per attribute, and for each to-one relationship a column with the target's row key (and,
+// when the inverse is a list, a `<name>$position` column giving the object's place in that
+// list). A `store_metadata` table records the schema version. The file is in WAL mode with
+// full synchronous commits, so every save that returned survives a crash of the process.
+//
+// Used by one context on one thread.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/data/model_context.h"
+#include "platform/data/schema.h"
+#include "platform/foundation/error.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform::data_internal {
+
+class SqliteStore {
+ public:
+  struct OpenResult {
+    std::shared_ptr<SqliteStore> store;
+    std::optional<Error> error;
+  };
+  // Opens or creates the store file (":memory:" when `path` is empty). A new file gets the
+  // schema's tables; an existing one must carry the schema's version and fit its tables.
+  static OpenResult open(const std::filesystem::path& path, const Schema& schema);
+
+  ~SqliteStore();
+  SqliteStore(const SqliteStore&) = delete;
+  SqliteStore& operator=(const SqliteStore&) = delete;
+
+  // Materialises every stored row into `context`, with relationships and list order.
+  [[nodiscard]] std::optional<Error> load(ModelContext& context);
+  // Writes the rows of `models` (inserted, changed or deleted) in one transaction; nothing
+  // is kept when it fails.
+  [[nodiscard]] std::optional<Error> write(const std::vector<PersistentModel*>& models,
+                                           const std::function<bool(SaveStep)>& fault);
+
+ private:
+  struct Column {
+    std::size_t property;
+    bool isPosition;  // the list position of a to-one whose inverse is a list
+    std::string name;
+  };
+  struct Table {
+    const EntityDescription* entity;
+    std::vector<Column> columns;
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* update = nullptr;
+    sqlite3_stmt* remove = nullptr;
+  };
+
+  SqliteStore(sqlite3* db, const Schema& schema);
+  std::optional<Error> prepareSchema();
+  std::optional<Error> prepareStatements();
+  Table* table(const EntityDescription& entity);
+  std::optional<Error> bindRow(sqlite3_stmt* statement, const Table& table,
+                               PersistentModel& model, int firstIndex);
+  Error sqliteError(long code, const std::string& what) const;
+
+  sqlite3* db_;
+  std::vector<const EntityDescription*> entities_;
+  std::string version_;
+  std::vector<Table> tables_;
+};
+
+}  // namespace platform::data_internal

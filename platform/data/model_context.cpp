@@ -1,0 +1,258 @@
+#include "platform/data/model_context.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <tuple>
+
+#include "platform/data/internal/model_access.h"
+#include "platform/data/internal/sqlite_store.h"
+#include "platform/data/model_container.h"
+#include "platform/dispatch/queue.h"
+
+namespace platform {
+
+using data_internal::ModelAccess;
+
+ModelContext::ModelContext() : alive_(std::make_shared<bool>(true)) {}
+
+ModelContext::ModelContext(std::shared_ptr<data_internal::SqliteStore> store)
+    : store_(std::move(store)), alive_(std::make_shared<bool>(true)) {}
+
+ModelContext::~ModelContext() {
+  if (autosaveObserver_) {
+    if (hasChanges()) {
+      if (auto error = save()) {
+        std::fprintf(stderr, "Error saving: %s\n", error->localizedDescription().c_str());
+      }
+    }
+    MainLoop::removeTurnEndObserver(*autosaveObserver_);
+    autosaveObserver_.reset();
+  }
+  for (auto& [entity, models] : registered_) {
+    for (auto& [key, model] : models) {
+      model->context_ = nullptr;
+    }
+  }
+}
+
+void ModelContext::setAutosaveEnabled(bool enabled) {
+  if (enabled == autosaveEnabled()) {
+    return;
+  }
+  if (!enabled) {
+    MainLoop::removeTurnEndObserver(*autosaveObserver_);
+    autosaveObserver_.reset();
+    return;
+  }
+  std::weak_ptr<bool> alive = alive_;
+  autosaveObserver_ = MainLoop::addTurnEndObserver([this, alive] {
+    if (alive.expired() || !hasChanges()) {
+      return;
+    }
+    if (auto error = save()) {
+      std::fprintf(stderr, "Error saving: %s\n", error->localizedDescription().c_str());
+    }
+  });
+}
+
+std::int64_t ModelContext::nextPrimaryKey(const EntityDescription& entity) {
+  return ++lastPrimaryKey_[&entity];
+}
+
+void ModelContext::registerLoaded(const std::shared_ptr<PersistentModel>& model) {
+  model->context_ = this;
+  model->isPersisted_ = true;
+  std::int64_t key = model->primaryKey_;
+  registered_[&model->entity()][key] = model;
+  std::int64_t& last = lastPrimaryKey_[&model->entity()];
+  last = std::max(last, key);
+}
+
+void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
+  if (!model || model->context_ == this) {
+    return;
+  }
+  if (model->context_ != nullptr) {
+    throw Exception(kInvalidArgumentException,
+                    "Cannot insert a " + model->entity().name + " that belongs to another context.");
+  }
+  std::vector<std::shared_ptr<PersistentModel>> pending{model};
+  while (!pending.empty()) {
+    std::shared_ptr<PersistentModel> current = std::move(pending.back());
+    pending.pop_back();
+    if (current->context_ != nullptr) {
+      continue;
+    }
+    const EntityDescription& entity = current->entity();
+    // Always a new row, even for an object that once belonged to another context.
+    current->context_ = this;
+    current->primaryKey_ = nextPrimaryKey(entity);
+    current->isPersisted_ = false;
+    current->isDeleted_ = false;
+    registered_[&entity][current->primaryKey_] = current;
+    changed_.insert(current.get());
+    for (std::size_t i = 0; i < entity.properties.size(); ++i) {
+      const PropertyDescription& property = entity.properties[i];
+      if (property.kind == PropertyKind::ToOne) {
+        if (auto target = current->slots_[i].target.lock(); target && !target->context_) {
+          pending.push_back(std::move(target));
+        }
+      } else if (property.kind == PropertyKind::ToMany) {
+        if (!current->slots_[i].list.empty()) {
+          changedLists_.insert({current.get(), i});
+        }
+        for (const auto& member : current->slots_[i].list) {
+          if (!member->context_) {
+            pending.push_back(member);
+          }
+        }
+      }
+    }
+  }
+}
+
+void ModelContext::deleteModel(const std::shared_ptr<PersistentModel>& model) {
+  if (!model || model->context_ != this || model->isDeleted_) {
+    return;
+  }
+  model->isDeleted_ = true;
+  changed_.insert(model.get());
+  const EntityDescription& entity = model->entity();
+  for (std::size_t i = 0; i < entity.properties.size(); ++i) {
+    const PropertyDescription& property = entity.properties[i];
+    if (property.kind == PropertyKind::ToMany) {
+      std::size_t inverse = model->inverseIndex(i);
+      PersistentModel::ModelList members = model->slots_[i].list;
+      if (members.empty()) {
+        continue;
+      }
+      for (const auto& member : members) {
+        if (property.deleteRule() == DeleteRule::Cascade) {
+          deleteModel(member);
+        }
+        if (member->slots_[inverse].target.lock() == model) {
+          member->clearToOneSilently(inverse);
+        }
+      }
+      model->slots_[i].list.clear();
+      model->registrar_.didChange(i);
+    } else if (property.kind == PropertyKind::ToOne) {
+      std::shared_ptr<PersistentModel> target = model->slots_[i].target.lock();
+      if (!target) {
+        continue;
+      }
+      model->setRelated(i, nullptr);
+      if (property.deleteRule() == DeleteRule::Cascade) {
+        deleteModel(target);
+      }
+    }
+  }
+  changedLists_.erase(changedLists_.lower_bound({model.get(), 0}),
+                      changedLists_.upper_bound({model.get(), entity.properties.size()}));
+}
+
+std::vector<std::shared_ptr<PersistentModel>> ModelContext::registeredModels(
+    const EntityDescription& entity) const {
+  std::vector<std::shared_ptr<PersistentModel>> result;
+  auto found = registered_.find(&entity);
+  if (found == registered_.end()) {
+    return result;
+  }
+  result.reserve(found->second.size());
+  for (const auto& [key, model] : found->second) {
+    if (!model->isDeleted_) {
+      result.push_back(model);
+    }
+  }
+  return result;
+}
+
+void ModelContext::deleteOrphans() {
+  // Only a change can make an orphan (a new object, or one whose owner link was cleared).
+  std::vector<std::shared_ptr<PersistentModel>> orphans;
+  for (PersistentModel* model : changed_) {
+    const EntityDescription& entity = model->entity();
+    if (model->isDeleted_ || entity.ownerRelationship.empty()) {
+      continue;
+    }
+    std::optional<std::size_t> owner = entity.indexOf(entity.ownerRelationship);
+    if (owner && !model->slots_[*owner].target.lock()) {
+      orphans.push_back(model->shared_from_this());
+    }
+  }
+  for (const auto& orphan : orphans) {
+    deleteModel(orphan);
+  }
+}
+
+void ModelContext::assignListPositions() {
+  // Positions only need to increase along a list, so members that are already in order keep
+  // theirs and only moved or new members get a new one (and a row write).
+  for (const auto& [owner, property] : changedLists_) {
+    if (owner->isDeleted_) {
+      continue;
+    }
+    std::size_t inverse = owner->inverseIndex(property);
+    std::int64_t previous = 0;
+    for (const auto& member : owner->slots_[property].list) {
+      std::int64_t& position = member->slots_[inverse].position;
+      if (position <= previous) {
+        position = previous + 1;
+        changed_.insert(member.get());
+      }
+      previous = position;
+    }
+  }
+  changedLists_.clear();
+}
+
+std::optional<Error> ModelContext::save() {
+  deleteOrphans();
+  if (!hasChanges()) {
+    return std::nullopt;
+  }
+  if (readOnly_) {
+    return Error(kModelStoreErrorDomain, static_cast<long>(ModelStoreError::SaveFailed),
+                 {{kErrorLocalizedDescriptionKey, PlistValue("This store does not allow saving.")}});
+  }
+  assignListPositions();
+  if (changed_.empty()) {
+    return std::nullopt;  // only lists were rewritten with the same order
+  }
+
+  // Deterministic order: by entity, then row key.
+  std::vector<PersistentModel*> rows(changed_.begin(), changed_.end());
+  std::sort(rows.begin(), rows.end(), [](const PersistentModel* a, const PersistentModel* b) {
+    return std::forward_as_tuple(a->entity().name, a->primaryKey_) <
+           std::forward_as_tuple(b->entity().name, b->primaryKey_);
+  });
+  if (store_) {
+    if (auto error = store_->write(rows, saveFault_)) {
+      return error;
+    }
+  }
+  finishSave();
+  return std::nullopt;
+}
+
+void ModelContext::finishSave() {
+  std::vector<std::shared_ptr<PersistentModel>> released;
+  for (PersistentModel* model : changed_) {
+    if (model->isDeleted_) {
+      auto& models = registered_[&model->entity()];
+      auto found = models.find(model->primaryKey_);
+      if (found != models.end()) {
+        released.push_back(std::move(found->second));
+        models.erase(found);
+      }
+      model->context_ = nullptr;
+      model->isPersisted_ = false;
+    } else {
+      model->isPersisted_ = true;
+    }
+  }
+  changed_.clear();
+  // `released` lets go of the deleted objects here, after the bookkeeping is done.
+}
+
+}  // namespace platform

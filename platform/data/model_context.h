@@ -1,0 +1,155 @@
+// ModelContext: the working set of a store's objects, with insert, delete, queries and save.
+//
+// The main context of a ModelContainer holds the whole object graph, loaded when the
+// container opens, and answers queries in memory, unsaved changes included. `save()` writes
+// the difference since the last save to the store in one transaction: only rows of objects
+// that were inserted, changed or deleted are written.
+//
+//   context.insert(profile);                       // and everything linked to it
+//   auto bills = context.fetch(FetchDescriptor<BillEntity>{
+//       .predicate = [](const BillEntity& b) { return b.cost() > 10; },
+//       .sortBy = {[](const BillEntity& a, const BillEntity& b) { return a.name() < b.name(); }}});
+//   if (auto error = context.save()) { ... }       // memory keeps the change; retry later
+//
+// Deleting applies each relationship's delete rule and clears every link to the deleted
+// object. At save, objects whose owner link (EntityDescription::ownerRelationship) is empty
+// are deleted first. A failed save changes nothing in memory or on disk; the next save
+// writes everything still pending.
+//
+// Automatic saving: with `autosaveEnabled`, the context saves at the end of every
+// main-loop turn that left changes, and when it is destroyed. A failed automatic save is
+// written to standard error and retried at the next turn end.
+//
+// Threads: a context and its objects are used on one thread; the main context on the main
+// thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/data/persistent_model.h"
+#include "platform/foundation/error.h"
+
+namespace platform {
+
+namespace data_internal {
+class SqliteStore;
+}
+
+// The steps of a save at which a test can make it fail.
+enum class SaveStep { BeginTransaction, WriteRow, Commit };
+
+// A query over the objects of one entity class `T`. `predicate` (when set) keeps the objects
+// it accepts; `sortBy` orders the result by each comparator in turn (a strict "less than");
+// objects equal under every comparator keep the order in which they were inserted.
+// `fetchLimit` (when set) keeps only that many from the start.
+template <class T>
+struct FetchDescriptor {
+  std::function<bool(const T&)> predicate;
+  std::vector<std::function<bool(const T&, const T&)>> sortBy;
+  std::optional<std::size_t> fetchLimit;
+};
+
+class ModelContext {
+ public:
+  // A context of detached objects only, without a store behind it (save() writes nothing).
+  ModelContext();
+  ~ModelContext();
+  ModelContext(const ModelContext&) = delete;
+  ModelContext& operator=(const ModelContext&) = delete;
+
+  // Registers `model` and every object reachable through its relationships. Inserting an
+  // object that is already registered does nothing.
+  void insert(const std::shared_ptr<PersistentModel>& model);
+  // Marks `model` deleted, applies its delete rules and clears every link to it. The row
+  // goes at the next save; until then the object is skipped by queries.
+  void deleteModel(const std::shared_ptr<PersistentModel>& model);
+
+  // Writes every pending change in one transaction. On failure returns the error and leaves
+  // both memory and the store as they were, so the next save retries the same changes.
+  [[nodiscard]] std::optional<Error> save();
+  // True while anything is inserted, changed or deleted and not yet saved.
+  bool hasChanges() const { return !changed_.empty() || !changedLists_.empty(); }
+
+  // Every registered, not deleted object of entity class T that the descriptor selects.
+  template <class T>
+  std::vector<std::shared_ptr<T>> fetch(const FetchDescriptor<T>& descriptor = {}) const {
+    std::vector<std::shared_ptr<T>> result;
+    for (const auto& model : registeredModels(T::entityDescription())) {
+      auto typed = std::static_pointer_cast<T>(model);
+      if (!descriptor.predicate || descriptor.predicate(*typed)) {
+        result.push_back(std::move(typed));
+      }
+    }
+    if (!descriptor.sortBy.empty()) {
+      std::stable_sort(result.begin(), result.end(), [&](const auto& a, const auto& b) {
+        for (const auto& less : descriptor.sortBy) {
+          if (less(*a, *b)) return true;
+          if (less(*b, *a)) return false;
+        }
+        return false;
+      });
+    }
+    if (descriptor.fetchLimit && result.size() > *descriptor.fetchLimit) {
+      result.resize(*descriptor.fetchLimit);
+    }
+    return result;
+  }
+  template <class T>
+  std::size_t fetchCount(const FetchDescriptor<T>& descriptor = {}) const {
+    return fetch(descriptor).size();
+  }
+
+  // Registered, not deleted objects of one entity, in the order they were inserted.
+  std::vector<std::shared_ptr<PersistentModel>> registeredModels(
+      const EntityDescription& entity) const;
+
+  bool autosaveEnabled() const { return autosaveObserver_.has_value(); }
+  // Turns the turn-end automatic save on or off. Call on the main thread.
+  void setAutosaveEnabled(bool enabled);
+
+  // Makes saves fail at a chosen step: `fault` is asked at each step (for WriteRow, once per
+  // row) and a true answer fails the save there. An empty function turns it off. For tests.
+  void setSaveFaultInjection(std::function<bool(SaveStep)> fault) {
+    saveFault_ = std::move(fault);
+  }
+
+ private:
+  friend class ModelContainer;
+  friend class PersistentModel;
+  friend struct data_internal::ModelAccess;
+
+  explicit ModelContext(std::shared_ptr<data_internal::SqliteStore> store);
+
+  void registerLoaded(const std::shared_ptr<PersistentModel>& model);
+  void noteChanged(PersistentModel* model) { changed_.insert(model); }
+  void noteListChanged(PersistentModel* model, std::size_t property) {
+    changedLists_.insert({model, property});
+  }
+  void deleteOrphans();
+  void assignListPositions();
+  void finishSave();
+  std::int64_t nextPrimaryKey(const EntityDescription& entity);
+
+  std::shared_ptr<data_internal::SqliteStore> store_;
+  // Registered objects by entity, keyed by row key (so in insertion order).
+  std::map<const EntityDescription*, std::map<std::int64_t, std::shared_ptr<PersistentModel>>>
+      registered_;
+  std::map<const EntityDescription*, std::int64_t> lastPrimaryKey_;
+  std::unordered_set<PersistentModel*> changed_;
+  std::set<std::pair<PersistentModel*, std::size_t>> changedLists_;
+  std::function<bool(SaveStep)> saveFault_;
+  std::optional<std::uint64_t> autosaveObserver_;
+  bool readOnly_ = false;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace platform

@@ -1,0 +1,169 @@
+// PersistentModel: the base class of every stored entity.
+//
+// An entity class derives from PersistentModel, publishes an EntityDescription, and gives
+// each property a typed getter and setter built on the protected helpers below. The base
+// class keeps the property values (the object's backing data), registers an observation
+// access on every read and notifies that property's observers on every write, keeps both
+// ends of each relationship in step, and tells its ModelContext what changed.
+//
+// Ownership: objects are held by std::shared_ptr. A context holds every object registered
+// in it; a to-many list holds its members; a to-one link is a weak reference (the owner of
+// a link is always the other end's list or the context), so object graphs have no cycles of
+// strong references. Create objects through std::make_shared (or an entity's `make`).
+//
+// Identity: two references are the same record exactly when they point at the same object;
+// no property value takes part in equality. `persistentModelID()` names the record in its
+// store.
+//
+// Threads: an object belongs to the thread of its context (the main thread for the main
+// context) and has no locks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/data/observation.h"
+#include "platform/data/schema.h"
+
+namespace platform {
+
+class ModelContext;
+
+// The store's name for one record: its entity and its row key. Objects that are in no
+// context yet carry a temporary identifier (isTemporary, a negative key unique in the
+// process).
+struct PersistentIdentifier {
+  std::string entityName;
+  std::int64_t primaryKey = 0;
+  bool isTemporary = true;
+  friend bool operator==(const PersistentIdentifier&, const PersistentIdentifier&) = default;
+};
+
+namespace data_internal {
+struct ModelAccess;
+}
+
+class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
+ public:
+  using ModelList = std::vector<std::shared_ptr<PersistentModel>>;
+
+  virtual ~PersistentModel();
+  PersistentModel(const PersistentModel&) = delete;
+  PersistentModel& operator=(const PersistentModel&) = delete;
+
+  const EntityDescription& entity() const { return *entity_; }
+  PersistentIdentifier persistentModelID() const;
+  // The context the object is registered in, or nullptr while detached.
+  ModelContext* modelContext() const { return context_; }
+  // Deleted in its context and not yet saved.
+  bool isDeleted() const { return isDeleted_; }
+  // Inserted, changed or deleted since the context last saved.
+  bool hasChanges() const;
+  const ObservationRegistrar& observationRegistrar() const { return registrar_; }
+
+  // Access by property index, observed like the typed accessors (key-path access).
+  AttributeValue value(std::size_t property) const;
+  void setValue(std::size_t property, AttributeValue value);
+  std::shared_ptr<PersistentModel> related(std::size_t property) const;
+  void setRelated(std::size_t property, const std::shared_ptr<PersistentModel>& target);
+  // A to-many list in its stored order; std::nullopt when it was set absent.
+  std::optional<ModelList> relatedList(std::size_t property) const;
+  // Replaces a to-many list. A member listed twice is kept at its first place; the
+  // members' inverse links move to this object (leaving any list they were in before), and
+  // members that are no longer listed lose their link to it.
+  void setRelatedList(std::size_t property, const std::optional<ModelList>& list);
+
+ protected:
+  // Starts an object with every property at its declared initial value.
+  explicit PersistentModel(const EntityDescription& entity);
+
+  template <class T>
+  T attribute(std::size_t property) const {
+    registrar_.access(property);
+    const T* held = std::get_if<T>(&slots_[property].value);
+    return held ? *held : T{};
+  }
+  template <class T>
+  std::optional<T> optionalAttribute(std::size_t property) const {
+    registrar_.access(property);
+    const T* held = std::get_if<T>(&slots_[property].value);
+    return held ? std::optional<T>(*held) : std::nullopt;
+  }
+  template <class T>
+  void setOptionalAttribute(std::size_t property, const std::optional<T>& value) {
+    setValue(property, value ? AttributeValue(*value) : AttributeValue());
+  }
+  template <class T>
+  std::shared_ptr<T> toOne(std::size_t property) const {
+    return std::static_pointer_cast<T>(related(property));
+  }
+  template <class T>
+  std::optional<std::vector<std::shared_ptr<T>>> toMany(std::size_t property) const {
+    registrar_.access(property);
+    const Slot& slot = slots_[property];
+    if (!slot.listPresent) {
+      return std::nullopt;
+    }
+    std::vector<std::shared_ptr<T>> result;
+    result.reserve(slot.list.size());
+    for (const auto& member : slot.list) {
+      result.push_back(std::static_pointer_cast<T>(member));
+    }
+    return result;
+  }
+  // The list itself, without a copy, for read-only walks that must not change it meanwhile;
+  // nullptr when the list is absent. Registers an observation access like a read.
+  const ModelList* listView(std::size_t property) const {
+    registrar_.access(property);
+    const Slot& slot = slots_[property];
+    return slot.listPresent ? &slot.list : nullptr;
+  }
+  template <class T>
+  void setToMany(std::size_t property, const std::optional<std::vector<std::shared_ptr<T>>>& list) {
+    if (!list) {
+      setRelatedList(property, std::nullopt);
+      return;
+    }
+    setRelatedList(property, ModelList(list->begin(), list->end()));
+  }
+
+ private:
+  friend class ModelContext;
+  friend struct data_internal::ModelAccess;
+
+  // One property's backing data.
+  struct Slot {
+    AttributeValue value;                    // attribute
+    std::weak_ptr<PersistentModel> target;   // to-one
+    std::int64_t position = 0;               // to-one whose inverse is a list: place in it
+    ModelList list;                          // to-many
+    bool listPresent = true;                 // to-many
+  };
+
+  // The inverse property of a relationship on its destination.
+  std::size_t inverseIndex(std::size_t property) const;
+  // Relationship bookkeeping without observation of this end.
+  void linkInverse(std::size_t property, PersistentModel* oldTarget,
+                   const std::shared_ptr<PersistentModel>& newTarget);
+  void detachFromInverseList(std::size_t inverseOnTarget, PersistentModel* target);
+  void clearToOneSilently(std::size_t property);
+  void adoptIntoContextOf(PersistentModel& other);
+  void noteUpdated();
+  void noteListChanged(std::size_t property);
+
+  const EntityDescription* entity_;
+  std::vector<Slot> slots_;
+  ObservationRegistrar registrar_;
+  ModelContext* context_ = nullptr;
+  std::int64_t primaryKey_ = 0;
+  std::int64_t temporaryKey_ = 0;
+  bool isPersisted_ = false;  // has a row in the store
+  bool isDeleted_ = false;
+};
+
+}  // namespace platform
