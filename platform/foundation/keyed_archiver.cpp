@@ -73,16 +73,24 @@ const ArchiveValue* ArchiveValue::find(int64_t key) const {
 
 std::string ArchiveValue::archiveClassName() const {
   switch (kind()) {
-    case Kind::Null: return "";
+    case Kind::Null:
+      return "";
     case Kind::Boolean:
     case Kind::Integer:
-    case Kind::Real: return kArchiveNumberClass;
-    case Kind::String: return kArchiveStringClass;
-    case Kind::Data: return kArchiveDataClass;
-    case Kind::Date: return kArchiveDateClass;
-    case Kind::Array: return kArchiveArrayClass;
-    case Kind::Dictionary: return kArchiveDictionaryClass;
-    case Kind::Object: return (*asObject())->archiveClassName();
+    case Kind::Real:
+      return kArchiveNumberClass;
+    case Kind::String:
+      return kArchiveStringClass;
+    case Kind::Data:
+      return kArchiveDataClass;
+    case Kind::Date:
+      return kArchiveDateClass;
+    case Kind::Array:
+      return kArchiveArrayClass;
+    case Kind::Dictionary:
+      return kArchiveDictionaryClass;
+    case Kind::Object:
+      return (*asObject())->archiveClassName();
   }
   return "";
 }
@@ -142,12 +150,18 @@ struct KeyedArchiver::State {
 
   uint64_t encode(const ArchiveValue& value, KeyedArchiver& archiver) {
     switch (value.kind()) {
-      case ArchiveValue::Kind::Null: return 0;
-      case ArchiveValue::Kind::Boolean: return append(PlistValue(*value.asBool()));
-      case ArchiveValue::Kind::Integer: return append(PlistValue(*value.asInteger()));
-      case ArchiveValue::Kind::Real: return append(PlistValue(*value.asReal()));
-      case ArchiveValue::Kind::String: return append(PlistValue(*value.asString()));
-      case ArchiveValue::Kind::Data: return append(PlistValue(*value.asData()));
+      case ArchiveValue::Kind::Null:
+        return 0;
+      case ArchiveValue::Kind::Boolean:
+        return append(PlistValue(*value.asBool()));
+      case ArchiveValue::Kind::Integer:
+        return append(PlistValue(*value.asInteger()));
+      case ArchiveValue::Kind::Real:
+        return append(PlistValue(*value.asReal()));
+      case ArchiveValue::Kind::String:
+        return append(PlistValue(*value.asString()));
+      case ArchiveValue::Kind::Data:
+        return append(PlistValue(*value.asData()));
       case ArchiveValue::Kind::Date: {
         uint64_t reference = append(PlistValue::Dictionary{
             {"NS.time", PlistValue(value.asDate()->timeIntervalSinceReferenceDate)}});
@@ -230,9 +244,10 @@ void KeyedArchiver::encodeDouble(double value, std::string_view key) {
 
 std::optional<std::vector<uint8_t>> KeyedArchiver::finishEncoding(Error* error) {
   if (state_->finished) {
-    if (error) *error = Error(kCocoaErrorDomain, kCoderInvalidValueError,
-                              {{kErrorLocalizedDescriptionKey,
-                                PlistValue("The archive was already finished.")}});
+    if (error)
+      *error =
+          Error(kCocoaErrorDomain, kCoderInvalidValueError,
+                {{kErrorLocalizedDescriptionKey, PlistValue("The archive was already finished.")}});
     return std::nullopt;
   }
   state_->finished = true;
@@ -264,8 +279,7 @@ std::optional<std::vector<uint8_t>> KeyedArchiver::archivedData(const ArchiveVal
   try {
     archiver.encodeObject(root, kRootKey);
   } catch (const Exception& exception) {
-    return fail("Archiving failed with exception " + exception.name() + ": " +
-                exception.reason());
+    return fail("Archiving failed with exception " + exception.name() + ": " + exception.reason());
   } catch (const std::exception& exception) {
     return fail(std::string("Archiving failed: ") + exception.what());
   }
@@ -318,8 +332,7 @@ struct KeyedUnarchiver::State {
                                      const std::set<std::string>& classes) {
     std::string allowed;
     for (const auto& name : classes) allowed += (allowed.empty() ? "" : ", ") + name;
-    fail("value of unexpected class '" + className + "'; allowed classes are '" + allowed +
-         "'");
+    fail("value of unexpected class '" + className + "'; allowed classes are '" + allowed + "'");
     return std::nullopt;
   }
 
@@ -409,7 +422,8 @@ struct KeyedUnarchiver::State {
     std::vector<std::string> chain{*name->asString()};
     if (const PlistValue* classes = description.find("$classes"); classes && classes->asArray()) {
       for (const auto& entry : *classes->asArray()) {
-        if (entry.asString() && *entry.asString() != chain.front()) chain.push_back(*entry.asString());
+        if (entry.asString() && *entry.asString() != chain.front())
+          chain.push_back(*entry.asString());
       }
     }
     return chain;
@@ -517,9 +531,7 @@ struct KeyedUnarchiver::State {
   }
 };
 
-KeyedUnarchiver::KeyedUnarchiver() : state_(std::make_unique<State>()) {
-  state_->owner = this;
-}
+KeyedUnarchiver::KeyedUnarchiver() : state_(std::make_unique<State>()) { state_->owner = this; }
 KeyedUnarchiver::~KeyedUnarchiver() = default;
 
 std::optional<ArchiveValue> KeyedUnarchiver::State::decodeRegistered(

@@ -109,8 +109,7 @@ class ArchiveValue {
   ArchiveValue(Array value) : storage_(std::move(value)) {}
   ArchiveValue(Dictionary value) : storage_(std::move(value)) {}
   template <class T>
-    requires std::derived_from<T, KeyedCoding>
-  ArchiveValue(std::shared_ptr<T> object) {
+  requires std::derived_from<T, KeyedCoding> ArchiveValue(std::shared_ptr<T> object) {
     if (object) storage_ = Object(std::move(object));
   }
   // An absent optional is the null value.
@@ -256,9 +255,9 @@ class KeyedUnarchiver {
 
   // Opens `data` and reads its root object, accepted when of one of `classes`.
   // std::nullopt for a null root (without error) and for every failure (with error).
-  static std::optional<ArchiveValue> unarchivedObjectOfClasses(
-      const std::set<std::string>& classes, const std::vector<uint8_t>& data,
-      Error* error = nullptr);
+  static std::optional<ArchiveValue> unarchivedObjectOfClasses(const std::set<std::string>& classes,
+                                                               const std::vector<uint8_t>& data,
+                                                               Error* error = nullptr);
   template <class T>
   static std::shared_ptr<T> unarchivedObjectOfClass(const std::vector<uint8_t>& data,
                                                     Error* error = nullptr) {

@@ -135,11 +135,11 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
       return PlistValue(real);
     }
     case PLIST_STRING: {
-      char* text = nullptr;
-      plist_get_string_val(node, &text);
-      std::string result = text ? text : "";
-      std::free(text);
-      return PlistValue(std::move(result));
+      // The pointer form: the copying getter asserts on a string with an embedded NUL,
+      // which a damaged binary file can hold. The text ends at the first NUL.
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      return PlistValue(text ? std::string(text, static_cast<size_t>(length)) : std::string());
     }
     case PLIST_DATA: {
       char* bytes = nullptr;

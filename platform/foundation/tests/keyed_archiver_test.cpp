@@ -213,35 +213,35 @@ TEST_F(KeyedArchiverTest, RefusesClassesThatAreNotAllowed) {
             std::string::npos);
 
   // A field of the wrong class inside an object fails the whole read.
-  auto wrongField = rawArchive({PlistValue("$null"),
-                                PlistValue::Dictionary{{"token", PlistValue(PlistUid{3})},
-                                                       {"$class", PlistValue(PlistUid{2})}},
-                                classDescription({"TestToken", "NSObject"}),
-                                PlistValue::Dictionary{{"NS.time", PlistValue(1.0)},
-                                                       {"$class", PlistValue(PlistUid{4})}},
-                                classDescription({"NSDate", "NSObject"})});
+  auto wrongField = rawArchive(
+      {PlistValue("$null"),
+       PlistValue::Dictionary{{"token", PlistValue(PlistUid{3})},
+                              {"$class", PlistValue(PlistUid{2})}},
+       classDescription({"TestToken", "NSObject"}),
+       PlistValue::Dictionary{{"NS.time", PlistValue(1.0)}, {"$class", PlistValue(PlistUid{4})}},
+       classDescription({"NSDate", "NSObject"})});
   EXPECT_FALSE(KeyedUnarchiver::unarchivedObjectOfClass<TestToken>(wrongField, &error));
   EXPECT_EQ(error.code, kCoderReadCorruptError);
 
   // Collections check their members against the same classes.
-  auto dateInDictionary = *KeyedArchiver::archivedData(ArchiveValue(ArchiveValue::Dictionary{
-      {ArchiveValue::Key(std::string("k")), ArchiveValue(Date{1})}}));
+  auto dateInDictionary = *KeyedArchiver::archivedData(ArchiveValue(
+      ArchiveValue::Dictionary{{ArchiveValue::Key(std::string("k")), ArchiveValue(Date{1})}}));
   EXPECT_FALSE(KeyedUnarchiver::unarchivedObjectOfClasses(
       {kArchiveDictionaryClass, kArchiveStringClass}, dateInDictionary, &error));
 
   // An archive cannot pass a class off as an allowed one through its "$classes" chain.
-  auto forged = rawArchive({PlistValue("$null"),
-                            PlistValue::Dictionary{{"token", PlistValue(PlistUid{3})},
-                                                   {"$class", PlistValue(PlistUid{2})}},
-                            classDescription({"TestToken", "NSString", "NSObject"}),
-                            PlistValue("x")});
+  auto forged =
+      rawArchive({PlistValue("$null"),
+                  PlistValue::Dictionary{{"token", PlistValue(PlistUid{3})},
+                                         {"$class", PlistValue(PlistUid{2})}},
+                  classDescription({"TestToken", "NSString", "NSObject"}), PlistValue("x")});
   EXPECT_FALSE(KeyedUnarchiver::unarchivedObjectOfClasses({kArchiveStringClass}, forged, &error));
   EXPECT_EQ(error.code, kCoderReadCorruptError);
 
   // An unknown class is refused even when every class is allowed.
-  auto unknown = rawArchive({PlistValue("$null"),
-                             PlistValue::Dictionary{{"$class", PlistValue(PlistUid{2})}},
-                             classDescription({"NoSuchClass", "NSObject"})});
+  auto unknown =
+      rawArchive({PlistValue("$null"), PlistValue::Dictionary{{"$class", PlistValue(PlistUid{2})}},
+                  classDescription({"NoSuchClass", "NSObject"})});
   EXPECT_FALSE(KeyedUnarchiver::unarchivedObjectOfClasses({kArchiveObjectClass}, unknown, &error));
 }
 
@@ -269,9 +269,10 @@ TEST_F(KeyedArchiverTest, ReadsMutableVariantsAndOtherArchiversLayouts) {
   // wrapped in objects, a plain number, an integer key, and a null member.
   auto bytes = rawArchive({
       PlistValue("$null"),
-      PlistValue::Dictionary{{"NS.keys", PlistValue::Array{PlistUid{3}, PlistUid{4}, PlistUid{9}}},
-                             {"NS.objects", PlistValue::Array{PlistUid{5}, PlistUid{7}, PlistUid{0}}},
-                             {"$class", PlistUid{2}}},
+      PlistValue::Dictionary{
+          {"NS.keys", PlistValue::Array{PlistUid{3}, PlistUid{4}, PlistUid{9}}},
+          {"NS.objects", PlistValue::Array{PlistUid{5}, PlistUid{7}, PlistUid{0}}},
+          {"$class", PlistUid{2}}},
       classDescription({"NSMutableDictionary", "NSDictionary", "NSObject"}),
       PlistValue("name"),
       PlistValue(7),
@@ -284,8 +285,8 @@ TEST_F(KeyedArchiverTest, ReadsMutableVariantsAndOtherArchiversLayouts) {
   });
   Error error;
   auto value = KeyedUnarchiver::unarchivedObjectOfClasses(
-      {kArchiveDictionaryClass, kArchiveStringClass, kArchiveNumberClass, kArchiveDataClass},
-      bytes, &error);
+      {kArchiveDictionaryClass, kArchiveStringClass, kArchiveNumberClass, kArchiveDataClass}, bytes,
+      &error);
   ASSERT_TRUE(value) << error.localizedDescription();
   EXPECT_EQ(*value->find("name"), ArchiveValue("Ada"));
   EXPECT_EQ(*value->find(int64_t{7}), ArchiveValue(ArchiveValue::Data{1, 2}));

@@ -121,6 +121,16 @@ TEST(PlistTest, RejectsBytesThatAreNoPropertyList) {
                                         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10};
   cyclic.insert(cyclic.end(), trailer.begin(), trailer.end());
   EXPECT_FALSE(decodePlist(cyclic).has_value());
+
+  // A damaged binary string holding a NUL ("a\0b") decodes without aborting the process.
+  std::vector<uint8_t> withNul = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x53, 'a', 0, 'b', 8};
+  const std::vector<uint8_t> nulTrailer = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1,
+                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12};
+  withNul.insert(withNul.end(), nulTrailer.begin(), nulTrailer.end());
+  auto decoded = decodePlist(withNul);
+  ASSERT_TRUE(decoded.has_value());
+  ASSERT_NE(decoded->asString(), nullptr);
+  EXPECT_EQ(*decoded->asString(), "a");
 }
 
 TEST(PlistTest, PrintsReadably) {
