@@ -1,0 +1,165 @@
+#include "Brivel/model/bill_entity.h"
+
+#include <array>
+
+#include "Brivel/model/bank_account_entity.h"
+#include "Brivel/model/category_entity.h"
+#include "Brivel/model/internal/entity_defaults.h"
+#include "Brivel/model/profile_entity.h"
+
+namespace brivel {
+
+using platform::AttributeType;
+using platform::PropertyDefault;
+using platform::PropertyDescription;
+
+const platform::EntityDescription& BillEntity::entityDescription() {
+  static const platform::EntityDescription description = [] {
+    using namespace model_internal;
+    platform::EntityDescription d;
+    d.name = "BillEntity";
+    d.properties = {
+        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
+        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
+        PropertyDescription::attribute("cost", AttributeType::Double, false,
+                                       PropertyDefault::value(platform::AttributeValue(0.0))),
+        PropertyDescription::attribute("note", AttributeType::String, true,
+                                       PropertyDefault::none()),
+        PropertyDescription::attribute("occurring", AttributeType::Integer, false,
+                                       code(rawValue(OccurringType::monthly))),
+        PropertyDescription::attribute("quarterly", AttributeType::Integer, true,
+                                       PropertyDefault::none()),
+        PropertyDescription::attribute("yearly", AttributeType::Integer, true,
+                                       PropertyDefault::none()),
+        PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "bills"),
+        PropertyDescription::toOne("category", &CategoryEntity::entityDescription, "bills"),
+        PropertyDescription::toOne("bankAccount", &BankAccountEntity::entityDescription, "bills"),
+        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
+    };
+    d.ownerRelationship = "profile";
+    d.makeEmpty = [] { return std::make_shared<BillEntity>(); };
+    return d;
+  }();
+  return description;
+}
+
+BillEntity::BillEntity() : PersistentModel(entityDescription()) {}
+
+std::shared_ptr<BillEntity> BillEntity::make(platform::UUID id, std::string name, double cost,
+                                             std::optional<std::string> note,
+                                             OccurringType occurring,
+                                             std::optional<QuarterType> quarterly,
+                                             std::optional<YearlyType> yearly,
+                                             std::shared_ptr<ProfileEntity> profile,
+                                             std::shared_ptr<CategoryEntity> category,
+                                             std::shared_ptr<BankAccountEntity> bankAccount,
+                                             platform::Date timestamp) {
+  auto bill = std::make_shared<BillEntity>();
+  bill->setId(id);
+  bill->setName(std::move(name));
+  bill->setCost(cost);
+  bill->setNote(std::move(note));
+  bill->setOccurring(occurring);
+  bill->setQuarterly(quarterly);
+  bill->setYearly(yearly);
+  bill->setProfile(profile);
+  bill->setCategory(category);
+  bill->setBankAccount(bankAccount);
+  bill->setTimestamp(timestamp);
+  return bill;
+}
+
+platform::UUID BillEntity::id() const { return attribute<platform::UUID>(Field::id); }
+void BillEntity::setId(platform::UUID value) { setValue(Field::id, value); }
+std::string BillEntity::name() const { return attribute<std::string>(Field::name); }
+void BillEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
+double BillEntity::cost() const { return attribute<double>(Field::cost); }
+void BillEntity::setCost(double value) { setValue(Field::cost, value); }
+std::optional<std::string> BillEntity::note() const {
+  return optionalAttribute<std::string>(Field::note);
+}
+void BillEntity::setNote(std::optional<std::string> value) {
+  setOptionalAttribute(Field::note, value);
+}
+
+OccurringType BillEntity::occurring() const {
+  return fromRawValue<OccurringType>(attribute<std::int64_t>(Field::occurring))
+      .value_or(OccurringType::monthly);
+}
+void BillEntity::setOccurring(OccurringType value) {
+  setValue(Field::occurring, rawValue(value));
+}
+
+std::optional<QuarterType> BillEntity::quarterly() const {
+  std::optional<std::int64_t> raw = optionalAttribute<std::int64_t>(Field::quarterly);
+  return raw ? fromRawValue<QuarterType>(*raw) : std::nullopt;
+}
+void BillEntity::setQuarterly(std::optional<QuarterType> value) {
+  setOptionalAttribute(Field::quarterly, value ? std::optional(rawValue(*value)) : std::nullopt);
+}
+
+std::optional<YearlyType> BillEntity::yearly() const {
+  std::optional<std::int64_t> raw = optionalAttribute<std::int64_t>(Field::yearly);
+  return raw ? fromRawValue<YearlyType>(*raw) : std::nullopt;
+}
+void BillEntity::setYearly(std::optional<YearlyType> value) {
+  setOptionalAttribute(Field::yearly, value ? std::optional(rawValue(*value)) : std::nullopt);
+}
+
+std::shared_ptr<ProfileEntity> BillEntity::profile() const {
+  return toOne<ProfileEntity>(Field::profile);
+}
+void BillEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
+  setRelated(Field::profile, value);
+}
+std::shared_ptr<CategoryEntity> BillEntity::category() const {
+  return toOne<CategoryEntity>(Field::category);
+}
+void BillEntity::setCategory(const std::shared_ptr<CategoryEntity>& value) {
+  setRelated(Field::category, value);
+}
+std::shared_ptr<BankAccountEntity> BillEntity::bankAccount() const {
+  return toOne<BankAccountEntity>(Field::bankAccount);
+}
+void BillEntity::setBankAccount(const std::shared_ptr<BankAccountEntity>& value) {
+  setRelated(Field::bankAccount, value);
+}
+platform::Date BillEntity::timestamp() const {
+  return attribute<platform::Date>(Field::timestamp);
+}
+void BillEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
+
+double BillEntity::costPerYear() const {
+  switch (occurring()) {
+    case OccurringType::monthly:
+      return cost() * 12.0;
+    case OccurringType::quarterly:
+      return cost() * 4.0;
+    case OccurringType::yearly:
+      break;
+  }
+  return cost();
+}
+
+const std::string& BillEntity::occurringLocalizedKey() const {
+  static const std::array<std::string, 3> keys = {
+      "localizable_monthly", "localizable_quarterly", "localizable_yearly"};
+  return keys[static_cast<std::size_t>(rawValue(occurring()))];
+}
+
+const std::string& BillEntity::quarterlyLocalizedKey() const {
+  static const std::array<std::string, 3> keys = {
+      "localizable_quarter01", "localizable_quarter02", "localizable_quarter03"};
+  return keys[static_cast<std::size_t>(rawValue(quarterly().value_or(QuarterType::quarter1)))];
+}
+
+const std::string& BillEntity::yearlyLocalizedKey() const {
+  static const std::array<std::string, 12> keys = {
+      "localizable_january",   "localizable_february", "localizable_march",
+      "localizable_april",     "localizable_may",      "localizable_june",
+      "localizable_july",      "localizable_august",   "localizable_september",
+      "localizable_october",   "localizable_november", "localizable_december"};
+  return keys[static_cast<std::size_t>(rawValue(yearly().value_or(YearlyType::january)))];
+}
+
+}  // namespace brivel

@@ -1,0 +1,92 @@
+// BillEntity: the stored record of one recurring bill of a profile: its name, what it costs
+// each time it falls due, how often (monthly; quarterly in one month of the quarter; yearly
+// in one month), an optional note, and optional links to a category and a bank account.
+//
+// The links are the to-one ends of ProfileEntity::bills, CategoryEntity::bills and
+// BankAccountEntity::bills: setting one puts the bill into that record's list and takes it
+// out of the previous one's. Deleting the profile deletes the bill; deleting its category or
+// bank account only clears the link.
+//
+// Identity is the record itself, never the `id` value. Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Brivel/model/entities_fwd.h"
+#include "Brivel/model/enums.h"
+#include "platform/data/persistent_model.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/uuid.h"
+
+namespace brivel {
+
+class BillEntity : public platform::PersistentModel {
+ public:
+  struct Field {
+    static constexpr std::size_t id = 0;
+    static constexpr std::size_t name = 1;
+    static constexpr std::size_t cost = 2;
+    static constexpr std::size_t note = 3;
+    static constexpr std::size_t occurring = 4;
+    static constexpr std::size_t quarterly = 5;
+    static constexpr std::size_t yearly = 6;
+    static constexpr std::size_t profile = 7;
+    static constexpr std::size_t category = 8;
+    static constexpr std::size_t bankAccount = 9;
+    static constexpr std::size_t timestamp = 10;
+  };
+
+  // A new detached bill at the declared initial values (a new random id, "", 0.0, no note,
+  // monthly, no quarter, no month, no links, now).
+  BillEntity();
+
+  // The designated initialiser: every field in declared order, each set through its setter,
+  // so the links are set on the bill (and the bill enters the linked records' lists).
+  static std::shared_ptr<BillEntity> make(platform::UUID id, std::string name, double cost,
+                                          std::optional<std::string> note,
+                                          OccurringType occurring,
+                                          std::optional<QuarterType> quarterly,
+                                          std::optional<YearlyType> yearly,
+                                          std::shared_ptr<ProfileEntity> profile,
+                                          std::shared_ptr<CategoryEntity> category,
+                                          std::shared_ptr<BankAccountEntity> bankAccount,
+                                          platform::Date timestamp);
+
+  static const platform::EntityDescription& entityDescription();
+
+  platform::UUID id() const;
+  void setId(platform::UUID value);
+  std::string name() const;
+  void setName(std::string value);
+  double cost() const;
+  void setCost(double value);
+  std::optional<std::string> note() const;
+  void setNote(std::optional<std::string> value);
+  OccurringType occurring() const;
+  void setOccurring(OccurringType value);
+  std::optional<QuarterType> quarterly() const;
+  void setQuarterly(std::optional<QuarterType> value);
+  std::optional<YearlyType> yearly() const;
+  void setYearly(std::optional<YearlyType> value);
+  std::shared_ptr<ProfileEntity> profile() const;
+  void setProfile(const std::shared_ptr<ProfileEntity>& value);
+  std::shared_ptr<CategoryEntity> category() const;
+  void setCategory(const std::shared_ptr<CategoryEntity>& value);
+  std::shared_ptr<BankAccountEntity> bankAccount() const;
+  void setBankAccount(const std::shared_ptr<BankAccountEntity>& value);
+  platform::Date timestamp() const;
+  void setTimestamp(platform::Date value);
+
+  // What the bill costs in a year: monthly x12, quarterly x4, yearly x1.
+  double costPerYear() const;
+  // Text keys naming the recurrence, the month of the quarter (absent: the first) and the
+  // month (absent: January).
+  const std::string& occurringLocalizedKey() const;
+  const std::string& quarterlyLocalizedKey() const;
+  const std::string& yearlyLocalizedKey() const;
+};
+
+}  // namespace brivel

@@ -1,0 +1,299 @@
+#include "Brivel/model/profile_entity.h"
+
+#include <functional>
+
+#include "Brivel/model/bank_account_entity.h"
+#include "Brivel/model/bill_entity.h"
+#include "Brivel/model/category_entity.h"
+#include "Brivel/model/internal/entity_defaults.h"
+#include "Brivel/model/note_entity.h"
+
+namespace brivel {
+
+using platform::AttributeType;
+using platform::AttributeValue;
+using platform::PropertyDefault;
+using platform::PropertyDescription;
+
+const platform::EntityDescription& ProfileEntity::entityDescription() {
+  static const platform::EntityDescription description = [] {
+    using namespace model_internal;
+    platform::RelationshipOptions cascade{platform::DeleteRule::Cascade, 0, 0, std::nullopt};
+    platform::EntityDescription d;
+    d.name = "ProfileEntity";
+    d.properties = {
+        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
+        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
+        PropertyDescription::attribute("color", AttributeType::String, false, textDefault("appleRed")),
+        PropertyDescription::attribute("salaryType", AttributeType::Integer, false,
+                                       code(rawValue(SalaryType::fixed))),
+        PropertyDescription::attribute(
+            "salary", AttributeType::DoubleArray, false,
+            PropertyDefault::value(AttributeValue(std::vector<double>{0.0}))),
+        PropertyDescription::toMany("bills", &BillEntity::entityDescription, "profile", cascade),
+        PropertyDescription::attribute("billSortType", AttributeType::Integer, false,
+                                       code(rawValue(BillSortType::name))),
+        PropertyDescription::toMany("bankAccounts", &BankAccountEntity::entityDescription,
+                                    "profile", cascade),
+        PropertyDescription::attribute("bankAccountSortType", AttributeType::Integer, false,
+                                       code(rawValue(BankAccountSortType::name))),
+        PropertyDescription::toMany("categories", &CategoryEntity::entityDescription, "profile",
+                                    cascade),
+        PropertyDescription::attribute("categorySortType", AttributeType::Integer, false,
+                                       code(rawValue(CategorySortType::name))),
+        PropertyDescription::toMany("notes", &NoteEntity::entityDescription, "profile", cascade),
+        PropertyDescription::attribute("noteSortType", AttributeType::Integer, false,
+                                       code(rawValue(NoteSortType::timestampReversed))),
+        PropertyDescription::attribute("collectionFilterType", AttributeType::Integer, false,
+                                       code(rawValue(CollectionFilterType::off))),
+        PropertyDescription::attribute("favoriteQuickAction", AttributeType::Integer, false,
+                                       code(rawValue(FavoriteQuickAction::openNotes))),
+        PropertyDescription::attribute("showSpendable", AttributeType::Boolean, false,
+                                       PropertyDefault::value(AttributeValue(true))),
+        PropertyDescription::attribute("isArchived", AttributeType::Boolean, false,
+                                       PropertyDefault::value(AttributeValue(false))),
+        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
+    };
+    d.makeEmpty = [] { return std::make_shared<ProfileEntity>(); };
+    return d;
+  }();
+  return description;
+}
+
+ProfileEntity::ProfileEntity() : PersistentModel(entityDescription()) {}
+
+std::shared_ptr<ProfileEntity> ProfileEntity::make(
+    platform::UUID id, std::string name, std::string color, SalaryType salaryType,
+    std::vector<double> salary, std::optional<BillList> bills, BillSortType billSortType,
+    std::optional<BankAccountList> bankAccounts, BankAccountSortType bankAccountSortType,
+    std::optional<CategoryList> categories, CategorySortType categorySortType,
+    std::optional<NoteList> notes, NoteSortType noteSortType,
+    CollectionFilterType collectionFilterType, FavoriteQuickAction favoriteQuickAction,
+    bool showSpendable, bool isArchived, platform::Date timestamp) {
+  auto profile = std::make_shared<ProfileEntity>();
+  profile->setId(id);
+  profile->setName(std::move(name));
+  profile->setColor(std::move(color));
+  profile->setSalaryType(salaryType);
+  profile->setSalary(std::move(salary));
+  profile->setBills(bills);
+  profile->setBillSortType(billSortType);
+  profile->setBankAccounts(bankAccounts);
+  profile->setBankAccountSortType(bankAccountSortType);
+  profile->setCategories(categories);
+  profile->setCategorySortType(categorySortType);
+  profile->setNotes(notes);
+  profile->setNoteSortType(noteSortType);
+  profile->setCollectionFilterType(collectionFilterType);
+  profile->setFavoriteQuickAction(favoriteQuickAction);
+  profile->setShowSpendable(showSpendable);
+  profile->setIsArchived(isArchived);
+  profile->setTimestamp(timestamp);
+  return profile;
+}
+
+platform::UUID ProfileEntity::id() const { return attribute<platform::UUID>(Field::id); }
+void ProfileEntity::setId(platform::UUID value) { setValue(Field::id, value); }
+std::string ProfileEntity::name() const { return attribute<std::string>(Field::name); }
+void ProfileEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
+std::string ProfileEntity::color() const { return attribute<std::string>(Field::color); }
+void ProfileEntity::setColor(std::string value) { setValue(Field::color, std::move(value)); }
+
+SalaryType ProfileEntity::salaryType() const {
+  return fromRawValue<SalaryType>(attribute<std::int64_t>(Field::salaryType))
+      .value_or(SalaryType::fixed);
+}
+void ProfileEntity::setSalaryType(SalaryType value) {
+  setValue(Field::salaryType, rawValue(value));
+}
+
+std::vector<double> ProfileEntity::salary() const {
+  return attribute<std::vector<double>>(Field::salary);
+}
+void ProfileEntity::setSalary(std::vector<double> value) {
+  setValue(Field::salary, std::move(value));
+}
+
+std::optional<BillList> ProfileEntity::bills() const { return toMany<BillEntity>(Field::bills); }
+void ProfileEntity::setBills(const std::optional<BillList>& value) {
+  setToMany(Field::bills, value);
+}
+
+BillSortType ProfileEntity::billSortType() const {
+  return fromRawValue<BillSortType>(attribute<std::int64_t>(Field::billSortType))
+      .value_or(BillSortType::name);
+}
+void ProfileEntity::setBillSortType(BillSortType value) {
+  setValue(Field::billSortType, rawValue(value));
+}
+
+std::optional<BankAccountList> ProfileEntity::bankAccounts() const {
+  return toMany<BankAccountEntity>(Field::bankAccounts);
+}
+void ProfileEntity::setBankAccounts(const std::optional<BankAccountList>& value) {
+  setToMany(Field::bankAccounts, value);
+}
+
+BankAccountSortType ProfileEntity::bankAccountSortType() const {
+  return fromRawValue<BankAccountSortType>(attribute<std::int64_t>(Field::bankAccountSortType))
+      .value_or(BankAccountSortType::name);
+}
+void ProfileEntity::setBankAccountSortType(BankAccountSortType value) {
+  setValue(Field::bankAccountSortType, rawValue(value));
+}
+
+std::optional<CategoryList> ProfileEntity::categories() const {
+  return toMany<CategoryEntity>(Field::categories);
+}
+void ProfileEntity::setCategories(const std::optional<CategoryList>& value) {
+  setToMany(Field::categories, value);
+}
+
+CategorySortType ProfileEntity::categorySortType() const {
+  return fromRawValue<CategorySortType>(attribute<std::int64_t>(Field::categorySortType))
+      .value_or(CategorySortType::name);
+}
+void ProfileEntity::setCategorySortType(CategorySortType value) {
+  setValue(Field::categorySortType, rawValue(value));
+}
+
+std::optional<NoteList> ProfileEntity::notes() const { return toMany<NoteEntity>(Field::notes); }
+void ProfileEntity::setNotes(const std::optional<NoteList>& value) {
+  setToMany(Field::notes, value);
+}
+
+NoteSortType ProfileEntity::noteSortType() const {
+  return fromRawValue<NoteSortType>(attribute<std::int64_t>(Field::noteSortType))
+      .value_or(NoteSortType::timestampReversed);
+}
+void ProfileEntity::setNoteSortType(NoteSortType value) {
+  setValue(Field::noteSortType, rawValue(value));
+}
+
+CollectionFilterType ProfileEntity::collectionFilterType() const {
+  return fromRawValue<CollectionFilterType>(attribute<std::int64_t>(Field::collectionFilterType))
+      .value_or(CollectionFilterType::off);
+}
+void ProfileEntity::setCollectionFilterType(CollectionFilterType value) {
+  setValue(Field::collectionFilterType, rawValue(value));
+}
+
+FavoriteQuickAction ProfileEntity::favoriteQuickAction() const {
+  return fromRawValue<FavoriteQuickAction>(attribute<std::int64_t>(Field::favoriteQuickAction))
+      .value_or(FavoriteQuickAction::openNotes);
+}
+void ProfileEntity::setFavoriteQuickAction(FavoriteQuickAction value) {
+  setValue(Field::favoriteQuickAction, rawValue(value));
+}
+
+bool ProfileEntity::showSpendable() const { return attribute<bool>(Field::showSpendable); }
+void ProfileEntity::setShowSpendable(bool value) { setValue(Field::showSpendable, value); }
+bool ProfileEntity::isArchived() const { return attribute<bool>(Field::isArchived); }
+void ProfileEntity::setIsArchived(bool value) { setValue(Field::isArchived, value); }
+platform::Date ProfileEntity::timestamp() const {
+  return attribute<platform::Date>(Field::timestamp);
+}
+void ProfileEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
+
+// Figures. Each reads `bills` once and walks it in list order; sums are plain additions in
+// that order.
+
+double ProfileEntity::incomePerYear() const {
+  SalaryType type = salaryType();
+  std::vector<double> values = salary();
+  if (type == SalaryType::variable) {
+    double sum = 0.0;
+    for (double value : values) {
+      sum += value;
+    }
+    return sum;
+  }
+  return values.empty() ? 0.0 : values.front() * 12.0;
+}
+
+std::int64_t ProfileEntity::billsPerYear() const {
+  const ModelList* list = listView(Field::bills);
+  if (list == nullptr) {
+    return 0;
+  }
+  std::int64_t monthly = 0;
+  std::int64_t quarterly = 0;
+  std::int64_t yearly = 0;
+  for (const auto& member : *list) {
+    switch (static_cast<const BillEntity&>(*member).occurring()) {
+      case OccurringType::monthly:
+        ++monthly;
+        break;
+      case OccurringType::quarterly:
+        ++quarterly;
+        break;
+      case OccurringType::yearly:
+        ++yearly;
+        break;
+    }
+  }
+  return 12 * monthly + 4 * quarterly + yearly;
+}
+
+double ProfileEntity::costPerYear() const {
+  const ModelList* list = listView(Field::bills);
+  if (list == nullptr) {
+    return 0.0;
+  }
+  double monthlyPart = 0.0;
+  double quarterlyPart = 0.0;
+  double yearlyPart = 0.0;
+  for (const auto& member : *list) {
+    const auto& bill = static_cast<const BillEntity&>(*member);
+    switch (bill.occurring()) {
+      case OccurringType::monthly:
+        monthlyPart += bill.cost() * 12.0;
+        break;
+      case OccurringType::quarterly:
+        quarterlyPart += bill.cost() * 4.0;
+        break;
+      case OccurringType::yearly:
+        yearlyPart += bill.cost();
+        break;
+    }
+  }
+  return (monthlyPart + quarterlyPart) + yearlyPart;
+}
+
+BillsCost ProfileEntity::selectBills(
+    const std::function<bool(const BillEntity&)>& matches) const {
+  BillsCost result;
+  const ModelList* list = listView(Field::bills);
+  if (list == nullptr) {
+    return result;
+  }
+  for (const auto& member : *list) {
+    const auto& bill = static_cast<const BillEntity&>(*member);
+    if (matches(bill)) {
+      result.cost += bill.cost();
+      result.bills.push_back(std::static_pointer_cast<BillEntity>(member));
+    }
+  }
+  return result;
+}
+
+BillsCost ProfileEntity::monthlyBillsCost() const {
+  return selectBills(
+      [](const BillEntity& bill) { return bill.occurring() == OccurringType::monthly; });
+}
+
+BillsCost ProfileEntity::quarterlyBillsCost(QuarterType quarter) const {
+  // A quarterly bill without a quarter month matches none.
+  return selectBills([quarter](const BillEntity& bill) {
+    return bill.occurring() == OccurringType::quarterly && bill.quarterly() == quarter;
+  });
+}
+
+BillsCost ProfileEntity::yearlyBillsCost(YearlyType month) const {
+  // A yearly bill without a month matches none.
+  return selectBills([month](const BillEntity& bill) {
+    return bill.occurring() == OccurringType::yearly && bill.yearly() == month;
+  });
+}
+
+}  // namespace brivel

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include "Brivel/model/bill_entity.h"
+#include "Brivel/model/profile_entity.h"
+
+namespace brivel {
+namespace {
+
+std::shared_ptr<BillEntity> addBill(const std::shared_ptr<ProfileEntity>& profile,
+                                    const std::string& name, OccurringType occurring, double cost,
+                                    std::optional<QuarterType> quarter = std::nullopt,
+                                    std::optional<YearlyType> month = std::nullopt) {
+  return BillEntity::make(platform::UUID::random(), name, cost, std::nullopt, occurring, quarter,
+                          month, profile, nullptr, nullptr, platform::Date::now());
+}
+
+std::vector<std::string> names(const BillList& bills) {
+  std::vector<std::string> result;
+  for (const auto& bill : bills) result.push_back(bill->name());
+  return result;
+}
+
+TEST(ProfileFiguresTest, IncomePerYear) {
+  struct Case {
+    SalaryType type;
+    std::vector<double> salary;
+    double expected;
+  };
+  const Case cases[] = {
+      {SalaryType::fixed, {2500.0, 9.0}, 30000.0},
+      {SalaryType::fixed, {}, 0.0},
+      {SalaryType::fixed, {0.0}, 0.0},
+      {SalaryType::variable, std::vector<double>(12, 100.0), 1200.0},
+      {SalaryType::variable, {1.0, 2.0, 3.0}, 6.0},
+      {SalaryType::variable, {}, 0.0},
+  };
+  for (const Case& c : cases) {
+    auto profile = std::make_shared<ProfileEntity>();
+    profile->setSalaryType(c.type);
+    profile->setSalary(c.salary);
+    EXPECT_EQ(profile->incomePerYear(), c.expected)
+        << rawValue(c.type) << " with " << c.salary.size() << " values";
+  }
+}
+
+TEST(ProfileFiguresTest, MixedBills) {
+  auto profile = std::make_shared<ProfileEntity>();
+  addBill(profile, "monthly", OccurringType::monthly, 10.0);
+  addBill(profile, "quarterly", OccurringType::quarterly, 30.0, QuarterType::quarter2);
+  addBill(profile, "yearly", OccurringType::yearly, 120.0, std::nullopt, YearlyType::march);
+  addBill(profile, "no quarter", OccurringType::quarterly, 5.0);
+
+  EXPECT_EQ(profile->billsPerYear(), 21);
+  EXPECT_EQ(profile->costPerYear(), 380.0);
+
+  BillsCost monthly = profile->monthlyBillsCost();
+  EXPECT_EQ(monthly.cost, 10.0);
+  EXPECT_EQ(names(monthly.bills), std::vector<std::string>{"monthly"});
+
+  BillsCost second = profile->quarterlyBillsCost(QuarterType::quarter2);
+  EXPECT_EQ(second.cost, 30.0);
+  EXPECT_EQ(names(second.bills), std::vector<std::string>{"quarterly"});
+  BillsCost first = profile->quarterlyBillsCost(QuarterType::quarter1);
+  EXPECT_EQ(first.cost, 0.0);
+  EXPECT_TRUE(first.bills.empty());
+
+  EXPECT_EQ(profile->yearlyBillsCost(YearlyType::march).cost, 120.0);
+  EXPECT_EQ(profile->yearlyBillsCost(YearlyType::april).cost, 0.0);
+  EXPECT_TRUE(profile->yearlyBillsCost(YearlyType::april).bills.empty());
+}
+
+TEST(ProfileFiguresTest, SelectionsGoByOccurrenceOnly) {
+  auto profile = std::make_shared<ProfileEntity>();
+  // A monthly bill carrying a month and a quarter, and a quarterly one carrying a month.
+  addBill(profile, "m", OccurringType::monthly, 7.0, QuarterType::quarter1, YearlyType::january);
+  addBill(profile, "q", OccurringType::quarterly, 25.0, QuarterType::quarter1, YearlyType::january);
+  EXPECT_EQ(names(profile->monthlyBillsCost().bills), std::vector<std::string>{"m"});
+  EXPECT_EQ(names(profile->quarterlyBillsCost(QuarterType::quarter1).bills),
+            std::vector<std::string>{"q"});
+  EXPECT_TRUE(profile->yearlyBillsCost(YearlyType::january).bills.empty());
+  EXPECT_EQ(profile->costPerYear(), 7.0 * 12 + 25.0 * 4);
+}
+
+TEST(ProfileFiguresTest, AbsentAndEmptyBillsGiveZeroEverywhere) {
+  auto absent = std::make_shared<ProfileEntity>();
+  absent->setBills(std::nullopt);
+  auto empty = std::make_shared<ProfileEntity>();
+  for (const auto& profile : {absent, empty}) {
+    EXPECT_EQ(profile->billsPerYear(), 0);
+    EXPECT_EQ(profile->costPerYear(), 0.0);
+    EXPECT_EQ(profile->monthlyBillsCost().cost, 0.0);
+    EXPECT_TRUE(profile->monthlyBillsCost().bills.empty());
+    EXPECT_TRUE(profile->quarterlyBillsCost(QuarterType::quarter3).bills.empty());
+    EXPECT_TRUE(profile->yearlyBillsCost(YearlyType::december).bills.empty());
+  }
+}
+
+TEST(ProfileFiguresTest, SelectionsKeepListOrderAndSumInIt) {
+  auto profile = std::make_shared<ProfileEntity>();
+  auto a = addBill(profile, "a", OccurringType::yearly, 0.1, std::nullopt, YearlyType::may);
+  auto b = addBill(profile, "b", OccurringType::yearly, 0.2, std::nullopt, YearlyType::may);
+  auto c = addBill(profile, "c", OccurringType::yearly, 0.3, std::nullopt, YearlyType::may);
+  profile->setBills(BillList{c, a, b});
+  BillsCost may = profile->yearlyBillsCost(YearlyType::may);
+  EXPECT_EQ(names(may.bills), (std::vector<std::string>{"c", "a", "b"}));
+  EXPECT_EQ(may.cost, (0.3 + 0.1) + 0.2);  // plain additions in list order, no rounding
+}
+
+TEST(ProfileFiguresTest, BillCostPerYearAndKeys) {
+  struct Case {
+    OccurringType occurring;
+    std::optional<QuarterType> quarter;
+    double costPerYear;
+    const char* occurringKey;
+  };
+  const Case cases[] = {
+      {OccurringType::monthly, std::nullopt, 300.0, "localizable_monthly"},
+      {OccurringType::quarterly, std::nullopt, 100.0, "localizable_quarterly"},
+      {OccurringType::quarterly, QuarterType::quarter3, 100.0, "localizable_quarterly"},
+      {OccurringType::yearly, QuarterType::quarter2, 25.0, "localizable_yearly"},
+  };
+  for (const Case& c : cases) {
+    auto bill = BillEntity::make(platform::UUID::random(), "x", 25.0, std::nullopt, c.occurring,
+                                 c.quarter, std::nullopt, nullptr, nullptr, nullptr,
+                                 platform::Date::now());
+    EXPECT_EQ(bill->costPerYear(), c.costPerYear);
+    EXPECT_EQ(bill->occurringLocalizedKey(), c.occurringKey);
+  }
+
+  auto bill = std::make_shared<BillEntity>();
+  EXPECT_EQ(bill->quarterlyLocalizedKey(), "localizable_quarter01");
+  EXPECT_EQ(bill->yearlyLocalizedKey(), "localizable_january");
+  // The same key object is handed out each time.
+  EXPECT_EQ(&bill->yearlyLocalizedKey(), &bill->yearlyLocalizedKey());
+  bill->setQuarterly(QuarterType::quarter3);
+  bill->setYearly(YearlyType::december);
+  EXPECT_EQ(bill->quarterlyLocalizedKey(), "localizable_quarter03");
+  EXPECT_EQ(bill->yearlyLocalizedKey(), "localizable_december");
+  bill->setYearly(YearlyType::september);
+  EXPECT_EQ(bill->yearlyLocalizedKey(), "localizable_september");
+}
+
+}  // namespace
+}  // namespace brivel

@@ -1,0 +1,196 @@
+// The rendered view tree: what a screen looks like after one render, as plain data.
+//
+// A ViewRuntime (runtime.h) evaluates a screen's body into a tree of Node values. Renderers
+// (the web front, the test driver) only read this tree; they never call into views. Every
+// node that the user can act on carries an `actionId`; a renderer sends that id back with an
+// ActionEvent and the runtime runs the matching handler on the main thread, then renders
+// again. Action ids are stable across renders (they follow the view's identity) and unique
+// within one render; the runtime accepts only ids of its latest render.
+//
+// Shape of a tree:
+//   window                       the root the runtime returns
+//     children[0..]              the root content
+//     slot "presentations"       sheets and confirmation dialogs, bottom-most first
+//   navigationStack
+//     children                   one navigationPage per stack level, root first; every page
+//                                but the last has attr "hidden" = true
+//   navigationPage               attrs "title" (TextContent), "titleDisplayMode",
+//                                "backButtonHidden"; slots "toolbar" (toolbarItem nodes),
+//                                "search" (one searchField); pushed pages are actionable
+//                                (dismiss = back)
+//   tabView > tab                tab: slot "tabItem", children the content, attr "selected";
+//                                the content of unselected tabs has "hidden" = true; tap selects
+//   section                      slots "header", "footer"; children the rows
+//   label                        slots "title", "icon"
+//   labeledContent               slot "label"; children the value
+//   button / link /
+//   navigationLink / toggle      children are the label
+//   menu                         slot "label"; children the items (buttons, dividers, menus,
+//                                pickers)
+//   picker                       slot "label"; children pickerOption nodes (attr "selected",
+//                                children the option's label; tap selects)
+//   contentUnavailable           slots "label", "description", "actions"
+//   sheet                        children the content; attrs "sizing", "interactiveDismissDisabled"
+//   confirmationDialog           attrs "title", "titleVisibility"; slot "message"; children buttons
+//
+// Modifier slots any node may carry: "overlay", "safeAreaInset", "background", "contextMenu",
+// "swipeActions", "popoverTip", "toolbar" (only outside a navigation stack). The full list of
+// attribute names is in platform/ui/README.md.
+//
+// Thread: a tree is an immutable value once returned; it may be read on any thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace platform::ui {
+
+enum class NodeKind {
+  // Structure.
+  window,
+  navigationStack,
+  navigationPage,
+  tabView,
+  tab,
+  list,
+  form,
+  section,
+  scrollView,
+  grid,
+  gridRow,
+  hStack,
+  vStack,
+  zStack,
+  spacer,
+  divider,
+  // Content.
+  text,
+  image,
+  label,
+  labeledContent,
+  contentUnavailable,
+  shape,
+  color,
+  progressView,
+  // Controls.
+  button,
+  link,
+  navigationLink,
+  textField,
+  toggle,
+  picker,
+  pickerOption,
+  menu,
+  controlGroup,
+  searchField,
+  // Presentations and bars.
+  sheet,
+  confirmationDialog,
+  popoverTip,
+  toolbarItem,
+};
+
+// Stable lower-camel-case name of a kind ("navigationStack"), for renderers and messages.
+std::string_view kindName(NodeKind kind);
+
+// A text as a view shows it: either a localization key with its arguments, looked up in
+// the app's string table by the renderer, or a verbatim string shown as it stands.
+// Arguments fill the key's placeholders ("%lld", "%@") in order, already formatted.
+struct TextContent {
+  std::string key;
+  std::vector<std::string> args;
+  bool verbatim = false;
+
+  friend bool operator==(const TextContent&, const TextContent&) = default;
+};
+
+// A colour as a view names it. `asset` colours are the app's named colours ("sonicBlue");
+// `system` colours are "primary", "secondary", "tertiary", "white", "black", "clear", "red",
+// "accent" (the inherited accent colour) and "regularMaterial" (a translucent blurred fill). `gradient` asks for the colour's own subtle
+// gradient; `opacity` multiplies the colour's alpha.
+struct Color {
+  enum class Kind { asset, system };
+  Kind kind = Kind::system;
+  std::string name = "primary";
+  bool gradient = false;
+  double opacity = 1.0;
+
+  static Color asset(std::string name) { return Color{Kind::asset, std::move(name)}; }
+  static Color system(std::string name) { return Color{Kind::system, std::move(name)}; }
+  // The colour's own subtle gradient (a platform colour's `.gradient`).
+  Color withGradient() const {
+    Color c = *this;
+    c.gradient = true;
+    return c;
+  }
+  Color withOpacity(double value) const {
+    Color c = *this;
+    c.opacity = value;
+    return c;
+  }
+
+  friend bool operator==(const Color&, const Color&) = default;
+};
+
+using AttrValue = std::variant<bool, std::int64_t, double, std::string, Color, TextContent>;
+
+struct Node {
+  NodeKind kind = NodeKind::vStack;
+
+  // Structural identity: a path of segments from the root, stable across renders for the
+  // same view. Contains ForEach ids, so treat it as untrusted text when printing it.
+  std::string identity;
+  // Non-empty on actionable nodes; what a renderer posts back.
+  std::string actionId;
+
+  std::map<std::string, AttrValue, std::less<>> attrs;
+  std::vector<Node> children;
+  std::map<std::string, std::vector<Node>, std::less<>> slots;
+
+  // Attribute accessors; each answers the fallback when the attribute is absent or of
+  // another type.
+  const AttrValue* attr(std::string_view name) const;
+  bool flag(std::string_view name) const;  // false when absent
+  std::string string(std::string_view name) const;
+  std::optional<double> number(std::string_view name) const;  // int64 or double
+  const Color* color(std::string_view name) const;
+  const TextContent* textContent(std::string_view name) const;
+  // The nodes of a slot, or an empty list.
+  const std::vector<Node>& slot(std::string_view name) const;
+};
+
+// What a renderer sends back for an actionable node.
+enum class EventKind {
+  tap,       // buttons, links, navigation links, menu items, picker options, tabs; flips a toggle
+  setValue,  // toggle (bool), text or search field (string)
+  submit,    // return key in a text field
+  focus,     // a text or search field gained (true) or lost (false) focus
+  dismiss,   // close a sheet interactively, cancel a dialog, go back from a pushed page,
+             // close a popover tip, cancel a search
+};
+
+using EventValue = std::variant<std::monostate, bool, std::string>;
+
+struct ActionEvent {
+  std::string actionId;
+  EventKind kind = EventKind::tap;
+  EventValue value;
+};
+
+enum class DispatchStatus {
+  handled,
+  unknownAction,  // not an action id of the latest render
+  disabled,       // the node is disabled
+  refused,        // the node does not take this kind of event or value (for example the
+                  // interactive dismissal of a sheet that disables it)
+};
+
+std::string_view statusName(DispatchStatus status);
+
+}  // namespace platform::ui

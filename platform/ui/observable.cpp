@@ -1,0 +1,61 @@
+#include "platform/ui/observable.h"
+
+#include <mutex>
+#include <vector>
+
+namespace platform::ui {
+
+namespace {
+struct AnyChangeObservers {
+  std::mutex mutex;
+  std::map<std::uint64_t, std::function<void()>> observers;
+  std::uint64_t next = 1;
+};
+AnyChangeObservers& anyChangeObservers() {
+  static AnyChangeObservers shared;
+  return shared;
+}
+}  // namespace
+
+ChangeSignal::Token ChangeSignal::subscribe(std::function<void()> callback) {
+  Token token = next_++;
+  (*callbacks_)[token] = std::move(callback);
+  return token;
+}
+
+void ChangeSignal::unsubscribe(Token token) { callbacks_->erase(token); }
+
+void ChangeSignal::send() const {
+  // Copy first: a callback may subscribe or unsubscribe.
+  auto callbacks = *callbacks_;
+  for (auto& [token, callback] : callbacks) {
+    if (callbacks_->count(token)) callback();
+  }
+  notifyAnyChange();
+}
+
+std::uint64_t addAnyChangeObserver(std::function<void()> observer) {
+  auto& shared = anyChangeObservers();
+  std::lock_guard lock(shared.mutex);
+  std::uint64_t token = shared.next++;
+  shared.observers[token] = std::move(observer);
+  return token;
+}
+
+void removeAnyChangeObserver(std::uint64_t token) {
+  auto& shared = anyChangeObservers();
+  std::lock_guard lock(shared.mutex);
+  shared.observers.erase(token);
+}
+
+void notifyAnyChange() {
+  auto& shared = anyChangeObservers();
+  std::vector<std::function<void()>> observers;
+  {
+    std::lock_guard lock(shared.mutex);
+    for (auto& [token, observer] : shared.observers) observers.push_back(observer);
+  }
+  for (auto& observer : observers) observer();
+}
+
+}  // namespace platform::ui

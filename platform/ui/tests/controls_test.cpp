@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/ui/services.h"
+#include "platform/ui/testing/driver.h"
+#include "platform/ui/view.h"
+
+namespace platform::ui {
+namespace {
+
+using testing::byKind;
+using testing::byText;
+using testing::ViewDriver;
+
+TEST(Picker, ShowsTheSelectedTagAndATapSelectsAnother) {
+  for (const char* style : {"menu", "segmented"}) {
+    ViewDriver driver([style] {
+      return Closure("months", [style](Context& ctx) {
+        auto month = ctx.state<int>("month", 2);
+        std::vector<int> months{1, 2, 3};
+        return VStack({Picker<int>(Text("localizable_month"), month.binding(),
+                                   Group({ForEach(months, [](int m) { return m; },
+                                                  [](int m) { return Verbatim("m" + std::to_string(m)).tag(m); }),
+                                          Verbatim("not an option")}))
+                           .pickerStyle(style),
+                       Verbatim("picked " + std::to_string(month.get()))});
+      });
+    });
+    const Node& picker = driver.get(byKind(NodeKind::picker));
+    EXPECT_EQ(picker.string("style"), style);
+    ASSERT_EQ(picker.children.size(), 3u) << "untagged content is no option";
+    EXPECT_TRUE(picker.children[1].flag("selected"));
+    EXPECT_FALSE(picker.children[0].flag("selected"));
+
+    driver.tap(byText("m3"));
+    EXPECT_TRUE(driver.exists(byText("picked 3")));
+    EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[2].flag("selected"));
+  }
+}
+
+TEST(Picker, OptionalSelectionWithANoneOption) {
+  ViewDriver driver([] {
+    return Closure("link", [](Context& ctx) {
+      auto account = ctx.state<std::optional<std::string>>("account", std::nullopt);
+      return VStack({Picker<std::optional<std::string>>(
+                         Text("localizable_bankAccount"), account.binding(),
+                         Group({Text("localizable_off").tag(std::optional<std::string>()),
+                                Verbatim("Checking").tag(std::optional<std::string>("checking"))})),
+                     Verbatim(account.get().value_or("none"))});
+    });
+  });
+  EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[0].flag("selected"));
+  driver.tap(byText("Checking"));
+  EXPECT_TRUE(driver.exists(byText("checking")));
+  driver.tap(byText("localizable_off"));
+  EXPECT_TRUE(driver.exists(byText("none")));
+}
+
+struct NameForm {
+  std::shared_ptr<std::vector<std::string>> submitted;
+  View body(Context& ctx) const {
+    auto name = ctx.state<std::string>("name", "");
+    auto focused = ctx.focusState<bool>("nameFocused");
+    auto log = submitted;
+    return Form({TextField(localized("localizable_name"), name.binding())
+                     .maxLength(5)
+                     .focused(focused.binding())
+                     .submitLabel("return")
+                     .onSubmit([log, name] { log->push_back(name.get()); }),
+                 Verbatim(focused.get() ? "focused" : "not focused"),
+                 Button(verbatim("focus"), [focused] { focused.set(true); })});
+  }
+};
+
+TEST(TextInput, TheRuntimeCutsTextToTheLimitInUserPerceivedCharacters) {
+  auto submitted = std::make_shared<std::vector<std::string>>();
+  ViewDriver driver([submitted] { return View(NameForm{submitted}); });
+  const Node& field = driver.get(byKind(NodeKind::textField));
+  EXPECT_EQ(field.number("maxLength"), 5.0);
+  EXPECT_EQ(field.string("submitLabel"), "return");
+
+  struct Case {
+    std::string typed, stored;
+  };
+  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // one emoji
+  for (const Case& c : std::vector<Case>{{"abcdef", "abcde"},
+                                         {"abcde", "abcde"},
+                                         {"", ""},
+                                         {family + family + family + family + family + family, family + family + family + family + family},
+                                         {"e\xCC\x81" "bcdef", "e\xCC\x81" "bcde"}}) {
+    EXPECT_EQ(driver.type(byKind(NodeKind::textField), c.typed), DispatchStatus::handled);
+    EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string("value"), c.stored) << c.typed;
+  }
+  driver.submit(byKind(NodeKind::textField));
+  EXPECT_EQ(submitted->back(), "e\xCC\x81" "bcde");
+}
+
+TEST(TextInput, FocusFollowsTheFieldAndCode) {
+  ViewDriver driver([] { return View(NameForm{std::make_shared<std::vector<std::string>>()}); });
+  driver.focus(byKind(NodeKind::textField), true);
+  EXPECT_TRUE(driver.exists(byText("focused")));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag("focused"));
+  driver.focus(byKind(NodeKind::textField), false);
+  EXPECT_TRUE(driver.exists(byText("not focused")));
+  driver.tap(byText("focus"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag("focused"));
+}
+
+TEST(Controls, EventsOfTheWrongKindOrValueAreRefused) {
+  ViewDriver driver([] {
+    return Closure("mixed", [](Context& ctx) {
+      auto on = ctx.state<bool>("on", false);
+      auto text = ctx.state<std::string>("text", "");
+      return VStack({Toggle(on.binding(), Text("localizable_dismissAutomatically")),
+                     TextField(localized("localizable_name"), text.binding()), Button(verbatim("b"), [] {})});
+    });
+  });
+  std::string toggle = driver.get(byKind(NodeKind::toggle)).actionId;
+  std::string field = driver.get(byKind(NodeKind::textField)).actionId;
+  std::string button = driver.get(byKind(NodeKind::button)).actionId;
+  auto& rt = driver.runtime();
+  EXPECT_EQ(rt.dispatch({toggle, EventKind::setValue, std::string("yes")}), DispatchStatus::refused);
+  EXPECT_EQ(rt.dispatch({field, EventKind::setValue, true}), DispatchStatus::refused);
+  EXPECT_EQ(rt.dispatch({button, EventKind::dismiss, {}}), DispatchStatus::refused);
+  EXPECT_EQ(rt.dispatch({button, EventKind::setValue, std::string("x")}), DispatchStatus::refused);
+  EXPECT_EQ(rt.dispatch({field, EventKind::setValue, std::string("ab\xC3")}), DispatchStatus::refused)
+      << "text that is not UTF-8 never reaches the binding";
+  EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string("value"), "");
+
+  EXPECT_EQ(rt.dispatch({toggle, EventKind::setValue, true}), DispatchStatus::handled);
+  EXPECT_TRUE(driver.get(byKind(NodeKind::toggle)).flag("isOn"));
+  driver.tap(byKind(NodeKind::toggle));
+  EXPECT_FALSE(driver.get(byKind(NodeKind::toggle)).flag("isOn"));
+}
+
+TEST(Controls, DisabledIsInheritedAndItsActionsAreRefused) {
+  auto taps = std::make_shared<int>(0);
+  ViewDriver driver([taps] {
+    return VStack({Menu(Text("localizable_sort"), {Button(verbatim("inside"), [taps] { ++*taps; })}),
+                   Button(verbatim("enabled"), [taps] { ++*taps; }).disabled(false)})
+        .disabled(true);
+  });
+  EXPECT_TRUE(driver.get(byText("inside").ofKind(NodeKind::button)).flag("disabled"));
+  EXPECT_EQ(driver.tap(byText("inside")), DispatchStatus::disabled);
+  EXPECT_EQ(driver.tap(byText("enabled")), DispatchStatus::disabled) << "an inner disabled(false) does not re-enable";
+  EXPECT_EQ(*taps, 0);
+}
+
+TEST(Controls, NestedMenusKeepTheirItemsActionable) {
+  auto picked = std::make_shared<std::string>();
+  ViewDriver driver([picked] {
+    return ControlGroup(SystemImage("person.crop.circle.fill"),
+                        {Menu(Label(localized("localizable_sort"), "arrow.up.arrow.down"),
+                              {Button("localizable_name", [picked] { *picked = "name"; }), Divider(),
+                               Menu(Text("localizable_filterBy"),
+                                    {Button("localizable_category", [picked] { *picked = "category"; })})})})
+        .controlGroupStyle("menu");
+  });
+  const Node& group = driver.get(byKind(NodeKind::controlGroup));
+  EXPECT_EQ(group.string("style"), "menu");
+  const Node& outer = group.children.at(0);
+  ASSERT_EQ(outer.children.size(), 3u);
+  EXPECT_EQ(outer.children[2].kind, NodeKind::menu);
+  driver.tap(byText("localizable_category"));
+  EXPECT_EQ(*picked, "category");
+}
+
+TEST(Controls, AViewThatThrowsLeavesTheRuntimeUsable) {
+  auto fail = std::make_shared<bool>(true);
+  ViewDriver driver([fail] {
+    if (*fail) throw std::runtime_error("broken view");
+    return Verbatim("recovered");
+  });
+  EXPECT_THROW(driver.runtime().render(), std::runtime_error);
+  *fail = false;
+  driver.runtime().invalidate();
+  EXPECT_TRUE(driver.exists(byText("recovered")));
+  EXPECT_FALSE(driver.runtime().needsRender());
+}
+
+TEST(Controls, LinksAndPasteboardWritesAreLogged) {
+  EventLog::shared().clear();
+  std::string opened;
+  setOpenURLHandler([&](const std::string& url) { opened = url; });
+  ViewDriver driver([] {
+    return VStack({Link("mailto:support@example.com", Text("localizable_feedback")),
+                   Button(localized("localizable_copyNote"), [] { Pasteboard::general().setString("note text"); })});
+  });
+  driver.tap(byText("localizable_feedback"));
+  driver.tap(byText("localizable_copyNote"));
+  setOpenURLHandler({});
+  EXPECT_EQ(opened, "mailto:support@example.com");
+  EXPECT_EQ(Pasteboard::general().string(), "note text");
+  auto entries = EventLog::shared().entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].type, LoggedEventType::openURL);
+  EXPECT_EQ(entries[1].type, LoggedEventType::pasteboardWrite);
+  EXPECT_EQ(entries[1].detail, "note text");
+}
+
+TEST(Controls, ScrollReaderDeliversAScrollRequestWithOneRender) {
+  ViewDriver driver([] {
+    return ScrollViewReader([](const ScrollProxy& proxy) {
+      return ScrollView(Axis::horizontal, {Grid({GridRow({Verbatim("a").id("appleRed"), Verbatim("b").id("appleGray")})})})
+          .onAppear([proxy] { proxy.scrollTo("appleGray"); });
+    });
+  });
+  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string("scrollTarget"), "appleGray");
+  driver.runtime().invalidate();
+  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string("scrollTarget"), "");
+}
+
+}  // namespace
+}  // namespace platform::ui

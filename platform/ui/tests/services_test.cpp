@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <string>
+
+#include "platform/ui/runtime.h"
+#include "platform/ui/services.h"
+#include "platform/ui/state.h"
+
+namespace platform::ui {
+namespace {
+
+class TipsDatastore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("brivel-tips-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    file_ = dir_ / "tips.json";
+  }
+  void TearDown() override {
+    Tips::configure({});
+    std::filesystem::remove_all(dir_);
+  }
+  std::filesystem::path dir_, file_;
+};
+
+TEST_F(TipsDatastore, AClosedTipStaysClosedAfterARelaunch) {
+  Tips::configure(file_);
+  EXPECT_TRUE(Tips::shouldDisplay("ProfileActionsTip"));
+  Tips::invalidate("ProfileActionsTip", "actionPerformed");
+  EXPECT_FALSE(Tips::shouldDisplay("ProfileActionsTip"));
+  EXPECT_TRUE(Tips::shouldDisplay("QuickActionsTip"));
+
+  // A relaunch reads the file again.
+  Tips::configure(dir_ / "other.json");
+  EXPECT_TRUE(Tips::shouldDisplay("ProfileActionsTip"));
+  Tips::configure(file_);
+  EXPECT_FALSE(Tips::shouldDisplay("ProfileActionsTip"));
+  EXPECT_TRUE(Tips::shouldDisplay("QuickActionsTip"));
+}
+
+TEST_F(TipsDatastore, AnUnreadableDatastoreIsReportedAndNotOverwritten) {
+  std::filesystem::create_directories(dir_);
+  for (const char* content : {"not json", "[1, 2]", "{\"invalidated\": 3}"}) {
+    std::ofstream(file_) << content;
+    EXPECT_THROW(Tips::configure(file_), std::runtime_error) << content;
+    std::ifstream in(file_);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, content);
+  }
+}
+
+TEST(EventLogMarks, EntriesSinceAMarkAreTheNewOnesAndTheLogIsBounded) {
+  auto& log = EventLog::shared();
+  log.clear();
+  requestReview();
+  auto mark = log.mark();
+  logToast("localizable_saved");
+  auto since = log.entriesSince(mark);
+  ASSERT_EQ(since.size(), 1u);
+  EXPECT_EQ(since[0].type, LoggedEventType::toast);
+  EXPECT_EQ(log.count(LoggedEventType::reviewRequest), 1u);
+
+  // A long run keeps only the newest entries; a mark still finds what came after it.
+  for (std::size_t i = 0; i < EventLog::kLimit; ++i) withAnimation([] {});
+  auto late = log.mark();
+  logToast("last");
+  EXPECT_EQ(log.entries().size(), EventLog::kLimit);
+  EXPECT_EQ(log.count(LoggedEventType::reviewRequest), 0u);
+  ASSERT_EQ(log.entriesSince(late).size(), 1u);
+  EXPECT_EQ(log.entriesSince(late)[0].detail, "last");
+  EXPECT_EQ(log.entriesSince(mark).size(), EventLog::kLimit);
+}
+
+TEST(AppearanceSettings, ReachEveryWindowAsAttributes) {
+  Appearance look;
+  look.tableShowsVerticalScrollIndicator = false;
+  look.segmentedSelectedTint = Appearance::rgba(0.8, 0.2, 0.3, 1.0);
+  look.segmentedSelectedTitleColor = Appearance::rgba(1, 1, 1);
+  Appearance::set(look);
+  ViewRuntime runtime([] { return Verbatim("x"); }, [](std::function<void()> work) { work(); });
+  const Node& window = runtime.render();
+  EXPECT_FALSE(window.flag("appearance.tableShowsVerticalScrollIndicator"));
+  EXPECT_EQ(window.string("appearance.segmentedSelectedTint"), "#CC334DFF");
+  EXPECT_EQ(window.string("appearance.segmentedSelectedTitleColor"), "#FFFFFFFF");
+  EXPECT_EQ(window.attr("appearance.segmentedNormalTitleColor"), nullptr);
+  EXPECT_EQ(Appearance::rgba(-1, 2, std::nan(""), 0.5), "#00FF0080");
+  Appearance::set(Appearance{});
+}
+
+}  // namespace
+}  // namespace platform::ui
