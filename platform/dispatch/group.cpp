@@ -1,11 +1,17 @@
 #include "platform/dispatch/group.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
 
 namespace platform {
+
+namespace {
+// Longer waits are cut to this, so that "now + timeout" cannot overflow.
+constexpr Duration kLongestWait = std::chrono::hours(24 * 365 * 100);
+}  // namespace
 
 struct DispatchGroup::State {
   std::mutex mutex;
@@ -47,7 +53,8 @@ void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, Block blo
 
 bool DispatchGroup::wait(Duration timeout) const {
   std::unique_lock lock(state_->mutex);
-  return state_->cv.wait_for(lock, timeout, [&] { return state_->count == 0; });
+  return state_->cv.wait_for(lock, std::clamp(timeout, Duration::zero(), kLongestWait),
+                             [&] { return state_->count == 0; });
 }
 
 void DispatchGroup::wait() const {

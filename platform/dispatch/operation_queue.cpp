@@ -70,8 +70,10 @@ void Operation::finish() {
     completion = std::move(completion_);
     onFinished = std::move(onFinishedForQueue_);
   }
-  if (onFinished) onFinished();
+  // The completion block runs before the queue lets the operation go, so that
+  // waitUntilAllOperationsAreFinished() also waits for completion blocks.
   if (completion) completion();
+  if (onFinished) onFinished();
 }
 
 void BlockOperation::main() {

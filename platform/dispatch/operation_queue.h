@@ -7,7 +7,8 @@
 // operation: one not yet started finishes without running main(); one running is told
 // through isCancelled() (and an override of cancel()) and must still finish().
 // The completion block runs once, on the thread that finished the operation, after the
-// operation is marked finished.
+// operation is marked finished and before its queue drops it (so the queue still counts
+// it, and waitUntilAllOperationsAreFinished() waits for completion blocks too).
 //
 // Operations and queues are held by std::shared_ptr; the queue keeps each operation
 // until it has finished. Thread-safe.

@@ -9,7 +9,12 @@
 // or drain) is the main thread from then on; before anything pumps, the thread that
 // started the program is. The app's main thread calls run(); tests call runUntil() or
 // drain() on the test thread, or run() on a fixture thread. Posting to the main queue
-// from any thread wakes a loop blocked in run().
+// from any thread wakes a loop blocked in run(). Pumping from a second thread while one
+// pumps throws std::logic_error; pumping again inside a main-queue block is allowed.
+//
+// An exception escaping a main-queue block leaves run/runUntil/drain (what is still
+// queued stays for the next turn); one escaping a block on any other queue ends the
+// program, as a fault in the block should.
 //
 // Example:
 //   auto queue = platform::DispatchQueue::makeSerial("ruv.example.Worker");

@@ -1,6 +1,13 @@
 #include "platform/dispatch/semaphore.h"
 
+#include <algorithm>
+
 namespace platform {
+
+namespace {
+// Longer waits are cut to this, so that "now + timeout" cannot overflow.
+constexpr Duration kLongestWait = std::chrono::hours(24 * 365 * 100);
+}  // namespace
 
 DispatchSemaphore::DispatchSemaphore(long value) : value_(value) {}
 
@@ -23,7 +30,7 @@ void DispatchSemaphore::wait() {
 bool DispatchSemaphore::wait(Duration timeout) {
   std::unique_lock lock(mutex_);
   ++waiters_;
-  const bool got = cv_.wait_for(lock, timeout, [&] { return value_ > 0; });
+  const bool got = cv_.wait_for(lock, std::clamp(timeout, Duration::zero(), kLongestWait), [&] { return value_ > 0; });
   --waiters_;
   if (got) --value_;
   return got;

@@ -1,5 +1,6 @@
 #include "platform/dispatch/internal/scheduler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -8,6 +9,7 @@ namespace platform::internal {
 namespace {
 constexpr int kMaxPoolThreads = 128;
 constexpr auto kIdleWorkerLifetime = std::chrono::seconds(20);
+constexpr auto kStarvationCheck = std::chrono::milliseconds(20);
 thread_local CurrentQueueScope* tCurrentTop = nullptr;
 }  // namespace
 
@@ -148,14 +150,37 @@ ThreadPool& ThreadPool::shared() {
   return *pool;
 }
 
+ThreadPool::ThreadPool() : eagerThreads_(std::max(4, static_cast<int>(std::thread::hardware_concurrency()))) {
+  std::thread([this] { monitorMain(); }).detach();
+}
+
+void ThreadPool::spawnLocked() {
+  ++threads_;
+  std::thread([this] { workerMain(); }).detach();
+}
+
 void ThreadPool::submit(Block task) {
   std::lock_guard lock(mutex_);
   tasks_.push_back(std::move(task));
-  if (static_cast<int>(tasks_.size()) > idle_ && threads_ < kMaxPoolThreads) {
-    ++threads_;
-    std::thread([this] { workerMain(); }).detach();
+  if (static_cast<int>(tasks_.size()) > idle_ && threads_ < eagerThreads_) {
+    spawnLocked();
   } else {
     cv_.notify_one();
+  }
+  monitorCv_.notify_one();
+}
+
+void ThreadPool::monitorMain() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (tasks_.empty()) {
+      monitorCv_.wait(lock);
+      continue;
+    }
+    // Work is waiting: if no worker takes any for a while, every worker is stuck.
+    const std::uint64_t seen = progress_;
+    const bool moved = monitorCv_.wait_for(lock, kStarvationCheck, [&] { return tasks_.empty() || progress_ != seen; });
+    if (!moved && idle_ == 0 && threads_ < kMaxPoolThreads) spawnLocked();
   }
 }
 
@@ -173,6 +198,7 @@ void ThreadPool::workerMain() {
     }
     Block task = std::move(tasks_.front());
     tasks_.pop_front();
+    ++progress_;
     lock.unlock();
     task();
     task = nullptr;   // release captures outside the lock

@@ -63,23 +63,29 @@ class TimerScheduler {
   std::thread thread_;
 };
 
-// The shared worker pool. Grows a thread whenever work waits and no worker is idle (up
-// to a generous cap, so that blocked workers cannot starve the pool), and lets idle
-// workers end after a while.
+// The shared worker pool. Starts a thread whenever work waits and no worker is idle, up
+// to the number of cores; beyond that a monitor adds one more whenever work has waited
+// for a while with every worker busy (blocked workers cannot starve the pool), up to a
+// generous cap. Idle workers end after a while.
 class ThreadPool {
  public:
   static ThreadPool& shared();
   void submit(Block task);
 
  private:
-  ThreadPool() = default;
+  ThreadPool();
   void workerMain();
+  void monitorMain();
+  void spawnLocked();
 
   std::mutex mutex_;
   std::condition_variable cv_;
+  std::condition_variable monitorCv_;
   std::deque<Block> tasks_;
+  int eagerThreads_;
   int threads_ = 0;
   int idle_ = 0;
+  std::uint64_t progress_ = 0;   // tasks taken so far
 };
 
 // The calling thread's stack of queues it is running blocks of (a sync() onto another

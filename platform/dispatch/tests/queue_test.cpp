@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/group.h"
+#include "platform/dispatch/semaphore.h"
 
 namespace platform {
 namespace {
@@ -89,6 +90,19 @@ TEST(ConcurrentQueueTest, RunsBlocksInParallelAndSyncInline) {
   // sync onto a concurrent queue from itself does not deadlock.
   EXPECT_NO_THROW(queue->sync([&] { queue->sync([] {}); }));
   EXPECT_TRUE(DispatchQueue::global(QoS::Utility)->syncResult([] { return true; }));
+}
+
+TEST(GlobalQueueTest, BlockedWorkersDoNotStarveThePool) {
+  // More blocked blocks than cores, released only by a block submitted after them.
+  const int blocked = static_cast<int>(std::thread::hardware_concurrency()) + 8;
+  DispatchSemaphore release;
+  DispatchGroup group;
+  auto pool = DispatchQueue::global();
+  for (int i = 0; i < blocked; ++i) group.async(pool, [&] { release.wait(); });
+  group.async(pool, [&] {
+    for (int i = 0; i < blocked; ++i) release.signal();
+  });
+  EXPECT_TRUE(group.wait(30s));
 }
 
 class MainLoopTest : public ::testing::Test {
