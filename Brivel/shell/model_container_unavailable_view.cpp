@@ -1,0 +1,26 @@
+#include "Brivel/shell/model_container_unavailable_view.h"
+
+#include "Brivel/shell/localized_keys.h"
+#include "Brivel/shell/support_links.h"
+#include "Brivel/shell/view_helpers.h"
+#include "Brivel/shell/view_modifiers.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+View ModelContainerUnavailableView::body(Context&) const {
+  View label = Label(LocalizedText(localizable_appCrashed),
+                     AssetImage("externaldrive.connected.to.line.below.fill.badge.person.crop"));
+  View description = LocalizedText(localizable_reinstallApp) | ErrorFontStyleModifier{"caption", Color::system("red")};
+  View feedback = Link(kSupportMailURL, LocalizedText(localizable_feedback))
+                      .buttonStyle("borderedProminent")
+                      .controlSize("extraLarge")
+                      .padding();
+  Frame fullHeight;
+  fullHeight.maxHeight = infinity;
+  fullHeight.alignment = "center";
+  return VStack({ContentUnavailableView(label, description, feedback)}).frame(fullHeight);
+}
+
+}  // namespace brivel

@@ -1,0 +1,53 @@
+#include "Brivel/shell/toast.h"
+
+#include "Brivel/shell/localized_keys.h"
+#include "Brivel/shell/palette.h"
+#include "Brivel/shell/view_helpers.h"
+#include "Brivel/shell/view_modifiers.h"
+#include "platform/dispatch/queue.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+std::string_view toastTextKey(ToastMessageType type) {
+  switch (type) {
+    case ToastMessageType::added:
+      return localizable_added;
+    case ToastMessageType::imported:
+      return localizable_imported;
+    case ToastMessageType::updated:
+    case ToastMessageType::setQuickAction:
+      return localizable_saved;
+  }
+  return localizable_saved;
+}
+
+View ToastMessageView::body(Context&) const {
+  View title = LocalizedText(toastTextKey(type)) |
+               NoteFontStyleModifier{"caption", Color::system("white"), true, "leading"};
+  View icon = SymbolImage(symbol).foregroundStyle(Color::system("white")).symbolVariant("circle.fill");
+  return Label(title.padding(Edge::trailing, 3.0), icon)
+      .padding(Edge::all, 9.0)
+      .background(assetColor("sonicBlue").withGradient().withOpacity(0.8), Shape::capsule(/*continuous=*/true))
+      .padding(Edge::top, 3.0)
+      .transition("asymmetric(insertion: push(from: top), removal: opacity)")
+      .accessibilityIdentifier("toast");
+}
+
+View ToastMessageModifier::apply(const View& content) const {
+  const ToastMessageType shownType = type;
+  const SFSymbols shownSymbol = symbol;
+  return content.overlay(when(trigger, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), "top");
+}
+
+void showToast(Binding<bool> flag) {
+  if (flag.get()) return;
+  withAnimation([&] { flag.set(true); });
+  platform::DispatchQueue::main()->asyncAfter(platform::secondsToDuration(kToastDurationSeconds), [flag] {
+    // The flag goes off, whatever happened to it meanwhile: a toast never stays for good.
+    withAnimation([&] { flag.set(false); });
+  });
+}
+
+}  // namespace brivel

@@ -1,0 +1,239 @@
+// The web front's cost per render and per posted action, beside serialising the same view tree
+// to JSON with nlohmann-json in the same run.
+//
+//   render_html     the view tree of a demo screen (a form and 50 rows with actions) to the
+//                   page's HTML and action table
+//   post_action     one tap posted over HTTP on 127.0.0.1, timed inside the server (its
+//                   Server-Timing "total": checks, the hop to the main thread, the action, the
+//                   new render and its JSON answer)
+//   tree_to_json    the baseline: the same tree as a JSON document
+// After the runs, each figure is printed as a ratio to the baseline.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <optional>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "platform/dispatch/queue.h"
+#include "web/front.h"
+#include "web/testing/demo_screen.h"
+
+namespace {
+
+using nlohmann::json;
+using platform::ui::Node;
+
+constexpr int kBills = 50;
+
+json toJson(const Node& n) {
+  json out{{"kind", platform::ui::kindName(n.kind)}, {"identity", n.identity}};
+  if (!n.actionId.empty()) out["actionId"] = n.actionId;
+  json attrs = json::object();
+  for (const auto& [name, value] : n.attrs) {
+    std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, platform::ui::Color>) {
+            attrs[name] = {{"kind", v.kind == platform::ui::Color::Kind::asset ? "asset" : "system"},
+                           {"name", v.name},
+                           {"gradient", v.gradient},
+                           {"opacity", v.opacity}};
+          } else if constexpr (std::is_same_v<T, platform::ui::TextContent>) {
+            attrs[name] = {{"key", v.key}, {"args", v.args}, {"verbatim", v.verbatim}};
+          } else {
+            attrs[name] = v;
+          }
+        },
+        value);
+  }
+  out["attrs"] = std::move(attrs);
+  json children = json::array();
+  for (const auto& child : n.children) children.push_back(toJson(child));
+  out["children"] = std::move(children);
+  json slots = json::object();
+  for (const auto& [name, nodes] : n.slots) {
+    json list = json::array();
+    for (const auto& child : nodes) list.push_back(toJson(child));
+    slots[name] = std::move(list);
+  }
+  out["slots"] = std::move(slots);
+  return out;
+}
+
+struct Fixture {
+  Fixture()
+      : runtime(std::make_shared<platform::ui::ViewRuntime>(
+            [] { return platform::ui::View(web::testing::DemoScreen{kBills}); })) {
+    if (auto error = web::StringTable::load(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/strings/en.json", strings)) {
+      std::fprintf(stderr, "%s\n", error->c_str());
+    }
+    icons = web::IconTable::load(BRIVEL_WEB_SOURCE_ASSETS);
+    runtime->render();
+  }
+  std::shared_ptr<platform::ui::ViewRuntime> runtime;
+  web::StringTable strings;
+  web::IconTable icons;
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+void tree_to_json(benchmark::State& state) {
+  const Node& tree = fixture().runtime->render();
+  for (auto _ : state) {
+    std::string text = toJson(tree).dump();
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(tree_to_json);
+
+void render_html(benchmark::State& state) {
+  auto& f = fixture();
+  web::HtmlRenderer renderer(f.strings, f.icons);
+  const Node& tree = f.runtime->render();
+  for (auto _ : state) {
+    web::Page page = renderer.render(tree);
+    benchmark::DoNotOptimize(page);
+  }
+}
+BENCHMARK(render_html);
+
+// A client on its own thread; the benchmark thread is the main thread and serves the main queue.
+class Poster {
+ public:
+  explicit Poster(int port) : client_("127.0.0.1", port), thread_([this] { loop(); }) {}
+  ~Poster() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void start(httplib::Headers headers, std::string body) {
+    std::lock_guard lock(mutex_);
+    headers_ = std::move(headers);
+    body_ = std::move(body);
+    result_.reset();
+    pending_ = true;
+    wake_.notify_all();
+  }
+  bool done() {
+    std::lock_guard lock(mutex_);
+    return result_.has_value();
+  }
+  httplib::Result& result() { return *result_; }
+
+ private:
+  void loop() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [&] { return quit_ || pending_; });
+      if (quit_) return;
+      pending_ = false;
+      auto headers = headers_;
+      auto body = body_;
+      lock.unlock();
+      auto res = client_.Post("/action", headers, body, "application/json");
+      lock.lock();
+      result_.emplace(std::move(res));
+    }
+  }
+  httplib::Client client_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool quit_ = false;
+  bool pending_ = false;
+  httplib::Headers headers_;
+  std::string body_;
+  std::optional<httplib::Result> result_;
+  std::thread thread_;
+};
+
+void post_action(benchmark::State& state) {
+  auto& f = fixture();
+  web::WebServerOptions options;
+  options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
+  web::WebFront front(f.runtime, options);
+  if (auto error = front.start()) {
+    state.SkipWithError(error->c_str());
+    return;
+  }
+  platform::MainLoop::drain();
+  Poster poster(front.server()->port());
+  httplib::Headers headers{{"X-Brivel-Token", front.server()->token()}};
+
+  // The counter button's id, from the page as a browser would read it.
+  auto fetch = std::async(std::launch::async, [&] {
+    httplib::Client c("127.0.0.1", front.server()->port());
+    return c.Get("/render", headers);
+  });
+  platform::MainLoop::runUntil([&] { return fetch.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                               std::chrono::seconds(10));
+  auto page = fetch.get();
+  std::smatch match;
+  std::string html = page ? json::parse(page->body)["html"].get<std::string>() : std::string();
+  if (!std::regex_search(html, match, std::regex("data-id=\"count\" type=\"button\" data-action=\"([^\"]+)\""))) {
+    state.SkipWithError("no counter button on the page");
+    return;
+  }
+  std::string body = json{{"id", match[1].str()}, {"event", "tap"}}.dump();
+
+  std::regex total("total;dur=([0-9.]+)");
+  for (auto _ : state) {
+    poster.start(headers, body);
+    platform::MainLoop::runUntil([&] { return poster.done(); }, std::chrono::seconds(10));
+    auto& res = poster.result();
+    std::smatch timing;
+    std::string header = res ? res->get_header_value("Server-Timing") : std::string();
+    if (!res || res->status != 200 || !std::regex_search(header, timing, total)) {
+      state.SkipWithError("the post failed");
+      break;
+    }
+    state.SetIterationTime(std::stod(timing[1].str()) / 1000.0);
+  }
+  front.stop();
+}
+BENCHMARK(post_action)->UseManualTime();
+
+// Prints each figure as a ratio to the JSON baseline once all have run.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& run : runs) {
+      if (run.iterations > 0 && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    auto baseline = times_.find("tree_to_json");
+    if (baseline == times_.end() || baseline->second <= 0) return;
+    std::printf("\nratio to tree_to_json (%.1f us):\n", baseline->second / 1000.0);
+    for (const auto& [name, time] : times_) {
+      std::printf("  %-28s %10.1f us  %6.2fx\n", name.c_str(), time / 1000.0, time / baseline->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,484 @@
+// The page's client: posts taps and typing to the app, applies each new render in place, and
+// listens for renders the app pushes by itself (a toast that clears itself).
+//
+// The page never decides anything: every control carries its action id ("data-action"), and
+// the app answers each post with the new render. Renders are merged into the page with
+// morphdom, keyed by each view's identity ("data-key"), so focus, caret, scroll positions and
+// open menus survive. Text a user is still typing is never overwritten by an older render: a
+// field whose typing has not been answered yet keeps what is on screen.
+(() => {
+  'use strict';
+
+  const token = document.querySelector('meta[name="brivel-token"]').content;
+  let version = Number(document.querySelector('meta[name="brivel-version"]').content) || 0;
+  const app = document.getElementById('app');
+  const statusLine = document.getElementById('status');
+
+  // ----- Status line -----
+
+  function showStatus(text) {
+    statusLine.textContent = text;
+    statusLine.classList.toggle('visible', text !== '');
+  }
+
+  // ----- Posting actions -----
+
+  const queue = [];
+  let inFlight = null;
+
+  function isPendingText(id) {
+    const matches = (a) => a && a.id === id && a.event === 'set' && typeof a.value === 'string';
+    return matches(inFlight) || queue.some(matches);
+  }
+
+  function post(action) {
+    if (action.event === 'set' && typeof action.value === 'string') {
+      // Typing is coalesced: only the latest text of a field waits in the queue.
+      const waiting = queue.findIndex((a) => a.id === action.id && a.event === 'set');
+      if (waiting >= 0) {
+        queue[waiting] = action;
+        return;
+      }
+    }
+    queue.push(action);
+    pump();
+  }
+
+  async function pump() {
+    if (inFlight || queue.length === 0) return;
+    inFlight = queue.shift();
+    let answer = null;
+    try {
+      const response = await fetch('/action', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
+        body: JSON.stringify(inFlight),
+      });
+      const body = await response.json().catch(() => null);
+      if (response.ok) {
+        answer = body;
+        showStatus('');
+      } else if (response.status === 409 && body && body.render) {
+        answer = body.render;  // the page was stale; catch up
+      } else if (response.status === 403) {
+        showStatus('Brivel was restarted. Reload the page.');
+      } else {
+        showStatus((body && body.error) || 'The action failed.');
+      }
+    } catch (error) {
+      showStatus('Brivel is not reachable.');
+    }
+    inFlight = null;
+    if (answer) apply(answer, true);
+    pump();
+  }
+
+  // ----- Applying renders -----
+
+  function isTextField(el) {
+    return (el.tagName === 'INPUT' && (el.type === 'text' || el.type === 'search')) || el.tagName === 'TEXTAREA';
+  }
+
+  function keepClientState(from, to) {
+    // Open menus, swiped rows and scrolled-to targets belong to the page, not to the app.
+    if (from.classList.contains('menu-popup')) {
+      to.hidden = from.hidden;
+      to.setAttribute('style', from.getAttribute('style') || '');
+    }
+    if (from.classList.contains('menu-button')) to.setAttribute('aria-expanded', from.getAttribute('aria-expanded'));
+    if (from.hasAttribute('data-swiped')) to.setAttribute('data-swiped', from.getAttribute('data-swiped'));
+    if (from.hasAttribute('data-scrolled-to')) to.setAttribute('data-scrolled-to', from.getAttribute('data-scrolled-to'));
+    if (from.classList.contains('actions-host') && from.style.getPropertyValue('--swipe')) {
+      to.style.setProperty('--swipe', from.style.getPropertyValue('--swipe'));
+    }
+    if (isTextField(from) && from.dataset.action && isPendingText(from.dataset.action)) {
+      // Typing not answered yet: what is on screen is newer than this render.
+      to.value = from.value;
+      if (to.tagName === 'TEXTAREA') to.textContent = from.value;
+      else to.setAttribute('value', from.value);
+    }
+  }
+
+  // Brings a control's live value (which the user changes without touching its attributes) in
+  // line with the render, unless the user's typing there is not answered yet.
+  function syncControl(from, to) {
+    if (isTextField(from)) {
+      if (from.dataset.action && isPendingText(from.dataset.action)) return;
+      const value = to.tagName === 'TEXTAREA' ? to.textContent : (to.getAttribute('value') || '');
+      if (from.value !== value) from.value = value;
+    } else if (from.tagName === 'INPUT' && from.type === 'checkbox') {
+      from.checked = to.hasAttribute('checked');
+    } else if (from.tagName === 'SELECT') {
+      const chosen = to.querySelector('option[selected]');
+      if (chosen && from.value !== chosen.value) from.value = chosen.value;
+    }
+  }
+
+  function apply(render, answered) {
+    if (!render || typeof render.version !== 'number' || typeof render.html !== 'string') return;
+    // A pushed render older than what is shown is dropped; the answer to a post is applied even
+    // when a push of the same render came first, so that a cut text shows.
+    if (render.version < version || (!answered && render.version === version)) return;
+    version = render.version;
+    if (render.title) document.title = render.title;
+
+    const wantedBefore = focusWanted();
+    const focused = document.activeElement;
+    const selection = focused && isTextField(focused) ? [focused.selectionStart, focused.selectionEnd] : null;
+    const next = document.createElement('div');
+    next.id = 'app';
+    next.innerHTML = render.html;
+    morphdom(app, next, {
+      getNodeKey: (node) => (node.getAttribute ? node.getAttribute('data-key') || node.id : undefined),
+      onBeforeElUpdated: (from, to) => {
+        syncControl(from, to);
+        if (from.isEqualNode(to)) return false;
+        keepClientState(from, to);
+        return true;
+      },
+    });
+    if (selection && document.activeElement === focused && isTextField(focused)) {
+      const length = focused.value.length;
+      try {
+        focused.setSelectionRange(Math.min(selection[0], length), Math.min(selection[1], length));
+      } catch (_) { /* not every input type has a selection */ }
+    }
+    followFocus(wantedBefore);
+    afterRender(focused);
+  }
+
+  // The field the app wants focused (its focus state), by action id.
+  function focusWanted() {
+    const el = app.querySelector('[data-focused="true"]');
+    return el ? el.dataset.action : null;
+  }
+
+  // When the app moves focus (the next field on return) or takes it away (after a save), the page
+  // follows; a render that says nothing new about focus leaves the user's focus alone.
+  function followFocus(before) {
+    // While the user's own posts wait, a newer answer is coming: do not pull focus back.
+    if (inFlight || queue.length) return;
+    const now = focusWanted();
+    if (now === before) return;
+    if (now) {
+      const el = app.querySelector(`[data-focused="true"]`);
+      if (el && document.activeElement !== el) el.focus({ preventScroll: true });
+    } else if (before && document.activeElement && document.activeElement.dataset &&
+               document.activeElement.dataset.action === before) {
+      document.activeElement.blur();
+    }
+  }
+
+  function topLayer() {
+    const layers = app.querySelectorAll('.layer');
+    return layers.length ? layers[layers.length - 1] : null;
+  }
+
+  // Where focus was before each open sheet or dialog, to return it there when the layer closes.
+  const focusBeforeLayers = [];
+
+  function afterRender(focusedBefore = document.activeElement) {
+    const layerCount = app.querySelectorAll('.layer').length;
+    while (focusBeforeLayers.length > layerCount) {
+      const back = focusBeforeLayers.pop();
+      if (focusBeforeLayers.length === layerCount && back && back.isConnected &&
+          (!document.activeElement || document.activeElement === document.body)) {
+        back.focus({ preventScroll: true });
+      }
+    }
+    while (focusBeforeLayers.length < layerCount) focusBeforeLayers.push(focusedBefore);
+    const layer = topLayer();
+    const scope = layer || app;
+    // Focus stays inside the top-most sheet or dialog; everything under it is inert.
+    if (layer && !layer.contains(document.activeElement)) {
+      // The panel itself takes focus (not its first button: in a dialog that may be the
+      // destructive one), unless the app asks for a field.
+      const first = layer.querySelector('[data-focused="true"]') || layer.querySelector('.sheet, .dialog');
+      if (first) first.focus({ preventScroll: true });
+    } else if (!document.activeElement || document.activeElement === document.body) {
+      const wanted = scope.querySelector('[data-focused="true"]');
+      if (wanted) wanted.focus({ preventScroll: true });
+    }
+    // Bring a scroll target into view once per target.
+    for (const scroller of app.querySelectorAll('[data-scroll-target]')) {
+      const target = scroller.getAttribute('data-scroll-target');
+      if (scroller.getAttribute('data-scrolled-to') === target) continue;
+      scroller.setAttribute('data-scrolled-to', target);
+      for (const child of scroller.querySelectorAll('[data-key], [data-id]')) {
+        if (child.getAttribute('data-key') === target || child.getAttribute('data-id') === target) {
+          child.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+          break;
+        }
+      }
+    }
+  }
+
+  // ----- Menus -----
+
+  function closeMenus(except) {
+    for (const popup of document.querySelectorAll('.menu-popup:not([hidden])')) {
+      if (except && (popup === except || popup.contains(except))) continue;
+      popup.hidden = true;
+      const trigger = popup.parentElement.querySelector(':scope > .menu-button');
+      if (trigger) trigger.setAttribute('aria-expanded', 'false');
+    }
+  }
+
+  function menuItems(popup) {
+    return [...popup.querySelectorAll(':scope > .menu-item, :scope > .menu-group > .menu-item, ' +
+      ':scope > .menu-control-group > .menu-item, :scope > .menu > .menu-button, :scope > a.link, ' +
+      ':scope > .menu-control-group > .button, :scope > .button')]
+      .filter((el) => !el.disabled);
+  }
+
+  // Puts a popup at the pointer, or under its button aligned to the button's right edge, kept
+  // inside the window.
+  function placeMenu(popup, trigger, at) {
+    const width = popup.offsetWidth;
+    const height = popup.offsetHeight;
+    let x;
+    let y;
+    if (at) {
+      x = at.x;
+      y = at.y;
+    } else {
+      const box = (trigger || popup.parentElement).getBoundingClientRect();
+      x = box.right - width;
+      y = box.bottom + 4;
+      if (y + height > window.innerHeight - 8) y = box.top - height - 4;
+    }
+    x = Math.max(8, Math.min(x, window.innerWidth - width - 8));
+    y = Math.max(8, Math.min(y, window.innerHeight - height - 8));
+    popup.style.setProperty('--menu-x', `${x}px`);
+    popup.style.setProperty('--menu-y', `${y}px`);
+  }
+
+  function openMenu(menu, at) {
+    const popup = menu.querySelector(':scope > .menu-popup');
+    const trigger = menu.querySelector(':scope > .menu-button');
+    if (!popup) return;
+    closeMenus(menu);
+    popup.hidden = false;
+    if (trigger) trigger.setAttribute('aria-expanded', 'true');
+    if (!menu.classList.contains('submenu')) placeMenu(popup, trigger, at);
+    const items = menuItems(popup);
+    if (items.length) items[0].focus({ preventScroll: true });
+  }
+
+  // ----- Swipe -----
+
+  let swipe = null;
+  let suppressClickUntil = 0;
+
+  function closeSwipes(except) {
+    for (const host of app.querySelectorAll('.actions-host[data-swiped]')) {
+      if (host === except) continue;
+      host.removeAttribute('data-swiped');
+      host.style.removeProperty('--swipe');
+    }
+  }
+
+  app.addEventListener('pointerdown', (event) => {
+    const host = event.target.closest('.actions-host');
+    if (!host || event.button !== 0 || !host.querySelector(':scope > .swipe-tray')) return;
+    if (event.target.closest('.swipe-tray, .menu-popup')) return;
+    swipe = { host, x: event.clientX, y: event.clientY, dx: 0, active: false };
+  });
+
+  app.addEventListener('pointermove', (event) => {
+    if (!swipe) return;
+    const dx = event.clientX - swipe.x;
+    const dy = event.clientY - swipe.y;
+    if (!swipe.active) {
+      if (Math.abs(dx) < 8 || Math.abs(dx) < Math.abs(dy)) return;
+      swipe.active = true;
+      swipe.host.setPointerCapture(event.pointerId);
+      closeSwipes(swipe.host);
+    }
+    const opened = swipe.host.hasAttribute('data-swiped') ? swipe.host.querySelector('.swipe-tray').offsetWidth : 0;
+    swipe.dx = Math.min(0, dx - opened);
+    swipe.host.classList.add('swiping');
+    swipe.host.style.setProperty('--swipe', `${swipe.dx}px`);
+  });
+
+  function endSwipe() {
+    if (!swipe) return;
+    const { host, dx, active } = swipe;
+    swipe = null;
+    host.classList.remove('swiping');
+    if (!active) return;
+    const tray = host.querySelector(':scope > .swipe-tray');
+    const width = host.offsetWidth;
+    if (host.dataset.fullSwipe === 'true' && -dx > width * 0.6) {
+      host.removeAttribute('data-swiped');
+      host.style.removeProperty('--swipe');
+      const first = tray.querySelector('[data-action]:not([disabled])');
+      if (first) post({ id: first.dataset.action, event: 'tap' });
+    } else if (-dx > tray.offsetWidth / 2) {
+      host.setAttribute('data-swiped', 'true');
+      host.style.setProperty('--swipe', `${-tray.offsetWidth}px`);
+    } else {
+      host.removeAttribute('data-swiped');
+      host.style.removeProperty('--swipe');
+    }
+    // The click that ends a drag is not a tap.
+    suppressClickUntil = performance.now() + 400;
+  }
+  app.addEventListener('pointerup', endSwipe);
+  app.addEventListener('pointercancel', () => { if (swipe) { swipe.host.classList.remove('swiping'); swipe = null; } });
+
+  // ----- Events -----
+
+  document.addEventListener('click', (event) => {
+    if (performance.now() < suppressClickUntil) {
+      suppressClickUntil = 0;
+      event.preventDefault();
+      return;
+    }
+    const trigger = event.target.closest('.menu-button');
+    if (trigger && app.contains(trigger)) {
+      const menu = trigger.parentElement;
+      const popup = menu.querySelector(':scope > .menu-popup');
+      if (popup && popup.hidden) openMenu(menu);
+      else closeMenus();
+      return;
+    }
+    const layer = event.target.classList && event.target.classList.contains('layer') ? event.target : null;
+    if (layer) {
+      // A tap beside a sheet or dialog closes it where the app allows.
+      const panel = layer.querySelector(':scope > [data-dismissable="true"]');
+      if (panel) post({ id: panel.dataset.action, event: 'dismiss' });
+      return;
+    }
+    const control = event.target.closest('[data-action]');
+    if (!control || !app.contains(control)) {
+      closeMenus();
+      if (!event.target.closest('.actions-host')) closeSwipes();
+      return;
+    }
+    if (control.tagName === 'INPUT' || control.tagName === 'TEXTAREA' || control.tagName === 'SELECT') return;
+    if (control.matches('.sheet, .dialog')) return;  // a click inside the panel, not on a control
+    if (control.disabled || control.getAttribute('aria-disabled') === 'true') return;
+    closeMenus();
+    closeSwipes();
+    post({ id: control.dataset.action, event: control.dataset.event || 'tap' });
+  });
+
+  document.addEventListener('change', (event) => {
+    const el = event.target;
+    if (el.matches('input[type="checkbox"][data-action]')) {
+      post({ id: el.dataset.action, event: 'set', value: el.checked });
+    } else if (el.matches('select[data-picker]') && el.value) {
+      post({ id: el.value, event: 'tap' });
+    }
+  });
+
+  document.addEventListener('input', (event) => {
+    const el = event.target;
+    if (isTextField(el) && el.dataset.action) post({ id: el.dataset.action, event: 'set', value: el.value });
+  });
+
+  document.addEventListener('focusin', (event) => {
+    const el = event.target;
+    if (isTextField(el) && el.dataset.action) post({ id: el.dataset.action, event: 'focus', value: true });
+  });
+
+  document.addEventListener('focusout', (event) => {
+    const el = event.target;
+    if (isTextField(el) && el.dataset.action && document.hasFocus()) {
+      post({ id: el.dataset.action, event: 'focus', value: false });
+    }
+  });
+
+  document.addEventListener('contextmenu', (event) => {
+    const host = event.target.closest('.actions-host');
+    if (!host || !app.contains(host)) return;
+    event.preventDefault();
+    openMenu(host.querySelector(':scope > .row-menu'), { x: event.clientX, y: event.clientY });
+  });
+
+  document.addEventListener('keydown', (event) => {
+    const el = event.target;
+    const popup = el.closest && el.closest('.menu-popup');
+    if (popup && ['ArrowDown', 'ArrowUp', 'Home', 'End'].includes(event.key)) {
+      const items = menuItems(popup);
+      const at = items.indexOf(el);
+      let next = at;
+      if (event.key === 'ArrowDown') next = (at + 1) % items.length;
+      if (event.key === 'ArrowUp') next = (at - 1 + items.length) % items.length;
+      if (event.key === 'Home') next = 0;
+      if (event.key === 'End') next = items.length - 1;
+      if (items[next]) items[next].focus({ preventScroll: true });
+      event.preventDefault();
+      return;
+    }
+    if (event.key === 'ArrowRight' && el.closest && el.closest('.submenu > .menu-button')) {
+      openMenu(el.parentElement);
+      event.preventDefault();
+      return;
+    }
+    if (event.key === 'ContextMenu' || (event.key === 'F10' && event.shiftKey)) {
+      const host = el.closest && el.closest('.actions-host');
+      if (host) {
+        openMenu(host.querySelector(':scope > .row-menu'));
+        event.preventDefault();
+      }
+      return;
+    }
+    if (event.key === 'Escape') {
+      const open = document.querySelector('.menu-popup:not([hidden])');
+      if (open) {
+        const trigger = open.parentElement.querySelector(':scope > .menu-button');
+        closeMenus();
+        if (trigger) trigger.focus();
+        event.preventDefault();
+        return;
+      }
+      if (el.matches && el.matches('input[type="search"][data-action]')) {
+        post({ id: el.dataset.action, event: 'dismiss' });
+        event.preventDefault();
+        return;
+      }
+      const layer = topLayer();
+      const panel = layer && layer.querySelector(':scope > [data-dismissable="true"]');
+      if (panel) {
+        post({ id: panel.dataset.action, event: 'dismiss' });
+        event.preventDefault();
+      }
+      return;
+    }
+    if (event.key === 'Enter' && el.tagName === 'INPUT' && isTextField(el) && el.dataset.action) {
+      post({ id: el.dataset.action, event: 'submit' });
+      event.preventDefault();
+    }
+  });
+
+  // A scrolled page or a resized window leaves no menu floating in the wrong place.
+  window.addEventListener('resize', () => closeMenus());
+  document.addEventListener('scroll', (event) => {
+    if (!(event.target.closest && event.target.closest('.menu-popup'))) closeMenus();
+  }, true);
+
+  document.addEventListener('visibilitychange', () => {
+    fetch('/scene', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
+      body: JSON.stringify({ phase: document.visibilityState === 'visible' ? 'active' : 'background' }),
+    }).catch(() => {});
+  });
+
+  // ----- Pushed renders -----
+
+  const events = new EventSource(`/events?token=${encodeURIComponent(token)}`);
+  events.addEventListener('render', (event) => {
+    try {
+      apply(JSON.parse(event.data), false);
+    } catch (_) { /* a broken event is skipped; the next one carries the whole page */ }
+  });
+  events.addEventListener('open', () => showStatus(''));
+  events.addEventListener('error', () => {
+    showStatus(events.readyState === EventSource.CLOSED ? 'Brivel has stopped. Reload the page.' : 'Reconnecting…');
+  });
+
+  afterRender();
+})();

@@ -1,0 +1,71 @@
+// The web front of the app: the screens of a ViewRuntime served to a browser on this machine.
+//
+// RuntimePageSource renders the runtime's tree to HTML (keeping the last Page while the tree has
+// not changed) and hands checked actions to the runtime. WebFront puts it together with the
+// string table, the icon table and the server; the app creates one at start-up, prints url() and
+// runs the main loop.
+//
+// Threads: construct, start and stop on the main thread; the server's threads only post to the
+// main queue.
+//
+// Example:
+//   auto runtime = std::make_shared<platform::ui::ViewRuntime>([] { return View(RootScreen{}); });
+//   web::WebFront front(runtime, {.port = 8080});
+//   if (auto error = front.start()) { std::cerr << *error << "\n"; return 1; }
+//   std::cout << front.url() << "\n";
+//   platform::MainLoop::run();
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/runtime.h"
+#include "web/html_renderer.h"
+#include "web/icons.h"
+#include "web/page.h"
+#include "web/server.h"
+#include "web/strings.h"
+
+namespace web {
+
+class RuntimePageSource : public PageSource {
+ public:
+  RuntimePageSource(std::shared_ptr<platform::ui::ViewRuntime> runtime, StringTable strings, IconTable icons);
+
+  Page render() override;
+  platform::ui::DispatchStatus perform(const ActionEvent& action) override;
+  void setScenePhase(platform::ui::ScenePhase phase) override;
+
+ private:
+  std::shared_ptr<platform::ui::ViewRuntime> runtime_;
+  StringTable strings_;
+  IconTable icons_;
+  HtmlRenderer renderer_;
+  std::optional<std::uint64_t> renderedVersion_;
+  Page page_;
+};
+
+class WebFront {
+ public:
+  WebFront(std::shared_ptr<platform::ui::ViewRuntime> runtime, WebServerOptions options = {});
+  ~WebFront();
+
+  // Reads the string table and the icons from the asset folder and starts the server. Answers
+  // a message when the assets are missing or the port cannot be bound.
+  [[nodiscard]] std::optional<std::string> start();
+  void stop();
+
+  std::string url() const { return server_ ? server_->url() : std::string(); }
+  WebServer* server() { return server_.get(); }
+
+ private:
+  std::shared_ptr<platform::ui::ViewRuntime> runtime_;
+  WebServerOptions options_;
+  std::unique_ptr<WebServer> server_;
+};
+
+// The asset folder the server uses when its options name none: "web" in the resource directory.
+std::filesystem::path defaultAssetDirectory();
+
+}  // namespace web

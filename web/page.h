@@ -1,0 +1,65 @@
+// What the web server shows and what it lets the browser do.
+//
+// A Page is one render of the screens: the HTML of the app's content and the table of every
+// control in it that the browser may act on. The server accepts a posted action only when its
+// id is in the table of the latest Page, only with the kind of value that control takes, and
+// cuts text to the control's limit before anything else sees it. The browser is not trusted.
+//
+// A PageSource produces Pages and carries out checked actions (platform::ui::ActionEvent).
+// The server calls it on the main queue only, so a source may touch model and view state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/environment.h"
+#include "platform/ui/node.h"
+
+namespace web {
+
+using platform::ui::ActionEvent;
+using platform::ui::EventKind;
+
+// One control of a Page as the server sees it: the events it takes and, for a value, its kind
+// and limits.
+struct ActionSpec {
+  enum class Value { none, text, flag };
+
+  bool tap = false;
+  bool dismiss = false;
+  bool submit = false;
+  bool focus = false;
+  Value value = Value::none;  // what a setValue event carries
+  // Text only: the most user-perceived characters the field keeps; absent means the server's
+  // general limit (WebServerOptions::maxTextLength) applies.
+  std::optional<size_t> maxLength;
+  // Text only: whether line breaks are allowed (a multi-line field).
+  bool multiline = false;
+
+  bool accepts(EventKind kind) const;
+};
+
+struct Page {
+  std::string title;  // the document title (plain text)
+  std::string html;   // the app's content, already escaped
+  std::map<std::string, ActionSpec, std::less<>> actions;  // by action id
+};
+
+// Produces the Pages the server shows. Called on the main queue only.
+class PageSource {
+ public:
+  virtual ~PageSource() = default;
+  // Builds the current Page.
+  virtual Page render() = 0;
+  // Carries out one checked action (its id is in the latest Page, its value is cut to the
+  // control's limits); the server renders again afterwards.
+  virtual platform::ui::DispatchStatus perform(const ActionEvent& action) = 0;
+  // The page was shown or hidden in the browser.
+  virtual void setScenePhase(platform::ui::ScenePhase phase) {}
+};
+
+}  // namespace web

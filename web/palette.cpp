@@ -1,0 +1,70 @@
+#include "web/palette.h"
+
+#include <array>
+
+namespace web {
+
+namespace {
+
+constexpr std::array<PaletteColor, 21> kColors{{
+    {"appleRed", "#ff3b30", "#ff453a"},
+    {"appleOrange", "#ff9500", "#ff9f0a"},
+    {"appleYellow", "#ffcc00", "#ffd60a"},
+    {"appleGreen", "#34c759", "#30d158"},
+    {"appleMint", "#00c7be", "#63e6e2"},
+    {"appleTeal", "#30b0c7", "#40cbe0"},
+    {"appleCyan", "#32ade6", "#64d2ff"},
+    {"appleBlue", "#007aff", "#0a84ff"},
+    {"appleIndigo", "#5856d6", "#5e5ce6"},
+    {"applePurple", "#af52de", "#bf5af2"},
+    {"applePink", "#ff2d55", "#ff375f"},
+    {"appleCoral", "#ff7f50", "#ff8a65"},
+    {"appleBrown", "#a2845e", "#ac8e68"},
+    {"appleGray", "#8e8e93", "#98989d"},
+    {"sonicBlue", "#1f5fc4", "#3d8bfd"},
+    {"sonicRed", "#d7263d", "#f0455a"},
+    {"sonicGreen", "#2ba84a", "#3cc95e"},
+    {"sonicPurple", "#6f3fc7", "#8e62e0"},
+    {"tailsOrange", "#f28c28", "#f7a24b"},
+    {"sonicGray", "#6e7781", "#9aa3ad"},
+    {"sonicYellow", "#f2c230", "#f6d05a"},
+}};
+
+}  // namespace
+
+std::span<const PaletteColor> paletteColors() { return kColors; }
+
+std::optional<PaletteColor> paletteColor(std::string_view name) {
+  for (const auto& color : kColors) {
+    if (color.name == name) return color;
+  }
+  return std::nullopt;
+}
+
+std::string paletteCss() {
+  std::string css;
+  auto properties = [&](bool dark) {
+    css += ":root{";
+    for (const auto& c : kColors) {
+      css += "--c-" + std::string(c.name) + ":" + std::string(dark ? c.dark : c.light) + ";";
+    }
+    css += "}\n";
+  };
+  properties(false);
+  css += "@media (prefers-color-scheme: dark){";
+  properties(true);
+  css += "}\n";
+  for (const auto& c : kColors) {
+    std::string n(c.name);
+    std::string v = "var(--c-" + n + ")";
+    css += ".fg-" + n + "{color:" + v + "}";
+    css += ".bg-" + n + "{background-color:" + v + "}";
+    // The colour's own gradient: a little lighter at the top, a little darker at the bottom.
+    css += ".grad-" + n + "{background:linear-gradient(180deg,color-mix(in srgb," + v + ",#fff 16%)," + v +
+           " 55%,color-mix(in srgb," + v + ",#000 10%))}";
+    css += ".tint-" + n + "{--tint:" + v + "}\n";
+  }
+  return css;
+}
+
+}  // namespace web

@@ -1,0 +1,456 @@
+#include "web/server.h"
+
+#include <httplib.h>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <deque>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <stdexcept>
+
+#include "platform/dispatch/queue.h"
+#include "platform/foundation/paths.h"
+#include "platform/foundation/text.h"
+#include "web/escape.h"
+#include "web/palette.h"
+
+namespace web {
+
+using nlohmann::json;
+
+// State that the server's threads and the main thread share. Everything but `alive` is
+// guarded by `mutex`; `alive` is read and written on the main thread only.
+struct WebServer::Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t version = 0;
+  std::string title;
+  std::string html;
+  bool stopping = false;
+  uint64_t lastStream = 0;
+  std::deque<uint64_t> streams;
+  std::set<uint64_t> evicted;
+  bool alive = true;
+};
+
+struct WebServer::Outcome {
+  int status = 200;
+  std::string body;
+};
+
+namespace {
+
+constexpr const char* kTokenHeader = "X-Brivel-Token";
+constexpr const char* kJson = "application/json";
+
+void setCommonHeaders(httplib::Response& res) {
+  res.set_header("X-Content-Type-Options", "nosniff");
+  res.set_header("Referrer-Policy", "no-referrer");
+  res.set_header("X-Frame-Options", "DENY");
+  res.set_header("Cross-Origin-Resource-Policy", "same-origin");
+}
+
+void refuse(httplib::Response& res, int status, const std::string& message) {
+  res.status = status;
+  res.set_content(json{{"error", message}}.dump(), kJson);
+}
+
+// A render as JSON text. Text from the store that is not valid UTF-8 shows U+FFFD rather than
+// failing the whole render.
+std::string renderText(uint64_t version, const std::string& title, const std::string& html) {
+  return json{{"version", version}, {"title", title}, {"html", html}}.dump(-1, ' ', false,
+                                                                          json::error_handler_t::replace);
+}
+
+bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
+
+}  // namespace
+
+std::string makeLaunchToken() {
+  unsigned char bytes[32];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("no random bytes for the launch token");
+  static const char* digits = "0123456789abcdef";
+  std::string token;
+  token.reserve(64);
+  for (unsigned char b : bytes) {
+    token += digits[b >> 4];
+    token += digits[b & 15];
+  }
+  return token;
+}
+
+std::string cutPostedText(const std::string& text, size_t maxLength, bool multiline) {
+  std::string clean;
+  clean.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    auto u = static_cast<unsigned char>(c);
+    if (!isControl(u)) {
+      clean += c;
+    } else if (c == '\t') {
+      clean += c;
+    } else if (c == '\r' || c == '\n') {
+      bool pair = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+      if (pair) ++i;
+      if (multiline) clean += '\n';
+    }
+  }
+  // graphemePrefix also replaces malformed UTF-8 with U+FFFD.
+  return platform::graphemePrefix(clean, maxLength);
+}
+
+WebServer::WebServer(WebServerOptions options, std::shared_ptr<PageSource> source)
+    : options_(std::move(options)), source_(std::move(source)), shared_(std::make_shared<Shared>()) {
+  if (options_.token.empty()) options_.token = makeLaunchToken();
+  if (options_.assetDirectory.empty()) options_.assetDirectory = platform::FileLocations::resourceDirectory() / "web";
+}
+
+WebServer::~WebServer() { stop(); }
+
+std::string WebServer::url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+uint64_t WebServer::version() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->version;
+}
+
+bool WebServer::hostAllowed(const std::string& host) const {
+  std::string_view value = host;
+  size_t colon = value.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view name = value.substr(0, colon);
+  return (name == "127.0.0.1" || name == "localhost") && value.substr(colon + 1) == std::to_string(port_);
+}
+
+bool WebServer::tokenMatches(const std::string& presented) const {
+  const std::string& token = options_.token;
+  return presented.size() == token.size() && CRYPTO_memcmp(presented.data(), token.data(), token.size()) == 0;
+}
+
+std::optional<std::string> WebServer::start() {
+  if (http_) return std::nullopt;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(options_.assetDirectory, ec)) {
+    return "the page's files are missing: " + options_.assetDirectory.string();
+  }
+  http_ = std::make_unique<httplib::Server>();
+  // Event streams each hold a thread while open; leave room for the other requests.
+  size_t threads = options_.maxEventStreams + 8;
+  http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  http_->set_payload_max_length(options_.maxBodyBytes);
+  installRoutes();
+  if (options_.port == 0) {
+    port_ = http_->bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = http_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1;
+  }
+  if (port_ <= 0) {
+    http_.reset();
+    port_ = 0;
+    return "cannot listen on 127.0.0.1:" + std::to_string(options_.port);
+  }
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->stopping = false;
+  }
+  shared_->alive = true;
+  observer_ = platform::MainLoop::addTurnEndObserver([this, shared = shared_] {
+    if (shared->alive) refresh();
+  });
+  listener_ = std::thread([http = http_.get()] { http->listen_after_bind(); });
+  // The first render, so that the page has something to show at once.
+  platform::DispatchQueue::main()->async([this, shared = shared_] {
+    if (shared->alive && version() == 0) refresh();
+  });
+  return std::nullopt;
+}
+
+void WebServer::stop() {
+  if (!http_) return;
+  shared_->alive = false;
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->stopping = true;
+  }
+  shared_->changed.notify_all();
+  if (observer_) platform::MainLoop::removeTurnEndObserver(*observer_);
+  observer_.reset();
+  http_->stop();
+  if (listener_.joinable()) listener_.join();
+  http_.reset();
+}
+
+void WebServer::refresh() {
+  if (!shared_->alive) return;
+  Page page = source_->render();
+  actions_ = std::move(page.actions);
+  {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->version != 0 && page.html == shared_->html && page.title == shared_->title) return;
+    ++shared_->version;
+    shared_->html = std::move(page.html);
+    shared_->title = std::move(page.title);
+  }
+  shared_->changed.notify_all();
+}
+
+bool WebServer::runOnMain(std::function<void()> work) {
+  struct Box {
+    bool done = false;
+  };
+  auto box = std::make_shared<Box>();
+  auto shared = shared_;
+  platform::DispatchQueue::main()->async([box, shared, work = std::move(work)] {
+    if (shared->alive) work();
+    {
+      std::lock_guard lock(shared->mutex);
+      box->done = true;
+    }
+    shared->changed.notify_all();
+  });
+  std::unique_lock lock(shared->mutex);
+  return shared->changed.wait_for(lock, options_.mainThreadTimeout,
+                                  [&] { return box->done || shared->stopping; }) &&
+         box->done;
+}
+
+std::string WebServer::pageDocument() {
+  std::string version, title, html;
+  {
+    std::lock_guard lock(shared_->mutex);
+    version = std::to_string(shared_->version);
+    title = shared_->title.empty() ? "Brivel" : shared_->title;
+    html = shared_->html;
+  }
+  std::string doc;
+  doc.reserve(html.size() + 1024);
+  doc += "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1, viewport-fit=cover\">"
+         "<meta name=\"color-scheme\" content=\"light dark\">";
+  doc += "<meta name=\"brivel-token\" content=\"" + options_.token + "\">";
+  doc += "<meta name=\"brivel-version\" content=\"" + version + "\">";
+  doc += "<title>" + escapeHtml(title) + "</title>";
+  doc += "<link rel=\"icon\" href=\"/assets/icons/brivelTips.svg\">"
+         "<link rel=\"stylesheet\" href=\"/assets/app.css\"><link rel=\"stylesheet\" href=\"/palette.css\">"
+         "<script src=\"/assets/vendor/morphdom.min.js\" defer></script>"
+         "<script src=\"/assets/app.js\" defer></script></head><body>"
+         "<div id=\"app\">";
+  doc += html;
+  doc += "</div><div id=\"status\" class=\"status\" role=\"status\" aria-live=\"polite\"></div></body></html>\n";
+  return doc;
+}
+
+std::string WebServer::renderJson() {
+  std::lock_guard lock(shared_->mutex);
+  return renderText(shared_->version, shared_->title, shared_->html);
+}
+
+bool ActionSpec::accepts(EventKind kind) const {
+  switch (kind) {
+    case EventKind::tap: return tap;
+    case EventKind::setValue: return value != Value::none;
+    case EventKind::submit: return submit;
+    case EventKind::focus: return focus;
+    case EventKind::dismiss: return dismiss;
+  }
+  return false;
+}
+
+std::optional<EventKind> eventKindFromName(std::string_view name) {
+  if (name == "tap") return EventKind::tap;
+  if (name == "set") return EventKind::setValue;
+  if (name == "submit") return EventKind::submit;
+  if (name == "focus") return EventKind::focus;
+  if (name == "dismiss") return EventKind::dismiss;
+  return std::nullopt;
+}
+
+WebServer::Outcome WebServer::performOnMain(const json& request) {
+  const std::string id = request["id"].get<std::string>();
+  auto stale = [this](const char* why) {
+    // Not a control of the latest render, or not one that can act now: a stale page or a
+    // forged post. Answer the current render so that an honest page catches up.
+    return Outcome{409, json{{"error", why}, {"render", json::parse(renderJson())}}.dump()};
+  };
+  auto found = actions_.find(id);
+  if (found == actions_.end()) return stale("unknown action");
+  const ActionSpec& spec = found->second;
+  std::optional<EventKind> kind = EventKind::tap;
+  if (request.contains("event")) {
+    const json& name = request.at("event");
+    kind = name.is_string() ? eventKindFromName(name.get<std::string>()) : std::nullopt;
+  }
+  if (!kind || !spec.accepts(*kind)) return {400, json{{"error", "this control does not take that event"}}.dump()};
+  const json* value = request.contains("value") ? &request.at("value") : nullptr;
+
+  ActionEvent event;
+  event.actionId = id;
+  event.kind = *kind;
+  if (*kind == EventKind::setValue && spec.value == ActionSpec::Value::text) {
+    if (!value || !value->is_string()) return {400, json{{"error", "text expected"}}.dump()};
+    size_t limit = std::min(spec.maxLength.value_or(options_.maxTextLength), options_.maxTextLength);
+    event.value = cutPostedText(value->get<std::string>(), limit, spec.multiline);
+  } else if ((*kind == EventKind::setValue && spec.value == ActionSpec::Value::flag) || *kind == EventKind::focus) {
+    if (!value || !value->is_boolean()) return {400, json{{"error", "true or false expected"}}.dump()};
+    event.value = value->get<bool>();
+  }
+
+  auto status = source_->perform(event);
+  refresh();
+  switch (status) {
+    case platform::ui::DispatchStatus::handled: return {200, renderJson()};
+    case platform::ui::DispatchStatus::unknownAction: return stale("unknown action");
+    case platform::ui::DispatchStatus::disabled: return stale("disabled");
+    case platform::ui::DispatchStatus::refused: break;
+  }
+  return {400, json{{"error", "refused"}}.dump()};
+}
+
+bool WebServer::postAllowed(const httplib::Request& req, httplib::Response& res) const {
+  if (!tokenMatches(req.get_header_value(kTokenHeader))) {
+    refuse(res, 403, "missing or wrong token");
+    return false;
+  }
+  // A browser names the page that posts; only our own page may.
+  std::string origin = req.get_header_value("Origin");
+  if (!origin.empty() && !hostAllowed(origin.rfind("http://", 0) == 0 ? origin.substr(7) : std::string())) {
+    refuse(res, 403, "foreign origin");
+    return false;
+  }
+  if (req.get_header_value("Content-Type").rfind(kJson, 0) != 0) {
+    refuse(res, 415, "JSON expected");
+    return false;
+  }
+  return true;
+}
+
+void WebServer::installRoutes() {
+  httplib::Server& http = *http_;
+
+  http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    setCommonHeaders(res);
+    if (!hostAllowed(req.get_header_value("Host"))) {
+      refuse(res, 421, "unknown host");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  if (!http.set_mount_point("/assets", options_.assetDirectory.string())) {
+    throw std::runtime_error("cannot serve " + options_.assetDirectory.string());
+  }
+  http.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
+  http.set_file_extension_and_mimetype_mapping("json", "application/json");
+
+  http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+    if (version() == 0 && !runOnMain([this] { refresh(); })) {
+      refuse(res, 503, "the app is busy");
+      return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; script-src 'self'; style-src 'self' 'unsafe-inline'; "
+                   "img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'none'; "
+                   "frame-ancestors 'none'");
+    res.set_content(pageDocument(), "text/html; charset=utf-8");
+  });
+
+  http.Get("/palette.css", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(paletteCss(), "text/css; charset=utf-8");
+  });
+
+  http.Get("/render", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!tokenMatches(req.get_header_value(kTokenHeader))) return refuse(res, 403, "missing or wrong token");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(renderJson(), kJson);
+  });
+
+  http.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string presented = req.has_param("token") ? req.get_param_value("token") : req.get_header_value(kTokenHeader);
+    if (!tokenMatches(presented)) return refuse(res, 403, "missing or wrong token");
+    auto shared = shared_;
+    uint64_t stream;
+    {
+      std::lock_guard lock(shared->mutex);
+      if (shared->stopping) return refuse(res, 503, "stopping");
+      stream = ++shared->lastStream;
+      shared->streams.push_back(stream);
+      while (shared->streams.size() > options_.maxEventStreams) {
+        shared->evicted.insert(shared->streams.front());
+        shared->streams.pop_front();
+      }
+    }
+    shared->changed.notify_all();
+    res.set_header("Cache-Control", "no-store");
+    auto keepAlive = options_.eventKeepAlive;
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [shared, stream, keepAlive, sent = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
+          std::string chunk;
+          {
+            std::unique_lock lock(shared->mutex);
+            auto over = [&] { return shared->stopping || shared->evicted.count(stream) > 0; };
+            shared->changed.wait_for(lock, keepAlive, [&] { return over() || shared->version != sent; });
+            if (over()) return false;
+            if (shared->version != sent) {
+              sent = shared->version;
+              chunk = "event: render\ndata: " + renderText(sent, shared->title, shared->html) + "\n\n";
+            } else {
+              chunk = ": keep-alive\n\n";
+            }
+          }
+          return sink.write(chunk.data(), chunk.size());
+        },
+        [shared, stream](bool) {
+          std::lock_guard lock(shared->mutex);
+          shared->evicted.erase(stream);
+          auto at = std::find(shared->streams.begin(), shared->streams.end(), stream);
+          if (at != shared->streams.end()) shared->streams.erase(at);
+        });
+  });
+
+  http.Post("/action", [this](const httplib::Request& req, httplib::Response& res) {
+    auto received = std::chrono::steady_clock::now();
+    if (!postAllowed(req, res)) return;
+    json request = json::parse(req.body, nullptr, false);
+    if (request.is_discarded() || !request.is_object() || !request.contains("id") || !request["id"].is_string()) {
+      return refuse(res, 400, "an action id is expected");
+    }
+    auto outcome = std::make_shared<Outcome>();
+    auto appTime = std::make_shared<std::chrono::steady_clock::duration>();
+    bool ran = runOnMain([this, outcome, appTime, request = std::move(request)] {
+      auto start = std::chrono::steady_clock::now();
+      *outcome = performOnMain(request);
+      *appTime = std::chrono::steady_clock::now() - start;
+    });
+    if (!ran) return refuse(res, 503, "the app is busy");
+    res.status = outcome->status;
+    res.set_header("Cache-Control", "no-store");
+    // How long the server took, for the browser's developer tools and for measurements.
+    auto ms = [](auto d) { return std::to_string(std::chrono::duration<double, std::milli>(d).count()); };
+    res.set_header("Server-Timing", "total;dur=" + ms(std::chrono::steady_clock::now() - received) +
+                                        ", app;dur=" + ms(*appTime));
+    res.set_content(outcome->body, kJson);
+  });
+
+  http.Post("/scene", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!postAllowed(req, res)) return;
+    json request = json::parse(req.body, nullptr, false);
+    std::string name = request.is_object() ? request.value("phase", std::string()) : std::string();
+    platform::ui::ScenePhase phase;
+    if (name == "active") {
+      phase = platform::ui::ScenePhase::active;
+    } else if (name == "inactive") {
+      phase = platform::ui::ScenePhase::inactive;
+    } else if (name == "background") {
+      phase = platform::ui::ScenePhase::background;
+    } else {
+      return refuse(res, 400, "a scene phase is expected");
+    }
+    if (!runOnMain([this, phase] { source_->setScenePhase(phase); })) return refuse(res, 503, "the app is busy");
+    res.status = 204;
+  });
+}
+
+}  // namespace web

@@ -1,0 +1,145 @@
+// WebServer: the local HTTP server that shows the app in a browser on this machine.
+//
+// It listens on 127.0.0.1 only and answers only requests whose Host header names that address
+// (or localhost) with its own port, which shuts out pages of other sites that resolve a name of
+// theirs to this machine. Every request that reads the app's state or acts on it carries the
+// per-launch token that only the page served at "/" knows; a posted action must also name a
+// control of the latest render and is cut to that control's limits here, whatever the page did.
+//
+// Routes:
+//   GET  /              the page, with the current render and the token
+//   GET  /assets/...    the page's files (styles, script, icons, strings), read-only
+//   GET  /palette.css   the colour table as CSS custom properties and classes
+//   GET  /render        the current render as JSON {version, title, html}      (token)
+//   GET  /events        server-sent events: one "render" event per new render  (token)
+//   POST /action        {"id", "event", "value"}: carries out one action, answers the new
+//                       render (token)
+//   POST /scene         {"phase": "active" | "inactive" | "background"}: the page was shown or
+//                       hidden (token)
+// Answers to POST /action carry a Server-Timing header: "total" (the whole request in the server)
+// and "app" (the part on the main thread).
+// The token travels in the "X-Brivel-Token" header, or as "?token=" for /events (an event
+// stream cannot set headers).
+//
+// Threads: the server's own threads never touch model or view state. They hand every render
+// and every action to the main queue and wait for the result there. After every main-loop turn
+// that ran a block the server renders again on the main thread and pushes the render to the open
+// event streams when it changed, so timed changes (a toast that clears itself) reach the page
+// without a reload. start(), stop() and refresh() are called on the main thread.
+//
+// Example:
+//   web::WebServer server(options, source);
+//   if (auto error = server.start()) { ... }
+//   std::cout << server.url() << "\n";
+//   platform::MainLoop::run();
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <functional>
+#include <map>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "platform/dispatch/clock.h"
+#include "web/page.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace web {
+
+struct WebServerOptions {
+  // 0 picks a free port.
+  int port = 0;
+  // The folder holding app.css, app.js, icons/, strings/ ...; empty means "web" in the
+  // program's resource directory.
+  std::filesystem::path assetDirectory;
+  // The per-launch token; empty means a fresh random one.
+  std::string token;
+  // Longest text, in user-perceived characters, any text field keeps when its control states
+  // no limit of its own.
+  size_t maxTextLength = 10000;
+  // Largest request body accepted.
+  size_t maxBodyBytes = 256 * 1024;
+  // How long a request waits for the main thread before it is answered 503.
+  platform::Duration mainThreadTimeout = std::chrono::seconds(10);
+  // How often an idle event stream sends a keep-alive comment.
+  platform::Duration eventKeepAlive = std::chrono::seconds(15);
+  // Open event streams; a new one beyond this closes the oldest.
+  size_t maxEventStreams = 4;
+};
+
+class WebServer {
+ public:
+  WebServer(WebServerOptions options, std::shared_ptr<PageSource> source);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Binds 127.0.0.1 and starts serving on background threads. Returns a message when the
+  // port cannot be bound or the asset folder is missing. Main thread.
+  [[nodiscard]] std::optional<std::string> start();
+  // Closes every connection and waits for the server's threads. Main thread; safe to repeat.
+  void stop();
+
+  int port() const { return port_; }
+  // "http://127.0.0.1:PORT/"
+  std::string url() const;
+  const std::string& token() const { return options_.token; }
+  // The number of the latest render (0 before the first).
+  uint64_t version() const;
+
+  // Renders now on the main thread and pushes the render when it changed. The server does this
+  // by itself at the end of every main-loop turn; call it to render outside of a turn.
+  void refresh();
+
+ private:
+  struct Shared;
+  struct Outcome;
+
+  void installRoutes();
+  bool hostAllowed(const std::string& host) const;
+  bool tokenMatches(const std::string& presented) const;
+  // Token, origin and content type of a POST; answers the refusal itself.
+  bool postAllowed(const httplib::Request& req, httplib::Response& res) const;
+  // Runs `work` on the main queue and waits for it; false on timeout or stop.
+  bool runOnMain(std::function<void()> work);
+  std::string pageDocument();
+  std::string renderJson();
+  // Main thread: checks, cuts and performs one posted action, then renders.
+  Outcome performOnMain(const nlohmann::json& request);
+
+  WebServerOptions options_;
+  std::shared_ptr<PageSource> source_;
+  std::unique_ptr<httplib::Server> http_;
+  std::thread listener_;
+  int port_ = 0;
+  std::optional<uint64_t> observer_;
+  std::shared_ptr<Shared> shared_;
+  // Main thread only: the controls of the latest render.
+  std::map<std::string, ActionSpec, std::less<>> actions_;
+};
+
+// Cuts posted text to what a control accepts: line breaks only in a multi-line field (a
+// single-line one gets none), no other control characters but tabs, and at most `maxLength`
+// user-perceived characters.
+std::string cutPostedText(const std::string& text, size_t maxLength, bool multiline);
+
+// The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss".
+std::optional<EventKind> eventKindFromName(std::string_view name);
+
+// A random token of 32 bytes, as 64 lower-case hex digits.
+std::string makeLaunchToken();
+
+}  // namespace web

@@ -1,0 +1,193 @@
+// The HTML of view trees built by hand: escaping, the controls of each node kind, and the table
+// of actions the server checks posts against.
+#include "web/html_renderer.h"
+
+#include <gtest/gtest.h>
+
+namespace web {
+namespace {
+
+using platform::ui::AttrValue;
+using platform::ui::Color;
+using platform::ui::Node;
+using platform::ui::NodeKind;
+using platform::ui::TextContent;
+
+Node make(NodeKind kind, std::map<std::string, AttrValue, std::less<>> attrs = {}, std::vector<Node> children = {},
+          std::string actionId = {}) {
+  Node n;
+  n.kind = kind;
+  n.attrs = std::move(attrs);
+  n.children = std::move(children);
+  n.actionId = std::move(actionId);
+  return n;
+}
+
+Node text(std::string key, std::vector<std::string> args = {}) {
+  return make(NodeKind::text, {{"text", TextContent{std::move(key), std::move(args), false}}});
+}
+Node verbatim(std::string s) { return make(NodeKind::text, {{"text", TextContent{std::move(s), {}, true}}}); }
+Node symbol(std::string name) { return make(NodeKind::image, {{"systemName", std::move(name)}}); }
+
+class HtmlRendererTest : public ::testing::Test {
+ protected:
+  HtmlRendererTest()
+      : strings_(StringTable::Texts{{"localizable_saved", "Saved"}, {"localizable_cancel", "Cancel"}, {"%lld", "%lld"},
+                  {"localizable_greeting", "Hello %@"}}),
+        icons_(IconTable::load(BRIVEL_WEB_SOURCE_ASSETS)),
+        renderer_(strings_, icons_) {}
+
+  Page render(const Node& n) const { return renderer_.render(n); }
+
+  StringTable strings_;
+  IconTable icons_;
+  HtmlRenderer renderer_;
+};
+
+TEST_F(HtmlRendererTest, HostileTextsRenderInert) {
+  const std::string hostile = "\"><script>alert('x')</script><img src=x onerror=alert(1)>";
+  Node field = make(NodeKind::textField, {{"value", hostile}, {"placeholder", TextContent{hostile, {}, true}}}, {}, "f1");
+  field.identity = hostile;
+  field.attrs["accessibilityIdentifier"] = hostile;
+  Node page = make(NodeKind::navigationPage, {{"title", TextContent{hostile, {}, true}}},
+                   {verbatim(hostile), text("localizable_greeting", {hostile}), field,
+                    make(NodeKind::textField, {{"value", hostile}, {"axis", std::string("vertical")}}, {}, "f2"),
+                    make(NodeKind::link, {{"url", std::string("javascript:alert(1)")}}, {verbatim("x")}, "l1")});
+  Page out = render(make(NodeKind::window, {}, {page}));
+  EXPECT_EQ(out.html.find("<script"), std::string::npos);
+  EXPECT_EQ(out.html.find("<img src=x"), std::string::npos);
+  EXPECT_EQ(out.html.find(hostile), std::string::npos);
+  EXPECT_EQ(out.html.find("'x'"), std::string::npos);
+  EXPECT_EQ(out.html.find("javascript:"), std::string::npos);
+  EXPECT_NE(out.html.find("Hello &quot;&gt;&lt;script&gt;alert(&#39;x&#39;)"), std::string::npos);
+  // The document title is plain text; the server escapes it when it writes the page.
+  EXPECT_EQ(out.title, hostile);
+}
+
+TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
+  Node toggle = make(NodeKind::toggle, {{"isOn", true}}, {text("localizable_saved")}, "t1");
+  Node picker = make(NodeKind::picker, {{"style", std::string("menu")}},
+                     {make(NodeKind::pickerOption, {}, {verbatim("Monthly")}, "o1"),
+                      make(NodeKind::pickerOption, {{"selected", true}}, {verbatim("Yearly")}, "o2")});
+  picker.slots["label"] = {text("localizable_saved")};
+  Node segmented = make(NodeKind::picker, {{"style", std::string("segmented")}},
+                        {make(NodeKind::pickerOption, {{"selected", true}}, {symbol("sun.max")}, "s1"),
+                         make(NodeKind::pickerOption, {}, {verbatim("Month")}, "s2")});
+  Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "m1")});
+  menu.slots["label"] = {symbol("ellipsis")};
+  Node unavailable = make(NodeKind::contentUnavailable);
+  unavailable.slots["label"] = {verbatim("Nothing here")};
+
+  struct Case {
+    const char* name;
+    Node node;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"button", make(NodeKind::button, {{"disabled", true}}, {text("localizable_saved")}, "b1"),
+       {"<button", "data-action=\"b1\"", " disabled", ">Saved</span></button>"}},
+      {"icon-only button has a name", make(NodeKind::button, {}, {symbol("xmark")}, "b2"),
+       {"aria-label=\"Close\"", "--icon:url(/assets/icons/xmark.svg)"}},
+      {"count text", text("%lld", {"12"}), {">12</span>"}},
+      {"toggle", toggle, {"role=\"switch\"", "data-action=\"t1\"", " checked"}},
+      {"text field", make(NodeKind::textField, {{"value", std::string("Ann")}, {"maxLength", std::int64_t{30}}}, {}, "f1"),
+       {"<input", "type=\"text\"", "value=\"Ann\"", "data-max-length=\"30\""}},
+      {"menu picker", picker, {"<select", "<option value=\"o1\">Monthly</option>", "<option value=\"o2\" selected>Yearly"}},
+      {"segmented picker", segmented, {"role=\"radiogroup\"", "aria-checked=\"true\" data-action=\"s1\"", "aria-label=\"sun max\""}},
+      {"menu", menu, {"aria-haspopup=\"menu\"", "role=\"menu\" hidden", "role=\"menuitem\"", "role-destructive", "aria-label=\"More\""}},
+      {"safe link", make(NodeKind::link, {{"url", std::string("mailto:help@example.org")}}, {verbatim("Mail")}, "l1"),
+       {"href=\"mailto:help@example.org\"", "rel=\"noopener noreferrer\""}},
+      {"artwork", make(NodeKind::image, {{"assetName", std::string("brivelTips")}}), {"<img", "brivelTips.svg"}},
+      {"unknown symbol", symbol("no.such.symbol"), {"unknown.symbol.svg"}},
+      {"progress", make(NodeKind::progressView, {{"value", 0.5}, {"total", 1.0}}), {"<progress", "value=\"0.5\""}},
+      {"empty state", unavailable, {"unavailable-label", "Nothing here"}},
+      {"asset colour", make(NodeKind::text, {{"text", TextContent{"x", {}, true}}, {"foregroundStyle", Color{Color::Kind::asset, "sonicRed"}}}),
+       {"color:var(--c-sonicRed)"}},
+  };
+  for (const auto& c : cases) {
+    std::string html = render(c.node).html;
+    for (const auto& fragment : c.expected) {
+      EXPECT_NE(html.find(fragment), std::string::npos) << c.name << ": " << fragment << "\n" << html;
+    }
+  }
+}
+
+TEST_F(HtmlRendererTest, ListsTheActionsOfTheRenderWithWhatEachTakes) {
+  Node sheet = make(NodeKind::sheet, {{"interactiveDismissDisabled", true}},
+                    {make(NodeKind::textField, {{"maxLength", std::int64_t{30}}}, {}, "name"),
+                     make(NodeKind::textField, {{"axis", std::string("vertical")}}, {}, "note"),
+                     make(NodeKind::toggle, {}, {}, "flag")},
+                    "sheet");
+  Node dialog = make(NodeKind::confirmationDialog, {{"title", TextContent{"localizable_saved", {}, false}}},
+                     {make(NodeKind::button, {{"role", std::string("cancel")}}, {text("localizable_cancel")}, "cancel"),
+                      make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "delete")},
+                     "dialog");
+  Node search = make(NodeKind::searchField, {{"presented", true}}, {}, "search");
+  Node pushed = make(NodeKind::navigationPage, {}, {search}, "back");
+  Node window = make(NodeKind::window, {}, {make(NodeKind::navigationStack, {}, {pushed})});
+  window.slots["presentations"] = {sheet, dialog};
+  Page page = render(window);
+
+  const auto& a = page.actions;
+  ASSERT_EQ(a.size(), 9u);
+  EXPECT_TRUE(a.at("name").value == ActionSpec::Value::text && a.at("name").maxLength == 30u && !a.at("name").multiline);
+  EXPECT_TRUE(a.at("note").multiline && !a.at("note").maxLength);
+  EXPECT_TRUE(a.at("flag").value == ActionSpec::Value::flag && a.at("flag").tap);
+  EXPECT_TRUE(a.at("sheet").dismiss && !a.at("sheet").tap);
+  EXPECT_TRUE(a.at("dialog").dismiss && a.at("delete").tap && a.at("cancel").tap);
+  EXPECT_TRUE(a.at("back").dismiss && a.at("search").dismiss && a.at("search").submit);
+
+  // The content under the layers and every layer but the top one are inert; a sheet that may not
+  // be closed interactively says so; the dialog's cancel button comes last.
+  EXPECT_NE(page.html.find("<div class=\"window-content\" inert>"), std::string::npos);
+  EXPECT_NE(page.html.find("<div class=\"layer sheet-layer\" inert>"), std::string::npos);
+  EXPECT_NE(page.html.find("<div class=\"layer dialog-layer\">"), std::string::npos);
+  EXPECT_NE(page.html.find("data-dismissable=\"false\""), std::string::npos);
+  EXPECT_LT(page.html.find("data-action=\"delete\""), page.html.find("data-action=\"cancel\""));
+  EXPECT_NE(page.html.find("data-action=\"back\" data-event=\"dismiss\""), std::string::npos);
+}
+
+TEST_F(HtmlRendererTest, DrawsOnlyTheSelectedTabButEveryTabItem) {
+  Node first = make(NodeKind::tab, {{"selected", true}}, {verbatim("Bills content")}, "tab1");
+  first.slots["tabItem"] = {make(NodeKind::label)};
+  first.slots["tabItem"][0].slots["title"] = {verbatim("Bills")};
+  Node second = make(NodeKind::tab, {{"hidden", true}}, {verbatim("Forecast content")}, "tab2");
+  second.slots["tabItem"] = {verbatim("Forecast")};
+  Page page = render(make(NodeKind::tabView, {}, {first, second}));
+  EXPECT_NE(page.html.find("Bills content"), std::string::npos);
+  EXPECT_EQ(page.html.find("Forecast content"), std::string::npos);
+  EXPECT_NE(page.html.find("aria-selected=\"false\" data-action=\"tab2\">"), std::string::npos);
+  EXPECT_TRUE(page.actions.count("tab2"));
+}
+
+TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
+  Node row = verbatim("Rent");
+  row.attrs["swipeActions.allowsFullSwipe"] = true;
+  row.slots["swipeActions"] = {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "del")};
+  row.slots["contextMenu"] = {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")};
+  Page page = render(make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})}));
+  const std::string& html = page.html;
+  EXPECT_NE(html.find("class=\"actions-host\" data-full-swipe=\"true\""), std::string::npos);
+  EXPECT_NE(html.find("swipe-tray"), std::string::npos);
+  EXPECT_NE(html.find("aria-label=\"Actions\""), std::string::npos);
+  // The delete action is in the tray and in the menu, with the copy item after it.
+  size_t inMenu = html.find("role=\"menu\"");
+  ASSERT_NE(inMenu, std::string::npos);
+  EXPECT_LT(html.find("data-action=\"del\"", inMenu), html.find("data-action=\"copy\"", inMenu));
+  EXPECT_TRUE(page.actions.count("del") && page.actions.count("copy"));
+}
+
+TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {
+  using K = Color::Kind;
+  EXPECT_EQ(cssColor({K::asset, "sonicBlue"}), "var(--c-sonicBlue)");
+  EXPECT_EQ(cssColor({K::asset, "SonicBlue"}), "");
+  EXPECT_EQ(cssColor({K::asset, "red;background:url(x)"}), "");
+  EXPECT_EQ(cssColor({K::system, "secondary"}), "var(--label-secondary)");
+  EXPECT_EQ(cssColor({K::asset, "sonicBlue", false, 0.8}), "color-mix(in srgb,var(--c-sonicBlue) 80%,transparent)");
+  EXPECT_EQ(cssColor({K::asset, "appleRed", true}).rfind("linear-gradient(", 0), 0u);
+  EXPECT_FALSE(isSafeLinkUrl("javascript:alert(1)"));
+  EXPECT_FALSE(isSafeLinkUrl("data:text/html,x"));
+  EXPECT_TRUE(isSafeLinkUrl("https://example.org/app"));
+}
+
+}  // namespace
+}  // namespace web

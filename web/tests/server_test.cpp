@@ -1,0 +1,360 @@
+// The local server against a real HTTP client on 127.0.0.1: who may talk to it, what it accepts,
+// and how renders reach the page.
+#include "web/server.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "platform/dispatch/queue.h"
+#include "web/escape.h"
+
+namespace web {
+namespace {
+
+using nlohmann::json;
+using platform::MainLoop;
+using platform::ui::DispatchStatus;
+using namespace std::chrono_literals;
+
+// A page with a counter button, a name field of 5 characters, a note field, a switch and a
+// "hide" button that takes the counter button off the page.
+class FakeSource : public PageSource {
+ public:
+  int count = 0;
+  std::string name;
+  std::string note;
+  bool flag = false;
+  bool counterShown = true;
+  std::vector<ActionEvent> performed;
+  std::vector<platform::ui::ScenePhase> phases;
+
+  Page render() override {
+    Page page;
+    page.title = "Fake" + name;
+    page.html = "<p>count " + std::to_string(count) + "</p><p>name " + escapeHtml(name) + "</p>";
+    ActionSpec tap;
+    tap.tap = true;
+    if (counterShown) page.actions["count"] = tap;
+    page.actions["hide"] = tap;
+    ActionSpec field;
+    field.value = ActionSpec::Value::text;
+    field.focus = true;
+    field.maxLength = 5;
+    page.actions["name"] = field;
+    field.maxLength.reset();
+    field.multiline = true;
+    page.actions["note"] = field;
+    ActionSpec toggle;
+    toggle.tap = true;
+    toggle.value = ActionSpec::Value::flag;
+    page.actions["flag"] = toggle;
+    return page;
+  }
+
+  DispatchStatus perform(const ActionEvent& event) override {
+    performed.push_back(event);
+    if (event.actionId == "count") ++count;
+    if (event.actionId == "hide") counterShown = false;
+    if (event.actionId == "name") name = std::get<std::string>(event.value);
+    if (event.actionId == "note") note = std::get<std::string>(event.value);
+    if (event.actionId == "flag" && event.kind == platform::ui::EventKind::setValue) flag = std::get<bool>(event.value);
+    return DispatchStatus::handled;
+  }
+
+  void setScenePhase(platform::ui::ScenePhase phase) override { phases.push_back(phase); }
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source = std::make_shared<FakeSource>();
+    WebServerOptions options;
+    options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
+    options.maxTextLength = 40;
+    options.eventKeepAlive = 50ms;
+    server = std::make_unique<WebServer>(options, source);
+    auto error = server->start();
+    ASSERT_FALSE(error) << *error;
+    MainLoop::drain();
+  }
+  void TearDown() override {
+    if (server) server->stop();
+  }
+
+  // Runs a client call on another thread while this (main) thread serves the main queue.
+  template <class F>
+  auto call(F&& f) {
+    auto result = std::async(std::launch::async, std::forward<F>(f));
+    MainLoop::runUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 20s);
+    return result.get();
+  }
+
+  httplib::Client client() {
+    httplib::Client c("127.0.0.1", server->port());
+    c.set_read_timeout(10, 0);
+    return c;
+  }
+
+  httplib::Headers postHeaders() const { return {{"X-Brivel-Token", server->token()}}; }
+
+  struct Reply {
+    int status = 0;
+    json body;
+  };
+  Reply post(const json& body, httplib::Headers headers, const std::string& path = "/action") {
+    return call([&] {
+      auto c = client();
+      auto res = c.Post(path.c_str(), headers, body.dump(), "application/json");
+      Reply reply;
+      if (!res) return reply;
+      reply.status = res->status;
+      reply.body = json::parse(res->body, nullptr, false);
+      return reply;
+    });
+  }
+  Reply act(const json& body) { return post(body, postHeaders()); }
+
+  std::shared_ptr<FakeSource> source;
+  std::unique_ptr<WebServer> server;
+};
+
+TEST_F(ServerTest, ServesThePageWithTheTokenTheRenderAndStrictHeaders) {
+  auto res = call([&] { return client().Get("/"); });
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_NE(res->body.find("<meta name=\"brivel-token\" content=\"" + server->token() + "\">"), std::string::npos);
+  EXPECT_NE(res->body.find("<p>count 0</p>"), std::string::npos);
+  EXPECT_NE(res->body.find("<title>Fake</title>"), std::string::npos);
+  EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
+  EXPECT_EQ(res->get_header_value("X-Content-Type-Options"), "nosniff");
+
+  // The document title is plain text from the app: the server escapes it.
+  act({{"id", "name"}, {"event", "set"}, {"value", "</title>"}});
+  auto hostile = call([&] { return client().Get("/"); });
+  ASSERT_TRUE(hostile);
+  EXPECT_NE(hostile->body.find("<title>Fake&lt;/tit</title>"), std::string::npos);
+
+  // Text that is not valid UTF-8 (from old data) still renders.
+  source->name = "bad \xC3";
+  platform::DispatchQueue::main()->async([] {});
+  MainLoop::drain();
+  auto render = call([&] { return client().Get("/render", {{"X-Brivel-Token", server->token()}}); });
+  ASSERT_TRUE(render);
+  EXPECT_EQ(render->status, 200);
+  EXPECT_NE(json::parse(render->body)["html"].get<std::string>().find("name bad \uFFFD"), std::string::npos);
+
+  auto css = call([&] { return client().Get("/assets/app.css"); });
+  ASSERT_TRUE(css);
+  EXPECT_EQ(css->status, 200);
+  auto escape = call([&] { return client().Get("/assets/../server.cpp"); });
+  ASSERT_TRUE(escape);
+  EXPECT_NE(escape->status, 200);
+}
+
+TEST_F(ServerTest, RefusesForeignHostsOnEveryRoute) {
+  const std::string port = std::to_string(server->port());
+  for (const std::string& host : std::vector<std::string>{"evil.example:" + port, "evil.example", "127.0.0.1:1", "127.0.0.1.evil.example:" + port,
+                                 "localhost.:" + port}) {
+    for (const char* path : {"/", "/assets/app.css", "/render", "/events"}) {
+      auto res = call([&] { return client().Get(path, {{"Host", host}, {"X-Brivel-Token", server->token()}}); });
+      ASSERT_TRUE(res) << host << path;
+      EXPECT_EQ(res->status, 421) << host << path;
+    }
+    httplib::Headers headers = postHeaders();
+    headers.emplace("Host", host);
+    EXPECT_EQ(post({{"id", "count"}}, headers).status, 421) << host;
+  }
+  auto local = call([&] { return client().Get("/", {{"Host", "localhost:" + port}}); });
+  ASSERT_TRUE(local);
+  EXPECT_EQ(local->status, 200);
+  EXPECT_EQ(source->count, 0);
+}
+
+TEST_F(ServerTest, RefusesPostsWithoutTheTokenOrFromAnotherOrigin) {
+  std::string wrong = server->token();
+  wrong.back() = wrong.back() == 'a' ? 'b' : 'a';
+  struct Case {
+    const char* name;
+    httplib::Headers headers;
+    int status;
+  } cases[] = {
+      {"no token", {}, 403},
+      {"wrong token", {{"X-Brivel-Token", wrong}}, 403},
+      {"token prefix", {{"X-Brivel-Token", server->token().substr(0, 10)}}, 403},
+      {"foreign origin", {{"X-Brivel-Token", server->token()}, {"Origin", "http://evil.example"}}, 403},
+      {"null origin", {{"X-Brivel-Token", server->token()}, {"Origin", "null"}}, 403},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(post({{"id", "count"}}, c.headers).status, c.status) << c.name;
+    EXPECT_EQ(post({{"phase", "background"}}, c.headers, "/scene").status, c.status) << c.name;
+  }
+  auto render = call([&] { return client().Get("/render"); });
+  ASSERT_TRUE(render);
+  EXPECT_EQ(render->status, 403);
+  EXPECT_TRUE(source->performed.empty());
+  EXPECT_TRUE(source->phases.empty());
+
+  httplib::Headers own = postHeaders();
+  own.emplace("Origin", "http://127.0.0.1:" + std::to_string(server->port()));
+  auto ok = post({{"id", "count"}}, own);
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(source->count, 1);
+  EXPECT_NE(ok.body["html"].get<std::string>().find("count 1"), std::string::npos);
+}
+
+TEST_F(ServerTest, AcceptsOnlyActionIdsOfTheLatestRender) {
+  auto unknown = act({{"id", "format-disk"}});
+  EXPECT_EQ(unknown.status, 409);
+  EXPECT_TRUE(unknown.body["render"].contains("html"));  // lets an honest page catch up
+
+  EXPECT_EQ(act({{"id", "count"}}).status, 200);
+  EXPECT_EQ(act({{"id", "hide"}}).status, 200);
+  // "count" was in an earlier render but not in the latest one.
+  EXPECT_EQ(act({{"id", "count"}}).status, 409);
+  EXPECT_EQ(source->count, 1);
+  ASSERT_EQ(source->performed.size(), 2u);
+}
+
+TEST_F(ServerTest, RefusesMalformedPostsAndValuesOfTheWrongKind) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int status;
+  } cases[] = {
+      {"not JSON", "{id: count", 400},
+      {"no id", R"({"event":"tap"})", 400},
+      {"id not a string", R"({"id":7})", 400},
+      {"unknown event", R"({"id":"count","event":"explode"})", 400},
+      {"event not a string", R"({"id":"count","event":3})", 400},
+      {"event the control does not take", R"({"id":"count","event":"set","value":"x"})", 400},
+      {"text without a value", R"({"id":"name","event":"set"})", 400},
+      {"number for text", R"({"id":"name","event":"set","value":12})", 400},
+      {"text for a switch", R"({"id":"flag","event":"set","value":"yes"})", 400},
+      {"invalid UTF-8", std::string("{\"id\":\"name\",\"event\":\"set\",\"value\":\"\xC3\x28\"}"), 400},
+  };
+  for (const auto& c : cases) {
+    int status = call([&] {
+      auto res = client().Post("/action", postHeaders(), c.body, "application/json");
+      return res ? res->status : 0;
+    });
+    EXPECT_EQ(status, c.status) << c.name;
+  }
+  int wrongType = call([&] {
+    auto res = client().Post("/action", postHeaders(), R"({"id":"count"})", "text/plain");
+    return res ? res->status : 0;
+  });
+  EXPECT_EQ(wrongType, 415);
+  EXPECT_TRUE(source->performed.empty());
+
+  EXPECT_EQ(act({{"id", "flag"}, {"event", "set"}, {"value", true}}).status, 200);
+  EXPECT_TRUE(source->flag);
+}
+
+TEST_F(ServerTest, CutsTextToTheFieldsLimitWhateverThePageSent) {
+  struct Case {
+    const char* field;
+    std::string sent;
+    std::string kept;
+  } cases[] = {
+      {"name", "Household budget", "House"},
+      {"name", "Ann", "Ann"},
+      // Five user-perceived characters, each several bytes and code points.
+      {"name", "\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD"
+               "\U0001F44D\U0001F3FD",
+       "\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD"},
+      {"name", "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81",
+       "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81" "e\xCC\x81"},
+      // A single-line field takes no line breaks or control characters.
+      {"name", "a\nb\r\nc\x01", "abc"},
+      // A multi-line field keeps line breaks, and the server's own limit applies without one.
+      {"note", "one\r\ntwo", "one\ntwo"},
+      {"note", std::string(100, 'x'), std::string(40, 'x')},
+  };
+  for (const auto& c : cases) {
+    auto reply = act({{"id", c.field}, {"event", "set"}, {"value", c.sent}});
+    EXPECT_EQ(reply.status, 200) << c.sent;
+    ASSERT_FALSE(source->performed.empty());
+    EXPECT_EQ(std::get<std::string>(source->performed.back().value), c.kept) << c.sent;
+  }
+  // A body over the size limit never reaches the app.
+  std::string huge = json{{"id", "note"}, {"event", "set"}, {"value", std::string(300 * 1024, 'x')}}.dump();
+  size_t before = source->performed.size();
+  int status = call([&] {
+    auto res = client().Post("/action", postHeaders(), huge, "application/json");
+    return res ? res->status : 0;
+  });
+  EXPECT_EQ(status, 413);
+  EXPECT_EQ(source->performed.size(), before);
+}
+
+TEST_F(ServerTest, HandsScenePhasesToTheSource) {
+  EXPECT_EQ(post({{"phase", "background"}}, postHeaders(), "/scene").status, 204);
+  EXPECT_EQ(post({{"phase", "active"}}, postHeaders(), "/scene").status, 204);
+  EXPECT_EQ(post({{"phase", "asleep"}}, postHeaders(), "/scene").status, 400);
+  EXPECT_EQ(source->phases,
+            (std::vector{platform::ui::ScenePhase::background, platform::ui::ScenePhase::active}));
+}
+
+TEST_F(ServerTest, PushesRendersThatHappenWithoutAnyPost) {
+  // A stream reader on its own thread collects "render" events until it has seen `wanted`.
+  auto readUntil = [&](const std::string& wanted) {
+    return std::async(std::launch::async, [this, wanted] {
+      std::string received;
+      auto c = client();
+      c.Get(("/events?token=" + server->token()).c_str(), [&](const char* data, size_t size) {
+        received.append(data, size);
+        return received.find(wanted) == std::string::npos;
+      });
+      return received;
+    });
+  };
+  auto first = readUntil("count 0");
+  MainLoop::runUntil([&] { return first.wait_for(0s) == std::future_status::ready; }, 10s);
+  EXPECT_NE(first.get().find("event: render\ndata: "), std::string::npos);
+
+  auto later = readUntil("count 3");
+  // A timed change on the main queue, as a toast clearing itself: no post involved.
+  {
+    platform::VirtualClock clock;
+    platform::DispatchQueue::main()->asyncAfter(1660ms, [this] { source->count = 3; });
+    clock.advance(1660ms);
+    MainLoop::drain();
+  }
+  MainLoop::runUntil([&] { return later.wait_for(0s) == std::future_status::ready; }, 10s);
+  std::string events = later.get();
+  size_t at = events.rfind("data: ");
+  ASSERT_NE(at, std::string::npos);
+  json render = json::parse(events.substr(at + 6, events.find('\n', at) - at - 6));
+  EXPECT_EQ(render["html"], "<p>count 3</p><p>name </p>");
+  EXPECT_EQ(render["version"].get<uint64_t>(), server->version());
+
+  auto refused = call([&] { return client().Get("/events"); });
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 403);
+}
+
+TEST_F(ServerTest, StopsWhileAPageIsStillListening) {
+  std::atomic<bool> connected{false};
+  auto stream = std::async(std::launch::async, [&] {
+    auto c = client();
+    c.Get(("/events?token=" + server->token()).c_str(), [&](const char*, size_t) {
+      connected = true;
+      return true;
+    });
+  });
+  MainLoop::runUntil([&] { return connected.load(); }, 10s);
+  ASSERT_TRUE(connected);
+  server->stop();
+  EXPECT_EQ(stream.wait_for(10s), std::future_status::ready);
+}
+
+TEST(CutPostedTextTest, KeepsTabsAndDropsOtherControls) {
+  EXPECT_EQ(cutPostedText("a\tb\x7f\x1b" "c", 10, false), "a\tbc");
+  EXPECT_EQ(cutPostedText("abc", 0, false), "");
+}
+
+}  // namespace
+}  // namespace web
