@@ -72,6 +72,37 @@ std::string iconName(std::string_view symbol) {
   return out;
 }
 
+// True when a visible node of `nodes` or below them (their modifier slots included) is drawn as
+// a control of its own: a button, link, menu, field, switch or picker, or a row's actions button.
+bool holdsControls(const std::vector<Node>& nodes) {
+  for (const auto& m : nodes) {
+    if (m.flag("hidden")) continue;
+    switch (m.kind) {
+      case NodeKind::button:
+      case NodeKind::navigationLink:
+      case NodeKind::link:
+      case NodeKind::menu:
+      case NodeKind::toggle:
+      case NodeKind::textField:
+      case NodeKind::searchField:
+      case NodeKind::picker:
+      case NodeKind::pickerOption:
+        return true;
+      default:
+        break;
+    }
+    if (!m.actionId.empty() || holdsControls(m.children)) return true;
+    for (const auto& entry : m.slots) {
+      if (entry.first == "swipeActions" || entry.first == "contextMenu") {
+        if (!entry.second.empty()) return true;
+      } else if (holdsControls(entry.second)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // An element being opened: its class list, inline style and other attributes.
 struct Tag {
   std::string name;
@@ -206,6 +237,7 @@ std::string Writer::plainText(const Node& n) const {
 }
 
 bool Writer::hasText(const Node& n) const { return !plainText(n).empty(); }
+
 
 std::optional<std::string> Writer::firstSymbol(const Node& n) const {
   if (n.kind == NodeKind::image) {
@@ -466,7 +498,11 @@ void Writer::element(const Node& n, Context context) {
     case NodeKind::hStack: tag.addClass("hstack"); break;
     case NodeKind::vStack: tag.addClass("vstack"); break;
     case NodeKind::zStack: tag.addClass("zstack"); break;
-    case NodeKind::controlGroup: tag.addClass(context == Context::menu ? "menu-control-group" : "control-group"); break;
+    case NodeKind::controlGroup:
+      // A menu-style group is one button that opens its items, like a menu.
+      if (n.string("style") == "menu") return menu(n, context);
+      tag.addClass(context == Context::menu ? "menu-control-group" : "control-group");
+      break;
     case NodeKind::spacer:
       tag = Tag("span", "spacer");
       tag.addAttribute("aria-hidden", "true");
@@ -763,7 +799,12 @@ void Writer::button(const Node& n, Context context) {
     close(tag);
     return;
   }
-  Tag tag("button", n.kind == NodeKind::navigationLink ? "nav-link" : "button");
+  // A row whose label holds controls of its own (a card with buttons and menus) cannot be a
+  // <button>: the browser would move the inner controls out of it. It becomes a focusable
+  // element with the button role instead, which the client activates with Enter and Space.
+  const bool container = n.kind == NodeKind::navigationLink && context != Context::menu &&
+                         (holdsControls(n.children) || holdsControls(n.slot("label")));
+  Tag tag(container ? "div" : "button", n.kind == NodeKind::navigationLink ? "nav-link" : "button");
   if (context == Context::menu) {
     tag.addClass("menu-item");
     tag.addAttribute("role", n.kind == NodeKind::pickerOption ? "menuitemradio" : "menuitem");
@@ -772,9 +813,15 @@ void Writer::button(const Node& n, Context context) {
     tag.addClass("bar-item");
   }
   decorate(n, tag);
-  tag.addAttribute("type", "button");
+  if (container) {
+    tag.addAttribute("role", "button");
+    tag.addAttribute("tabindex", disabled ? "-1" : "0");
+    if (disabled) tag.addAttribute("aria-disabled", "true");
+  } else {
+    tag.addAttribute("type", "button");
+  }
   if (!n.actionId.empty()) tag.addAttribute("data-action", n.actionId);
-  if (disabled) tag.addFlag("disabled");
+  if (disabled && !container) tag.addFlag("disabled");
   if (!hasText(n)) {
     if (auto symbol = firstSymbol(n)) tag.addAttribute("aria-label", iconName(*symbol));
   }

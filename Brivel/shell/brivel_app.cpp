@@ -11,6 +11,7 @@ using platform::ui::View;
 
 struct BrivelApp::Storage {
   ContainerProvider container;
+  RootScreen root;
   AppDelegate delegate;
   std::shared_ptr<UserDefaultsManager> userDefaultsManager;
   std::shared_ptr<ProfileManager> profileManager;
@@ -18,8 +19,9 @@ struct BrivelApp::Storage {
   std::shared_ptr<RingViewModel> ringVM;
 };
 
-BrivelApp::BrivelApp(ContainerProvider container) : storage_(std::make_shared<Storage>()) {
+BrivelApp::BrivelApp(ContainerProvider container, RootScreen root) : storage_(std::make_shared<Storage>()) {
   storage_->container = container ? std::move(container) : ContainerProvider(&BrivelModelContainer::sharedContainer);
+  storage_->root = std::move(root);
 }
 
 AppDelegate& BrivelApp::delegate() const { return storage_->delegate; }
@@ -63,7 +65,7 @@ View BrivelApp::body() const {
   auto bills = billVM();
   auto rings = ringVM();
   BrivelApp app = *this;
-  return modelContainer(View(RootScreen{}), container)
+  return modelContainer(View(storage_->root), container)
       .environmentObject(settings)
       .environmentObject(profiles)
       .environmentObject(bills)

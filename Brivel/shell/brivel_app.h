@@ -27,6 +27,7 @@
 #include "Brivel/model/ring_view_model.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/shell/app_delegate.h"
+#include "Brivel/shell/root_screen.h"
 #include "platform/data/model_container.h"
 #include "platform/ui/view.h"
 
@@ -37,8 +38,9 @@ class BrivelApp {
   using ContainerProvider = std::function<std::shared_ptr<platform::ModelContainer>()>;
 
   // `container` answers the store container (nullptr when it could not be built); by default
-  // the process's shared container.
-  explicit BrivelApp(ContainerProvider container = {});
+  // the process's shared container. `root` is the root screen with the program's tabs; the
+  // program hands in the bills list and the forecast, which live above the shell.
+  explicit BrivelApp(ContainerProvider container = {}, RootScreen root = {});
 
   AppDelegate& delegate() const;
 

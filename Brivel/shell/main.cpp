@@ -22,6 +22,7 @@
 
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/shell/app_platform.h"
+#include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/shell/brivel_app.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
@@ -125,7 +126,9 @@ int main(int argc, char** argv) {
   // A link the app opens is printed for the user to follow.
   platform::ui::setOpenURLHandler([](const std::string& url) { std::cout << "brivel: open " << url << std::endl; });
 
-  brivel::BrivelApp app;
+  brivel::RootScreen root;
+  root.collectionTab = [] { return platform::ui::View(brivel::CollectionListScreen{}); };
+  brivel::BrivelApp app({}, root);
   app.delegate().application(brivel::Application::shared(), std::nullopt);
 
   auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return app.body(); });

@@ -6,102 +6,21 @@
 //
 // Exit codes: 0 when every check passed, 1 when one failed, 77 when playwright-core or
 // chromium is not installed (CTest counts that as skipped).
-import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { createInterface } from 'node:readline';
 
-const CHROMIUM = '/usr/bin/chromium';
-const CHROMIUM_ARGS = [
-  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
+import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
 
-function option(name) {
-  const i = process.argv.indexOf(name);
-  return i > 0 && i + 1 < process.argv.length ? process.argv[i + 1] : undefined;
-}
-
-const programPath = option('--program');
-const toastPagePath = option('--toast-page');
-const outDir = option('--out') ?? join(tmpdir(), 'brivel-e2e');
-if (!programPath || !toastPagePath) {
-  console.error('usage: node run.mjs --program PATH --toast-page PATH [--out DIR]');
-  process.exit(2);
-}
-
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.log('SKIP: playwright-core is not installed (scripts/test installs it)');
-  process.exit(77);
-}
-if (!existsSync(CHROMIUM)) {
-  console.log(`SKIP: ${CHROMIUM} is missing (scripts/test installs the chromium package)`);
-  process.exit(77);
-}
-mkdirSync(outDir, { recursive: true });
-
-// Starts a program and resolves with its printed address; rejects when it exits first or
-// prints nothing within 20 s.
-function start(path, args) {
-  const child = spawn(path, args, { stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
-  child.stderr.on('data', (chunk) => { stderr += chunk; });
-  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  const url = new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`${path} printed no address in 20 s\n${stderr}`)), 20000);
-    createInterface({ input: child.stdout }).on('line', (line) => {
-      if (/^http:\/\/127\.0\.0\.1:\d+\/$/.test(line.trim())) {
-        clearTimeout(timer);
-        resolve(line.trim());
-      }
-    });
-    exited.then(({ code, signal }) => {
-      clearTimeout(timer);
-      reject(new Error(`${path} exited (${code ?? signal}) before serving\n${stderr}`));
-    });
-  });
-  return { child, url, exited, stderr: () => stderr };
-}
-
-// Ends a started program with SIGTERM and answers its exit code (null after a kill).
-async function stop(run) {
-  if (run.child.exitCode !== null || run.child.signalCode !== null) return run.child.exitCode;
-  run.child.kill('SIGTERM');
-  const timer = setTimeout(() => run.child.kill('SIGKILL'), 10000);
-  const { code } = await run.exited;
-  clearTimeout(timer);
-  return code;
-}
-
-const results = [];
-async function check(name, body) {
-  try {
-    await body();
-    results.push({ name, ok: true });
-    console.log(`ok - ${name}`);
-  } catch (error) {
-    results.push({ name, ok: false });
-    console.log(`not ok - ${name}\n  ${String(error.stack ?? error).replace(/\n/g, '\n  ')}`);
-  }
-}
-function expect(condition, message) {
-  if (!condition) throw new Error(message);
-}
-
-const work = mkdtempSync(join(tmpdir(), 'brivel-e2e-'));
-const dataDir = join(work, 'data');
-const context = await chromium.launchPersistentContext(join(work, 'chromium-profile'), {
-  executablePath: CHROMIUM,
-  headless: true,
-  args: CHROMIUM_ARGS,
-  viewport: { width: 390, height: 844 },
+const { options, chromium } = await setUp({
+  required: ['program', 'toast-page'],
+  usage: 'node run.mjs --program PATH --toast-page PATH [--out DIR]',
+  defaultOut: 'brivel-e2e',
 });
-const page = context.pages()[0] ?? (await context.newPage());
-page.setDefaultTimeout(10000);
+const programPath = options.program;
+const toastPagePath = options['toast-page'];
+const outDir = options.out;
+const { work, context, page } = await openBrowser(chromium, 'brivel-e2e-');
+const dataDir = join(work, 'data');
 const runs = [];
 
 const settingsSwitch = () => page.locator('[data-id="dismissAutomatically"] input[type="checkbox"]');
@@ -109,7 +28,11 @@ const settingsSwitch = () => page.locator('[data-id="dismissAutomatically"] inpu
 // presented, so a reload shows the same sheet).
 async function openSettings() {
   await page.locator('#app').waitFor({ state: 'visible' });
-  if (!(await page.locator('.sheet').isVisible())) await page.locator('[data-id="settings"]').first().click();
+  if (!(await page.locator('.sheet').isVisible())) {
+    // Settings is an item of the bills list's profile menu.
+    await page.locator('[data-id="profileMenu"] > .menu-button').click();
+    await page.locator('[data-id="settings"]').first().click();
+  }
   await page.locator('.sheet').waitFor({ state: 'visible' });
 }
 
@@ -194,16 +117,7 @@ try {
     expect(navigations.length === 0, `no reload happened (${navigations.join(', ')})`);
   });
 } catch (error) {
-  results.push({ name: 'setup', ok: false });
-  console.log(`not ok - setup\n  ${String(error.stack ?? error)}`);
+  failSetup(error);
 } finally {
-  await context.close().catch(() => {});
-  for (const run of runs) await stop(run).catch(() => {});
-  rmSync(work, { recursive: true, force: true });
+  await finish({ context, work, runs, outDir });
 }
-
-const passed = results.filter((r) => r.ok).length;
-const failed = results.length - passed;
-console.log(`screenshots: ${outDir}`);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);

@@ -447,6 +447,17 @@
       }
       return;
     }
+    if ((event.key === 'Enter' || event.key === ' ') && el.matches && el.matches('[role="button"][data-action]') &&
+        el.tagName !== 'BUTTON') {
+      // A row drawn as an element with the button role (its label holds controls) acts like a
+      // button for the keyboard; keys pressed on the controls inside it are theirs.
+      event.preventDefault();
+      if (event.repeat || el.getAttribute('aria-disabled') === 'true') return;
+      closeMenus();
+      closeSwipes();
+      post({ id: el.dataset.action, event: 'tap' });
+      return;
+    }
     if (event.key === 'Enter' && el.tagName === 'INPUT' && isTextField(el) && el.dataset.action) {
       post({ id: el.dataset.action, event: 'submit' });
       event.preventDefault();

@@ -176,6 +176,86 @@ TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
   EXPECT_TRUE(page.actions.count("del") && page.actions.count("copy"));
 }
 
+TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement) {
+  // A card row: its label holds a button and a menu, and the card carries its own swipe actions.
+  Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")});
+  menu.slots["label"] = {symbol("ellipsis")};
+  Node card = make(NodeKind::vStack, {}, {verbatim("Rent"), make(NodeKind::button, {}, {verbatim("Pay")}, "pay"), menu});
+  card.slots["swipeActions"] = {make(NodeKind::button, {}, {verbatim("Delete")}, "del")};
+  Node cardRow = make(NodeKind::navigationLink, {}, {card}, "open");
+  Node disabledRow = make(NodeKind::navigationLink, {{"disabled", true}}, {card}, "open2");
+  // Rows whose controls are only their own modifiers (drawn beside the row) or are hidden stay buttons.
+  Node swipedRow = make(NodeKind::navigationLink, {}, {verbatim("Fuel")}, "plain");
+  swipedRow.slots["swipeActions"] = {make(NodeKind::button, {}, {verbatim("Delete")}, "del2")};
+  Node hiddenControl = make(NodeKind::button, {{"hidden", true}}, {verbatim("x")}, "gone");
+  Node quietRow = make(NodeKind::navigationLink, {}, {make(NodeKind::hStack, {}, {verbatim("Gym"), hiddenControl})}, "quiet");
+
+  struct Case {
+    const char* name;
+    Node row;
+    std::vector<std::string> expected;
+    std::vector<std::string> absent;
+  } cases[] = {
+      {"card row",
+       cardRow,
+       {"<div class=\"nav-link\"", "role=\"button\" tabindex=\"0\" data-action=\"open\"", "data-action=\"pay\"",
+        "aria-haspopup=\"menu\"", "swipe-tray"},
+       {"<button class=\"nav-link\"", "aria-disabled"}},
+      {"disabled card row", disabledRow, {"role=\"button\" tabindex=\"-1\" aria-disabled=\"true\" data-action=\"open2\""}, {}},
+      {"row with its own swipe actions", swipedRow, {"<button class=\"nav-link\"", "type=\"button\" data-action=\"plain\""},
+       {"<div class=\"nav-link\""}},
+      {"row with a hidden control", quietRow, {"<button class=\"nav-link\""}, {"<div class=\"nav-link\""}},
+  };
+  for (const auto& c : cases) {
+    Page page = render(make(NodeKind::list, {}, {make(NodeKind::section, {}, {c.row})}));
+    for (const auto& fragment : c.expected) {
+      EXPECT_NE(page.html.find(fragment), std::string::npos) << c.name << ": " << fragment << "\n" << page.html;
+    }
+    for (const auto& fragment : c.absent) {
+      EXPECT_EQ(page.html.find(fragment), std::string::npos) << c.name << ": " << fragment << "\n" << page.html;
+    }
+    EXPECT_TRUE(page.actions.count(c.row.actionId)) << c.name;
+  }
+  // No <button> of the card row's label is left inside another <button>.
+  std::string html = render(cardRow).html;
+  size_t opened = html.find("<button");
+  ASSERT_NE(opened, std::string::npos);
+  EXPECT_LT(html.find("</button>", opened), html.find("<button", opened + 1));
+}
+
+TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
+  Node group = make(NodeKind::controlGroup, {{"style", std::string("menu")}, {"accessibilityIdentifier", std::string("profileMenu")}},
+                    {make(NodeKind::button, {}, {verbatim("Profiles")}, "profiles"), make(NodeKind::divider),
+                     make(NodeKind::button, {}, {verbatim("Settings")}, "settings")});
+  group.slots["label"] = {symbol("person.crop.circle.fill")};
+  Node item = make(NodeKind::toolbarItem, {{"placement", std::string("topBarLeading")}}, {group});
+  Node page = make(NodeKind::navigationPage, {}, {verbatim("Bills")});
+  page.slots["toolbar"] = {item};
+  std::string html = render(make(NodeKind::window, {}, {page})).html;
+
+  const size_t trigger = html.find("<button class=\"menu-button bar-item\"");
+  ASSERT_NE(trigger, std::string::npos) << html;
+  EXPECT_NE(html.find("data-id=\"profileMenu\""), std::string::npos);
+  EXPECT_NE(html.find("aria-label=\"person crop circle fill\"", trigger), std::string::npos);
+  // Both items sit in the popup, hidden until the button opens it, as menu items.
+  const size_t popup = html.find("<div class=\"menu-popup\" role=\"menu\" hidden>", trigger);
+  ASSERT_NE(popup, std::string::npos) << html;
+  for (const char* id : {"profiles", "settings"}) {
+    const size_t at = html.find(std::string("data-action=\"") + id + "\"");
+    EXPECT_GT(at, popup) << id;
+    const std::string tag = html.substr(html.rfind('<', at), at - html.rfind('<', at));
+    EXPECT_NE(tag.find("role=\"menuitem\""), std::string::npos) << id << ": " << tag;
+  }
+  EXPECT_NE(html.find("menu-divider", popup), std::string::npos);
+  EXPECT_EQ(html.find("control-group"), std::string::npos);
+
+  // Without the menu style the group's buttons stay inline.
+  group.attrs.erase("style");
+  std::string inlineHtml = render(group).html;
+  EXPECT_NE(inlineHtml.find("class=\"control-group\""), std::string::npos);
+  EXPECT_EQ(inlineHtml.find("menu-popup"), std::string::npos);
+}
+
 TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {
   using K = Color::Kind;
   EXPECT_EQ(cssColor({K::asset, "sonicBlue"}), "var(--c-sonicBlue)");

@@ -1,0 +1,36 @@
+#include "Brivel/bills/bill_entity_small_list_view.h"
+
+#include <optional>
+
+#include "Brivel/collections/coloured_circle_symbol_view.h"
+#include "Brivel/shell/palette.h"
+#include "Brivel/shell/view_modifiers.h"
+#include "platform/foundation/text.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+View BillEntitySmallListView::body(Context&) const {
+  View title = (Verbatim(platform::trimmingWhitespaceAndNewlines(name)) |
+                SubtitleFontStyleModifier{"subheadline", Color::system("primary"), true, "leading"})
+                   .minimumScaleFactor(0.6)
+                   .lineLimit(1);
+  View number = when(bankAccount != nullptr, [&] {
+    return Verbatim(bankAccount->number()) |
+           NoteFontStyleModifier{"caption", colorFromAssetName(bankAccount->color()), false, "leading"};
+  });
+  View group = when(category != nullptr, [&] {
+    return Verbatim(category->name()) |
+           NoteFontStyleModifier{"caption", colorFromAssetName(category->color()), false, "leading"};
+  });
+  View label = HStack({View(ColouredCircleSymbolView{assetColor("sonicBlue"), std::nullopt, false}),
+                       VStack({title, number, group}, 0.0, "leading")});
+  View amount = (Verbatim(platform::formatCurrency(cost)) |
+                 SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})
+                    .minimumScaleFactor(0.6)
+                    .lineLimit(1);
+  return LabeledContent(label, amount);
+}
+
+}  // namespace brivel

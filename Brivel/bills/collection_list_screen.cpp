@@ -1,0 +1,274 @@
+#include "Brivel/bills/collection_list_screen.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Brivel/bills/bill_entity_add_screen.h"
+#include "Brivel/bills/bill_entity_item_screen.h"
+#include "Brivel/bills/bill_entity_view.h"
+#include "Brivel/bills/bill_sections.h"
+#include "Brivel/bills/bill_sort_menu.h"
+#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/collections/toolbar_buttons.h"
+#include "Brivel/model/profile_manager.h"
+#include "Brivel/model/user_defaults_manager.h"
+#include "Brivel/profiles/profiles_item_screen.h"
+#include "Brivel/profiles/profiles_list_screen.h"
+#include "Brivel/shell/entity_unavailable_view.h"
+#include "Brivel/shell/localized_keys.h"
+#include "Brivel/shell/palette.h"
+#include "Brivel/shell/settings_screen.h"
+#include "Brivel/shell/view_helpers.h"
+#include "Brivel/shell/view_modifiers.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+namespace {
+
+Frame fullWidth(std::string alignment) {
+  Frame frame;
+  frame.maxWidth = infinity;
+  frame.alignment = std::move(alignment);
+  return frame;
+}
+
+// The header of an account, category or uncategorized section: a white label on a capsule.
+View sectionHeaderCapsule(TextContent title, std::string symbol, Color color) {
+  View text = (Text(std::move(title)) | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"})
+                  .padding(Edge::trailing, 3);
+  View icon = SystemImage(std::move(symbol))
+                  .symbolVariant("circle.fill")
+                  .font("title2")
+                  .foregroundStyle(Color::system("white"))
+                  .shadow(Color::system("black").withOpacity(0.33), 0.6);
+  return (Label(text, icon).padding(Edge::vertical, 6) | HorizontalPaddingModifier{Edge::horizontal, 9, 1})
+      .background(View(ShapeView(Shape::capsule(true), color.withGradient())))
+      .frame(fullWidth("leading"));
+}
+
+TextContent uncategorizedTitle() { return keyText(localizable_uncategorized); }
+
+// The row of one bill: its card, leading to the detail screen.
+View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filter) {
+  return NavigationLink(View(BillEntityView{bill, filter, {false, false}, true, false}),
+                        [bill] { return View(BillEntityItemScreen{bill, false}); })
+      .buttonStyle("plain")
+      .accessibilityIdentifier("billRow")
+      .listRowSeparator(Visibility::hidden)
+      .listRowInsets(4, 9, 4, 9);
+}
+
+View billRows(const BillList& bills, CollectionFilterType filter) {
+  const auto keys = billRowKeys(bills);
+  std::vector<std::pair<std::string, std::shared_ptr<BillEntity>>> keyed;
+  keyed.reserve(bills.size());
+  for (std::size_t i = 0; i < bills.size(); ++i) keyed.emplace_back(keys[i], bills[i]);
+  return ForEach(
+      keyed, [](const auto& row) { return row.first; },
+      [filter](const auto& row) { return billRow(row.second, filter); });
+}
+
+View noResultsState() {
+  return Section({View(EntityUnavailableView{keyText(localizable_noBillsFound),
+                                             AssetImage("magnifyingglass.circle.fill.badge.questionmark"),
+                                             keyText(localizable_changeYourSearchDescription), std::nullopt, {}})
+                      .frame(fullWidth("center"))
+                      .listRowSeparator(Visibility::hidden)});
+}
+
+View groupedContent(const ProfileEntity& profile, const std::string& searchText) {
+  const BillListContent content = buildBillListContent(profile, searchText);
+  const CollectionFilterType filter = profile.collectionFilterType();
+  switch (content.layout) {
+    case BillListLayout::searchResults:
+      return content.rows.empty() ? noResultsState() : billRows(content.rows, filter);
+    case BillListLayout::allBills:
+      return billRows(content.rows, filter);
+    case BillListLayout::bankAccountSections:
+    case BillListLayout::categorySections:
+      break;
+  }
+  const bool byAccount = content.layout == BillListLayout::bankAccountSections;
+  std::vector<std::string> ids;
+  for (const auto& section : content.sections) {
+    if (section.isUncategorized) {
+      ids.push_back("uncategorized");
+    } else {
+      ids.push_back(byAccount ? section.bankAccount->id().uuidString() : section.category->id().uuidString());
+    }
+  }
+  const auto keys = uniqueKeys(ids);
+  std::vector<std::pair<std::string, const BillSection*>> keyed;
+  for (std::size_t i = 0; i < content.sections.size(); ++i) keyed.emplace_back(keys[i], &content.sections[i]);
+  const std::string symbol = byAccount ? "creditcard" : "personalhotspot";
+  return ForEach(
+      keyed, [](const auto& entry) { return entry.first; },
+      [&](const auto& entry) {
+        const BillSection& section = *entry.second;
+        View header;
+        if (section.isUncategorized) {
+          header = sectionHeaderCapsule(uncategorizedTitle(), symbol, assetColor(byAccount ? "sonicGreen" : "sonicPurple"));
+        } else if (byAccount) {
+          header = sectionHeaderCapsule(verbatim(section.bankAccount->name()), symbol,
+                                        colorFromAssetName(section.bankAccount->color()));
+        } else {
+          header = sectionHeaderCapsule(verbatim(section.category->name()), symbol,
+                                        colorFromAssetName(section.category->color()));
+        }
+        return Section({billRows(section.bills, filter)}, header);
+      });
+}
+
+// The one quick action of the leading menu, by the profile's choice.
+View quickActionButton(FavoriteQuickAction action, const State<bool>& bankAccounts, const State<bool>& categories,
+                       const State<bool>& notes, const State<bool>& salary) {
+  auto button = [](std::string_view key, std::string symbol, State<bool> flag) {
+    return Button(Label(keyText(key), std::move(symbol)), [flag] { flag.toggle(); })
+        .accessibilityIdentifier("quickAction");
+  };
+  switch (action) {
+    case FavoriteQuickAction::openBankAccounts:
+      return button(localizable_bankAccounts, "creditcard", bankAccounts);
+    case FavoriteQuickAction::openCategories:
+      return button(localizable_categories, "personalhotspot", categories);
+    case FavoriteQuickAction::openNotes:
+      return button(localizable_notes, "paperclip", notes);
+    case FavoriteQuickAction::openSalary:
+      return button(localizable_salary, "centsign", salary);
+  }
+  return View();
+}
+
+}  // namespace
+
+View CollectionListScreen::body(Context& ctx) const {
+  auto profileManager = ctx.environmentObject<ProfileManager>();
+  ctx.environmentObject<UserDefaultsManager>();  // the presented screens need it
+  auto showEditUsersListScreen = ctx.state<bool>("showEditUsersListScreen", false);
+  auto showBankAccountsListScreen = ctx.state<bool>("showBankAccountsListScreen", false);
+  auto showCategoriesListScreen = ctx.state<bool>("showCategoriesListScreen", false);
+  auto showNotesListScreen = ctx.state<bool>("showNotesListScreen", false);
+  auto showSalaryListScreen = ctx.state<bool>("showSalaryListScreen", false);
+  auto showUsersListScreen = ctx.state<bool>("showUsersListScreen", false);
+  auto showSettingsScreen = ctx.state<bool>("showSettingsScreen", false);
+  auto showCreateBillScreen = ctx.state<bool>("showCreateBillScreen", false);
+  auto showSearchable = ctx.state<bool>("showSearchable", false);
+  auto searchableText = ctx.state<std::string>("searchableText", "");
+
+  const auto selected = profileManager->selectedUser();
+  const CollectionListState state = collectionListState(selected);
+
+  // 1-7: the list, its style and the search field.
+  View list = List({when(state == CollectionListState::filledProfile,
+                         [&] { return groupedContent(*selected, searchableText.get()); })})
+                  .listStyle("plain")
+                  .listSectionSpacing(0.0)
+                  .scrollBounceBehavior("automatic")
+                  .scrollIndicators(Visibility::hidden);
+  list = list | SearchableTextFieldModifier{state != CollectionListState::emptyProfile, searchableText.binding(),
+                                            showSearchable.binding(), "automatic", std::string(localizable_search)};
+
+  // 8: the empty states over the list.
+  View noProfile = when(state == CollectionListState::noProfile, [&] {
+    return Section({View(EntityUnavailableView{keyText(localizable_noProfileSelected),
+                                               SystemImage("person.crop.circle.badge.questionmark.fill"),
+                                               keyText(localizable_noProfileSelectedDescription),
+                                               keyText(localizable_selectProfile),
+                                               [showUsersListScreen] { showUsersListScreen.toggle(); }})
+                        .frame(fullWidth("center"))
+                        .listRowBackground(Color::system("clear"))});
+  });
+  View noBills = when(state == CollectionListState::emptyProfile, [&] {
+    return Section({View(EntityUnavailableView{keyText(localizable_noBillsAvailable),
+                                               AssetImage("envelope.circle.fill.badge.questionmark"),
+                                               keyText(localizable_noBillsAvailableDescription),
+                                               keyText(localizable_add),
+                                               [showCreateBillScreen] { showCreateBillScreen.toggle(); }})
+                        .frame(fullWidth("center"))
+                        .listRowBackground(Color::system("clear"))});
+  });
+  list = list.overlay(Group({noProfile, noBills}), "center");
+
+  // 9: the title.
+  list = list.navigationBarTitleDisplayMode(TitleDisplayMode::automatic)
+             .navigationTitle(selected ? verbatim(selected->name()) : keyText(localizable_collection));
+
+  // 11: the toolbar.
+  std::vector<View> profileMenu{
+      when(selected != nullptr, [&] {
+        return Button(Label(verbatim(selected->name()), "person.crop.circle.fill"),
+                      [showEditUsersListScreen] { showEditUsersListScreen.toggle(); })
+            .accessibilityIdentifier("editProfile");
+      }),
+      when(selected != nullptr, [&] {
+        return quickActionButton(selected->favoriteQuickAction(), showBankAccountsListScreen, showCategoriesListScreen,
+                                 showNotesListScreen, showSalaryListScreen);
+      }),
+      Divider(),
+      Button(Label(keyText(localizable_profiles), "person.2"), [showUsersListScreen] { showUsersListScreen.toggle(); })
+          .accessibilityIdentifier("profiles"),
+      Button(Label(keyText(localizable_settings), "gearshape"), [showSettingsScreen] { showSettingsScreen.toggle(); })
+          .accessibilityIdentifier("settings"),
+  };
+  std::vector<View> toolbar{ToolbarItemGroup(ToolbarPlacement::topBarLeading,
+                                             {ControlGroup(SystemImage("person.crop.circle.fill"), std::move(profileMenu))
+                                                  .controlGroupStyle("menu")
+                                                  .accessibilityIdentifier("profileMenu")}),
+                            when(selected != nullptr, [&] {
+                              return ToolbarItem(ToolbarPlacement::primaryAction,
+                                                 Menu(Label(keyText(localizable_sort), "arrow.up.arrow.down"),
+                                                      billSortMenuItems(selected))
+                                                     .accessibilityIdentifier("sortMenu"));
+                            }),
+                            when(selected != nullptr, [&] {
+                              return ToolbarItem(ToolbarPlacement::primaryAction,
+                                                 toolbarTipImageButton([showCreateBillScreen] { showCreateBillScreen.toggle(); },
+                                                                       SystemImage("plus"), false, false, nullptr)
+                                                     .accessibilityIdentifier("addBill"));
+                            })};
+  list = list.toolbar(std::move(toolbar));
+
+  // 10: the sheets, each built from the selection at the moment it is shown.
+  auto profileSheet = [profileManager](std::string name, BillsNeighbourScreens::MakeProfileScreen BillsNeighbourScreens::*make) {
+    return [profileManager, name, make] {
+      auto profile = profileManager->selectedUser();
+      if (!profile) return View();
+      return Closure(name, [profile, make](Context& sheet) {
+                       return (sheet.environment<BillsNeighbourScreensKey>().*make)(profile, sheet.dismiss());
+                     })
+          .presentationSizing(PresentationSizing::page);
+    };
+  };
+  return NavigationStack(list)
+      .sheet(showEditUsersListScreen.binding(),
+             [profileManager] {
+               auto profile = profileManager->selectedUser();
+               if (!profile) return View();
+               return View(ProfilessItemScreen{true, profile}).presentationSizing(PresentationSizing::page);
+             })
+      .sheet(showBankAccountsListScreen.binding(), profileSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
+      .sheet(showCategoriesListScreen.binding(), profileSheet("categoriesSheet", &BillsNeighbourScreens::categories))
+      .sheet(showNotesListScreen.binding(), profileSheet("notesSheet", &BillsNeighbourScreens::notes))
+      .sheet(showSalaryListScreen.binding(), profileSheet("salarySheet", &BillsNeighbourScreens::salary))
+      .sheet(showUsersListScreen.binding(),
+             [showUsersListScreen] {
+               return View(ProfilesListScreen{showUsersListScreen.binding()}).presentationSizing(PresentationSizing::page);
+             })
+      .sheet(showSettingsScreen.binding(),
+             [showSettingsScreen] {
+               return View(SettingsScreen{showSettingsScreen.binding()}).presentationSizing(PresentationSizing::form);
+             })
+      .sheet(showCreateBillScreen.binding(), [profileManager, showCreateBillScreen] {
+        auto profile = profileManager->selectedUser();
+        if (!profile) return View();
+        return View(BillEntityAddScreen{showCreateBillScreen.binding(), profile})
+            .presentationSizing(PresentationSizing::form);
+      });
+}
+
+}  // namespace brivel

@@ -1,0 +1,30 @@
+#include "Brivel/collections/coloured_circle_symbol_view.h"
+
+#include "Brivel/shell/view_helpers.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+namespace {
+// Black at a third of full opacity: the faint edge that lifts the disc off the background.
+Color discShadow() { return Color::system("black").withOpacity(0.33); }
+}  // namespace
+
+View ColouredCircleSymbolView::body(Context&) const {
+  View image;
+  if (symbol) {
+    // Two levels: the glyph in white, the disc in the colour.
+    image = SymbolImage(*symbol)
+                .symbolVariant("circle.fill")
+                .symbolRenderingMode("palette")
+                .foregroundStyle(color.withGradient())
+                .attr("palette.primary", Color::system("white").withGradient());
+  } else {
+    image = SymbolImage(SFSymbols::circle).symbolVariant("fill").foregroundStyle(color.withGradient());
+  }
+  image = image.shadow(discShadow(), 0.4);
+  return isProfileCard ? image : image.font("caption");
+}
+
+}  // namespace brivel
