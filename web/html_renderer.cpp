@@ -300,6 +300,7 @@ void Writer::decorate(const Node& n, Tag& tag) {
       tag.addClass("fg-gradient");
       tag.addStyle("--fg", value);
     } else {
+      tag.addClass("fg");
       tag.addStyle("color", value);
     }
   }
@@ -385,7 +386,14 @@ void Writer::node(const Node& n, Context context) {
     open(host);
   }
   if (layered) {
-    out_ += "<div class=\"layered\">";
+    // A clip shape cuts the background and overlay too, as they are drawn within the view.
+    Tag wrapper("div", "layered");
+    std::string clip = n.string("clipShape");
+    if (!clip.empty()) {
+      wrapper.addClass("clip-" + classToken(clip));
+      if (auto r = n.number("clipShape.cornerRadius")) wrapper.addStyle("--radius", px(*r));
+    }
+    open(wrapper);
     if (!n.slot("background").empty()) {
       out_ += "<div class=\"layer-background\" aria-hidden=\"true\">";
       slot(n, "background");
@@ -772,6 +780,8 @@ void Writer::image(const Node& n, Tag tag) {
     return;
   }
   tag.addStyle("--icon", "url(" + icons_.url(name) + ")");
+  // The plain circle filled is a disc; the icon table has only its outline.
+  if (name == "circle") tag.addClass("sym-circle");
   // A symbol in a fixed frame keeps its own size, centred in the frame.
   if (n.number("frame.width") || n.number("frame.height")) tag.addClass("framed");
   tag.addAttribute("aria-hidden", "true");
@@ -1133,6 +1143,7 @@ std::string cssColor(const Color& color) {
         {"black", "#000"},               {"clear", "transparent"},
         {"red", "var(--system-red)"},    {"accent", "var(--tint)"},
         {"gray", "var(--system-gray)"},
+        {"regularMaterial", "var(--material-regular)"},
     };
     for (const auto& [name, value] : system) {
       if (name == color.name) base = value;

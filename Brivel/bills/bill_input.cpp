@@ -42,25 +42,11 @@ double costFromText(std::string_view text) {
 std::string costFieldText(double cost) { return platform::doubleDescription(cost); }
 
 OccurringType occurringFromIndex(std::int64_t index) {
-  switch (index) {
-    case 1:
-      return OccurringType::quarterly;
-    case 2:
-      return OccurringType::yearly;
-    default:
-      return OccurringType::monthly;
-  }
+  return fromRawValue<OccurringType>(index).value_or(OccurringType::monthly);
 }
 
 QuarterType quarterFromIndex(std::int64_t index) {
-  switch (index) {
-    case 1:
-      return QuarterType::quarter2;
-    case 2:
-      return QuarterType::quarter3;
-    default:
-      return QuarterType::quarter1;
-  }
+  return fromRawValue<QuarterType>(index).value_or(QuarterType::quarter1);
 }
 
 BillPeriod billPeriodFromIndices(std::int64_t occurring, std::int64_t quarterly, std::int64_t yearly) {

@@ -13,20 +13,10 @@
 namespace brivel {
 
 OccurringType occurringFromLegacy(std::int64_t occurring) {
-  switch (occurring) {
-    case 1:
-      return OccurringType::quarterly;
-    case 2:
-      return OccurringType::yearly;
-    default:
-      return OccurringType::monthly;
-  }
+  return fromRawValue<OccurringType>(occurring).value_or(OccurringType::monthly);
 }
 
-std::optional<QuarterType> quarterFromLegacy(std::int64_t startingMonth) {
-  if (startingMonth < 0 || startingMonth > 2) return std::nullopt;
-  return static_cast<QuarterType>(startingMonth);
-}
+std::optional<QuarterType> quarterFromLegacy(std::int64_t startingMonth) { return fromRawValue<QuarterType>(startingMonth); }
 
 std::optional<YearlyType> monthFromLegacy(std::int64_t startingMonthYearly) {
   if (startingMonthYearly < 1 || startingMonthYearly > 12) return std::nullopt;

@@ -2,9 +2,10 @@
 
 #include <memory>
 
+#include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/profiles/internal/shared_controls.h"
+#include "Brivel/profiles/internal/name_field_label.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/shell/color_picker_view.h"
 #include "Brivel/shell/localized_keys.h"

@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "Brivel/collections/bill_entity_small_list_view.h"
+#include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/profile_manager.h"
-#include "Brivel/profiles/internal/shared_controls.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/profiles/profiles_card_view.h"
@@ -18,7 +19,6 @@
 namespace brivel {
 
 using namespace platform::ui;
-using namespace profiles_internal;
 
 View ProfilesArchiveScreen::body(Context& ctx) const {
   const DismissAction dismiss = ctx.dismiss();

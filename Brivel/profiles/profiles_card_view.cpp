@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Brivel/profiles/internal/shared_controls.h"
+#include "Brivel/collections/coloured_circle_symbol_view.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/profiles/profiles_item_screen.h"
 #include "Brivel/shell/localized_keys.h"
@@ -15,7 +15,6 @@
 namespace brivel {
 
 using namespace platform::ui;
-using namespace profiles_internal;
 
 namespace {
 

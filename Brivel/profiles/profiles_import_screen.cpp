@@ -5,11 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "Brivel/collections/bill_entity_small_list_view.h"
+#include "Brivel/collections/coloured_circle_symbol_view.h"
+#include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/bill_view_model.h"
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/ring_view_model.h"
 #include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/profiles/internal/shared_controls.h"
 #include "Brivel/profiles/legacy_import.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/profiles/profile_ordering.h"
@@ -25,7 +27,6 @@
 namespace brivel {
 
 using namespace platform::ui;
-using namespace profiles_internal;
 
 namespace {
 

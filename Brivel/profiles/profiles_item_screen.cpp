@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/profiles/internal/shared_controls.h"
+#include "Brivel/profiles/internal/name_field_label.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/shell/color_picker_view.h"
 #include "Brivel/shell/entity_unavailable_view.h"

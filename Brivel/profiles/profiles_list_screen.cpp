@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/bill_view_model.h"
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/ring_view_model.h"
-#include "Brivel/profiles/internal/shared_controls.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/profiles/profiles_add_screen.h"
@@ -26,7 +26,6 @@
 namespace brivel {
 
 using namespace platform::ui;
-using namespace profiles_internal;
 
 namespace {
 

@@ -75,6 +75,9 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
                          make(NodeKind::pickerOption, {}, {verbatim("Month")}, "s2")});
   Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "m1")});
   menu.slots["label"] = {symbol("ellipsis")};
+  Node clippedCard = make(NodeKind::vStack, {{"clipShape", std::string("roundedRectangle")}, {"clipShape.cornerRadius", 25.0}},
+                          {verbatim("Rent")});
+  clippedCard.slots["background"] = {make(NodeKind::shape, {{"fill", Color{Color::Kind::system, "regularMaterial"}}})};
   Node unavailable = make(NodeKind::contentUnavailable);
   unavailable.slots["label"] = {verbatim("Nothing here")};
 
@@ -98,6 +101,11 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
        {"href=\"mailto:help@example.org\"", "rel=\"noopener noreferrer\""}},
       {"artwork", make(NodeKind::image, {{"assetName", std::string("brivelTips")}}), {"<img", "brivelTips.svg"}},
       {"unknown symbol", symbol("no.such.symbol"), {"unknown.symbol.svg"}},
+      {"clip cuts the background too", clippedCard,
+       {"<div class=\"layered clip-roundedRectangle\" style=\"--radius:25px;\"><div class=\"layer-background\"",
+        "background:var(--material-regular)"}},
+      {"filled circle", make(NodeKind::image, {{"systemName", std::string("circle")}, {"symbolVariant", std::string("fill")}}),
+       {"class=\"icon variant-fill sym-circle\""}},
       {"progress", make(NodeKind::progressView, {{"value", 0.5}, {"total", 1.0}}), {"<progress", "value=\"0.5\""}},
       {"empty state", unavailable, {"unavailable-label", "Nothing here"}},
       {"asset colour", make(NodeKind::text, {{"text", TextContent{"x", {}, true}}, {"foregroundStyle", Color{Color::Kind::asset, "sonicRed"}}}),
@@ -262,6 +270,7 @@ TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {
   EXPECT_EQ(cssColor({K::asset, "SonicBlue"}), "");
   EXPECT_EQ(cssColor({K::asset, "red;background:url(x)"}), "");
   EXPECT_EQ(cssColor({K::system, "secondary"}), "var(--label-secondary)");
+  EXPECT_EQ(cssColor({K::system, "regularMaterial"}), "var(--material-regular)");
   EXPECT_EQ(cssColor({K::asset, "sonicBlue", false, 0.8}), "color-mix(in srgb,var(--c-sonicBlue) 80%,transparent)");
   EXPECT_EQ(cssColor({K::asset, "appleRed", true}).rfind("linear-gradient(", 0), 0u);
   EXPECT_FALSE(isSafeLinkUrl("javascript:alert(1)"));

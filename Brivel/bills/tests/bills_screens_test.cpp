@@ -7,7 +7,7 @@
 
 #include "Brivel/bills/bill_entity_add_screen.h"
 #include "Brivel/bills/bill_entity_item_screen.h"
-#include "Brivel/bills/bill_entity_small_list_view.h"
+#include "Brivel/collections/bill_entity_small_list_view.h"
 #include "Brivel/bills/bill_entity_view.h"
 #include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/shell/palette.h"
@@ -210,7 +210,7 @@ TEST_F(BillsScreensTest, CardShowsTheCaptionOfTheGroupingAndCopiesAOneSpaceNote)
   driver().tap(byId("copyNote"));
   driver().tap(byId("copyNote"));
   EXPECT_EQ(Pasteboard::general().string(), " ");
-  EXPECT_EQ(haptics("success"), 2u);
+  EXPECT_EQ(hapticCount("success"), 2u);
 
   *filter = CollectionFilterType::off;
   show([bill, filter] { return NavigationStack(View(BillEntityView{bill, *filter, {true, true}, false, true})); });
@@ -234,7 +234,7 @@ TEST_F(BillsScreensTest, RowDeleteAsksThenUnlinksFromAllListsAndSaves) {
   showList();
 
   driver().tap(byId("deleteBill"));
-  EXPECT_EQ(haptics("warning"), 1u);
+  EXPECT_EQ(hapticCount("warning"), 1u);
   ASSERT_TRUE(driver().exists(byKind(NodeKind::confirmationDialog)));
   driver().tap(byText("localizable_cancel"));
   EXPECT_FALSE(driver().exists(byKind(NodeKind::confirmationDialog)));
@@ -290,7 +290,7 @@ TEST_F(BillsScreensTest, EditorSavesTrimmedBillResetsAndKeepsOpenWithAToast) {
   EXPECT_EQ(bill->occurring(), OccurringType::quarterly);
   EXPECT_EQ(bill->quarterly(), QuarterType::quarter3);
   EXPECT_EQ(bill->yearly(), std::nullopt);
-  EXPECT_EQ(haptics("success"), 1u);
+  EXPECT_EQ(hapticCount("success"), 1u);
   EXPECT_TRUE(driver().exists(byText("localizable_added"))) << "the toast shows";
   EXPECT_EQ(driver().get(byId("billName")).string("value"), "");
   EXPECT_TRUE(driver().get(byId("billName")).flag("focused"));
@@ -452,7 +452,7 @@ TEST_F(BillsScreensTest, DetailDeleteUnlinksEverywhereClosesAndDeletesTheRecord)
   showInSheet([bill](Binding<bool>) { return View(BillEntityItemScreen{bill, true}); });
 
   driver().tap(byId("deleteRow"));
-  EXPECT_EQ(haptics("warning"), 1u);
+  EXPECT_EQ(hapticCount("warning"), 1u);
   driver().tap(byId("confirmDelete"));
   EXPECT_FALSE(driver().exists(byId("deleteRow"))) << "the screen closed";
   EXPECT_EQ(names(*profile->bills()), (std::vector<std::string>{"Water"}));

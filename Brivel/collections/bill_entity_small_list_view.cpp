@@ -1,4 +1,4 @@
-#include "Brivel/bills/bill_entity_small_list_view.h"
+#include "Brivel/collections/bill_entity_small_list_view.h"
 
 #include <optional>
 

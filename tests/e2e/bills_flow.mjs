@@ -1,114 +1,34 @@
-// The browser flow of the bills screens, in the harness style of run.mjs: start the app on a
-// free port with a fresh data directory, drive its page in headless Chromium (Debian's
-// /usr/bin/chromium through playwright-core), and check what a user sees.
+// The browser flow of the bills screens in the brivel program (harness.mjs): start the app on a
+// free port with a fresh data directory, drive its page in headless Chromium, and check what a
+// user sees.
 //
-//   node bills.spec.mjs --program PATH [--out DIR]
+//   node bills_flow.mjs --program PATH [--out DIR]
 //
 // Flow: the user creates a profile, adds three bills in two categories (each category made in
 // place from the editor), groups the list by category, sorts it by cost, searches it, opens a
 // bill and changes its cost, and deletes another bill from its row; the bills are still there
 // after a restart.
-// Exit codes: 0 when every check passed, 1 when one failed, 77 when playwright-core or
-// chromium is not installed (CTest counts that as skipped).
-import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+// Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { join } from 'node:path';
-import { createInterface } from 'node:readline';
 
-const CHROMIUM = '/usr/bin/chromium';
-const CHROMIUM_ARGS = [
-  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
+import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
 
-function option(name) {
-  const i = process.argv.indexOf(name);
-  return i > 0 && i + 1 < process.argv.length ? process.argv[i + 1] : undefined;
-}
-
-const programPath = option('--program');
-const outDir = option('--out') ?? join(tmpdir(), 'brivel-e2e-bills');
-if (!programPath) {
-  console.error('usage: node bills.spec.mjs --program PATH [--out DIR]');
-  process.exit(2);
-}
-
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.log('SKIP: playwright-core is not installed (scripts/test installs it)');
-  process.exit(77);
-}
-if (!existsSync(CHROMIUM)) {
-  console.log(`SKIP: ${CHROMIUM} is missing (scripts/test installs the chromium package)`);
-  process.exit(77);
-}
-mkdirSync(outDir, { recursive: true });
-
-function start(path, args) {
-  const child = spawn(path, args, { stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
-  child.stderr.on('data', (chunk) => { stderr += chunk; });
-  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  const url = new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`${path} printed no address in 20 s\n${stderr}`)), 20000);
-    createInterface({ input: child.stdout }).on('line', (line) => {
-      if (/^http:\/\/127\.0\.0\.1:\d+\/$/.test(line.trim())) {
-        clearTimeout(timer);
-        resolve(line.trim());
-      }
-    });
-    exited.then(({ code, signal }) => {
-      clearTimeout(timer);
-      reject(new Error(`${path} exited (${code ?? signal}) before serving\n${stderr}`));
-    });
-  });
-  return { child, url, exited, stderr: () => stderr };
-}
-
-async function stop(run) {
-  if (run.child.exitCode !== null || run.child.signalCode !== null) return run.child.exitCode;
-  run.child.kill('SIGTERM');
-  const timer = setTimeout(() => run.child.kill('SIGKILL'), 10000);
-  const { code } = await run.exited;
-  clearTimeout(timer);
-  return code;
-}
-
-const results = [];
-async function check(name, body) {
-  try {
-    await body();
-    results.push({ name, ok: true });
-    console.log(`ok - ${name}`);
-  } catch (error) {
-    results.push({ name, ok: false });
-    console.log(`not ok - ${name}\n  ${String(error.stack ?? error).replace(/\n/g, '\n  ')}`);
-  }
-}
-function expect(condition, message) {
-  if (!condition) throw new Error(message);
-}
+const { options, chromium } = await setUp({
+  required: ['program'],
+  usage: 'node bills_flow.mjs --program PATH [--out DIR]',
+  defaultOut: 'brivel-e2e-bills',
+});
+const programPath = options.program;
+const outDir = options.out;
 
 // ----- Page helpers -----
 
-const work = mkdtempSync(join(tmpdir(), 'brivel-e2e-bills-'));
-const context = await chromium.launchPersistentContext(join(work, 'chromium-profile'), {
-  executablePath: CHROMIUM,
-  headless: true,
-  args: CHROMIUM_ARGS,
-  viewport: { width: 390, height: 844 },
-});
-const page = context.pages()[0] ?? (await context.newPage());
-page.setDefaultTimeout(10000);
+const { work, context, page } = await openBrowser(chromium, 'brivel-e2e-bills-');
 const runs = [];
 
 const byId = (id) => page.locator(`[data-id="${id}"]`).first();
 const field = (id) => page.locator(`input[data-id="${id}"], textarea[data-id="${id}"], [data-id="${id}"] input`).first();
 const topSheet = () => page.locator('.sheet').last();
-const sheetCount = () => page.locator('.sheet').count();
 const listText = async () => (await page.locator('#app').innerText());
 // The names of the bill rows, top to bottom.
 const rowNames = () => page.$$eval('[data-id="billRow"]', (rows) =>
@@ -125,17 +45,9 @@ async function waitRows(names, what) {
   }
 }
 
-// The index among the page's row-action buttons of the one that belongs to the row named
-// `name`: the first that follows that row in document order. (The page may place a row's
-// action button after the row rather than inside it.)
-async function rowMenuIndex(name) {
-  return page.evaluate((wanted) => {
-    const row = [...document.querySelectorAll('[data-id="billRow"]')]
-      .find((r) => r.innerText.trim().split('\n')[0].trim() === wanted);
-    const buttons = [...document.querySelectorAll('.row-more')];
-    return buttons.findIndex((b) => row.contains(b) || (row.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING));
-  }, name);
-}
+// The row named `name` and its actions button, which sits inside the row's card.
+const billRow = (name) => page.locator('[data-id="billRow"]', { hasText: name }).first();
+const rowMenu = (name) => billRow(name).locator('.row-more').first();
 
 async function launch(dataDir) {
   const run = start(programPath, ['--data-dir', dataDir, '--port', '0']);
@@ -228,8 +140,21 @@ try {
     await page.locator('input.search-input').fill('');
     await page.waitForFunction(() => document.querySelectorAll('[data-id="billRow"]').length === 3);
 
+    // A card row is one control: its actions stay inside it and its swipe tray stays hidden
+    // until swiped; the keyboard opens it with Enter.
+    for (const name of ['Fuel', 'Gym', 'Rent']) {
+      expect(await rowMenu(name).count() === 1, `${name}'s actions button is inside its row`);
+    }
+    expect(!(await page.locator('.swipe-tray').first().isVisible()), 'no swipe tray shows before a swipe');
+    await billRow('Fuel').focus();
+    await page.keyboard.press('Enter');
+    await byId('updateBill').waitFor({ state: 'visible' });
+    expect((await field('billName').inputValue()) === 'Fuel', 'Enter opened the focused row');
+    await page.locator('button.nav-back:visible').last().click();
+    await byId('updateBill').waitFor({ state: 'detached' });
+
     // Open Gym and change its cost.
-    await page.locator('[data-id="billRow"]', { hasText: 'Gym' }).first().click();
+    await billRow('Gym').click();
     await byId('updateBill').waitFor({ state: 'visible' });
     expect((await field('billCost').inputValue()) === '20.0', 'the form shows the stored cost');
     await field('billCost').fill('25,5');
@@ -240,7 +165,8 @@ try {
     await page.waitForFunction(() => /\$25\.50/.test(document.querySelector('#app').innerText));
 
     // Delete Rent from its row's actions.
-    await page.locator('.row-more').nth(await rowMenuIndex('Rent')).click();
+    await billRow('Rent').hover();
+    await rowMenu('Rent').click();
     await page.locator('[data-id="deleteBill"]:visible').first().click();
     await page.locator('.dialog [data-id="confirmDelete"]').click();
     await page.waitForFunction(() => document.querySelectorAll('[data-id="billRow"]').length === 2);
@@ -255,16 +181,7 @@ try {
     expect(/\$25\.50/.test(restarted) && /\$60\.50/.test(restarted), `the costs were kept, got: ${restarted}`);
   });
 } catch (error) {
-  results.push({ name: 'setup', ok: false });
-  console.log(`not ok - setup\n  ${String(error.stack ?? error)}`);
+  failSetup(error);
 } finally {
-  await context.close().catch(() => {});
-  for (const run of runs) await stop(run).catch(() => {});
-  rmSync(work, { recursive: true, force: true });
+  await finish({ context, work, runs, outDir });
 }
-
-const passed = results.filter((r) => r.ok).length;
-const failed = results.length - passed;
-console.log(`screenshots: ${outDir}`);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);

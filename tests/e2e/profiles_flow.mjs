@@ -1,96 +1,27 @@
-// Browser flows of the profiles screens, in the harness style of run.mjs: start the app on a
-// free port with a fresh data directory, drive its page in headless Chromium (Debian's
-// /usr/bin/chromium through playwright-core), and check what a user sees.
+// Browser flows of the profiles screens in the brivel program (harness.mjs): start the app on a
+// free port with a fresh data directory, drive its page in headless Chromium, and check what a
+// user sees. The profiles list is opened from the bills list's profile menu; the selected
+// profile is read from the bills list's title.
 //
-//   node profiles.spec.mjs --program PATH [--out DIR]
+//   node profiles_flow.mjs --program PATH [--out DIR]
 //
 // Flows: on a first launch the user creates the first profile and it is selected; with
 // legacy data seeded into the app-group suite the user imports it, the imported bills are
 // in the new profile, and the legacy data is kept or removed as the delete-backup switch says.
-// Exit codes: 0 when every check passed, 1 when one failed, 77 when playwright-core or
-// chromium is not installed (CTest counts that as skipped).
-import { spawn } from 'node:child_process';
+// Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { randomUUID } from 'node:crypto';
-import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { createInterface } from 'node:readline';
 
-const CHROMIUM = '/usr/bin/chromium';
-const CHROMIUM_ARGS = [
-  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
+import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
 
-function option(name) {
-  const i = process.argv.indexOf(name);
-  return i > 0 && i + 1 < process.argv.length ? process.argv[i + 1] : undefined;
-}
-
-const programPath = option('--program');
-const outDir = option('--out') ?? join(tmpdir(), 'brivel-e2e-profiles');
-if (!programPath) {
-  console.error('usage: node profiles.spec.mjs --program PATH [--out DIR]');
-  process.exit(2);
-}
-
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.log('SKIP: playwright-core is not installed (scripts/test installs it)');
-  process.exit(77);
-}
-if (!existsSync(CHROMIUM)) {
-  console.log(`SKIP: ${CHROMIUM} is missing (scripts/test installs the chromium package)`);
-  process.exit(77);
-}
-mkdirSync(outDir, { recursive: true });
-
-function start(path, args) {
-  const child = spawn(path, args, { stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
-  child.stderr.on('data', (chunk) => { stderr += chunk; });
-  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-  const url = new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`${path} printed no address in 20 s\n${stderr}`)), 20000);
-    createInterface({ input: child.stdout }).on('line', (line) => {
-      if (/^http:\/\/127\.0\.0\.1:\d+\/$/.test(line.trim())) {
-        clearTimeout(timer);
-        resolve(line.trim());
-      }
-    });
-    exited.then(({ code, signal }) => {
-      clearTimeout(timer);
-      reject(new Error(`${path} exited (${code ?? signal}) before serving\n${stderr}`));
-    });
-  });
-  return { child, url, exited, stderr: () => stderr };
-}
-
-async function stop(run) {
-  if (run.child.exitCode !== null || run.child.signalCode !== null) return run.child.exitCode;
-  run.child.kill('SIGTERM');
-  const timer = setTimeout(() => run.child.kill('SIGKILL'), 10000);
-  const { code } = await run.exited;
-  clearTimeout(timer);
-  return code;
-}
-
-const results = [];
-async function check(name, body) {
-  try {
-    await body();
-    results.push({ name, ok: true });
-    console.log(`ok - ${name}`);
-  } catch (error) {
-    results.push({ name, ok: false });
-    console.log(`not ok - ${name}\n  ${String(error.stack ?? error).replace(/\n/g, '\n  ')}`);
-  }
-}
-function expect(condition, message) {
-  if (!condition) throw new Error(message);
-}
+const { options, chromium } = await setUp({
+  required: ['program'],
+  usage: 'node profiles_flow.mjs --program PATH [--out DIR]',
+  defaultOut: 'brivel-e2e-profiles',
+});
+const programPath = options.program;
+const outDir = options.out;
 
 // ----- Legacy data, as the earlier generation stored it -----
 
@@ -118,20 +49,22 @@ function seedLegacy(dataDir, { rings, bills }) {
 
 // ----- Page helpers -----
 
-const work = mkdtempSync(join(tmpdir(), 'brivel-e2e-profiles-'));
-const context = await chromium.launchPersistentContext(join(work, 'chromium-profile'), {
-  executablePath: CHROMIUM,
-  headless: true,
-  args: CHROMIUM_ARGS,
-  viewport: { width: 390, height: 844 },
-});
-const page = context.pages()[0] ?? (await context.newPage());
-page.setDefaultTimeout(10000);
+const { work, context, page } = await openBrowser(chromium, 'brivel-e2e-profiles-');
 const runs = [];
 
 const byId = (id) => page.locator(`[data-id="${id}"]`).first();
 const field = (id) => page.locator(`input[data-id="${id}"], textarea[data-id="${id}"], [data-id="${id}"] input`).first();
-const selectedName = async () => (await byId('selectedProfile').innerText()).trim();
+// The bills list is titled with the selected profile's name ("Bills" while none is selected).
+const billsTitle = () => page.locator('.window-content .nav-title').first();
+const selectedName = async () => (await billsTitle().innerText()).trim();
+async function waitSelected(name) {
+  try {
+    await page.waitForFunction(
+      (want) => document.querySelector('.window-content .nav-title')?.textContent.trim() === want, name);
+  } catch {
+    throw new Error(`expected "${name}" selected, the bills list is titled "${await selectedName()}"`);
+  }
+}
 
 async function launch(dataDir) {
   const run = start(programPath, ['--data-dir', dataDir, '--port', '0']);
@@ -141,7 +74,11 @@ async function launch(dataDir) {
   return run;
 }
 
-async function openProfiles() {
+// Opens the profiles list as a user does: the bills list's profile menu, then "Profiles".
+async function openProfiles(shot) {
+  await page.locator('[data-id="profileMenu"] > .menu-button').click();
+  await byId('profiles').waitFor({ state: 'visible' });
+  if (shot) await page.screenshot({ path: join(outDir, shot), animations: 'disabled' });
   await byId('profiles').click();
   await byId('addProfile').waitFor({ state: 'visible' });
 }
@@ -173,8 +110,8 @@ try {
   await check('first launch: the first profile created is selected', async () => {
     const dataDir = join(work, 'first');
     const app = await launch(dataDir);
-    expect((await selectedName()) === '-', 'nothing is selected on a first launch');
-    await openProfiles();
+    expect((await selectedName()) === 'Bills', `nothing is selected on a first launch, got "${await selectedName()}"`);
+    await openProfiles('profile-menu.png');
     const empty = await page.locator('.sheet').last().innerText();
     expect(/Add/.test(empty), `the empty state offers to add, got: ${empty}`);
     await page.screenshot({ path: join(outDir, 'profiles-empty.png'), animations: 'disabled' });
@@ -184,9 +121,9 @@ try {
     await byId('save').click();
     // Both the add sheet and the profiles list close.
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
-    expect((await selectedName()) === 'Home', `the new profile is selected, got "${await selectedName()}"`);
+    await waitSelected('Home');
     expect(await page.locator('.tab-bar .tab-item').count() === 2, 'the forecast tab appears with a selection');
-    await openProfiles();
+    await openProfiles('profile-menu-selected.png');
     const list = await page.locator('.sheet').last().innerText();
     expect(/Home/.test(list), `the list shows the profile, got: ${list}`);
     await page.screenshot({ path: join(outDir, 'profiles-list.png'), animations: 'disabled' });
@@ -194,7 +131,7 @@ try {
     // The selection is remembered across a restart.
     expect((await stop(app)) === 0, 'SIGTERM ends the program cleanly');
     await launch(dataDir);
-    await page.waitForFunction(() => document.querySelector('[data-id="selectedProfile"]')?.innerText.trim() === 'Home');
+    await waitSelected('Home');
   });
 
   await check('legacy import with the switch on: bills in the new profile, legacy data removed', async () => {
@@ -205,7 +142,7 @@ try {
     expect(!(await byId('backup').isVisible()), 'the backup row is gone');
     await byId('close').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
-    expect((await selectedName()) === 'Old Budget', `the imported profile is selected, got "${await selectedName()}"`);
+    await waitSelected('Old Budget');
 
     await stop(app);
     await launch(dataDir);
@@ -227,16 +164,7 @@ try {
     expect(/Old Budget/.test(list), `the imported profile was stored, got: ${list}`);
   });
 } catch (error) {
-  results.push({ name: 'setup', ok: false });
-  console.log(`not ok - setup\n  ${String(error.stack ?? error)}`);
+  failSetup(error);
 } finally {
-  await context.close().catch(() => {});
-  for (const run of runs) await stop(run).catch(() => {});
-  rmSync(work, { recursive: true, force: true });
+  await finish({ context, work, runs, outDir });
 }
-
-const passed = results.filter((r) => r.ok).length;
-const failed = results.length - passed;
-console.log(`screenshots: ${outDir}`);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
