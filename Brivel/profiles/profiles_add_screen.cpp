@@ -6,6 +6,7 @@
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/profiles/internal/name_field_label.h"
+#include "Brivel/profiles/internal/profile_name_field.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/shell/color_picker_view.h"
 #include "Brivel/shell/localized_keys.h"
@@ -51,13 +52,7 @@ View ProfilesAddScreen::body(Context& ctx) const {
     }
   };
 
-  View nameField = (TextField(keyText(localizable_enter), name)
-                        .textInputAutocapitalization("words")
-                        .focused(nameIsFocused.binding())
-                        .submitLabel("return") |
-                    TextFieldLimiterModifier{name, 30})
-                       .multilineTextAlignment("trailing")
-                       .accessibilityIdentifier("profileName");
+  View nameField = profileNameField(name, nameIsFocused.binding());
   const bool nameIsBlank = platform::trimmingWhitespaceAndNewlines(vm->name.get()).empty();
 
   View form = Form({Section({LabeledContent(nameFieldLabel(), nameField),

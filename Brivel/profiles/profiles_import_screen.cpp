@@ -13,6 +13,7 @@
 #include "Brivel/model/ring_view_model.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/profiles/legacy_import.h"
+#include "Brivel/profiles/internal/profile_name_field.h"
 #include "Brivel/profiles/profile_actions.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/shell/color_picker_view.h"
@@ -109,13 +110,7 @@ View sectionHeader(std::string_view key, std::size_t count) {
 View inputForm(const std::shared_ptr<VM>& vm, const State<bool>& nameIsFocused, const std::vector<Ring>& rings,
                const std::vector<Bill>& bills) {
   const Binding<std::string> name = bind(vm, &VM::name);
-  View nameField = (TextField(keyText(localizable_enter), name)
-                        .textInputAutocapitalization("words")
-                        .focused(nameIsFocused.binding())
-                        .submitLabel("return") |
-                    TextFieldLimiterModifier{name, 30})
-                       .multilineTextAlignment("trailing")
-                       .accessibilityIdentifier("profileName");
+  View nameField = profiles_internal::profileNameField(name, nameIsFocused.binding());
   View nameSection = Section({LabeledContent(LocalizedText(localizable_name), nameField),
                               View(ColorPickerView{bind(vm, &VM::selectedColor)})});
 

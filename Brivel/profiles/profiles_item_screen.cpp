@@ -8,6 +8,7 @@
 #include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/profiles/internal/name_field_label.h"
+#include "Brivel/profiles/internal/profile_name_field.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/shell/color_picker_view.h"
 #include "Brivel/shell/entity_unavailable_view.h"
@@ -76,13 +77,7 @@ View ProfilessItemScreen::body(Context& ctx) const {
     }
   };
 
-  View nameField = (TextField(keyText(localizable_enter), name)
-                        .textInputAutocapitalization("words")
-                        .focused(nameIsFocused.binding())
-                        .submitLabel("return") |
-                    TextFieldLimiterModifier{name, 30})
-                       .multilineTextAlignment("trailing")
-                       .accessibilityIdentifier("profileName");
+  View nameField = profileNameField(name, nameIsFocused.binding());
   View nameSection = Section({LabeledContent(nameFieldLabel(), nameField),
                               View(ColorPickerView{bind(vm, &ProfilesItemScreenViewModel::selectedColor)})});
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/ratio_reporter.h"
 #include "Brivel/bills/bill_entity_add_screen.h"
 #include "Brivel/bills/bill_sections.h"
 #include "Brivel/bills/collection_list_screen.h"
@@ -209,42 +210,22 @@ void BM_AutosaveAfterAddingOneBill(benchmark::State& state) {
 }
 BENCHMARK(BM_AutosaveAfterAddingOneBill)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        realNanoseconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations) * 1e9;
-      }
-    }
-  }
-  std::map<std::string, double> realNanoseconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n%-40s %12s %-36s %12s %8s\n", "figure", "real", "baseline", "real", "ratio");
-  const std::pair<const char*, const char*> pairs[] = {
-      {"BM_BuildList/100", "BM_Baseline_ReadBills/100"},
-      {"BM_BuildList/1000", "BM_Baseline_ReadBills/1000"},
-      {"BM_BuildList/10000", "BM_Baseline_ReadBills/10000"},
-      {"BM_RenderList/100", "BM_Baseline_RenderPlainList/100"},
-      {"BM_RenderList/1000", "BM_Baseline_RenderPlainList/1000"},
-      {"BM_RenderList/10000", "BM_Baseline_RenderPlainList/10000"},
-      {"BM_SearchKeystroke", "BM_Baseline_RenderPlainList/10000"},
-      {"BM_AutosaveAfterAddingOneBill/10000", "BM_AutosaveAfterAddingOneBill/100"},
-  };
-  for (const auto& [figure, baseline] : pairs) {
-    if (!reporter.realNanoseconds.count(figure) || !reporter.realNanoseconds.count(baseline)) continue;
-    const double real = reporter.realNanoseconds[figure];
-    const double base = reporter.realNanoseconds[baseline];
-    std::printf("%-40s %9.1f us %-36s %9.1f us %7.2fx\n", figure, real / 1e3, baseline, base / 1e3, real / base);
-  }
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) return 1;
+  reporter.printRatios("The bills list beside plain work on as many bills (ratio = ours / baseline):",
+                       {
+                           {"BM_BuildList/100", "BM_Baseline_ReadBills/100"},
+                           {"BM_BuildList/1000", "BM_Baseline_ReadBills/1000"},
+                           {"BM_BuildList/10000", "BM_Baseline_ReadBills/10000"},
+                           {"BM_RenderList/100", "BM_Baseline_RenderPlainList/100"},
+                           {"BM_RenderList/1000", "BM_Baseline_RenderPlainList/1000"},
+                           {"BM_RenderList/10000", "BM_Baseline_RenderPlainList/10000"},
+                           {"BM_SearchKeystroke", "BM_Baseline_RenderPlainList/10000"},
+                           {"BM_AutosaveAfterAddingOneBill/10000", "BM_AutosaveAfterAddingOneBill/100"},
+                       });
   dropScreens();
   fixtures().clear();
   platform::MainLoop::drain();

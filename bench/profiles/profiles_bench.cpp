@@ -12,12 +12,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "bench/common/node_json.h"
+#include "bench/common/ratio_reporter.h"
 #include "Brivel/model/bill_view_model.h"
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/model/profile_manager.h"
@@ -34,7 +34,6 @@
 
 namespace {
 
-using nlohmann::json;
 using platform::ui::Node;
 
 constexpr int kBills = 5000;
@@ -160,78 +159,25 @@ void render_profiles(benchmark::State& state) {
 }
 BENCHMARK(render_profiles)->Unit(benchmark::kMicrosecond);
 
-json toJson(const Node& n) {
-  json out{{"kind", platform::ui::kindName(n.kind)}, {"identity", n.identity}, {"actionId", n.actionId}};
-  json attrs = json::object();
-  for (const auto& [name, value] : n.attrs) {
-    std::visit(
-        [&](const auto& v) {
-          using T = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<T, platform::ui::Color>) {
-            attrs[name] = {{"name", v.name}, {"gradient", v.gradient}, {"opacity", v.opacity}};
-          } else if constexpr (std::is_same_v<T, platform::ui::TextContent>) {
-            attrs[name] = {{"key", v.key}, {"args", v.args}, {"verbatim", v.verbatim}};
-          } else {
-            attrs[name] = v;
-          }
-        },
-        value);
-  }
-  out["attrs"] = std::move(attrs);
-  json children = json::array();
-  for (const auto& child : n.children) children.push_back(toJson(child));
-  out["children"] = std::move(children);
-  json slots = json::object();
-  for (const auto& [name, nodes] : n.slots) {
-    json list = json::array();
-    for (const auto& node : nodes) list.push_back(toJson(node));
-    slots[name] = std::move(list);
-  }
-  out["slots"] = std::move(slots);
-  return out;
-}
-
 void profiles_to_json(benchmark::State& state) {
   const Node tree = listFixture().runtime->render();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(toJson(tree).dump());
+    benchmark::DoNotOptimize(brivel::bench::nodeToJson(tree).dump());
   }
 }
 BENCHMARK(profiles_to_json)->Unit(benchmark::kMicrosecond);
-
-// Prints each figure as a ratio to its baseline once all have run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\n");
-    ratio("import_legacy", "decode_legacy");
-    ratio("render_profiles", "profiles_to_json");
-  }
-
- private:
-  void ratio(const std::string& figure, const std::string& baseline) {
-    auto f = times_.find(figure);
-    auto b = times_.find(baseline);
-    if (f == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("%-18s %.3f x %s\n", figure.c_str(), f->second / b->second, baseline.c_str());
-  }
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchDirectory();
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) {
+    std::filesystem::remove_all(benchDirectory());
+    return 1;
+  }
+  reporter.printRatios("The legacy import and the profiles list beside their baselines (ratio = ours / baseline):",
+                       {{"import_legacy", "decode_legacy"}, {"render_profiles", "profiles_to_json"}});
   benchmark::Shutdown();
   listFixture().runtime.reset();
   std::filesystem::remove_all(benchDirectory());

@@ -6,13 +6,11 @@
 
 #include <cstdio>
 #include <future>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "sdk-core/promises/promise.h"
 
@@ -124,39 +122,18 @@ BENCHMARK(BM_PromiseAllFanIn);
 BENCHMARK(BM_FutureFanIn);
 BENCHMARK(BM_PostFanIn);
 
-// Keeps each run's time per iteration so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void printRatio(const std::string& subject, const std::string& baseline) const {
-    auto s = times_.find(subject);
-    auto b = times_.find(baseline);
-    if (s == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("%-22s / %-18s = %6.2fx\n", subject.c_str(), baseline.c_str(), s->second / b->second);
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nRatios (time of the promise version to its baseline, same run; 1,000 steps each):\n");
-  reporter.printRatio("BM_PromiseThenChain", "BM_FutureChain");
-  reporter.printRatio("BM_PromiseThenChain", "BM_PostChain");
-  reporter.printRatio("BM_PromiseAllFanIn", "BM_FutureFanIn");
-  reporter.printRatio("BM_PromiseAllFanIn", "BM_PostFanIn");
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) return 1;
+  reporter.printRatios("The promise versions beside their baselines, same run; 1,000 steps each (ratio = ours / baseline):",
+                       {
+                           {"BM_PromiseThenChain", "BM_FutureChain"},
+                           {"BM_PromiseThenChain", "BM_PostChain"},
+                           {"BM_PromiseAllFanIn", "BM_FutureFanIn"},
+                           {"BM_PromiseAllFanIn", "BM_PostFanIn"},
+                       });
   benchmark::Shutdown();
   return 0;
 }

@@ -13,9 +13,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 
+#include "bench/common/ratio_reporter.h"
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/model/profile_entity.h"
@@ -198,49 +198,20 @@ void BM_Baseline_PlainLoop(benchmark::State& state) {
 }
 BENCHMARK(BM_Baseline_PlainLoop)->Unit(benchmark::kMillisecond);
 
-// Collects each benchmark's real time per iteration for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        double iterations = static_cast<double>(run.iterations);
-        realNanoseconds[run.benchmark_name()] = run.real_accumulated_time / iterations * 1e9;
-        cpuNanoseconds[run.benchmark_name()] = run.cpu_accumulated_time / iterations * 1e9;
-      }
-    }
-  }
-  std::map<std::string, double> realNanoseconds;
-  std::map<std::string, double> cpuNanoseconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) return 1;
   // Real time includes the disk's sync; CPU time is the steadier figure on a busy machine.
-  std::printf("\n%-24s %12s %12s %7s %12s %12s %7s\n", "figure", "real", "baseline", "ratio",
-              "cpu", "baseline", "ratio");
-  const std::pair<const char*, const char*> pairs[] = {
-      {"BM_OpenAndLoadGraph", "BM_Baseline_SelectRows"},
-      {"BM_SaveOneChangedBill", "BM_Baseline_SingleRowUpdate"},
-      {"BM_YearFigures", "BM_Baseline_PlainLoop"},
-  };
-  for (const auto& [figure, baseline] : pairs) {
-    if (reporter.realNanoseconds.count(figure) == 0 ||
-        reporter.realNanoseconds.count(baseline) == 0) {
-      continue;
-    }
-    double real = reporter.realNanoseconds[figure];
-    double realBase = reporter.realNanoseconds[baseline];
-    double cpu = reporter.cpuNanoseconds[figure];
-    double cpuBase = reporter.cpuNanoseconds[baseline];
-    std::printf("%-24s %9.1f us %9.1f us %6.2fx %9.1f us %9.1f us %6.2fx\n", figure, real / 1e3,
-                realBase / 1e3, real / realBase, cpu / 1e3, cpuBase / 1e3, cpu / cpuBase);
-  }
+  using brivel::bench::Measure;
+  reporter.printRatios("The store beside plain SQLite and a plain loop (ratio = ours / baseline):",
+                       {
+                           {"BM_OpenAndLoadGraph", "BM_Baseline_SelectRows"},
+                           {"BM_SaveOneChangedBill", "BM_Baseline_SingleRowUpdate"},
+                           {"BM_YearFigures", "BM_Baseline_PlainLoop"},
+                       },
+                       {Measure::realTime(), Measure::cpuTime()});
   std::error_code ignored;
   std::filesystem::remove_all(benchDirectory(), ignored);
   benchmark::Shutdown();

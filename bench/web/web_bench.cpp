@@ -15,12 +15,13 @@
 #include <cstdio>
 #include <future>
 #include <optional>
-#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
 
+#include "bench/common/node_json.h"
+#include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "web/front.h"
 #include "web/testing/demo_screen.h"
@@ -31,41 +32,6 @@ using nlohmann::json;
 using platform::ui::Node;
 
 constexpr int kBills = 50;
-
-json toJson(const Node& n) {
-  json out{{"kind", platform::ui::kindName(n.kind)}, {"identity", n.identity}};
-  if (!n.actionId.empty()) out["actionId"] = n.actionId;
-  json attrs = json::object();
-  for (const auto& [name, value] : n.attrs) {
-    std::visit(
-        [&](const auto& v) {
-          using T = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<T, platform::ui::Color>) {
-            attrs[name] = {{"kind", v.kind == platform::ui::Color::Kind::asset ? "asset" : "system"},
-                           {"name", v.name},
-                           {"gradient", v.gradient},
-                           {"opacity", v.opacity}};
-          } else if constexpr (std::is_same_v<T, platform::ui::TextContent>) {
-            attrs[name] = {{"key", v.key}, {"args", v.args}, {"verbatim", v.verbatim}};
-          } else {
-            attrs[name] = v;
-          }
-        },
-        value);
-  }
-  out["attrs"] = std::move(attrs);
-  json children = json::array();
-  for (const auto& child : n.children) children.push_back(toJson(child));
-  out["children"] = std::move(children);
-  json slots = json::object();
-  for (const auto& [name, nodes] : n.slots) {
-    json list = json::array();
-    for (const auto& child : nodes) list.push_back(toJson(child));
-    slots[name] = std::move(list);
-  }
-  out["slots"] = std::move(slots);
-  return out;
-}
 
 struct Fixture {
   Fixture()
@@ -90,7 +56,7 @@ Fixture& fixture() {
 void tree_to_json(benchmark::State& state) {
   const Node& tree = fixture().runtime->render();
   for (auto _ : state) {
-    std::string text = toJson(tree).dump();
+    std::string text = brivel::bench::nodeToJson(tree).dump();
     benchmark::DoNotOptimize(text);
   }
 }
@@ -205,35 +171,13 @@ void post_action(benchmark::State& state) {
 }
 BENCHMARK(post_action)->UseManualTime();
 
-// Prints each figure as a ratio to the JSON baseline once all have run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto baseline = times_.find("tree_to_json");
-    if (baseline == times_.end() || baseline->second <= 0) return;
-    std::printf("\nratio to tree_to_json (%.1f us):\n", baseline->second / 1000.0);
-    for (const auto& [name, time] : times_) {
-      std::printf("  %-28s %10.1f us  %6.2fx\n", name.c_str(), time / 1000.0, time / baseline->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) return 1;
+  reporter.printRatios("The web front beside the same tree as JSON (ratio = ours / baseline):",
+                       {{"render_html", "tree_to_json"}, {"post_action/manual_time", "tree_to_json"}});
   benchmark::Shutdown();
   return 0;
 }
