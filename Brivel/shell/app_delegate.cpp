@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "sdk-core/startup/startup.h"
+
 namespace brivel {
 
 void SegmentedPickerStyleManager::applyAppearance() {
@@ -13,7 +15,12 @@ void SegmentedPickerStyleManager::applyAppearance() {
   proxy.setSegmentedControlNormalTitleForegroundColor(RGBAColor{0.8, 0.2, 0.3, 1.0});
 }
 
+AppDelegate::AppDelegate(std::function<void()> configureSDK)
+    : configureSDK_(configureSDK ? std::move(configureSDK) : std::function<void()>(&TELConfigureSDKAtLaunch)) {}
+
 bool AppDelegate::application(Application& application, const std::optional<LaunchOptions>&) {
+  ShellCallLog::shared().record("TelemetryApp.configure");
+  configureSDK_();
   try {
     configureTips({TipsConfigurationOption{TipsDatastoreLocation::applicationDefault}});
   } catch (const std::exception&) {

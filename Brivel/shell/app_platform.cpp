@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform/foundation/notifications.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/services.h"
 
@@ -91,6 +92,12 @@ std::vector<std::shared_ptr<WindowScene>> Application::connectedScenes() const {
 void Application::registerForRemoteNotifications() {
   ShellCallLog::shared().record("registerForRemoteNotifications");
   platform::ui::registerForRemoteNotifications();
+}
+
+void Application::noteScenePhase(platform::ui::ScenePhase phase) {
+  const bool becameActive = phase == platform::ui::ScenePhase::active && lastPhase_ != phase;
+  lastPhase_ = phase;
+  if (becameActive) platform::NotificationCenter::defaultCenter().post(kApplicationDidBecomeActiveNotification);
 }
 
 void Application::open(const std::string& url) { platform::ui::openURL(url); }

@@ -64,12 +64,19 @@ class Application {
   std::vector<std::shared_ptr<WindowScene>> connectedScenes() const;
 
   void registerForRemoteNotifications();
+  // Told the scene phase each time the page reports it; on every change into the active
+  // phase (and the first time it is active) posts "UIApplicationDidBecomeActiveNotification"
+  // on the default notification centre, as the platform does for its application.
+  void noteScenePhase(platform::ui::ScenePhase phase);
   // Opens a link through the view layer (platform::ui::openURL).
   void open(const std::string& url);
 
  private:
   std::vector<std::shared_ptr<WindowScene>> scenes_;
+  std::optional<platform::ui::ScenePhase> lastPhase_;
 };
+
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 
 class UserNotificationCenter {
  public:

@@ -137,6 +137,10 @@ int main(int argc, char** argv) {
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;
   });
   brivel::Application::shared().connectScene(scene);
+  // The application becomes active whenever the page is shown; the SDK's heartbeats hang on it.
+  runtime->addRenderObserver([weak = std::weak_ptr(runtime)](const platform::ui::Node&, std::uint64_t) {
+    if (auto strong = weak.lock()) brivel::Application::shared().noteScenePhase(strong->scenePhase());
+  });
 
   web::WebServerOptions serverOptions;
   serverOptions.port = options->port;

@@ -16,6 +16,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
+#include "platform/foundation/notifications.h"
 #include "platform/ui/testing/driver.h"
 #include "shell_test_support.h"
 
@@ -29,6 +30,7 @@ using namespace std::chrono_literals;
 class AppStartTest : public brivel::testing::ShellTest {};
 
 const std::vector<std::string> kLaunchSteps = {
+    "TelemetryApp.configure",
     "Tips.configure",
     "UITableView.showsVerticalScrollIndicator=false",
     "UISegmentedControl.selectedSegmentTintColor=rgba(0.8,0.2,0.3,1)",
@@ -42,8 +44,10 @@ TEST_F(AppStartTest, LaunchStepsRunInOrderWhateverTheOptions) {
   fromNotification["remoteNotification"] = "{}";
   for (const auto& options : {std::optional<LaunchOptions>(), std::optional<LaunchOptions>(fromNotification)}) {
     ShellCallLog::shared().clear();
-    AppDelegate delegate;
+    int sdkConfigurations = 0;
+    AppDelegate delegate([&sdkConfigurations] { ++sdkConfigurations; });
     EXPECT_TRUE(delegate.application(Application::shared(), options));
+    EXPECT_EQ(sdkConfigurations, 1);
     EXPECT_EQ(ShellCallLog::shared().entries(), kLaunchSteps);
   }
   // The tips keep their state in the data directory.
@@ -51,10 +55,24 @@ TEST_F(AppStartTest, LaunchStepsRunInOrderWhateverTheOptions) {
   EXPECT_TRUE(std::filesystem::exists(tipsDatastorePath()));
 }
 
+TEST_F(AppStartTest, BecomingActivePostsOncePerChangeIntoTheActivePhase) {
+  int posts = 0;
+  auto& center = platform::NotificationCenter::defaultCenter();
+  auto token = center.addObserver(kApplicationDidBecomeActiveNotification,
+                                  [&posts](const platform::Notification&) { ++posts; });
+  Application application;
+  for (ScenePhase phase : {ScenePhase::active, ScenePhase::active, ScenePhase::inactive, ScenePhase::background,
+                           ScenePhase::active}) {
+    application.noteScenePhase(phase);
+  }
+  center.removeObserver(token);
+  EXPECT_EQ(posts, 2);
+}
+
 TEST_F(AppStartTest, UnreadableTipsDatastoreDoesNotStopTheLaunch) {
   std::filesystem::create_directories(std::filesystem::path(tipsDatastorePath()).parent_path());
   std::ofstream(tipsDatastorePath()) << "{ not json";
-  AppDelegate delegate;
+  AppDelegate delegate([] {});
   EXPECT_TRUE(delegate.application(Application::shared(), std::nullopt));
   EXPECT_EQ(ShellCallLog::shared().entries(), kLaunchSteps);
 }

@@ -1,0 +1,121 @@
+// Shared fixture of the app, options and registry tests: a fresh data directory and main
+// bundle per test, the SDK's process-wide state reset, and the console lines captured.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/defaults.h"
+#include "platform/foundation/paths.h"
+#include "platform/foundation/plist.h"
+#include "sdk-core/core/app.h"
+#include "sdk-core/core/environment.h"
+#include "sdk-core/core/logger.h"
+#include "sdk-core/core/options.h"
+
+// A valid app ID of the current version.
+inline constexpr const char* kValidAppID = "1:123456789012:ios:0a1b2c3d4e5f";
+
+class SdkCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("sdk-core-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ / "data");
+    platform::FileLocations::setDataDirectory(root_ / "data");
+    platform::PreferencesDomain::discardLoadedDomainsForTesting();
+    useBundle("Brivel", {{"CFBundleIdentifier", "ruv.test.app"}});
+    resetSdk();
+    UTLLoggerSetSinkForTesting([this](UTLLoggerLevel, const std::string& line) {
+      std::lock_guard lock(linesMutex_);
+      lines_.push_back(line);
+    });
+    UTLLoggerSetMaximumLevel(UTLLoggerLevel::Debug);
+  }
+
+  void TearDown() override {
+    resetSdk();
+    UTLLoggerFlushForTesting();
+    UTLLoggerSetSinkForTesting(nullptr);
+    TELLoggerResetForTesting();
+    platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
+    platform::FileLocations::setDataDirectory({});
+    platform::PreferencesDomain::discardLoadedDomainsForTesting();
+    std::filesystem::remove_all(root_);
+  }
+
+  static void resetSdk() {
+    TELApp::resetForTesting();
+    TELComponentContainer::resetRegistrantsForTesting();
+    TELClassRegistry::resetForTesting();
+    TELOptions::resetDefaultOptions();
+    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+  }
+
+  // Makes <root>/<folder> the main bundle with the given Info.plist.
+  std::filesystem::path useBundle(const std::string& folder, const platform::PlistValue::Dictionary& info) {
+    const auto directory = root_ / folder;
+    std::filesystem::create_directories(directory);
+    writePlist(directory / "Info.plist", info);
+    platform::Bundle::setMain(directory);
+    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+    return directory;
+  }
+
+  static void writePlist(const std::filesystem::path& path, const platform::PlistValue& value,
+                         platform::PlistFormat format = platform::PlistFormat::Xml) {
+    auto bytes = platform::encodePlist(value, format);
+    ASSERT_TRUE(bytes);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()),
+                                                static_cast<std::streamsize>(bytes->size()));
+  }
+
+  static platform::PlistValue::Dictionary optionsDictionary(const std::string& appID = kValidAppID) {
+    return {{"ZIDEZA_APP_ID", appID},
+            {"API_KEY", "key"},
+            {"PROJECT_ID", "project"},
+            {"PUSH_SENDER_ID", "123456789012"},
+            {"BUNDLE_ID", "ruv.test.app"}};
+  }
+
+  static std::shared_ptr<TELOptions> validOptions(const std::string& appID = kValidAppID) {
+    return TELOptions::initInternalWithOptionsDictionary(optionsDictionary(appID));
+  }
+
+  // The console lines so far that carry `code`.
+  std::vector<std::string> linesWith(const std::string& code) {
+    UTLLoggerFlushForTesting();
+    std::lock_guard lock(linesMutex_);
+    std::vector<std::string> found;
+    for (const auto& line : lines_) {
+      if (line.find("[" + code + "]") != std::string::npos) found.push_back(line);
+    }
+    return found;
+  }
+
+  std::filesystem::path root_;
+  std::mutex linesMutex_;
+  std::vector<std::string> lines_;
+};
+
+// Runs `body` and answers the reason of the platform::Exception it throws with `name`
+// ("<no exception>" when it throws none).
+template <class Body>
+std::string exceptionReason(Body&& body, const std::string& name = TELAppErrorDomain) {
+  try {
+    body();
+  } catch (const platform::Exception& exception) {
+    EXPECT_EQ(exception.name(), name);
+    return exception.reason();
+  }
+  return "<no exception>";
+}

@@ -1,0 +1,27 @@
+#include "sdk-core/startup/startup.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "sdk-core/core/app.h"
+#include "sdk-core/core/logger.h"
+
+void TELRunStartupRegistrations() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // No SDK library of this program registers yet: installations, crash reporting and the
+    // session producer add their calls here, in the order the header lists.
+  });
+}
+
+void TELConfigureSDKAtLaunch() {
+  TELRunStartupRegistrations();
+  TELApp::configure();
+  auto app = TELApp::defaultApp();
+  const std::string appID = app ? app->options()->zidezaAppID().value_or("") : std::string();
+  TELLoggerLogWithLevel(TELLoggerLevel::Notice, "[TelemetryCore]", "I-COR000036", "Configured the default app for %s.",
+                        appID.c_str());
+  // The system log is not where a person starting the program looks; say it on the console too.
+  std::fprintf(stderr, "brivel: telemetry SDK configured (default app %s)\n", appID.c_str());
+}

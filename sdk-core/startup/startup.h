@@ -1,0 +1,21 @@
+// The SDK's start-up: the one ordered function that registers the SDK's libraries with
+// TELApp before the first configuration, and the launch call the app makes first thing.
+//
+// This target sits above every SDK library, so it is the one place that knows all of them;
+// each library adds its registration call to TELRunStartupRegistrations, in the order below:
+//   1. installations   — TELApp::registerInternalLibrary(<library>, "tel-install")
+//   2. crash reporting — TELApp::registerInternalLibrary(<library>, "telemetry-vuzirerered")
+//   3. session producer — TELClassRegistry::registerClass("TELSessions", <library>); TELApp
+//      registers it by that name ("tel-ses") at the first configuration.
+//
+// Threads: main thread, at launch, before any SDK queue exists.
+#pragma once
+
+// Runs the libraries' registrations; only the first call in a process does anything.
+void TELRunStartupRegistrations();
+
+// The app's first launch step: the registrations, then TELApp::configure(), then one line
+// on the system log and one on standard error saying so. Raises what
+// configure raises (no options file beside the program; a second call: "Default app has
+// already been configured.").
+void TELConfigureSDKAtLaunch();
