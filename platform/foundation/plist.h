@@ -66,6 +66,12 @@ class PlistValue {
 
   Kind kind() const { return static_cast<Kind>(storage_.index()); }
   bool isNull() const { return kind() == Kind::Null; }
+  // Whether the value is a number in the platform's sense: an integer, an unsigned integer, a
+  // real or a boolean (all of which the platform keeps as one number type).
+  bool isNumber() const {
+    const Kind k = kind();
+    return k == Kind::Boolean || k == Kind::Integer || k == Kind::UnsignedInteger || k == Kind::Real;
+  }
 
   // Typed views: a pointer to the held value, or nullptr when the kind differs.
   const bool* asBool() const { return std::get_if<bool>(&storage_); }

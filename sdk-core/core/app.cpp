@@ -70,18 +70,6 @@ bool containsOnly(const std::string& text, const char* extra) {
   return true;
 }
 
-bool isNumberValue(const platform::PlistValue& value) {
-  switch (value.kind()) {
-    case platform::PlistValue::Kind::Boolean:
-    case platform::PlistValue::Kind::Integer:
-    case platform::PlistValue::Kind::UnsignedInteger:
-    case platform::PlistValue::Kind::Real:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool numberTruth(const platform::PlistValue& value) {
   if (auto b = value.asBool()) return *b;
   if (auto d = value.toDouble()) return *d != 0.0;
@@ -469,7 +457,7 @@ std::string TELApp::dataCollectionDefaultsKey() const {
 
 bool TELApp::isDataCollectionDefaultEnabled() const {
   if (auto stored = platform::UserDefaults::standard()->object(dataCollectionDefaultsKey());
-      stored && isNumberValue(*stored)) {
+      stored && stored->isNumber()) {
     return numberTruth(*stored);
   }
   auto& state = registry();
@@ -477,7 +465,7 @@ bool TELApp::isDataCollectionDefaultEnabled() const {
   if (!state.infoPlistRead) {
     state.infoPlistRead = true;
     auto value = platform::Bundle::main()->objectForInfoDictionaryKey(kTELGlobalAppDataCollectionEnabledPlistKey);
-    if (value && isNumberValue(*value)) state.infoPlistDataCollection = numberTruth(*value);
+    if (value && value->isNumber()) state.infoPlistDataCollection = numberTruth(*value);
   }
   return state.infoPlistDataCollection.value_or(true);
 }

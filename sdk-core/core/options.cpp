@@ -59,18 +59,6 @@ bool boolValue(const platform::PlistValue& value) {
   return false;
 }
 
-bool isNumber(const platform::PlistValue& value) {
-  switch (value.kind()) {
-    case platform::PlistValue::Kind::Boolean:
-    case platform::PlistValue::Kind::Integer:
-    case platform::PlistValue::Kind::UnsignedInteger:
-    case platform::PlistValue::Kind::Real:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 // ---- Creation ----------------------------------------------------------------------------
@@ -232,7 +220,7 @@ bool TELOptions::isAnalyticsCollectionExplicitlySet() const {
   if (isAnalyticsCollectionDeactivated()) return true;
   auto analytics = analyticsOptionsDictionary();
   for (const char* key : {kAnalyticsCollectionEnabled, kIsMeasurementEnabled}) {
-    if (auto it = analytics.find(key); it != analytics.end() && isNumber(it->second)) return true;
+    if (auto it = analytics.find(key); it != analytics.end() && it->second.isNumber()) return true;
   }
   return false;
 }

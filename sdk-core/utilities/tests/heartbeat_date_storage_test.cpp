@@ -1,32 +1,18 @@
 #include "sdk-core/utilities/heartbeat_date_storage.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 
 #include "platform/foundation/paths.h"
+#include "sdk-core/heartbeat/tests/heartbeat_test_support.h"
 
 namespace {
 
 using platform::Date;
 
-class HeartbeatDateStorageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("heartbeat-date-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    platform::FileLocations::setDataDirectory(directory_);
-  }
-  void TearDown() override {
-    platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(directory_);
-  }
-  std::filesystem::path directory_;
-};
+// Each test gets a fresh data directory, as the heartbeat tests do.
+class HeartbeatDateStorageTest : public HeartbeatDataDirectoryTest {};
 
 TEST_F(HeartbeatDateStorageTest, FileStoreKeepsOneDatePerTag) {
   EXPECT_EQ(UTLHeartbeatDateStorage::initWithFileName(""), nullptr);
