@@ -30,3 +30,17 @@ function(brivel_bench name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
 endfunction()
+
+# brivel_browser_test(<name> SCRIPT <file.mjs> TIMEOUT <seconds> [ARGS ...])
+#   A browser test: node runs <file.mjs>, which drives headless Chromium through the
+#   playwright-core of tests/e2e. Not registered without node; the script reports itself
+#   skipped (exit 77) without playwright-core or chromium. Browser tests run one at a time.
+find_program(BRIVEL_NODE node)
+function(brivel_browser_test name)
+  if(NOT BRIVEL_TESTS OR NOT BRIVEL_NODE)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND ${BRIVEL_NODE} ${ARG_SCRIPT} ${ARG_ARGS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} SKIP_RETURN_CODE 77 RESOURCE_LOCK browser)
+endfunction()
