@@ -1,0 +1,144 @@
+// brivel-widget-host: stands in for the system's widget host. It loads a widget plug-in and
+// shows a lock screen in a browser page on this machine, where the plug-in's widgets can be
+// placed and show their timelines' faces.
+//
+//   brivel-widget-host [--plugin PATH] [--data-dir DIR] [--port N]
+//
+// --plugin names the plug-in (default: BrivelWidgetsExtension.so beside this program);
+// --data-dir keeps the placements under DIR (default $XDG_DATA_HOME/brivel-widget-host, else
+// ~/.local/share/brivel-widget-host); --port serves on port N of 127.0.0.1 (default, or 0: a
+// free port). Exit codes: 0 after a clean end (SIGINT, SIGTERM), 1 when the plug-in cannot be
+// used or the page cannot be served, 2 for a bad command line.
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/shutdown_signals.h"
+#include "platform/dispatch/timer.h"
+#include "platform/foundation/paths.h"
+#include "platform/ui/runtime.h"
+#include "web/front.h"
+#include "widget/host/lock_screen.h"
+#include "widget/host/lock_screen_model.h"
+#include "widget/host/widget_plugin.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: brivel-widget-host [--plugin PATH] [--data-dir DIR] [--port N]\n";
+
+struct Options {
+  std::optional<std::filesystem::path> plugin;
+  std::optional<std::filesystem::path> dataDirectory;
+  int port = 0;
+  bool help = false;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (argument != "--plugin" && argument != "--data-dir" && argument != "--port") {
+      error = "unknown argument '" + std::string(argument) + "'";
+      return std::nullopt;
+    }
+    if (i + 1 >= argc || std::string_view(argv[i + 1]).empty()) {
+      error = std::string(argument) + " needs a value";
+      return std::nullopt;
+    }
+    const std::string_view value = argv[++i];
+    if (argument == "--plugin") {
+      options.plugin = std::filesystem::path(value);
+    } else if (argument == "--data-dir") {
+      options.dataDirectory = std::filesystem::path(value);
+    } else {
+      int port = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+      if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
+        error = "--port needs a number from 0 to 65535, not '" + std::string(value) + "'";
+        return std::nullopt;
+      }
+      options.port = port;
+    }
+  }
+  return options;
+}
+
+std::filesystem::path defaultDataDirectory() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    return std::filesystem::path(xdg) / "brivel-widget-host";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : ".") / ".local/share/brivel-widget-host";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::ShutdownSignals signals;
+
+  std::string error;
+  const std::optional<Options> options = parseOptions(argc, argv, error);
+  if (!options) {
+    std::cerr << "brivel-widget-host: " << error << "\n" << kUsage;
+    return 2;
+  }
+  if (options->help) {
+    std::cout << kUsage;
+    return 0;
+  }
+
+  auto loaded = brivel::widgethost::WidgetPlugin::load(
+      options->plugin ? std::filesystem::absolute(*options->plugin) : brivel::widgethost::defaultPluginPath());
+  if (auto* why = std::get_if<std::string>(&loaded)) {
+    std::cerr << "brivel-widget-host: " << *why << "\n";
+    return 1;
+  }
+  std::shared_ptr<const brivel::widgethost::WidgetPlugin> plugin =
+      std::move(std::get<std::unique_ptr<brivel::widgethost::WidgetPlugin>>(loaded));
+
+  const std::filesystem::path dataDirectory =
+      std::filesystem::absolute(options->dataDirectory.value_or(defaultDataDirectory()));
+  platform::FileLocations::setDataDirectory(dataDirectory);
+  auto model = std::make_shared<brivel::widgethost::LockScreenModel>(
+      plugin, brivel::widgethost::PlacementFile(dataDirectory / "lock-screen.json"));
+  model->start();
+
+  // The clock moves once a minute.
+  auto minutes = platform::DispatchTimer::make(platform::DispatchQueue::main());
+  minutes->setEventHandler([weak = std::weak_ptr(model)] {
+    if (auto m = weak.lock()) m->objectWillChange().send();
+  });
+  minutes->schedule(std::chrono::seconds(60 - std::chrono::duration_cast<std::chrono::seconds>(
+                                                  platform::Clock::wallNow().time_since_epoch()).count() % 60),
+                    std::chrono::seconds(60), std::chrono::seconds(1));
+  minutes->resume();
+
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>(
+      [model] { return platform::ui::View(brivel::widgethost::LockScreen{model}); });
+  web::WebServerOptions serverOptions;
+  serverOptions.port = options->port;
+  web::WebFront front(runtime, serverOptions);
+  if (auto failure = front.start()) {
+    std::cerr << "brivel-widget-host: the page cannot be served: " << *failure << "\n";
+    return 1;
+  }
+  std::cout << front.url() << std::endl;
+
+  signals.startWatching();
+  platform::MainLoop::run();
+
+  front.stop();
+  minutes->cancel();
+  return 0;
+}
