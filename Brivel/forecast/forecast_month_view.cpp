@@ -56,7 +56,10 @@ View ForecastMonthView::body(Context& ctx) const {
                   .accessibilityIdentifier("monthCost");
   View figures = VStack({spendable, cost}, 12.0, "trailing").animation("default", showSpendable);
 
-  View card = (HStack({names, Spacer(), figures}).padding().background(Color::system("regularMaterial")) |
+  // The card spans the row, as a list row's content does.
+  Frame fullWidth;
+  fullWidth.maxWidth = infinity;
+  View card = (HStack({names, Spacer(), figures}).frame(fullWidth).padding().background(Color::system("regularMaterial")) |
                CorneredRadiusModifier{25});
 
   auto profile = this->profile;
