@@ -137,6 +137,7 @@ try {
     // January opens with its one bill; its summary opens the checklist, where Rent is ticked off.
     await page.locator('[data-id="monthRow"]:visible').first().click();
     await byId('monthSummary').waitFor({ state: 'visible' });
+    await page.screenshot({ path: join(outDir, 'forecast-month.png'), animations: 'disabled' });
     await byId('monthSummary').click();
     await byId('unpaidBill').waitFor({ state: 'visible' });
     await waitText(/Total left to pay/i, 'the checklist');
