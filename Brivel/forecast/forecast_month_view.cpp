@@ -62,9 +62,8 @@ View ForecastMonthView::body(Context& ctx) const {
   View card = (HStack({names, Spacer(), figures}).frame(fullWidth).padding().background(Color::system("regularMaterial")) |
                CorneredRadiusModifier{25});
 
-  auto profile = this->profile;
-  auto values = this->values;
-  View row = NavigationLink(card, [profile, values] { return View(ForecastMonthItemScreen{profile, values}); })
+  View row = NavigationLink(card,
+                            [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, values}); })
                  .buttonStyle("plain")
                  .accessibilityIdentifier("monthRow")
                  .listRowSeparator(Visibility::hidden)

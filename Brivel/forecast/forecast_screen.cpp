@@ -169,8 +169,8 @@ View ForecastScreen::body(Context& ctx) const {
                    selection == ForecastType::all ? spendableMenu(profile) : forecastSortMenu(profile))});
 
   // The side lists close through their own sheet's dismiss action.
-  auto profile = this->profile;
-  auto listSheet = [profile](std::string name, BillsNeighbourScreens::MakeProfileScreen BillsNeighbourScreens::*make) {
+  using MakeList = BillsNeighbourScreens::MakeProfileScreen BillsNeighbourScreens::*;
+  auto listSheet = [profile = profile](std::string name, MakeList make) {
     return [profile, name, make] {
       return Closure(name, [profile, make](Context& sheet) {
                return (sheet.environment<BillsNeighbourScreensKey>().*make)(profile, sheet.dismiss());
@@ -180,12 +180,16 @@ View ForecastScreen::body(Context& ctx) const {
   };
   return NavigationStack(content)
       .sheet(showEditUsersListScreen.binding(),
-             [profile] { return View(ProfilessItemScreen{true, profile}).presentationSizing(PresentationSizing::page); })
+             [profile = profile] {
+               return View(ProfilessItemScreen{true, profile}).presentationSizing(PresentationSizing::page);
+             })
       .sheet(showBankAccountsListScreen.binding(), listSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
       .sheet(showCategoriesListScreen.binding(), listSheet("categoriesSheet", &BillsNeighbourScreens::categories))
       .sheet(showNotesListScreen.binding(), listSheet("notesSheet", &BillsNeighbourScreens::notes))
       .sheet(showSalaryListScreen.binding(),
-             [profile] { return View(SalaryListScreen{profile, true}).presentationSizing(PresentationSizing::page); })
+             [profile = profile] {
+               return View(SalaryListScreen{profile, true}).presentationSizing(PresentationSizing::page);
+             })
       .sheet(showUsersListScreen.binding(),
              [showUsersListScreen] {
                return View(ProfilesListScreen{showUsersListScreen.binding()}).presentationSizing(PresentationSizing::page);
