@@ -86,7 +86,7 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
              .scrollBounceBehavior(isEmpty ? "basedOnSize" : "automatic")
              .safeAreaInset(Edge::bottom, card, "trailing")
              .overlay(empty, "center");
-  list = leftToPaySheet(list, showCalculateSheet, profile, month);
+  list = leftToPaySheet(list, showCalculateSheet, profile, std::make_shared<const ForecastMonthValues>(month));
   return list.toolbar({ToolbarItem(ToolbarPlacement::automatic, forecastSortMenu(profile))});
 }
 

@@ -29,10 +29,10 @@ View figure(const std::string& amount, Color color) {
 }  // namespace
 
 View leftToPaySheet(View content, const State<bool>& showCalculateSheet, const std::shared_ptr<ProfileEntity>& profile,
-                    const ForecastMonthValues& values) {
+                    std::shared_ptr<const ForecastMonthValues> values) {
   auto flag = showCalculateSheet;
   return content.sheet(flag.binding(), [flag, profile, values] {
-    return View(ForecastMonthLeftToPayScreen{flag.binding(), profile, values, {}})
+    return View(ForecastMonthLeftToPayScreen{flag.binding(), profile, *values, {}})
         .presentationSizing(PresentationSizing::page);
   });
 }
@@ -41,18 +41,18 @@ View ForecastMonthView::body(Context& ctx) const {
   auto showCalculateSheet = ctx.state<bool>("showCalculateSheet", false);
   const bool showSpendable = profile->showSpendable();
 
-  View names = VStack({HStack({dot("sonicRed"), title(Text(localized(values.month)))}),
-                       HStack({dot("sonicBlue"), title(Text(localized("%lld", {std::to_string(values.items.size())})))})},
+  View names = VStack({HStack({dot("sonicRed"), title(Text(localized(values->month)))}),
+                       HStack({dot("sonicBlue"), title(Text(localized("%lld", {std::to_string(values->items.size())})))})},
                       12.0, "leading");
   View spendable = when(showSpendable, [&] {
-    const double amount = spendableAmount(*profile, values);
+    const double amount = spendableAmount(*profile, *values);
     const bool positive = amount > 0.0;
     return HStack({figure(amountText(amount), assetColor(positive ? "appleGreen" : "appleRed")),
                    dot(positive ? "sonicGreen" : "sonicRed")})
         .transition("push(from: .top)")
         .accessibilityIdentifier("spendable");
   });
-  View cost = HStack({figure(amountText(values.cost), Color::system("primary")), dot("sonicYellow")})
+  View cost = HStack({figure(amountText(values->cost), Color::system("primary")), dot("sonicYellow")})
                   .accessibilityIdentifier("monthCost");
   View figures = VStack({spendable, cost}, 12.0, "trailing").animation("default", showSpendable);
 
@@ -63,7 +63,7 @@ View ForecastMonthView::body(Context& ctx) const {
                CorneredRadiusModifier{25});
 
   View row = NavigationLink(card,
-                            [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, values}); })
+                            [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, *values}); })
                  .buttonStyle("plain")
                  .accessibilityIdentifier("monthRow")
                  .listRowSeparator(Visibility::hidden)

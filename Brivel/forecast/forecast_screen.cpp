@@ -67,10 +67,13 @@ View emptyOccurrenceState(OccurringType occurring) {
 }
 
 View yearRows(const std::shared_ptr<ProfileEntity>& profile) {
-  const auto year = monthValues(*profile);
+  auto year = monthValues(*profile);
+  std::vector<std::shared_ptr<const ForecastMonthValues>> records;
+  records.reserve(year.size());
+  for (auto& values : year) records.push_back(std::make_shared<const ForecastMonthValues>(std::move(values)));
   return ForEach(
-      year, [](const ForecastMonthValues& values) { return values.month; },
-      [&](const ForecastMonthValues& values) { return View(ForecastMonthView{profile, values}); });
+      records, [](const auto& values) { return values->month; },
+      [&](const auto& values) { return View(ForecastMonthView{profile, values}); });
 }
 
 View occurrenceRows(const ProfileEntity& profile, OccurringType occurring) {
