@@ -116,7 +116,7 @@ TEST_F(ForecastLogicTest, AmountTextsFollowTheLocaleAndNeverShowNegativeZero) {
   EXPECT_EQ(amountText(-1), "-$1.00");
   EXPECT_EQ(amountText(-0.0), "$0.00");
   EXPECT_EQ(amountText(-0.001), "$0.00");
-  EXPECT_EQ(amountText(0.1 + 0.2 - 0.3 - 1e-17), "$0.00");
+  EXPECT_EQ(amountText(0.3 - (0.1 + 0.2)), "$0.00") << "a salary of 0.3 less bills of 0.1 and 0.2";
   platform::Locale::setCurrent("de_DE");
   EXPECT_EQ(amountText(1234.5), "1.234,50\u00A0€");
   EXPECT_EQ(amountText(-0.001), "0,00\u00A0€");
