@@ -23,6 +23,10 @@
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/shell/app_platform.h"
 #include "Brivel/bills/collection_list_screen.h"
+#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/forecast/forecast_screen.h"
+#include "Brivel/forecast/salary_list_screen.h"
+#include "Brivel/profiles/profiles_item_screen.h"
 #include "Brivel/shell/brivel_app.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
@@ -128,10 +132,22 @@ int main(int argc, char** argv) {
 
   brivel::RootScreen root;
   root.collectionTab = [] { return platform::ui::View(brivel::CollectionListScreen{}); };
+  root.forecastTab = [](const std::shared_ptr<brivel::ProfileEntity>& profile) {
+    return platform::ui::View(brivel::ForecastScreen{profile});
+  };
+  // The screens the bills list and the profile editor open for a profile.
+  brivel::BillsNeighbourScreens neighbourScreens = brivel::BillsNeighbourScreensKey::defaultValue();
+  brivel::ProfileCollectionScreens profileScreens = brivel::ProfileCollectionScreensKey::defaultValue();
+  neighbourScreens.salary = brivel::salarySheetScreen;
+  profileScreens.salary = brivel::pushedSalaryScreen;
   brivel::BrivelApp app({}, root);
   app.delegate().application(brivel::Application::shared(), std::nullopt);
 
-  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return app.body(); });
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app, neighbourScreens, profileScreens] {
+    return app.body()
+        .environment<brivel::BillsNeighbourScreensKey>(neighbourScreens)
+        .environment<brivel::ProfileCollectionScreensKey>(profileScreens);
+  });
   auto scene = std::make_shared<brivel::WindowScene>([weak = std::weak_ptr(runtime)] {
     auto strong = weak.lock();
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;

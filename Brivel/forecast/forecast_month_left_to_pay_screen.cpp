@@ -1,0 +1,151 @@
+#include "Brivel/forecast/forecast_month_left_to_pay_screen.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Brivel/bills/bill_ordering.h"
+#include "Brivel/bills/bill_sections.h"
+#include "Brivel/collections/bill_entity_small_list_view.h"
+#include "Brivel/collections/coloured_circle_symbol_view.h"
+#include "Brivel/collections/toolbar_buttons.h"
+#include "Brivel/forecast/internal/bill_rows.h"
+#include "Brivel/forecast/left_to_pay.h"
+#include "Brivel/model/bank_account_entity.h"
+#include "Brivel/shell/localized_keys.h"
+#include "Brivel/shell/palette.h"
+#include "Brivel/shell/review_handler.h"
+#include "Brivel/shell/view_helpers.h"
+#include "Brivel/shell/view_modifiers.h"
+
+namespace brivel {
+
+using namespace platform::ui;
+
+namespace {
+
+View dot(std::string_view colorName) { return View(ColouredCircleSymbolView{assetColor(colorName), std::nullopt, false}); }
+
+View title(View text) { return text | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}; }
+View rolling(View text) { return text.contentTransition("numericText(countsDown: false)"); }
+View countText(std::size_t count) { return Text(localized("%lld", {std::to_string(count)})); }
+
+Frame fullWidth(std::string alignment) {
+  Frame frame;
+  frame.maxWidth = infinity;
+  frame.alignment = std::move(alignment);
+  return frame;
+}
+
+View accountIcon() {
+  return SystemImage("creditcard")
+      .symbolVariant("circle.fill")
+      .font("title2")
+      .foregroundStyle(Color::system("white"))
+      .shadow(Color::system("black").withOpacity(0.33), 0.6);
+}
+
+// The count and amount row of the summary and of the paid section.
+View figuresRow(std::size_t count, double amount, Color background) {
+  return LabeledContent(HStack({dot("sonicBlue"), rolling(title(countText(count)))}),
+                        HStack({rolling(title(Verbatim(amountText(amount)))), dot("sonicYellow")}))
+      .listRowBackground(background);
+}
+
+using Move = std::function<void(const std::shared_ptr<BillEntity>&)>;
+
+View billRows(const BillList& bills, const Move& move, const std::string& id) {
+  return forecast_internal::billForEach(bills, [&move, &id](const std::shared_ptr<BillEntity>& bill) {
+    return Button(View(BillEntitySmallListView{bill->name(), bill->cost(), nullptr, bill->category()}),
+                  [move, bill] { withAnimation([&] { move(bill); }); })
+        .accessibilityIdentifier(id);
+  });
+}
+
+// A group's rows: its header row, its bills and its sum.
+std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayGroup& group, const Move& pay) {
+  View header = LabeledContent(Label(title(std::move(headerTitle)), accountIcon()),
+                               countText(group.bills.size()) |
+                                   SubtitleFontStyleModifier{"subheadline", Color::system("white"), false, "leading"})
+                    .listRowBackground(background);
+  View sum = rolling(Verbatim(amountText(group.cost)) |
+                     SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})
+                 .frame(fullWidth("trailing"));
+  return {header, billRows(group.bills, pay, "unpaidBill"), sum};
+}
+
+}  // namespace
+
+View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
+  auto state = ctx.stateWith<LeftToPayState>(
+      "values", [this] { return LeftToPayState{values.month, values.cost, values.items, payedBills}; });
+  const LeftToPayState& now = state.get();
+  const Move pay = [state](const std::shared_ptr<BillEntity>& bill) {
+    state.mutate([&](LeftToPayState& s) { payBill(s, bill); });
+  };
+  const Move unpay = [state](const std::shared_ptr<BillEntity>& bill) {
+    state.mutate([&](LeftToPayState& s) { unpayBill(s, bill); });
+  };
+  const bool allPaid = now.items.empty();
+
+  // The summary: the count and amount left, or "all paid".
+  View summary = Section(
+      {when(!allPaid, [&] { return figuresRow(now.items.size(), now.cost, assetColor("sonicRed").withOpacity(0.8)); }),
+       when(allPaid,
+            [&] {
+              return (LocalizedText(localizable_allPayed) |
+                      TitleFontStyleModifier{"headline", Color::system("white"), true, "center"})
+                  .frame(fullWidth("center"))
+                  .listRowBackground(assetColor("sonicGreen"))
+                  .onAppear([] { ReviewHandler::requestReviewIfAppropriate(); })
+                  .accessibilityIdentifier("allPayed");
+            })},
+      when(!allPaid, [] { return LocalizedText(localizable_totalLeftToPay); }));
+
+  // One section per bank account with unpaid bills, in the profile's list order.
+  const auto groups = accountGroups(*profile, now.items);
+  std::vector<std::string> ids;
+  ids.reserve(groups.size());
+  for (const auto& group : groups) ids.push_back(group.account->id().uuidString());
+  const auto keys = uniqueKeys(ids);
+  std::vector<std::pair<std::string, const LeftToPayGroup*>> keyed;
+  for (std::size_t i = 0; i < groups.size(); ++i) keyed.emplace_back(keys[i], &groups[i]);
+  View accounts = ForEach(
+      keyed, [](const auto& entry) { return entry.first; },
+      [&](const auto& entry) {
+        const LeftToPayGroup& group = *entry.second;
+        return Section(groupRows(Verbatim(group.account->number()), colorFromAssetName(group.account->color()), group, pay));
+      });
+
+  // The bills without an account; the section stays, empty, when there are none.
+  const LeftToPayGroup loose = uncategorizedGroup(now.items);
+  View uncategorized =
+      Section({when(!loose.bills.empty(), [&] {
+        return Group(groupRows(LocalizedText(localizable_uncategorized), assetColor("sonicGreen"), loose, pay));
+      })});
+
+  // The paid bills, by name; the stored list keeps the order they were paid in.
+  View paid = when(!now.payedBills.empty(), [&] {
+    return Section({figuresRow(now.payedBills.size(), payedBillsCost(now), assetColor("sonicGray").withOpacity(0.8)),
+                    billRows(sortedBills(now.payedBills, BillSortType::name), unpay, "paidBill")},
+                   LocalizedText(localizable_totalPaid));
+  });
+
+  auto reset = [state] {
+    withAnimation([&] { state.mutate([](LeftToPayState& s) { resetPayedBills(s); }); });
+  };
+  View list = List({summary, accounts, uncategorized, paid}) |
+              NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, now.month};
+  list = list.toolbar({ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)),
+                       ToolbarItem(ToolbarPlacement::primaryAction,
+                                   toolbarTipImageButton(reset, SystemImage("arrow.circlepath"), now.payedBills.empty(),
+                                                         true, nullptr)
+                                       .accessibilityIdentifier("resetPayedBills"))});
+  return NavigationStack(list)
+      .interactiveDismissDisabled(true)
+      .sensoryFeedback(SensoryFeedback::selection, static_cast<std::int64_t>(now.items.size()))
+      .accentColor(colorFromAssetName(profile->color()));
+}
+
+}  // namespace brivel

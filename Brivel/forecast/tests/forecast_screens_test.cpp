@@ -1,0 +1,428 @@
+// The forecast screens at tree level in the app's environment over a real store, with the
+// virtual clock: the forecast tab and its toolbar and sheets, the month cards, the month
+// screen and the left-to-pay checklist.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/forecast/forecast_month_item_screen.h"
+#include "Brivel/forecast/forecast_month_left_to_pay_screen.h"
+#include "Brivel/forecast/forecast_screen.h"
+#include "Brivel/forecast/salary_list_screen.h"
+#include "Brivel/shell/root_screen.h"
+#include "Brivel/shell/review_handler.h"
+#include "Brivel/shell/tips.h"
+#include "forecast_test_support.h"
+#include "platform/dispatch/clock.h"
+#include "platform/foundation/defaults.h"
+
+namespace brivel {
+namespace {
+
+using namespace platform::ui;
+using namespace platform::ui::testing;
+using testing::ForecastTest;
+
+class ForecastScreensTest : public ForecastTest {
+ protected:
+  void showForecast(const std::shared_ptr<ProfileEntity>& profile) {
+    show([profile] { return View(ForecastScreen{profile}); });
+  }
+  // The texts of each month card, top to bottom.
+  std::vector<std::vector<std::string>> monthCards() {
+    std::vector<std::vector<std::string>> out;
+    for (const Node* row : driver().findAll(byId("monthRow"))) out.push_back(textsIn(*row));
+    return out;
+  }
+  std::vector<std::string> billRowNames() {
+    std::vector<std::string> out;
+    for (const Node* row : driver().findAll(byId("billRow"))) out.push_back(textsIn(*row).front());
+    return out;
+  }
+  void choose(const std::string& segment) {
+    driver().tap(byText(segment).ofKind(NodeKind::pickerOption));
+  }
+  // The texts of the first node with this id.
+  std::vector<std::string> textsOf(const std::string& id) { return textsIn(driver().get(byId(id))); }
+
+  // The image of the spendable menu's label.
+  std::string menuLabelSymbol() {
+    const auto& label = driver().get(byId("spendableMenu")).slot("label");
+    return label.empty() ? std::string() : label.front().string("systemName");
+  }
+
+  platform::VirtualClock clock_;
+};
+
+// ----- The forecast tab -----
+
+TEST_F(ForecastScreensTest, YearOverviewShowsTwelveMonthCardsWithTheirFigures) {
+  auto profile = addProfile();
+  addBill(profile, "M", 10);
+  addBill(profile, "Q", 30, OccurringType::quarterly, QuarterType::quarter2);
+  addBill(profile, "Y", 120, OccurringType::yearly, std::nullopt, YearlyType::december);
+  addBill(profile, "Q'", 5, OccurringType::quarterly);
+  addBill(profile, "Y'", 7, OccurringType::yearly);
+  profile->setSalary({2000});
+  showForecast(profile);
+
+  const auto cards = monthCards();
+  ASSERT_EQ(cards.size(), 12u);
+  EXPECT_EQ(cards[0], (std::vector<std::string>{"localizable_january", "%lld", "$1,990.00", "$10.00", "localizable_leftToPay"}));
+  EXPECT_EQ(cards[1], (std::vector<std::string>{"localizable_february", "%lld", "$1,960.00", "$40.00", "localizable_leftToPay"}));
+  EXPECT_EQ(cards[11], (std::vector<std::string>{"localizable_december", "%lld", "$1,870.00", "$130.00", "localizable_leftToPay"}));
+  const Node& december = *driver().findAll(byId("monthRow"))[11];
+  EXPECT_EQ(december.slot("contextMenu").size(), 1u);
+  EXPECT_FALSE(driver().exists(byId("emptyOccurrence")));
+  EXPECT_TRUE(driver().exists(byId("spendableMenu")));
+  EXPECT_FALSE(driver().exists(byId("sortMenu")));
+
+  choose("localizable_quarter");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Q", "Q'"}));
+  EXPECT_TRUE(driver().exists(byId("sortMenu"))) << "the lists sort; the year overview shows the spendable menu";
+  EXPECT_FALSE(driver().exists(byId("spendableMenu")));
+  choose("localizable_year");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Y", "Y'"}));
+  choose("localizable_month");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"M"}));
+}
+
+TEST_F(ForecastScreensTest, EachEmptyKindShowsItsEmptyStateButTheYearNever) {
+  auto profile = addProfile("Home", std::nullopt);
+  showForecast(profile);
+  EXPECT_EQ(monthCards().size(), 12u);
+  EXPECT_FALSE(driver().exists(byId("emptyOccurrence")));
+  struct Case {
+    const char* segment;
+    const char* title;
+  } cases[] = {{"localizable_month", "localizable_noMonthlyBills"},
+               {"localizable_quarter", "localizable_noQuarterlyBills"},
+               {"localizable_year", "localizable_noYearlyBills"}};
+  for (const auto& c : cases) {
+    choose(c.segment);
+    EXPECT_TRUE(driver().exists(byText(c.title))) << c.segment;
+    EXPECT_TRUE(driver().exists(bySymbol("envelope.circle.fill.badge.checkmark")));
+  }
+  choose("localizable_quarter");
+  driver().tap(byKind(NodeKind::pickerOption));  // the year overview
+  EXPECT_FALSE(driver().exists(byId("emptyOccurrence")));
+}
+
+TEST_F(ForecastScreensTest, ProfileMenuListsTheNameTheFavouriteAndTheGeneralEntries) {
+  auto profile = addProfile("Household");
+  showForecast(profile);
+  struct Case {
+    FavoriteQuickAction action;
+    const char* title;
+    const char* symbol;
+  } cases[] = {{FavoriteQuickAction::openBankAccounts, "localizable_bankAccounts", "creditcard"},
+               {FavoriteQuickAction::openCategories, "localizable_categories", "personalhotspot"},
+               {FavoriteQuickAction::openNotes, "localizable_notes", "paperclip"},
+               {FavoriteQuickAction::openSalary, "localizable_salary", "centsign"}};
+  for (const auto& c : cases) {
+    profile->setFavoriteQuickAction(c.action);
+    const Node& menu = driver().get(byId("profileMenu"));
+    std::vector<std::string> entries;
+    for (const auto& child : menu.children) {
+      entries.push_back(child.kind == NodeKind::divider ? "---" : textsIn(child).front());
+    }
+    EXPECT_EQ(entries, (std::vector<std::string>{"Household", c.title, "---", "localizable_profiles",
+                                                 "localizable_settings"}));
+    EXPECT_TRUE(driver().exists(bySymbol(c.symbol)));
+  }
+  profile->setName("Renamed");
+  EXPECT_EQ(textsIn(driver().get(byId("editProfile"))).front(), "Renamed");
+}
+
+TEST_F(ForecastScreensTest, EverySheetClosesByItsOwnButton) {
+  auto profile = addProfile();
+  showForecast(profile);
+  struct Case {
+    FavoriteQuickAction favourite;
+    const char* entry;
+    const char* sizing;
+  } cases[] = {
+      {FavoriteQuickAction::openBankAccounts, "quickAction", "page"},
+      {FavoriteQuickAction::openCategories, "quickAction", "page"},
+      {FavoriteQuickAction::openNotes, "quickAction", "page"},
+      {FavoriteQuickAction::openSalary, "quickAction", "page"},
+      {FavoriteQuickAction::openSalary, "editProfile", "page"},
+      {FavoriteQuickAction::openSalary, "profiles", "page"},
+      {FavoriteQuickAction::openSalary, "settings", "form"},
+  };
+  for (const auto& c : cases) {
+    profile->setFavoriteQuickAction(c.favourite);
+    driver().tap(byId(c.entry));
+    const Node* sheet = driver().find(byKind(NodeKind::sheet));
+    ASSERT_NE(sheet, nullptr) << c.entry << " " << rawValue(c.favourite);
+    EXPECT_EQ(sheet->string("sizing"), c.sizing);
+    ASSERT_TRUE(driver().exists(byId("close"))) << c.entry;
+    driver().tap(byId("close"));
+    EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet))) << c.entry << " " << rawValue(c.favourite) << " stays open";
+  }
+}
+
+TEST_F(ForecastScreensTest, SpendableSwitchAndSortMenuWriteTheProfile) {
+  auto profile = addProfile();
+  addBill(profile, "Cheap", 1);
+  addBill(profile, "Dear", 100);
+  showForecast(profile);
+  ASSERT_TRUE(profile->showSpendable());
+  EXPECT_TRUE(driver().exists(byId("spendable")));
+  EXPECT_TRUE(driver().exists(byText("localizable_hideSpendable")));
+  driver().tap(byId("toggleSpendable"));
+  EXPECT_FALSE(profile->showSpendable());
+  EXPECT_FALSE(driver().exists(byId("spendable")));
+  EXPECT_EQ(menuLabelSymbol(), "eyeglasses.slash");
+  EXPECT_TRUE(driver().exists(byText("localizable_showSpendable")));
+  driver().tap(byId("toggleSpendable"));
+  EXPECT_TRUE(profile->showSpendable());
+  EXPECT_EQ(menuLabelSymbol(), "eyeglasses");
+
+  choose("localizable_month");
+  EXPECT_TRUE(driver().exists(bySymbol("clock")));
+  EXPECT_TRUE(driver().exists(bySymbol("envelope.badge.arrow.up")));
+  profile->setBillSortType(BillSortType::cost);
+  driver().tap(byId("sortBills.localizable_cost"));
+  EXPECT_EQ(profile->billSortType(), BillSortType::costReversed);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Dear", "Cheap"}));
+  EXPECT_TRUE(driver().exists(bySymbol("centsign.circle.badge.arrow.down")));
+  driver().tap(byId("sortBills.localizable_cost"));
+  EXPECT_EQ(profile->billSortType(), BillSortType::cost);
+  profile->setBillSortType(BillSortType::costReversed);
+  driver().tap(byId("sortBills.localizable_name"));
+  EXPECT_EQ(profile->billSortType(), BillSortType::name);
+  driver().tap(byId("sortBills.localizable_dateAdded"));
+  EXPECT_EQ(profile->billSortType(), BillSortType::timestamp);
+  EXPECT_TRUE(driver().exists(bySymbol("calendar.badge.arrow.up")));
+  driver().tap(byId("sortBills.localizable_dateAdded"));
+  EXPECT_TRUE(driver().exists(bySymbol("calendar.badge.arrow.down")));
+}
+
+TEST_F(ForecastScreensTest, DeletingTheShownProfileFromItsProfilesSheetRemovesTheTab) {
+  auto profile = addProfile("Doomed");
+  manager_->select(profile);
+  show([] {
+    RootScreen root;
+    root.forecastTab = [](const std::shared_ptr<ProfileEntity>& p) { return View(ForecastScreen{p}); };
+    return View(root);
+  });
+  driver().tap(byText("localizable_forecast").ofKind(NodeKind::tab));
+  driver().tap(byId("profiles"));
+  ASSERT_TRUE(driver().exists(byId("profileCard")));
+  driver().tap(byId("menu.delete"));
+  driver().tap(byText("localizable_delete").ofKind(NodeKind::button));
+  clock_.advance(std::chrono::microseconds(1));
+  driver().tree();
+  EXPECT_TRUE(profile->isDeleted() || profile->modelContext() == nullptr);
+  EXPECT_EQ(manager_->selectedUser(), nullptr);
+  EXPECT_FALSE(driver().exists(byText("localizable_forecast").ofKind(NodeKind::tab)));
+  EXPECT_FALSE(driver().exists(byId("monthRow")));
+}
+
+// ----- The month card -----
+
+TEST_F(ForecastScreensTest, MonthCardSpendableFollowsTheSalary) {
+  auto profile = addProfile();
+  addBill(profile, "Rent", 130, OccurringType::yearly, std::nullopt, YearlyType::december);
+  showForecast(profile);
+  auto december = [&] { return driver().findAll(byId("spendable"))[11]; };
+  auto spendableOf = [&] { return textsIn(*december()).front(); };
+  auto colourOf = [&](const Node& row) {
+    const Color* colour = row.children.front().color("foregroundStyle");
+    return colour ? colour->name : std::string();
+  };
+  struct Case {
+    SalaryType type;
+    std::vector<double> salary;
+    const char* december;
+    const char* colour;
+  } cases[] = {
+      {SalaryType::fixed, {2000}, "$1,870.00", "appleGreen"},
+      {SalaryType::fixed, {130}, "$0.00", "appleRed"},  // exactly 0 is not green
+      {SalaryType::variable, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 500}, "$370.00", "appleGreen"},
+      {SalaryType::variable, {1000}, "-$130.00", "appleRed"},  // too short: December's value counts as 0
+      {SalaryType::fixed, {}, "-$130.00", "appleRed"},
+      {SalaryType::fixed, {130.001}, "$0.00", "appleGreen"},
+  };
+  for (const auto& c : cases) {
+    profile->setSalaryType(c.type);
+    profile->setSalary(c.salary);
+    EXPECT_EQ(spendableOf(), c.december) << c.salary.size();
+    EXPECT_EQ(colourOf(*december()), c.colour) << c.december;
+  }
+  profile->setSalaryType(SalaryType::fixed);
+  profile->setSalary({129.999});
+  EXPECT_EQ(spendableOf(), "$0.00") << "never a negative zero";
+
+  platform::Locale::setCurrent("de_DE");
+  profile->setSalary({2000});
+  EXPECT_EQ(spendableOf(), "1.870,00\u00A0€");
+  platform::Locale::setCurrent("en");
+  profile->setSalary({2001});
+  EXPECT_EQ(spendableOf(), "$1,871.00") << "a locale without a currency shows USD";
+}
+
+// ----- The month screen -----
+
+TEST_F(ForecastScreensTest, EmptyMonthShowsItsEmptyStateAndNoCard) {
+  auto profile = addProfile();
+  show([profile] { return NavigationStack(View(ForecastMonthItemScreen{profile, monthValues(*profile, 3)})); });
+  EXPECT_TRUE(driver().exists(byText("localizable_noBillsThisMonth")));
+  EXPECT_FALSE(driver().exists(byId("monthSummary")));
+  EXPECT_FALSE(driver().exists(byKind(NodeKind::popoverTip)));
+  EXPECT_FALSE(driver().exists(byId("billRow")));
+  EXPECT_EQ(driver().get(byKind(NodeKind::list)).string("scrollBounceBehavior"), "basedOnSize");
+  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent("title")->key, "localizable_april");
+}
+
+TEST_F(ForecastScreensTest, MonthCardPushesTheMonthWhoseSummaryOpensTheChecklistOnce) {
+  auto profile = addProfile();
+  auto rent = addBill(profile, "Rent", 900);
+  addBill(profile, "Fee", 12, OccurringType::quarterly, QuarterType::quarter3);
+  showForecast(profile);
+  driver().tap(byId("monthRow").nth(2));  // March
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Fee", "Rent"}));
+  EXPECT_TRUE(driver().exists(byKind(NodeKind::popoverTip)));
+  EXPECT_EQ(textsOf("monthSummary"), (std::vector<std::string>{"%lld", "$912.00"}));
+
+  driver().tap(byId("monthSummary"));
+  EXPECT_EQ(hapticCount("selection"), 1u);
+  ASSERT_TRUE(driver().exists(byKind(NodeKind::sheet)));
+  EXPECT_TRUE(driver().exists(byText("localizable_totalLeftToPay")));
+  EXPECT_FALSE(Tips::shouldDisplay(LeftToPayTip().id()));
+  driver().tap(byId("close"));
+  EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet)));
+  EXPECT_FALSE(driver().exists(byKind(NodeKind::popoverTip))) << "the tip is retired for good";
+
+  // An edit made meanwhile shows at once on the month screen.
+  rent->setCost(1000);
+  EXPECT_EQ(textsOf("monthSummary"), (std::vector<std::string>{"%lld", "$1,012.00"}));
+  auto bills = *profile->bills();
+  bills.erase(bills.begin());
+  profile->setBills(bills);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Fee"}));
+  EXPECT_EQ(textsOf("monthSummary"), (std::vector<std::string>{"%lld", "$12.00"}));
+
+  // The month screen's sort menu changes the profile's order.
+  driver().tap(byId("sortBills.localizable_cost"));
+  EXPECT_EQ(profile->billSortType(), BillSortType::cost);
+}
+
+TEST_F(ForecastScreensTest, MonthCardsContextMenuOpensTheChecklist) {
+  auto profile = addProfile();
+  addBill(profile, "Rent", 900);
+  showForecast(profile);
+  driver().tap(byId("leftToPay").nth(4));
+  const Node* sheet = driver().find(byKind(NodeKind::sheet));
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(sheet->string("sizing"), "page");
+  EXPECT_TRUE(sheet->flag("interactiveDismissDisabled"));
+  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent("title")->key, "localizable_may");
+  EXPECT_EQ(driver().dismiss(byKind(NodeKind::sheet)), DispatchStatus::refused) << "it cannot be swiped away";
+  driver().tap(byId("close"));
+  EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet)));
+}
+
+// ----- The checklist -----
+
+class LeftToPayScreenTest : public ForecastScreensTest {
+ protected:
+  void SetUp() override {
+    ForecastScreensTest::SetUp();
+    profile = addProfile();
+    acc1 = addAccount(profile, "111", "appleBlue");
+    acc2 = addAccount(profile, "222", "appleTeal");
+    profile->setBankAccounts(BankAccountList{acc2, acc1});
+    a = addBill(profile, "a bill", 10, OccurringType::monthly, std::nullopt, std::nullopt, acc1);
+    b = addBill(profile, "B bill", 5);
+    c = addBill(profile, "C bill", 2.5, OccurringType::monthly, std::nullopt, std::nullopt, acc2);
+    ASSERT_FALSE(context().save());
+    auto values = monthValues(*profile, 0);
+    showInSheet([this, values](Binding<bool> flag) {
+      return View(ForecastMonthLeftToPayScreen{flag, profile, values, {}});
+    });
+  }
+  // Every section as the texts it shows (values before labels, headers last).
+  std::vector<std::vector<std::string>> sections() {
+    std::vector<std::vector<std::string>> out;
+    for (const Node* section : driver().findAll(byKind(NodeKind::section))) out.push_back(textsIn(*section));
+    return out;
+  }
+  void tapBill(const std::string& name) { driver().tap(byText(name).ofKind(NodeKind::button)); }
+
+  std::shared_ptr<ProfileEntity> profile;
+  std::shared_ptr<BankAccountEntity> acc1, acc2;
+  std::shared_ptr<BillEntity> a, b, c;
+};
+
+TEST_F(LeftToPayScreenTest, SectionsFollowTheAccountsThenUncategorized) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(sections(), (std::vector<V>{
+                            {"$17.50", "%lld", "localizable_totalLeftToPay"},
+                            {"%lld", "222", "$2.50", "C bill", "$2.50"},
+                            {"%lld", "111", "$10.00", "a bill", "$10.00"},
+                            {"%lld", "localizable_uncategorized", "$5.00", "B bill", "$5.00"},
+                        }));
+  EXPECT_TRUE(driver().get(byId("resetPayedBills")).flag("disabled"));
+}
+
+TEST_F(LeftToPayScreenTest, PayUnpayAndResetMoveBillsAndAmounts) {
+  using V = std::vector<std::string>;
+  tapBill("C bill");
+  tapBill("a bill");
+  EXPECT_EQ(hapticCount("selection"), 2u);
+  EXPECT_EQ(sections(), (std::vector<V>{
+                            {"$5.00", "%lld", "localizable_totalLeftToPay"},
+                            {"%lld", "localizable_uncategorized", "$5.00", "B bill", "$5.00"},
+                            {"$12.50", "%lld", "$10.00", "a bill", "$2.50", "C bill", "localizable_totalPaid"},
+                        }))
+      << "paid bills by name, whatever the order of payment";
+  EXPECT_FALSE(driver().get(byId("resetPayedBills")).flag("disabled"));
+
+  // A stale post for a bill that is already paid changes nothing.
+  const std::string payA = driver().get(byText("a bill").ofKind(NodeKind::button)).actionId;
+  tapBill("a bill");  // unpays it
+  EXPECT_EQ(driver().runtime().dispatch(ActionEvent{payA, EventKind::tap, {}}), DispatchStatus::unknownAction);
+  driver().tree();
+  EXPECT_EQ(hapticCount("selection"), 3u);
+  EXPECT_EQ(sections()[0], (V{"$15.00", "%lld", "localizable_totalLeftToPay"}));
+  EXPECT_EQ(sections()[2], (V{"%lld", "localizable_uncategorized", "$5.00", "B bill", "$5.00"}));
+  EXPECT_EQ(sections()[1], (V{"%lld", "111", "$10.00", "a bill", "$10.00"}));
+
+  tapBill("B bill");
+  driver().tap(byId("resetPayedBills"));
+  EXPECT_EQ(hapticCount("selection"), 5u) << "one for the pay, one for the reset";
+  EXPECT_EQ(sections(), (std::vector<V>{
+                            {"$17.50", "%lld", "localizable_totalLeftToPay"},
+                            {"%lld", "222", "$2.50", "C bill", "$2.50"},
+                            {"%lld", "111", "$10.00", "a bill", "$10.00"},
+                            {"%lld", "localizable_uncategorized", "$5.00", "B bill", "$5.00"},
+                        }));
+  EXPECT_FALSE(profile->hasChanges()) << "the checklist writes nothing";
+  EXPECT_EQ(profile->bills()->size(), 3u);
+}
+
+TEST_F(LeftToPayScreenTest, AllPaidAsksForOneReviewAndUnpayingBringsTheSummaryBack) {
+  auto defaults = platform::UserDefaults::standard();
+  const auto before = defaults->integer(ReviewHandler::kAppStartUpsCountKey).value_or(0);
+  tapBill("a bill");
+  tapBill("B bill");
+  tapBill("C bill");
+  EXPECT_TRUE(driver().exists(byId("allPayed")));
+  EXPECT_FALSE(driver().exists(byText("localizable_totalLeftToPay")));
+  driver().tree();
+  EXPECT_EQ(defaults->integer(ReviewHandler::kAppStartUpsCountKey).value_or(0), before + 1) << "one review check";
+  tapBill("B bill");
+  EXPECT_FALSE(driver().exists(byId("allPayed")));
+  EXPECT_TRUE(driver().exists(byText("localizable_totalLeftToPay")));
+  EXPECT_EQ(defaults->integer(ReviewHandler::kAppStartUpsCountKey).value_or(0), before + 1);
+  driver().tap(byId("close"));
+  EXPECT_FALSE(*presented_);
+}
+
+}  // namespace
+}  // namespace brivel

@@ -1,0 +1,327 @@
+// The forecast's costs at 10,000 mixed bills (a third each monthly, quarterly and yearly, some
+// without their period, most linked to one of five bank accounts), beside baselines measured in
+// the same run:
+//   - the year's twelve month records and one month's figures (its record and its spendable
+//     amount), beside a plain loop that sums each month by the same rule over the same bills;
+//   - three actions posted over HTTP on 127.0.0.1 and timed inside the server (its
+//     Server-Timing "total": checks, the hop to the main thread, the action, the new render and
+//     its JSON answer), as the web front's benchmark times a posted action: the forecast tab
+//     (the spendable switch, which redraws the twelve month cards), a month screen (pushing
+//     January from its card) and a checklist tick (paying, then unpaying, a bill of January's
+//     left-to-pay sheet). Each is compared with serialising the tree it answers with to JSON.
+// At the end each figure is printed with its baseline and their ratio.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "Brivel/forecast/forecast_figures.h"
+#include "Brivel/forecast/forecast_screen.h"
+#include "Brivel/model/bank_account_entity.h"
+#include "Brivel/model/bill_entity.h"
+#include "Brivel/model/brivel_model_container.h"
+#include "Brivel/model/profile_entity.h"
+#include "Brivel/model/profile_manager.h"
+#include "Brivel/model/user_defaults_manager.h"
+#include "Brivel/shell/model_environment.h"
+#include "bench/common/action_poster.h"
+#include "bench/common/node_json.h"
+#include "bench/common/ratio_reporter.h"
+#include "platform/dispatch/queue.h"
+#include "platform/foundation/paths.h"
+#include "platform/ui/runtime.h"
+#include "web/front.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace platform::ui;
+
+constexpr int kBills = 10000;
+
+std::filesystem::path benchDirectory() {
+  static const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("brivel-forecast-bench-" + std::to_string(getpid()));
+  return dir;
+}
+
+struct Fixture {
+  std::shared_ptr<platform::ModelContainer> container;
+  std::shared_ptr<brivel::ProfileEntity> profile;
+  std::shared_ptr<brivel::ProfileManager> manager;
+  std::shared_ptr<brivel::UserDefaultsManager> settings;
+  std::shared_ptr<ViewRuntime> runtime;
+};
+
+Fixture& fixture() {
+  static std::unique_ptr<Fixture> made;
+  if (made) return *made;
+  made = std::make_unique<Fixture>();
+  Fixture& f = *made;
+  std::filesystem::create_directories(benchDirectory());
+  platform::FileLocations::setDataDirectory(benchDirectory());
+  f.container = brivel::BrivelModelContainer::makeContainer(benchDirectory() / "Brivel.store");
+  f.profile = std::make_shared<brivel::ProfileEntity>();
+  f.profile->setName("Bench");
+  f.profile->setSalary({3000.0});
+  brivel::BankAccountList accounts;
+  for (int a = 0; a < 5; ++a) {
+    auto account = std::make_shared<brivel::BankAccountEntity>();
+    account->setName("account " + std::to_string(a));
+    account->setNumber("DE00 " + std::to_string(1000 + a));
+    accounts.push_back(account);
+  }
+  f.profile->setBankAccounts(accounts);
+  brivel::BillList list;
+  for (int i = 0; i < kBills; ++i) {
+    auto bill = std::make_shared<brivel::BillEntity>();
+    bill->setName("Bill " + std::to_string((i * 7919) % kBills));
+    bill->setCost(1.0 + (i % 97) * 0.25);
+    switch (i % 3) {
+      case 0:
+        bill->setOccurring(brivel::OccurringType::monthly);
+        break;
+      case 1:
+        bill->setOccurring(brivel::OccurringType::quarterly);
+        if (i % 4 != 3) bill->setQuarterly(static_cast<brivel::QuarterType>(i % 4));
+        break;
+      default:
+        bill->setOccurring(brivel::OccurringType::yearly);
+        if (i % 13 != 12) bill->setYearly(static_cast<brivel::YearlyType>(i % 13));
+        break;
+    }
+    if (i % 6 != 5) bill->setBankAccount(accounts[static_cast<std::size_t>(i % 6)]);
+    list.push_back(bill);
+  }
+  f.profile->setBills(list);
+  f.container->mainContext().insert(f.profile);
+  if (f.container->mainContext().save()) std::fprintf(stderr, "the bench store could not be saved\n");
+  f.manager = std::make_shared<brivel::ProfileManager>();
+  f.manager->setSelectedUser(f.profile);
+  f.settings = std::make_shared<brivel::UserDefaultsManager>();
+  auto container = f.container;
+  auto manager = f.manager;
+  auto settings = f.settings;
+  auto profile = f.profile;
+  f.runtime = std::make_shared<ViewRuntime>([container, manager, settings, profile] {
+    return brivel::modelContainer(View(brivel::ForecastScreen{profile}), container)
+        .environmentObject(manager)
+        .environmentObject(settings);
+  });
+  f.runtime->render();
+  platform::MainLoop::drain();
+  return f;
+}
+
+// ----- Figures -----
+
+void BM_YearAndMonthFigures(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) {
+    auto year = brivel::monthValues(*f.profile);
+    auto december = brivel::monthValues(*f.profile, 11);
+    benchmark::DoNotOptimize(year[0].cost);
+    benchmark::DoNotOptimize(brivel::spendableAmount(*f.profile, december));
+  }
+}
+BENCHMARK(BM_YearAndMonthFigures)->Unit(benchmark::kMicrosecond);
+
+// The same rule as a plain loop: one walk over the bills, each adding its cost to the months it
+// falls in, then one month's spendable amount.
+void BM_Baseline_PlainMonthSums(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) {
+    std::array<double, 12> sums{};
+    double monthly = 0.0;
+    std::array<double, 3> quarterly{};
+    std::array<double, 12> yearly{};
+    for (const auto& bill : f.profile->bills().value_or(brivel::BillList{})) {
+      switch (bill->occurring()) {
+        case brivel::OccurringType::monthly:
+          monthly += bill->cost();
+          break;
+        case brivel::OccurringType::quarterly:
+          if (auto q = bill->quarterly()) quarterly[static_cast<std::size_t>(*q)] += bill->cost();
+          break;
+        case brivel::OccurringType::yearly:
+          if (auto m = bill->yearly()) yearly[static_cast<std::size_t>(*m)] += bill->cost();
+          break;
+      }
+    }
+    for (std::size_t m = 0; m < 12; ++m) sums[m] = (monthly + quarterly[m % 3]) + yearly[m];
+    benchmark::DoNotOptimize(sums);
+    benchmark::DoNotOptimize(f.profile->salary()[0] - sums[11]);
+  }
+}
+BENCHMARK(BM_Baseline_PlainMonthSums)->Unit(benchmark::kMicrosecond);
+
+// ----- Actions over the server -----
+
+// The first node with the accessibility identifier `id` (any depth, slots included), or the
+// first pushed page when `id` is empty.
+const Node* findNode(const Node& node, const std::string& id, bool pushedPage = false) {
+  if (pushedPage ? (node.kind == NodeKind::navigationPage && !node.actionId.empty() && !node.flag("hidden"))
+                 : node.string("accessibilityIdentifier") == id && !node.actionId.empty()) {
+    return &node;
+  }
+  for (const auto& child : node.children) {
+    if (auto found = findNode(child, id, pushedPage)) return found;
+  }
+  for (const auto& [name, slot] : node.slots) {
+    for (const auto& child : slot) {
+      if (auto found = findNode(child, id, pushedPage)) return found;
+    }
+  }
+  return nullptr;
+}
+
+// The web front over the fixture's runtime, started once for every action benchmark.
+struct Server {
+  Server() {
+    web::WebServerOptions options;
+    options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
+    front = std::make_unique<web::WebFront>(fixture().runtime, options);
+    if (auto error = front->start()) {
+      std::fprintf(stderr, "the page cannot be served: %s\n", error->c_str());
+      front.reset();
+      return;
+    }
+    platform::MainLoop::drain();
+    poster = std::make_unique<brivel::bench::ActionPoster>(front->server()->port());
+    headers = {{"X-Brivel-Token", front->server()->token()}};
+  }
+  // Posts `event` on the control found by `find` in the latest tree.
+  std::optional<double> act(const std::function<const Node*(const Node&)>& find, const char* event = "tap") {
+    const Node* node = find(fixture().runtime->render());
+    if (!node) return std::nullopt;
+    poster->start(headers, json{{"id", node->actionId}, {"event", event}}.dump());
+    platform::MainLoop::runUntil([&] { return poster->done(); }, std::chrono::seconds(30));
+    if (!poster->done()) return std::nullopt;
+    return brivel::bench::serverSeconds(poster->result());
+  }
+  std::unique_ptr<web::WebFront> front;
+  std::unique_ptr<brivel::bench::ActionPoster> poster;
+  httplib::Headers headers;
+};
+
+Server& server() {
+  static Server s;
+  return s;
+}
+
+// The tree each action answered with last, for its JSON baseline.
+std::map<std::string, Node>& answeredTrees() {
+  static std::map<std::string, Node> trees;
+  return trees;
+}
+
+auto byId(const std::string& id) {
+  return [id](const Node& tree) { return findNode(tree, id); };
+}
+const Node* pushedPage(const Node& tree) { return findNode(tree, "", true); }
+
+std::size_t nodeCount(const Node& node) {
+  std::size_t n = 1;
+  for (const auto& child : node.children) n += nodeCount(child);
+  for (const auto& [name, slot] : node.slots) {
+    for (const auto& child : slot) n += nodeCount(child);
+  }
+  return n;
+}
+
+void runAction(benchmark::State& state, const std::string& name, const std::function<std::optional<double>()>& act) {
+  if (!server().front) {
+    state.SkipWithError("no server");
+    return;
+  }
+  for (auto _ : state) {
+    auto seconds = act();
+    if (!seconds) {
+      state.SkipWithError("the post failed");
+      break;
+    }
+    state.SetIterationTime(*seconds);
+  }
+  answeredTrees()[name] = fixture().runtime->render();
+  state.counters["nodes"] = static_cast<double>(nodeCount(answeredTrees()[name]));
+}
+
+void forecast_tab_spendable_switch(benchmark::State& state) {
+  runAction(state, "forecast_tab", [] { return server().act(byId("toggleSpendable")); });
+}
+BENCHMARK(forecast_tab_spendable_switch)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void month_screen_push(benchmark::State& state) {
+  runAction(state, "month_screen", [] {
+    auto pushed = server().act(byId("monthRow"));
+    // Back to the year overview, untimed, for the next push.
+    if (pushed && !server().act(pushedPage, "dismiss")) return std::optional<double>();
+    return pushed;
+  });
+  // The answered tree is the month screen's: push once more to keep it, then go back.
+  if (server().front && server().act(byId("monthRow"))) {
+    answeredTrees()["month_screen"] = fixture().runtime->render();
+    state.counters["nodes"] = static_cast<double>(nodeCount(answeredTrees()["month_screen"]));
+    (void)server().act(pushedPage, "dismiss");
+  }
+}
+BENCHMARK(month_screen_push)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void checklist_tick(benchmark::State& state) {
+  if (server().front && !findNode(fixture().runtime->render(), "unpaidBill")) {
+    (void)server().act(byId("leftToPay"));  // January's left-to-pay sheet
+  }
+  bool pay = true;
+  runAction(state, "checklist_tick", [&pay] {
+    auto seconds = server().act(byId(pay ? "unpaidBill" : "paidBill"));
+    pay = !pay;
+    return seconds;
+  });
+}
+BENCHMARK(checklist_tick)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void tree_to_json(benchmark::State& state, const std::string& name) {
+  auto found = answeredTrees().find(name);
+  if (found == answeredTrees().end()) {
+    state.SkipWithError("its action did not run");
+    return;
+  }
+  for (auto _ : state) {
+    std::string text = brivel::bench::nodeToJson(found->second).dump();
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK_CAPTURE(tree_to_json, forecast_tab, std::string("forecast_tab"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(tree_to_json, month_screen, std::string("month_screen"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(tree_to_json, checklist_tick, std::string("checklist_tick"))->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  brivel::bench::RatioReporter reporter;
+  if (!reporter.run(&argc, argv)) return 1;
+  reporter.printRatios("The forecast at 10,000 bills beside plain work (ratio = ours / baseline):",
+                       {
+                           {"BM_YearAndMonthFigures", "BM_Baseline_PlainMonthSums"},
+                           {"forecast_tab_spendable_switch/manual_time", "tree_to_json/forecast_tab"},
+                           {"month_screen_push/manual_time", "tree_to_json/month_screen"},
+                           {"checklist_tick/manual_time", "tree_to_json/checklist_tick"},
+                       });
+  if (server().front) server().front->stop();
+  fixture().runtime.reset();
+  platform::MainLoop::drain();
+  std::error_code ignored;
+  std::filesystem::remove_all(benchDirectory(), ignored);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,163 @@
+// The browser flow of the forecast and salary screens in the brivel program (harness.mjs):
+// start the app on a free port with a fresh data directory, drive its page in headless
+// Chromium, and check what a user sees.
+//
+//   node forecast_flow.mjs --program PATH [--out DIR]
+//
+// Flow: the user creates a profile and adds three bills (monthly, quarterly in the second month
+// of the quarter, yearly in December), checks two month cards of the forecast tab, sets a fixed
+// salary from the profile editor, hides and shows the spendable figures, opens a month and
+// ticks its bill off in the left-to-pay checklist; after a reload and a restart the salary is
+// still there.
+// Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
+import { join } from 'node:path';
+
+import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+
+const { options, chromium } = await setUp({
+  required: ['program'],
+  usage: 'node forecast_flow.mjs --program PATH [--out DIR]',
+  defaultOut: 'brivel-e2e-forecast',
+});
+const programPath = options.program;
+const outDir = options.out;
+
+const { work, context, page } = await openBrowser(chromium, 'brivel-e2e-forecast-');
+const runs = [];
+
+const byId = (id) => page.locator(`[data-id="${id}"]:visible`).first();
+const field = (id) => page.locator(`input[data-id="${id}"]:visible, [data-id="${id}"]:visible input`).first();
+const appText = async () => (await page.locator('#app').innerText());
+const waitText = (pattern, what) => page.waitForFunction(([p, f]) => new RegExp(p, f).test(document.querySelector('#app').innerText),
+  [pattern.source, pattern.flags]).catch(async () => { throw new Error(`${what}: no ${pattern} in ${await appText()}`); });
+const noSheets = () => page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+// The texts of the month cards, top to bottom.
+const monthCards = () => page.$$eval('[data-id="monthRow"]', (rows) =>
+  rows.filter((r) => r.offsetParent !== null).map((r) => r.innerText.replace(/\s+/g, ' ').trim()));
+
+async function launch(dataDir) {
+  const run = start(programPath, ['--data-dir', dataDir, '--port', '0']);
+  runs.push(run);
+  await page.goto(await run.url);
+  await page.locator('.tab-bar').waitFor({ state: 'visible' });
+  return run;
+}
+
+async function waitEnabled(id) {
+  await page.waitForFunction((i) => [...document.querySelectorAll(`[data-id="${i}"]`)]
+    .some((b) => b.offsetParent !== null && !b.disabled), id);
+}
+
+async function openMenu(id) {
+  await page.locator(`[data-id="${id}"]:visible > .menu-button`).first().click();
+}
+
+async function choose(pickerId, label) {
+  await page.locator(`[data-id="${pickerId}"]:visible select`).first().selectOption({ label });
+}
+
+async function addBill(name, cost, occurrence, period) {
+  await field('billName').fill(name);
+  await field('billCost').fill(cost);
+  if (occurrence) {
+    await choose('occurring', occurrence);
+    await choose(occurrence === 'Quarterly' ? 'quarterPicker' : 'monthPicker', period);
+  }
+  await waitEnabled('saveBill');
+  await byId('saveBill').click();
+  await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+}
+
+const openForecast = () => page.locator('.tab-bar .tab-item', { hasText: 'Forecast' }).click();
+
+async function monthCardsRead(pattern, index, what) {
+  try {
+    await page.waitForFunction(([p, i]) => {
+      const rows = [...document.querySelectorAll('[data-id="monthRow"]')].filter((r) => r.offsetParent !== null);
+      return rows.length === 12 && new RegExp(p).test(rows[i].innerText.replace(/\s+/g, ' '));
+    }, [pattern.source, index]);
+  } catch {
+    throw new Error(`${what}: card ${index} does not read ${pattern}: ${JSON.stringify(await monthCards())}`);
+  }
+}
+
+try {
+  await check('forecast: month cards, salary, spendable and the left-to-pay checklist', async () => {
+    const dataDir = join(work, 'flow');
+    const app = await launch(dataDir);
+
+    // A profile, created from the empty state's button.
+    await page.locator('.unavailable button').first().click();
+    await byId('addProfile').click();
+    await field('profileName').fill('Home');
+    await waitEnabled('save');
+    await byId('save').click();
+    await noSheets();
+
+    // Three bills: every month, the second month of each quarter, December.
+    await byId('addBill').click();
+    await field('billName').waitFor({ state: 'visible' });
+    await addBill('Rent', '900');
+    await addBill('Insurance', '120', 'Quarterly', '2nd month of the quarter');
+    await addBill('Tax', '100', 'Yearly', 'December');
+    await page.locator('.sheet').last().locator('[data-id="close"]').click();
+    await noSheets();
+
+    // The forecast tab: twelve cards; February holds Rent and Insurance, December Rent and Tax.
+    await openForecast();
+    await monthCardsRead(/January 1 .*\$900\.00/, 0, 'January');
+    await monthCardsRead(/February 2 .*\$1,020\.00/, 1, 'February');
+    await monthCardsRead(/December 2 .*\$1,000\.00/, 11, 'December');
+    await page.screenshot({ path: join(outDir, 'forecast-year.png'), animations: 'disabled' });
+
+    // A fixed salary, from the profile editor's salary row.
+    await openMenu('profileMenu');
+    await byId('editProfile').click();
+    await page.locator('.sheet .nav-link', { hasText: 'Net Salary' }).first().click();
+    await field('salary.fixed').waitFor({ state: 'visible' });
+    expect((await field('salary.fixed').inputValue()) === '0.0', 'a new profile shows its 0.0');
+    await field('salary.fixed').fill('2000');
+    await byId('update').click();
+    await waitText(/Saved/, 'the salary is saved');
+    await page.screenshot({ path: join(outDir, 'forecast-salary.png'), animations: 'disabled' });
+    await page.locator('button.nav-back:visible').last().click();
+    await page.locator('.sheet [data-id="close"]:visible').last().click();
+    await noSheets();
+
+    // The spendable figure: 2000 less each month's cost; hidden and shown again from the menu.
+    await monthCardsRead(/\$1,100\.00/, 0, 'January spendable');
+    await monthCardsRead(/\$980\.00/, 1, 'February spendable');
+    await openMenu('spendableMenu');
+    await byId('toggleSpendable').click();
+    await page.waitForFunction(() => !/1,100\.00/.test(document.querySelector('#app').innerText));
+    await openMenu('spendableMenu');
+    await byId('toggleSpendable').click();
+    await monthCardsRead(/\$1,100\.00/, 0, 'spendable shown again');
+
+    // January opens with its one bill; its summary opens the checklist, where Rent is ticked off.
+    await page.locator('[data-id="monthRow"]:visible').first().click();
+    await byId('monthSummary').waitFor({ state: 'visible' });
+    await page.screenshot({ path: join(outDir, 'forecast-month.png'), animations: 'disabled' });
+    await byId('monthSummary').click();
+    await byId('unpaidBill').waitFor({ state: 'visible' });
+    await waitText(/Total left to pay/i, 'the checklist');
+    await byId('unpaidBill').click();
+    await waitText(/All paid/i, 'every bill is paid');
+    await waitText(/Total paid/i, 'the paid section');
+    await page.screenshot({ path: join(outDir, 'forecast-left-to-pay.png'), animations: 'disabled' });
+    await page.locator('.sheet [data-id="close"]:visible').last().click();
+    await noSheets();
+
+    // The salary is kept across a reload and a restart.
+    await page.reload();
+    await page.locator('.tab-bar').waitFor({ state: 'visible' });
+    expect((await stop(app)) === 0, 'SIGTERM ends the program cleanly');
+    await launch(dataDir);
+    await openForecast();
+    await monthCardsRead(/\$1,100\.00/, 0, 'January spendable after a restart');
+  });
+} catch (error) {
+  failSetup(error);
+} finally {
+  await finish({ context, work, runs, outDir });
+}
