@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include <charconv>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -23,6 +24,11 @@
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/shell/app_platform.h"
 #include "Brivel/bills/collection_list_screen.h"
+#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/collections/bank_account_screens.h"
+#include "Brivel/collections/category_screens.h"
+#include "Brivel/collections/note_screens.h"
+#include "Brivel/profiles/profiles_item_screen.h"
 #include "Brivel/shell/brivel_app.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
@@ -101,6 +107,39 @@ class ShutdownSignals {
   std::thread watcher_;
 };
 
+// The collections' screens, once for the whole app: in sheets for the bills list and the
+// forecast, pushed on the profile editor's stack.
+platform::ui::View withCollectionScreens(const platform::ui::View& content) {
+  using platform::ui::View;
+  using Profile = std::shared_ptr<brivel::ProfileEntity>;
+  brivel::BillsNeighbourScreens sheets = brivel::BillsNeighbourScreensKey::defaultValue();
+  sheets.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::BankAccountsListScreen{profile, true});
+  };
+  sheets.categories = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::CategoriesListScreen{profile, true});
+  };
+  sheets.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, true}); };
+  sheets.bankAccountAdd = [](platform::ui::Binding<bool> dismiss, const Profile& profile, bool dismissAfterSave,
+                             std::function<void(const std::shared_ptr<brivel::BankAccountEntity>&)> completion) {
+    return View(brivel::BankAccountsAddScreen{std::move(dismiss), profile, dismissAfterSave, std::move(completion)});
+  };
+  sheets.categoryAdd = [](platform::ui::Binding<bool> dismiss, const Profile& profile, bool dismissAfterSave,
+                          std::function<void(const std::shared_ptr<brivel::CategoryEntity>&)> completion) {
+    return View(brivel::CategoriesAddScreen{std::move(dismiss), profile, dismissAfterSave, std::move(completion)});
+  };
+  brivel::ProfileCollectionScreens pushed = brivel::ProfileCollectionScreensKey::defaultValue();
+  pushed.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::BankAccountsListScreen{profile, false});
+  };
+  pushed.categories = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::CategoriesListScreen{profile, false});
+  };
+  pushed.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, false}); };
+  return content.environment<brivel::BillsNeighbourScreensKey>(sheets)
+      .environment<brivel::ProfileCollectionScreensKey>(pushed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,7 +170,7 @@ int main(int argc, char** argv) {
   brivel::BrivelApp app({}, root);
   app.delegate().application(brivel::Application::shared(), std::nullopt);
 
-  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return app.body(); });
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return withCollectionScreens(app.body()); });
   auto scene = std::make_shared<brivel::WindowScene>([weak = std::weak_ptr(runtime)] {
     auto strong = weak.lock();
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;
