@@ -57,11 +57,11 @@ platform::ui::View emptyStateSection(platform::ui::View unavailable);
 
 // One entry of a sort menu on a stored choice of the profile: a tap selects the ascending case
 // of the key, or the reversed case when the ascending one is current, as an animated write.
-// The entry's image shows which case is current. Its identifier is "sort." + `key`.
+// The entry's image shows which case is current. Its identifier is `idPrefix` + `key`.
 template <StoredEnumType E>
 platform::ui::View sortMenuEntry(const std::shared_ptr<ProfileEntity>& profile, std::string_view key,
                                  std::string_view family, E (ProfileEntity::*read)() const,
-                                 void (ProfileEntity::*write)(E), E ascending) {
+                                 void (ProfileEntity::*write)(E), E ascending, std::string_view idPrefix = "sort.") {
   const E current = ((*profile).*read)();
   auto action = [profile, read, write, ascending] {
     platform::ui::withAnimation([&] { ((*profile).*write)(nextSortValue(((*profile).*read)(), ascending)); });
@@ -69,7 +69,7 @@ platform::ui::View sortMenuEntry(const std::shared_ptr<ProfileEntity>& profile, 
   return platform::ui::Button(platform::ui::Label(LocalizedText(key),
                                                   platform::ui::AssetImage(sortEntryImage(family, current, ascending))),
                               action)
-      .accessibilityIdentifier("sort." + std::string(key));
+      .accessibilityIdentifier(std::string(idPrefix) + std::string(key));
 }
 
 // The tail of an add screen's save, after the record was added and handed to the completion:

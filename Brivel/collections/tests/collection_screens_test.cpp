@@ -354,8 +354,12 @@ TEST_F(CollectionScreensTest, RowsCopyTheNumberOrTheWholeNoteAndShowTheDate) {
   EXPECT_EQ(Pasteboard::general().string(), "") << "an empty number is copied too";
   EXPECT_EQ(hapticCount("success"), haptics + 1);
   const Node& row = driver().get(byId("bankAccountRow"));
-  EXPECT_NE(row.slots.count("swipeActions"), 0u);
-  EXPECT_NE(row.slots.count("contextMenu"), 0u);
+  std::vector<NodeKind> menu;
+  for (const Node& entry : row.slot("contextMenu")) menu.push_back(entry.kind);
+  EXPECT_EQ(menu, (std::vector<NodeKind>{NodeKind::navigationLink, NodeKind::button, NodeKind::divider, NodeKind::button}));
+  std::vector<std::string> tints;
+  for (const Node& action : row.slot("swipeActions")) tints.push_back(action.color("tint") ? action.color("tint")->name : "");
+  EXPECT_EQ(tints, (std::vector<std::string>{"sonicBlue", "tailsOrange", "sonicRed"}));
 
   show([profile] { return View(NotesListScreen{profile, true}); });
   driver().tap(byId("copyNote"));
