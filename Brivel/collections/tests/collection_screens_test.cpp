@@ -215,6 +215,15 @@ TEST_F(CollectionScreensTest, ItemScreenLoadsUpdatesAndClearsItsForm) {
   EXPECT_EQ(driver().get(byId("bankAccountNote")).string("value"), "rent only");
   EXPECT_FALSE(driver().get(byId("bankAccountName")).flag("focused")) << "no field is focused on appear";
 
+  // Edits left without "update" are dropped; the next visit shows the stored values.
+  driver().type(byId("bankAccountName"), "other");
+  driver().tap(byId("swatch.appleBlue"));
+  ASSERT_EQ(driver().dismiss(byKind(NodeKind::navigationPage).nth(1)), DispatchStatus::handled);
+  ASSERT_FALSE(driver().exists(byId("update")));
+  driver().tap(byText("open"));
+  EXPECT_EQ(driver().get(byId("bankAccountName")).string("value"), "main");
+  EXPECT_EQ(account->color(), "nonsense");
+
   driver().type(byId("bankAccountName"), "  Joint ");
   driver().type(byId("bankAccountNumber"), " \n");
   EXPECT_TRUE(driver().get(byId("update")).flag("disabled"));
