@@ -1,12 +1,10 @@
 #include "Brivel/bills/bill_deletion.h"
 
-#include <iostream>
 #include <string>
 #include <utility>
 
 #include "Brivel/model/bank_account_entity.h"
 #include "Brivel/model/category_entity.h"
-#include "platform/dispatch/queue.h"
 #include "platform/ui/state.h"
 
 namespace brivel {
@@ -47,20 +45,12 @@ void removeBillFromProfileLists(const BillEntity& bill, ProfileEntity& profile) 
   removeFromOwners(profile.bankAccounts().value_or(BankAccountList{}), idText);
 }
 
-void saveReportingFailure(platform::ModelContext& context) {
-  if (auto error = context.save()) std::cout << "Error saving: " << error->localizedDescription() << std::endl;
-}
-
 bool scheduleBillDeletion(const std::shared_ptr<BillEntity>& bill,
                           const std::shared_ptr<platform::ModelContainer>& container,
                           std::function<void()> afterWalk) {
   auto profile = bill->profile();
   if (!profile) return false;
-  platform::DispatchQueue::main()->async([bill, profile, container, afterWalk = std::move(afterWalk)] {
-    removeBillFromProfileLists(*bill, *profile);
-    if (afterWalk) afterWalk();
-    saveReportingFailure(container->mainContext());
-  });
+  scheduleDeletion(container, [bill, profile] { removeBillFromProfileLists(*bill, *profile); }, std::move(afterWalk));
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "Brivel/collections/collection_actions.h"
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/profile_entity.h"
 #include "platform/data/model_container.h"
@@ -24,10 +25,6 @@ namespace brivel {
 // bill list of each category and each bank account of the profile that holds it. Absent lists
 // count as empty.
 void removeBillFromProfileLists(const BillEntity& bill, ProfileEntity& profile);
-
-// Saves `context`; a failure prints "Error saving: " and the error's description on standard
-// output and changes nothing else.
-void saveReportingFailure(platform::ModelContext& context);
 
 // The confirmed delete. Reads the bill's profile now: without one nothing happens and false
 // is answered. Otherwise the walk runs a moment later on the main queue (the caller's action

@@ -7,7 +7,7 @@
 #include "Brivel/bills/bill_form_view_model.h"
 #include "Brivel/bills/bill_input.h"
 #include "Brivel/bills/internal/bill_form_sections.h"
-#include "Brivel/bills/internal/delete_row_label.h"
+#include "Brivel/collections/collection_views.h"
 #include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/bank_account_entity.h"
 #include "Brivel/model/category_entity.h"
@@ -112,7 +112,7 @@ View BillEntityItemScreen::body(Context& ctx) const {
   auto confirmDelete = [shown, container, dismiss] { scheduleBillDeletion(shown, container, [dismiss] { dismiss(); }); };
 
   View deleteSection =
-      Section({Button(bills_internal::deleteRowLabel(), requestDelete).listRowBackground(Color::system("red")).accessibilityIdentifier("deleteRow")});
+      Section({Button(deleteRowLabel(), requestDelete).listRowBackground(Color::system("red")).accessibilityIdentifier("deleteRow")});
   View content = form.decorate(Form({form.nameAndOccurrenceSection(), form.costAndBankAccountSection(), form.noteSection(),
                                      form.categorySection(), deleteSection}) |
                                NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_details)});

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Brivel/bills/bill_ordering.h"
+#include "Brivel/collections/collection_views.h"
 #include "Brivel/shell/localized_keys.h"
 #include "Brivel/shell/view_helpers.h"
 
@@ -17,18 +18,12 @@ namespace {
 
 View titleRow(std::string_view key) { return Label(LocalizedText(key), SystemImage("arrow.up.arrow.down")); }
 
-// One entry of a sort pair on a stored choice of the profile.
+// One entry of a sort pair on a stored choice of the profile; disabled unless `enabled`.
 template <StoredEnumType E>
 View sortEntry(std::string_view idPrefix, std::string_view key, std::string_view family,
                const std::shared_ptr<ProfileEntity>& profile, E (ProfileEntity::*read)() const,
                void (ProfileEntity::*write)(E), E ascending, bool enabled) {
-  const E current = ((*profile).*read)();
-  auto action = [profile, read, write, ascending] {
-    withAnimation([&] { ((*profile).*write)(nextSortValue(((*profile).*read)(), ascending)); });
-  };
-  return Button(Label(LocalizedText(key), AssetImage(sortEntryImage(family, current, ascending))), action)
-      .disabled(!enabled)
-      .accessibilityIdentifier(std::string(idPrefix) + std::string(key));
+  return sortMenuEntry(profile, key, family, read, write, ascending, idPrefix).disabled(!enabled);
 }
 
 View groupingImage(CollectionFilterType filter) {

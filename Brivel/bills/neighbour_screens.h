@@ -1,10 +1,8 @@
 // The screens of other subsystems that the bills screens present, handed in through the
 // view environment so that the bills screens do not depend on where those screens live.
 //
-// The app puts the real screens here as they are built; until then each entry has an
-// interim screen: the four list sheets show an empty state with a close button, and the two
-// create forms are minimal forms (a name and a save button) that keep the create contract
-// below, so bills can already be linked to new accounts and categories.
+// The app puts the real screens here (Brivel/shell/main.cpp). Until it does, the list and
+// create entries show nothing, and the salary sheet shows an empty state with a close button.
 //
 //   content.environment<BillsNeighbourScreensKey>(screens)
 //
@@ -47,7 +45,7 @@ struct BillsNeighbourScreens {
 
 struct BillsNeighbourScreensKey {
   using Value = BillsNeighbourScreens;
-  // The interim screens.
+  // Empty screens, and the interim salary sheet.
   static Value defaultValue();
 };
 

@@ -38,8 +38,9 @@ struct ProfileCollectionScreens {
   Make salary;
 };
 
-// Until the collections and salary screens are put here, each row opens a page with an empty
-// state titled like the row.
+// The app puts the collections' screens here (Brivel/shell/main.cpp); until it does, their
+// rows open an empty page, and the salary row a page with an empty state until the salary
+// screen is put here.
 struct ProfileCollectionScreensKey {
   using Value = ProfileCollectionScreens;
   static Value defaultValue();

@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include <charconv>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -24,6 +25,9 @@
 #include "Brivel/shell/app_platform.h"
 #include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/collections/bank_account_screens.h"
+#include "Brivel/collections/category_screens.h"
+#include "Brivel/collections/note_screens.h"
 #include "Brivel/forecast/forecast_screen.h"
 #include "Brivel/forecast/salary_list_screen.h"
 #include "Brivel/profiles/profiles_item_screen.h"
@@ -105,6 +109,41 @@ class ShutdownSignals {
   std::thread watcher_;
 };
 
+// The side screens (bank accounts, categories, notes, salary), once for the whole app: in
+// sheets for the bills list and the forecast, pushed on the profile editor's stack.
+platform::ui::View withNeighbourScreens(const platform::ui::View& content) {
+  using platform::ui::View;
+  using Profile = std::shared_ptr<brivel::ProfileEntity>;
+  brivel::BillsNeighbourScreens sheets = brivel::BillsNeighbourScreensKey::defaultValue();
+  sheets.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::BankAccountsListScreen{profile, true});
+  };
+  sheets.categories = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::CategoriesListScreen{profile, true});
+  };
+  sheets.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, true}); };
+  sheets.salary = brivel::salarySheetScreen;
+  sheets.bankAccountAdd = [](platform::ui::Binding<bool> dismiss, const Profile& profile, bool dismissAfterSave,
+                             std::function<void(const std::shared_ptr<brivel::BankAccountEntity>&)> completion) {
+    return View(brivel::BankAccountsAddScreen{std::move(dismiss), profile, dismissAfterSave, std::move(completion)});
+  };
+  sheets.categoryAdd = [](platform::ui::Binding<bool> dismiss, const Profile& profile, bool dismissAfterSave,
+                          std::function<void(const std::shared_ptr<brivel::CategoryEntity>&)> completion) {
+    return View(brivel::CategoriesAddScreen{std::move(dismiss), profile, dismissAfterSave, std::move(completion)});
+  };
+  brivel::ProfileCollectionScreens pushed = brivel::ProfileCollectionScreensKey::defaultValue();
+  pushed.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::BankAccountsListScreen{profile, false});
+  };
+  pushed.categories = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::CategoriesListScreen{profile, false});
+  };
+  pushed.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, false}); };
+  pushed.salary = brivel::pushedSalaryScreen;
+  return content.environment<brivel::BillsNeighbourScreensKey>(sheets)
+      .environment<brivel::ProfileCollectionScreensKey>(pushed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,18 +175,10 @@ int main(int argc, char** argv) {
     return platform::ui::View(brivel::ForecastScreen{profile});
   };
   // The screens the bills list and the profile editor open for a profile.
-  brivel::BillsNeighbourScreens neighbourScreens = brivel::BillsNeighbourScreensKey::defaultValue();
-  brivel::ProfileCollectionScreens profileScreens = brivel::ProfileCollectionScreensKey::defaultValue();
-  neighbourScreens.salary = brivel::salarySheetScreen;
-  profileScreens.salary = brivel::pushedSalaryScreen;
   brivel::BrivelApp app({}, root);
   app.delegate().application(brivel::Application::shared(), std::nullopt);
 
-  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app, neighbourScreens, profileScreens] {
-    return app.body()
-        .environment<brivel::BillsNeighbourScreensKey>(neighbourScreens)
-        .environment<brivel::ProfileCollectionScreensKey>(profileScreens);
-  });
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return withNeighbourScreens(app.body()); });
   auto scene = std::make_shared<brivel::WindowScene>([weak = std::weak_ptr(runtime)] {
     auto strong = weak.lock();
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;

@@ -76,10 +76,10 @@ async function addBill(name, cost, category, create) {
   await byId('createCategory').waitFor({ state: 'visible' });
   if (create) {
     await byId('createCategory').click();
-    await field('linkName').fill(category);
-    await waitEnabled('saveLink');
-    await byId('saveLink').click();
-    await field('linkName').waitFor({ state: 'detached' });
+    await field('categoryName').fill(category);
+    await waitEnabled('saveCategory');
+    await byId('saveCategory').click();
+    await field('categoryName').waitFor({ state: 'detached' });
   }
   const picked = await page.$eval('[data-id="categoryPicker"] select', (s) => s.options[s.selectedIndex]?.text ?? '');
   expect(picked === category, `the editor picked "${category}", got "${picked}"`);
@@ -108,9 +108,9 @@ try {
     // Three bills in two categories.
     await byId('addBill').click();
     await field('billName').waitFor({ state: 'visible' });
-    await addBill('Rent', '900', 'Flat', true);
-    await addBill('Fuel', '60,5', 'Car', true);
-    await addBill('Gym', '20', 'Car', false);
+    await addBill('Rent', '900', 'flat', true);
+    await addBill('Fuel', '60,5', 'car', true);
+    await addBill('Gym', '20', 'car', false);
     await page.screenshot({ path: join(outDir, 'bills-editor.png'), animations: 'disabled' });
     await topSheet().locator('[data-id="close"]').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);

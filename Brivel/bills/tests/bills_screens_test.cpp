@@ -10,6 +10,8 @@
 #include "Brivel/collections/bill_entity_small_list_view.h"
 #include "Brivel/bills/bill_entity_view.h"
 #include "Brivel/bills/collection_list_screen.h"
+#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/collections/category_screens.h"
 #include "Brivel/shell/palette.h"
 #include "bills_test_support.h"
 #include "platform/dispatch/clock.h"
@@ -319,7 +321,15 @@ TEST_F(BillsScreensTest, EditorLinksPickFirstByNameAndCreateInPlace) {
   addAccount(profile, "b");
   auto a = addAccount(profile, "A");
   addAccount(profile, "c");
-  showInSheet([profile](Binding<bool> flag) { return View(BillEntityAddScreen{flag, profile}); });
+  // The app's create form for categories, as the program plugs it in.
+  BillsNeighbourScreens screens = BillsNeighbourScreensKey::defaultValue();
+  screens.categoryAdd = [](Binding<bool> dismiss, const std::shared_ptr<ProfileEntity>& owner, bool dismissAfterSave,
+                           std::function<void(const std::shared_ptr<CategoryEntity>&)> completion) {
+    return View(CategoriesAddScreen{std::move(dismiss), owner, dismissAfterSave, std::move(completion)});
+  };
+  showInSheet([profile, screens](Binding<bool> flag) {
+    return View(BillEntityAddScreen{flag, profile}).environment<BillsNeighbourScreensKey>(screens);
+  });
   driver().setOn(byId("connectBankAccount"), true);
   auto accountOptions = textsIn(driver().get(byId("bankAccountPicker")));
   EXPECT_EQ(accountOptions, (std::vector<std::string>{"A", "b", "c"}));
@@ -331,9 +341,9 @@ TEST_F(BillsScreensTest, EditorLinksPickFirstByNameAndCreateInPlace) {
   driver().setOn(byId("connectCategory"), true);
   EXPECT_TRUE(driver().exists(byText("localizable_noCategoriesAvailable")));
   driver().tap(byId("createCategory"));
-  driver().type(byId("linkName"), "  Home ");
-  driver().tap(byId("saveLink"));
-  EXPECT_FALSE(driver().exists(byId("linkName"))) << "the create sheet closed";
+  driver().type(byId("categoryName"), "  Home ");
+  driver().tap(byId("saveCategory"));
+  EXPECT_FALSE(driver().exists(byId("categoryName"))) << "the create sheet closed";
   ASSERT_EQ(profile->categories()->size(), 1u);
 
   driver().type(byId("billName"), "Rent");
@@ -341,7 +351,7 @@ TEST_F(BillsScreensTest, EditorLinksPickFirstByNameAndCreateInPlace) {
   auto bill = profile->bills()->front();
   EXPECT_EQ(bill->bankAccount(), a) << "switching on again picks the first account again";
   ASSERT_NE(bill->category(), nullptr);
-  EXPECT_EQ(bill->category()->name(), "Home");
+  EXPECT_EQ(bill->category()->name(), "home");
   EXPECT_EQ(names(*bill->category()->bills()), (std::vector<std::string>{"Rent"}));
 }
 
