@@ -216,14 +216,8 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
                    error ? error->localizedDescription().c_str() : "(null)");
     };
   }
-  std::weak_ptr<ETApplicationProtocol> weakApplication = application_;
-  auto taskID = std::make_shared<std::atomic<ETBackgroundIdentifier>>(ETBackgroundIdentifierInvalid);
-  taskID->store(application_->beginBackgroundTaskWithName(kStorageTaskName, [weakApplication, taskID] {
-    const ETBackgroundIdentifier identifier = taskID->exchange(ETBackgroundIdentifierInvalid);
-    if (auto application = weakApplication.lock()) application->endBackgroundTask(identifier);
-  }));
-
-  queue_->async([self = shared_from_this(), event, onComplete = std::move(onComplete), weakApplication, taskID] {
+  auto task = ETBackgroundTask::begin(application_, kStorageTaskName);
+  queue_->async([self = shared_from_this(), event, onComplete = std::move(onComplete), task] {
     const fs::path path = self->pathForTarget(event->target(), event->eventID(), event->qosTier(),
                                               event->expirationDate(), event->mappingID());
     std::optional<platform::Error> error;
@@ -248,8 +242,7 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
         if (auto coordinator = self->uploadCoordinator()) coordinator->forceUploadForTarget(event->target());
       }
     }
-    const ETBackgroundIdentifier identifier = taskID->exchange(ETBackgroundIdentifierInvalid);
-    if (auto application = weakApplication.lock()) application->endBackgroundTask(identifier);
+    task->end();
   });
 }
 
@@ -461,13 +454,5 @@ bool ETFlatFileStorage::moveItem(const fs::path& from, const fs::path& to, std::
 }
 
 void ETFlatFileStorage::appWillBackground(const std::shared_ptr<ETApplication>& application) {
-  queue_->async([application] {
-    if (!application) return;
-    std::weak_ptr<ETApplication> weak = application;
-    auto taskID = std::make_shared<std::atomic<ETBackgroundIdentifier>>(ETBackgroundIdentifierInvalid);
-    taskID->store(application->beginBackgroundTaskWithName(kStorageTaskName, [weak, taskID] {
-      if (auto strong = weak.lock()) strong->endBackgroundTask(taskID->exchange(ETBackgroundIdentifierInvalid));
-    }));
-    application->endBackgroundTask(taskID->exchange(ETBackgroundIdentifierInvalid));
-  });
+  queue_->async([application] { ETBackgroundTask::begin(application, kStorageTaskName)->end(); });
 }

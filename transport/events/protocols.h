@@ -7,6 +7,7 @@
 // callers pass by those that it does not.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,20 @@ class ETApplicationProtocol {
                                                              std::function<void()> expirationHandler) = 0;
   virtual void endBackgroundTask(ETBackgroundIdentifier identifier) = 0;
   virtual bool isRunningInBackground() const = 0;
+};
+
+// One background task of an application, begun by begin() and ended once: by end() or,
+// when time runs out first, by its expiration handler. Safe from any thread.
+class ETBackgroundTask {
+ public:
+  static std::shared_ptr<ETBackgroundTask> begin(const std::shared_ptr<ETApplicationProtocol>& application,
+                                                 const std::string& name);
+  // Ends the task unless it has ended already; answers whether this call ended it.
+  bool end();
+
+ private:
+  std::weak_ptr<ETApplicationProtocol> application_;
+  std::atomic<ETBackgroundIdentifier> identifier_{ETBackgroundIdentifierInvalid};
 };
 
 // ---- Uploaders and the upload coordinator ---------------------------------------------

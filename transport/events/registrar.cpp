@@ -36,6 +36,23 @@ bool ETLifecycleProtocol::performLifecycleOperation(ETLifecycleOperation operati
   return true;
 }
 
+std::shared_ptr<ETBackgroundTask> ETBackgroundTask::begin(const std::shared_ptr<ETApplicationProtocol>& application,
+                                                          const std::string& name) {
+  auto task = std::make_shared<ETBackgroundTask>();
+  if (!application) return task;
+  task->application_ = application;
+  // The platform keeps the handler, and with it the task, until the task ends.
+  task->identifier_.store(application->beginBackgroundTaskWithName(name, [task] { task->end(); }));
+  return task;
+}
+
+bool ETBackgroundTask::end() {
+  const ETBackgroundIdentifier identifier = identifier_.exchange(ETBackgroundIdentifierInvalid);
+  if (identifier == ETBackgroundIdentifierInvalid) return false;
+  if (auto application = application_.lock()) application->endBackgroundTask(identifier);
+  return true;
+}
+
 std::shared_ptr<ETRegistrar> ETRegistrar::sharedInstance() {
   static const auto registrar = std::make_shared<ETRegistrar>();
   return registrar;
@@ -43,48 +60,33 @@ std::shared_ptr<ETRegistrar> ETRegistrar::sharedInstance() {
 
 ETRegistrar::ETRegistrar() : queue_(platform::DispatchQueue::makeSerial("ziz.ozudor.ETRegistrar")) {}
 
-void ETRegistrar::registerUploader(std::shared_ptr<ETUploader> uploader, long target) {
+template <class Member>
+void ETRegistrar::registerMember(std::map<long, std::shared_ptr<Member>> ETRegistrar::*table,
+                                 std::shared_ptr<Member> member, long target, const char* kind, bool setsDelegate) {
   ++pendingRegistrations_;
-  queue_->async([weak = weak_from_this(), uploader = std::move(uploader), target] {
+  queue_->async([weak = weak_from_this(), table, member = std::move(member), target, kind, setsDelegate] {
     auto self = weak.lock();
     if (!self) return;
     {
       std::lock_guard lock(self->tablesMutex_);
-      self->uploaders_[target] = uploader;
+      (self.get()->*table)[target] = member;
     }
+    ET_LOG_DEBUG("Registered %s: %p for target:%ld", kind, static_cast<void*>(member.get()), target);
+    if (setsDelegate) self->setMetricsControllerAsStorageDelegateForTarget(target);
     --self->pendingRegistrations_;
-    ET_LOG_DEBUG("Registered an uploader: %p for target:%ld", static_cast<void*>(uploader.get()), target);
   });
+}
+
+void ETRegistrar::registerUploader(std::shared_ptr<ETUploader> uploader, long target) {
+  registerMember(&ETRegistrar::uploaders_, std::move(uploader), target, "an uploader", false);
 }
 
 void ETRegistrar::registerStorage(std::shared_ptr<ETStoragePromiseProtocol> storage, long target) {
-  ++pendingRegistrations_;
-  queue_->async([weak = weak_from_this(), storage = std::move(storage), target] {
-    auto self = weak.lock();
-    if (!self) return;
-    {
-      std::lock_guard lock(self->tablesMutex_);
-      self->storages_[target] = storage;
-    }
-    ET_LOG_DEBUG("Registered storage: %p for target:%ld", static_cast<void*>(storage.get()), target);
-    self->setMetricsControllerAsStorageDelegateForTarget(target);
-    --self->pendingRegistrations_;
-  });
+  registerMember(&ETRegistrar::storages_, std::move(storage), target, "storage", true);
 }
 
 void ETRegistrar::registerMetricsController(std::shared_ptr<ETMetricsControllerProtocol> controller, long target) {
-  ++pendingRegistrations_;
-  queue_->async([weak = weak_from_this(), controller = std::move(controller), target] {
-    auto self = weak.lock();
-    if (!self) return;
-    {
-      std::lock_guard lock(self->tablesMutex_);
-      self->metricsControllers_[target] = controller;
-    }
-    ET_LOG_DEBUG("Registered metrics controller: %p for target:%ld", static_cast<void*>(controller.get()), target);
-    self->setMetricsControllerAsStorageDelegateForTarget(target);
-    --self->pendingRegistrations_;
-  });
+  registerMember(&ETRegistrar::metricsControllers_, std::move(controller), target, "metrics controller", true);
 }
 
 void ETRegistrar::setMetricsControllerAsStorageDelegateForTarget(long target) {

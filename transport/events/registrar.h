@@ -41,6 +41,10 @@ class ETRegistrar : public ETLifecycleProtocol, public std::enable_shared_from_t
   void appWillTerminate(const std::shared_ptr<ETApplication>& application) override;
 
  private:
+  // Queues the entry's registration.
+  template <class Member>
+  void registerMember(std::map<long, std::shared_ptr<Member>> ETRegistrar::*table, std::shared_ptr<Member> member,
+                      long target, const char* kind, bool setsDelegate);
   // On the registrar queue.
   void setMetricsControllerAsStorageDelegateForTarget(long target);
   void fanOut(ETLifecycleOperation operation, const std::shared_ptr<ETApplication>& application);

@@ -1,7 +1,5 @@
 #include "transport/events/transport.h"
 
-#include <atomic>
-
 #include "transport/events/application.h"
 #include "transport/events/console.h"
 #include "transport/events/registrar.h"
@@ -26,24 +24,11 @@ void ETTransformer::transformEvent(const std::shared_ptr<ETEvent>& event, const 
                                    ETStoreCompletion onComplete) {
   ET_ASSERT(event != nullptr, "You can't write a nil event");
 
-  // The task's identifier, shared by the expiration handler and the completion; whichever
-  // runs first ends the task.
-  auto taskID = std::make_shared<std::atomic<ETBackgroundIdentifier>>(ETBackgroundIdentifierInvalid);
-  std::weak_ptr<ETApplicationProtocol> weakApplication = application_;
-  taskID->store(application_->beginBackgroundTaskWithName(kTransformerTaskName, [weakApplication, taskID] {
-    const ETBackgroundIdentifier identifier = taskID->exchange(ETBackgroundIdentifierInvalid);
-    if (auto application = weakApplication.lock(); application && identifier != ETBackgroundIdentifierInvalid) {
-      application->endBackgroundTask(identifier);
-    }
-  }));
-
-  ETStoreCompletion completion = [onComplete = std::move(onComplete), weakApplication, taskID](
+  auto task = ETBackgroundTask::begin(application_, kTransformerTaskName);
+  ETStoreCompletion completion = [onComplete = std::move(onComplete), task](
                                      bool wasWritten, const std::optional<platform::Error>& error) {
     if (onComplete) onComplete(wasWritten, error);
-    const ETBackgroundIdentifier identifier = taskID->exchange(ETBackgroundIdentifierInvalid);
-    if (identifier != ETBackgroundIdentifierInvalid) {
-      if (auto application = weakApplication.lock()) application->endBackgroundTask(identifier);
-    } else {
+    if (!task->end()) {
       ET_LOG(ETMCDefault, ETLogLevelWarning, "Attempted to cancel invalid background task in ETTransformer.");
     }
   };

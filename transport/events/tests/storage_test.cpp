@@ -46,12 +46,14 @@ TEST_F(StorageTest, TheSizeCapStoresUpToTwentyMillionBytesAndRefusesPastIt) {
   EXPECT_EQ(*refused.error->userInfo.at(platform::kErrorLocalizedFailureReasonKey).asString(),
             "Storage size limit has been reached.");
   EXPECT_EQ(delegate->droppedIDs, std::vector<std::string>{tooBig->eventID()});
+  drain();
   EXPECT_TRUE(coordinator_->forced.empty());  // a refused tier-4 event asks for no upload
   EXPECT_TRUE(namesIn(eventDirectory(1001)).empty());
 
   StoreResult stored = store(fits);
   EXPECT_TRUE(stored.written);
   EXPECT_FALSE(stored.error);
+  drain();  // the upload is asked for after the completion
   EXPECT_EQ(coordinator_->forced, std::vector<long>{1001});
   PRMObject value = await(storage_->fetchStorageMetadata());
   auto metadata = value.get<std::shared_ptr<ETStorageMetadata>>();
