@@ -1,12 +1,12 @@
 #include "transport/events/event.h"
 
 #include <sys/time.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -39,38 +39,31 @@ constexpr const char* kProductIDKey = "ETProductDataProductIDKey";
 constexpr int kBootTimeBracketTries = 3;
 
 // The kernel's boot time in nanoseconds since 1970, from /proc/stat "btime". Reading that
-// file costs tens of microseconds, so the value is kept and read again only after the
-// system clock was set, which a timer armed with "cancel on set" reports.
+// file costs tens of microseconds, so the value is kept and read again only when the system
+// clock was set: the kernel's own boot instant is the wall clock minus the time since boot,
+// and the two clocks read without a system call; when their difference moves by more than
+// the allowance, the wall clock was set and the file is read again.
 class BootTime {
  public:
-  BootTime() {
-    fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-  }
-  ~BootTime() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   int64_t nanoseconds() {
+    const int64_t offset = wallMinusBootClock();
     std::lock_guard lock(mutex_);
-    if (!known_ || clockWasSet()) {
-      arm();
+    if (!known_ || std::llabs(offset - offsetAtRead_) > kAllowanceNanoseconds) {
       cached_ = readProcStat();
+      offsetAtRead_ = offset;
       known_ = true;
     }
     return cached_;
   }
 
  private:
-  bool clockWasSet() {
-    if (fd_ < 0) return true;  // no way to tell: read every time
-    uint64_t expirations = 0;
-    return ::read(fd_, &expirations, sizeof expirations) < 0 && errno == ECANCELED;
-  }
-  void arm() {
-    if (fd_ < 0) return;
-    itimerspec farAway{};
-    farAway.it_value.tv_sec = INT32_MAX;
-    timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &farAway, nullptr);
+  static constexpr int64_t kAllowanceNanoseconds = 500000000;
+
+  static int64_t wallMinusBootClock() {
+    timespec wall{}, sinceBoot{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+    return (static_cast<int64_t>(wall.tv_sec) - sinceBoot.tv_sec) * 1000000000LL + (wall.tv_nsec - sinceBoot.tv_nsec);
   }
   static int64_t readProcStat() {
     std::optional<platform::Error> error;
@@ -85,8 +78,8 @@ class BootTime {
   }
 
   std::mutex mutex_;
-  int fd_ = -1;
   bool known_ = false;
+  int64_t offsetAtRead_ = 0;
   int64_t cached_ = 0;
 };
 
@@ -187,6 +180,11 @@ std::string ETEvent::nextEventID() {
 
 std::shared_ptr<ETEvent> ETEvent::initWithMappingID(const std::string& mappingID,
                                                     std::shared_ptr<ETProductData> productData, long target) {
+  return makeEvent(mappingID, std::move(productData), target, std::nullopt);
+}
+
+std::shared_ptr<ETEvent> ETEvent::makeEvent(const std::string& mappingID, std::shared_ptr<ETProductData> productData,
+                                            long target, std::optional<std::string> eventID) {
   if (mappingID.empty()) {
     ET_ASSERT(false, "Please give a valid mapping ID");
     return nullptr;
@@ -196,7 +194,7 @@ std::shared_ptr<ETEvent> ETEvent::initWithMappingID(const std::string& mappingID
     return nullptr;
   }
   auto event = std::make_shared<ETEvent>();
-  event->eventID_ = nextEventID();
+  event->eventID_ = eventID ? std::move(*eventID) : nextEventID();
   event->mappingID_ = mappingID;
   event->productData_ = std::move(productData);
   event->target_ = target;
@@ -208,9 +206,8 @@ std::shared_ptr<ETEvent> ETEvent::initWithMappingID(const std::string& mappingID
 }
 
 std::shared_ptr<ETEvent> ETEvent::copy() const {
-  auto event = initWithMappingID(mappingID_, productData_, target_);
+  auto event = makeEvent(mappingID_, productData_, target_, eventID_);
   if (!event) return nullptr;
-  event->eventID_ = eventID_;
   event->setDataObject(dataObject_);
   event->qosTier_ = qosTier_;
   event->clockSnapshot_ = clockSnapshot_;

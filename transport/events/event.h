@@ -149,6 +149,10 @@ class ETEvent : public platform::KeyedCoding {
   ETEvent() = default;
 
  private:
+  // initWithMappingID with the event ID given, or a new one.
+  static std::shared_ptr<ETEvent> makeEvent(const std::string& mappingID, std::shared_ptr<ETProductData> productData,
+                                            long target, std::optional<std::string> eventID);
+
   std::string eventID_;
   std::string mappingID_;
   long target_ = 0;

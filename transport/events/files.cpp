@@ -1,10 +1,12 @@
 #include "transport/events/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -27,11 +29,47 @@ bool makeParentDirectory(const fs::path& path, std::optional<platform::Error>* e
   return false;
 }
 
-// Temporary file, write, close, rename; no flush (see the header).
-std::optional<platform::Error> writeThroughTemporary(const fs::path& path, const ETBytes& data) {
-  std::string temporary = (path.parent_path() / ("." + path.filename().string() + kTemporaryMarker + "XXXXXX")).string();
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return platform::Error::posix(errno, path.string());
+// A name no other writer uses: this process's id and a counter (O_EXCL catches a name a
+// process of the same id left behind).
+std::atomic<pid_t> gProcessID{0};
+
+pid_t processID() {
+  static const bool watching = [] {
+    // A forked child takes its own id, so that its temporaries never meet its parent's.
+    pthread_atfork(nullptr, nullptr, [] { gProcessID.store(::getpid()); });
+    gProcessID.store(::getpid());
+    return true;
+  }();
+  (void)watching;
+  return gProcessID.load();
+}
+
+std::string temporaryPath(const fs::path& path) {
+  static std::atomic<uint64_t> counter{0};
+  return (path.parent_path() / ("." + path.filename().string() + kTemporaryMarker + std::to_string(processID()) + "-" +
+                                std::to_string(counter.fetch_add(1))))
+      .string();
+}
+
+// Temporary file, write, close, rename; no flush (see the header). A missing parent
+// directory is made when the first open says so, so the common case costs no extra call.
+std::optional<platform::Error> writeThroughTemporary(const fs::path& path, const ETBytes& data,
+                                                     std::optional<platform::Error>* directoryError) {
+  std::string temporary;
+  int fd = -1;
+  bool madeParent = false;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    temporary = temporaryPath(path);
+    fd = ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) break;
+    if (errno == ENOENT && !madeParent) {
+      madeParent = true;
+      if (!makeParentDirectory(path, directoryError)) return *directoryError;
+      continue;
+    }
+    if (errno != EEXIST && errno != EINTR) return platform::Error::posix(errno, path.string());
+  }
+  if (fd < 0) return platform::Error::posix(EEXIST, path.string());
   size_t written = 0;
   while (written < data.size()) {
     const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
@@ -68,7 +106,6 @@ fs::path ETEventsRootURL() {
 
 std::optional<ETBytes> ETArchiveObject(const platform::ArchiveValue& object, const fs::path& path,
                                        std::optional<platform::Error>* error) {
-  if (!path.empty() && !makeParentDirectory(path, error)) return std::nullopt;
   platform::Error archiveError;
   std::optional<ETBytes> data = platform::KeyedArchiver::archivedData(object, &archiveError);
   if (!data) {
@@ -77,7 +114,12 @@ std::optional<ETBytes> ETArchiveObject(const platform::ArchiveValue& object, con
     return std::nullopt;
   }
   if (!path.empty()) {
-    if (auto writeError = writeThroughTemporary(path, *data)) {
+    std::optional<platform::Error> directoryError;
+    if (auto writeError = writeThroughTemporary(path, *data, &directoryError)) {
+      if (directoryError) {  // as when the directory is made first
+        if (error) *error = directoryError;
+        return std::nullopt;
+      }
       if (error) *error = writeError;
       ET_LOG_DEBUG("Attempt to write archive failed: path:%s error:%s", path.c_str(),
                    writeError->localizedDescription().c_str());
@@ -101,10 +143,16 @@ std::optional<ETBytes> ETReadFile(const fs::path& path, std::optional<platform::
     ::close(fd);
     return fail(code);
   }
-  ETBytes bytes(static_cast<size_t>(info.st_size > 0 ? info.st_size : 0));
+  // Files whose size fstat knows are read to that size; others (such as /proc files) to
+  // their end.
+  const bool sized = info.st_size > 0;
+  ETBytes bytes(static_cast<size_t>(sized ? info.st_size : 0));
   size_t filled = 0;
   for (;;) {
-    if (filled == bytes.size()) bytes.resize(bytes.size() + 4096);
+    if (filled == bytes.size()) {
+      if (sized) break;
+      bytes.resize(bytes.size() + 4096);
+    }
     const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -133,8 +181,12 @@ std::optional<platform::ArchiveValue> ETUnarchiveFileOfClasses(const std::set<st
 
 bool ETWriteFileAtomically(const ETBytes& data, const fs::path& path, std::optional<platform::Error>* error) {
   if (path.empty()) return false;
-  if (!makeParentDirectory(path, error)) return false;
-  if (auto writeError = writeThroughTemporary(path, data)) {
+  std::optional<platform::Error> directoryError;
+  if (auto writeError = writeThroughTemporary(path, data, &directoryError)) {
+    if (directoryError) {
+      if (error) *error = directoryError;
+      return false;
+    }
     if (error) *error = writeError;
     ET_LOG_DEBUG("Attempt to write archive failed: path:%s error:%s", path.c_str(),
                  writeError->localizedDescription().c_str());

@@ -129,7 +129,8 @@ fs::path ETFlatFileStorage::pathForTarget(long target, const std::string& eventI
                                           platform::Date expirationDate, const std::string& mappingID) const {
   char numbers[64];
   std::snprintf(numbers, sizeof numbers, "-%ld-%" PRIu64 "-", qosTier, expirationSeconds(expirationDate));
-  return eventDataStoragePath() / std::to_string(target) / (eventID + numbers + encodedMappingID(mappingID));
+  // The write makes the directories when they are missing.
+  return eventDataPath_ / std::to_string(target) / (eventID + numbers + encodedMappingID(mappingID));
 }
 
 fs::path ETFlatFileStorage::batchPathForTarget(long target, ETBatchID batchID, platform::Date expirationDate) const {
@@ -218,12 +219,13 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
   }
   auto task = ETBackgroundTask::begin(application_, kStorageTaskName);
   queue_->async([self = shared_from_this(), event, onComplete = std::move(onComplete), task] {
+    std::optional<platform::Error> archiveError;
+    std::optional<ETBytes> archive = ETArchiveObject(event, {}, &archiveError);
     const fs::path path = self->pathForTarget(event->target(), event->eventID(), event->qosTier(),
                                               event->expirationDate(), event->mappingID());
     std::optional<platform::Error> error;
-    std::optional<ETBytes> archive = ETArchiveObject(event, {}, &error);
-    if (!archive || error) {
-      onComplete(false, error ? error : inconsistencyError());
+    if (!archive || archiveError) {
+      onComplete(false, archiveError ? archiveError : inconsistencyError());
     } else if (self->tracker_.directoryContentSize() + archive->size() > kMaxStorageSizeBytes) {
       platform::Error refusal(ETFlatFileStorageErrorDomain, 0,
                               {{platform::kErrorLocalizedFailureReasonKey,

@@ -62,6 +62,7 @@ void ETFlatFileStorage::batchWithEventSelector(const std::shared_ptr<ETStorageEv
         [self, selector, batchExpiration, onComplete, batchID](std::set<std::string> paths) {
           self->queue_->async([self, selector, batchExpiration, onComplete, batchID, paths = std::move(paths)] {
             ETEventSet events;
+            std::optional<fs::path> batchDirectory;  // made at the first event that joins
             for (const std::string& path : paths) {
               std::optional<platform::Error> readError;
               auto event = ETUnarchiveFile<ETEvent>(path, &readError);
@@ -72,11 +73,13 @@ void ETFlatFileStorage::batchWithEventSelector(const std::shared_ptr<ETStorageEv
                 fs::remove(path, removeError);
                 continue;
               }
-              const fs::path batchDirectory = self->batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
-              std::error_code directoryError;
-              fs::create_directories(batchDirectory, directoryError);
+              if (!batchDirectory) {
+                batchDirectory = self->batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
+                std::error_code directoryError;
+                fs::create_directories(*batchDirectory, directoryError);
+              }
               const fs::path source(path);
-              if (!self->moveItem(source, batchDirectory / source.filename(), nullptr)) {
+              if (!self->moveItem(source, *batchDirectory / source.filename(), nullptr)) {
                 // Left where it is, the event stays out of this batch: it would otherwise be
                 // uploaded with the batch and again with a later one.
                 ET_LOG_DEBUG("An event file wasn't moveable into the batch directory: %s", path.c_str());

@@ -77,6 +77,11 @@ TEST_F(StorageTest, EventsWithoutBytesAreRefusedAndTheFileNameCarriesTheEventsFi
   auto back = ETUnarchiveFile<ETEvent>(eventDirectory(1001) / namesIn(eventDirectory(1001))[0], &error);
   ASSERT_TRUE(back);
   EXPECT_TRUE(back->isEqual(*event));
+
+  // Directories removed under the running storage are made again by the next store.
+  fs::remove_all(root_ / "events" / "ETFlatFileStorage");
+  EXPECT_TRUE(store(makeEvent(1002)).written);
+  EXPECT_EQ(namesIn(eventDirectory(1002)).size(), 1u);
 }
 
 TEST_F(StorageTest, MappingIDsAreEncodedSoThatTheyStayInTheirDirectory) {
