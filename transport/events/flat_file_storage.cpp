@@ -255,10 +255,15 @@ void ETFlatFileStorage::checkForExpirations() {
     ET_LOG_DEBUG("Checking for expired events and batches");
     const double now = platform::Date::now().timeIntervalSince1970();
 
+    // Listed first: restoring a batch removes entries from the directory being listed.
+    std::vector<std::string> batchNames;
     std::error_code listError;
     for (fs::directory_iterator it(self->batchDataStoragePath(), listError), end; !listError && it != end;
          it.increment(listError)) {
-      auto components = batchComponentsFromFilename(it->path().filename().string());
+      batchNames.push_back(it->path().filename().string());
+    }
+    for (const std::string& name : batchNames) {
+      auto components = batchComponentsFromFilename(name);
       if (components && components->expiration.timeIntervalSince1970() < now) {
         self->syncThreadUnsafeRemoveBatchWithID(components->batchID, false);
       }
