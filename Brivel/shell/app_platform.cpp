@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform/background_tasks/background_tasks.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/services.h"
@@ -95,9 +96,26 @@ void Application::registerForRemoteNotifications() {
 }
 
 void Application::noteScenePhase(platform::ui::ScenePhase phase) {
-  const bool becameActive = phase == platform::ui::ScenePhase::active && lastPhase_ != phase;
+  using platform::ui::ScenePhase;
+  auto& center = platform::NotificationCenter::defaultCenter();
+  const bool launching = !lastPhase_;
+  const bool wasActive = lastPhase_ == ScenePhase::active;
+  const bool wasBackground = lastPhase_ == ScenePhase::background;
   lastPhase_ = phase;
-  if (becameActive) platform::NotificationCenter::defaultCenter().post(kApplicationDidBecomeActiveNotification);
+  if (phase == ScenePhase::active && !wasActive) {
+    if (wasBackground) center.post(platform::kApplicationWillEnterForegroundNotification);
+    if (launching || wasBackground) center.post(platform::kSceneWillEnterForegroundNotification);
+    center.post(kApplicationDidBecomeActiveNotification);
+    return;
+  }
+  if (phase != ScenePhase::active && wasActive) center.post(platform::kSceneWillDeactivateNotification);
+  if (phase == ScenePhase::background && !wasBackground && !launching) {
+    center.post(platform::kApplicationDidEnterBackgroundNotification);
+  }
+}
+
+void Application::noteWillTerminate() {
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillTerminateNotification);
 }
 
 void Application::open(const std::string& url) { platform::ui::openURL(url); }

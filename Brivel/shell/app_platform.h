@@ -64,10 +64,16 @@ class Application {
   std::vector<std::shared_ptr<WindowScene>> connectedScenes() const;
 
   void registerForRemoteNotifications();
-  // Told the scene phase each time the page reports it; on every change into the active
-  // phase (and the first time it is active) posts "UIApplicationDidBecomeActiveNotification"
-  // on the default notification centre, as the platform does for its application.
+  // Told the scene phase each time the page reports it; posts on the default notification
+  // centre what the platform posts for its application and scene:
+  //   first active (launch): scene will-enter-foreground, did-become-active;
+  //   active to background (page hidden): scene will-deactivate, did-enter-background;
+  //   background to active (shown again): will-enter-foreground, scene will-enter-foreground,
+  //   did-become-active.
+  // "UIApplicationDidBecomeActiveNotification" thus comes on every change into the active phase.
   void noteScenePhase(platform::ui::ScenePhase phase);
+  // At a clean exit: posts "UIApplicationWillTerminateNotification".
+  void noteWillTerminate();
   // Opens a link through the view layer (platform::ui::openURL).
   void open(const std::string& url);
 

@@ -200,6 +200,7 @@ int main(int argc, char** argv) {
 
   signals.startWatching();
   platform::MainLoop::run();
+  brivel::Application::shared().noteWillTerminate();
 
   front.stop();
   brivel::Application::shared().disconnectScene(scene);

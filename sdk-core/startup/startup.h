@@ -3,6 +3,8 @@
 //
 // This target sits above every SDK library, so it is the one place that knows all of them;
 // each library adds its registration call to TELRunStartupRegistrations, in the order below:
+//   0. event transport — ETRunLoadTimeRegistrations(...): first of all, as its classes load
+//      before the SDK's; the upload library hands in its uploader and metrics controller
 //   1. installations   — TELApp::registerInternalLibrary(<library>, "tel-install")
 //   2. crash reporting — TELApp::registerInternalLibrary(<library>, "telemetry-vuzirerered")
 //   3. session producer — TELClassRegistry::registerClass("TELSessions", <library>); TELApp

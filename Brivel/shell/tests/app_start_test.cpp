@@ -69,6 +69,25 @@ TEST_F(AppStartTest, BecomingActivePostsOncePerChangeIntoTheActivePhase) {
   EXPECT_EQ(posts, 2);
 }
 
+TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatformsOrder) {
+  std::vector<std::string> posted;
+  auto& center = platform::NotificationCenter::defaultCenter();
+  auto token = center.addObserver("", [&posted](const platform::Notification& note) {
+    if (note.name.starts_with("UIApplication") || note.name.starts_with("UIScene")) posted.push_back(note.name);
+  });
+  Application application;
+  application.noteScenePhase(ScenePhase::active);
+  application.noteScenePhase(ScenePhase::background);
+  application.noteScenePhase(ScenePhase::active);
+  application.noteWillTerminate();
+  center.removeObserver(token);
+  EXPECT_EQ(posted, (std::vector<std::string>{
+                        "UISceneWillEnterForegroundNotification", "UIApplicationDidBecomeActiveNotification",
+                        "UISceneWillDeactivateNotification", "UIApplicationDidEnterBackgroundNotification",
+                        "UIApplicationWillEnterForegroundNotification", "UISceneWillEnterForegroundNotification",
+                        "UIApplicationDidBecomeActiveNotification", "UIApplicationWillTerminateNotification"}));
+}
+
 TEST_F(AppStartTest, UnreadableTipsDatastoreDoesNotStopTheLaunch) {
   std::filesystem::create_directories(std::filesystem::path(tipsDatastorePath()).parent_path());
   std::ofstream(tipsDatastorePath()) << "{ not json";

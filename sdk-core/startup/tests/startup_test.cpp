@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/paths.h"
 #include "sdk-core/core/tests/sdk_test_support.h"
+#include "transport/events/registrar.h"
 
 namespace {
 
@@ -17,6 +19,13 @@ TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
   EXPECT_TRUE(TELApp::isDefaultAppConfigured());
   EXPECT_EQ(linesWith("I-COR000036").size(), 1u);
   EXPECT_EQ(exceptionReason([] { TELConfigureSDKAtLaunch(); }), "Default app has already been configured.");
+}
+
+TEST_F(StartupTest, TheTransportRegistersFirstAndMakesTheEventStore) {
+  TELRunStartupRegistrations();
+  const auto store = platform::FileLocations::cachesDirectory() / "zideza-sdks-events" / "ETFlatFileStorage";
+  EXPECT_TRUE(std::filesystem::is_directory(store / "et_event_data"));
+  EXPECT_EQ(ETRegistrar::sharedInstance()->targetToStorage().size(), 5u);
 }
 
 TEST_F(StartupTest, TheShippedOptionsFileIsValidAndPointsNowhere) {
