@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/collections/bank_account_screens.h"
+#include "Brivel/collections/category_screens.h"
+#include "Brivel/collections/note_screens.h"
 #include "Brivel/forecast/forecast_month_item_screen.h"
 #include "Brivel/forecast/forecast_month_left_to_pay_screen.h"
 #include "Brivel/forecast/forecast_screen.h"
@@ -139,7 +142,15 @@ TEST_F(ForecastScreensTest, ProfileMenuListsTheNameTheFavouriteAndTheGeneralEntr
 
 TEST_F(ForecastScreensTest, EverySheetClosesByItsOwnButton) {
   auto profile = addProfile();
-  showForecast(profile);
+  // The side lists as the program installs them: each brings its own close button.
+  show([profile] {
+    using Profile = std::shared_ptr<ProfileEntity>;
+    BillsNeighbourScreens sheets = BillsNeighbourScreensKey::defaultValue();
+    sheets.bankAccounts = [](const Profile& p, DismissAction) { return View(BankAccountsListScreen{p, true}); };
+    sheets.categories = [](const Profile& p, DismissAction) { return View(CategoriesListScreen{p, true}); };
+    sheets.notes = [](const Profile& p, DismissAction) { return View(NotesListScreen{p, true}); };
+    return View(ForecastScreen{profile}).environment<BillsNeighbourScreensKey>(sheets);
+  });
   struct Case {
     FavoriteQuickAction favourite;
     const char* entry;
