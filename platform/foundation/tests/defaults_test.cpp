@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/foundation/data_notices.h"
+#include "platform/foundation/tests/binary_plist_fixture.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
 
@@ -14,6 +15,7 @@ namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::binaryDictionary;
 
 // Points the data directory at a fresh temporary folder for each test.
 class DefaultsTest : public ::testing::Test {
@@ -164,28 +166,6 @@ TEST_F(DefaultsTest, UnreadableFileIsSetAsideNotOverwritten) {
   std::ifstream kept(root_ / "Preferences" / "torn.plist.unreadable");
   std::string contents((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
   EXPECT_EQ(contents, "bplist00 garbage");
-}
-
-// A binary property list of one dictionary {key: value}, both strings, from raw bytes.
-std::string binaryDictionary(const std::string& key, const std::string& value) {
-  std::string out = "bplist00";
-  std::vector<size_t> offsets;
-  offsets.push_back(out.size());
-  out += std::string("\xD1\x01\x02", 3);
-  offsets.push_back(out.size());
-  out += static_cast<char>(0x50 | key.size()) + key;
-  offsets.push_back(out.size());
-  out += static_cast<char>(0x50 | value.size()) + value;
-  const size_t table = out.size();
-  for (size_t offset : offsets) out += static_cast<char>(offset);
-  out += std::string(6, '\0') + '\x01' + '\x01';
-  auto be64 = [&](uint64_t v) {
-    for (int i = 7; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xff);
-  };
-  be64(3);
-  be64(0);
-  be64(table);
-  return out;
 }
 
 TEST_F(DefaultsTest, DamagedFilesAreSetAsideAndToldNeverFatal) {
