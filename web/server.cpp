@@ -165,6 +165,10 @@ class GuardedHttpServer : public httplib::Server {
     } else if (*refusal != '\0') {
       std::string answer = std::string("HTTP/1.1 ") + refusal + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
       [[maybe_unused]] ssize_t sent = ::send(sock, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      // Closing with what the client is still sending unread would reset the connection
+      // before it reads the refusal: let the rest drain away, briefly and within the caps.
+      ::shutdown(sock, SHUT_WR);
+      discardBriefly(sock);
     }
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
@@ -172,16 +176,36 @@ class GuardedHttpServer : public httplib::Server {
   }
 
  private:
+  void discardBriefly(socket_t sock) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    size_t discarded = 0;
+    char scratch[4096];
+    while (discarded < maxHeaderBytes_ + maxBodyBytes_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd descriptor{sock, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) return;
+      ssize_t n = ::recv(sock, scratch, sizeof scratch, 0);
+      if (n <= 0) return;
+      discarded += static_cast<size_t>(n);
+    }
+  }
+
   // Nothing when the whole request is waiting in the socket; else the status line to answer
   // ("" when the client went away).
   const char* awaitRequest(socket_t sock, std::chrono::steady_clock::time_point deadline) const {
-    std::vector<char> buffer(maxHeaderBytes_ + maxBodyBytes_ + 1);
+    // Most requests are small: the peek buffer grows only as far as a request needs.
+    const size_t most = maxHeaderBytes_ + maxBodyBytes_ + 1;
+    std::vector<char> buffer(std::min<size_t>(most, 8192));
     ssize_t seen = 0;
     size_t needed = 0;  // the whole request's length, once the head is in
     while (true) {
       ssize_t n = ::recv(sock, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
       if (n == 0) return "";
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return "";
+      if (n > 0 && static_cast<size_t>(n) == buffer.size() && buffer.size() < most) {
+        buffer.resize(std::min(most, buffer.size() * 4));
+        continue;
+      }
       if (n > 0 && n != seen) {
         seen = n;
         if (needed == 0) {

@@ -133,7 +133,9 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dataDirectory, dataError);
   if (dataError || !std::filesystem::is_directory(dataDirectory, dataError)) {
     std::cerr << "brivel: the data folder " << dataDirectory.string() << " cannot be used: "
-              << platform::describeFileProblem(dataError ? dataError.value() : ENOTDIR, dataDirectory) << "\n";
+              << platform::describeFileProblem(dataError && dataError.value() != EEXIST ? dataError.value() : ENOTDIR,
+                                               dataDirectory)
+              << "\n";
   } else {
     ::chmod(dataDirectory.c_str(), 0700);
     // Left by writes that an earlier run did not finish.

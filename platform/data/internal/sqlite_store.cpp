@@ -308,7 +308,8 @@ SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
       std::error_code error;
       std::filesystem::create_directories(path.parent_path(), error);
       if (error || !std::filesystem::is_directory(path.parent_path(), error)) {
-        int code = error ? error.value() : ENOTDIR;
+        // A file in the folder's place reads "exists" to create_directories.
+        int code = error && error.value() != EEXIST ? error.value() : ENOTDIR;
         return {nullptr, storeError(ModelStoreError::OpenFailed,
                                     "The store at " + location + " cannot be opened: " +
                                         describeFileProblem(code, path.parent_path()) + ".")};
