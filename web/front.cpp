@@ -41,8 +41,10 @@ void addNotices(Page& page) {
 }  // namespace
 
 Page RuntimePageSource::render() {
-  const platform::ui::Node& tree = runtime_->render();
   const std::uint64_t generation = platform::DataNotices::shared().generation();
+  // Screens read the notices too (no success toast while saves fail): build them again.
+  if (generation != noticesGeneration_) runtime_->invalidate();
+  const platform::ui::Node& tree = runtime_->render();
   if (renderedVersion_ != runtime_->version() || generation != noticesGeneration_) {
     page_ = renderer_.render(tree);
     addNotices(page_);

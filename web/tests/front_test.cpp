@@ -178,5 +178,31 @@ TEST_F(FrontTest, NoticesAboutTheDataStayAboveTheScreensUntilTheyNoLongerHoldOrA
   EXPECT_EQ(post({{"id", dismiss}}), "status 409");
 }
 
+TEST(FrontNoticesTest, ScreensThatReadTheNoticesAreBuiltAgainWhenTheyChange) {
+  platform::DataNotices::shared().reset();
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>([] {
+    return platform::ui::Text(platform::ui::verbatim(platform::DataNotices::shared().has("store.save") ? "failing" : "fine"));
+  });
+  WebServerOptions options;
+  options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
+  WebFront front(runtime, options);
+  ASSERT_FALSE(front.start());
+  MainLoop::drain();
+  auto html = [&] {
+    auto result = std::async(std::launch::async, [&] {
+      return httplib::Client("127.0.0.1", front.server()->port()).Get("/render", {{"X-Brivel-Token", front.server()->token()}});
+    });
+    MainLoop::runUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 20s);
+    auto res = result.get();
+    return res ? json::parse(res->body)["html"].get<std::string>() : std::string();
+  };
+  EXPECT_NE(html().find("fine"), std::string::npos);
+  platform::DataNotices::shared().set("store.save", "not saved", false);
+  platform::DispatchQueue::main()->async([] {});
+  MainLoop::drain();
+  EXPECT_NE(html().find("failing"), std::string::npos);
+  platform::DataNotices::shared().reset();
+}
+
 }  // namespace
 }  // namespace web
