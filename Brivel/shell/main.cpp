@@ -182,16 +182,18 @@ int main(int argc, char** argv) {
   if (auto container = brivel::BrivelModelContainer::sharedContainer()) {
     platform::ModelContext& context = container->mainContext();
     std::optional<platform::Error> saveError = context.save();
+    auto reason = [&] {
+      std::string text = saveError->localizedDescription();
+      return text.empty() || text.back() == '.' ? text : text + ".";
+    };
     if (saveError) {
-      std::cerr << "brivel: your latest changes are not saved yet: " << saveError->localizedDescription()
-                << " Trying again for 10 seconds...\n";
+      std::cerr << "brivel: your latest changes are not saved yet: " << reason() << " Trying again for 10 seconds...\n";
       for (int attempt = 0; attempt < 10 && saveError; ++attempt) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         saveError = context.save();
       }
       if (saveError) {
-        std::cerr << "brivel: your latest changes could not be saved and are lost: "
-                  << saveError->localizedDescription() << "\n";
+        std::cerr << "brivel: your latest changes could not be saved and are lost: " << reason() << "\n";
         return 1;
       }
       std::cerr << "brivel: your changes are saved now.\n";
