@@ -65,7 +65,7 @@
         answer = body.render;
         showStatus(body.error || 'Your change could not be saved.');
       } else if (response.status === 403) {
-        showStatus('Brivel was restarted. Reload the page.');
+        showStatus('Brivel was restarted. Open the address it printed when it started.');
       } else {
         showStatus((body && body.error) || 'The action failed.');
       }
