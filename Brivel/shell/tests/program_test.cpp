@@ -200,7 +200,11 @@ TEST_F(ProgramTest, AStoreWhoseJournalLostSavesIsRefusedWithItsReasonAndLeftAsIt
 }
 
 TEST_F(ProgramTest, ThePageWithoutTheSecretShowsHowToOpenBrivelAndTheDataIsPrivate) {
+  // Left by a write that a kill interrupted in an earlier run.
+  const fs::path stale = dir_ / "Preferences" / ".standard.plist.tmp-Xy12Zq";
+  std::ofstream(stale) << "half a file";
   Program program(dir_);
+  EXPECT_FALSE(fs::exists(stale)) << "swept at start";
   ASSERT_NE(program.address().find("?secret="), std::string::npos);
   httplib::Client client("127.0.0.1", program.port());
   client.set_read_timeout(30, 0);
