@@ -1,7 +1,9 @@
 // The web front of the app: the screens of a ViewRuntime served to a browser on this machine.
 //
 // RuntimePageSource renders the runtime's tree to HTML (keeping the last Page while the tree has
-// not changed) and hands checked actions to the runtime. WebFront puts it together with the
+// not changed) and hands checked actions to the runtime. Above the screens it shows what the
+// user must know about their data (platform::DataNotices: a save that failed, a damaged file
+// set aside), each until it no longer holds or, when it may be, until the user dismisses it. WebFront puts it together with the
 // string table, the icon table and the server; the app creates one at start-up, prints url() and
 // runs the main loop.
 //
@@ -16,6 +18,7 @@
 //   platform::MainLoop::run();
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,13 +39,20 @@ class RuntimePageSource : public PageSource {
   Page render() override;
   platform::ui::DispatchStatus perform(const ActionEvent& action) override;
   void setScenePhase(platform::ui::ScenePhase phase) override;
+  std::optional<std::string> commit() override { return commit_ ? commit_() : std::nullopt; }
+
+  // What commits the changes of an action (the app saves its store); it answers what went
+  // wrong when that failed.
+  void setCommit(std::function<std::optional<std::string>()> commit) { commit_ = std::move(commit); }
 
  private:
   std::shared_ptr<platform::ui::ViewRuntime> runtime_;
   StringTable strings_;
   IconTable icons_;
   HtmlRenderer renderer_;
+  std::function<std::optional<std::string>()> commit_;
   std::optional<std::uint64_t> renderedVersion_;
+  std::uint64_t noticesGeneration_ = 0;
   Page page_;
 };
 
@@ -51,17 +61,24 @@ class WebFront {
   WebFront(std::shared_ptr<platform::ui::ViewRuntime> runtime, WebServerOptions options = {});
   ~WebFront();
 
+  // Every posted action is committed through `commit` before it is answered (see
+  // PageSource::commit). Call before start().
+  void setCommit(std::function<std::optional<std::string>()> commit) { commit_ = std::move(commit); }
+
   // Reads the string table and the icons from the asset folder and starts the server. Answers
   // a message when the assets are missing or the port cannot be bound.
   [[nodiscard]] std::optional<std::string> start();
   void stop();
 
   std::string url() const { return server_ ? server_->url() : std::string(); }
+  // The address to print: url() with the one-time secret.
+  std::string launchUrl() const { return server_ ? server_->launchUrl() : std::string(); }
   WebServer* server() { return server_.get(); }
 
  private:
   std::shared_ptr<platform::ui::ViewRuntime> runtime_;
   WebServerOptions options_;
+  std::function<std::optional<std::string>()> commit_;
   std::unique_ptr<WebServer> server_;
 };
 

@@ -60,6 +60,9 @@ class PageSource {
   virtual platform::ui::DispatchStatus perform(const ActionEvent& action) = 0;
   // The page was shown or hidden in the browser.
   virtual void setScenePhase(platform::ui::ScenePhase phase) {}
+  // Makes what the last action changed durable before the server answers it. Answers what
+  // went wrong when that failed; the server then answers the action as failed.
+  virtual std::optional<std::string> commit() { return std::nullopt; }
 };
 
 }  // namespace web

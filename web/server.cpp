@@ -3,7 +3,15 @@
 #include <httplib.h>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <deque>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -65,6 +73,229 @@ std::string renderText(uint64_t version, const std::string& title, const std::st
 
 bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
 
+constexpr const char* kSecretCookie = "brivel_secret";
+
+// One connection's socket for httplib: reads end at the request's deadline, each write may
+// wait a few seconds for the client.
+class DeadlineStream : public httplib::Stream {
+ public:
+  DeadlineStream(int sock, std::chrono::steady_clock::time_point deadline) : sock_(sock), deadline_(deadline) {}
+
+  bool is_readable() const override { return next_ < filled_ || wait(POLLIN, untilDeadline()); }
+  bool is_writable() const override { return wait(POLLOUT, kWriteWaitMs); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (next_ == filled_) {
+      if (!wait(POLLIN, untilDeadline())) return -1;
+      ssize_t n = ::recv(sock_, buffer_, sizeof buffer_, 0);
+      if (n <= 0) return n;
+      next_ = 0;
+      filled_ = static_cast<size_t>(n);
+    }
+    size_t count = std::min(size, filled_ - next_);
+    std::memcpy(ptr, buffer_ + next_, count);
+    next_ += count;
+    return static_cast<ssize_t>(count);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!wait(POLLOUT, kWriteWaitMs)) return -1;
+    return ::send(sock_, ptr, size, MSG_NOSIGNAL);
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { address(::getpeername, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { address(::getsockname, ip, port); }
+  socket_t socket() const override { return sock_; }
+
+ private:
+  static constexpr int kWriteWaitMs = 5000;
+
+  int untilDeadline() const {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+  }
+  bool wait(short events, int milliseconds) const {
+    pollfd descriptor{sock_, events, 0};
+    int ready;
+    do {
+      ready = ::poll(&descriptor, 1, milliseconds);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (descriptor.revents & events) != 0;
+  }
+  void address(int (*query)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (query(sock_, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET) {
+      char text[INET_ADDRSTRLEN] = {};
+      ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+      ip = text;
+      port = ntohs(peer.sin_port);
+    }
+  }
+
+  int sock_;
+  std::chrono::steady_clock::time_point deadline_;
+  char buffer_[4096];
+  size_t next_ = 0;
+  size_t filled_ = 0;
+};
+
+// A server that waits for each request to arrive whole before handing it to httplib: the
+// head within its caps, then the body its Content-Length announces, all before the deadline.
+// Each connection carries one request, so every request passes through here.
+class GuardedHttpServer : public httplib::Server {
+ public:
+  // Answers the status line refusing a request from its method, Host and token headers, or
+  // nullptr to let it through; it runs before any body is waited for.
+  using Vet = std::function<const char*(std::string_view method, std::string_view host, std::string_view token)>;
+
+  GuardedHttpServer(platform::Duration deadline, size_t maxHeaderBytes, size_t maxHeaderCount, size_t maxBodyBytes, Vet vet)
+      : deadline_(deadline), maxHeaderBytes_(maxHeaderBytes), maxHeaderCount_(maxHeaderCount), maxBodyBytes_(maxBodyBytes),
+        vet_(std::move(vet)) {}
+
+ protected:
+  bool process_and_close_socket(socket_t sock) override {
+    const auto deadline = std::chrono::steady_clock::now() + deadline_;
+    const char* refusal = awaitRequest(sock, deadline);
+    bool served = false;
+    if (refusal == nullptr) {
+      DeadlineStream stream(sock, deadline);
+      bool closed = false;
+      served = process_request(stream, /*close_connection=*/true, closed, {});
+    } else if (*refusal != '\0') {
+      std::string answer = std::string("HTTP/1.1 ") + refusal + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+      [[maybe_unused]] ssize_t sent = ::send(sock, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      // Closing with what the client is still sending unread would reset the connection
+      // before it reads the refusal: let the rest drain away, briefly and within the caps.
+      ::shutdown(sock, SHUT_WR);
+      discardBriefly(sock);
+    }
+    ::shutdown(sock, SHUT_RDWR);
+    ::close(sock);
+    return served;
+  }
+
+ private:
+  void discardBriefly(socket_t sock) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    size_t discarded = 0;
+    char scratch[4096];
+    while (discarded < maxHeaderBytes_ + maxBodyBytes_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd descriptor{sock, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) return;
+      ssize_t n = ::recv(sock, scratch, sizeof scratch, 0);
+      if (n <= 0) return;
+      discarded += static_cast<size_t>(n);
+    }
+  }
+
+  // Nothing when the whole request is waiting in the socket; else the status line to answer
+  // ("" when the client went away).
+  const char* awaitRequest(socket_t sock, std::chrono::steady_clock::time_point deadline) const {
+    // Most requests are small: the peek buffer grows only as far as a request needs.
+    const size_t most = maxHeaderBytes_ + maxBodyBytes_ + 1;
+    std::vector<char> buffer(std::min<size_t>(most, 8192));
+    ssize_t seen = 0;
+    size_t needed = 0;  // the whole request's length, once the head is in
+    while (true) {
+      ssize_t n = ::recv(sock, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
+      if (n == 0) return "";
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return "";
+      if (n > 0 && static_cast<size_t>(n) == buffer.size() && buffer.size() < most) {
+        buffer.resize(std::min(most, buffer.size() * 4));
+        continue;
+      }
+      if (n > 0 && n != seen) {
+        seen = n;
+        if (needed == 0) {
+          std::string_view head(buffer.data(), std::min<size_t>(static_cast<size_t>(n), maxHeaderBytes_));
+          size_t end = head.find("\r\n\r\n");
+          size_t lines = static_cast<size_t>(std::count(head.begin(), head.begin() + std::min(head.size(), end), '\n'));
+          if (lines > maxHeaderCount_) return "431 Request Header Fields Too Large";
+          if (end == std::string_view::npos) {
+            if (static_cast<size_t>(n) > maxHeaderBytes_) return "431 Request Header Fields Too Large";
+          } else {
+            std::string_view method = head.substr(0, head.find(' '));
+            if (const char* refusal = vet_(method, headerValue(head.substr(0, end + 2), "host").value_or(""),
+                                           headerValue(head.substr(0, end + 2), "x-brivel-token").value_or(""))) {
+              return refusal;
+            }
+            std::optional<size_t> length = bodyLength(head.substr(0, end + 2));
+            if (!length) return "411 Length Required";
+            if (*length > maxBodyBytes_) return "413 Payload Too Large";
+            needed = end + 4 + *length;
+          }
+        }
+        if (needed != 0 && static_cast<size_t>(n) >= needed) return nullptr;
+      }
+      auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) return "408 Request Timeout";
+      // Wait for more: a readable socket whose bytes were all seen already would wake poll at
+      // once, so a slow client is looked at again after a short pause instead.
+      int wait = static_cast<int>(std::min<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1, 20));
+      if (seen > 0) {
+        ::poll(nullptr, 0, wait);
+      } else {
+        pollfd descriptor{sock, POLLIN, 0};
+        ::poll(&descriptor, 1, wait);
+      }
+    }
+  }
+
+  // The value of the first header `name` (lower case) in a request head.
+  static std::optional<std::string_view> headerValue(std::string_view head, std::string_view name) {
+    size_t at = head.find("\r\n");
+    while (at != std::string_view::npos && at + 2 < head.size()) {
+      size_t next = head.find("\r\n", at + 2);
+      std::string_view line = head.substr(at + 2, next == std::string_view::npos ? std::string_view::npos : next - at - 2);
+      at = next;
+      size_t colon = line.find(':');
+      if (colon != name.size()) continue;
+      bool same = std::equal(name.begin(), name.end(), line.begin(),
+                             [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+      if (!same) continue;
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+      return value;
+    }
+    return std::nullopt;
+  }
+
+  // The body length a head announces: its Content-Length, 0 without one; nothing for a
+  // chunked body or a malformed length.
+  static std::optional<size_t> bodyLength(std::string_view head) {
+    if (headerValue(head, "transfer-encoding")) return std::nullopt;
+    auto value = headerValue(head, "content-length");
+    if (!value) return 0;
+    if (value->empty() || value->size() > 12 ||
+        !std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    return static_cast<size_t>(std::stoull(std::string(*value)));
+  }
+
+  platform::Duration deadline_;
+  size_t maxHeaderBytes_;
+  size_t maxHeaderCount_;
+  size_t maxBodyBytes_;
+  Vet vet_;
+};
+
+// What "/" shows to a browser that did not come through the printed address.
+const char* kHowToOpen =
+    "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>Brivel</title></head>"
+    "<body style=\"font-family: system-ui, sans-serif; max-width: 32em; margin: 3em auto; padding: 0 1em\">"
+    "<h1>Open Brivel from its address</h1>"
+    "<p>Brivel is running, but this page was opened without the address Brivel printed when it started. "
+    "That address carries a one-time secret, so that only you can use Brivel.</p>"
+    "<p>Open the address the <code>brivel</code> program printed (it looks like "
+    "<code>http://127.0.0.1:PORT/?secret=&hellip;</code>), or start Brivel again to get a new one.</p>"
+    "</body></html>\n";
+
 }  // namespace
 
 std::string makeLaunchToken() {
@@ -103,12 +334,15 @@ std::string cutPostedText(const std::string& text, size_t maxLength, bool multil
 WebServer::WebServer(WebServerOptions options, std::shared_ptr<PageSource> source)
     : options_(std::move(options)), source_(std::move(source)), shared_(std::make_shared<Shared>()) {
   if (options_.token.empty()) options_.token = makeLaunchToken();
+  if (options_.secret.empty()) options_.secret = makeLaunchToken();
   if (options_.assetDirectory.empty()) options_.assetDirectory = platform::FileLocations::resourceDirectory() / "web";
 }
 
 WebServer::~WebServer() { stop(); }
 
 std::string WebServer::url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+std::string WebServer::launchUrl() const { return url() + "?secret=" + options_.secret; }
 
 uint64_t WebServer::version() const {
   std::lock_guard lock(shared_->mutex);
@@ -128,15 +362,43 @@ bool WebServer::tokenMatches(const std::string& presented) const {
   return presented.size() == token.size() && CRYPTO_memcmp(presented.data(), token.data(), token.size()) == 0;
 }
 
+bool WebServer::secretMatches(const std::string& presented) const {
+  const std::string& secret = options_.secret;
+  return presented.size() == secret.size() && CRYPTO_memcmp(presented.data(), secret.data(), secret.size()) == 0;
+}
+
+bool WebServer::hasSecretCookie(const httplib::Request& req) const {
+  const std::string header = req.get_header_value("Cookie");
+  std::string_view cookies = header;
+  const std::string prefix = std::string(kSecretCookie) + "=";
+  while (!cookies.empty()) {
+    size_t end = cookies.find(';');
+    std::string_view cookie = cookies.substr(0, end);
+    while (!cookie.empty() && cookie.front() == ' ') cookie.remove_prefix(1);
+    if (cookie.substr(0, prefix.size()) == prefix && secretMatches(std::string(cookie.substr(prefix.size())))) return true;
+    if (end == std::string_view::npos) break;
+    cookies.remove_prefix(end + 1);
+  }
+  return false;
+}
+
 std::optional<std::string> WebServer::start() {
   if (http_) return std::nullopt;
   std::error_code ec;
   if (!std::filesystem::is_directory(options_.assetDirectory, ec)) {
     return "the page's files are missing: " + options_.assetDirectory.string();
   }
-  http_ = std::make_unique<httplib::Server>();
-  // Event streams each hold a thread while open; leave room for the other requests.
-  size_t threads = options_.maxEventStreams + 8;
+  // Host and token are checked from the request's head, before any body is waited for or read.
+  auto vet = [this](std::string_view method, std::string_view host, std::string_view token) -> const char* {
+    if (!hostAllowed(std::string(host))) return "421 Misdirected Request";
+    if (method != "GET" && method != "HEAD" && !tokenMatches(std::string(token))) return "403 Forbidden";
+    return nullptr;
+  };
+  http_ = std::make_unique<GuardedHttpServer>(options_.requestDeadline, options_.maxHeaderBytes, options_.maxHeaderCount,
+                                              options_.maxBodyBytes, vet);
+  // Event streams each hold a thread while open, and a slow client one until its deadline;
+  // leave room for the page's own requests.
+  size_t threads = options_.maxEventStreams + 28;
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_->set_payload_max_length(options_.maxBodyBytes);
   installRoutes();
@@ -297,7 +559,10 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   }
 
   auto status = source_->perform(event);
+  // Answered means saved: what the action changed is committed before any answer is written.
+  std::optional<std::string> failure = source_->commit();
   refresh();
+  if (failure) return {500, json{{"error", *failure}, {"render", json::parse(renderJson())}}.dump()};
   switch (status) {
     case platform::ui::DispatchStatus::handled: return {200, renderJson()};
     case platform::ui::DispatchStatus::unknownAction: return stale("unknown action");
@@ -343,12 +608,29 @@ void WebServer::installRoutes() {
   http.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
   http.set_file_extension_and_mimetype_mapping("json", "application/json");
 
-  http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+  http.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    if (req.has_param("secret")) {
+      if (!secretMatches(req.get_param_value("secret"))) {
+        res.status = 403;
+        res.set_content(kHowToOpen, "text/html; charset=utf-8");
+        return;
+      }
+      // The secret becomes a cookie only this page's requests carry, and leaves the address.
+      res.set_header("Set-Cookie", std::string(kSecretCookie) + "=" + options_.secret +
+                                       "; Path=/; HttpOnly; SameSite=Strict");
+      res.set_redirect("/", 303);
+      return;
+    }
+    if (!hasSecretCookie(req)) {
+      res.status = 403;
+      res.set_content(kHowToOpen, "text/html; charset=utf-8");
+      return;
+    }
     if (version() == 0 && !runOnMain([this] { refresh(); })) {
       refuse(res, 503, "the app is busy");
       return;
     }
-    res.set_header("Cache-Control", "no-store");
     res.set_header("Content-Security-Policy",
                    "default-src 'self'; script-src 'self'; style-src 'self' 'unsafe-inline'; "
                    "img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'none'; "

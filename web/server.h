@@ -6,14 +6,22 @@
 // per-launch token that only the page served at "/" knows; a posted action must also name a
 // control of the latest render and is cut to that control's limits here, whatever the page did.
 //
+// The address the program prints carries a one-time secret ("/?secret=..."). Opening it sets
+// an HttpOnly, SameSite=Strict cookie and leads to "/"; "/" without that cookie shows how to
+// open Brivel instead of the app, so another local user who finds the port cannot drive it.
+// A client gets a few seconds for its whole request (head and body, with caps on both), and
+// the Host and token checks run before any body is read, so slow or greedy clients cannot hold
+// the server.
+//
 // Routes:
-//   GET  /              the page, with the current render and the token
+//   GET  /              the page, with the current render and the token (cookie)
 //   GET  /assets/...    the page's files (styles, script, icons, strings), read-only
 //   GET  /palette.css   the colour table as CSS custom properties and classes
 //   GET  /render        the current render as JSON {version, title, html}      (token)
 //   GET  /events        server-sent events: one "render" event per new render  (token)
-//   POST /action        {"id", "event", "value"}: carries out one action, answers the new
-//                       render (token)
+//   POST /action        {"id", "event", "value"}: carries out one action, has the source
+//                       commit it (PageSource::commit) and only then answers the new render;
+//                       a commit that failed answers 500 {"error", "render"} (token)
 //   POST /scene         {"phase": "active" | "inactive" | "background"}: the page was shown or
 //                       hidden (token)
 // Answers to POST /action carry a Server-Timing header: "total" (the whole request in the server)
@@ -67,11 +75,19 @@ struct WebServerOptions {
   std::filesystem::path assetDirectory;
   // The per-launch token; empty means a fresh random one.
   std::string token;
+  // The one-time secret of the printed address (launchUrl()); empty means a fresh random one.
+  // Opening that address turns it into a cookie that the page needs.
+  std::string secret;
+  // How long a client may take to send a whole request (head and body) before it is cut off.
+  platform::Duration requestDeadline = std::chrono::seconds(5);
+  // Caps on a request's head: its bytes and its header lines.
+  size_t maxHeaderBytes = 16 * 1024;
+  size_t maxHeaderCount = 64;
   // Longest text, in user-perceived characters, any text field keeps when its control states
   // no limit of its own.
   size_t maxTextLength = 10000;
-  // Largest request body accepted.
-  size_t maxBodyBytes = 256 * 1024;
+  // Largest request body accepted (the whole body is waited for within the deadline).
+  size_t maxBodyBytes = 64 * 1024;
   // How long a request waits for the main thread before it is answered 503.
   platform::Duration mainThreadTimeout = std::chrono::seconds(10);
   // How often an idle event stream sends a keep-alive comment.
@@ -96,6 +112,9 @@ class WebServer {
   int port() const { return port_; }
   // "http://127.0.0.1:PORT/"
   std::string url() const;
+  // The address to print for the user: url() with the one-time secret, "...?secret=...".
+  std::string launchUrl() const;
+  const std::string& secret() const { return options_.secret; }
   const std::string& token() const { return options_.token; }
   // The number of the latest render (0 before the first).
   uint64_t version() const;
@@ -111,6 +130,9 @@ class WebServer {
   void installRoutes();
   bool hostAllowed(const std::string& host) const;
   bool tokenMatches(const std::string& presented) const;
+  bool secretMatches(const std::string& presented) const;
+  // Whether the request carries the secret's cookie.
+  bool hasSecretCookie(const httplib::Request& req) const;
   // Token, origin and content type of a POST; answers the refusal itself.
   bool postAllowed(const httplib::Request& req, httplib::Response& res) const;
   // Runs `work` on the main queue and waits for it; false on timeout or stop.

@@ -5,11 +5,15 @@
 //
 // --data-dir puts every file the app writes under DIR (default $XDG_DATA_HOME/brivel, else
 // ~/.local/share/brivel); --port serves on port N of 127.0.0.1 (default, or 0: a free port).
+// The printed address carries a one-time secret; only a browser that opened it can use the
+// page. Everything under the data directory is this user's only (folder 0700, files 0600).
 // SIGINT and SIGTERM end the program cleanly: the main loop stops, the server closes and the
-// store is saved. Exit codes: 0 after a clean end, 1 when the page cannot be served, 2 for a
-// bad command line.
+// store is saved (when saving fails the program says so and keeps trying for a few seconds)
+// and checkpointed into its one file. Exit codes: 0 after a clean end, 1 when the page cannot
+// be served or changes could not be saved, 2 for a bad command line.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <functional>
@@ -32,7 +36,9 @@
 #include "Brivel/forecast/salary_list_screen.h"
 #include "Brivel/profiles/profiles_item_screen.h"
 #include "Brivel/shell/brivel_app.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/runtime.h"
 #include "platform/ui/services.h"
@@ -163,8 +169,21 @@ int main(int argc, char** argv) {
   if (options->dataDirectory) {
     platform::FileLocations::setDataDirectory(std::filesystem::absolute(*options->dataDirectory));
   }
-  std::error_code ignored;
-  std::filesystem::create_directories(platform::FileLocations::dataDirectory(), ignored);
+  // Whatever the program writes is its user's only.
+  ::umask(077);
+  const std::filesystem::path dataDirectory = platform::FileLocations::dataDirectory();
+  std::error_code dataError;
+  std::filesystem::create_directories(dataDirectory, dataError);
+  if (dataError || !std::filesystem::is_directory(dataDirectory, dataError)) {
+    std::cerr << "brivel: the data folder " << dataDirectory.string() << " cannot be used: "
+              << platform::describeFileProblem(dataError && dataError.value() != EEXIST ? dataError.value() : ENOTDIR,
+                                               dataDirectory)
+              << "\n";
+  } else {
+    ::chmod(dataDirectory.c_str(), 0700);
+    // Left by writes that an earlier run did not finish.
+    platform::sweepStaleTemporaryFiles(dataDirectory);
+  }
 
   // A link the app opens is printed for the user to follow.
   platform::ui::setOpenURLHandler([](const std::string& url) { std::cout << "brivel: open " << url << std::endl; });
@@ -192,11 +211,15 @@ int main(int argc, char** argv) {
   web::WebServerOptions serverOptions;
   serverOptions.port = options->port;
   web::WebFront front(runtime, serverOptions);
+  // Answered means saved: every action the page posts is saved before it is answered, and a
+  // save that fails is answered as failed and shown on the page until a retry succeeds.
+  auto saver = std::make_shared<platform::SaveReporter>(brivel::BrivelModelContainer::sharedContainer());
+  front.setCommit([saver] { return saver->saveNow(); });
   if (auto failure = front.start()) {
     std::cerr << "brivel: the page cannot be served: " << *failure << "\n";
     return 1;
   }
-  std::cout << front.url() << std::endl;
+  std::cout << front.launchUrl() << std::endl;
 
   signals.startWatching();
   platform::MainLoop::run();
@@ -205,10 +228,26 @@ int main(int argc, char** argv) {
   front.stop();
   brivel::Application::shared().disconnectScene(scene);
   if (auto container = brivel::BrivelModelContainer::sharedContainer()) {
-    if (auto saveError = container->mainContext().save()) {
-      std::cerr << "Error saving: " << saveError->localizedDescription() << "\n";
-      return 1;
+    platform::ModelContext& context = container->mainContext();
+    std::optional<platform::Error> saveError = context.save();
+    auto reason = [&] {
+      std::string text = saveError->localizedDescription();
+      return text.empty() || text.back() == '.' ? text : text + ".";
+    };
+    if (saveError) {
+      std::cerr << "brivel: your latest changes are not saved yet: " << reason() << " Trying again for 10 seconds...\n";
+      for (int attempt = 0; attempt < 10 && saveError; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        saveError = context.save();
+      }
+      if (saveError) {
+        std::cerr << "brivel: your latest changes could not be saved and are lost: " << reason() << "\n";
+        return 1;
+      }
+      std::cerr << "brivel: your changes are saved now.\n";
     }
+    // The store alone holds everything from here on.
+    container->checkpoint();
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "Brivel/shell/support_links.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
+#include "platform/data/model_container.h"
 
 namespace brivel {
 
@@ -12,7 +13,11 @@ using namespace platform::ui;
 View ModelContainerUnavailableView::body(Context&) const {
   View label = Label(LocalizedText(localizable_appCrashed),
                      AssetImage("externaldrive.connected.to.line.below.fill.badge.person.crop"));
-  View description = LocalizedText(localizable_reinstallApp) | ErrorFontStyleModifier{"caption", Color::system("red")};
+  // Why the store could not be opened, when it is known, and what to do about it.
+  std::optional<platform::Error> failure = platform::ModelContainer::lastOpenFailure();
+  View description = failure ? View(VStack({Text(verbatim(failure->localizedDescription())), LocalizedText(localizable_reinstallApp)}))
+                                       | ErrorFontStyleModifier{"caption", Color::system("red")}
+                             : LocalizedText(localizable_reinstallApp) | ErrorFontStyleModifier{"caption", Color::system("red")};
   View feedback = Link(kSupportMailURL, LocalizedText(localizable_feedback))
                       .buttonStyle("borderedProminent")
                       .controlSize("extraLarge")

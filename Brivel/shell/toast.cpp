@@ -4,7 +4,9 @@
 #include "Brivel/shell/palette.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/data_notices.h"
 
 namespace brivel {
 
@@ -38,7 +40,9 @@ View ToastMessageView::body(Context&) const {
 View ToastMessageModifier::apply(const View& content) const {
   const ToastMessageType shownType = type;
   const SFSymbols shownSymbol = symbol;
-  return content.overlay(when(trigger, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), "top");
+  // A toast confirms a save; while saves fail the page shows that instead, never a success.
+  const bool saved = !platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey);
+  return content.overlay(when(trigger && saved, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), "top");
 }
 
 void showToast(Binding<bool> flag) {

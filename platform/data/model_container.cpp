@@ -1,9 +1,26 @@
 #include "platform/data/model_container.h"
 
+#include <mutex>
+
 #include "platform/data/internal/sqlite_store.h"
 #include "platform/foundation/paths.h"
 
 namespace platform {
+
+namespace {
+std::mutex gOpenFailureMutex;
+std::optional<Error> gOpenFailure;
+
+void noteOpenOutcome(const std::optional<Error>& failure) {
+  std::lock_guard lock(gOpenFailureMutex);
+  gOpenFailure = failure;
+}
+}  // namespace
+
+std::optional<Error> ModelContainer::lastOpenFailure() {
+  std::lock_guard lock(gOpenFailureMutex);
+  return gOpenFailure;
+}
 
 ModelContainer::ModelContainer(Schema schema, ModelConfiguration configuration,
                                std::filesystem::path url)
@@ -12,6 +29,10 @@ ModelContainer::ModelContainer(Schema schema, ModelConfiguration configuration,
 ModelContainer::~ModelContainer() {
   // The main context saves what is pending as it goes (when automatic saving is on).
   mainContext_.reset();
+}
+
+void ModelContainer::checkpoint() {
+  if (mainContext_ && mainContext_->store_) mainContext_->store_->checkpoint();
 }
 
 ModelContainer::OpenResult ModelContainer::open(const Schema& schema,
@@ -26,13 +47,16 @@ ModelContainer::OpenResult ModelContainer::open(const Schema& schema,
   }
   auto opened = data_internal::SqliteStore::open(url, schema);
   if (!opened.store) {
+    noteOpenOutcome(opened.error);
     return {nullptr, std::move(opened.error)};
   }
   std::shared_ptr<ModelContainer> container(new ModelContainer(schema, configuration, url));
   container->mainContext_.reset(new ModelContext(opened.store));
   if (auto error = opened.store->load(*container->mainContext_)) {
+    noteOpenOutcome(error);
     return {nullptr, std::move(error)};
   }
+  noteOpenOutcome(std::nullopt);
   if (!configuration.allowsSave) {
     container->mainContext_->readOnly_ = true;
   }

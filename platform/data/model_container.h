@@ -33,6 +33,7 @@ enum class ModelStoreError : long {
   IncompatibleSchema = 4,      // the store's tables do not fit the schema
   SaveFailed = 5,              // writing failed; nothing of the save was kept
   InjectedFault = 6,           // a test made the save fail
+  DamagedJournal = 7,          // the journal of an unclean stop is damaged or missing; not opened
 };
 
 struct ModelConfiguration {
@@ -53,6 +54,9 @@ class ModelContainer {
   };
 
   static OpenResult open(const Schema& schema, const ModelConfiguration& configuration);
+  // Why the latest open() in this process failed (nothing once one succeeds), for the screen
+  // that tells the user the store could not be opened.
+  static std::optional<Error> lastOpenFailure();
 
   ~ModelContainer();
   ModelContainer(const ModelContainer&) = delete;
@@ -61,6 +65,9 @@ class ModelContainer {
   ModelContext& mainContext() { return *mainContext_; }
   const Schema& schema() const { return schema_; }
   const ModelConfiguration& configuration() const { return configuration_; }
+  // Copies everything saved into the store file itself and empties its journal (saves do this
+  // shortly after on their own; call it before the program ends). Main thread.
+  void checkpoint();
   // The store file (empty for an in-memory store).
   const std::filesystem::path& url() const { return url_; }
 

@@ -230,6 +230,7 @@ std::optional<Error> ModelContext::save() {
     if (auto error = store_->write(rows, saveFault_)) {
       return error;
     }
+    store_->checkpointSoon();
   }
   finishSave();
   return std::nullopt;

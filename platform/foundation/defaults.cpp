@@ -3,6 +3,7 @@
 #include <map>
 #include <system_error>
 
+#include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
 
 namespace platform {
@@ -73,9 +74,8 @@ std::shared_ptr<PreferencesDomain> PreferencesDomain::forFile(const fs::path& fi
 
   auto values = loadPreferencesFile(key);
   if (!values) {
-    // Keep what could not be read rather than overwrite it with the next write.
-    std::error_code ignored;
-    fs::rename(key, fs::path(key.string() + ".unreadable"), ignored);
+    // Keep what could not be read rather than overwrite it with the next write, and say so.
+    moveDamagedFileAside(key, "the settings file " + key.filename().string());
     values = PlistValue::Dictionary{};
   }
   auto domain = std::make_shared<PreferencesDomain>(key, std::move(*values));

@@ -11,6 +11,9 @@
 #include <ostream>
 #include <limits>
 #include <memory>
+#include <vector>
+
+#include "platform/foundation/text.h"
 
 namespace platform {
 
@@ -139,7 +142,9 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
       // which a damaged binary file can hold. The text ends at the first NUL.
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      return PlistValue(text ? std::string(text, static_cast<size_t>(length)) : std::string());
+      // Text that is not valid UTF-8 is repaired here, so that writing it back gives a
+      // readable file.
+      return PlistValue(text ? repairedUtf8(std::string_view(text, static_cast<size_t>(length))) : std::string());
     }
     case PLIST_DATA: {
       char* bytes = nullptr;
@@ -187,7 +192,7 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
           ok = false;
           break;
         }
-        dictionary.insert_or_assign(std::string(key), std::move(*element));
+        dictionary.insert_or_assign(repairedUtf8(key), std::move(*element));
         std::free(key);
       }
       std::free(it);
@@ -291,12 +296,119 @@ std::optional<std::vector<uint8_t>> encodePlist(const PlistValue& value, PlistFo
   return result;
 }
 
+namespace {
+
+uint64_t readBigEndian(const uint8_t* at, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = (value << 8) | at[i];
+  return value;
+}
+
+// Checks the structure of a binary property list before libplist reads it: the trailer and
+// the offset table fit the file, every object and reference lies inside it, no container
+// holds itself, and every dictionary key is a string without a NUL (libplist's key getter
+// asserts on one). Damaged files fail here instead of inside libplist.
+bool binaryPlistIsSound(const uint8_t* bytes, size_t size) {
+  constexpr size_t kHeader = 8, kTrailer = 32;
+  if (size < kHeader + kTrailer + 1) return false;
+  const uint8_t* trailer = bytes + size - kTrailer;
+  const size_t offsetSize = trailer[6], refSize = trailer[7];
+  const uint64_t count = readBigEndian(trailer + 8, 8);
+  const uint64_t top = readBigEndian(trailer + 16, 8);
+  const uint64_t table = readBigEndian(trailer + 24, 8);
+  const size_t end = size - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
+  if (count == 0 || top >= count || table < kHeader || table > end) return false;
+  if (count > (end - table) / offsetSize) return false;
+  std::vector<uint64_t> offsets(count);
+  for (uint64_t i = 0; i < count; ++i) {
+    offsets[i] = readBigEndian(bytes + table + i * offsetSize, offsetSize);
+    if (offsets[i] < kHeader || offsets[i] >= table) return false;
+  }
+  // The length of an object at `at` (its low nibble, or a following integer) and where its
+  // content starts; false when it runs past the objects.
+  auto lengthOf = [&](uint64_t at, uint64_t& length, uint64_t& content) {
+    const uint8_t info = bytes[at] & 0x0f;
+    content = at + 1;
+    if (info != 0x0f) {
+      length = info;
+      return true;
+    }
+    if (content >= table || (bytes[content] & 0xf0) != 0x10) return false;
+    const size_t width = size_t{1} << (bytes[content] & 0x0f);
+    if (width > 8 || content + 1 + width > table) return false;
+    length = readBigEndian(bytes + content + 1, width);
+    content += 1 + width;
+    return true;
+  };
+  auto isSoundKey = [&](uint64_t index) {
+    const uint64_t at = offsets[index];
+    const uint8_t type = bytes[at] >> 4;
+    uint64_t length = 0, content = 0;
+    if ((type != 0x5 && type != 0x6) || !lengthOf(at, length, content)) return false;
+    const uint64_t unit = type == 0x5 ? 1 : 2;
+    if (length > (table - content) / unit) return false;
+    for (uint64_t i = 0; i < length; ++i) {
+      if (unit == 1 ? bytes[content + i] == 0 : (bytes[content + 2 * i] == 0 && bytes[content + 2 * i + 1] == 0)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  // Depth-first over the containers from the top object; a container met again on the
+  // current path is a cycle.
+  enum : uint8_t { unseen, onPath, done };
+  std::vector<uint8_t> state(count, unseen);
+  struct Frame {
+    uint64_t index;
+    std::vector<uint64_t> children;
+    size_t next = 0;
+  };
+  std::vector<Frame> path;
+  auto enter = [&](uint64_t index) {
+    const uint64_t at = offsets[index];
+    const uint8_t type = bytes[at] >> 4;
+    Frame frame{index, {}};
+    if (type == 0xA || type == 0xC || type == 0xD) {
+      uint64_t length = 0, content = 0;
+      if (!lengthOf(at, length, content)) return false;
+      const uint64_t refs = type == 0xD ? 2 * length : length;
+      if (length > (table - content) / refSize || refs > (table - content) / refSize) return false;
+      for (uint64_t i = 0; i < refs; ++i) {
+        const uint64_t ref = readBigEndian(bytes + content + i * refSize, refSize);
+        if (ref >= count) return false;
+        if (type == 0xD && i < length && !isSoundKey(ref)) return false;
+        frame.children.push_back(ref);
+      }
+    }
+    state[index] = onPath;
+    path.push_back(std::move(frame));
+    return true;
+  };
+  if (!enter(top)) return false;
+  while (!path.empty()) {
+    Frame& frame = path.back();
+    if (frame.next == frame.children.size()) {
+      state[frame.index] = done;
+      path.pop_back();
+      continue;
+    }
+    const uint64_t child = frame.children[frame.next++];
+    if (state[child] == onPath) return false;
+    if (state[child] == unseen && !enter(child)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
   if (bytes == nullptr || size == 0 || size > std::numeric_limits<uint32_t>::max()) {
     return std::nullopt;
   }
   plist_t root = nullptr;
   if (plist_is_binary(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size))) {
+    if (!binaryPlistIsSound(bytes, size)) return std::nullopt;
     plist_from_bin(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
   } else {
     plist_from_xml(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);

@@ -143,6 +143,23 @@ std::weak_ordering localizedCaseInsensitiveCompare(std::string_view a, std::stri
                    : order > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent;
 }
 
+std::string repairedUtf8(std::string_view text) {
+  // Most text is valid: check first and copy as it is.
+  int32_t offset = 0;
+  const auto length = static_cast<int32_t>(text.size());
+  bool valid = true;
+  while (offset < length) {
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), offset, length, c);
+    if (c < 0) {
+      valid = false;
+      break;
+    }
+  }
+  if (valid) return std::string(text);
+  return toUtf8(toUnicode(text));
+}
+
 bool localizedCaseInsensitiveContains(std::string_view text, std::string_view part) {
   if (part.empty()) return false;
   const std::string language = currentIcuLocale().getLanguage();

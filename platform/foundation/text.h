@@ -19,6 +19,10 @@
 
 namespace platform {
 
+// `text` with every sequence that is not valid UTF-8 replaced by U+FFFD (unchanged when it is
+// valid), so that what was read can always be written back.
+std::string repairedUtf8(std::string_view text);
+
 class Locale {
  public:
   // The current locale's identifier in ICU form ("en_US", "de_DE").

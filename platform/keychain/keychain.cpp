@@ -1,5 +1,7 @@
 #include "platform/keychain/keychain.h"
 
+#include "platform/foundation/data_notices.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,10 +140,8 @@ void Keychain::load() {
     }
   }
   if (!valid) {
-    // Keep the unreadable bytes for inspection; start over with an empty keychain.
-    std::filesystem::path aside = file_;
-    aside += ".corrupt";
-    std::filesystem::rename(file_, aside, error);
+    // Keep the unreadable bytes for inspection, say so, and start over with an empty keychain.
+    moveDamagedFileAside(file_, "the keychain file", ".corrupt");
     return;
   }
   items_ = *items->asArray();

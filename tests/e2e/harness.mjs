@@ -73,7 +73,7 @@ export function start(path, args) {
   const url = new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`${path} printed no address in 20 s\n${stderr}`)), 20000);
     createInterface({ input: child.stdout }).on('line', (line) => {
-      if (/^http:\/\/127\.0\.0\.1:\d+\/$/.test(line.trim())) {
+      if (/^http:\/\/127\.0\.0\.1:\d+\/\?secret=[0-9a-f]+$/.test(line.trim())) {
         clearTimeout(timer);
         resolve(line.trim());
       }

@@ -60,8 +60,12 @@
         showStatus('');
       } else if (response.status === 409 && body && body.render) {
         answer = body.render;  // the page was stale; catch up
+      } else if (response.status === 500 && body && body.render) {
+        // The action ran but could not be saved: the render carries the lasting notice.
+        answer = body.render;
+        showStatus(body.error || 'Your change could not be saved.');
       } else if (response.status === 403) {
-        showStatus('Brivel was restarted. Reload the page.');
+        showStatus('Brivel was restarted. Open the address it printed when it started.');
       } else {
         showStatus((body && body.error) || 'The action failed.');
       }

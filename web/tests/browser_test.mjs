@@ -42,7 +42,7 @@ process.on('exit', () => child.kill('SIGTERM'));
 const url = await new Promise((resolve, reject) => {
   const timer = setTimeout(() => reject(new Error('the demo page printed no address in 20 s')), 20000);
   createInterface({ input: child.stdout }).on('line', (line) => {
-    if (/^http:\/\/127\.0\.0\.1:\d+\/$/.test(line.trim())) {
+    if (/^http:\/\/127\.0\.0\.1:\d+\/\?secret=[0-9a-f]+$/.test(line.trim())) {
       clearTimeout(timer);
       resolve(line.trim());
     }

@@ -14,7 +14,7 @@ int main() {
     std::fprintf(stderr, "demo page: %s\n", error->c_str());
     return 1;
   }
-  std::printf("%s\n", front.url().c_str());
+  std::printf("%s\n", front.launchUrl().c_str());
   std::fflush(stdout);
   platform::MainLoop::run();
   return 0;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/data_notices.h"
 #include "web/testing/demo_screen.h"
 
 namespace web {
@@ -148,6 +149,59 @@ TEST_F(FrontTest, AToastThatClearsItselfReachesThePageByPush) {
   std::string last = events.substr(events.rfind("data: "));
   EXPECT_EQ(last.find("toast"), std::string::npos);
   EXPECT_NE(last.find("Bill 2"), std::string::npos);
+}
+
+TEST_F(FrontTest, NoticesAboutTheDataStayAboveTheScreensUntilTheyNoLongerHoldOrAreDismissed) {
+  auto& notices = platform::DataNotices::shared();
+  notices.reset();
+  notices.set("store.save", "Your latest changes are not saved yet: the disk is full.", /*dismissable=*/false);
+  notices.set("aside:/data/standard.plist", "The damaged file was set aside as <standard.plist.unreadable>.");
+  platform::DispatchQueue::main()->async([] {});
+  MainLoop::drain();
+
+  std::string html = currentHtml();
+  EXPECT_NE(html.find("the disk is full"), std::string::npos);
+  EXPECT_NE(html.find("set aside as &lt;standard.plist.unreadable&gt;"), std::string::npos) << "escaped";
+  // Only the notice the user may dismiss has a control; a save failure goes when a save works.
+  std::string dismiss = actionOf(html, "class=\"data-notice-dismiss\"");
+  ASSERT_FALSE(dismiss.empty());
+  EXPECT_EQ(html.find("data-notice-dismiss", html.find("data-notice-dismiss") + 1), std::string::npos);
+
+  html = post({{"id", dismiss}});
+  EXPECT_EQ(html.find("set aside as"), std::string::npos);
+  EXPECT_NE(html.find("the disk is full"), std::string::npos);
+  notices.clear("store.save");
+  platform::DispatchQueue::main()->async([] {});
+  MainLoop::drain();
+  EXPECT_EQ(currentHtml().find("data-notice"), std::string::npos);
+  // A dismiss control of an earlier render does nothing now.
+  EXPECT_EQ(post({{"id", dismiss}}), "status 409");
+}
+
+TEST(FrontNoticesTest, ScreensThatReadTheNoticesAreBuiltAgainWhenTheyChange) {
+  platform::DataNotices::shared().reset();
+  auto runtime = std::make_shared<platform::ui::ViewRuntime>([] {
+    return platform::ui::Text(platform::ui::verbatim(platform::DataNotices::shared().has("store.save") ? "failing" : "fine"));
+  });
+  WebServerOptions options;
+  options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
+  WebFront front(runtime, options);
+  ASSERT_FALSE(front.start());
+  MainLoop::drain();
+  auto html = [&] {
+    auto result = std::async(std::launch::async, [&] {
+      return httplib::Client("127.0.0.1", front.server()->port()).Get("/render", {{"X-Brivel-Token", front.server()->token()}});
+    });
+    MainLoop::runUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 20s);
+    auto res = result.get();
+    return res ? json::parse(res->body)["html"].get<std::string>() : std::string();
+  };
+  EXPECT_NE(html().find("fine"), std::string::npos);
+  platform::DataNotices::shared().set("store.save", "not saved", false);
+  platform::DispatchQueue::main()->async([] {});
+  MainLoop::drain();
+  EXPECT_NE(html().find("failing"), std::string::npos);
+  platform::DataNotices::shared().reset();
 }
 
 }  // namespace

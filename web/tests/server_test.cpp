@@ -5,7 +5,15 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <future>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/queue.h"
@@ -65,6 +73,14 @@ class FakeSource : public PageSource {
   }
 
   void setScenePhase(platform::ui::ScenePhase phase) override { phases.push_back(phase); }
+
+  // What commit() answers, and how often it ran.
+  std::optional<std::string> commitFailure;
+  int commits = 0;
+  std::optional<std::string> commit() override {
+    ++commits;
+    return commitFailure;
+  }
 };
 
 class ServerTest : public ::testing::Test {
@@ -75,6 +91,7 @@ class ServerTest : public ::testing::Test {
     options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
     options.maxTextLength = 40;
     options.eventKeepAlive = 50ms;
+    configure(options);
     server = std::make_unique<WebServer>(options, source);
     auto error = server->start();
     ASSERT_FALSE(error) << *error;
@@ -83,6 +100,7 @@ class ServerTest : public ::testing::Test {
   void TearDown() override {
     if (server) server->stop();
   }
+  virtual void configure(WebServerOptions&) {}
 
   // Runs a client call on another thread while this (main) thread serves the main queue.
   template <class F>
@@ -99,6 +117,8 @@ class ServerTest : public ::testing::Test {
   }
 
   httplib::Headers postHeaders() const { return {{"X-Brivel-Token", server->token()}}; }
+  // What a browser that opened the printed address sends for the page.
+  httplib::Headers pageHeaders() const { return {{"Cookie", "brivel_secret=" + server->secret()}}; }
 
   struct Reply {
     int status = 0;
@@ -122,7 +142,7 @@ class ServerTest : public ::testing::Test {
 };
 
 TEST_F(ServerTest, ServesThePageWithTheTokenTheRenderAndStrictHeaders) {
-  auto res = call([&] { return client().Get("/"); });
+  auto res = call([&] { return client().Get("/", pageHeaders()); });
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
   EXPECT_NE(res->body.find("<meta name=\"brivel-token\" content=\"" + server->token() + "\">"), std::string::npos);
@@ -133,7 +153,7 @@ TEST_F(ServerTest, ServesThePageWithTheTokenTheRenderAndStrictHeaders) {
 
   // The document title is plain text from the app: the server escapes it.
   act({{"id", "name"}, {"event", "set"}, {"value", "</title>"}});
-  auto hostile = call([&] { return client().Get("/"); });
+  auto hostile = call([&] { return client().Get("/", pageHeaders()); });
   ASSERT_TRUE(hostile);
   EXPECT_NE(hostile->body.find("<title>Fake&lt;/tit</title>"), std::string::npos);
 
@@ -167,7 +187,7 @@ TEST_F(ServerTest, RefusesForeignHostsOnEveryRoute) {
     headers.emplace("Host", host);
     EXPECT_EQ(post({{"id", "count"}}, headers).status, 421) << host;
   }
-  auto local = call([&] { return client().Get("/", {{"Host", "localhost:" + port}}); });
+  auto local = call([&] { return client().Get("/", {{"Host", "localhost:" + port}, *pageHeaders().begin()}); });
   ASSERT_TRUE(local);
   EXPECT_EQ(local->status, 200);
   EXPECT_EQ(source->count, 0);
@@ -349,6 +369,192 @@ TEST_F(ServerTest, StopsWhileAPageIsStillListening) {
   ASSERT_TRUE(connected);
   server->stop();
   EXPECT_EQ(stream.wait_for(10s), std::future_status::ready);
+}
+
+
+TEST_F(ServerTest, AnswersAnActionOnlyAfterItIsCommittedAndAFailedCommitAsAFailure) {
+  auto saved = act({{"id", "count"}});
+  EXPECT_EQ(saved.status, 200);
+  EXPECT_EQ(source->commits, 1);
+
+  source->commitFailure = "Your latest changes are not saved yet: the disk is full.";
+  auto failed = act({{"id", "count"}});
+  EXPECT_EQ(failed.status, 500);
+  EXPECT_EQ(failed.body["error"], *source->commitFailure);
+  // The action ran (its change is kept in memory) and the page gets the render that says so.
+  EXPECT_NE(failed.body["render"]["html"].get<std::string>().find("count 2"), std::string::npos);
+  EXPECT_EQ(source->commits, 2);
+}
+
+TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
+  EXPECT_EQ(server->launchUrl(), server->url() + "?secret=" + server->secret());
+  std::string wrong = server->secret();
+  wrong.back() = wrong.back() == 'a' ? 'b' : 'a';
+  struct Case {
+    const char* name;
+    std::string path;
+    httplib::Headers headers;
+  } refused[] = {
+      {"no secret", "/", {}},
+      {"wrong secret", "/?secret=" + wrong, {}},
+      {"empty secret", "/?secret=", {}},
+      {"wrong cookie", "/", {{"Cookie", "brivel_secret=" + wrong}}},
+      {"token as cookie", "/", {{"Cookie", "brivel_secret=" + server->token()}}},
+  };
+  for (const auto& c : refused) {
+    auto res = call([&] { return client().Get(c.path.c_str(), c.headers); });
+    ASSERT_TRUE(res) << c.name;
+    EXPECT_EQ(res->status, 403) << c.name;
+    // How to open Brivel, and nothing of the app: no token, no render.
+    EXPECT_NE(res->body.find("Open Brivel from its address"), std::string::npos) << c.name;
+    EXPECT_EQ(res->body.find(server->token()), std::string::npos) << c.name;
+    EXPECT_EQ(res->body.find("count 0"), std::string::npos) << c.name;
+    EXPECT_FALSE(res->has_header("Set-Cookie")) << c.name;
+  }
+
+  // The printed address turns the secret into a strict cookie and leaves the address bar.
+  auto opened = call([&] { return client().Get(("/?secret=" + server->secret()).c_str()); });
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->status, 303);
+  EXPECT_EQ(opened->get_header_value("Location"), "/");
+  const std::string cookie = opened->get_header_value("Set-Cookie");
+  EXPECT_EQ(cookie.rfind("brivel_secret=" + server->secret() + ";", 0), 0u) << cookie;
+  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+  auto page = call([&] {
+    return client().Get("/", {{"Cookie", "other=1; brivel_secret=" + server->secret()}});
+  });
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find(server->token()), std::string::npos);
+
+  // The cookie does not stand in for the token on a post.
+  EXPECT_EQ(post({{"id", "count"}}, pageHeaders()).status, 403);
+  EXPECT_EQ(source->count, 0);
+}
+
+// A connection to the server that sends and reads raw bytes.
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool send(std::string_view bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  // What arrives until the server closes the connection or `limit` passes.
+  std::string receive(std::chrono::milliseconds limit) {
+    std::string text;
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (true) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd descriptor{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) break;
+      char buffer[4096];
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+class GuardedServerTest : public ServerTest {
+ protected:
+  void configure(WebServerOptions& options) override {
+    options.requestDeadline = 3s;
+    options.maxHeaderBytes = 4096;
+    options.maxHeaderCount = 20;
+    options.maxBodyBytes = 2048;
+  }
+  std::string host() const { return "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n"; }
+};
+
+TEST_F(GuardedServerTest, SlowClientsAreCutOffAndDoNotHoldThePage) {
+  constexpr int kSlow = 16;
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < kSlow; ++i) {
+    slow.push_back(std::make_unique<RawClient>(server->port()));
+    ASSERT_TRUE(slow.back()->connected());
+    ASSERT_TRUE(slow.back()->send("GET / HTTP/1.1\r\n" + host()));
+  }
+  // They go on sending their headers a byte at a time.
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    const std::string header = "X-Slow: abcdefgh\r\n";
+    for (size_t i = 0; !stop; ++i) {
+      for (auto& client : slow) client->send(std::string_view(header).substr(i % header.size(), 1));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+
+  // A normal page load beside them is answered.
+  auto page = call([&] { return client().Get("/", pageHeaders()); });
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+
+  // Each slow client is cut off once its request took longer than the deadline.
+  std::vector<std::future<std::string>> answers;
+  for (auto& client : slow) {
+    answers.push_back(std::async(std::launch::async, [&client] { return client->receive(10s); }));
+  }
+  for (auto& answer : answers) {
+    std::string text = answer.get();
+    EXPECT_EQ(text.rfind("HTTP/1.1 408", 0), 0u) << text;
+  }
+  stop = true;
+  trickle.join();
+}
+
+TEST_F(GuardedServerTest, RefusesOversizedOrUnauthorisedRequestsBeforeReadingTheirBody) {
+  const std::string token = "X-Brivel-Token: " + server->token() + "\r\n";
+  std::string manyHeaders;
+  for (int i = 0; i < 30; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* status;
+  } cases[] = {
+      {"too many headers", "GET / HTTP/1.1\r\n" + host() + manyHeaders + "\r\n", "431"},
+      {"a head too long", "GET / HTTP/1.1\r\n" + host() + "X-Long: " + std::string(5000, 'a'), "431"},
+      {"a body too large", "POST /action HTTP/1.1\r\n" + host() + token + "Content-Length: 5000\r\n\r\n", "413"},
+      {"a chunked body", "POST /action HTTP/1.1\r\n" + host() + token + "Transfer-Encoding: chunked\r\n\r\n", "411"},
+      // Refused from the head alone: the body they announce is never waited for.
+      {"no token", "POST /action HTTP/1.1\r\n" + host() + "Content-Length: 100\r\n\r\n", "403"},
+      {"a foreign host", "POST /action HTTP/1.1\r\nHost: evil.example\r\n" + token + "Content-Length: 100\r\n\r\n", "421"},
+  };
+  for (const auto& c : cases) {
+    RawClient raw(server->port());
+    ASSERT_TRUE(raw.connected());
+    auto started = std::chrono::steady_clock::now();
+    raw.send(c.request);
+    std::string answer = raw.receive(5s);
+    EXPECT_EQ(answer.rfind(std::string("HTTP/1.1 ") + c.status, 0), 0u) << c.name << ": " << answer;
+    // Answered at once, not at the deadline.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << c.name;
+  }
+  EXPECT_TRUE(source->performed.empty());
+
+  // A whole request within the limits still goes through.
+  std::string body = R"({"id":"count"})";
+  RawClient ok(server->port());
+  ok.send("POST /action HTTP/1.1\r\n" + host() + token + "Content-Type: application/json\r\nContent-Length: " +
+          std::to_string(body.size()) + "\r\n\r\n" + body);
+  auto answer = std::async(std::launch::async, [&] { return ok.receive(5s); });
+  MainLoop::runUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }, 10s);
+  EXPECT_EQ(answer.get().rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(source->count, 1);
 }
 
 TEST(CutPostedTextTest, KeepsTabsAndDropsOtherControls) {

@@ -13,8 +13,10 @@
 #include "Brivel/shell/toast.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
+#include "platform/foundation/data_notices.h"
 #include "platform/ui/testing/driver.h"
 #include "shell_test_support.h"
 
@@ -67,6 +69,13 @@ TEST_F(ToastTest, ClearsItselfAfterItsDurationAndIsNotExtendedBySecondSave) {
   EXPECT_TRUE(toastShown());
   advance(1ms);
   EXPECT_FALSE(toastShown());
+}
+
+TEST_F(ToastTest, NoSuccessToastWhileSavesFail) {
+  platform::DataNotices::shared().set(platform::kSaveFailureNoticeKey, "Your latest changes are not saved yet.", false);
+  driver_.tap(byText("save"));
+  EXPECT_FALSE(toastShown());
+  platform::DataNotices::shared().reset();
 }
 
 TEST(ToastViewTest, TextFollowsTheTypeAndTheSymbolTheCaller) {

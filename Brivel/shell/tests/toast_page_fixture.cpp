@@ -37,7 +37,7 @@ int main() {
     std::cerr << "brivel_toast_page: " << *failure << "\n";
     return 1;
   }
-  std::cout << front.url() << std::endl;
+  std::cout << front.launchUrl() << std::endl;
 
   std::thread([set] {
     int received = 0;

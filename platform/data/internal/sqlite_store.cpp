@@ -1,6 +1,9 @@
 #include "platform/data/internal/sqlite_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <map>
@@ -9,6 +12,8 @@
 
 #include "platform/data/internal/model_access.h"
 #include "platform/data/model_container.h"
+#include "platform/dispatch/queue.h"
+#include "platform/foundation/data_notices.h"
 
 namespace platform::data_internal {
 
@@ -31,6 +36,133 @@ std::string sqlName(const std::string& identifier) {
 Error storeError(ModelStoreError code, const std::string& description) {
   return Error(kModelStoreErrorDomain, static_cast<long>(code),
                {{kErrorLocalizedDescriptionKey, PlistValue(description)}});
+}
+
+// What an SQLite failure means to a person, for the messages the user reads.
+std::string reasonOf(int code, const std::string& fallback) {
+  switch (code & 0xff) {
+    case SQLITE_FULL:
+      return "the disk is full";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return "the data folder is read-only";
+    case SQLITE_IOERR:
+      return "the disk reported an I/O error";
+    case SQLITE_CANTOPEN:
+      return "the file cannot be opened";
+    default:
+      return fallback;
+  }
+}
+
+uint32_t bigEndian32(const uint8_t* at) {
+  return (uint32_t{at[0]} << 24) | (uint32_t{at[1]} << 16) | (uint32_t{at[2]} << 8) | at[3];
+}
+
+std::optional<std::vector<uint8_t>> readAll(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  ::close(fd);
+  if (n < 0) return std::nullopt;
+  return bytes;
+}
+
+// The write-ahead log's checksum over `size` bytes (a multiple of 8), continuing `s`.
+void walChecksum(bool bigEndian, const uint8_t* data, size_t size, uint32_t s[2]) {
+  for (size_t i = 0; i + 8 <= size; i += 8) {
+    uint32_t x0, x1;
+    if (bigEndian) {
+      x0 = bigEndian32(data + i);
+      x1 = bigEndian32(data + i + 4);
+    } else {
+      std::memcpy(&x0, data + i, 4);
+      std::memcpy(&x1, data + i + 4, 4);
+    }
+    s[0] += x0 + s[1];
+    s[1] += x1 + s[0];
+  }
+}
+
+// After an unclean stop the last saves may live only in "<store>-wal", with the shared-memory
+// index "<store>-shm" saying how far the log reaches and how much of it is already copied into
+// the store. A log that is shorter than that, cut in the middle of a page, or whose pages fail
+// their checksums would make SQLite drop those saves silently and start writing over them; so
+// such a store is refused before SQLite sees it. Answers why, or nothing when the log is sound.
+std::optional<std::string> damagedLog(const std::filesystem::path& store) {
+  const std::filesystem::path walPath = store.string() + "-wal";
+  const std::filesystem::path shmPath = store.string() + "-shm";
+  std::error_code error;
+  const bool walExists = std::filesystem::exists(walPath, error);
+  std::optional<std::vector<uint8_t>> wal = walExists ? readAll(walPath) : std::nullopt;
+  if (walExists && !wal) return "its journal " + walPath.string() + " cannot be read";
+
+  // The index: two equal copies of its header, then the checkpoint's progress.
+  uint32_t indexedFrames = 0, copiedFrames = 0, indexSalt[2] = {0, 0};
+  bool indexed = false;
+  if (auto shm = readAll(shmPath); shm && shm->size() >= 100 && std::memcmp(shm->data(), shm->data() + 48, 48) == 0 &&
+                                   (*shm)[12] != 0) {
+    std::memcpy(&indexedFrames, shm->data() + 16, 4);
+    std::memcpy(indexSalt, shm->data() + 32, 8);
+    std::memcpy(&copiedFrames, shm->data() + 96, 4);
+    indexed = true;
+  }
+  const bool unsavedInLog = indexed && indexedFrames > copiedFrames;
+
+  // The log's frames that SQLite would accept: same salts as the header, checksums chained.
+  uint32_t soundFrames = 0;
+  bool torn = false;
+  if (wal && !wal->empty()) {
+    const std::vector<uint8_t>& log = *wal;
+    const uint32_t magic = log.size() >= 32 ? bigEndian32(log.data()) : 0;
+    if (magic != 0x377f0682 && magic != 0x377f0683) {
+      if (indexed ? unsavedInLog : true) return "its journal " + walPath.string() + " is damaged (its header is not a journal's)";
+      return std::nullopt;
+    }
+    const bool bigEndian = (magic & 1) != 0;
+    uint32_t pageSize = bigEndian32(log.data() + 8);
+    if (pageSize == 1) pageSize = 65536;
+    uint32_t sum[2] = {0, 0};
+    walChecksum(bigEndian, log.data(), 24, sum);
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || sum[0] != bigEndian32(log.data() + 24) ||
+        sum[1] != bigEndian32(log.data() + 28)) {
+      if (indexed ? unsavedInLog : true) return "its journal " + walPath.string() + " is damaged (its header is broken)";
+      return std::nullopt;
+    }
+    const uint32_t salt1 = bigEndian32(log.data() + 16), salt2 = bigEndian32(log.data() + 20);
+    const size_t frameSize = size_t{pageSize} + 24;
+    torn = (log.size() - 32) % frameSize != 0;
+    for (size_t at = 32; at + frameSize <= log.size(); at += frameSize) {
+      const uint8_t* frame = log.data() + at;
+      if (bigEndian32(frame + 8) != salt1 || bigEndian32(frame + 12) != salt2) break;  // an older log's page
+      walChecksum(bigEndian, frame, 8, sum);
+      walChecksum(bigEndian, frame + 24, pageSize, sum);
+      if (sum[0] != bigEndian32(frame + 16) || sum[1] != bigEndian32(frame + 20)) {
+        // Past the last commit this is a write that a stop interrupted, which SQLite drops
+        // as it should; before it, saved pages are damaged.
+        if (unsavedInLog && soundFrames < indexedFrames) {
+          return "its journal " + walPath.string() + " is damaged (a saved page fails its checksum)";
+        }
+        break;
+      }
+      ++soundFrames;
+    }
+    if (indexed && (std::memcmp(indexSalt, log.data() + 16, 8) != 0)) {
+      // The index describes another generation of the log than the file holds now.
+      if (unsavedInLog) return "its journal " + walPath.string() + " is not the one the store was using";
+      return std::nullopt;
+    }
+  }
+  if (unsavedInLog && soundFrames < indexedFrames) {
+    return walExists ? "its journal " + walPath.string() + " is cut short (it holds " + std::to_string(soundFrames) +
+                           " of " + std::to_string(indexedFrames) + " pages)"
+                     : "its journal " + walPath.string() + " is missing";
+  }
+  return std::nullopt;
 }
 
 // Runs one statement without results; the SQLite message on failure.
@@ -171,9 +303,35 @@ class Statement {
 SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
                                           const Schema& schema) {
   std::string location = path.empty() ? std::string(":memory:") : path.string();
-  if (!path.empty() && path.has_parent_path()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(path.parent_path(), ignored);
+  if (!path.empty()) {
+    if (path.has_parent_path()) {
+      std::error_code error;
+      std::filesystem::create_directories(path.parent_path(), error);
+      if (error || !std::filesystem::is_directory(path.parent_path(), error)) {
+        // A file in the folder's place reads "exists" to create_directories.
+        int code = error && error.value() != EEXIST ? error.value() : ENOTDIR;
+        return {nullptr, storeError(ModelStoreError::OpenFailed,
+                                    "The store at " + location + " cannot be opened: " +
+                                        describeFileProblem(code, path.parent_path()) + ".")};
+      }
+    }
+    if (auto problem = damagedLog(path)) {
+      return {nullptr, storeError(ModelStoreError::DamagedJournal,
+                                  "The store at " + location + " was not opened because " + *problem +
+                                      ". Saved changes may be missing from it, so nothing was changed: every file "
+                                      "is left as it was.")};
+    }
+    // Only this user may read the store: a new file is made 0600 before SQLite opens it (its
+    // journal files take the store's permissions), an existing one is brought to 0600.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      int code = errno;
+      return {nullptr, storeError(ModelStoreError::OpenFailed, "The store at " + location + " cannot be opened: " +
+                                                                   describeFileProblem(code, path) + ".")};
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) ::chmod((path.string() + suffix).c_str(), 0600);
   }
   sqlite3* db = nullptr;
   int status = sqlite3_open_v2(location.c_str(), &db,
@@ -183,7 +341,7 @@ SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(status);
     sqlite3_close(db);
     return {nullptr, storeError(ModelStoreError::OpenFailed,
-                                "The store at " + location + " cannot be opened: " + message)};
+                                "The store at " + location + " cannot be opened: " + reasonOf(status, message) + ".")};
   }
   std::shared_ptr<SqliteStore> store(new SqliteStore(db, schema));
   if (auto error = store->prepareSchema()) {
@@ -232,6 +390,12 @@ std::optional<Error> SqliteStore::prepareSchema() {
   {
     Statement journal(db_, "PRAGMA journal_mode=WAL");
     if (!journal || sqlite3_step(journal.get()) != SQLITE_ROW) {
+      const int code = sqlite3_errcode(db_) & 0xff;
+      if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT) {
+        // Not the file's fault: the disk is full, read-only or failing.
+        return storeError(ModelStoreError::OpenFailed,
+                          "The store cannot be opened: " + reasonOf(code, sqlite3_errmsg(db_)) + ".");
+      }
       return storeError(ModelStoreError::NotAStore,
                         std::string("The file is not a store: ") + sqlite3_errmsg(db_));
     }
@@ -300,8 +464,9 @@ std::optional<Error> SqliteStore::prepareSchema() {
   }
   sql += "COMMIT;";
   if (auto message = execute(db_, sql)) {
+    const int code = sqlite3_errcode(db_);
     execute(db_, "ROLLBACK");
-    return storeError(ModelStoreError::OpenFailed, "The store cannot be set up: " + *message);
+    return storeError(ModelStoreError::OpenFailed, "The store cannot be set up: " + reasonOf(code, *message) + ".");
   }
 
   // Existing tables must have every column the schema needs.
@@ -506,7 +671,7 @@ std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& mod
     return injected("the start of the transaction");
   }
   if (auto message = execute(db_, "BEGIN IMMEDIATE")) {
-    return storeError(ModelStoreError::SaveFailed, "The save cannot start: " + *message);
+    return storeError(ModelStoreError::SaveFailed, reasonOf(sqlite3_errcode(db_), "the save cannot start: " + *message));
   }
   for (PersistentModel* model : models) {
     bool persisted = ModelAccess::isPersisted(*model);
@@ -543,8 +708,9 @@ std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& mod
     sqlite3_clear_bindings(statement);
     if (error || status != SQLITE_DONE) {
       Error failure = error ? *error
-                            : sqliteError(static_cast<long>(ModelStoreError::SaveFailed),
-                                          "Cannot write a " + model->entity().name);
+                            : storeError(ModelStoreError::SaveFailed,
+                                         reasonOf(sqlite3_errcode(db_), "a " + model->entity().name + " cannot be written: " +
+                                                                            sqlite3_errmsg(db_)));
       rollback();
       return failure;
     }
@@ -554,10 +720,29 @@ std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& mod
     return injected("the commit");
   }
   if (auto message = execute(db_, "COMMIT")) {
+    const int code = sqlite3_errcode(db_);
     rollback();
-    return storeError(ModelStoreError::SaveFailed, "The save cannot be committed: " + *message);
+    return storeError(ModelStoreError::SaveFailed, reasonOf(code, "the save cannot be committed: " + *message));
   }
   return std::nullopt;
+}
+
+void SqliteStore::checkpoint() {
+  // Copies what the journal holds into the store and empties the journal, so that the store
+  // file alone holds the data. A reader or a busy disk only makes it wait for the next time.
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
+void SqliteStore::checkpointSoon() {
+  if (checkpointPending_) return;
+  checkpointPending_ = true;
+  std::weak_ptr<SqliteStore> weak = weak_from_this();
+  DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(300), [weak] {
+    if (auto store = weak.lock()) {
+      store->checkpointPending_ = false;
+      store->checkpoint();
+    }
+  });
 }
 
 }  // namespace platform::data_internal

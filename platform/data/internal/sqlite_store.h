@@ -25,7 +25,7 @@ struct sqlite3_stmt;
 
 namespace platform::data_internal {
 
-class SqliteStore {
+class SqliteStore : public std::enable_shared_from_this<SqliteStore> {
  public:
   struct OpenResult {
     std::shared_ptr<SqliteStore> store;
@@ -45,6 +45,10 @@ class SqliteStore {
   // is kept when it fails.
   [[nodiscard]] std::optional<Error> write(const std::vector<PersistentModel*>& models,
                                            const std::function<bool(SaveStep)>& fault);
+  // Copies the journal into the store file and empties the journal.
+  void checkpoint();
+  // The same, shortly, on the main queue (once for any number of calls before it runs).
+  void checkpointSoon();
 
  private:
   struct Column {
@@ -72,6 +76,7 @@ class SqliteStore {
   std::vector<const EntityDescription*> entities_;
   std::string version_;
   std::vector<Table> tables_;
+  bool checkpointPending_ = false;
 };
 
 }  // namespace platform::data_internal

@@ -6,12 +6,16 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/foundation/data_notices.h"
+#include "platform/foundation/tests/binary_plist_fixture.h"
 #include "platform/foundation/paths.h"
+#include "platform/foundation/plist.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::binaryDictionary;
 
 // Points the data directory at a fresh temporary folder for each test.
 class DefaultsTest : public ::testing::Test {
@@ -162,6 +166,93 @@ TEST_F(DefaultsTest, UnreadableFileIsSetAsideNotOverwritten) {
   std::ifstream kept(root_ / "Preferences" / "torn.plist.unreadable");
   std::string contents((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
   EXPECT_EQ(contents, "bplist00 garbage");
+}
+
+TEST_F(DefaultsTest, DamagedFilesAreSetAsideAndToldNeverFatal) {
+  std::string good = binaryDictionary("lastPickedUserID", "abc");
+  ASSERT_TRUE(decodePlist(good).has_value());
+  struct Case {
+    const char* name;
+    std::optional<std::string> bytes;  // nothing: a folder in the file's place
+  } cases[] = {
+      {"a NUL inside a key", binaryDictionary(std::string("a\0b", 3), "x")},
+      {"a folder", std::nullopt},
+      {"truncated", good.substr(0, good.size() - 10)},
+      {"garbage", "bplist00\xff\xff\xff garbage that is no property list"},
+      {"an offset table past the end", good.substr(0, good.size() - 8) + std::string(7, '\0') + '\xff'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PreferencesDomain::discardLoadedDomainsForTesting();
+    DataNotices::shared().reset();
+    fs::remove_all(root_ / "Preferences");
+    fs::create_directories(root_ / "Preferences");
+    const fs::path file = prefs("damaged");
+    if (c.bytes) {
+      std::ofstream(file, std::ios::binary) << *c.bytes;
+    } else {
+      fs::create_directories(file / "inside");
+    }
+
+    auto defaults = UserDefaults::suite("damaged");
+    EXPECT_EQ(defaults->domain()->dictionary().size(), 0u);
+    // Set aside as it was, and the user is told where.
+    const fs::path aside = file.string() + ".unreadable";
+    if (c.bytes) {
+      std::ifstream kept(aside, std::ios::binary);
+      std::string contents((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(contents, *c.bytes);
+    } else {
+      EXPECT_TRUE(fs::is_directory(aside / "inside"));
+    }
+    auto notices = DataNotices::shared().all();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].text.find(aside.string()), std::string::npos) << notices[0].text;
+    // The suite works on from an empty file.
+    ASSERT_FALSE(defaults->set("k", 1).has_value());
+    PreferencesDomain::discardLoadedDomainsForTesting();
+    EXPECT_EQ(UserDefaults::suite("damaged")->integer("k"), 1);
+  }
+  DataNotices::shared().reset();
+}
+
+TEST_F(DefaultsTest, TextThatIsNotUtf8IsRepairedSoTheFileStaysReadable) {
+  fs::create_directories(root_ / "Preferences");
+  std::ofstream(prefs("latin"), std::ios::binary) << binaryDictionary("name", "caf\xE9");
+  auto defaults = UserDefaults::suite("latin");
+  EXPECT_EQ(defaults->string("name"), "caf\xEF\xBF\xBD");
+  ASSERT_FALSE(defaults->set("other", 1).has_value());
+
+  PreferencesDomain::discardLoadedDomainsForTesting();
+  auto again = UserDefaults::suite("latin");
+  EXPECT_EQ(again->string("name"), "caf\xEF\xBF\xBD");
+  EXPECT_FALSE(fs::exists(prefs("latin").string() + ".unreadable"));
+}
+
+TEST(TemporaryFileSweepTest, RemovesOnlyTheTemporariesOfAtomicWriters) {
+  const fs::path root = fs::temp_directory_path() / ("brivel-sweep-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "Preferences");
+  const std::vector<fs::path> stale = {root / ".Brivel.keychain.tmp", root / "Preferences" / ".standard.plist.tmp-Ab12Cd"};
+  const std::vector<fs::path> kept = {root / "Brivel.store", root / "notes.tmp", root / ".hidden",
+                                      root / "Preferences" / ".standard.plist.tmp-toolongname", root / "Preferences" / "standard.plist"};
+  for (const auto& path : stale) std::ofstream(path) << "partial";
+  for (const auto& path : kept) std::ofstream(path) << "keep";
+  EXPECT_EQ(sweepStaleTemporaryFiles(root), stale.size());
+  for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  fs::remove_all(root);
+}
+
+TEST(FileProblemTest, SaysWhatHappenedInWords) {
+  const fs::path root = fs::temp_directory_path() / ("brivel-problem-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root);
+  std::ofstream(root / "data") << "a file";
+  EXPECT_EQ(describeFileProblem(ENOSPC, root), "the disk is full");
+  EXPECT_EQ(describeFileProblem(ENOTDIR, root / "data" / "Brivel.store"), (root / "data").string() + " is a file, not a folder");
+  EXPECT_NE(describeFileProblem(EACCES, root).find("read-only"), std::string::npos);
+  fs::remove_all(root);
 }
 
 TEST_F(DefaultsTest, ValuesThatCannotBeWrittenAreRefused) {

@@ -1,0 +1,227 @@
+// The brivel program itself, started as a child process over a data folder with damaged files:
+// it keeps running, tells the user on the page and on stderr what it set aside or refused, and
+// loses nothing silently. Also: the page is shown only through the printed address.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "Brivel/model/brivel_model_container.h"
+#include "Brivel/model/profile_entity.h"
+#include "platform/foundation/plist.h"
+#include "platform/foundation/tests/binary_plist_fixture.h"
+
+namespace brivel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using platform::testing::binaryDictionary;
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The program on a data folder: its printed address, then its stderr and exit code.
+class Program {
+ public:
+  explicit Program(const fs::path& dataDirectory) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      close(out[0]);
+      close(err[0]);
+      execl(BRIVEL_PROGRAM, BRIVEL_PROGRAM, "--data-dir", dataDirectory.c_str(), "--port", "0", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+    // The address is the first line; ASan makes the start slow.
+    std::string line;
+    pollfd descriptor{out_, POLLIN, 0};
+    char c;
+    while (poll(&descriptor, 1, 60000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line += c;
+    address_ = line;
+  }
+  ~Program() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+
+  const std::string& address() const { return address_; }
+  int port() const { return std::stoi(address_.substr(address_.rfind(':') + 1)); }
+  std::string secret() const { return address_.substr(address_.find("?secret=") + 8); }
+
+  // Opens the printed address as a browser would, and answers the page.
+  std::optional<std::string> page() const {
+    httplib::Client client("127.0.0.1", port());
+    client.set_read_timeout(30, 0);
+    auto opened = client.Get(("/?secret=" + secret()).c_str());
+    if (!opened || opened->status != 303) return std::nullopt;
+    std::string cookie = opened->get_header_value("Set-Cookie");
+    auto page = client.Get("/", {{"Cookie", cookie.substr(0, cookie.find(';'))}});
+    if (!page || page->status != 200) return std::nullopt;
+    return page->body;
+  }
+
+  // Ends it with SIGTERM; its exit code, and what it wrote to stderr.
+  int stop(std::string& stderrText) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    exited_ = true;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(err_, buffer, sizeof buffer)) > 0) stderrText.append(buffer, static_cast<size_t>(n));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  bool exited_ = false;
+  std::string address_;
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("brivel-program-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "Preferences");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST_F(ProgramTest, DamagedFilesNeverStopItAndAreTold) {
+  const fs::path standard = dir_ / "Preferences" / "standard.plist";
+  const std::string good = binaryDictionary("lastPickedUserID", "0F6B4E1C-7A1D-4F3C-9B0E-2D7C1A5E8F90");
+  struct Case {
+    const char* name;
+    std::optional<std::string> bytes;  // nothing: a folder in the file's place
+  } cases[] = {
+      {"a NUL inside a key", binaryDictionary(std::string("lastPicked\0UserID", 17), "x")},
+      {"a folder", std::nullopt},
+      {"truncated", good.substr(0, good.size() - 12)},
+      {"garbage", "bplist00 this is no property list \xff\xfe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(standard);
+    fs::remove_all(standard.string() + ".unreadable");
+    if (c.bytes) {
+      std::ofstream(standard, std::ios::binary) << *c.bytes;
+    } else {
+      fs::create_directories(standard / "inside");
+    }
+    Program program(dir_);
+    ASSERT_NE(program.address().find("?secret="), std::string::npos) << "the program is not running";
+    const std::string told = "set aside as " + standard.string() + ".unreadable";
+    auto page = program.page();
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->find(told), std::string::npos) << "the page says what was set aside";
+    std::string stderrText;
+    EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
+    EXPECT_NE(stderrText.find(told), std::string::npos) << stderrText;
+    // Nothing is lost: the damaged file is kept as it was.
+    if (c.bytes) {
+      EXPECT_EQ(contents(standard.string() + ".unreadable"), *c.bytes);
+    } else {
+      EXPECT_TRUE(fs::is_directory(standard.string() + ".unreadable/inside"));
+    }
+  }
+}
+
+TEST_F(ProgramTest, TextThatIsNotUtf8IsReadAndWrittenBackReadable) {
+  const fs::path standard = dir_ / "Preferences" / "standard.plist";
+  std::ofstream(standard, std::ios::binary) << binaryDictionary("note", "caf\xE9");
+  Program program(dir_);
+  ASSERT_TRUE(program.page());
+  std::string stderrText;
+  EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
+  auto value = platform::decodePlist(contents(standard));
+  ASSERT_TRUE(value) << "the settings file is still readable";
+  ASSERT_NE(value->find("note"), nullptr);
+  EXPECT_EQ(*value->find("note")->asString(), "caf\xEF\xBF\xBD");
+  EXPECT_FALSE(fs::exists(standard.string() + ".unreadable"));
+}
+
+TEST_F(ProgramTest, AStoreWhoseJournalLostSavesIsRefusedWithItsReasonAndLeftAsItWas) {
+  const fs::path store = dir_ / "Brivel.store";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Saves a profile and stops without closing, as a kill would.
+    auto container = BrivelModelContainer::makeContainer(store);
+    if (!container) _exit(2);
+    auto profile = std::make_shared<ProfileEntity>();
+    profile->setName("Kept");
+    container->mainContext().insert(profile);
+    _exit(container->mainContext().save() ? 3 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const fs::path wal = store.string() + "-wal";
+  const std::string journal = contents(wal);
+  ASSERT_GT(journal.size(), 200u);
+  fs::resize_file(wal, journal.size() - 100);
+  const std::string before = contents(store) + contents(wal) + contents(store.string() + "-shm");
+
+  Program program(dir_);
+  auto page = program.page();
+  ASSERT_TRUE(page) << "the program runs and shows why";
+  EXPECT_NE(page->find("was not opened because its journal"), std::string::npos) << *page;
+  EXPECT_EQ(page->find("reinstall"), std::string::npos);
+  std::string stderrText;
+  EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
+  EXPECT_NE(stderrText.find("was not opened because its journal"), std::string::npos) << stderrText;
+  EXPECT_EQ(contents(store) + contents(wal) + contents(store.string() + "-shm"), before);
+}
+
+TEST_F(ProgramTest, ThePageWithoutTheSecretShowsHowToOpenBrivelAndTheDataIsPrivate) {
+  // Left by a write that a kill interrupted in an earlier run.
+  const fs::path stale = dir_ / "Preferences" / ".standard.plist.tmp-Xy12Zq";
+  std::ofstream(stale) << "half a file";
+  Program program(dir_);
+  EXPECT_FALSE(fs::exists(stale)) << "swept at start";
+  ASSERT_NE(program.address().find("?secret="), std::string::npos);
+  httplib::Client client("127.0.0.1", program.port());
+  client.set_read_timeout(30, 0);
+  auto bare = client.Get("/");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->status, 403);
+  EXPECT_NE(bare->body.find("Open Brivel from its address"), std::string::npos);
+  EXPECT_EQ(bare->body.find("brivel-token"), std::string::npos);
+  ASSERT_TRUE(program.page());
+  std::string stderrText;
+  EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
+  EXPECT_EQ(fs::status(dir_).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(dir_ / "Brivel.store").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // Checkpointed at exit: the journal holds nothing.
+  EXPECT_FALSE(fs::exists(dir_ / "Brivel.store-wal") && fs::file_size(dir_ / "Brivel.store-wal") > 0);
+}
+
+}  // namespace
+}  // namespace brivel
