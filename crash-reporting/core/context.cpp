@@ -34,7 +34,7 @@ struct SetUpState {
   std::shared_ptr<platform::DispatchQueue> loggingQueue;
   std::shared_ptr<platform::DispatchQueue> binaryImagesQueue;
   std::shared_ptr<platform::DispatchQueue> exceptionQueue;
-  std::optional<platform::DispatchGroup> group;  // the last set-up's blocks
+  std::optional<platform::DispatchGroup> group;  // the last set-up, until its final block ends
 };
 
 SetUpState& setUpState() {
@@ -234,10 +234,6 @@ bool CRContextInitialize(const CRContextInitData* initDataIn) {
   readOnly->debuggerAttached = CRProcessDebuggerAttached();
 
   platform::DispatchGroup group;
-  {
-    std::lock_guard lock(setUpState().mutex);
-    setUpState().group = group;
-  }
   const auto queue = platform::DispatchQueue::global(platform::QoS::Default);
   group.async(queue, [] { CRHostSetUp(); });
   group.async(queue, [root, initData, hooks] { setUpLogging(root, *initData, hooks); });
@@ -261,13 +257,22 @@ bool CRContextInitialize(const CRContextInitData* initDataIn) {
   });
   if (hooks.extraSetUpBlockForTesting) group.async(queue, hooks.extraSetUpBlockForTesting);
 
-  group.notify(queue, [] {
+  // The wait covers the final block too, so that a set-up that finishes in time returns
+  // with the context ready and protected.
+  platform::DispatchGroup finished;
+  finished.enter();
+  {
+    std::lock_guard lock(setUpState().mutex);
+    setUpState().group = finished;
+  }
+  group.notify(queue, [finished]() mutable {
     crReadOnlyContext->initialized.store(true);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!CRAllocatorProtect(crContextAllocator)) CRLogWarning("Error: Memory protection failed\n");
+    finished.leave();
   });
 
-  if (!group.wait(std::chrono::seconds(5))) CRLogWarning("Error: Delayed initialization\n");
+  if (!finished.wait(std::chrono::seconds(5))) CRLogWarning("Error: Delayed initialization\n");
   return true;
 }
 

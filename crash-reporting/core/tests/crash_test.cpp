@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "crash-reporting/core/allocator.h"
 #include "crash-reporting/core/host.h"
 #include "crash-reporting/core/tests/test_support.h"
@@ -37,31 +39,47 @@ TEST_F(ContextTest, TheProtectedPartFaultsOnAWrite) {
   EXPECT_EXIT(readOnly->debuggerAttached = !readOnly->debuggerAttached, testing::KilledBySignal(SIGSEGV), "");
 }
 
+// The traced child's part: runs only when the test below starts this program again under
+// its trace (the folder comes in the environment); a plain run skips it.
+TEST(CRContextCrashTest, TracedChildBody) {
+  const char* folder = getenv("CRASH_CORE_TRACED_CHILD_FOLDER");
+  if (folder == nullptr) GTEST_SKIP() << "started by ATracedChildInstallsNoHandlersButBecomesReady";
+  int installs = 0;
+  CRContextHooks hooks;
+  hooks.signalInitialize = [&] { return ++installs > 0; };
+  hooks.machExceptionInitialize = [&] { return ++installs > 0; };
+  hooks.exceptionInitialize = [&] { return ++installs > 0; };
+  CRContextSetHooks(hooks);
+  CRContextInitData data;
+  data.rootPath = folder;
+  data.previouslyCrashedFileRootPath = folder;
+  ASSERT_TRUE(CRContextInitialize(&data));
+  EXPECT_TRUE(crReadOnlyContext->debuggerAttached);
+  EXPECT_EQ(installs, 0);
+  EXPECT_EQ(crReadOnlyContext->signal.path, nullptr);
+  EXPECT_TRUE(CRContextIsReady());
+  CRBinaryImageWaitForPendingEvents();
+}
+
 // A child traced by this process sets its context up without installing any handler, yet
-// the context becomes ready and its records are written.
+// the context becomes ready and its records are written. The child starts this program
+// afresh (a forked copy of a process with threads could hang on their locks).
 TEST(CRContextCrashTest, ATracedChildInstallsNoHandlersButBecomesReady) {
   crash_test::TempDir folder;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(77);
-    int installs = 0;
-    CRContextHooks hooks;
-    hooks.signalInitialize = [&] { return ++installs > 0; };
-    hooks.machExceptionInitialize = [&] { return ++installs > 0; };
-    hooks.exceptionInitialize = [&] { return ++installs > 0; };
-    CRContextSetHooks(hooks);
-    const CRContextInitData data = crash_test::initDataFor(folder);
-    if (!CRContextInitialize(&data)) _exit(2);
-    if (!crReadOnlyContext->debuggerAttached) _exit(3);
-    if (installs != 0 || crReadOnlyContext->signal.path != nullptr) _exit(4);
-    if (!CRContextIsReady()) _exit(5);
-    CRBinaryImageWaitForPendingEvents();
-    _exit(0);
+    setenv("CRASH_CORE_TRACED_CHILD_FOLDER", folder.path().c_str(), 1);
+    execl("/proc/self/exe", "crash_core_crash_test", "--gtest_filter=CRContextCrashTest.TracedChildBody",
+          static_cast<char*>(nullptr));
+    _exit(78);
   }
   int status = 0;
   while (waitpid(child, &status, 0) == child && WIFSTOPPED(status)) {
-    ptrace(PTRACE_CONT, child, nullptr, WSTOPSIG(status));
+    // The stop after exec is the tracer's to swallow; other signals go on to the child.
+    const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+    ptrace(PTRACE_CONT, child, nullptr, signal);
   }
   ASSERT_TRUE(WIFEXITED(status)) << status;
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "tracing is not permitted here";
