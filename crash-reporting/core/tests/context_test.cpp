@@ -1,6 +1,8 @@
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "crash-reporting/core/context_manager.h"
@@ -220,6 +222,53 @@ TEST_F(ContextTest, InternalLogFormats) {
   EXPECT_EQ(readFile(path).substr(0, expected.size()), expected);
   EXPECT_EQ(readFile(path).find("below the level"), std::string::npos);
   EXPECT_NE(readFile(path).find("ERROR [TestBody:"), std::string::npos);
+}
+
+// Threads racing for the first line open the log once, and every line arrives whole.
+TEST_F(ContextTest, InternalLogLinesFromManyThreadsStayWhole) {
+  ASSERT_TRUE(setUpContext());
+  const std::string path = folder.file("sdk.log");
+  std::filesystem::remove(path);
+  close(crWritableContext->internalLogging.logFd.exchange(-1));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i) CRLogInfo("thread %d line %d of a message long enough to be split", t, i);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto lines = linesOf(readFile(path));
+  ASSERT_EQ(lines.size(), 1600u);
+  const std::regex whole(R"(INFO  \[operator\(\):\d+\] thread \d line \d+ of a message long enough to be split)");
+  for (const std::string& line : lines) ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+// Session changes rewrite the metadata while others read it: a reader always finds the four
+// lines, and the last change is what stays.
+TEST_F(ContextTest, MetadataRewritesNeverOverlap) {
+  ASSERT_TRUE(setUpContext());
+  const std::string path = folder.file("metadata.crrecord");
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done) ASSERT_EQ(readSections(path).size(), 4u);
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&, t] {
+      CRContextInitData data = crash_test::initDataFor(folder);
+      for (int i = 0; i < 25; ++i) {
+        data.qualitySessionId = "writer-" + std::to_string(t);
+        EXPECT_TRUE(CRContextRecordMetadata(folder.path().c_str(), &data));
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  CRContextInitData last = crash_test::initDataFor(folder);
+  last.qualitySessionId = "last";
+  ASSERT_TRUE(CRContextRecordMetadata(folder.path().c_str(), &last));
+  done = true;
+  reader.join();
+  EXPECT_EQ(readSections(path)[0]["identity"]["app_quality_session_id"], "last");
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/tests/test_support.h"
@@ -172,6 +178,44 @@ TEST(CRFileTest, FailuresLeaveNoDescriptorAndNoBuffer) {
   ASSERT_EQ(close(file.fd), 0);
   EXPECT_FALSE(CRFileShut(&file));
   EXPECT_EQ(file.writeBuffer, nullptr);
+}
+
+// A write interrupted by a signal before it moved any byte is tried again, within the
+// attempts a write is allowed.
+TEST(CRFileTest, InterruptedWritesAreRetried) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked write fails with EINTR
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+  const std::string bytes(200000, 'w');
+  std::atomic<size_t> received{0};
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // lets the full pipe block a few times
+    char chunk[65536];
+    while (received < bytes.size()) {
+      const ssize_t got = read(ends[0], chunk, sizeof chunk);
+      if (got <= 0) break;
+      received += static_cast<size_t>(got);
+    }
+  });
+  struct itimerval every40ms {{0, 40000}, {0, 40000}};
+  setitimer(ITIMER_REAL, &every40ms, nullptr);
+  CRFile file;
+  file.fd = ends[1];
+  const bool written = CRFileWrite(&file, bytes.data(), bytes.size());
+  struct itimerval off {};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  close(ends[1]);  // the reader sees the end even when the write gave up
+  reader.join();
+  sigaction(SIGALRM, &previous, nullptr);
+  close(ends[0]);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(received.load(), bytes.size());
+  EXPECT_EQ(file.writtenLength, static_cast<int64_t>(bytes.size()));
 }
 
 TEST(CRFileTest, ReadingSkipsACutOffLastLineAndGarbage) {

@@ -178,15 +178,23 @@ TEST(CRMachOTest, FatFileSlicesAndInstanceIdentifier) {
   EXPECT_EQ(order, (std::vector<std::string>{"arm64e=" + b, "arm64=" + a}));
 }
 
+size_t openDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
 TEST(CRMachOTest, FilesThatCannotBeOpened) {
   TempDir folder;
   CRMachOFile file;
+  const size_t descriptorsBefore = openDescriptors();
   EXPECT_FALSE(CRMachOFileOpenPath(&file, writeFixture(folder, "small", std::vector<uint8_t>(8, 0xCF)).c_str()));
   EXPECT_FALSE(CRMachOFileOpenPath(&file, folder.path().c_str()));
   EXPECT_FALSE(CRMachOFileOpenPath(&file, folder.file("missing").c_str()));
   EXPECT_FALSE(CRMachOFileOpenPath(nullptr, folder.file("missing").c_str()));
   EXPECT_EQ(file.fd, -1);
   EXPECT_EQ(CRMachOBinary::MachOBinaryWithPath(folder.file("missing")), nullptr);
+  EXPECT_EQ(openDescriptors(), descriptorsBefore);  // no failure left a descriptor open
 }
 
 // Every prefix and many corruptions of the fixtures are walked without a read outside the
