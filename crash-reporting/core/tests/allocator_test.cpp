@@ -1,12 +1,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
 #include "crash-reporting/core/allocator.h"
 #include "crash-reporting/core/host.h"
+#include "sdk-core/core/environment.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -87,6 +90,28 @@ TEST(CRHostTest, PageSizeIsClampedButNeverBelowTheRealPage) {
                         {-1, 4096, 16384},    {65536, 65536, 65536}, {4096, 16384, 16384}};
   for (const Case& c : cases) EXPECT_EQ(CRHostClampPageSize(c.reported, c.realPage), c.expected) << c.reported;
   EXPECT_EQ(CRHostGetPageSize(), static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+}
+
+TEST(CRHostTest, APadReportsIpadosWhileThePlatformStaysIos) {
+  struct PadProbe : UTLEnvironmentProbe {
+    bool isPadInterfaceIdiom() const override { return true; }
+  };
+  UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<PadProbe>());
+  EXPECT_EQ(CRAppTelemetryPlatformName(), "ipados");
+  EXPECT_STREQ(CRAppPlatformName(), "ios");
+  UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+  EXPECT_EQ(CRAppTelemetryPlatformName(), "ios");
+}
+
+TEST(CRHostTest, VersionPartsMissingAreZero) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"12", "12.0.0"}, {"6.1", "6.1.0"}, {"6.1.21-amd64", "6.1.21"}, {"", "0.0.0"}, {"1.2.3.4", "1.2.3"}};
+  for (const auto& [text, expected] : cases) {
+    const CRHostVersion version = CRHostParseVersion(text);
+    EXPECT_EQ(std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.patch),
+              expected)
+        << text;
+  }
 }
 
 }  // namespace
