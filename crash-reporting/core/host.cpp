@@ -152,3 +152,13 @@ std::optional<std::string> CRApplicationExtensionPointIdentifier() {
 }
 
 bool CRAppRunsAsExtension() { return CRApplicationExtensionPointIdentifier().has_value(); }
+
+CRAppActivityToken CRAppActivityBegin(uint64_t options, std::string reason) { return {options, std::move(reason)}; }
+
+void CRAppActivityEnd(const CRAppActivityToken&) {}
+
+void CRAppRunWithinActivity(uint64_t options, std::string reason, const std::function<void()>& block) {
+  const CRAppActivityToken token = CRAppActivityBegin(options, std::move(reason));
+  if (block) block();
+  CRAppActivityEnd(token);
+}

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -48,3 +50,14 @@ std::optional<std::string> CRAppDisplayName();
 int CRAppInstallSourceCode();
 std::optional<std::string> CRApplicationExtensionPointIdentifier();
 bool CRAppRunsAsExtension();
+
+// A process activity around work that must not be cut short (report submission). Linux has
+// no such activities: the token only records what was asked, and ending it does nothing.
+struct CRAppActivityToken {
+  uint64_t options = 0;
+  std::string reason;
+};
+CRAppActivityToken CRAppActivityBegin(uint64_t options, std::string reason);
+void CRAppActivityEnd(const CRAppActivityToken& token);
+// Begins an activity, runs `block`, ends it.
+void CRAppRunWithinActivity(uint64_t options, std::string reason, const std::function<void()>& block);
