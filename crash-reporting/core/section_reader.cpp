@@ -1,0 +1,58 @@
+// Contract: next-launch code; allocates, never runs at crash time.
+#include "crash-reporting/core/section_reader.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/core/safe_memory.h"
+
+std::optional<std::vector<nlohmann::json>> CRFileReadSections(
+    const char* path, bool deleteOnFailure,
+    const std::function<std::optional<nlohmann::json>(nlohmann::json)>& transform) {
+  if (reinterpret_cast<uintptr_t>(path) < kCRMinimumValidAddress) {
+    CRLogError("Error: input path is invalid\n");
+    return std::nullopt;
+  }
+  std::ifstream stream(path, std::ios::binary);
+  if (!stream) {
+    if (deleteOnFailure) unlink(path);
+    CRLogWarning("Unable to read file %s\n", path);
+    return std::nullopt;
+  }
+  std::ostringstream contents;
+  contents << stream.rdbuf();
+  const std::string text = contents.str();
+
+  std::vector<nlohmann::json> sections;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view piece(text.data() + start, end - start);
+    nlohmann::json value = nlohmann::json::parse(piece, nullptr, false);
+    if (!value.is_discarded()) {
+      if (transform) {
+        if (auto kept = transform(std::move(value))) sections.push_back(std::move(*kept));
+      } else {
+        sections.push_back(std::move(value));
+      }
+    }
+    start = end + 1;
+  }
+  return sections;
+}
+
+std::string CRFileHexDecodeString(std::string_view hex) {
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (size_t at = 0; at + 1 < hex.size(); at += 2) {
+    const uint8_t high = CRHexDigitValue(hex[at]);
+    const uint8_t low = CRHexDigitValue(hex[at + 1]);
+    if (high == 255 || low == 255) break;
+    bytes.push_back(static_cast<char>(high << 4 | low));
+  }
+  return bytes;
+}
