@@ -24,7 +24,8 @@ View ColouredCircleSymbolView::body(Context&) const {
     image = SymbolImage(SFSymbols::circle).symbolVariant("fill").foregroundStyle(color.withGradient());
   }
   image = image.shadow(discShadow(), 0.4);
-  return isProfileCard ? image : image.font("caption");
+  // On a profile card the badge takes the default font size, whatever font its card sets.
+  return image.font(isProfileCard ? "body" : "caption");
 }
 
 }  // namespace brivel

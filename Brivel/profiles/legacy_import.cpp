@@ -1,5 +1,6 @@
 #include "Brivel/profiles/legacy_import.h"
 
+#include <cmath>
 #include <map>
 #include <set>
 #include <string>
@@ -49,7 +50,9 @@ void importBills(const std::shared_ptr<ProfileEntity>& profile, const std::vecto
     }
     std::optional<std::string> note;
     if (!bill.note.empty()) note = bill.note;
-    imported.push_back(BillEntity::make(platform::UUID::random(), bill.title, bill.amount, std::move(note),
+    // An amount that is not a finite number is unreadable, as a typed cost is: 0.
+    const double cost = std::isfinite(bill.amount) ? bill.amount : 0.0;
+    imported.push_back(BillEntity::make(platform::UUID::random(), bill.title, cost, std::move(note),
                                         occurringFromLegacy(bill.occurring), quarterFromLegacy(bill.startingMonth),
                                         monthFromLegacy(bill.startingMonthYearly), profile, category, nullptr,
                                         platform::Date::now()));

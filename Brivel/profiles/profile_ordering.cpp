@@ -16,7 +16,10 @@ bool nameBefore(const std::string& a, const std::string& b) {
 platform::FetchDescriptor<ProfileEntity> profilesQuery(bool archived) {
   platform::FetchDescriptor<ProfileEntity> query;
   query.predicate = [archived](const ProfileEntity& profile) { return profile.isArchived() == archived; };
-  query.sortBy = {[](const ProfileEntity& a, const ProfileEntity& b) { return nameBefore(a.name(), b.name()); }};
+  // The standard name order, digits by their value: "Profile 9" before "Profile 10".
+  query.sortBy = {[](const ProfileEntity& a, const ProfileEntity& b) {
+    return platform::localizedStandardCompare(a.name(), b.name()) == std::weak_ordering::less;
+  }};
   return query;
 }
 

@@ -56,9 +56,10 @@ std::string toUtf8(const icu::UnicodeString& text) {
 icu::Locale currentIcuLocale() { return icu::Locale(Locale::currentIdentifier().c_str()); }
 
 // Per-thread caches: ICU collators and break iterators are not shared between threads.
-const icu::Collator* caseInsensitiveCollator(const std::string& localeId) {
-  thread_local std::map<std::string, std::unique_ptr<icu::Collator>> cache;
-  auto it = cache.find(localeId);
+// Case-insensitive collators per locale; `numeric` ones order digit runs by their value.
+const icu::Collator* caseInsensitiveCollator(const std::string& localeId, bool numeric = false) {
+  thread_local std::map<std::pair<std::string, bool>, std::unique_ptr<icu::Collator>> cache;
+  auto it = cache.find({localeId, numeric});
   if (it != cache.end()) return it->second.get();
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(
@@ -68,8 +69,14 @@ const icu::Collator* caseInsensitiveCollator(const std::string& localeId) {
     collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status)) collator.reset();
   }
-  if (collator) collator->setStrength(icu::Collator::SECONDARY);
-  return cache.emplace(localeId, std::move(collator)).first->second.get();
+  if (collator) {
+    collator->setStrength(icu::Collator::SECONDARY);
+    if (numeric) {
+      status = U_ZERO_ERROR;
+      collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+    }
+  }
+  return cache.emplace(std::make_pair(localeId, numeric), std::move(collator)).first->second.get();
 }
 
 icu::BreakIterator* characterIterator() {
@@ -122,8 +129,9 @@ void Locale::setCurrent(std::string_view identifier) {
   gLocaleOverride = identifier.empty() ? std::string() : normalizeIdentifier(identifier);
 }
 
-std::weak_ordering localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
-  const icu::Collator* collator = caseInsensitiveCollator(Locale::currentIdentifier());
+namespace {
+std::weak_ordering collate(std::string_view a, std::string_view b, bool numeric) {
+  const icu::Collator* collator = caseInsensitiveCollator(Locale::currentIdentifier(), numeric);
   if (collator != nullptr) {
     UErrorCode status = U_ZERO_ERROR;
     UCollationResult result = collator->compareUTF8(
@@ -141,6 +149,15 @@ std::weak_ordering localizedCaseInsensitiveCompare(std::string_view a, std::stri
   int8_t order = left.caseCompare(right, U_FOLD_CASE_DEFAULT);
   return order < 0 ? std::weak_ordering::less
                    : order > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent;
+}
+}  // namespace
+
+std::weak_ordering localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
+  return collate(a, b, /*numeric=*/false);
+}
+
+std::weak_ordering localizedStandardCompare(std::string_view a, std::string_view b) {
+  return collate(a, b, /*numeric=*/true);
 }
 
 std::string repairedUtf8(std::string_view text) {

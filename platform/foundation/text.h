@@ -37,6 +37,9 @@ class Locale {
 // Compares as the platform's localized, case-insensitive comparison does in the current
 // locale: case is ignored, diacritics are not. Uses a cached collator per locale.
 std::weak_ordering localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
+// The platform's standard order for names a person sees in a list: like the comparison above,
+// and digit runs compare by their value ("Profile 9" before "Profile 10").
+std::weak_ordering localizedStandardCompare(std::string_view a, std::string_view b);
 
 // True when `text` contains `part`, ignoring case (the current locale's case folding);
 // diacritics and character widths count. An empty `part` is not contained in anything.

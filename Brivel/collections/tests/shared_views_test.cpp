@@ -103,7 +103,7 @@ TEST(ColouredCircleSymbolView, PlainDotOrSymbolInDiscWithCaptionUnlessOnAProfile
 
   const Node& badge = driver.get(bySymbol("star"));
   EXPECT_EQ(badge.string("symbolVariant"), "circle.fill");
-  EXPECT_EQ(badge.string("font"), "");
+  EXPECT_EQ(badge.string("font"), "body") << "the card's own font does not reach the badge";
   EXPECT_EQ(*badge.color("foregroundStyle"), assetColor("sonicRed").withGradient());
 }
 

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include <cmath>
+
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -96,6 +100,18 @@ TEST_F(LegacyImportTest, RingsBecomeLowerCasedCategoriesAndEachBillIsListedOnceI
   ASSERT_EQ(reread[0]->bills()->size(), 2u);
   EXPECT_EQ((*reread[0]->bills())[0]->name(), "Groceries");
   EXPECT_EQ(stored[0]->bills()->size(), 5u);
+}
+
+TEST_F(LegacyImportTest, AmountsThatAreNotFiniteNumbersAreImportedAsZero) {
+  auto profile = makeNewProfile("Home", "appleRed");
+  const double inf = std::numeric_limits<double>::infinity();
+  importBills(profile, {legacyBill("NaN", std::nan(""), std::nullopt), legacyBill("Inf", inf, std::nullopt),
+                        legacyBill("MinusInf", -inf, std::nullopt), legacyBill("Fine", 12.5, std::nullopt)});
+  std::vector<double> costs;
+  const auto bills = *profile->bills();
+  for (const auto& bill : bills) costs.push_back(bill->cost());
+  EXPECT_EQ(costs, (std::vector<double>{0.0, 0.0, 0.0, 12.5}));
+  EXPECT_EQ(profile->costPerYear(), 12.5 * 12);
 }
 
 TEST_F(LegacyImportTest, SalaryIsVariableOnlyForIndexOne) {

@@ -106,6 +106,12 @@ TEST_F(ProfilesScreensTest, LaterProfilesStayUnselectedAndTheFormClearsOrCloses)
   EXPECT_EQ(manager_->selectedUser(), home);
 }
 
+TEST_F(ProfilesScreensTest, ProfilesAreListedInTheStandardNameOrderWithNumbersByValue) {
+  for (const char* name : {"Profile 10", "profile 2", "Profile 9", "Éte", "Abc"}) addProfile(name);
+  showList();
+  EXPECT_EQ(cardNames(), (std::vector<std::string>{"Abc", "Éte", "profile 2", "Profile 9", "Profile 10"}));
+}
+
 TEST_F(ProfilesScreensTest, FailedAddSaveLeavesTheFormAndSavingAgainMakesNoDuplicate) {
   showList();
   driver().tap(byId("addProfile"));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
 
 class HeartbeatDataDirectoryTest : public ::testing::Test {
@@ -17,10 +18,14 @@ class HeartbeatDataDirectoryTest : public ::testing::Test {
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(directory_);
     platform::FileLocations::setDataDirectory(directory_);
+    // Preferences read in an earlier test (or an earlier repeat of this one) belong to
+    // another directory: start from what this one holds.
+    platform::PreferencesDomain::discardLoadedDomainsForTesting();
   }
   void TearDown() override {
     platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
     platform::FileLocations::setDataDirectory({});
+    platform::PreferencesDomain::discardLoadedDomainsForTesting();
     std::filesystem::remove_all(directory_);
   }
 
