@@ -6,12 +6,15 @@
 
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/logger.h"
+#include "sdk-core/installations/installations.h"
 
 void TELRunStartupRegistrations() {
   static std::once_flag once;
   std::call_once(once, [] {
-    // No SDK library of this program registers yet: installations, crash reporting and the
-    // session producer add their calls here, in the order the header lists.
+    // 1. installations ("tel-install").
+    TELInstallationsRegister();
+    // Crash reporting and the session producer add their calls here, in the order the
+    // header lists.
   });
 }
 

@@ -81,7 +81,7 @@ class SdkCoreTest : public ::testing::Test {
 
   static platform::PlistValue::Dictionary optionsDictionary(const std::string& appID = kValidAppID) {
     return {{"ZIDEZA_APP_ID", appID},
-            {"API_KEY", "key"},
+            {"API_KEY", "ABrivelTestInstallationsKey000000000000"},
             {"PROJECT_ID", "project"},
             {"PUSH_SENDER_ID", "123456789012"},
             {"BUNDLE_ID", "ruv.test.app"}};
