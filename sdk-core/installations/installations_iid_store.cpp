@@ -57,9 +57,11 @@ platform::SecQuery TELInstallationsIIDStore::keyPairQueryWithTag(const std::opti
 }
 
 std::optional<std::vector<uint8_t>> TELInstallationsIIDStore::IIDPublicKeyData() {
+  // Without a bundle identifier there is no tag, and a query without one would take any RSA key.
+  auto tag = keychainKeyTagWithPrefix(kTELIIDPublicKeyTagPrefix);
+  if (!tag) return std::nullopt;
   platform::PlistValue result;
-  const auto status = platform::SecItemCopyMatching(
-      keyPairQueryWithTag(keychainKeyTagWithPrefix(kTELIIDPublicKeyTagPrefix), true), &result);
+  const auto status = platform::SecItemCopyMatching(keyPairQueryWithTag(tag, true), &result);
   if (status != platform::errSecSuccess || !result.asData()) return std::nullopt;
   return *result.asData();
 }
@@ -114,7 +116,11 @@ bool TELInstallationsIIDStore::deleteIIDFlagFromPlist(platform::Error* error) {
 }
 
 bool TELInstallationsIIDStore::deleteKeychainKeyWithTagPrefix(const std::string& prefix, platform::Error* error) {
-  const auto status = platform::SecItemDelete(keyPairQueryWithTag(keychainKeyTagWithPrefix(prefix), false));
+  // Without a bundle identifier there is no key of ours to delete; a query without a tag would
+  // delete every RSA key item of the keychain.
+  auto tag = keychainKeyTagWithPrefix(prefix);
+  if (!tag) return true;
+  const auto status = platform::SecItemDelete(keyPairQueryWithTag(tag, false));
   if (status == platform::errSecSuccess || status == platform::errSecItemNotFound) return true;
   if (error) *error = TELInstallationsErrorUtil::keychainErrorWithFunction("SecItemDelete", status);
   return false;

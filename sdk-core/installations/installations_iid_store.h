@@ -6,6 +6,8 @@
 // "ziz.ozudor.iid.keypair.public-" + the main bundle's identifier; the ID is derived from
 // the key bytes (SHA-1, first byte 0x70 | low nibble, first 8 bytes, URL-safe base64
 // without padding: 11 characters). `deleteExistingIID` removes the flag and both key items.
+// Without a main-bundle identifier there is no key tag: nothing is read and no key item is
+// deleted (an untagged query would match, and delete, every RSA key of the keychain).
 //
 // TELInstallationsIIDTokenStore reads the legacy default token: a generic-password item
 // (generic "ziz.ozudor.iid-tokens", account the bundle identifier, service

@@ -194,6 +194,22 @@ TEST_F(StoreTest, DeletingTheLegacyIDRemovesFlagAndBothKeysAndNeedsNothingPresen
   EXPECT_EQ(legacyKeyItemCount(), 0u);
 }
 
+TEST_F(StoreTest, WithoutABundleIdentifierNoKeyItemIsReadOrDeleted) {
+  plantLegacyIID(bytes("public key"));
+  // Another program's RSA key, which an untagged query would also match.
+  ASSERT_EQ(platform::SecItemAdd({{platform::kSecClass, platform::kSecClassKey},
+                                  {platform::kSecAttrKeyType, platform::kSecAttrKeyTypeRSA},
+                                  {platform::kSecAttrApplicationTag, platform::PlistValue(bytes("someone-else"))},
+                                  {platform::kSecValueData, platform::PlistValue(bytes("their key"))}},
+                                 nullptr),
+            platform::errSecSuccess);
+  useBundle("NoIdentifier", {});
+  TELInstallationsIIDStore store;
+  EXPECT_TRUE(settle(store.existingIID())->isRejected());
+  EXPECT_TRUE(settle(store.deleteExistingIID())->isFulfilled());
+  EXPECT_EQ(legacyKeyItemCount(), 3u);
+}
+
 // ---- Back-off and the single-operation cache -------------------------------------------
 
 TEST_F(StoreTest, BackOffWaitsFollowTheRunOfEvents) {

@@ -22,7 +22,7 @@
 #include "sdk-core/installations/installations_errors.h"
 #include "sdk-core/testing/rest_peer.h"
 
-inline constexpr const char* kTestAPIKey = "ABrivelTestInstallationsKey000000000000";
+inline constexpr const char* kTestAPIKey = kValidAPIKey;
 inline constexpr const char* kTestProject = "project";
 inline constexpr const char* kRegisterPath = "/v1/projects/project/installations/";
 inline constexpr const char* kGeneratePath = "/v1/projects/project/installations/*/authTokens:generate";
