@@ -9,7 +9,8 @@
 //         registration is saved; the "requests" counter is what the service received per
 //         iteration (one expected).
 //
-// After the usual table it prints each figure as a ratio of the POST.
+// The scripted service answers both uncompressed, so neither side pays for the peer's
+// compression. After the usual table it prints each figure as a ratio of the POST.
 //
 //   build/<dir>/bench/installations/bench_installations
 #include <benchmark/benchmark.h>
@@ -40,16 +41,17 @@ struct Environment {
   ScriptedRestPeer peer;
 
   Environment() {
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                                 : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
     directory = base / ("bench-installations-" + std::to_string(::getpid()));
     std::filesystem::remove_all(directory);
     platform::FileLocations::setDataDirectory(directory);
     TELInstallationsRegisterArchiveClasses();
     TELEndpoints::setInstallationsBaseURL(peer.baseURL());
     peer.route("POST", kRegisterPath,
-               ScriptedRestPeer::json(200, {{"refreshToken", "refresh"},
-                                            {"authToken", {{"token", "token"}, {"expiresIn", "604800s"}}}}));
+               ScriptedRestPeer::json(
+                   200, {{"refreshToken", "refresh"}, {"authToken", {{"token", "token"}, {"expiresIn", "604800s"}}}}));
   }
   ~Environment() { std::filesystem::remove_all(directory); }
 };
@@ -69,12 +71,13 @@ std::shared_ptr<TELOptions> benchOptions() {
 // A client of its own app name, over real collaborators (keychain file, defaults, service).
 std::shared_ptr<TELInstallations> makeClient(const std::string& appName) {
   auto store = std::make_shared<TELInstallationsStore>(
-      std::make_shared<UTLKeychainStorage>(TELInstallationsIDController::keychainServiceWithAppID(kAppID)), std::nullopt);
+      std::make_shared<UTLKeychainStorage>(TELInstallationsIDController::keychainServiceWithAppID(kAppID)),
+      std::nullopt);
   auto service = std::make_shared<TELInstallationsAPIService>(kAPIKey, "project", nullptr);
-  auto controller = TELInstallationsIDController::make(
-      kAppID, appName, store, service, std::make_shared<TELInstallationsIIDStore>(),
-      std::make_shared<TELInstallationsIIDTokenStore>("123456789012"),
-      std::make_shared<TELInstallationsBackoffController>());
+  auto controller =
+      TELInstallationsIDController::make(kAppID, appName, store, service, std::make_shared<TELInstallationsIIDStore>(),
+                                         std::make_shared<TELInstallationsIIDTokenStore>("123456789012"),
+                                         std::make_shared<TELInstallationsBackoffController>());
   return std::make_shared<TELInstallations>(benchOptions(), appName, controller, false);
 }
 
@@ -91,7 +94,8 @@ void newInstallation(benchmark::State& state, int callers) {
     state.PauseTiming();
     // A new client over no record: nothing cached, no back-off.
     auto client = makeClient(appName);
-    auto removed = client->installationsIDController()->installationsStore()->removeInstallationForAppID(kAppID, appName);
+    auto removed =
+        client->installationsIDController()->installationsStore()->removeInstallationForAppID(kAppID, appName);
     pumpUntil([&] { return !removed->isPending(); });
     state.ResumeTiming();
     int IDs = 0;
@@ -109,8 +113,8 @@ void newInstallation(benchmark::State& state, int callers) {
     }
     if (!pumpUntil([&] { return registered; })) state.SkipWithError("timed out");
   }
-  state.counters["requests"] = benchmark::Counter(static_cast<double>(env.peer.requestCount() - sentBefore),
-                                                  benchmark::Counter::kAvgIterations);
+  state.counters["requests"] =
+      benchmark::Counter(static_cast<double>(env.peer.requestCount() - sentBefore), benchmark::Counter::kAvgIterations);
 }
 
 void BM_InstallationIDCold(benchmark::State& state) { newInstallation(state, 1); }
@@ -167,10 +171,11 @@ int main(int argc, char** argv) {
   environment();
   brivel::bench::RatioReporter reporter;
   if (!reporter.run(&argc, argv)) return 1;
-  reporter.printRatios("installationIDWithCompletion beside one plain libcurl POST of the same body (ratio = ours / POST):",
-                       {{"BM_InstallationIDCold/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
-                        {"BM_InstallationIDWarm/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
-                        {"BM_InstallationID100Callers/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"}});
+  reporter.printRatios(
+      "installationIDWithCompletion beside one plain libcurl POST of the same body (ratio = ours / POST):",
+      {{"BM_InstallationIDCold/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
+       {"BM_InstallationIDWarm/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
+       {"BM_InstallationID100Callers/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"}});
   benchmark::Shutdown();
   curl_global_cleanup();
   return 0;

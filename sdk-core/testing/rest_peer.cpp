@@ -37,11 +37,11 @@ void ScriptedRestPeer::queue(const std::string& method, const std::string& pathP
 }
 
 platform::LoopbackResponse ScriptedRestPeer::json(int status, const nlohmann::json& body) {
-  return platform::LoopbackResponse{.status = status, .body = body.dump(), .contentType = "application/json"};
+  return platform::LoopbackResponse{.status = status, .body = body.dump(), .contentType = kJSONContentType};
 }
 
 platform::LoopbackResponse ScriptedRestPeer::status(int status) {
-  return platform::LoopbackResponse{.status = status, .body = "", .contentType = "application/json"};
+  return platform::LoopbackResponse{.status = status, .body = "", .contentType = kJSONContentType};
 }
 
 void ScriptedRestPeer::hold() {

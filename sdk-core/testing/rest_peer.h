@@ -11,6 +11,9 @@
 // A route can be held: its requests wait (on the server's threads) until released, so a
 // test can pile callers up behind one request in flight.
 //
+// Replies are sent uncompressed whatever the client accepts (the server would otherwise
+// spend milliseconds compressing each JSON reply, which no test or benchmark is about).
+//
 // Threads: every member may be called from any thread.
 #pragma once
 
@@ -39,6 +42,8 @@ class ScriptedRestPeer {
   // Appends scripted replies that the route gives before its standing one.
   void queue(const std::string& method, const std::string& pathPattern,
              std::vector<platform::LoopbackResponse> replies);
+  // The reply content type: JSON with a charset, which the server leaves uncompressed.
+  static constexpr const char* kJSONContentType = "application/json; charset=utf-8";
   // A JSON reply of the status.
   static platform::LoopbackResponse json(int status, const nlohmann::json& body);
   static platform::LoopbackResponse status(int status);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "sdk-core/installations/installations_iid_store.h"
@@ -72,14 +74,7 @@ TEST_F(StoreTest, ARecordReadsBackAsSavedAndGoesWithItsFlag) {
   EXPECT_EQ(back->registrationStatus, TELInstallationStatusRegistered);
   EXPECT_EQ(back->IIDDefaultToken, "legacy");
 
-  // A fresh reader of the files on disk (as a second process would be) finds the same record.
   ASSERT_TRUE(store->userDefaults()->synchronize());
-  platform::PreferencesDomain::discardLoadedDomainsForTesting();
-  platform::FileLocations::setDataDirectory(root_ / "elsewhere");
-  platform::FileLocations::setDataDirectory(root_ / "data");
-  auto reread = itemOf(makeStore()->installationForAppID(kValidAppID, kTELDefaultAppName));
-  ASSERT_TRUE(reread);
-  EXPECT_EQ(reread->telemetryInstallationID, item->telemetryInstallationID);
   EXPECT_TRUE(std::filesystem::exists(root_ / "data" / "keychain.plist"));
   EXPECT_TRUE(std::filesystem::exists(root_ / "data" / "Preferences" / "ruv.telemetry.TELInstallations.plist"));
 
@@ -94,6 +89,35 @@ TEST_F(StoreTest, ARecordReadsBackAsSavedAndGoesWithItsFlag) {
   EXPECT_TRUE(settle(store2->removeInstallationForAppID(kValidAppID, kTELDefaultAppName))->isFulfilled());
   settle(store2->setInstallationExists(true, item->identifier()));
   EXPECT_TRUE(settle(store2->installationForAppID(kValidAppID, kTELDefaultAppName))->isRejected());
+}
+
+// Run by the test below in a second process: prints the InstID stored in the data directory
+// that the parent names.
+TEST_F(StoreTest, SecondProcessReader) {
+  const char* directory = std::getenv("BRIVEL_INSTALLATIONS_READER_DATA_DIR");
+  if (!directory) GTEST_SKIP() << "run by ASecondProcessFindsTheSameInstID";
+  platform::FileLocations::setDataDirectory(directory);
+  platform::PreferencesDomain::discardLoadedDomainsForTesting();
+  auto item = itemOf(makeStore()->installationForAppID(kValidAppID, kTELDefaultAppName));
+  ASSERT_TRUE(item);
+  std::printf("InstID=%s\n", item->telemetryInstallationID.value_or("").c_str());
+}
+
+TEST_F(StoreTest, ASecondProcessFindsTheSameInstID) {
+  auto store = makeStore();
+  auto item = sampleItem();
+  ASSERT_TRUE(settle(store->saveInstallation(item))->isFulfilled());
+  ASSERT_TRUE(store->userDefaults()->synchronize());
+  const std::string command = "BRIVEL_INSTALLATIONS_READER_DATA_DIR='" + (root_ / "data").string() + "' '" +
+                              std::filesystem::read_symlink("/proc/self/exe").string() +
+                              "' --gtest_filter=StoreTest.SecondProcessReader 2>&1";
+  FILE* child = ::popen(command.c_str(), "r");
+  ASSERT_TRUE(child);
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, child)) output += buffer;
+  EXPECT_EQ(::pclose(child), 0) << output;
+  EXPECT_NE(output.find("InstID=" + *item->telemetryInstallationID + "\n"), std::string::npos) << output;
 }
 
 TEST_F(StoreTest, AnAccessGroupKeepsItsFlagsInItsOwnSuite) {
