@@ -9,6 +9,9 @@
 //         registration is saved; the "requests" counter is what the service received per
 //         iteration (one expected).
 //
+// BM_Reference_PlatformSessionPost sends the same POST through the platform's URL session alone,
+// to show what of the cold figure the session itself takes.
+//
 // The scripted service answers both uncompressed, so neither side pays for the peer's
 // compression. After the usual table it prints each figure as a ratio of the POST.
 //
@@ -133,13 +136,37 @@ void BM_InstallationIDWarm(benchmark::State& state) {
   }
 }
 
+std::string registrationBody() {
+  return std::string("{\"instId\":\"") + TELInstallationsItem::generateInstID() +
+         "\",\"authVersion\":\"TIS_v2\",\"appId\":\"" + kAppID + "\",\"sdkVersion\":\"i:10.27.0\"}";
+}
+
+// For reference: the same POST through the platform's URL session alone (its engine thread and
+// delegate queue, then the main queue), without any of the installations client's steps.
+void BM_Reference_PlatformSessionPost(benchmark::State& state) {
+  auto session = platform::URLSession::make(platform::URLSessionConfiguration::ephemeralSessionConfiguration());
+  platform::URLRequest request(environment().peer.baseURL() + kRegisterPath);
+  request.httpMethod = "POST";
+  request.setValue("application/json", "Content-Type");
+  request.setValue(kAPIKey, "X-Zideza-Api-Key");
+  request.setHTTPBody(registrationBody());
+  for (auto _ : state) {
+    bool done = false;
+    auto task = session->dataTask(request, [&done](auto, auto response, auto) {
+      const bool ok = response && response->statusCode == 200;
+      platform::DispatchQueue::main()->async([&done, ok] { done = ok; });
+    });
+    task->resume();
+    if (!pumpUntil([&] { return done; })) state.SkipWithError("POST failed");
+  }
+}
+
 size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 void BM_Baseline_CurlPost(benchmark::State& state) {
   auto& env = environment();
   const std::string url = env.peer.baseURL() + kRegisterPath;
-  const std::string body = std::string("{\"instId\":\"") + TELInstallationsItem::generateInstID() +
-                           "\",\"authVersion\":\"TIS_v2\",\"appId\":\"" + kAppID + "\",\"sdkVersion\":\"i:10.27.0\"}";
+  const std::string body = registrationBody();
   for (auto _ : state) {
     CURL* curl = curl_easy_init();
     curl_slist* headers = nullptr;
@@ -160,6 +187,7 @@ void BM_Baseline_CurlPost(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Baseline_CurlPost)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(BM_Reference_PlatformSessionPost)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(BM_InstallationIDCold)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(BM_InstallationIDWarm)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 BENCHMARK(BM_InstallationID100Callers)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
@@ -175,7 +203,8 @@ int main(int argc, char** argv) {
       "installationIDWithCompletion beside one plain libcurl POST of the same body (ratio = ours / POST):",
       {{"BM_InstallationIDCold/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
        {"BM_InstallationIDWarm/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
-       {"BM_InstallationID100Callers/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"}});
+       {"BM_InstallationID100Callers/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"},
+       {"BM_Reference_PlatformSessionPost/min_time:1.000", "BM_Baseline_CurlPost/min_time:1.000"}});
   benchmark::Shutdown();
   curl_global_cleanup();
   return 0;
