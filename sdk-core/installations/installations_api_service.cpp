@@ -62,8 +62,10 @@ std::string TELInstallationsAPIService::redactedHeaders(const platform::HTTPHead
   std::string out = "{";
   for (const auto& [name, value] : headers.fields()) {
     if (out.size() > 1) out += ", ";
-    const bool secret = platform::HTTPHeaders{{name, ""}}.contains(kAPIKeyHeader) ||
-                        platform::HTTPHeaders{{name, ""}}.contains(kAuthorizationHeader);
+    // The legacy token of the migration header is a credential as well.
+    const platform::HTTPHeaders field{{name, ""}};
+    const bool secret = field.contains(kAPIKeyHeader) || field.contains(kAuthorizationHeader) ||
+                        field.contains(kMigrationHeader);
     out += name + ": " + (secret ? std::string(kRedacted) : value);
   }
   return out + "}";

@@ -6,8 +6,8 @@
 // application/json" and, when the app's heartbeat logger has heartbeats to send,
 // "X-telemetry-client" (flushing them: heartbeats flushed into a request that then fails
 // are gone). A reply of status 500 is tried once more after 1.0 s; any other failure is
-// final. Debug lines never show the API key, the "Authorization" value or tokens in bodies
-// (they read "<redacted>").
+// final. Debug lines never show the API key, the "Authorization" value, the legacy token of
+// the migration header or tokens in bodies (they read "<redacted>").
 //
 // Threads: requests are built on the utility global queue, replies arrive on the URL
 // session's queue, later steps run on the promise library's default queue. The service

@@ -207,7 +207,7 @@ TEST_F(APIServiceTest, DebugLinesNeverShowTheKeyOrTokens) {
   EXPECT_GE(lines.size(), 10u);
   bool redacted = false;
   for (const auto& line : lines) {
-    for (const char* secret : {kTestAPIKey, "refresh-secret", "auth-secret"}) {
+    for (const char* secret : {kTestAPIKey, "refresh-secret", "auth-secret", "legacy-secret"}) {
       EXPECT_EQ(line.find(secret), std::string::npos) << line;
     }
     redacted = redacted || line.find("<redacted>") != std::string::npos;
