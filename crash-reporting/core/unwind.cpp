@@ -1,0 +1,190 @@
+// Contract: async-signal-safe, no allocation, no lock.
+#include "crash-reporting/core/unwind.h"
+
+#include "crash-reporting/core/binary_images.h"
+#include "crash-reporting/core/data_readers.h"
+#include "crash-reporting/core/dwarf_unwind.h"
+#include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/core/safe_memory.h"
+
+namespace {
+
+void* p(uint64_t value) { return reinterpret_cast<void*>(value); }
+
+// Finds the FDE covering `pc` in the binary-search table of `.eh_frame_hdr`; 0 if none.
+uintptr_t findFDEInTable(uintptr_t header, uint64_t pc) {
+  uint8_t fields[4];
+  if (!CRSafeCopyMemory(p(header), fields, sizeof(fields)) || fields[0] != 1) return 0;
+  uintptr_t cursor = header + 4;
+  const uint64_t ehFrame = CRParseAddressWithEncodingAndAdvance(&cursor, fields[1]);
+  const uint64_t count = CRParseAddressWithEncodingAndAdvance(&cursor, fields[2]);
+  // The table is what linkers write: pairs of signed 4-byte offsets from the header.
+  if (ehFrame == kCRDataReadFailure || count == kCRDataReadFailure || count == 0 || fields[3] != 0x3B) return 0;
+  const auto* table = reinterpret_cast<const int32_t*>(cursor);
+  uint64_t low = 0;
+  uint64_t high = count;
+  while (high - low > 1) {
+    const uint64_t middle = low + (high - low) / 2;
+    if (header + static_cast<int64_t>(table[middle * 2]) <= pc) {
+      low = middle;
+    } else {
+      high = middle;
+    }
+  }
+  if (header + static_cast<int64_t>(table[low * 2]) > pc) return 0;
+  return header + static_cast<int64_t>(table[low * 2 + 1]);
+}
+
+bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
+  if (cursor->frameCount >= kCRUnwindMaxFrames) {
+    CRLogWarning("Exceeded maximum number of frames\n");
+    return false;
+  }
+  if (cursor->frameCount == 0) return true;
+  CRThreadContext* registers = &cursor->registers;
+  const bool exact = cursor->frameCount == 1 && cursor->firstFrameIsExact;
+  const uint64_t lookup = exact ? CRRegistersPC(registers) : CRRegistersPC(registers) - 1;
+  if (!CRRegistersSetPC(registers, lookup)) {
+    CRLogError("Unable to set PC\n");
+    return false;
+  }
+  if (lookup < kCRMinimumValidAddress) {
+    CRLogError("PC is invalid\n");
+    return false;
+  }
+  CRBinaryImage image;
+  if (!CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
+    CRLogWarning("Unable to find binary for %p\n", p(lookup));
+  } else {
+    CRLogDebug("Binary image for %p at %p\n", p(lookup), p(image.baseAddress));
+    if (image.ehFrameHeader >= kCRMinimumValidAddress && CRUnwindWithEhFrameHeader(image.ehFrameHeader, registers)) {
+      return true;
+    }
+    if (image.unwindInfo < kCRMinimumValidAddress) {
+      CRLogInfo("Binary image at %p has no unwind info\n", p(image.baseAddress));
+    } else if (!CRCompactUnwindInit(&cursor->compactUnwind, image.unwindInfo, image.ehFrame, image.baseAddress,
+                                    image.size)) {
+      CRLogError("Unable to read unwind info\n");
+    } else if (CRCompactUnwindLookupAndCompute(&cursor->compactUnwind, registers)) {
+      return true;
+    }
+  }
+  if (CRRegistersFP(registers) == 0) {
+    CRLogWarning("FP is zero, aborting unwind\n");
+    return CRRegistersSetPC(registers, 0);
+  }
+  if (!CRUnwindWithFramePointer(registers, cursor->frameCount == 1)) {
+    CRLogError("Unable to use frame pointer\n");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uintptr_t CRUnwindFindFDE(uintptr_t ehFrameHeader, uint64_t pc) { return findFDEInTable(ehFrameHeader, pc); }
+
+bool CRUnwindWithEhFrameHeader(uintptr_t ehFrameHeader, CRThreadContext* registers) {
+  const uint64_t pc = CRRegistersPC(registers);
+  const uintptr_t fde = findFDEInTable(ehFrameHeader, pc);
+  if (fde == 0) {
+    CRLogInfo("No FDE for %p\n", p(pc));
+    return false;
+  }
+  CRDwarfCIEPair pair;
+  if (!CRDwarfParseFDERecord(&pair.fde, true, &pair.cie, fde)) {
+    CRLogError("Unable to init FDE\n");
+    return false;
+  }
+  CRThreadContext next = *registers;
+  if (!CRDwarfUnwindComputeRegisters(&pair, &next)) {
+    CRLogError("Failed to compute DWARF registers\n");
+    return false;
+  }
+  *registers = next;
+  return true;
+}
+
+bool CRUnwindInitCursor(CRUnwindCursor* cursor, const CRThreadContext* registers, bool firstFrameIsExact) {
+  if (cursor == nullptr) return false;
+  *cursor = CRUnwindCursor{};
+  if (registers != nullptr) cursor->registers = *registers;
+  cursor->firstFrameIsExact = firstFrameIsExact;
+  return true;
+}
+
+bool CRUnwindNextFrame(CRUnwindCursor* cursor) {
+  if (reinterpret_cast<uintptr_t>(cursor) < kCRMinimumValidAddress) {
+    CRLogWarning("Error: invalid inputs\n");
+    return false;
+  }
+  if (CRRegistersPC(&cursor->registers) < kCRMinimumValidAddress ||
+      CRRegistersSP(&cursor->registers) < kCRMinimumValidAddress) {
+    if (cursor->frameCount == 0) {
+      CRLogWarning("Cancelling unwind for thread with invalid PC/SP\n");
+    } else {
+      CRLogWarning("Error: thread PC/SP invalid before unwind\n");
+    }
+    return false;
+  }
+  const uint64_t oldSP = CRRegistersSP(&cursor->registers);
+  if (!unwindWithAllStrategies(cursor)) {
+    CRLogError("Failed to advance to the next frame\n");
+    return false;
+  }
+  const uint64_t pc = CRRegistersPC(&cursor->registers);
+  if (pc < kCRMinimumValidAddress) return false;
+  const uint64_t sp = CRRegistersSP(&cursor->registers);
+  if (sp < kCRMinimumValidAddress) {
+    CRLogWarning("Error: SP (%p) isn't a valid pointer\n", p(sp));
+    return false;
+  }
+  // Stacks grow down: a caller's frame never lies below its callee's.
+  if (cursor->frameCount > 0 && sp < oldSP) {
+    CRLogWarning("Error: SP (%p) went backwards\n", p(sp));
+    return false;
+  }
+  cursor->repeatCount = pc == cursor->lastFramePC ? cursor->repeatCount + 1 : 0;
+  cursor->frameCount += 1;
+  cursor->lastFramePC = pc;
+  return true;
+}
+
+uint64_t CRUnwindCursorPC(const CRUnwindCursor* cursor) {
+  return cursor == nullptr ? 0 : CRRegistersPC(&cursor->registers);
+}
+
+uint32_t CRUnwindCursorRepeatCount(const CRUnwindCursor* cursor) {
+  return cursor == nullptr ? 0 : cursor->repeatCount;
+}
+
+bool CRUnwindWithLRRegister(CRThreadContext* registers) {
+  const uint64_t lr = CRRegistersLR(registers);
+  if (lr < kCRMinimumValidAddress) {
+    CRLogWarning("Error: LR value is invalid\n");
+    return false;
+  }
+  return CRRegistersSetPC(registers, lr);
+}
+
+bool CRUnwindWithFramePointer(CRThreadContext* registers, bool tryLinkRegister) {
+  if (tryLinkRegister) {
+    if (CRUnwindWithLRRegister(registers)) return true;
+    CRLogWarning("Unable to use LR, skipping\n");
+  }
+  const uint64_t fp = CRRegistersFP(registers);
+  uint64_t frame[2];
+  if (!CRSafeCopyMemory(p(fp), frame, sizeof(frame))) {
+    CRLogWarning("Error: failed to read memory at address %p\n", p(fp));
+    return false;
+  }
+  // The chain must climb: a saved frame pointer at or below this one is a cycle or garbage.
+  if ((frame[0] != 0 && frame[0] <= fp) || fp + 16 <= CRRegistersSP(registers)) {
+    CRLogWarning("Error: frame pointer %p does not climb\n", p(frame[0]));
+    return false;
+  }
+  return CRRegistersSetPC(registers, frame[1]) && CRRegistersSetFP(registers, frame[0]) &&
+         CRRegistersSetSP(registers, fp + 16);
+}
+
+uint64_t CRUnwindStackPointerForFramePointer(uint64_t fp) { return fp + 16; }
