@@ -7,6 +7,7 @@
 #include "crash-reporting/core/data_readers.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/safe_memory.h"
+#include "crash-reporting/core/unwind.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ struct Machine {
 
 bool readSized(uint64_t address, uint8_t size, uint64_t* out) {
   *out = 0;
-  return CRSafeCopyMemory(reinterpret_cast<const void*>(address), out, size);
+  return CRUnwindReadStack(address, out, size);
 }
 
 bool executeOpcode(Machine* m) {

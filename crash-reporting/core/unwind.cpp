@@ -11,10 +11,40 @@ namespace {
 
 void* p(uint64_t value) { return reinterpret_cast<void*>(value); }
 
+constexpr uint64_t kCachePage = 4096;
+constexpr int kCachePages = 4;
+
+struct StackCache {
+  uint64_t base[kCachePages] = {};
+  bool valid[kCachePages] = {};
+  int next = 0;
+  alignas(16) unsigned char pages[kCachePages][kCachePage];
+};
+thread_local StackCache tStackCache;
+// The cache serves reads only while a cursor takes a step: the memory of a stopped thread
+// stays as it is for the length of one walk, but not between calls from elsewhere.
+thread_local bool tStackCacheActive = false;
+
+// The cached copy of the page holding `address`, or null when it cannot be read.
+const unsigned char* cachedPage(uint64_t address) {
+  StackCache& cache = tStackCache;
+  const uint64_t base = address & ~(kCachePage - 1);
+  for (int i = 0; i < kCachePages; ++i) {
+    if (cache.valid[i] && cache.base[i] == base) return cache.pages[i];
+  }
+  const int slot = cache.next;
+  cache.next = (cache.next + 1) % kCachePages;
+  cache.valid[slot] = false;
+  if (!CRSafeCopyMemory(p(base), cache.pages[slot], kCachePage)) return nullptr;
+  cache.base[slot] = base;
+  cache.valid[slot] = true;
+  return cache.pages[slot];
+}
+
 // Finds the FDE covering `pc` in the binary-search table of `.eh_frame_hdr`; 0 if none.
 uintptr_t findFDEInTable(uintptr_t header, uint64_t pc) {
-  uint8_t fields[4];
-  if (!CRSafeCopyMemory(p(header), fields, sizeof(fields)) || fields[0] != 1) return 0;
+  const auto* fields = reinterpret_cast<const uint8_t*>(header);
+  if (fields[0] != 1) return 0;
   uintptr_t cursor = header + 4;
   const uint64_t ehFrame = CRParseAddressWithEncodingAndAdvance(&cursor, fields[1]);
   const uint64_t count = CRParseAddressWithEncodingAndAdvance(&cursor, fields[2]);
@@ -52,8 +82,10 @@ bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
     CRLogError("PC is invalid\n");
     return false;
   }
-  CRBinaryImage image;
-  if (!CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
+  CRBinaryImage& image = cursor->lastImage;
+  const bool sameImage = image.size != 0 && lookup >= image.baseAddress && lookup - image.baseAddress < image.size;
+  if (!sameImage && !CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
+    image = CRBinaryImage{};
     CRLogWarning("Unable to find binary for %p\n", p(lookup));
   } else {
     CRLogDebug("Binary image for %p at %p\n", p(lookup), p(image.baseAddress));
@@ -110,6 +142,7 @@ bool CRUnwindInitCursor(CRUnwindCursor* cursor, const CRThreadContext* registers
   *cursor = CRUnwindCursor{};
   if (registers != nullptr) cursor->registers = *registers;
   cursor->firstFrameIsExact = firstFrameIsExact;
+  CRUnwindForgetStackCache();
   return true;
 }
 
@@ -128,7 +161,10 @@ bool CRUnwindNextFrame(CRUnwindCursor* cursor) {
     return false;
   }
   const uint64_t oldSP = CRRegistersSP(&cursor->registers);
-  if (!unwindWithAllStrategies(cursor)) {
+  tStackCacheActive = true;
+  const bool stepped = unwindWithAllStrategies(cursor);
+  tStackCacheActive = false;
+  if (!stepped) {
     CRLogError("Failed to advance to the next frame\n");
     return false;
   }
@@ -174,7 +210,7 @@ bool CRUnwindWithFramePointer(CRThreadContext* registers, bool tryLinkRegister) 
   }
   const uint64_t fp = CRRegistersFP(registers);
   uint64_t frame[2];
-  if (!CRSafeCopyMemory(p(fp), frame, sizeof(frame))) {
+  if (!CRUnwindReadStack(fp, frame, sizeof(frame))) {
     CRLogWarning("Error: failed to read memory at address %p\n", p(fp));
     return false;
   }
@@ -188,3 +224,24 @@ bool CRUnwindWithFramePointer(CRThreadContext* registers, bool tryLinkRegister) 
 }
 
 uint64_t CRUnwindStackPointerForFramePointer(uint64_t fp) { return fp + 16; }
+
+bool CRUnwindReadStack(uint64_t address, void* out, size_t length) {
+  if (!tStackCacheActive) return address >= kCRMinimumValidAddress && CRSafeCopyMemory(p(address), out, length);
+  auto* bytes = static_cast<unsigned char*>(out);
+  while (length > 0) {
+    if (address < kCRMinimumValidAddress) return false;
+    const unsigned char* page = cachedPage(address);
+    if (page == nullptr) return CRSafeCopyMemory(p(address), bytes, length);  // maybe a partial page
+    const uint64_t offset = address & (kCachePage - 1);
+    const size_t chunk = length < kCachePage - offset ? length : static_cast<size_t>(kCachePage - offset);
+    for (size_t i = 0; i < chunk; ++i) bytes[i] = page[offset + i];
+    bytes += chunk;
+    address += chunk;
+    length -= chunk;
+  }
+  return true;
+}
+
+void CRUnwindForgetStackCache() {
+  for (bool& valid : tStackCache.valid) valid = false;
+}

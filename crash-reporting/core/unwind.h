@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "crash-reporting/core/binary_images.h"
 #include "crash-reporting/core/compact_unwind.h"
 #include "crash-reporting/core/registers.h"
 
@@ -23,6 +24,7 @@ struct CRUnwindCursor {
   // The first frame's pc is where the thread was stopped (a signal context), not a return
   // address: its caller is looked up at pc itself rather than pc - 1.
   bool firstFrameIsExact = false;
+  CRBinaryImage lastImage;  // the image of the previous step, tried first
 };
 
 bool CRUnwindInitCursor(CRUnwindCursor* cursor, const CRThreadContext* registers, bool firstFrameIsExact = false);
@@ -37,3 +39,9 @@ uintptr_t CRUnwindFindFDE(uintptr_t ehFrameHeader, uint64_t pc);
 // The caller's DWARF step for `registers` found through `.eh_frame_hdr`.
 bool CRUnwindWithEhFrameHeader(uintptr_t ehFrameHeader, CRThreadContext* registers);
 uint64_t CRUnwindStackPointerForFramePointer(uint64_t fp);
+
+// Checked reads of stack memory: while a cursor takes a step, whole pages are copied once
+// with CRSafeCopyMemory and served from a small per-thread cache, emptied when a cursor is
+// set up; other reads go straight to CRSafeCopyMemory.
+bool CRUnwindReadStack(uint64_t address, void* out, size_t length);
+void CRUnwindForgetStackCache();
