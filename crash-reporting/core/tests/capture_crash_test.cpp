@@ -385,4 +385,114 @@ TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {
   EXPECT_EQ(result.page->values[2].load(), 0);
 }
 
+// --- Exception messages on the port stand-in ---------------------------------------------
+
+namespace mach = platform::mach;
+
+pid_t gWorkerTid = 0;
+void previousBusHandler(int) {}
+
+// A worker whose thread is named in the messages.
+void startNamedWorker() {
+  static std::atomic<pid_t> tid{0};
+  crash_test::startWorkers(1, "excepting", [] { tid.store(CRCurrentThreadId()); });
+  while (tid.load() == 0) std::this_thread::yield();
+  gWorkerTid = tid.load();
+}
+
+TEST(CrashCaptureTest, MachMessageForAnotherTaskIsRefused) {
+  CrashChild child;
+  child.withMachServer = true;
+  const CrashResult result = child.run([](SharedPage&) { startNamedWorker(); },
+                                       [](SharedPage& page) {
+                                         const int64_t codes[2] = {1, 0};
+                                         page.values[1].store(mach::RaiseException(0x999, gWorkerTid, 1, codes, 2));
+                                         _exit(0);
+                                       });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.page->values[1].load(), mach::kFailure);
+  EXPECT_TRUE(crash_test::readSections(child.folder().file("mach_exception.crrecord")).empty());
+  EXPECT_FALSE(result.marker);
+}
+
+TEST(CrashCaptureTest, MachExceptionIsRecordedThenPortsAndHandlersGoBack) {
+  CrashChild child;
+  child.withMachServer = true;
+  child.setupBeforeContext = [](SharedPage& page) {
+    mach::Port previous = mach::kPortNull;
+    mach::PortAllocate(mach::TaskSelf(), &previous);
+    mach::PortInsertSendRight(mach::TaskSelf(), previous);
+    mach::TaskSetExceptionPorts(mach::TaskSelf(), mach::maskFor(mach::kExcBadAccess), previous, 0x80000001, 5);
+    page.values[10].store(previous);
+    signal(SIGBUS, previousBusHandler);
+  };
+  const CrashResult result = child.run([](SharedPage&) { startNamedWorker(); }, [](SharedPage& page) {
+    // A count above two still reads only the two codes the message holds.
+    const int64_t codes[2] = {1, 0x10};
+    page.values[1].store(mach::RaiseException(mach::TaskSelf(), gWorkerTid, mach::kExcBadAccess, codes, 5));
+    mach::ExceptionPorts ports;
+    mach::TaskGetExceptionPorts(mach::TaskSelf(), mach::maskFor(mach::kExcBadAccess), &ports);
+    page.values[2].store(ports.count == 1 && ports.ports[0] == page.values[10].load());
+    struct sigaction bus {};
+    struct sigaction segv {};
+    sigaction(SIGBUS, nullptr, &bus);
+    sigaction(SIGSEGV, nullptr, &segv);
+    page.values[3].store(bus.sa_handler == previousBusHandler && segv.sa_handler == SIG_DFL);
+    // A second message reaches the server only if someone sends it there: it ends the process.
+    mach::TaskSetExceptionPorts(mach::TaskSelf(), mach::maskFor(mach::kExcBadAccess),
+                                crReadOnlyContext->machException.port, 0x80000001, 5);
+    mach::RaiseException(mach::TaskSelf(), gWorkerTid, mach::kExcBadAccess, codes, 2);
+    _exit(0);
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.page->values[1].load(), mach::kSuccess);
+  EXPECT_EQ(result.page->values[2].load(), 1);
+  EXPECT_EQ(result.page->values[3].load(), 1);
+  EXPECT_TRUE(result.marker);
+  const auto sections = crash_test::readSections(child.folder().file("mach_exception.crrecord"));
+  ASSERT_EQ(sections.size(), 7u);
+  const json& exception = sections[0]["mach_exception"];
+  EXPECT_EQ(exception["exception"], 1);
+  EXPECT_EQ(exception["codes"], json::array({1, 16}));
+  EXPECT_EQ(exception["name"], "EXC_BAD_ACCESS");
+  EXPECT_EQ(exception["code_name"], "KERN_INVALID_ADDRESS");
+  EXPECT_EQ(exception["original_ports"], 2);  // the test's port, and no port for the rest
+  const json& threads = sections[1]["threads"];
+  const json& names = sections[4]["thread_names"];
+  for (size_t i = 0; i < threads.size(); ++i) {
+    EXPECT_EQ(threads[i].value("crashed", false), names[i] == "excepting") << names[i];
+  }
+}
+
+TEST(CrashCaptureTest, MachMessageWithoutCodes) {
+  CrashChild child;
+  child.withMachServer = true;
+  const CrashResult result = child.run([](SharedPage&) { startNamedWorker(); },
+                                       [](SharedPage& page) {
+                                         page.values[1].store(mach::RaiseException(
+                                             mach::TaskSelf(), gWorkerTid, mach::kExcArithmetic, nullptr, 0));
+                                         _exit(0);
+                                       });
+  EXPECT_EQ(result.page->values[1].load(), mach::kSuccess);
+  const auto sections = crash_test::readSections(child.folder().file("mach_exception.crrecord"));
+  ASSERT_FALSE(sections.empty());
+  const json& exception = sections[0]["mach_exception"];
+  EXPECT_EQ(exception["codes"], json::array());
+  EXPECT_EQ(exception["name"], "EXC_ARITHMETIC");
+  EXPECT_TRUE(exception["code_name"].is_null());
+}
+
+TEST(CrashCaptureTest, MachNames) {
+  const char* name = nullptr;
+  const char* codeName = nullptr;
+  CRMachExceptionNames(1, 2, &name, &codeName);
+  EXPECT_STREQ(codeName, "KERN_PROTECTION_FAILURE");
+  CRMachExceptionNames(1, 0, &name, &codeName);
+  EXPECT_STREQ(name, "EXC_BAD_ACCESS");
+  EXPECT_EQ(codeName, nullptr);
+  CRMachExceptionNames(5, 1, &name, &codeName);
+  EXPECT_EQ(name, nullptr);
+}
+
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "crash-reporting/core/context.h"
+#include "crash-reporting/core/mach_exception.h"
 #include "crash-reporting/core/signals.h"
 #include "crash-reporting/core/tests/test_support.h"
 
@@ -78,6 +79,7 @@ class CrashChild {
       if (setupBeforeContext) setupBeforeContext(*page_);
       CRContextHooks hooks;
       CRSignalFillHooks(&hooks);
+      if (withMachServer) CRMachExceptionFillHooks(&hooks);
       CRContextSetHooks(hooks);
       const CRContextInitData data = initDataFor(folder_);
       if (!CRContextInitialize(&data) || !CRContextIsReady()) _exit(90);
@@ -113,6 +115,8 @@ class CrashChild {
 
   // Runs in the child before the context is set up (previous handlers, say).
   Step setupBeforeContext;
+  // Whether the child also serves exception messages on the port stand-in.
+  bool withMachServer = false;
 
  private:
   TempDir folder_;
