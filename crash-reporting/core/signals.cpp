@@ -16,6 +16,7 @@
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/threads.h"
+#include "platform/dispatch/thread_labels.h"
 
 namespace {
 
@@ -147,7 +148,11 @@ bool CRSignalInstallThreadAlternateStack() {
 }
 
 void CRSignalFillHooks(CRContextHooks* hooks) {
-  hooks->callingThreadInitialize = [] { CRSignalInstallContextAlternateStack(); };
+  hooks->callingThreadInitialize = [] {
+    CRSignalInstallContextAlternateStack();
+    // Queue threads get theirs before their next block.
+    platform::SetThreadPrepareHook([] { CRSignalInstallThreadAlternateStack(); });
+  };
   hooks->signalInitialize = [] { return CRSignalInitialize(); };
 }
 

@@ -39,9 +39,21 @@ struct Release {
 };
 thread_local Release tRelease;
 
+std::atomic<void (*)()> gPrepareHook{nullptr};
+thread_local void (*tPrepared)() = nullptr;
+
 }  // namespace
 
+void SetThreadPrepareHook(void (*hook)()) { gPrepareHook.store(hook); }
+
 void ThreadLabelSetCurrent(const char* label) {
+  if (label != nullptr) {
+    void (*hook)() = gPrepareHook.load(std::memory_order_acquire);
+    if (hook != nullptr && tPrepared != hook) {
+      tPrepared = hook;
+      hook();
+    }
+  }
   if (tEntry == nullptr) {
     if (label == nullptr) return;
     (void)&tRelease;

@@ -14,4 +14,8 @@ void ThreadLabelSetCurrent(const char* label);
 // The label of `tid`, or null. Lock-free, allocation-free, async-signal-safe.
 const char* ThreadLabelFor(pid_t tid);
 
+// A function every queue thread runs once, before its next block (crash reporting gives each
+// thread its own alternate signal stack this way). Null: none.
+void SetThreadPrepareHook(void (*hook)());
+
 }  // namespace platform

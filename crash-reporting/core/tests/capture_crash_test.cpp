@@ -103,6 +103,10 @@ TEST(CrashCaptureTest, EveryCrashKindLeavesARecord) {
          crash_test::startWorkers(1, "overflowing", [] { gSink = overflow(0); });
          for (;;) pause();
        }, SIGSEGV},
+      {"stack overflow in a queue block", [](SharedPage&) {
+         platform::DispatchQueue::global(platform::QoS::Default)->async([] { gSink = overflow(0); });
+         for (;;) pause();
+       }, SIGSEGV},
   };
   for (const CrashKind& kind : kinds) {
     SCOPED_TRACE(kind.name);
@@ -201,6 +205,13 @@ TEST(CrashCaptureTest, PreviousHandlersRunAfterTheRecord) {
     const std::string marker = child.folder().file("previously-crashed");
     ChainProbe::marker = marker.c_str();
     child.setupBeforeContext = [](SharedPage&) {
+      // An alternate stack of the program's own: the handler runs on the context's instead,
+      // and chaining still happens while that one is in use.
+      static char ownStack[65536];
+      stack_t own{};
+      own.ss_sp = ownStack;
+      own.ss_size = sizeof(ownStack);
+      sigaltstack(&own, nullptr);
       struct sigaction action {};
       action.sa_sigaction = ChainProbe::siginfoHandler;
       action.sa_flags = SA_SIGINFO;
