@@ -5,6 +5,7 @@
 
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/core/json_buffer.h"
 #include "crash-reporting/core/safe_memory.h"
 
 namespace {
@@ -91,8 +92,19 @@ void CRRegistersWrite(CRFile* file, const CRThreadContext* context) {
   } kOrder[] = {{"rax", 0}, {"rbx", 3}, {"rcx", 2}, {"rdx", 1}, {"rsi", 4},  {"rdi", 5},  {"rbp", 6},  {"rsp", 7},
                 {"r8", 8},  {"r9", 9},  {"r10", 10}, {"r11", 11}, {"r12", 12}, {"r13", 13}, {"r14", 14}, {"r15", 15},
                 {"rip", 16}};
-  CRFileWriteHashStart(file);
-  for (const auto& entry : kOrder) CRFileWriteHashEntryUint64(file, entry.name, context->registers[entry.index]);
-  CRFileWriteHashEntryUint64(file, "rflags", context->rflags);
-  CRFileWriteHashEnd(file);
+  // Written as one piece of pre-built JSON: the value of a hash key.
+  CRJsonBuffer json(file);
+  json.character('{');
+  for (const auto& entry : kOrder) {
+    json.character('"');
+    json.text(entry.name);
+    json.text("\":");
+    json.number(context->registers[entry.index]);
+    json.character(',');
+  }
+  json.text("\"rflags\":");
+  json.number(context->rflags);
+  json.character('}');
+  json.flush();
+  file->needComma = true;
 }

@@ -43,6 +43,6 @@ bool CRDwarfUnwindSetRegisterValue(CRThreadContext* context, uint64_t number, ui
 
 // Copies the general registers of a signal's user context.
 void CRRegistersFromUserContext(const ucontext_t* userContext, CRThreadContext* out);
-// The "registers" hash of a thread record: "rax" … "r15", "rip", "rflags".
+// The value of a thread record's "registers" key: "rax" … "r15", "rip", "rflags".
 struct CRFile;
 void CRRegistersWrite(CRFile* file, const CRThreadContext* context);

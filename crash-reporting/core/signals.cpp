@@ -137,6 +137,9 @@ bool CRSignalInstallContextAlternateStack() {
 
 bool CRSignalInstallThreadAlternateStack() {
   if (tThreadStack.mapping != nullptr) return true;
+  // A thread that has one already (the context's, or the program's own) keeps it.
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
   const size_t page = static_cast<size_t>(getpagesize());
   const size_t size = kThreadStackSize + page;
   void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);

@@ -32,7 +32,8 @@ bool CRSignalInitialize();
 // Installs the context's signal stack on the calling thread (the thread that sets the
 // context up).
 bool CRSignalInstallContextAlternateStack();
-// Gives the calling thread an alternate stack of its own, released when the thread ends.
+// Gives the calling thread an alternate stack of its own, released when the thread ends,
+// unless it has one already.
 bool CRSignalInstallThreadAlternateStack();
 
 void CRSignalHandler(int signal, siginfo_t* info, void* context);

@@ -17,6 +17,7 @@
 #include "crash-reporting/core/context.h"
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/core/json_buffer.h"
 #include "crash-reporting/core/safe_memory.h"
 #include "crash-reporting/core/unwind.h"
 #include "platform/dispatch/thread_labels.h"
@@ -141,7 +142,9 @@ void writeStacktrace(CRFile* file, const CRThreadContext* registers, bool exact,
   CRUnwindCursor cursor;
   CRUnwindInitCursor(&cursor, registers, exact);
   CRFileWriteHashKey(file, "stacktrace");
-  CRFileWriteArrayStart(file);
+  CRJsonBuffer json(file);
+  json.character('[');
+  bool first = true;
   while (CRUnwindNextFrame(&cursor)) {
     const uint64_t pc = CRUnwindCursorPC(&cursor);
     const uint32_t repeats = CRUnwindCursorRepeatCount(&cursor);
@@ -149,7 +152,9 @@ void writeStacktrace(CRFile* file, const CRThreadContext* registers, bool exact,
       *repeatCount = repeats;
     } else if (repeats < 10 || *repeatedPC != 0) {
       if (*repeatedPC != 0 && writable != nullptr) writable->internalLogging.logLevel = savedLevel;
-      CRFileWriteArrayEntryUint64(file, pc);
+      if (!first) json.character(',');
+      json.number(pc);
+      first = false;
     } else {
       CRLogWarning("Possible infinite recursion - suppressing logging\n");
       if (writable != nullptr) writable->internalLogging.logLevel = CRLogLevelWarning;
@@ -157,7 +162,9 @@ void writeStacktrace(CRFile* file, const CRThreadContext* registers, bool exact,
       *repeatCount = repeats;
     }
   }
-  CRFileWriteArrayEnd(file);
+  json.character(']');
+  json.flush();
+  file->needComma = true;
   if (writable != nullptr) writable->internalLogging.logLevel = savedLevel;
 }
 

@@ -88,7 +88,8 @@ bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
     image = CRBinaryImage{};
     CRLogWarning("Unable to find binary for %p\n", p(lookup));
   } else {
-    CRLogDebug("Binary image for %p at %p\n", p(lookup), p(image.baseAddress));
+    // Logged when the walk enters an image, not for every frame inside it (a line is a write).
+    if (!sameImage) CRLogDebug("Binary image for %p at %p\n", p(lookup), p(image.baseAddress));
     if (image.ehFrameHeader >= kCRMinimumValidAddress && CRUnwindWithEhFrameHeader(image.ehFrameHeader, registers)) {
       return true;
     }
