@@ -238,9 +238,20 @@ bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* c
 void CRSignalHandler(int signal, siginfo_t* info, void* context) {
   const int savedErrno = errno;
   errno = 0;
-  if (gRecordingThread.load() == CRCurrentThreadId()) _exit(1);  // a re-entry while recording
+  if (gRecordingThread.load() == CRCurrentThreadId()) {
+    // A fault inside the recorder: the default action takes it when the instruction runs
+    // again, and the lines written so far stay. Anything else ends the process at once.
+    if (info != nullptr && info->si_code > 0) {
+      struct sigaction fallback {};
+      fallback.sa_handler = SIG_DFL;
+      sigaction(signal, &fallback, nullptr);
+      return;
+    }
+    _exit(1);
+  }
   CRLogWarning("Signal: %d\n", signal);
-  CRSignalSafeRemoveHandlers(true);
+  // Our handlers stay in place while the record is written, so that a crash on another
+  // thread waits for it instead of ending the process; they give way after the record.
   sigset_t all;
   sigfillset(&all);
   if (sigprocmask(SIG_UNBLOCK, &all, nullptr) != 0) {

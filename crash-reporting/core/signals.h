@@ -4,9 +4,10 @@
 // on to the previous handler.
 //
 // What a crash must survive:
-// - one record per process: a crash on a second thread waits (at most 10 s) for the first
-//   record, then ends the process with _exit(1); a re-entry on the recording thread ends it
-//   at once;
+// - one record per process: the handlers stay installed while the record is written, so
+//   that a crash on a second thread waits (at most 10 s) for the first record, then ends
+//   the process with _exit(1); a fault inside the recorder falls to the default action (the
+//   lines so far stay), any other re-entry on the recording thread ends the process at once;
 // - only a real previous handler is called (never a saved SIG_IGN or SIG_DFL), in the form
 //   it was installed with, with its mask blocked;
 // - a sent signal (si_code <= 0) whose restored action is the default is sent again with

@@ -33,6 +33,8 @@ extern "C" void* calloc(size_t count, size_t size) {
 }
 
 extern "C" void fp_level1(crash_test::SharedPage* page);
+// A handler of someone else's, found by name in the start-up check.
+extern "C" void crash_test_foreign_trap_handler(int) {}
 extern "C" void nofp_level1(crash_test::SharedPage* page);
 
 namespace {
@@ -179,6 +181,11 @@ struct ChainProbe {
     (void)!write(pipeWrite, &byte, 1);
     const char kind = info != nullptr && info->si_signo == signal ? 'I' : '?';
     (void)!write(pipeWrite, &kind, 1);
+    // Its own mask is in force while it runs.
+    sigset_t current;
+    pthread_sigmask(SIG_BLOCK, nullptr, &current);
+    const char mask = sigismember(&current, SIGUSR1) == 1 ? 'M' : '-';
+    (void)!write(pipeWrite, &mask, 1);
     ::signal(signal, SIG_DFL);
   }
   static void plainHandler(int) {
@@ -215,12 +222,13 @@ TEST(CrashCaptureTest, PreviousHandlersRunAfterTheRecord) {
       struct sigaction action {};
       action.sa_sigaction = ChainProbe::siginfoHandler;
       action.sa_flags = SA_SIGINFO;
+      sigaddset(&action.sa_mask, SIGUSR1);
       sigaction(SIGSEGV, &action, nullptr);
     };
     const CrashResult result = child.run({}, nullWrite);
     EXPECT_EQ(result.signal, SIGSEGV);
     expectCompleteRecord(result, SIGSEGV);
-    EXPECT_EQ(drain(fds[0]), "RI");
+    EXPECT_EQ(drain(fds[0]), "RIM");
   }
   {
     // A one-argument handler is called as one; a sent signal whose handler returns ends
@@ -394,6 +402,23 @@ TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {
   expectCompleteRecord(result, SIGSEGV);
   EXPECT_EQ(result.page->values[3].load(), 1);
   EXPECT_EQ(result.page->values[2].load(), 0);
+}
+
+// The start-up check names every handled signal whose handler is not ours, and only those.
+TEST(CrashCaptureTest, TheHandlerCheckNamesForeignHandlers) {
+  CrashChild child;
+  const std::string output = child.folder().file("stderr.txt");
+  const CrashResult result = child.run({}, [&output](SharedPage&) {
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDERR_FILENO);
+    signal(SIGTRAP, crash_test_foreign_trap_handler);
+    CRSignalCheckHandlers();
+    _exit(0);
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(crash_test::readFile(output),
+            "[Vuzirerered] The signal SIGTRAP has a non-Vuzirerered handler (crash_test_foreign_trap_handler).  "
+            "This will interfere with reporting.\n");
 }
 
 // --- Exception messages on the port stand-in ---------------------------------------------
