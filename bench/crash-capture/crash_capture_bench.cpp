@@ -223,14 +223,10 @@ void walkFrames(benchmark::State& state, bool framePointerOnly) {
     CRThreadContext start;
     CRRegistersFromUserContext(&context, &start);
     for (auto _ : state) {
-      if (framePointerOnly) {
-        CRThreadContext registers = start;
-        while (CRRegistersFP(&registers) != 0 && CRUnwindWithFramePointer(&registers, false)) ++frames;
-      } else {
-        CRUnwindCursor cursor;
-        CRUnwindInitCursor(&cursor, &start);
-        while (CRUnwindNextFrame(&cursor)) ++frames;
-      }
+      CRUnwindCursor cursor;
+      CRUnwindInitCursor(&cursor, &start);
+      cursor.framePointerOnly = framePointerOnly;
+      while (CRUnwindNextFrame(&cursor)) ++frames;
     }
   });
   state.counters["frames_per_second"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);

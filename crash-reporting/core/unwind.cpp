@@ -84,7 +84,9 @@ bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
   }
   CRBinaryImage& image = cursor->lastImage;
   const bool sameImage = image.size != 0 && lookup >= image.baseAddress && lookup - image.baseAddress < image.size;
-  if (!sameImage && !CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
+  if (cursor->framePointerOnly) {
+    // straight to the frame-pointer chain
+  } else if (!sameImage && !CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
     image = CRBinaryImage{};
     CRLogWarning("Unable to find binary for %p\n", p(lookup));
   } else {

@@ -25,6 +25,7 @@ struct CRUnwindCursor {
   // address: its caller is looked up at pc itself rather than pc - 1.
   bool firstFrameIsExact = false;
   CRBinaryImage lastImage;  // the image of the previous step, tried first
+  bool framePointerOnly = false;  // skip the unwind tables (measurements and comparisons)
 };
 
 bool CRUnwindInitCursor(CRUnwindCursor* cursor, const CRThreadContext* registers, bool firstFrameIsExact = false);
