@@ -232,6 +232,7 @@ bool CRContextInitialize(const CRContextInitData* initDataIn) {
     CRConsoleError("Unable to write initialize SDK write paths %s", strerror(errno));
   }
   readOnly->debuggerAttached = CRProcessDebuggerAttached();
+  if (!readOnly->debuggerAttached && hooks.callingThreadInitialize) hooks.callingThreadInitialize();
 
   platform::DispatchGroup group;
   const auto queue = platform::DispatchQueue::global(platform::QoS::Default);

@@ -158,6 +158,9 @@ struct CRContextInitData {
 // Installs that other parts of crash reporting provide. Each runs inside its set-up block,
 // after the block has stored its path in the read-only part; an empty hook is skipped.
 struct CRContextHooks {
+  // Runs on the thread that calls CRContextInitialize, before the blocks start (not with a
+  // debugger attached): what must happen on that very thread, such as its alternate stack.
+  std::function<void()> callingThreadInitialize;
   std::function<bool()> signalInitialize;
   std::function<bool()> machExceptionInitialize;
   std::function<bool()> exceptionInitialize;

@@ -1,4 +1,6 @@
 #include "platform/dispatch/internal/scheduler.h"
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/thread_labels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -211,9 +213,14 @@ void ThreadPool::workerMain() {
 
 CurrentQueueScope::CurrentQueueScope(const DispatchQueue* queue) : queue_(queue), previous_(tCurrentTop) {
   tCurrentTop = this;
+  ThreadLabelSetCurrent(queue != nullptr ? queue->label().c_str() : nullptr);
 }
 
-CurrentQueueScope::~CurrentQueueScope() { tCurrentTop = previous_; }
+CurrentQueueScope::~CurrentQueueScope() {
+  tCurrentTop = previous_;
+  ThreadLabelSetCurrent(previous_ != nullptr && previous_->queue_ != nullptr ? previous_->queue_->label().c_str()
+                                                                             : nullptr);
+}
 
 bool CurrentQueueScope::contains(const DispatchQueue* queue) {
   for (auto* scope = tCurrentTop; scope != nullptr; scope = scope->previous_) {

@@ -1,0 +1,301 @@
+// Contract: the handler path is async-signal-safe, allocates nothing and takes no lock.
+#include "crash-reporting/core/signals.h"
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "crash-reporting/core/context.h"
+#include "crash-reporting/core/file.h"
+#include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/core/threads.h"
+#include "platform/dispatch/thread_labels.h"
+
+namespace {
+
+constexpr int kSignalCount = 8;
+constexpr size_t kThreadStackSize = 65536;
+constexpr int64_t kSecondCrashWaitNs = 10'000'000'000;
+
+std::atomic<pid_t> gRecordingThread{0};
+// The thread that installed the context's alternate stack (the one whose previous stack is saved).
+std::atomic<pid_t> gContextStackThread{0};
+std::atomic<bool> gRecordDone{false};
+
+struct ThreadStack {
+  void* mapping = nullptr;
+  size_t size = 0;
+  ~ThreadStack() {
+    if (mapping == nullptr) return;
+    stack_t disable{};
+    disable.ss_flags = SS_DISABLE;
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == static_cast<char*>(mapping) + getpagesize()) {
+      sigaltstack(&disable, nullptr);
+    }
+    munmap(mapping, size);
+  }
+};
+thread_local ThreadStack tThreadStack;
+
+int64_t monotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1'000'000'000ll + now.tv_nsec;
+}
+
+bool installAltStack(void* stack, size_t size, stack_t* previous) {
+  stack_t descriptor{};
+  descriptor.ss_sp = stack;
+  descriptor.ss_size = size;
+  descriptor.ss_flags = 0;
+  if (sigaltstack(&descriptor, previous) != 0) {
+    CRLogWarning("Unable to setup stack %s\n", strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void writeSignalSection(CRFile* file, int signal, const siginfo_t* info, int savedErrno) {
+  CRFileWriteSectionStart(file, "signal");
+  CRFileWriteHashStart(file);
+  if (info != nullptr) {
+    const char* name = nullptr;
+    const char* codeName = nullptr;
+    CRSignalNames(info->si_signo, &name, &codeName);
+    CRFileWriteHashEntryUint64(file, "number", static_cast<uint64_t>(info->si_signo));
+    CRFileWriteHashEntryInt64(file, "code", info->si_code);
+    CRFileWriteHashEntryUint64(file, "address", reinterpret_cast<uint64_t>(info->si_addr));
+    CRFileWriteHashEntryString(file, "name", name);
+    CRFileWriteHashEntryString(file, "code_name", codeName);
+  }
+  (void)signal;
+  CRFileWriteHashEntryUint64(file, "errno", static_cast<uint32_t>(savedErrno));
+  CRFileWriteHashEntryUint64(file, "time", static_cast<uint64_t>(time(nullptr)));
+  CRFileWriteHashEnd(file);
+  CRFileWriteSectionEnd(file);
+}
+
+void recordSignal(int signal, siginfo_t* info, void* context, int savedErrno) {
+  const pid_t me = CRCurrentThreadId();
+  if (CRContextSetCrashedOnce()) {
+    CRLogWarning("Error: aborting signal handler because crash has already occurred");
+    if (gRecordingThread.load() != me) {
+      // Another thread is writing the record: let it finish before the process ends.
+      const int64_t deadline = monotonicNs() + kSecondCrashWaitNs;
+      while (!gRecordDone.load() && monotonicNs() < deadline) {
+        timespec pause{0, 1'000'000};
+        nanosleep(&pause, nullptr);
+      }
+    }
+    _exit(1);
+  }
+  gRecordingThread.store(me);
+  CRFile file;
+  if (!CRFileInit(&file, crReadOnlyContext->signal.path, false)) {
+    CRLogWarning("Unable to open signal file\n");
+  } else {
+    writeSignalSection(&file, signal, info, savedErrno);
+    CRRecordCrashState(&file, me, context);
+    CRFileShut(&file);
+  }
+  gRecordDone.store(true);
+}
+
+}  // namespace
+
+void CRSignalNames(int signal, const char** outName, const char** outCodeName) {
+  static constexpr struct {
+    int number;
+    const char* name;
+  } kNames[] = {{SIGILL, "SIGILL"},   {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"}, {SIGFPE, "SIGFPE"},
+                {SIGBUS, "SIGBUS"},   {SIGSEGV, "SIGSEGV"}, {SIGSYS, "SIGSYS"},   {SIGTERM, "SIGTERM"}};
+  const char* name = "UNKNOWN";
+  for (const auto& entry : kNames) {
+    if (entry.number == signal) name = entry.name;
+  }
+  if (outName != nullptr) *outName = name;
+  if (outCodeName != nullptr) *outCodeName = signal == SIGABRT ? "ABORT" : nullptr;
+}
+
+bool CRSignalInstallContextAlternateStack() {
+  CRContextReadOnly* readOnly = crReadOnlyContext;
+  if (readOnly == nullptr || readOnly->signalStack == nullptr) return false;
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == readOnly->signalStack) return true;
+  if (!installAltStack(readOnly->signalStack, kCRStackSize, &readOnly->signal.originalStack)) return false;
+  gContextStackThread.store(CRCurrentThreadId());
+  return true;
+}
+
+bool CRSignalInstallThreadAlternateStack() {
+  if (tThreadStack.mapping != nullptr) return true;
+  // A thread that has one already (the context's, or the program's own) keeps it.
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
+  const size_t page = static_cast<size_t>(getpagesize());
+  const size_t size = kThreadStackSize + page;
+  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (mapping == MAP_FAILED) return false;
+  mprotect(mapping, page, PROT_NONE);  // a guard below the stack
+  tThreadStack.mapping = mapping;
+  tThreadStack.size = size;
+  return installAltStack(static_cast<char*>(mapping) + page, kThreadStackSize, nullptr);
+}
+
+void CRSignalFillHooks(CRContextHooks* hooks) {
+  hooks->callingThreadInitialize = [] {
+    CRSignalInstallContextAlternateStack();
+    // Queue threads get theirs before their next block.
+    platform::SetThreadPrepareHook([] { CRSignalInstallThreadAlternateStack(); });
+  };
+  hooks->signalInitialize = [] { return CRSignalInitialize(); };
+}
+
+bool CRSignalInitialize() {
+  CRContextReadOnly* readOnly = crReadOnlyContext;
+  if (readOnly == nullptr) return false;
+  if (!CRRemoveFileIfPresent(readOnly->signal.path)) {
+    CRLogWarning("Unable to reset the signal log file %s\n", strerror(errno));
+  }
+  CRThreadsPrepare();
+  for (int i = 0; i < kSignalCount; ++i) {
+    struct sigaction action {};
+    action.sa_sigaction = CRSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    struct sigaction previous {};
+    std::memset(&readOnly->signal.originalActions[i], 0, sizeof(struct sigaction));
+    if (sigaction(kCRHandledSignals[i], &action, &previous) != 0) {
+      CRLogWarning("Unable to install handler for %d (%s)\n", kCRHandledSignals[i], strerror(errno));
+      continue;
+    }
+    if (previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO) != 0) {
+      readOnly->signal.originalActions[i] = previous;
+    }
+  }
+  return true;
+}
+
+void CRSignalSafeRemoveHandlers(bool includingAbort) {
+  for (int signal : kCRHandledSignals) {
+    if (!includingAbort && signal == SIGABRT) continue;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    if (sigaction(signal, &action, nullptr) != 0) {
+      CRLogWarning("Unable to set default handler for %d (%s)\n", signal, strerror(errno));
+    }
+  }
+}
+
+bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* context) {
+  const CRContextReadOnly* readOnly = crReadOnlyContext;
+  if (readOnly == nullptr) return false;
+  bool success = true;
+  CRSignalSafeRemoveHandlers(true);
+  if (readOnly->signal.originalStack.ss_sp != nullptr && gContextStackThread.load() == CRCurrentThreadId()) {
+    stack_t current{};
+    // Replacing the stack we are running on is refused by the kernel; keep it then.
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_ONSTACK) == 0) {
+      stack_t previous = readOnly->signal.originalStack;
+      if (sigaltstack(&previous, nullptr) != 0) {
+        CRLogWarning("Unable to setup stack %s\n", strerror(errno));
+        success = false;
+      }
+    }
+  }
+  for (int i = 0; i < kSignalCount; ++i) {
+    const struct sigaction& saved = readOnly->signal.originalActions[i];
+    const bool hasAction = saved.sa_handler != nullptr;
+    if (hasAction && sigaction(kCRHandledSignals[i], &saved, nullptr) != 0) {
+      CRLogWarning("Unable to install handler for %d (%s)\n", kCRHandledSignals[i], strerror(errno));
+      success = false;
+    }
+    if (signal < 0 || signal != kCRHandledSignals[i]) continue;
+    const bool siginfoForm = (saved.sa_flags & SA_SIGINFO) != 0;
+    const bool realHandler = hasAction && (siginfoForm || (saved.sa_handler != SIG_IGN && saved.sa_handler != SIG_DFL));
+    if (realHandler) {
+      sigset_t previousMask;
+      pthread_sigmask(SIG_BLOCK, &saved.sa_mask, &previousMask);
+      if (siginfoForm) {
+        saved.sa_sigaction(signal, info, context);
+      } else {
+        saved.sa_handler(signal);
+      }
+      pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    }
+  }
+  return success;
+}
+
+void CRSignalHandler(int signal, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  errno = 0;
+  if (gRecordingThread.load() == CRCurrentThreadId()) {
+    // A fault inside the recorder: the default action takes it when the instruction runs
+    // again, and the lines written so far stay. Anything else ends the process at once.
+    if (info != nullptr && info->si_code > 0) {
+      struct sigaction fallback {};
+      fallback.sa_handler = SIG_DFL;
+      sigaction(signal, &fallback, nullptr);
+      return;
+    }
+    _exit(1);
+  }
+  CRLogWarning("Signal: %d\n", signal);
+  // Our handlers stay in place while the record is written, so that a crash on another
+  // thread waits for it instead of ending the process; they give way after the record.
+  sigset_t all;
+  sigfillset(&all);
+  if (sigprocmask(SIG_UNBLOCK, &all, nullptr) != 0) {
+    CRLogWarning("Unable to unmask signals - we risk infinite recursion here\n");
+  }
+  if (reinterpret_cast<uintptr_t>(context) < 4096) context = nullptr;
+  if (reinterpret_cast<uintptr_t>(info) < 4096) info = nullptr;
+  if (crReadOnlyContext != nullptr) recordSignal(signal, info, context, savedErrno);
+  CRSignalSafeInstallPreexistingHandlers(signal, info, context);
+  gRecordingThread.store(0);
+
+  // A sent signal is not raised again by returning: send it once more when its action is
+  // now the default, so that the process ends as the sender meant.
+  if (info != nullptr && info->si_code <= 0) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == SIG_DFL) {
+      syscall(SYS_tgkill, getpid(), CRCurrentThreadId(), signal);
+    }
+  }
+  errno = savedErrno;
+}
+
+void CRSignalCheckHandlers() {
+  const CRContextReadOnly* readOnly = crReadOnlyContext;
+  if (readOnly != nullptr && readOnly->debuggerAttached) {
+    CRLogWarning("[Vuzirerered] App is attached to a debugger, to see the crash reports please deattach from the "
+                 "debugger, https://example.invalid/docs/test-crash\n");
+    return;
+  }
+  for (int signal : kCRHandledSignals) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0) {
+      fprintf(stderr, "Unable to read signal handler\n");
+      continue;
+    }
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == CRSignalHandler) continue;
+    const char* name = nullptr;
+    CRSignalNames(signal, &name, nullptr);
+    Dl_info symbol{};
+    const void* handler = reinterpret_cast<const void*>(current.sa_handler);
+    const char* symbolName = dladdr(handler, &symbol) != 0 ? symbol.dli_sname : nullptr;
+    fprintf(stderr,
+            "[Vuzirerered] The signal %s has a non-Vuzirerered handler (%s).  This will interfere with reporting.\n",
+            name, symbolName != nullptr ? symbolName : "(null)");
+  }
+}

@@ -1,0 +1,46 @@
+// The fatal-signal handler: catches SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS,
+// SIGTRAP and SIGTERM on an alternate stack, writes `signal.crrecord` with the process
+// record (threads.h), puts back the handlers that were there before and passes the signal
+// on to the previous handler.
+//
+// What a crash must survive:
+// - one record per process: the handlers stay installed while the record is written, so
+//   that a crash on a second thread waits (at most 10 s) for the first record, then ends
+//   the process with _exit(1); a fault inside the recorder falls to the default action (the
+//   lines so far stay), any other re-entry on the recording thread ends the process at once;
+// - only a real previous handler is called (never a saved SIG_IGN or SIG_DFL), in the form
+//   it was installed with, with its mask blocked;
+// - a sent signal (si_code <= 0) whose restored action is the default is sent again with
+//   tgkill so that the process ends;
+// - the previous alternate stack is not put back while this one is in use;
+// - every thread that may crash has an alternate stack of its own: the context's on the
+//   thread that sets it up, `CRSignalInstallThreadAlternateStack` on any other.
+//
+// Contract: the handler and everything it calls are async-signal-safe, allocate nothing and
+// take no lock. Set-up functions (`CRSignalInitialize`, `CRSignalCheckHandlers`, the
+// per-thread stack helper) are ordinary code.
+#pragma once
+
+#include <signal.h>
+
+inline constexpr int kCRHandledSignals[8] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP, SIGTERM};
+
+struct CRContextHooks;
+// Fills the context's hooks that install signal capture.
+void CRSignalFillHooks(CRContextHooks* hooks);
+// Installs the handlers (set-up block, after the signal path is stored).
+bool CRSignalInitialize();
+// Installs the context's signal stack on the calling thread (the thread that sets the
+// context up).
+bool CRSignalInstallContextAlternateStack();
+// Gives the calling thread an alternate stack of its own, released when the thread ends,
+// unless it has one already.
+bool CRSignalInstallThreadAlternateStack();
+
+void CRSignalHandler(int signal, siginfo_t* info, void* context);
+void CRSignalSafeRemoveHandlers(bool includingAbort);
+bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* context);
+void CRSignalCheckHandlers();
+// "SIGSEGV" and so on (a table built from the constants), "UNKNOWN" otherwise; the code
+// name is "ABORT" for SIGABRT, null otherwise.
+void CRSignalNames(int signal, const char** outName, const char** outCodeName);
