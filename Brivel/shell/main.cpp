@@ -13,8 +13,6 @@
 // store is saved (when saving fails the program says so and keeps trying for a few seconds)
 // and checkpointed into its one file. Exit codes: 0 after a clean end, 1 when the page cannot
 // be served or changes could not be saved, 2 for a bad command line.
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <charconv>
@@ -25,7 +23,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/shell/app_platform.h"
@@ -40,6 +37,7 @@
 #include "Brivel/shell/brivel_app.h"
 #include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
+#include "platform/dispatch/shutdown_signals.h"
 #include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/runtime.h"
@@ -53,7 +51,9 @@ constexpr const char* kUsage =
     "usage: brivel [--data-dir DIR] [--port N] [--sdk-endpoints FILE]\n"
     "  --data-dir DIR        keep the app's files under DIR\n"
     "  --port N              serve the page on port N of 127.0.0.1 (0: any free port)\n"
-    "  --sdk-endpoints FILE  read the SDK's service addresses from FILE (a property list)\n";
+    "  --sdk-endpoints FILE  read the SDK's service addresses from FILE (a property list)\n"
+    "The SDK's switches -TELDebugEnabled, -TELDebugDisabled, -TELLoggerForceSTDERR and\n"
+    "-TELSessionsDebugEvents are taken as they are.\n";
 
 struct Options {
   std::optional<std::filesystem::path> dataDirectory;
@@ -69,6 +69,11 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       options.help = true;
+      continue;
+    }
+    // The SDK's launch switches: its logger and session producer read them themselves.
+    if (argument == "-TELDebugEnabled" || argument == "-TELDebugDisabled" || argument == "-TELLoggerForceSTDERR" ||
+        argument == "-TELSessionsDebugEvents") {
       continue;
     }
     if (argument != "--data-dir" && argument != "--port" && argument != "--sdk-endpoints") {
@@ -104,30 +109,6 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
   }
   return options;
 }
-
-// Waits for SIGINT or SIGTERM on a thread of its own and then stops the main loop. The
-// signals are blocked in every thread first, so only this thread receives them.
-class ShutdownSignals {
- public:
-  ShutdownSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-  }
-  void startWatching() {
-    watcher_ = std::thread([set = set_] {
-      int received = 0;
-      sigwait(&set, &received);
-      platform::DispatchQueue::main()->async([] { platform::MainLoop::stop(); });
-    });
-    watcher_.detach();
-  }
-
- private:
-  sigset_t set_{};
-  std::thread watcher_;
-};
 
 // The side screens (bank accounts, categories, notes, salary), once for the whole app: in
 // sheets for the bills list and the forecast, pushed on the profile editor's stack.
@@ -168,7 +149,7 @@ platform::ui::View withNeighbourScreens(const platform::ui::View& content) {
 
 int main(int argc, char** argv) {
   // Before any thread starts, so that every thread inherits the blocked signals.
-  ShutdownSignals signals;
+  platform::ShutdownSignals signals;
 
   std::string error;
   const std::optional<Options> options = parseOptions(argc, argv, error);

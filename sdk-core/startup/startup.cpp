@@ -5,7 +5,6 @@
 #include <string>
 
 #include "sdk-core/core/app.h"
-#include "sdk-core/core/logger.h"
 #include "sdk-core/installations/installations.h"
 #include "transport/events/startup.h"
 
@@ -27,8 +26,6 @@ void TELConfigureSDKAtLaunch() {
   TELApp::configure();
   auto app = TELApp::defaultApp();
   const std::string appID = app ? app->options()->zidezaAppID().value_or("") : std::string();
-  TELLoggerLogWithLevel(TELLoggerLevel::Notice, "[TelemetryCore]", "I-COR000036", "Configured the default app for %s.",
-                        appID.c_str());
-  // The system log is not where a person starting the program looks; say it on the console too.
+  // The program's own line on the console; the SDK logs its own codes only.
   std::fprintf(stderr, "brivel: telemetry SDK configured (default app %s)\n", appID.c_str());
 }

@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     std::cerr << "brivel-widget-host: the page cannot be served: " << *failure << "\n";
     return 1;
   }
-  std::cout << front.url() << std::endl;
+  std::cout << front.launchUrl() << std::endl;
 
   signals.startWatching();
   platform::MainLoop::run();

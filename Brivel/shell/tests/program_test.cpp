@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/model/profile_entity.h"
@@ -34,7 +35,12 @@ std::string contents(const fs::path& path) {
 // The program on a data folder: its printed address, then its stderr and exit code.
 class Program {
  public:
-  explicit Program(const fs::path& dataDirectory) {
+  explicit Program(const fs::path& dataDirectory, std::vector<std::string> extraArguments = {}) {
+    std::vector<std::string> arguments{BRIVEL_PROGRAM, "--data-dir", dataDirectory.string(), "--port", "0"};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     pid_ = fork();
@@ -43,7 +49,7 @@ class Program {
       dup2(err[1], 2);
       close(out[0]);
       close(err[0]);
-      execl(BRIVEL_PROGRAM, BRIVEL_PROGRAM, "--data-dir", dataDirectory.c_str(), "--port", "0", nullptr);
+      execv(BRIVEL_PROGRAM, argv.data());
       _exit(127);
     }
     close(out[1]);
@@ -112,6 +118,23 @@ class ProgramTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
   fs::path dir_;
 };
+
+TEST_F(ProgramTest, TakesTheSdksLaunchSwitchesAndItsLoggerObeysThem) {
+  {
+    Program program(dir_, {"-TELDebugEnabled", "-TELLoggerForceSTDERR"});
+    ASSERT_NE(program.address().find("http://127.0.0.1:"), std::string::npos) << "the program did not start";
+    std::string err;
+    EXPECT_EQ(program.stop(err), 0) << err;
+    EXPECT_NE(err.find("[I-COR000001] Configuring the default app."), std::string::npos) << err;
+    EXPECT_EQ(err.find("I-COR000036"), std::string::npos) << "the launch line carries no made-up message code";
+    EXPECT_NE(err.find("brivel: telemetry SDK configured"), std::string::npos) << err;
+  }
+  Program program(dir_, {"-TELDebugDisabled", "-TELLoggerForceSTDERR"});
+  ASSERT_NE(program.address().find("http://127.0.0.1:"), std::string::npos) << "the program did not start";
+  std::string err;
+  EXPECT_EQ(program.stop(err), 0) << err;
+  EXPECT_EQ(err.find("Configuring the default app."), std::string::npos) << err;
+}
 
 TEST_F(ProgramTest, DamagedFilesNeverStopItAndAreTold) {
   const fs::path standard = dir_ / "Preferences" / "standard.plist";

@@ -18,7 +18,7 @@ TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
   TELOptions::resetDefaultOptions();
   TELConfigureSDKAtLaunch();
   EXPECT_TRUE(TELApp::isDefaultAppConfigured());
-  EXPECT_EQ(linesWith("I-COR000036").size(), 1u);
+  EXPECT_TRUE(linesWith("I-COR000036").empty()) << "no message code of our own making";
 
   // The installations component was made eagerly and names itself in the heartbeat agent.
   auto app = TELApp::defaultApp();
