@@ -199,6 +199,8 @@ class Writer {
   Page& page_;
   std::string& out_;
   std::unordered_map<std::string, int> keys_;
+  // The row count of the lazy list being written, -1 outside one.
+  std::int64_t rowCount_ = -1;
 };
 
 void Writer::open(const Tag& tag) {
@@ -279,6 +281,10 @@ void Writer::registerAction(const Node& n) {
     case NodeKind::navigationPage:
     case NodeKind::popoverTip:
       spec.dismiss = true;
+      break;
+    case NodeKind::list:
+    case NodeKind::form:
+      spec.scroll = true;  // a lazy list: the page tells which row it shows first
       break;
     default:
       spec.tap = true;
@@ -711,6 +717,17 @@ void Writer::list(const Node& n, std::string_view base) {
   std::string spacing = n.string("listSectionSpacing");
   if (!spacing.empty()) tag.addClass("sections-" + classToken(spacing));
   decorate(n, tag);
+  // A lazy list names its row count and takes the first row the page shows; its rows say
+  // where they stand in it, so assistive technology knows the list's length.
+  const auto* count = n.attr("rowCount") ? std::get_if<std::int64_t>(n.attr("rowCount")) : nullptr;
+  std::int64_t outerCount = rowCount_;
+  rowCount_ = count ? *count : -1;
+  if (count && !n.actionId.empty()) {
+    registerAction(n);
+    tag.addAttribute("role", "list");
+    tag.addAttribute("data-rows-action", n.actionId);
+    tag.addAttribute("data-row-count", std::to_string(*count));
+  }
   open(tag);
   // Rows outside a section form a section of their own.
   bool looseOpen = false;
@@ -728,6 +745,7 @@ void Writer::list(const Node& n, std::string_view base) {
   }
   if (looseOpen) out_ += "</div></section>";
   close(tag);
+  rowCount_ = outerCount;
 }
 
 void Writer::section(const Node& n) {
@@ -752,7 +770,27 @@ void Writer::section(const Node& n) {
 
 void Writer::row(const Node& n) {
   if (n.flag("hidden")) return;
+  if (n.kind == NodeKind::spacer && n.attr("placeholderRows")) {
+    // Rows of a lazy list that are not on the page: the room they take, kept by the client.
+    Tag gap("div", "row-placeholder");
+    gap.addAttribute("data-key", uniqueKey(n.identity));
+    gap.addAttribute("data-first", cssNumber(n.number("firstRow").value_or(0)));
+    gap.addAttribute("data-rows", cssNumber(n.number("placeholderRows").value_or(0)));
+    gap.addStyle("--rows", cssNumber(n.number("placeholderRows").value_or(0)));
+    gap.addAttribute("aria-hidden", "true");
+    open(gap);
+    close(gap);
+    return;
+  }
   Tag tag("div", "row");
+  if (auto index = n.number("rowIndex"); index && rowCount_ >= 0) {
+    // Keyed, so that the client keeps the rows it has when the window moves.
+    tag.addAttribute("data-key", uniqueKey(n.identity + "^"));
+    tag.addAttribute("role", "listitem");
+    tag.addAttribute("data-row", cssNumber(*index));
+    tag.addAttribute("aria-posinset", cssNumber(*index + 1));
+    tag.addAttribute("aria-setsize", std::to_string(rowCount_));
+  }
   if (n.string("listRowSeparator") == "hidden") tag.addClass("no-separator");
   if (const Color* c = n.color("listRowBackground")) tag.addStyle("background", cssColor(*c));
   if (n.number("listRowInsets.top") || n.number("listRowInsets.leading")) tag.addClass("custom-insets");

@@ -33,6 +33,7 @@ struct ActionSpec {
   bool dismiss = false;
   bool submit = false;
   bool focus = false;
+  bool scroll = false;  // a lazy list: takes the index of the first row the page shows
   Value value = Value::none;  // what a setValue event carries
   // Text only: the most user-perceived characters the field keeps; absent means the server's
   // general limit (WebServerOptions::maxTextLength) applies.

@@ -65,6 +65,9 @@ std::string renderText(uint64_t version, const std::string& title, const std::st
 
 bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
 
+// The largest row number a page may name when it scrolls a lazy list.
+constexpr int64_t kMaxRowIndex = int64_t{1} << 40;
+
 }  // namespace
 
 std::string makeLaunchToken() {
@@ -253,6 +256,7 @@ bool ActionSpec::accepts(EventKind kind) const {
     case EventKind::submit: return submit;
     case EventKind::focus: return focus;
     case EventKind::dismiss: return dismiss;
+    case EventKind::scroll: return scroll;
   }
   return false;
 }
@@ -263,6 +267,7 @@ std::optional<EventKind> eventKindFromName(std::string_view name) {
   if (name == "submit") return EventKind::submit;
   if (name == "focus") return EventKind::focus;
   if (name == "dismiss") return EventKind::dismiss;
+  if (name == "scroll") return EventKind::scroll;
   return std::nullopt;
 }
 
@@ -294,6 +299,11 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   } else if ((*kind == EventKind::setValue && spec.value == ActionSpec::Value::flag) || *kind == EventKind::focus) {
     if (!value || !value->is_boolean()) return {400, json{{"error", "true or false expected"}}.dump()};
     event.value = value->get<bool>();
+  } else if (*kind == EventKind::scroll) {
+    if (!value || !value->is_number_integer() || value->get<int64_t>() < 0 || value->get<int64_t>() > kMaxRowIndex) {
+      return {400, json{{"error", "a row number expected"}}.dump()};
+    }
+    event.value = value->get<int64_t>();
   }
 
   auto status = source_->perform(event);
@@ -330,6 +340,11 @@ void WebServer::installRoutes() {
 
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     setCommonHeaders(res);
+    // Nothing is compressed: the page is on this machine, where sending the bytes costs far
+    // less than compressing them (brotli's best level took seconds on a large page). The
+    // library compresses whatever the request accepts, so the request accepts nothing. The
+    // request is the library's own mutable object, handed to us as const.
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     if (!hostAllowed(req.get_header_value("Host"))) {
       refuse(res, 421, "unknown host");
       return httplib::Server::HandlerResponse::Handled;

@@ -13,11 +13,12 @@
 //   GET  /render        the current render as JSON {version, title, html}      (token)
 //   GET  /events        server-sent events: one "render" event per new render  (token)
 //   POST /action        {"id", "event", "value"}: carries out one action, answers the new
-//                       render (token)
+//                       render (token); "scroll" with a row number moves a long list's window
 //   POST /scene         {"phase": "active" | "inactive" | "background"}: the page was shown or
 //                       hidden (token)
 // Answers to POST /action carry a Server-Timing header: "total" (the whole request in the server)
-// and "app" (the part on the main thread).
+// and "app" (the part on the main thread). Nothing is compressed: the answer's bytes are sent as
+// they were when the timing ended.
 // The token travels in the "X-Brivel-Token" header, or as "?token=" for /events (an event
 // stream cannot set headers).
 //
@@ -136,7 +137,8 @@ class WebServer {
 // user-perceived characters.
 std::string cutPostedText(const std::string& text, size_t maxLength, bool multiline);
 
-// The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss".
+// The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss",
+// "scroll".
 std::optional<EventKind> eventKindFromName(std::string_view name);
 
 // A random token of 32 bytes, as 64 lower-case hex digits.

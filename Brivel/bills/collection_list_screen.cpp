@@ -63,14 +63,13 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
       .listRowInsets(4, 9, 4, 9);
 }
 
+// The rows of a list of bills; a long list builds only the rows around what the page shows.
 View billRows(const BillList& bills, CollectionFilterType filter) {
-  const auto keys = billRowKeys(bills);
-  std::vector<std::pair<std::string, std::shared_ptr<BillEntity>>> keyed;
-  keyed.reserve(bills.size());
-  for (std::size_t i = 0; i < bills.size(); ++i) keyed.emplace_back(keys[i], bills[i]);
-  return ForEach(
-      keyed, [](const auto& row) { return row.first; },
-      [filter](const auto& row) { return billRow(row.second, filter); });
+  auto shown = std::make_shared<const BillList>(bills);
+  auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(bills));
+  return LazyForEach(
+      shown->size(), [keys](std::size_t i) { return (*keys)[i]; },
+      [shown, filter](std::size_t i) { return billRow((*shown)[i], filter); });
 }
 
 View noResultsState() {

@@ -32,9 +32,10 @@
   }
 
   function post(action) {
-    if (action.event === 'set' && typeof action.value === 'string') {
-      // Typing is coalesced: only the latest text of a field waits in the queue.
-      const waiting = queue.findIndex((a) => a.id === action.id && a.event === 'set');
+    if ((action.event === 'set' && typeof action.value === 'string') || action.event === 'scroll') {
+      // Typing and scrolling are coalesced: only the latest text of a field, or the latest
+      // row of a list, waits in the queue.
+      const waiting = queue.findIndex((a) => a.id === action.id && a.event === action.event);
       if (waiting >= 0) {
         queue[waiting] = action;
         return;
@@ -145,6 +146,8 @@
     }
     followFocus(wantedBefore);
     afterRender(focused);
+    measureRows();
+    scheduleFill();
   }
 
   // The field the app wants focused (its focus state), by action id.
@@ -212,6 +215,86 @@
       }
     }
   }
+
+  // ----- Long lists -----
+  // A long list holds only the rows around what is on screen; placeholders keep the room of
+  // the others. As the page scrolls (or focus moves down the rows), it tells the app which row
+  // it shows first, and the answer brings the rows around it.
+
+  let rowHeight = 0;
+
+  // The placeholders take the measured average height of the rows on the page.
+  function measureRows() {
+    const rows = app.querySelectorAll('[data-rows-action] .row[data-row]');
+    if (!rows.length) return;
+    const sample = Math.min(rows.length, 40);
+    let total = 0;
+    for (let i = 0; i < sample; i += 1) total += rows[i].offsetHeight;
+    const height = total / sample;
+    if (height > 0 && Math.abs(height - rowHeight) >= 1) {
+      rowHeight = height;
+      document.documentElement.style.setProperty('--row-h', `${height}px`);
+    }
+  }
+
+  // The index of the row at the middle of the window, or null when the list is not there.
+  function rowAtMiddle(list) {
+    const middle = window.innerHeight / 2;
+    const box = list.getBoundingClientRect();
+    if (box.bottom <= 0 || box.top >= window.innerHeight) return null;
+    let passed = null;
+    for (const el of list.querySelectorAll('.row[data-row], .row-placeholder')) {
+      const r = el.getBoundingClientRect();
+      const placeholder = el.classList.contains('row-placeholder');
+      if (r.bottom <= middle) {
+        passed = placeholder ? Number(el.dataset.first) + Number(el.dataset.rows) - 1 : Number(el.dataset.row);
+        continue;
+      }
+      if (r.top > middle) return passed === null ? (placeholder ? Number(el.dataset.first) : Number(el.dataset.row)) : passed;
+      return placeholder ? Number(el.dataset.first) + Math.floor((middle - r.top) / (rowHeight || 96)) : Number(el.dataset.row);
+    }
+    return passed;
+  }
+
+  const askedRow = new Map();
+
+  function fillLists() {
+    if (topLayer()) return;
+    for (const list of app.querySelectorAll('[data-rows-action]')) {
+      const count = Number(list.dataset.rowCount) || 0;
+      const middle = rowAtMiddle(list);
+      if (middle === null || count === 0) continue;
+      const perScreen = Math.ceil(window.innerHeight / (rowHeight || 96));
+      const first = Math.max(0, Math.min(count - 1, middle - Math.floor(perScreen / 2)));
+      const built = new Set();
+      for (const row of list.querySelectorAll('.row[data-row]')) built.add(Number(row.dataset.row));
+      // Ask ahead: before the rows on screen run out in either direction.
+      let missing = false;
+      for (let i = Math.max(0, first - 10); i < Math.min(count, first + perScreen + 10); i += 1) {
+        if (!built.has(i)) {
+          missing = true;
+          break;
+        }
+      }
+      const id = list.dataset.rowsAction;
+      if (missing && askedRow.get(id) !== first) {
+        askedRow.set(id, first);
+        post({ id, event: 'scroll', value: first });
+      }
+    }
+  }
+
+  let fillPending = false;
+  function scheduleFill() {
+    if (fillPending) return;
+    fillPending = true;
+    requestAnimationFrame(() => {
+      fillPending = false;
+      fillLists();
+    });
+  }
+  window.addEventListener('scroll', scheduleFill, { passive: true });
+  window.addEventListener('resize', scheduleFill);
 
   // ----- Menus -----
 
@@ -492,4 +575,6 @@
   });
 
   afterRender();
+  measureRows();
+  scheduleFill();
 })();
