@@ -36,6 +36,7 @@ class RuntimePageSource : public PageSource {
   Page render() override;
   platform::ui::DispatchStatus perform(const ActionEvent& action) override;
   void setScenePhase(platform::ui::ScenePhase phase) override;
+  std::optional<std::string> rowMenu(const std::string& key) override;
 
  private:
   std::shared_ptr<platform::ui::ViewRuntime> runtime_;

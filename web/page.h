@@ -61,6 +61,9 @@ class PageSource {
   virtual platform::ui::DispatchStatus perform(const ActionEvent& action) = 0;
   // The page was shown or hidden in the browser.
   virtual void setScenePhase(platform::ui::ScenePhase phase) {}
+  // The items of a row's actions menu, which the page fetches when the menu opens (`key` is
+  // the menu's "data-menu-of"); null when the latest Page has no such row.
+  virtual std::optional<std::string> rowMenu(const std::string& key) { return std::nullopt; }
 };
 
 }  // namespace web

@@ -11,6 +11,9 @@
 
   const token = document.querySelector('meta[name="brivel-token"]').content;
   let version = Number(document.querySelector('meta[name="brivel-version"]').content) || 0;
+  // The app's HTML of the version shown, as the app sent it: patches apply to this text. Null
+  // until a whole render arrived (the page's own markup is not that text).
+  let pageHtml = null;
   const app = document.getElementById('app');
   const statusLine = document.getElementById('status');
 
@@ -53,7 +56,7 @@
       const response = await fetch('/action', {
         method: 'POST',
         headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
-        body: JSON.stringify(inFlight),
+        body: JSON.stringify(pageHtml === null ? inFlight : { ...inFlight, base: version }),
       });
       const body = await response.json().catch(() => null);
       if (response.ok) {
@@ -83,6 +86,8 @@
   function keepClientState(from, to) {
     // Open menus, swiped rows and scrolled-to targets belong to the page, not to the app.
     if (from.classList.contains('menu-popup')) {
+      // An open row menu keeps the items it fetched.
+      if (from.dataset.menuOf && !from.hidden) to.innerHTML = from.innerHTML;
       to.hidden = from.hidden;
       to.setAttribute('style', from.getAttribute('style') || '');
     }
@@ -115,11 +120,54 @@
     }
   }
 
+  // The HTML a patch makes of the text it was made against: the text is cut before every list
+  // row as the app cuts it; each op is a text to insert or [first, count] pieces to keep.
+  function patched(base, ops) {
+    const pieces = base.split(/(?=<div class="row)/);
+    let html = '';
+    for (const op of ops) html += typeof op === 'string' ? op : pieces.slice(op[0], op[0] + op[1]).join('');
+    return html;
+  }
+
+  // Fetches the whole render when a patch does not fit what is shown.
+  let resyncing = false;
+  let resyncAgain = false;
+  async function resync() {
+    if (resyncing) {
+      resyncAgain = true;
+      return;
+    }
+    resyncing = true;
+    try {
+      const response = await fetch('/render', { headers: { 'X-Brivel-Token': token } });
+      if (response.ok) apply(await response.json(), true);
+    } catch (_) { /* the event stream reports an unreachable app */ }
+    resyncing = false;
+    if (resyncAgain) {
+      resyncAgain = false;
+      resync();
+    }
+  }
+
   function apply(render, answered) {
-    if (!render || typeof render.version !== 'number' || typeof render.html !== 'string') return;
+    if (!render || typeof render.version !== 'number') return;
     // A pushed render older than what is shown is dropped; the answer to a post is applied even
     // when a push of the same render came first, so that a cut text shows.
     if (render.version < version || (!answered && render.version === version)) return;
+    if (Array.isArray(render.ops)) {
+      if (pageHtml !== null && render.version === version) {
+        // The answer to a post whose render a push brought first: apply what is shown again,
+        // so that a cut text shows.
+        render = { version, title: render.title, html: pageHtml };
+      } else if (pageHtml === null || render.base !== version) {
+        resync();
+        return;
+      } else {
+        render = { version: render.version, title: render.title, html: patched(pageHtml, render.ops) };
+      }
+    }
+    if (typeof render.html !== 'string') return;
+    pageHtml = render.html;
     version = render.version;
     if (render.title) document.title = render.title;
 
@@ -138,6 +186,11 @@
         return true;
       },
     });
+    // Subtrees equal to the render were skipped above, but a text field's live value is not in
+    // its markup: bring every field in line with the render (unless its typing is pending).
+    for (const field of app.querySelectorAll('input[data-action], textarea[data-action]')) {
+      if (isTextField(field)) syncControl(field, field);
+    }
     if (selection && document.activeElement === focused && isTextField(focused)) {
       const length = focused.value.length;
       try {
@@ -146,6 +199,7 @@
     }
     followFocus(wantedBefore);
     afterRender(focused);
+    numberRows();
     measureRows();
     scheduleFill();
   }
@@ -222,6 +276,25 @@
   // it shows first, and the answer brings the rows around it.
 
   let rowHeight = 0;
+
+  // Numbers the rows of each long list from the placeholders between them: "data-row" for the
+  // page, and their place in the whole list for assistive technology.
+  function numberRows() {
+    for (const list of app.querySelectorAll('[data-rows-action]')) {
+      const size = list.dataset.rowCount;
+      let next = 0;
+      for (const el of list.querySelectorAll('.row[role="listitem"], .row-placeholder')) {
+        if (el.classList.contains('row-placeholder')) {
+          next = Number(el.dataset.first) + Number(el.dataset.rows);
+          continue;
+        }
+        el.dataset.row = String(next);
+        el.setAttribute('aria-posinset', String(next + 1));
+        el.setAttribute('aria-setsize', size);
+        next += 1;
+      }
+    }
+  }
 
   // The placeholders take the measured average height of the rows on the page.
   function measureRows() {
@@ -336,10 +409,24 @@
     popup.style.setProperty('--menu-y', `${y}px`);
   }
 
-  function openMenu(menu, at) {
+  // A row's actions menu is drawn by the app when it opens.
+  async function fillMenu(popup) {
+    try {
+      const response = await fetch(`/menu?key=${encodeURIComponent(popup.dataset.menuOf)}`,
+        { headers: { 'X-Brivel-Token': token } });
+      if (!response.ok) return false;
+      popup.innerHTML = await response.text();
+      return true;
+    } catch (_) {
+      return false;
+    }
+  }
+
+  async function openMenu(menu, at) {
     const popup = menu.querySelector(':scope > .menu-popup');
     const trigger = menu.querySelector(':scope > .menu-button');
     if (!popup) return;
+    if (popup.dataset.menuOf && !(await fillMenu(popup))) return;
     closeMenus(menu);
     popup.hidden = false;
     if (trigger) trigger.setAttribute('aria-expanded', 'true');
@@ -575,6 +662,9 @@
   });
 
   afterRender();
+  numberRows();
   measureRows();
   scheduleFill();
+  // The text of the shown version, so that later answers can be patches.
+  resync();
 })();
