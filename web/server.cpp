@@ -45,6 +45,8 @@ struct WebServer::Shared {
 struct WebServer::Outcome {
   int status = 200;
   std::string body;
+  // The action itself, and the new page (its HTML, patch and JSON).
+  std::chrono::steady_clock::duration actionTime{}, pageTime{};
 };
 
 namespace {
@@ -219,6 +221,9 @@ std::optional<std::string> WebServer::start() {
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_->set_payload_max_length(options_.maxBodyBytes);
   installRoutes();
+  // Answers go out at once: waiting to fill a packet would wait for the browser's delayed
+  // acknowledgement, tens of milliseconds on every answer.
+  http_->set_tcp_nodelay(true);
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port("127.0.0.1");
   } else {
@@ -401,13 +406,16 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
     event.value = value->get<int64_t>();
   }
 
+  auto began = std::chrono::steady_clock::now();
   auto status = source_->perform(event);
+  auto performed = std::chrono::steady_clock::now();
   refresh();
+  auto refreshed = std::chrono::steady_clock::now();
   // The page names the version it holds; it gets the changes from there when it can.
   std::optional<uint64_t> base;
   if (request.contains("base") && request.at("base").is_number_unsigned()) base = request.at("base").get<uint64_t>();
   switch (status) {
-    case platform::ui::DispatchStatus::handled: return {200, renderFor(base)};
+    case platform::ui::DispatchStatus::handled: return {200, renderFor(base), performed - began, refreshed - performed};
     case platform::ui::DispatchStatus::unknownAction: return stale("unknown action");
     case platform::ui::DispatchStatus::disabled: return stale("disabled");
     case platform::ui::DispatchStatus::refused: break;
@@ -555,7 +563,8 @@ void WebServer::installRoutes() {
     // How long the server took, for the browser's developer tools and for measurements.
     auto ms = [](auto d) { return std::to_string(std::chrono::duration<double, std::milli>(d).count()); };
     res.set_header("Server-Timing", "total;dur=" + ms(std::chrono::steady_clock::now() - received) +
-                                        ", app;dur=" + ms(*appTime));
+                                        ", app;dur=" + ms(*appTime) + ", action;dur=" + ms(outcome->actionTime) +
+                                        ", page;dur=" + ms(outcome->pageTime));
     res.set_content(outcome->body, kJson);
   });
 

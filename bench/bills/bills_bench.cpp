@@ -26,16 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/bill_store.h"
 #include "bench/common/loopback_client.h"
 #include "bench/common/ratio_reporter.h"
-#include "Brivel/bills/collection_list_screen.h"
-#include "Brivel/model/bill_entity.h"
-#include "Brivel/model/brivel_model_container.h"
-#include "Brivel/model/category_entity.h"
-#include "Brivel/model/profile_entity.h"
-#include "Brivel/model/profile_manager.h"
-#include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/shell/model_environment.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/text.h"
@@ -62,10 +55,7 @@ std::filesystem::path benchDirectory() {
 // and the list screen served on 127.0.0.1.
 struct Fixture {
   int size = 0;
-  std::shared_ptr<platform::ModelContainer> container;
-  std::shared_ptr<brivel::ProfileEntity> profile;
-  std::shared_ptr<brivel::ProfileManager> manager;
-  std::shared_ptr<brivel::UserDefaultsManager> settings;
+  brivel::bench::BillStore store;
   std::shared_ptr<ViewRuntime> runtime;
   std::unique_ptr<web::WebFront> front;
   std::unique_ptr<brivel::bench::LoopbackClient> client;
@@ -135,39 +125,8 @@ Fixture* fixture(benchmark::State& state, int bills) {
   const auto dir = benchDirectory() / std::to_string(bills);
   std::filesystem::create_directories(dir);
   platform::FileLocations::setDataDirectory(benchDirectory());
-  f->container = brivel::BrivelModelContainer::makeContainer(dir / "Brivel.store");
-  f->profile = std::make_shared<brivel::ProfileEntity>();
-  f->profile->setName("Bench");
-  f->profile->setCollectionFilterType(brivel::CollectionFilterType::category);
-  brivel::CategoryList categories;
-  for (int c = 0; c < 10; ++c) {
-    auto category = std::make_shared<brivel::CategoryEntity>();
-    category->setName("Category " + std::to_string(c));
-    categories.push_back(category);
-  }
-  f->profile->setCategories(categories);
-  brivel::BillList list;
-  for (int i = 0; i < bills; ++i) {
-    auto bill = std::make_shared<brivel::BillEntity>();
-    bill->setName("Bill " + std::to_string((i * 7919) % bills));
-    bill->setCost(1.0 + (i % 97) * 0.25);
-    if (i % 4 != 0) bill->setCategory(categories[static_cast<std::size_t>(i % 10)]);
-    list.push_back(bill);
-  }
-  f->profile->setBills(list);
-  f->container->mainContext().insert(f->profile);
-  if (f->container->mainContext().save()) std::fprintf(stderr, "the bench store could not be saved\n");
-  f->manager = std::make_shared<brivel::ProfileManager>();
-  f->manager->setSelectedUser(f->profile);
-  f->settings = std::make_shared<brivel::UserDefaultsManager>();
-  auto container = f->container;
-  auto manager = f->manager;
-  auto settings = f->settings;
-  f->runtime = std::make_shared<ViewRuntime>([container, manager, settings] {
-    return brivel::modelContainer(View(brivel::CollectionListScreen{}), container)
-        .environmentObject(manager)
-        .environmentObject(settings);
-  });
+  f->store = brivel::bench::makeBillStore(dir / "Brivel.store", bills);
+  f->runtime = std::make_shared<ViewRuntime>(f->store.root());
   web::WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   f->front = std::make_unique<web::WebFront>(f->runtime, options);
@@ -285,7 +244,7 @@ void BM_AddBill(benchmark::State& state) {
 void BM_Baseline_VisibleRowsHtml(benchmark::State& state) {
   Fixture* f = fixture(state, static_cast<int>(state.range(0)));
   if (!f) return;
-  auto bills = f->profile->bills().value_or(brivel::BillList{});
+  auto bills = f->store.profile->bills().value_or(brivel::BillList{});
   const std::size_t rows = std::min<std::size_t>(bills.size(), kVisibleRows);
   std::size_t bytes = 0;
   for (auto _ : state) {

@@ -26,6 +26,7 @@ class LoopbackClient {
 
   explicit LoopbackClient(int port) : client_("127.0.0.1", port), thread_([this] { loop(); }) {
     client_.set_keep_alive(true);
+    client_.set_tcp_nodelay(true);  // as browsers do
   }
   ~LoopbackClient() {
     {

@@ -816,8 +816,8 @@ View Group(std::vector<View> children) {
 namespace {
 // A lazy list builds the rows from a little before the first row the page shows to well past
 // the last one a tall window shows; the page asks for another window as it scrolls.
-constexpr std::int64_t kRowsBefore = 20;
-constexpr std::int64_t kRowsAfter = 60;
+constexpr std::int64_t kRowsBefore = 10;
+constexpr std::int64_t kRowsAfter = 40;
 }  // namespace
 
 View List(std::vector<View> children) {
@@ -838,7 +838,7 @@ View List(std::vector<View> children) {
       n.attrs["rowCount"] = rows.next;
       if (shown->value > 0 && rows.first >= rows.next) {
         // The list got shorter than where the page was: show its end instead.
-        shown->value = std::max<std::int64_t>(0, rows.next - kRowsBefore);
+        shown->value = std::max<std::int64_t>(0, rows.next - kRowsAfter);
         shown->changed();
       }
       Handlers h;

@@ -343,7 +343,7 @@
       for (const row of list.querySelectorAll('.row[data-row]')) built.add(Number(row.dataset.row));
       // Ask ahead: before the rows on screen run out in either direction.
       let missing = false;
-      for (let i = Math.max(0, first - 10); i < Math.min(count, first + perScreen + 10); i += 1) {
+      for (let i = Math.max(0, first - 5); i < Math.min(count, first + perScreen + 10); i += 1) {
         if (!built.has(i)) {
           missing = true;
           break;

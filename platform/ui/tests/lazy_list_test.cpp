@@ -92,17 +92,17 @@ TEST(LazyList, BuildsTheWindowAroundTheShownRowAndPlaceholdersForTheRest) {
     EXPECT_EQ(first.number("rowCount"), 500);
     ASSERT_FALSE(first.actionId.empty());
     Shape top = shapeOf(first);
-    EXPECT_EQ(top.rows, range(0, 60));
+    EXPECT_EQ(top.rows, range(0, 40));
     if (sectioned) {
-      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{60, 190}, {250, 250}}));
+      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40, 210}, {250, 250}}));
     } else {
-      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{60, 440}}));
+      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40, 460}}));
     }
 
-    // The page shows row 300 first: rows 280..359 are built.
+    // The page shows row 300 first: rows 290..339 are built.
     EXPECT_EQ(driver.send(byKind(NodeKind::list), EventKind::scroll, std::int64_t{300}), DispatchStatus::handled);
     Shape middle = shapeOf(theList(driver));
-    EXPECT_EQ(middle.rows, range(280, 360));
+    EXPECT_EQ(middle.rows, range(290, 340));
     EXPECT_TRUE(driver.exists(byText("row 300")));
     EXPECT_FALSE(driver.exists(byText("row 0")));
     EXPECT_EQ(driver.send(byKind(NodeKind::list), EventKind::scroll, std::string("300")), DispatchStatus::refused);
