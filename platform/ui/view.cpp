@@ -1224,6 +1224,9 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
     return;
   }
   rows->any = true;
+  // A covered list (a page under a pushed page, a hidden tab) shows no rows: it builds only
+  // those that keep something on screen.
+  const bool covered = b.scope.hidden;
   struct Pinned {
     std::set<std::string> paths;
   };
@@ -1243,10 +1246,16 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
     gapStart = -1;
   };
   const detail::NavCollector* nav = b.scope.nav;
+  auto pushedFrom = [nav](const std::string& elementPath) {
+    return nav && !nav->pushed.empty() && nav->pushed.compare(0, elementPath.size(), elementPath) == 0;
+  };
+  // A covered list may have just pushed the page over it: look for the row that did.
+  const bool seekPusher = covered && nav && !nav->pushed.empty() &&
+                          std::none_of(pinned->paths.begin(), pinned->paths.end(), pushedFrom);
   for (std::int64_t i = 0; i < count;) {
     const std::int64_t row = base + i;
-    const bool inWindow = row >= rows->first && row < rows->end;
-    if (!inWindow && pinned->paths.empty()) {
+    const bool inWindow = !covered && row >= rows->first && row < rows->end;
+    if (!inWindow && pinned->paths.empty() && !seekPusher) {
       // Nothing to keep out here: skip to the window or to the end at once.
       const std::int64_t stop = row < rows->first ? std::min(base + count, rows->first) : base + count;
       if (gapStart < 0) gapStart = row;
@@ -1254,7 +1263,7 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
       continue;
     }
     std::string elementPath = elements.pathOf(static_cast<std::size_t>(i));
-    if (!inWindow && !pinned->paths.count(elementPath)) {
+    if (!inWindow && !pinned->paths.count(elementPath) && !pushedFrom(elementPath)) {
       if (gapStart < 0) gapStart = row;
       ++i;
       continue;
@@ -1264,8 +1273,7 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
     const std::size_t presentations = b.presentationCount();
     elements.build(static_cast<std::size_t>(i), elementPath, out);
     for (std::size_t k = before; k < out.size(); ++k) out[k].attrs["rowIndex"] = row;
-    const bool presents = b.presentationCount() > presentations ||
-                          (nav && !nav->pushed.empty() && nav->pushed.compare(0, elementPath.size(), elementPath) == 0);
+    const bool presents = b.presentationCount() > presentations || pushedFrom(elementPath);
     if (presents) stillPinned.insert(std::move(elementPath));
     ++i;
   }

@@ -2,6 +2,7 @@
 // of the right count, and rows that present something stay built.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,6 +131,17 @@ TEST(LazyList, RowsThatPresentOrPushStayBuiltOutsideTheWindow) {
   const std::string list = theList(driver).actionId;
   driver.tap(byText("row 7"));
   EXPECT_TRUE(driver.exists(byText("detail 7")));
+  // The covered list keeps only the row that pushed.
+  std::function<const Node*(const Node&)> findList = [&](const Node& n) -> const Node* {
+    if (n.kind == NodeKind::list) return &n;
+    for (const Node& child : n.children) {
+      if (const Node* found = findList(child)) return found;
+    }
+    return nullptr;
+  };
+  const Node* covered = findList(driver.tree());
+  ASSERT_NE(covered, nullptr);
+  EXPECT_EQ(shapeOf(*covered).rows, std::vector<std::int64_t>{7});
   // The covered list still takes the page's scrolling.
   EXPECT_EQ(driver.runtime().dispatch({list, EventKind::scroll, std::int64_t{250}}), DispatchStatus::handled);
   EXPECT_TRUE(driver.exists(byText("detail 7"))) << "the pushed page of a row scrolled away stays";
