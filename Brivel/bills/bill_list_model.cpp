@@ -210,15 +210,19 @@ struct BillListModel::Impl {
     return keyed(bill).searchKey.indexOf(needle) >= 0;
   }
 
+  // billRowKeys(list), from the ids kept per bill.
   std::shared_ptr<const std::vector<std::string>> rowKeys(const BillList& list) {
-    std::vector<std::string> ids;
-    ids.reserve(list.size());
+    std::vector<std::string> keys;
+    keys.reserve(list.size());
+    std::unordered_map<std::string_view, int> seen;
+    seen.reserve(list.size());
     for (const auto& bill : list) {
       Bill& entry = bills[bill.get()];
       if (entry.rowId.empty()) entry.rowId = bill->id().uuidString();
-      ids.push_back(entry.rowId);
+      const int count = ++seen[entry.rowId];
+      keys.push_back(count == 1 ? entry.rowId : entry.rowId + "#" + std::to_string(count));
     }
-    return std::make_shared<const std::vector<std::string>>(uniqueKeys(ids));
+    return std::make_shared<const std::vector<std::string>>(std::move(keys));
   }
 
   std::shared_ptr<const BillListModelContent> compute(const ProfileEntity& p, std::string_view searchText) {
