@@ -66,6 +66,10 @@ platform::ui::DispatchStatus RuntimePageSource::perform(const ActionEvent& actio
   return runtime_->dispatch(action);
 }
 
+std::optional<std::string> RuntimePageSource::rowMenu(const std::string& key) {
+  return renderer_.renderRowMenu(runtime_->tree(), key);
+}
+
 void RuntimePageSource::setScenePhase(platform::ui::ScenePhase phase) { runtime_->setScenePhase(phase); }
 
 WebFront::WebFront(std::shared_ptr<platform::ui::ViewRuntime> runtime, WebServerOptions options)

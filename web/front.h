@@ -44,6 +44,7 @@ class RuntimePageSource : public PageSource {
   // What commits the changes of an action (the app saves its store); it answers what went
   // wrong when that failed.
   void setCommit(std::function<std::optional<std::string>()> commit) { commit_ = std::move(commit); }
+  std::optional<std::string> rowMenu(const std::string& key) override;
 
  private:
   std::shared_ptr<platform::ui::ViewRuntime> runtime_;

@@ -140,10 +140,16 @@ enum class Context { normal, menu, bar };
 
 class Writer {
  public:
-  Writer(const StringTable& strings, const IconTable& icons, Page& page)
-      : strings_(strings), icons_(icons), page_(page), out_(page.html) {}
+  Writer(const StringTable& strings, const IconTable& icons, KeyTable& keyTable, Page& page)
+      : strings_(strings), icons_(icons), keyTable_(keyTable), page_(page), out_(page.html) {}
 
   void node(const Node& n, Context context = Context::normal);
+  // The items of a row's actions menu, as the menu shows them.
+  void rowMenuItems(const Node& n);
+  // Registers the controls under `n` (drawn later, in a menu the page fetches).
+  void registerActions(const Node& n);
+  // Draws elements without their keys (content the page adds outside its renders).
+  void omitKeys() { omitKeys_ = true; }
 
  private:
   // Tags and texts.
@@ -188,17 +194,21 @@ class Writer {
   // The DOM key of a view: its identity, made unique within the page (a view drawn twice, such
   // as a swipe action in its tray and in the actions menu, gets "#2" on its second drawing), so
   // that the client can match elements across renders.
-  std::string uniqueKey(const std::string& identity) {
+  const std::string& uniqueKey(const std::string& identity) {
     int& seen = keys_[identity];
     ++seen;
-    return seen == 1 ? identity : identity + "#" + std::to_string(seen);
+    return keyTable_.keyFor(seen == 1 ? identity : identity + "#" + std::to_string(seen));
   }
 
   const StringTable& strings_;
   const IconTable& icons_;
+  KeyTable& keyTable_;
   Page& page_;
   std::string& out_;
   std::unordered_map<std::string, int> keys_;
+  // The row count of the lazy list being written, -1 outside one.
+  std::int64_t rowCount_ = -1;
+  bool omitKeys_ = false;
 };
 
 void Writer::open(const Tag& tag) {
@@ -280,6 +290,10 @@ void Writer::registerAction(const Node& n) {
     case NodeKind::popoverTip:
       spec.dismiss = true;
       break;
+    case NodeKind::list:
+    case NodeKind::form:
+      spec.scroll = true;  // a lazy list: the page tells which row it shows first
+      break;
     default:
       spec.tap = true;
   }
@@ -287,7 +301,7 @@ void Writer::registerAction(const Node& n) {
 }
 
 void Writer::decorate(const Node& n, Tag& tag) {
-  if (!n.identity.empty()) tag.addAttribute("data-key", uniqueKey(n.identity));
+  if (!n.identity.empty() && !omitKeys_) tag.addAttribute("data-key", uniqueKey(n.identity));
   std::string testId = n.string("accessibilityIdentifier");
   if (!testId.empty()) tag.addAttribute("data-id", testId);
 
@@ -454,14 +468,33 @@ void Writer::rowActions(const Node& n) {
     }
     out_ += "</div>";
   }
+  // The menu's items are fetched when it opens (they repeat the swipe and context actions,
+  // and most rows' menus are never opened); their controls are in this render's table.
   out_ += "<div class=\"menu row-menu\"><button type=\"button\" class=\"menu-button row-more\" aria-haspopup=\"menu\" "
           "aria-expanded=\"false\" aria-label=\"Actions\"><span class=\"icon\" style=\"--icon:url(";
   out_ += icons_.url("ellipsis");
-  out_ += ")\" aria-hidden=\"true\"></span></button><div class=\"menu-popup\" role=\"menu\" hidden>";
+  out_ += ")\" aria-hidden=\"true\"></span></button><div class=\"menu-popup\" role=\"menu\" data-menu-of=\"";
+  out_ += keyTable_.keyFor(n.identity);
+  out_ += "\" hidden></div></div>";
+  for (const auto& action : swipe) registerActions(action);
+  for (const auto& item : context) registerActions(item);
+}
+
+void Writer::registerActions(const Node& n) {
+  if (n.flag("hidden")) return;
+  registerAction(n);
+  for (const auto& child : n.children) registerActions(child);
+  for (const auto& [name, nodes] : n.slots) {
+    for (const auto& child : nodes) registerActions(child);
+  }
+}
+
+void Writer::rowMenuItems(const Node& n) {
+  const auto& swipe = n.slot("swipeActions");
+  const auto& context = n.slot("contextMenu");
   for (const auto& action : swipe) node(action, Context::menu);
   if (!swipe.empty() && !context.empty()) out_ += "<hr class=\"menu-divider\" role=\"separator\">";
   for (const auto& item : context) node(item, Context::menu);
-  out_ += "</div></div>";
 }
 
 void Writer::element(const Node& n, Context context) {
@@ -711,6 +744,17 @@ void Writer::list(const Node& n, std::string_view base) {
   std::string spacing = n.string("listSectionSpacing");
   if (!spacing.empty()) tag.addClass("sections-" + classToken(spacing));
   decorate(n, tag);
+  // A lazy list names its row count and takes the first row the page shows; its rows say
+  // where they stand in it, so assistive technology knows the list's length.
+  const auto* count = n.attr("rowCount") ? std::get_if<std::int64_t>(n.attr("rowCount")) : nullptr;
+  std::int64_t outerCount = rowCount_;
+  rowCount_ = count ? *count : -1;
+  if (count && !n.actionId.empty()) {
+    registerAction(n);
+    tag.addAttribute("role", "list");
+    tag.addAttribute("data-rows-action", n.actionId);
+    tag.addAttribute("data-row-count", std::to_string(*count));
+  }
   open(tag);
   // Rows outside a section form a section of their own.
   bool looseOpen = false;
@@ -728,6 +772,7 @@ void Writer::list(const Node& n, std::string_view base) {
   }
   if (looseOpen) out_ += "</div></section>";
   close(tag);
+  rowCount_ = outerCount;
 }
 
 void Writer::section(const Node& n) {
@@ -752,7 +797,27 @@ void Writer::section(const Node& n) {
 
 void Writer::row(const Node& n) {
   if (n.flag("hidden")) return;
+  if (n.kind == NodeKind::spacer && n.attr("placeholderRows")) {
+    // Rows of a lazy list that are not on the page: the room they take, kept by the client.
+    Tag gap("div", "row-placeholder");
+    gap.addAttribute("data-key", uniqueKey(n.identity));
+    gap.addAttribute("data-first", cssNumber(n.number("firstRow").value_or(0)));
+    gap.addAttribute("data-rows", cssNumber(n.number("placeholderRows").value_or(0)));
+    gap.addStyle("--rows", cssNumber(n.number("placeholderRows").value_or(0)));
+    gap.addAttribute("aria-hidden", "true");
+    open(gap);
+    close(gap);
+    return;
+  }
   Tag tag("div", "row");
+  if (n.attr("rowIndex") && rowCount_ >= 0) {
+    // Keyed, so that the client keeps the rows it has when the window moves. The client numbers
+    // the rows (their place and the list's size, for assistive technology) from the
+    // placeholders around them, so that a row's HTML stays the same when rows come or go
+    // before it.
+    tag.addAttribute("data-key", uniqueKey(n.identity + "^"));
+    tag.addAttribute("role", "listitem");
+  }
   if (n.string("listRowSeparator") == "hidden") tag.addClass("no-separator");
   if (const Color* c = n.color("listRowBackground")) tag.addStyle("background", cssColor(*c));
   if (n.number("listRowInsets.top") || n.number("listRowInsets.leading")) tag.addClass("custom-insets");
@@ -1168,10 +1233,61 @@ bool isSafeLinkUrl(const std::string& url) {
   return false;
 }
 
+const std::string* KeyTable::identityOf(const std::string& key) const {
+  auto found = identities_.find(key);
+  return found == identities_.end() ? nullptr : &found->second;
+}
+
+const std::string& KeyTable::keyFor(const std::string& identity) {
+  constexpr std::size_t kMostKeys = 200000;
+  if (keys_.size() >= kMostKeys && !keys_.count(identity)) {
+    keys_.clear();
+    identities_.clear();
+  }
+  auto [at, added] = keys_.try_emplace(identity);
+  if (added) {
+    static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string key;
+    for (std::uint64_t n = next_++;; n /= 36) {
+      key.insert(key.begin(), digits[n % 36]);
+      if (n < 36) break;
+    }
+    at->second = "k" + key;
+    identities_.emplace(at->second, identity);
+  }
+  return at->second;
+}
+
+namespace {
+const Node* findRowWithActions(const Node& n, const std::string& identity) {
+  if (n.identity == identity && (!n.slot("swipeActions").empty() || !n.slot("contextMenu").empty())) return &n;
+  for (const auto& child : n.children) {
+    if (const Node* found = findRowWithActions(child, identity)) return found;
+  }
+  for (const auto& [name, nodes] : n.slots) {
+    for (const auto& child : nodes) {
+      if (const Node* found = findRowWithActions(child, identity)) return found;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+std::optional<std::string> HtmlRenderer::renderRowMenu(const Node& root, const std::string& key) const {
+  const std::string* identity = keys_->identityOf(key);
+  const Node* row = identity ? findRowWithActions(root, *identity) : nullptr;
+  if (!row) return std::nullopt;
+  Page page;
+  Writer writer(strings_, icons_, *keys_, page);
+  writer.omitKeys();
+  writer.rowMenuItems(*row);
+  return std::move(page.html);
+}
+
 Page HtmlRenderer::render(const Node& root) const {
   Page page;
   page.html.reserve(16 * 1024);
-  Writer writer(strings_, icons_, page);
+  Writer writer(strings_, icons_, *keys_, page);
   writer.node(root);
   if (page.title.empty()) page.title = "Brivel";
   return page;

@@ -11,10 +11,14 @@
 // The table of controls lists every action id of the render with the events it takes and, for
 // text fields, the field's limit; the server accepts nothing else.
 //
-// Thread: any; a renderer only reads the tree and its constant tables.
+// Thread: one at a time per renderer (its key table); a renderer only reads the tree.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/ui/node.h"
 #include "web/icons.h"
@@ -23,16 +27,39 @@
 
 namespace web {
 
+// Short element keys for the page: a view's identity is a long path, so each one gets a short
+// key ("k1z") the first time it is drawn and keeps it while the table lives, which lets the
+// page match its elements across renders with a few bytes each. A table that grew very large
+// starts afresh (the page then rebuilds its elements once).
+class KeyTable {
+ public:
+  const std::string& keyFor(const std::string& identity);
+  // The identity a key was given to, or null.
+  const std::string* identityOf(const std::string& key) const;
+  std::size_t size() const { return keys_.size(); }
+
+ private:
+  std::unordered_map<std::string, std::string> keys_;
+  std::unordered_map<std::string, std::string> identities_;
+  std::uint64_t next_ = 0;
+};
+
 class HtmlRenderer {
  public:
   HtmlRenderer(const StringTable& strings, const IconTable& icons) : strings_(strings), icons_(icons) {}
 
-  // Renders a `window` node (or any subtree) into a Page.
+  // Renders a `window` node (or any subtree) into a Page. Renders of one renderer share its
+  // key table, so call it from one thread at a time.
   Page render(const platform::ui::Node& root) const;
+  // The items of the actions menu of the row whose element key (in the latest render of this
+  // renderer) is `key`: a row's swipe and context actions are drawn only when its menu opens.
+  // The items carry no element keys. Null when no such row is in `root`.
+  std::optional<std::string> renderRowMenu(const platform::ui::Node& root, const std::string& key) const;
 
  private:
   const StringTable& strings_;
   const IconTable& icons_;
+  std::shared_ptr<KeyTable> keys_ = std::make_shared<KeyTable>();
 };
 
 // The CSS value of a colour: a custom property of the palette ("var(--c-sonicBlue)"), a system

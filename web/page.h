@@ -33,6 +33,7 @@ struct ActionSpec {
   bool dismiss = false;
   bool submit = false;
   bool focus = false;
+  bool scroll = false;  // a lazy list: takes the index of the first row the page shows
   Value value = Value::none;  // what a setValue event carries
   // Text only: the most user-perceived characters the field keeps; absent means the server's
   // general limit (WebServerOptions::maxTextLength) applies.
@@ -63,6 +64,9 @@ class PageSource {
   // Makes what the last action changed durable before the server answers it. Answers what
   // went wrong when that failed; the server then answers the action as failed.
   virtual std::optional<std::string> commit() { return std::nullopt; }
+  // The items of a row's actions menu, which the page fetches when the menu opens (`key` is
+  // the menu's "data-menu-of"); null when the latest Page has no such row.
+  virtual std::optional<std::string> rowMenu(const std::string& key) { return std::nullopt; }
 };
 
 }  // namespace web

@@ -13,6 +13,9 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <stdexcept>
@@ -35,6 +38,10 @@ struct WebServer::Shared {
   uint64_t version = 0;
   std::string title;
   std::string html;
+  // The render serialised once per version: whole, and as a patch against the version before
+  // (empty when there is none), for the answers and the event streams alike.
+  std::string whole;
+  std::string patch;
   bool stopping = false;
   uint64_t lastStream = 0;
   std::deque<uint64_t> streams;
@@ -45,6 +52,8 @@ struct WebServer::Shared {
 struct WebServer::Outcome {
   int status = 200;
   std::string body;
+  // The action itself, and the new page (its HTML, patch and JSON).
+  std::chrono::steady_clock::duration actionTime{}, pageTime{};
 };
 
 namespace {
@@ -69,6 +78,20 @@ void refuse(httplib::Response& res, int status, const std::string& message) {
 std::string renderText(uint64_t version, const std::string& title, const std::string& html) {
   return json{{"version", version}, {"title", title}, {"html", html}}.dump(-1, ' ', false,
                                                                           json::error_handler_t::replace);
+}
+
+// The pieces a patch is made of: the page's HTML cut before every list row, so that a row
+// that did not change is one piece the page already has. The client cuts the same way.
+std::vector<std::string_view> pagePieces(std::string_view html) {
+  static constexpr std::string_view kMark = "<div class=\"row";
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  for (std::size_t at = html.find(kMark, 1); at != std::string_view::npos; at = html.find(kMark, at + 1)) {
+    pieces.push_back(html.substr(start, at - start));
+    start = at;
+  }
+  pieces.push_back(html.substr(start));
+  return pieces;
 }
 
 bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
@@ -295,8 +318,64 @@ const char* kHowToOpen =
     "<p>Open the address the <code>brivel</code> program printed (it looks like "
     "<code>http://127.0.0.1:PORT/?secret=&hellip;</code>), or start Brivel again to get a new one.</p>"
     "</body></html>\n";
+// The largest row number a page may name when it scrolls a lazy list.
+constexpr int64_t kMaxRowIndex = int64_t{1} << 40;
 
 }  // namespace
+
+json pagePatch(std::string_view from, std::string_view to) {
+  const auto before = pagePieces(from);
+  const auto after = pagePieces(to);
+  std::unordered_map<std::string_view, std::vector<std::size_t>> where;
+  for (std::size_t i = 0; i < before.size(); ++i) where[before[i]].push_back(i);
+  json ops = json::array();
+  std::string text;
+  std::size_t copyFirst = 0, copyCount = 0;
+  auto flushCopy = [&] {
+    if (copyCount) ops.push_back(json::array({copyFirst, copyCount}));
+    copyCount = 0;
+  };
+  auto flushText = [&] {
+    if (!text.empty()) ops.push_back(std::move(text));
+    text.clear();
+  };
+  for (std::string_view piece : after) {
+    auto found = where.find(piece);
+    if (found == where.end()) {
+      flushCopy();
+      text.append(piece);
+      continue;
+    }
+    flushText();
+    const auto& at = found->second;
+    const bool continues = copyCount && std::find(at.begin(), at.end(), copyFirst + copyCount) != at.end();
+    if (continues) {
+      ++copyCount;
+    } else {
+      flushCopy();
+      copyFirst = at.front();
+      copyCount = 1;
+    }
+  }
+  flushCopy();
+  flushText();
+  return ops;
+}
+
+std::string applyPagePatch(std::string_view from, const json& ops) {
+  const auto pieces = pagePieces(from);
+  std::string html;
+  for (const json& op : ops) {
+    if (op.is_string()) {
+      html += op.get<std::string>();
+      continue;
+    }
+    const auto first = op.at(0).get<std::size_t>();
+    const auto count = op.at(1).get<std::size_t>();
+    for (std::size_t i = first; i < first + count && i < pieces.size(); ++i) html += pieces[i];
+  }
+  return html;
+}
 
 std::string makeLaunchToken() {
   unsigned char bytes[32];
@@ -402,6 +481,9 @@ std::optional<std::string> WebServer::start() {
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_->set_payload_max_length(options_.maxBodyBytes);
   installRoutes();
+  // Answers go out at once: waiting to fill a packet would wait for the browser's delayed
+  // acknowledgement, tens of milliseconds on every answer.
+  http_->set_tcp_nodelay(true);
   if (options_.port == 0) {
     port_ = http_->bind_to_any_port("127.0.0.1");
   } else {
@@ -447,14 +529,36 @@ void WebServer::refresh() {
   if (!shared_->alive) return;
   Page page = source_->render();
   actions_ = std::move(page.actions);
+  // Only this thread writes the render, so it may read it without the lock.
+  if (shared_->version != 0 && page.html == shared_->html && page.title == shared_->title) return;
+  const uint64_t version = shared_->version + 1;
+  std::string whole = renderText(version, page.title, page.html);
+  std::string patch;
+  if (shared_->version != 0) {
+    json ops = pagePatch(shared_->html, page.html);
+    patch = json{{"version", version}, {"base", shared_->version}, {"title", page.title}, {"ops", std::move(ops)}}.dump(
+        -1, ' ', false, json::error_handler_t::replace);
+    if (patch.size() >= whole.size()) patch.clear();
+  }
   {
     std::lock_guard lock(shared_->mutex);
-    if (shared_->version != 0 && page.html == shared_->html && page.title == shared_->title) return;
-    ++shared_->version;
+    shared_->version = version;
     shared_->html = std::move(page.html);
     shared_->title = std::move(page.title);
+    shared_->whole = std::move(whole);
+    shared_->patch = std::move(patch);
   }
   shared_->changed.notify_all();
+}
+
+std::string WebServer::renderFor(std::optional<uint64_t> base) {
+  std::lock_guard lock(shared_->mutex);
+  if (base && *base + 1 == shared_->version && !shared_->patch.empty()) return shared_->patch;
+  if (base && *base == shared_->version && shared_->version != 0) {
+    return json{{"version", shared_->version}, {"base", *base}, {"title", shared_->title}, {"ops", json::array({json::array({0, pagePieces(shared_->html).size()})})}}.dump(
+        -1, ' ', false, json::error_handler_t::replace);
+  }
+  return shared_->whole.empty() ? renderText(shared_->version, shared_->title, shared_->html) : shared_->whole;
 }
 
 bool WebServer::runOnMain(std::function<void()> work) {
@@ -503,10 +607,7 @@ std::string WebServer::pageDocument() {
   return doc;
 }
 
-std::string WebServer::renderJson() {
-  std::lock_guard lock(shared_->mutex);
-  return renderText(shared_->version, shared_->title, shared_->html);
-}
+std::string WebServer::renderJson() { return renderFor(std::nullopt); }
 
 bool ActionSpec::accepts(EventKind kind) const {
   switch (kind) {
@@ -515,6 +616,7 @@ bool ActionSpec::accepts(EventKind kind) const {
     case EventKind::submit: return submit;
     case EventKind::focus: return focus;
     case EventKind::dismiss: return dismiss;
+    case EventKind::scroll: return scroll;
   }
   return false;
 }
@@ -525,6 +627,7 @@ std::optional<EventKind> eventKindFromName(std::string_view name) {
   if (name == "submit") return EventKind::submit;
   if (name == "focus") return EventKind::focus;
   if (name == "dismiss") return EventKind::dismiss;
+  if (name == "scroll") return EventKind::scroll;
   return std::nullopt;
 }
 
@@ -556,15 +659,26 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   } else if ((*kind == EventKind::setValue && spec.value == ActionSpec::Value::flag) || *kind == EventKind::focus) {
     if (!value || !value->is_boolean()) return {400, json{{"error", "true or false expected"}}.dump()};
     event.value = value->get<bool>();
+  } else if (*kind == EventKind::scroll) {
+    if (!value || !value->is_number_integer() || value->get<int64_t>() < 0 || value->get<int64_t>() > kMaxRowIndex) {
+      return {400, json{{"error", "a row number expected"}}.dump()};
+    }
+    event.value = value->get<int64_t>();
   }
 
+  auto began = std::chrono::steady_clock::now();
   auto status = source_->perform(event);
+  auto performed = std::chrono::steady_clock::now();
   // Answered means saved: what the action changed is committed before any answer is written.
   std::optional<std::string> failure = source_->commit();
   refresh();
+  auto refreshed = std::chrono::steady_clock::now();
   if (failure) return {500, json{{"error", *failure}, {"render", json::parse(renderJson())}}.dump()};
+  // The page names the version it holds; it gets the changes from there when it can.
+  std::optional<uint64_t> base;
+  if (request.contains("base") && request.at("base").is_number_unsigned()) base = request.at("base").get<uint64_t>();
   switch (status) {
-    case platform::ui::DispatchStatus::handled: return {200, renderJson()};
+    case platform::ui::DispatchStatus::handled: return {200, renderFor(base), performed - began, refreshed - performed};
     case platform::ui::DispatchStatus::unknownAction: return stale("unknown action");
     case platform::ui::DispatchStatus::disabled: return stale("disabled");
     case platform::ui::DispatchStatus::refused: break;
@@ -595,6 +709,11 @@ void WebServer::installRoutes() {
 
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     setCommonHeaders(res);
+    // Nothing is compressed: the page is on this machine, where sending the bytes costs far
+    // less than compressing them (brotli's best level took seconds on a large page). The
+    // library compresses whatever the request accepts, so the request accepts nothing. The
+    // request is the library's own mutable object, handed to us as const.
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     if (!hostAllowed(req.get_header_value("Host"))) {
       refuse(res, 421, "unknown host");
       return httplib::Server::HandlerResponse::Handled;
@@ -676,8 +795,10 @@ void WebServer::installRoutes() {
             shared->changed.wait_for(lock, keepAlive, [&] { return over() || shared->version != sent; });
             if (over()) return false;
             if (shared->version != sent) {
+              const bool follows = sent != 0 && sent + 1 == shared->version && !shared->patch.empty();
               sent = shared->version;
-              chunk = "event: render\ndata: " + renderText(sent, shared->title, shared->html) + "\n\n";
+              const std::string& data = follows ? shared->patch : shared->whole;
+              chunk = "event: render\ndata: " + (data.empty() ? renderText(sent, shared->title, shared->html) : data) + "\n\n";
             } else {
               chunk = ": keep-alive\n\n";
             }
@@ -690,6 +811,16 @@ void WebServer::installRoutes() {
           auto at = std::find(shared->streams.begin(), shared->streams.end(), stream);
           if (at != shared->streams.end()) shared->streams.erase(at);
         });
+  });
+
+  http.Get("/menu", [this](const httplib::Request& req, httplib::Response& res) {
+    if (!tokenMatches(req.get_header_value(kTokenHeader))) return refuse(res, 403, "missing or wrong token");
+    const std::string key = req.has_param("key") ? req.get_param_value("key") : std::string();
+    auto items = std::make_shared<std::optional<std::string>>();
+    if (!runOnMain([this, key, items] { *items = source_->rowMenu(key); })) return refuse(res, 503, "the app is busy");
+    if (!*items) return refuse(res, 404, "no such row");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(**items, "text/html; charset=utf-8");
   });
 
   http.Post("/action", [this](const httplib::Request& req, httplib::Response& res) {
@@ -712,7 +843,8 @@ void WebServer::installRoutes() {
     // How long the server took, for the browser's developer tools and for measurements.
     auto ms = [](auto d) { return std::to_string(std::chrono::duration<double, std::milli>(d).count()); };
     res.set_header("Server-Timing", "total;dur=" + ms(std::chrono::steady_clock::now() - received) +
-                                        ", app;dur=" + ms(*appTime));
+                                        ", app;dur=" + ms(*appTime) + ", action;dur=" + ms(outcome->actionTime) +
+                                        ", page;dur=" + ms(outcome->pageTime));
     res.set_content(outcome->body, kJson);
   });
 

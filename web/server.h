@@ -19,13 +19,20 @@
 //   GET  /palette.css   the colour table as CSS custom properties and classes
 //   GET  /render        the current render as JSON {version, title, html}      (token)
 //   GET  /events        server-sent events: one "render" event per new render  (token)
-//   POST /action        {"id", "event", "value"}: carries out one action, has the source
+//   GET  /menu?key=K    the items of a row's actions menu, drawn when it opens  (token)
+//   POST /action        {"id", "event", "value", "base"}: carries out one action, has the source
 //                       commit it (PageSource::commit) and only then answers the new render;
-//                       a commit that failed answers 500 {"error", "render"} (token)
+//                       a commit that failed answers 500 {"error", "render"} (token). "scroll"
+//                       with a row number moves a long list's window. With "base", the version
+//                       the page holds, the answer may be a patch {version, base, title, ops}
+//                       instead: the page's HTML cut before every `<div class="row`, and each op
+//                       either a text to insert or [first, count] pieces of the base to keep.
+//                       Event streams send patches too, against the render they sent before.
 //   POST /scene         {"phase": "active" | "inactive" | "background"}: the page was shown or
 //                       hidden (token)
 // Answers to POST /action carry a Server-Timing header: "total" (the whole request in the server)
-// and "app" (the part on the main thread).
+// and "app" (the part on the main thread). Nothing is compressed: the answer's bytes are sent as
+// they were when the timing ended.
 // The token travels in the "X-Brivel-Token" header, or as "?token=" for /events (an event
 // stream cannot set headers).
 //
@@ -139,6 +146,9 @@ class WebServer {
   bool runOnMain(std::function<void()> work);
   std::string pageDocument();
   std::string renderJson();
+  // The latest render as JSON for a page that holds version `base`: the changes since then
+  // when it holds the version before (or the latest), else the whole render.
+  std::string renderFor(std::optional<uint64_t> base);
   // Main thread: checks, cuts and performs one posted action, then renders.
   Outcome performOnMain(const nlohmann::json& request);
 
@@ -158,8 +168,14 @@ class WebServer {
 // user-perceived characters.
 std::string cutPostedText(const std::string& text, size_t maxLength, bool multiline);
 
-// The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss".
+// The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss",
+// "scroll".
 std::optional<EventKind> eventKindFromName(std::string_view name);
+
+// The page's HTML `to` as a patch against `from` (the ops of a patch answer), and the HTML a
+// patch's ops make of the text they were made against, as the page does it.
+nlohmann::json pagePatch(std::string_view from, std::string_view to);
+std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 
 // A random token of 32 bytes, as 64 lower-case hex digits.
 std::string makeLaunchToken();

@@ -21,12 +21,18 @@ bool billMatchesSearch(const BillEntity& bill, std::string_view searchText) {
   return platform::localizedCaseInsensitiveContains(bill.name(), searchText);
 }
 
-BillList searchResults(const ProfileEntity& profile, std::string_view searchText) {
+namespace {
+BillList matchingBills(const ProfileEntity& profile, std::string_view searchText, const BillListRules& rules) {
   BillList matches;
   for (const auto& bill : profile.bills().value_or(BillList{})) {
-    if (billMatchesSearch(*bill, searchText)) matches.push_back(bill);
+    if (rules.matches(*bill, searchText)) matches.push_back(bill);
   }
-  return sortedBills(std::move(matches), profile.billSortType());
+  return rules.sort(std::move(matches), profile.billSortType());
+}
+}  // namespace
+
+BillList searchResults(const ProfileEntity& profile, std::string_view searchText) {
+  return matchingBills(profile, searchText, BillListRules{sortedBills, billMatchesSearch});
 }
 
 namespace {
@@ -67,13 +73,18 @@ std::vector<BillSection> groupedSections(const BillList& sortedBillsOfProfile,
 }  // namespace
 
 BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText) {
+  return buildBillListContent(profile, searchText, BillListRules{sortedBills, billMatchesSearch});
+}
+
+BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText,
+                                     const BillListRules& rules) {
   BillListContent content;
   if (isSearching(searchText)) {
     content.layout = BillListLayout::searchResults;
-    content.rows = searchResults(profile, searchText);
+    content.rows = matchingBills(profile, searchText, rules);
     return content;
   }
-  BillList bills = sortedBills(profile.bills().value_or(BillList{}), profile.billSortType());
+  BillList bills = rules.sort(profile.bills().value_or(BillList{}), profile.billSortType());
   switch (profile.collectionFilterType()) {
     case CollectionFilterType::off:
       content.layout = BillListLayout::allBills;

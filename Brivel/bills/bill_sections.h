@@ -8,6 +8,7 @@
 // Main thread: the functions read entity properties.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,15 @@ struct BillListContent {
 // category order, rows the bill order; bills without the link close the list in an
 // uncategorized section, which is left out when there are none.
 BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText);
+
+// The same with the caller's bill order and search match, which must agree with sortedBills
+// and billMatchesSearch (the cached list model's use keys made once per bill).
+struct BillListRules {
+  std::function<BillList(BillList, BillSortType)> sort;
+  std::function<bool(const BillEntity&, std::string_view searchText)> matches;
+};
+BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText,
+                                     const BillListRules& rules);
 
 // One key per element, unique within the list: the given key, and for its second and later
 // occurrences the key with "#2", "#3" ... appended, so rows or sections that share an id

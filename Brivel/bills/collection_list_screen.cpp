@@ -9,6 +9,7 @@
 #include "Brivel/bills/bill_entity_add_screen.h"
 #include "Brivel/bills/bill_entity_item_screen.h"
 #include "Brivel/bills/bill_entity_view.h"
+#include "Brivel/bills/bill_list_model.h"
 #include "Brivel/bills/bill_sections.h"
 #include "Brivel/bills/bill_sort_menu.h"
 #include "Brivel/bills/neighbour_screens.h"
@@ -63,14 +64,11 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
       .listRowInsets(4, 9, 4, 9);
 }
 
-View billRows(const BillList& bills, CollectionFilterType filter) {
-  const auto keys = billRowKeys(bills);
-  std::vector<std::pair<std::string, std::shared_ptr<BillEntity>>> keyed;
-  keyed.reserve(bills.size());
-  for (std::size_t i = 0; i < bills.size(); ++i) keyed.emplace_back(keys[i], bills[i]);
-  return ForEach(
-      keyed, [](const auto& row) { return row.first; },
-      [filter](const auto& row) { return billRow(row.second, filter); });
+// The rows of a list of bills; a long list builds only the rows around what the page shows.
+View billRows(const BillRowGroup& group, CollectionFilterType filter) {
+  return LazyForEach(
+      group.bills->size(), [keys = group.keys](std::size_t i) { return (*keys)[i]; },
+      [bills = group.bills, filter](std::size_t i) { return billRow((*bills)[i], filter); });
 }
 
 View noResultsState() {
@@ -81,14 +79,15 @@ View noResultsState() {
                       .listRowSeparator(Visibility::hidden)});
 }
 
-View groupedContent(const ProfileEntity& profile, const std::string& searchText) {
-  const BillListContent content = buildBillListContent(profile, searchText);
-  const CollectionFilterType filter = profile.collectionFilterType();
+View groupedContent(const std::shared_ptr<ProfileEntity>& profile, const std::string& searchText) {
+  const auto model = BillListModel::shared().content(profile, searchText);
+  const BillListContent& content = model->content;
+  const CollectionFilterType filter = profile->collectionFilterType();
   switch (content.layout) {
     case BillListLayout::searchResults:
-      return content.rows.empty() ? noResultsState() : billRows(content.rows, filter);
+      return model->groups.front().bills->empty() ? noResultsState() : billRows(model->groups.front(), filter);
     case BillListLayout::allBills:
-      return billRows(content.rows, filter);
+      return billRows(model->groups.front(), filter);
     case BillListLayout::bankAccountSections:
     case BillListLayout::categorySections:
       break;
@@ -103,13 +102,13 @@ View groupedContent(const ProfileEntity& profile, const std::string& searchText)
     }
   }
   const auto keys = uniqueKeys(ids);
-  std::vector<std::pair<std::string, const BillSection*>> keyed;
-  for (std::size_t i = 0; i < content.sections.size(); ++i) keyed.emplace_back(keys[i], &content.sections[i]);
+  std::vector<std::pair<std::string, std::size_t>> keyed;
+  for (std::size_t i = 0; i < content.sections.size(); ++i) keyed.emplace_back(keys[i], i);
   const std::string symbol = byAccount ? "creditcard" : "personalhotspot";
   return ForEach(
       keyed, [](const auto& entry) { return entry.first; },
       [&](const auto& entry) {
-        const BillSection& section = *entry.second;
+        const BillSection& section = content.sections[entry.second];
         View header;
         if (section.isUncategorized) {
           header = sectionHeaderCapsule(uncategorizedTitle(), symbol, assetColor(byAccount ? "sonicGreen" : "sonicPurple"));
@@ -120,7 +119,7 @@ View groupedContent(const ProfileEntity& profile, const std::string& searchText)
           header = sectionHeaderCapsule(verbatim(section.category->name()), symbol,
                                         colorFromAssetName(section.category->color()));
         }
-        return Section({billRows(section.bills, filter)}, header);
+        return Section({billRows(model->groups[entry.second], filter)}, header);
       });
 }
 
@@ -165,7 +164,7 @@ View CollectionListScreen::body(Context& ctx) const {
 
   // 1-7: the list, its style and the search field.
   View list = List({when(state == CollectionListState::filledProfile,
-                         [&] { return groupedContent(*selected, searchableText.get()); })})
+                         [&] { return groupedContent(selected, searchableText.get()); })})
                   .listStyle("plain")
                   .listSectionSpacing(0.0)
                   .scrollBounceBehavior("automatic")

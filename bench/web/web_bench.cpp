@@ -11,7 +11,6 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
-#include <condition_variable>
 #include <cstdio>
 #include <future>
 #include <optional>
@@ -20,6 +19,7 @@
 #include <regex>
 #include <thread>
 
+#include "bench/common/loopback_client.h"
 #include "bench/common/node_json.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
@@ -73,58 +73,6 @@ void render_html(benchmark::State& state) {
 }
 BENCHMARK(render_html);
 
-// A client on its own thread; the benchmark thread is the main thread and serves the main queue.
-class Poster {
- public:
-  explicit Poster(int port) : client_("127.0.0.1", port), thread_([this] { loop(); }) {}
-  ~Poster() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void start(httplib::Headers headers, std::string body) {
-    std::lock_guard lock(mutex_);
-    headers_ = std::move(headers);
-    body_ = std::move(body);
-    result_.reset();
-    pending_ = true;
-    wake_.notify_all();
-  }
-  bool done() {
-    std::lock_guard lock(mutex_);
-    return result_.has_value();
-  }
-  httplib::Result& result() { return *result_; }
-
- private:
-  void loop() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      wake_.wait(lock, [&] { return quit_ || pending_; });
-      if (quit_) return;
-      pending_ = false;
-      auto headers = headers_;
-      auto body = body_;
-      lock.unlock();
-      auto res = client_.Post("/action", headers, body, "application/json");
-      lock.lock();
-      result_.emplace(std::move(res));
-    }
-  }
-  httplib::Client client_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool quit_ = false;
-  bool pending_ = false;
-  httplib::Headers headers_;
-  std::string body_;
-  std::optional<httplib::Result> result_;
-  std::thread thread_;
-};
-
 void post_action(benchmark::State& state) {
   auto& f = fixture();
   web::WebServerOptions options;
@@ -135,7 +83,7 @@ void post_action(benchmark::State& state) {
     return;
   }
   platform::MainLoop::drain();
-  Poster poster(front.server()->port());
+  brivel::bench::LoopbackClient poster(front.server()->port());
   httplib::Headers headers{{"X-Brivel-Token", front.server()->token()}};
 
   // The counter button's id, from the page as a browser would read it.
@@ -156,7 +104,7 @@ void post_action(benchmark::State& state) {
 
   std::regex total("total;dur=([0-9.]+)");
   for (auto _ : state) {
-    poster.start(headers, body);
+    poster.start([&](httplib::Client& c) { return c.Post("/action", headers, body, "application/json"); });
     platform::MainLoop::runUntil([&] { return poster.done(); }, std::chrono::seconds(10));
     auto& res = poster.result();
     std::smatch timing;

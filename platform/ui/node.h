@@ -20,6 +20,8 @@
 //                                (dismiss = back)
 //   tabView > tab                tab: slot "tabItem", children the content, attr "selected";
 //                                the content of unselected tabs has "hidden" = true; tap selects
+//   list                         children the rows and sections; a list with a ForEach of
+//                                rows builds only a window of them (see "Lazy rows" below)
 //   section                      slots "header", "footer"; children the rows
 //   label                        slots "title", "icon"
 //   labeledContent               slot "label"; children the value
@@ -32,6 +34,14 @@
 //   contentUnavailable           slots "label", "description", "actions"
 //   sheet                        children the content; attrs "sizing", "interactiveDismissDisabled"
 //   confirmationDialog           attrs "title", "titleVisibility"; slot "message"; children buttons
+//
+// Lazy rows: inside a List, the rows a ForEach puts straight into the list or into one of
+// its sections are numbered across the whole list, and only those in the list's window
+// (the rows around the first row the page shows, plus rows that present a sheet, a dialog or
+// the pushed page) are built. Each built row carries attr "rowIndex"; each run of rows left
+// out is one `spacer` node with attrs "placeholderRows" (how many) and "firstRow". Such a list
+// carries "rowCount" (all its numbered rows) and is actionable: a `scroll` event with the
+// index of the first row the page shows moves the window.
 //
 // Modifier slots any node may carry: "overlay", "safeAreaInset", "background", "contextMenu",
 // "swipeActions", "popoverTip", "toolbar" (only outside a navigation stack). The full list of
@@ -173,9 +183,10 @@ enum class EventKind {
   focus,     // a text or search field gained (true) or lost (false) focus
   dismiss,   // close a sheet interactively, cancel a dialog, go back from a pushed page,
              // close a popover tip, cancel a search
+  scroll,    // a lazy list: the page now shows this row (int64, from 0) first
 };
 
-using EventValue = std::variant<std::monostate, bool, std::string>;
+using EventValue = std::variant<std::monostate, bool, std::string, std::int64_t>;
 
 struct ActionEvent {
   std::string actionId;

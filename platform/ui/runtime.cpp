@@ -257,6 +257,11 @@ DispatchStatus ViewRuntime::dispatch(const ActionEvent& event) {
     case EventKind::dismiss:
       if (h.dismiss && !h.refuseDismiss) run = h.dismiss;
       break;
+    case EventKind::scroll:
+      if (const std::int64_t* row = std::get_if<std::int64_t>(&event.value); row && *row >= 0 && h.scroll) {
+        run = [&h, row = *row] { h.scroll(row); };
+      }
+      break;
   }
   if (!run) return DispatchStatus::refused;
 

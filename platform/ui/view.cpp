@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -812,14 +813,63 @@ View Group(std::vector<View> children) {
     buildChildren(b, path, children, out);
   });
 }
-View List(std::vector<View> children) { return container(NodeKind::list, std::move(children)); }
+namespace {
+// A lazy list builds the rows from a little before the first row the page shows to well past
+// the last one a tall window shows; the page asks for another window as it scrolls.
+constexpr std::int64_t kRowsBefore = 10;
+constexpr std::int64_t kRowsAfter = 40;
+}  // namespace
+
+View List(std::vector<View> children) {
+  return make([children](Builder& b, const std::string& path, std::vector<Node>& out) {
+    Node n = node(NodeKind::list, path);
+    auto shown = b.stateBox<std::int64_t>(path + ".firstShownRow", [] { return std::int64_t{0}; });
+    detail::LazyRows rows;
+    rows.first = std::max<std::int64_t>(0, shown->value - kRowsBefore);
+    rows.end = shown->value + kRowsAfter;
+    {
+      ScopeGuard guard(b);
+      b.scope.lazy = &rows;
+      b.scope.lazyRowsOut = &n.children;
+      b.scope.lazyInSection = false;
+      buildChildren(b, path, children, n.children);
+    }
+    if (rows.any) {
+      n.attrs["rowCount"] = rows.next;
+      if (shown->value > 0 && rows.first >= rows.next) {
+        // The list got shorter than where the page was: show its end instead.
+        shown->value = std::max<std::int64_t>(0, rows.next - kRowsAfter);
+        shown->changed();
+      }
+      Handlers h;
+      h.scroll = [shown](std::int64_t row) {
+        if (row == shown->value) return;
+        shown->value = row;
+        shown->changed();
+      };
+      n.actionId = b.registerAction(n.identity, std::move(h));
+    }
+    out.push_back(std::move(n));
+  });
+}
 View Form(std::vector<View> children) { return container(NodeKind::form, std::move(children)); }
 
 View Section(std::vector<View> rows, View header, View footer) {
   return make([rows, header, footer](Builder& b, const std::string& path, std::vector<Node>& out) {
     Node n = node(NodeKind::section, path);
     header.build(b, path + "/header", n.slots["header"]);
-    buildChildren(b, path, rows, n.children);
+    {
+      // A section straight in a lazy list holds rows of that list; any other section (in a
+      // sheet or a row of the list) does not.
+      auto* outerRows = b.scope.lazyRowsOut;
+      const bool outerInSection = b.scope.lazyInSection;
+      const bool rowsOfList = b.scope.lazy && &out == outerRows && !outerInSection;
+      b.scope.lazyRowsOut = rowsOfList ? &n.children : nullptr;
+      b.scope.lazyInSection = rowsOfList;
+      buildChildren(b, path, rows, n.children);
+      b.scope.lazyRowsOut = outerRows;
+      b.scope.lazyInSection = outerInSection;
+    }
     footer.build(b, path + "/footer", n.slots["footer"]);
     if (n.slots["header"].empty()) n.slots.erase("header");
     if (n.slots["footer"].empty()) n.slots.erase("footer");
@@ -996,6 +1046,7 @@ View NavigationStack(View root) {
     std::function<void()> pop;  // how the page being built leaves the stack
     for (std::size_t level = 0;; ++level) {
       detail::NavCollector nav;
+      if (level < box->value.size()) nav.pushed = box->value[level];
       nav.push = [box, level](const std::string& key) {
         box->value.resize(std::min(box->value.size(), level));
         box->value.push_back(key);
@@ -1150,17 +1201,125 @@ View makePicker(View label, View content, std::function<bool(const AnyValue&)> i
   });
 }
 
+namespace {
+
+// The elements of one ForEach: how many, the identity path of each, and how to build one.
+struct Elements {
+  std::size_t count = 0;
+  std::function<std::string(std::size_t)> pathOf;
+  std::function<void(std::size_t, const std::string& elementPath, std::vector<Node>& out)> build;
+};
+
+// Builds the elements into `out`. When `out` holds the rows of a lazy list (see node.h), only
+// the rows in the list's window are built, and rows that present something (a sheet, a
+// dialog, the page pushed above this one) stay built outside it; each run of rows left out
+// becomes one placeholder. `rowsByNature` says the elements are rows even straight in the
+// list (a ForEach of sections is not).
+void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, const Elements& elements,
+                   bool rowsByNature) {
+  detail::LazyRows* rows = b.scope.lazy;
+  const bool windowed = rows && &out == b.scope.lazyRowsOut && (rowsByNature || b.scope.lazyInSection);
+  if (!windowed) {
+    for (std::size_t i = 0; i < elements.count; ++i) elements.build(i, elements.pathOf(i), out);
+    return;
+  }
+  rows->any = true;
+  // A covered list (a page under a pushed page, a hidden tab) shows no rows: it builds only
+  // those that keep something on screen.
+  const bool covered = b.scope.hidden;
+  struct Pinned {
+    std::set<std::string> paths;
+  };
+  auto pinned = b.persistent<Pinned>(path + "#pinned", [] { return std::make_shared<Pinned>(); });
+  std::set<std::string> stillPinned;
+  const std::int64_t base = rows->next;
+  const auto count = static_cast<std::int64_t>(elements.count);
+  rows->next += count;
+
+  std::int64_t gapStart = -1;
+  auto closeGap = [&](std::int64_t end) {
+    if (gapStart < 0) return;
+    Node gap = node(NodeKind::spacer, path + "/~" + std::to_string(gapStart - base));
+    gap.attrs["placeholderRows"] = end - gapStart;
+    gap.attrs["firstRow"] = gapStart;
+    out.push_back(std::move(gap));
+    gapStart = -1;
+  };
+  const detail::NavCollector* nav = b.scope.nav;
+  auto pushedFrom = [nav](const std::string& elementPath) {
+    return nav && !nav->pushed.empty() && nav->pushed.compare(0, elementPath.size(), elementPath) == 0;
+  };
+  // A covered list may have just pushed the page over it: look for the row that did.
+  const bool seekPusher = covered && nav && !nav->pushed.empty() &&
+                          std::none_of(pinned->paths.begin(), pinned->paths.end(), pushedFrom);
+  for (std::int64_t i = 0; i < count;) {
+    const std::int64_t row = base + i;
+    const bool inWindow = !covered && row >= rows->first && row < rows->end;
+    if (!inWindow && pinned->paths.empty() && !seekPusher) {
+      // Nothing to keep out here: skip to the window or to the end at once.
+      const std::int64_t stop = row < rows->first ? std::min(base + count, rows->first) : base + count;
+      if (gapStart < 0) gapStart = row;
+      i = stop - base;
+      continue;
+    }
+    std::string elementPath = elements.pathOf(static_cast<std::size_t>(i));
+    if (!inWindow && !pinned->paths.count(elementPath) && !pushedFrom(elementPath)) {
+      if (gapStart < 0) gapStart = row;
+      ++i;
+      continue;
+    }
+    closeGap(row);
+    const std::size_t before = out.size();
+    const std::size_t presentations = b.presentationCount();
+    elements.build(static_cast<std::size_t>(i), elementPath, out);
+    for (std::size_t k = before; k < out.size(); ++k) out[k].attrs["rowIndex"] = row;
+    const bool presents = b.presentationCount() > presentations || pushedFrom(elementPath);
+    if (presents) stillPinned.insert(std::move(elementPath));
+    ++i;
+  }
+  closeGap(base + count);
+  pinned->paths = std::move(stillPinned);
+}
+
+}  // namespace
+
 View makeForEach(std::vector<std::pair<std::string, View>> items) {
   return make([items](Builder& b, const std::string& path, std::vector<Node>& out) {
     // Ids should be unique; a repeated one gets a suffix so that two elements never share
     // state or actions.
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
     std::map<std::string, int> seen;
     for (const auto& [id, view] : items) {
       int n = seen[id]++;
-      view.build(b, path + "/[" + id + (n == 0 ? "" : "%" + std::to_string(n)) + "]", out);
+      paths.push_back(path + "/[" + id + (n == 0 ? "" : "%" + std::to_string(n)) + "]");
     }
+    Elements elements;
+    elements.count = items.size();
+    elements.pathOf = [&paths](std::size_t i) { return paths[i]; };
+    elements.build = [&items, &b](std::size_t i, const std::string& elementPath, std::vector<Node>& into) {
+      items[i].second.build(b, elementPath, into);
+    };
+    buildElements(b, path, out, elements, false);
   });
 }
+
+}  // namespace detail
+
+View LazyForEach(std::size_t count, std::function<std::string(std::size_t)> id,
+                 std::function<View(std::size_t)> content) {
+  return make([count, id, content](Builder& b, const std::string& path, std::vector<Node>& out) {
+    detail::Elements elements;
+    elements.count = count;
+    elements.pathOf = [&](std::size_t i) { return path + "/[" + detail::idText(id(i)) + "]"; };
+    elements.build = [&](std::size_t i, const std::string& elementPath, std::vector<Node>& into) {
+      content(i).build(b, elementPath, into);
+    };
+    detail::buildElements(b, path, out, elements, true);
+  });
+}
+
+namespace detail {
 
 }  // namespace detail
 

@@ -496,6 +496,13 @@ std::string idText(const I& id)
 }
 }  // namespace detail
 
+// ForEach for long lists: `count` elements, of which a lazy List (node.h) builds only those in
+// its window, calling `id(i)` and `content(i)` for them while it renders. The functions run
+// after the body returned, so they must own what they use (capture by value). Ids must be
+// unique.
+View LazyForEach(std::size_t count, std::function<std::string(std::size_t)> id,
+                 std::function<View(std::size_t)> content);
+
 // A picker whose options are the nodes of `content` that carry a .tag of type T.
 template <class T>
 View Picker(View label, Binding<T> selection, View content) {

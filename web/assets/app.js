@@ -11,6 +11,9 @@
 
   const token = document.querySelector('meta[name="brivel-token"]').content;
   let version = Number(document.querySelector('meta[name="brivel-version"]').content) || 0;
+  // The app's HTML of the version shown, as the app sent it: patches apply to this text. Null
+  // until a whole render arrived (the page's own markup is not that text).
+  let pageHtml = null;
   const app = document.getElementById('app');
   const statusLine = document.getElementById('status');
 
@@ -32,9 +35,10 @@
   }
 
   function post(action) {
-    if (action.event === 'set' && typeof action.value === 'string') {
-      // Typing is coalesced: only the latest text of a field waits in the queue.
-      const waiting = queue.findIndex((a) => a.id === action.id && a.event === 'set');
+    if ((action.event === 'set' && typeof action.value === 'string') || action.event === 'scroll') {
+      // Typing and scrolling are coalesced: only the latest text of a field, or the latest
+      // row of a list, waits in the queue.
+      const waiting = queue.findIndex((a) => a.id === action.id && a.event === action.event);
       if (waiting >= 0) {
         queue[waiting] = action;
         return;
@@ -52,7 +56,7 @@
       const response = await fetch('/action', {
         method: 'POST',
         headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
-        body: JSON.stringify(inFlight),
+        body: JSON.stringify(pageHtml === null ? inFlight : { ...inFlight, base: version }),
       });
       const body = await response.json().catch(() => null);
       if (response.ok) {
@@ -86,6 +90,8 @@
   function keepClientState(from, to) {
     // Open menus, swiped rows and scrolled-to targets belong to the page, not to the app.
     if (from.classList.contains('menu-popup')) {
+      // An open row menu keeps the items it fetched.
+      if (from.dataset.menuOf && !from.hidden) to.innerHTML = from.innerHTML;
       to.hidden = from.hidden;
       to.setAttribute('style', from.getAttribute('style') || '');
     }
@@ -118,11 +124,54 @@
     }
   }
 
+  // The HTML a patch makes of the text it was made against: the text is cut before every list
+  // row as the app cuts it; each op is a text to insert or [first, count] pieces to keep.
+  function patched(base, ops) {
+    const pieces = base.split(/(?=<div class="row)/);
+    let html = '';
+    for (const op of ops) html += typeof op === 'string' ? op : pieces.slice(op[0], op[0] + op[1]).join('');
+    return html;
+  }
+
+  // Fetches the whole render when a patch does not fit what is shown.
+  let resyncing = false;
+  let resyncAgain = false;
+  async function resync() {
+    if (resyncing) {
+      resyncAgain = true;
+      return;
+    }
+    resyncing = true;
+    try {
+      const response = await fetch('/render', { headers: { 'X-Brivel-Token': token } });
+      if (response.ok) apply(await response.json(), true);
+    } catch (_) { /* the event stream reports an unreachable app */ }
+    resyncing = false;
+    if (resyncAgain) {
+      resyncAgain = false;
+      resync();
+    }
+  }
+
   function apply(render, answered) {
-    if (!render || typeof render.version !== 'number' || typeof render.html !== 'string') return;
+    if (!render || typeof render.version !== 'number') return;
     // A pushed render older than what is shown is dropped; the answer to a post is applied even
     // when a push of the same render came first, so that a cut text shows.
     if (render.version < version || (!answered && render.version === version)) return;
+    if (Array.isArray(render.ops)) {
+      if (pageHtml !== null && render.version === version) {
+        // The answer to a post whose render a push brought first: apply what is shown again,
+        // so that a cut text shows.
+        render = { version, title: render.title, html: pageHtml };
+      } else if (pageHtml === null || render.base !== version) {
+        resync();
+        return;
+      } else {
+        render = { version: render.version, title: render.title, html: patched(pageHtml, render.ops) };
+      }
+    }
+    if (typeof render.html !== 'string') return;
+    pageHtml = render.html;
     version = render.version;
     if (render.title) document.title = render.title;
 
@@ -141,6 +190,11 @@
         return true;
       },
     });
+    // Subtrees equal to the render were skipped above, but a text field's live value is not in
+    // its markup: bring every field in line with the render (unless its typing is pending).
+    for (const field of app.querySelectorAll('input[data-action], textarea[data-action]')) {
+      if (isTextField(field)) syncControl(field, field);
+    }
     if (selection && document.activeElement === focused && isTextField(focused)) {
       const length = focused.value.length;
       try {
@@ -149,6 +203,9 @@
     }
     followFocus(wantedBefore);
     afterRender(focused);
+    numberRows();
+    measureRows();
+    scheduleFill();
   }
 
   // The field the app wants focused (its focus state), by action id.
@@ -217,6 +274,105 @@
     }
   }
 
+  // ----- Long lists -----
+  // A long list holds only the rows around what is on screen; placeholders keep the room of
+  // the others. As the page scrolls (or focus moves down the rows), it tells the app which row
+  // it shows first, and the answer brings the rows around it.
+
+  let rowHeight = 0;
+
+  // Numbers the rows of each long list from the placeholders between them: "data-row" for the
+  // page, and their place in the whole list for assistive technology.
+  function numberRows() {
+    for (const list of app.querySelectorAll('[data-rows-action]')) {
+      const size = list.dataset.rowCount;
+      let next = 0;
+      for (const el of list.querySelectorAll('.row[role="listitem"], .row-placeholder')) {
+        if (el.classList.contains('row-placeholder')) {
+          next = Number(el.dataset.first) + Number(el.dataset.rows);
+          continue;
+        }
+        el.dataset.row = String(next);
+        el.setAttribute('aria-posinset', String(next + 1));
+        el.setAttribute('aria-setsize', size);
+        next += 1;
+      }
+    }
+  }
+
+  // The placeholders take the measured average height of the rows on the page.
+  function measureRows() {
+    const rows = app.querySelectorAll('[data-rows-action] .row[data-row]');
+    if (!rows.length) return;
+    const sample = Math.min(rows.length, 40);
+    let total = 0;
+    for (let i = 0; i < sample; i += 1) total += rows[i].offsetHeight;
+    const height = total / sample;
+    if (height > 0 && Math.abs(height - rowHeight) >= 1) {
+      rowHeight = height;
+      document.documentElement.style.setProperty('--row-h', `${height}px`);
+    }
+  }
+
+  // The index of the row at the middle of the window, or null when the list is not there.
+  function rowAtMiddle(list) {
+    const middle = window.innerHeight / 2;
+    const box = list.getBoundingClientRect();
+    if (box.bottom <= 0 || box.top >= window.innerHeight) return null;
+    let passed = null;
+    for (const el of list.querySelectorAll('.row[data-row], .row-placeholder')) {
+      const r = el.getBoundingClientRect();
+      const placeholder = el.classList.contains('row-placeholder');
+      if (r.bottom <= middle) {
+        passed = placeholder ? Number(el.dataset.first) + Number(el.dataset.rows) - 1 : Number(el.dataset.row);
+        continue;
+      }
+      if (r.top > middle) return passed === null ? (placeholder ? Number(el.dataset.first) : Number(el.dataset.row)) : passed;
+      return placeholder ? Number(el.dataset.first) + Math.floor((middle - r.top) / (rowHeight || 96)) : Number(el.dataset.row);
+    }
+    return passed;
+  }
+
+  const askedRow = new Map();
+
+  function fillLists() {
+    if (topLayer()) return;
+    for (const list of app.querySelectorAll('[data-rows-action]')) {
+      const count = Number(list.dataset.rowCount) || 0;
+      const middle = rowAtMiddle(list);
+      if (middle === null || count === 0) continue;
+      const perScreen = Math.ceil(window.innerHeight / (rowHeight || 96));
+      const first = Math.max(0, Math.min(count - 1, middle - Math.floor(perScreen / 2)));
+      const built = new Set();
+      for (const row of list.querySelectorAll('.row[data-row]')) built.add(Number(row.dataset.row));
+      // Ask ahead: before the rows on screen run out in either direction.
+      let missing = false;
+      for (let i = Math.max(0, first - 5); i < Math.min(count, first + perScreen + 10); i += 1) {
+        if (!built.has(i)) {
+          missing = true;
+          break;
+        }
+      }
+      const id = list.dataset.rowsAction;
+      if (missing && askedRow.get(id) !== first) {
+        askedRow.set(id, first);
+        post({ id, event: 'scroll', value: first });
+      }
+    }
+  }
+
+  let fillPending = false;
+  function scheduleFill() {
+    if (fillPending) return;
+    fillPending = true;
+    requestAnimationFrame(() => {
+      fillPending = false;
+      fillLists();
+    });
+  }
+  window.addEventListener('scroll', scheduleFill, { passive: true });
+  window.addEventListener('resize', scheduleFill);
+
   // ----- Menus -----
 
   function closeMenus(except) {
@@ -257,10 +413,24 @@
     popup.style.setProperty('--menu-y', `${y}px`);
   }
 
-  function openMenu(menu, at) {
+  // A row's actions menu is drawn by the app when it opens.
+  async function fillMenu(popup) {
+    try {
+      const response = await fetch(`/menu?key=${encodeURIComponent(popup.dataset.menuOf)}`,
+        { headers: { 'X-Brivel-Token': token } });
+      if (!response.ok) return false;
+      popup.innerHTML = await response.text();
+      return true;
+    } catch (_) {
+      return false;
+    }
+  }
+
+  async function openMenu(menu, at) {
     const popup = menu.querySelector(':scope > .menu-popup');
     const trigger = menu.querySelector(':scope > .menu-button');
     if (!popup) return;
+    if (popup.dataset.menuOf && !(await fillMenu(popup))) return;
     closeMenus(menu);
     popup.hidden = false;
     if (trigger) trigger.setAttribute('aria-expanded', 'true');
@@ -496,4 +666,9 @@
   });
 
   afterRender();
+  numberRows();
+  measureRows();
+  scheduleFill();
+  // The text of the shown version, so that later answers can be patches.
+  resync();
 })();

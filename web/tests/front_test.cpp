@@ -148,7 +148,37 @@ TEST_F(FrontTest, AToastThatClearsItselfReachesThePageByPush) {
   std::string events = stream.get();
   std::string last = events.substr(events.rfind("data: "));
   EXPECT_EQ(last.find("toast"), std::string::npos);
-  EXPECT_NE(last.find("Bill 2"), std::string::npos);
+  // The stream sent the render after the toast's as a patch against it.
+  json pushed = json::parse(last.substr(6, last.find('\n') - 6));
+  ASSERT_TRUE(pushed.contains("ops")) << last;
+  EXPECT_NE(applyPagePatch(html, pushed["ops"]).find("Bill 2"), std::string::npos);
+}
+
+TEST_F(FrontTest, AnswersArePatchesAgainstTheVersionThePageHolds) {
+  auto render = call([&] { return client().Get("/render", {{"X-Brivel-Token", front->server()->token()}}); });
+  ASSERT_TRUE(render);
+  json page = json::parse(render->body);
+  std::string html = page["html"];
+  const uint64_t version = page["version"];
+  auto postWithBase = [&](const json& body) {
+    auto res = call([&] {
+      return client().Post("/action", {{"X-Brivel-Token", front->server()->token()}}, body.dump(), "application/json");
+    });
+    return res && res->status == 200 ? json::parse(res->body) : json();
+  };
+  // A swipe deletes the first row: the other rows come as pieces the page has.
+  json answer = postWithBase({{"id", actionOf(html, "class=\"swipe-action role-destructive\"")}, {"event", "tap"}, {"base", version}});
+  ASSERT_TRUE(answer.contains("ops")) << answer.dump();
+  EXPECT_EQ(answer["base"], version);
+  EXPECT_EQ(answer.dump().find("Bill 2"), std::string::npos) << "an unchanged row is not sent again";
+  std::string next = applyPagePatch(html, answer["ops"]);
+  EXPECT_EQ(next, currentHtml());
+  EXPECT_EQ(next.find("Bill 0"), std::string::npos);
+
+  // A page too far behind gets the whole render.
+  json behind = postWithBase({{"id", actionOf(next, "data-id=\"count\"")}, {"event", "tap"}, {"base", version}});
+  ASSERT_TRUE(behind.contains("html"));
+  EXPECT_EQ(behind["html"], currentHtml());
 }
 
 TEST_F(FrontTest, NoticesAboutTheDataStayAboveTheScreensUntilTheyNoLongerHoldOrAreDismissed) {

@@ -172,16 +172,25 @@ TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
   row.attrs["swipeActions.allowsFullSwipe"] = true;
   row.slots["swipeActions"] = {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "del")};
   row.slots["contextMenu"] = {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")};
-  Page page = render(make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})}));
+  Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})});
+  Page page = render(tree);
   const std::string& html = page.html;
   EXPECT_NE(html.find("class=\"actions-host\" data-full-swipe=\"true\""), std::string::npos);
   EXPECT_NE(html.find("swipe-tray"), std::string::npos);
   EXPECT_NE(html.find("aria-label=\"Actions\""), std::string::npos);
-  // The delete action is in the tray and in the menu, with the copy item after it.
-  size_t inMenu = html.find("role=\"menu\"");
+  // The menu's items are drawn when it opens: the delete action, then the copy item; both are
+  // in the render's table already.
+  size_t inMenu = html.find("role=\"menu\" data-menu-of=\"");
   ASSERT_NE(inMenu, std::string::npos);
-  EXPECT_LT(html.find("data-action=\"del\"", inMenu), html.find("data-action=\"copy\"", inMenu));
+  EXPECT_EQ(html.find("data-action=\"copy\""), std::string::npos);
   EXPECT_TRUE(page.actions.count("del") && page.actions.count("copy"));
+  inMenu += std::string_view("role=\"menu\" data-menu-of=\"").size();
+  std::string key = html.substr(inMenu, html.find('"', inMenu) - inMenu);
+  auto items = renderer_.renderRowMenu(tree, key);
+  ASSERT_TRUE(items);
+  EXPECT_LT(items->find("data-action=\"del\""), items->find("data-action=\"copy\""));
+  EXPECT_EQ(items->find("data-key"), std::string::npos);
+  EXPECT_FALSE(renderer_.renderRowMenu(tree, "k-none"));
 }
 
 TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement) {

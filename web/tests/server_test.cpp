@@ -174,6 +174,23 @@ TEST_F(ServerTest, ServesThePageWithTheTokenTheRenderAndStrictHeaders) {
   EXPECT_NE(escape->status, 200);
 }
 
+TEST_F(ServerTest, SendsNothingCompressedWhateverTheBrowserAccepts) {
+  httplib::Headers accepts = pageHeaders();
+  accepts.emplace("Accept-Encoding", "br, gzip, deflate");
+  auto page = call([&] { return client().Get("/", accepts); });
+  auto script = call([&] { return client().Get("/assets/app.js", accepts); });
+  httplib::Headers posted = postHeaders();
+  posted.emplace("Accept-Encoding", "br, gzip");
+  auto answer = call([&] { return client().Post("/action", posted, R"({"id":"count"})", "application/json"); });
+  for (const auto* res : {&page, &script, &answer}) {
+    ASSERT_TRUE(*res);
+    EXPECT_EQ((*res)->status, 200);
+    EXPECT_FALSE((*res)->has_header("Content-Encoding")) << (*res)->get_header_value("Content-Encoding");
+  }
+  // The answer's timing names the whole request in the server and the bytes it sent.
+  EXPECT_NE(answer->get_header_value("Server-Timing").find("total;dur="), std::string::npos);
+}
+
 TEST_F(ServerTest, RefusesForeignHostsOnEveryRoute) {
   const std::string port = std::to_string(server->port());
   for (const std::string& host : std::vector<std::string>{"evil.example:" + port, "evil.example", "127.0.0.1:1", "127.0.0.1.evil.example:" + port,

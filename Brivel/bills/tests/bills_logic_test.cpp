@@ -2,14 +2,17 @@
 // the sort toggle, grouping, search, the list's states and the delete walk.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Brivel/bills/bill_deletion.h"
 #include "Brivel/bills/bill_input.h"
+#include "Brivel/bills/bill_list_model.h"
 #include "Brivel/bills/bill_ordering.h"
 #include "Brivel/bills/bill_sections.h"
 #include "bills_test_support.h"
+#include "platform/ui/observable.h"
 
 namespace brivel {
 namespace {
@@ -234,6 +237,90 @@ TEST_F(BillSectionsTest, SearchMatchesUntrimmedTextCaseInsensitivelyInBillOrder)
   }
   EXPECT_FALSE(isSearching("  \n"));
   EXPECT_EQ(buildBillListContent(*profile, "   ").layout, BillListLayout::categorySections);
+}
+
+// The kept list model answers what buildBillListContent answers, before and after each kind
+// of change it must notice, and tells the screens to render again when it drops its content.
+TEST_F(BillSectionsTest, KeptListModelFollowsEveryChangeTheListDependsOn) {
+  auto profile = addProfile();
+  auto car = std::make_shared<CategoryEntity>();
+  car->setName("Car");
+  auto flat = std::make_shared<CategoryEntity>();
+  flat->setName("Flat");
+  profile->setCategories(CategoryList{flat, car});
+  auto rent = addBill(profile, "Rent", 900, flat);
+  auto fuel = addBill(profile, "fuel", 60, car);
+  addBill(profile, "Gym", 20);
+  addBill(profile, "Äpfel", 5, car);
+  profile->setCollectionFilterType(CollectionFilterType::category);
+  BillListModel model;
+  int notices = 0;
+  auto token = platform::ui::addAnyChangeObserver([&] { ++notices; });
+
+  // Sections as names, each section's rows as names, for one search text.
+  auto shape = [this](const BillListContent& content, const std::vector<BillList>& rows) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const auto& section = i < content.sections.size() ? content.sections[i] : BillSection{};
+      out.push_back(section.isUncategorized ? "-" : section.category ? section.category->name() : "rows");
+      for (const auto& name : names(rows[i])) out.push_back(name);
+    }
+    return out;
+  };
+  auto expectSame = [&](const std::string& search, const char* after) {
+    auto kept = model.content(profile, search);
+    std::vector<BillList> keptRows;
+    for (const auto& group : kept->groups) keptRows.push_back(*group.bills);
+    const auto fresh = buildBillListContent(*profile, search);
+    std::vector<BillList> freshRows;
+    if (fresh.sections.empty()) {
+      freshRows.push_back(fresh.rows);
+    } else {
+      for (const auto& section : fresh.sections) freshRows.push_back(section.bills);
+    }
+    EXPECT_EQ(kept->content.layout, fresh.layout) << after;
+    EXPECT_EQ(shape(kept->content, keptRows), shape(fresh, freshRows)) << after << ", search \"" << search << "\"";
+    for (std::size_t i = 0; i < kept->groups.size(); ++i) EXPECT_EQ(*kept->groups[i].keys, billRowKeys(keptRows[i]));
+  };
+  auto check = [&](const char* after) {
+    for (const std::string search : {"", "e", "F", "äp"}) expectSame(search, after);
+  };
+
+  check("first");
+  const auto first = model.content(profile, "");
+  EXPECT_EQ(model.content(profile, ""), first) << "kept while nothing changed";
+
+  struct Change {
+    const char* what;
+    std::function<void()> apply;
+  };
+  const std::vector<Change> changes{
+      {"a bill renamed", [&] { fuel->setName("Zest"); }},
+      {"a bill moved to another category", [&] { rent->setCategory(car); }},
+      {"a cost changed under the cost order", [&] {
+         profile->setBillSortType(BillSortType::costReversed);
+         fuel->setCost(1000);
+       }},
+      {"the order reversed", [&] { profile->setBillSortType(BillSortType::nameReversed); }},
+      {"a category renamed under the name order", [&] { car->setName("Boat"); }},
+      {"the grouping switched off", [&] { profile->setCollectionFilterType(CollectionFilterType::off); }},
+      {"a bill added", [&] { addBill(profile, "Bread", 3, flat); }},
+      {"a bill removed", [&] {
+         BillList bills = *profile->bills();
+         bills.erase(bills.begin());
+         profile->setBills(bills);
+       }},
+  };
+  for (const auto& change : changes) {
+    const int before = notices;
+    model.content(profile, "");
+    change.apply();
+    EXPECT_GT(notices, before) << change.what << ": the screens hear of it";
+    check(change.what);
+  }
+  platform::Locale::setCurrent("sv_SE");  // "Ä" sorts after "Z" in Swedish
+  check("the locale changed");
+  platform::ui::removeAnyChangeObserver(token);
 }
 
 TEST(BillRowKeys, RepeatedKeysGetOwnIdentities) {

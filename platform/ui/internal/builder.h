@@ -31,6 +31,7 @@ struct Handlers {
   std::vector<std::function<void()>> submit;
   std::function<void(bool)> focus;
   std::function<void()> dismiss;
+  std::function<void(std::int64_t)> scroll;
   std::optional<std::size_t> maxLength;
   bool disabled = false;
   bool refuseDismiss = false;
@@ -83,6 +84,17 @@ struct NavCollector {
   std::vector<Destination> destinations;
   // Pushes `key` right above this page.
   std::function<void(const std::string& key)> push;
+  // The key of the page pushed right above this one; empty when none is.
+  std::string pushed;
+};
+
+// The window of a lazy list (see node.h): rows are numbered across the list as ForEach
+// elements meet it; those in [first, end) are built.
+struct LazyRows {
+  std::int64_t first = 0;
+  std::int64_t end = 0;
+  std::int64_t next = 0;  // the number the next row gets; the row count at the end
+  bool any = false;       // a ForEach numbered rows here
 };
 
 // Preferences a sheet takes from its content.
@@ -100,6 +112,11 @@ struct Scope {
   PresentationPrefs* presentation = nullptr;
   // Runs after every button action built here (a dialog closes after any of its buttons).
   std::function<void()> afterAction;
+  // Inside a List: its window, and the node list that holds its rows right now (the list's
+  // children or a section's); a ForEach writing into any other list is not a list of rows.
+  LazyRows* lazy = nullptr;
+  std::vector<Node>* lazyRowsOut = nullptr;
+  bool lazyInSection = false;
 };
 
 class Builder {
@@ -167,6 +184,9 @@ class Builder {
   // Sheets and dialogs of the window, bottom-most first. Reserve a place, then fill it, so
   // that a presentation comes before the ones its content presents.
   std::size_t reservePresentation();
+  // How many presentations were reserved so far (a view can tell whether its subtree
+  // presented something).
+  std::size_t presentationCount() const { return presentations_.size(); }
   void setPresentation(std::size_t index, Node node);
 
   std::map<std::string, AnyValue>& tags() { return tags_; }
