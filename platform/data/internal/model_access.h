@@ -59,6 +59,11 @@ struct ModelAccess {
     const ModelContext::Registry* registry = context.findRegistry(entity);
     return registry ? registry->models : none;
   }
+  // The registered objects of `entity`, made empty when there are none yet.
+  static const std::vector<std::shared_ptr<PersistentModel>>& registryOf(
+      ModelContext& context, const EntityDescription& entity) {
+    return context.registry(entity).models;
+  }
   static bool hasTarget(const PersistentModel& m, std::size_t i) {
     return !m.slots_[i].target().expired();
   }

@@ -402,13 +402,18 @@ SqliteStore::Table* SqliteStore::table(const EntityDescription& entity) {
 std::optional<Error> SqliteStore::load(ModelContext& context) {
   // A to-one link read from a row, made once every table is in.
   struct PendingLink {
-    PersistentModel* model;
+    const std::vector<std::shared_ptr<PersistentModel>>* rows;  // the model's registry
+    std::size_t row;                                            // its place there
     std::size_t property;
     std::int64_t targetKey;
     std::int64_t position;
   };
   std::vector<PendingLink> links;
 
+  // Every registry first: references to them stay valid while rows are added.
+  for (const Table& table : tables_) {
+    ModelAccess::registryOf(context, *table.entity);
+  }
   for (Table& table : tables_) {
     const EntityDescription& entity = *table.entity;
     std::string sql = "SELECT pk";
@@ -425,9 +430,11 @@ std::optional<Error> SqliteStore::load(ModelContext& context) {
     // each is filled once from its row.
     MaterializingScope scope;
     sqlite3_stmt* row = select.get();
+    const auto& rows = ModelAccess::registryOf(context, entity);
     int status;
     while ((status = sqlite3_step(row)) == SQLITE_ROW) {
       std::shared_ptr<PersistentModel> model = entity.makeEmpty();
+      const std::size_t firstLink = links.size();
       ModelAccess::setPrimaryKey(*model, sqlite3_column_int64(row, 0));
       int index = 1;
       for (const Column& column : table.columns) {
@@ -440,11 +447,19 @@ std::optional<Error> SqliteStore::load(ModelContext& context) {
           if (&column != &table.columns.back() && (&column)[1].isPosition) {
             position = sqlite3_column_int64(row, index + 1);
           }
-          links.push_back({model.get(), column.property, sqlite3_column_int64(row, index), position});
+          links.push_back({&rows, 0, column.property, sqlite3_column_int64(row, index), position});
         }
         ++index;
       }
       ModelAccess::registerLoaded(context, model);
+      // Rows come in key order, so the model is last in its registry.
+      std::size_t place = rows.size() - 1;
+      if (rows[place] != model) {
+        place = static_cast<std::size_t>(std::find(rows.begin(), rows.end(), model) - rows.begin());
+      }
+      for (std::size_t i = firstLink; i < links.size(); ++i) {
+        links[i].row = place;
+      }
     }
     if (status != SQLITE_DONE) {
       return sqliteError(static_cast<long>(ModelStoreError::IncompatibleSchema),
@@ -455,19 +470,19 @@ std::optional<Error> SqliteStore::load(ModelContext& context) {
   // Lists whose members arrived out of their stored order (rows come in key order).
   std::vector<std::pair<PersistentModel*, std::size_t>> unordered;
   for (const PendingLink& link : links) {
-    const PropertyDescription& property = link.model->entity().properties[link.property];
+    const std::shared_ptr<PersistentModel>& self = (*link.rows)[link.row];
+    PersistentModel* model = self.get();
+    const PropertyDescription& property = model->entity().properties[link.property];
     const std::shared_ptr<PersistentModel>* target =
         ModelAccess::registered(context, property.destination(), link.targetKey);
     if (target == nullptr) {
       // A link to a row that is gone: dropped, and written back cleared at the next save.
-      ModelAccess::noteChanged(context, link.model);
+      ModelAccess::noteChanged(context, model);
       continue;
     }
-    const std::shared_ptr<PersistentModel>& self =
-        *ModelAccess::registered(context, link.model->entity(), ModelAccess::primaryKey(*link.model));
-    ModelAccess::setTarget(*link.model, link.property, *target);
-    ModelAccess::position(*link.model, link.property) = link.position;
-    std::size_t inverse = ModelAccess::inverseIndex(*link.model, link.property);
+    ModelAccess::setTarget(*model, link.property, *target);
+    ModelAccess::position(*model, link.property) = link.position;
+    std::size_t inverse = ModelAccess::inverseIndex(*model, link.property);
     if ((*target)->entity().properties[inverse].kind == PropertyKind::ToMany) {
       auto& list = ModelAccess::list(**target, inverse);
       if (!list.empty() && ModelAccess::position(*list.back(), link.property) > link.position &&
