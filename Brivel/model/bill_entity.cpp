@@ -141,6 +141,48 @@ double BillEntity::costPerYear() const {
   return cost();
 }
 
+void BillEntity::propertyDidChange(std::size_t property) {
+  switch (property) {
+    case Field::cost:
+    case Field::occurring:
+    case Field::quarterly:
+    case Field::yearly:
+      // The profile's figures depend on these.
+      timingKnown_ = false;
+      if (auto owner = unobservedTarget(Field::profile)) {
+        static_cast<ProfileEntity&>(*owner).billFiguresChanged();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+const BillEntity::Timing& BillEntity::timing() const {
+  if (timingKnown_) {
+    return timing_;
+  }
+  // As the observed getters read them: an unknown occurrence code is monthly, an unknown
+  // quarter month or month is none.
+  auto code = [this](std::size_t field) -> std::optional<std::int64_t> {
+    const auto* raw = unobservedAttribute<std::int64_t>(field);
+    return raw ? std::optional(*raw) : std::nullopt;
+  };
+  std::optional<std::int64_t> occurring = code(Field::occurring);
+  timing_.occurring =
+      fromRawValue<OccurringType>(occurring.value_or(0)).value_or(OccurringType::monthly);
+  std::optional<std::int64_t> quarter = code(Field::quarterly);
+  std::optional<QuarterType> quarterly = quarter ? fromRawValue<QuarterType>(*quarter) : std::nullopt;
+  timing_.quarterly = quarterly ? static_cast<std::int8_t>(rawValue(*quarterly)) : std::int8_t{-1};
+  std::optional<std::int64_t> month = code(Field::yearly);
+  std::optional<YearlyType> yearly = month ? fromRawValue<YearlyType>(*month) : std::nullopt;
+  timing_.yearly = yearly ? static_cast<std::int8_t>(rawValue(*yearly)) : std::int8_t{-1};
+  const double* cost = unobservedAttribute<double>(Field::cost);
+  timing_.cost = cost ? *cost : 0.0;
+  timingKnown_ = true;
+  return timing_;
+}
+
 const std::string& BillEntity::occurringLocalizedKey() const {
   static const std::array<std::string, 3> keys = {
       "localizable_monthly", "localizable_quarterly", "localizable_yearly"};

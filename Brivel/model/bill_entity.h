@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,26 @@ class BillEntity : public platform::PersistentModel {
   const std::string& occurringLocalizedKey() const;
   const std::string& quarterlyLocalizedKey() const;
   const std::string& yearlyLocalizedKey() const;
+
+ protected:
+  void propertyDidChange(std::size_t property) override;
+
+ private:
+  friend class ProfileEntity;
+
+  // What the profile's figures need of a bill, read without observation access and kept
+  // compact beside the bill until one of those fields changes (the figures walk thousands of
+  // bills; this keeps each to one cache line). `quarterly` and `yearly` are -1 when absent.
+  struct Timing {
+    double cost = 0.0;
+    OccurringType occurring = OccurringType::monthly;
+    std::int8_t quarterly = -1;
+    std::int8_t yearly = -1;
+  };
+  const Timing& timing() const;
+
+  mutable Timing timing_;
+  mutable bool timingKnown_ = false;
 };
 
 }  // namespace brivel

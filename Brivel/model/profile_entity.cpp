@@ -1,6 +1,5 @@
 #include "Brivel/model/profile_entity.h"
 
-#include <functional>
 
 #include "Brivel/model/bank_account_entity.h"
 #include "Brivel/model/bill_entity.h"
@@ -195,8 +194,8 @@ platform::Date ProfileEntity::timestamp() const {
 }
 void ProfileEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
 
-// Figures. Each reads `bills` once and walks it in list order; sums are plain additions in
-// that order.
+// Figures. The bill figures come from one walk over `bills` in list order (each sum a plain
+// addition in that order), kept until a bill's cost or timing or the list changes.
 
 double ProfileEntity::incomePerYear() const {
   SalaryType type = salaryType();
@@ -211,89 +210,148 @@ double ProfileEntity::incomePerYear() const {
   return values.empty() ? 0.0 : values.front() * 12.0;
 }
 
-std::int64_t ProfileEntity::billsPerYear() const {
-  const ModelList* list = listView(Field::bills);
-  if (list == nullptr) {
-    return 0;
+void ProfileEntity::propertyDidChange(std::size_t property) {
+  if (property == Field::bills) {
+    billFiguresChanged();
   }
-  std::int64_t monthly = 0;
-  std::int64_t quarterly = 0;
-  std::int64_t yearly = 0;
-  for (const auto& member : *list) {
-    switch (static_cast<const BillEntity&>(*member).occurring()) {
-      case OccurringType::monthly:
-        ++monthly;
-        break;
-      case OccurringType::quarterly:
-        ++quarterly;
-        break;
-      case OccurringType::yearly:
-        ++yearly;
-        break;
-    }
-  }
-  return 12 * monthly + 4 * quarterly + yearly;
 }
 
-double ProfileEntity::costPerYear() const {
-  const ModelList* list = listView(Field::bills);
-  if (list == nullptr) {
-    return 0.0;
+const YearFigures& ProfileEntity::figures() const {
+  if (figures_) {
+    return *figures_;
   }
+  auto made = std::make_shared<YearFigures>();
+  std::int64_t monthlyCount = 0;
+  std::int64_t quarterlyCount = 0;
+  std::int64_t yearlyCount = 0;
   double monthlyPart = 0.0;
   double quarterlyPart = 0.0;
   double yearlyPart = 0.0;
-  for (const auto& member : *list) {
-    const auto& bill = static_cast<const BillEntity&>(*member);
-    switch (bill.occurring()) {
-      case OccurringType::monthly:
-        monthlyPart += bill.cost() * 12.0;
-        break;
-      case OccurringType::quarterly:
-        quarterlyPart += bill.cost() * 4.0;
-        break;
-      case OccurringType::yearly:
-        yearlyPart += bill.cost();
-        break;
+  if (const ModelList* list = unobservedList(Field::bills)) {
+    for (const auto& member : *list) {
+      const auto& bill = static_cast<const BillEntity&>(*member);
+      const BillEntity::Timing& timing = bill.timing();
+      BillsCost* selection = nullptr;
+      switch (timing.occurring) {
+        case OccurringType::monthly:
+          ++monthlyCount;
+          monthlyPart += timing.cost * 12.0;
+          selection = &made->monthly;
+          break;
+        case OccurringType::quarterly:
+          ++quarterlyCount;
+          quarterlyPart += timing.cost * 4.0;
+          if (timing.quarterly >= 0) {
+            selection = &made->quarterly[static_cast<std::size_t>(timing.quarterly)];
+          }
+          break;
+        case OccurringType::yearly:
+          ++yearlyCount;
+          yearlyPart += timing.cost;
+          if (timing.yearly >= 0) {
+            selection = &made->yearly[static_cast<std::size_t>(timing.yearly)];
+          }
+          break;
+      }
+      if (selection != nullptr) {
+        selection->cost += timing.cost;
+        selection->bills.push_back(std::static_pointer_cast<BillEntity>(member));
+      }
     }
   }
-  return (monthlyPart + quarterlyPart) + yearlyPart;
+  made->billsPerYear = 12 * monthlyCount + 4 * quarterlyCount + yearlyCount;
+  made->costPerYear = (monthlyPart + quarterlyPart) + yearlyPart;
+  figures_ = std::move(made);
+  return *figures_;
 }
 
-BillsCost ProfileEntity::selectBills(
-    const std::function<bool(const BillEntity&)>& matches) const {
-  BillsCost result;
+void ProfileEntity::registerBillReads(Reads reads) const {
   const ModelList* list = listView(Field::bills);
-  if (list == nullptr) {
-    return result;
+  if (list == nullptr || !platform::ObservationRegistrar::isTracking()) {
+    return;
   }
   for (const auto& member : *list) {
     const auto& bill = static_cast<const BillEntity&>(*member);
-    if (matches(bill)) {
-      result.cost += bill.cost();
-      result.bills.push_back(std::static_pointer_cast<BillEntity>(member));
+    OccurringType occurring = bill.occurring();
+    bool readsCost = false;
+    switch (reads) {
+      case Reads::occurrence:
+        break;
+      case Reads::costs:
+        readsCost = true;
+        break;
+      case Reads::monthly:
+        readsCost = occurring == OccurringType::monthly;
+        break;
+      case Reads::quarterly:
+        readsCost = occurring == OccurringType::quarterly && bill.quarterly();
+        break;
+      case Reads::yearly:
+        readsCost = occurring == OccurringType::yearly && bill.yearly();
+        break;
+      case Reads::all:
+        if (occurring == OccurringType::quarterly) {
+          bill.quarterly();
+        } else if (occurring == OccurringType::yearly) {
+          bill.yearly();
+        }
+        readsCost = true;
+        break;
+    }
+    if (readsCost) {
+      bill.cost();
     }
   }
-  return result;
+}
+
+std::int64_t ProfileEntity::billsPerYear() const {
+  registerBillReads(Reads::occurrence);
+  return figures().billsPerYear;
+}
+
+double ProfileEntity::costPerYear() const {
+  registerBillReads(Reads::costs);
+  return figures().costPerYear;
 }
 
 BillsCost ProfileEntity::monthlyBillsCost() const {
-  return selectBills(
-      [](const BillEntity& bill) { return bill.occurring() == OccurringType::monthly; });
+  registerBillReads(Reads::monthly);
+  return figures().monthly;
 }
 
 BillsCost ProfileEntity::quarterlyBillsCost(QuarterType quarter) const {
   // A quarterly bill without a quarter month matches none.
-  return selectBills([quarter](const BillEntity& bill) {
-    return bill.occurring() == OccurringType::quarterly && bill.quarterly() == quarter;
-  });
+  registerBillReads(Reads::quarterly);
+  return figures().quarterly[static_cast<std::size_t>(rawValue(quarter))];
 }
 
 BillsCost ProfileEntity::yearlyBillsCost(YearlyType month) const {
   // A yearly bill without a month matches none.
-  return selectBills([month](const BillEntity& bill) {
-    return bill.occurring() == OccurringType::yearly && bill.yearly() == month;
-  });
+  registerBillReads(Reads::yearly);
+  return figures().yearly[static_cast<std::size_t>(rawValue(month))];
+}
+
+std::array<BillsCost, 12> ProfileEntity::monthFigures() const {
+  registerBillReads(Reads::all);
+  const YearFigures& year = figures();
+  std::array<BillsCost, 12> months;
+  for (std::size_t m = 0; m < 12; ++m) {
+    const BillsCost& quarterly = year.quarterly[m % 3];
+    const BillsCost& yearly = year.yearly[m];
+    BillsCost& month = months[m];
+    month.cost = (year.monthly.cost + quarterly.cost) + yearly.cost;
+    month.bills.reserve(year.monthly.bills.size() + quarterly.bills.size() + yearly.bills.size());
+    month.bills.insert(month.bills.end(), year.monthly.bills.begin(), year.monthly.bills.end());
+    month.bills.insert(month.bills.end(), quarterly.bills.begin(), quarterly.bills.end());
+    month.bills.insert(month.bills.end(), yearly.bills.begin(), yearly.bills.end());
+  }
+  return months;
+}
+
+std::shared_ptr<const YearFigures> ProfileEntity::yearFigures() const {
+  registerBillReads(Reads::all);
+  figures();
+  return figures_;
 }
 
 }  // namespace brivel

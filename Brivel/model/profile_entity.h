@@ -5,9 +5,11 @@
 //
 // Besides its fields it computes the figures the profile screens show (yearly income, yearly
 // number of bill payments, yearly bill cost) and the three selections from which the forecast
-// builds each month. Figures are computed on every read from the current bills, each of
-// which is read with observation access, so a view showing a figure redraws when a bill is
-// added, removed or changed.
+// builds each month. The bill figures are made together in one walk over the bills and kept
+// until a bill's cost or timing (occurrence, quarter month, month) changes or the bill list
+// does. A read still registers observation access to the bill list and to every bill field
+// the figure depends on, so a view showing a figure redraws when a bill is added, removed or
+// changed.
 //
 //   auto profile = ProfileEntity::make(UUID::random(), "Home", "appleRed", ...);
 //   context.insert(profile);
@@ -17,9 +19,9 @@
 // Main thread only, like every entity of the main context.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +39,16 @@ namespace brivel {
 struct BillsCost {
   double cost = 0.0;
   BillList bills;
+};
+
+// Every bill figure of a profile's year, made in one walk over its bills: the yearly
+// payments and cost, and the three selections from which each month is built.
+struct YearFigures {
+  std::int64_t billsPerYear = 0;
+  double costPerYear = 0.0;
+  BillsCost monthly;
+  std::array<BillsCost, 3> quarterly;  // by QuarterType
+  std::array<BillsCost, 12> yearly;    // by YearlyType
 };
 
 class ProfileEntity : public platform::PersistentModel {
@@ -134,10 +146,30 @@ class ProfileEntity : public platform::PersistentModel {
   // The yearly bills that fall due in `month`, and their sum. A yearly bill without a month
   // matches none.
   BillsCost yearlyBillsCost(YearlyType month) const;
+  // The twelve months, January first: each month's bills (the monthly ones, then the
+  // quarterly ones of its quarter month, then the yearly ones of the month, each part in list
+  // order) and their cost, (monthly + quarterly) + yearly.
+  std::array<BillsCost, 12> monthFigures() const;
+  // All bill figures at once, shared and unchanging; reading it registers the accesses of
+  // every figure.
+  std::shared_ptr<const YearFigures> yearFigures() const;
+
+ protected:
+  void propertyDidChange(std::size_t property) override;
 
  private:
-  // The bills that `matches` accepts, in list order, with their cost sum.
-  BillsCost selectBills(const std::function<bool(const BillEntity&)>& matches) const;
+  friend class BillEntity;
+
+  // Drops the kept figures; the next read makes them anew.
+  void billFiguresChanged() { figures_.reset(); }
+  // The kept figures, made first when there are none. Registers no access.
+  const YearFigures& figures() const;
+  // What a figure reads, registered with the current tracking scope (if any): the bill list,
+  // every bill's occurrence, and what else of each bill that figure looks at.
+  enum class Reads { occurrence, costs, monthly, quarterly, yearly, all };
+  void registerBillReads(Reads reads) const;
+
+  mutable std::shared_ptr<const YearFigures> figures_;
 };
 
 }  // namespace brivel

@@ -28,11 +28,40 @@ ModelContext::~ModelContext() {
     MainLoop::removeTurnEndObserver(*autosaveObserver_);
     autosaveObserver_.reset();
   }
-  for (auto& [entity, models] : registered_) {
-    for (auto& [key, model] : models) {
+  for (auto& registry : registered_) {
+    for (auto& model : registry.models) {
       model->context_ = nullptr;
     }
   }
+}
+
+ModelContext::Registry& ModelContext::registry(const EntityDescription& entity) {
+  for (Registry& registry : registered_) {
+    if (registry.entity == &entity) {
+      return registry;
+    }
+  }
+  return registered_.emplace_back(Registry{&entity, {}, 0});
+}
+
+const ModelContext::Registry* ModelContext::findRegistry(const EntityDescription& entity) const {
+  for (const Registry& registry : registered_) {
+    if (registry.entity == &entity) {
+      return &registry;
+    }
+  }
+  return nullptr;
+}
+
+const std::shared_ptr<PersistentModel>* ModelContext::registered(const EntityDescription& entity,
+                                                                 std::int64_t key) const {
+  const Registry* found = findRegistry(entity);
+  if (found == nullptr) {
+    return nullptr;
+  }
+  auto it = std::lower_bound(found->models.begin(), found->models.end(), key,
+                             [](const auto& model, std::int64_t k) { return model->primaryKey_ < k; });
+  return it != found->models.end() && (*it)->primaryKey_ == key ? &*it : nullptr;
 }
 
 void ModelContext::setAutosaveEnabled(bool enabled) {
@@ -55,17 +84,24 @@ void ModelContext::setAutosaveEnabled(bool enabled) {
   });
 }
 
-std::int64_t ModelContext::nextPrimaryKey(const EntityDescription& entity) {
-  return ++lastPrimaryKey_[&entity];
-}
-
 void ModelContext::registerLoaded(const std::shared_ptr<PersistentModel>& model) {
   model->context_ = this;
   model->isPersisted_ = true;
   std::int64_t key = model->primaryKey_;
-  registered_[&model->entity()][key] = model;
-  std::int64_t& last = lastPrimaryKey_[&model->entity()];
-  last = std::max(last, key);
+  Registry& registry = this->registry(model->entity());
+  if (registry.models.empty() || registry.models.back()->primaryKey_ < key) {
+    registry.models.push_back(model);  // rows arrive in key order
+  } else {
+    auto at = std::lower_bound(
+        registry.models.begin(), registry.models.end(), key,
+        [](const auto& registered, std::int64_t k) { return registered->primaryKey_ < k; });
+    if (at != registry.models.end() && (*at)->primaryKey_ == key) {
+      *at = model;
+    } else {
+      registry.models.insert(at, model);
+    }
+  }
+  registry.lastPrimaryKey = std::max(registry.lastPrimaryKey, key);
 }
 
 void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
@@ -86,22 +122,23 @@ void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
     const EntityDescription& entity = current->entity();
     // Always a new row, even for an object that once belonged to another context.
     current->context_ = this;
-    current->primaryKey_ = nextPrimaryKey(entity);
+    Registry& registry = this->registry(entity);
+    current->primaryKey_ = ++registry.lastPrimaryKey;
     current->isPersisted_ = false;
     current->isDeleted_ = false;
-    registered_[&entity][current->primaryKey_] = current;
+    registry.models.push_back(current);  // the highest key yet
     changed_.insert(current.get());
     for (std::size_t i = 0; i < entity.properties.size(); ++i) {
       const PropertyDescription& property = entity.properties[i];
       if (property.kind == PropertyKind::ToOne) {
-        if (auto target = current->slots_[i].target.lock(); target && !target->context_) {
+        if (auto target = current->slots_[i].target().lock(); target && !target->context_) {
           pending.push_back(std::move(target));
         }
       } else if (property.kind == PropertyKind::ToMany) {
-        if (!current->slots_[i].list.empty()) {
+        if (!current->slots_[i].list().empty()) {
           changedLists_.insert({current.get(), i});
         }
-        for (const auto& member : current->slots_[i].list) {
+        for (const auto& member : current->slots_[i].list()) {
           if (!member->context_) {
             pending.push_back(member);
           }
@@ -122,7 +159,7 @@ void ModelContext::deleteModel(const std::shared_ptr<PersistentModel>& model) {
     const PropertyDescription& property = entity.properties[i];
     if (property.kind == PropertyKind::ToMany) {
       std::size_t inverse = model->inverseIndex(i);
-      PersistentModel::ModelList members = model->slots_[i].list;
+      PersistentModel::ModelList members = model->slots_[i].list();
       if (members.empty()) {
         continue;
       }
@@ -130,14 +167,14 @@ void ModelContext::deleteModel(const std::shared_ptr<PersistentModel>& model) {
         if (property.deleteRule() == DeleteRule::Cascade) {
           deleteModel(member);
         }
-        if (member->slots_[inverse].target.lock() == model) {
+        if (member->slots_[inverse].target().lock() == model) {
           member->clearToOneSilently(inverse);
         }
       }
-      model->slots_[i].list.clear();
-      model->registrar_.didChange(i);
+      model->slots_[i].list().clear();
+      model->didChange(i);
     } else if (property.kind == PropertyKind::ToOne) {
-      std::shared_ptr<PersistentModel> target = model->slots_[i].target.lock();
+      std::shared_ptr<PersistentModel> target = model->slots_[i].target().lock();
       if (!target) {
         continue;
       }
@@ -154,12 +191,12 @@ void ModelContext::deleteModel(const std::shared_ptr<PersistentModel>& model) {
 std::vector<std::shared_ptr<PersistentModel>> ModelContext::registeredModels(
     const EntityDescription& entity) const {
   std::vector<std::shared_ptr<PersistentModel>> result;
-  auto found = registered_.find(&entity);
-  if (found == registered_.end()) {
+  const Registry* found = findRegistry(entity);
+  if (found == nullptr) {
     return result;
   }
-  result.reserve(found->second.size());
-  for (const auto& [key, model] : found->second) {
+  result.reserve(found->models.size());
+  for (const auto& model : found->models) {
     if (!model->isDeleted_) {
       result.push_back(model);
     }
@@ -176,7 +213,7 @@ void ModelContext::deleteOrphans() {
       continue;
     }
     std::optional<std::size_t> owner = entity.indexOf(entity.ownerRelationship);
-    if (owner && !model->slots_[*owner].target.lock()) {
+    if (owner && !model->slots_[*owner].target().lock()) {
       orphans.push_back(model->shared_from_this());
     }
   }
@@ -194,8 +231,8 @@ void ModelContext::assignListPositions() {
     }
     std::size_t inverse = owner->inverseIndex(property);
     std::int64_t previous = 0;
-    for (const auto& member : owner->slots_[property].list) {
-      std::int64_t& position = member->slots_[inverse].position;
+    for (const auto& member : owner->slots_[property].list()) {
+      std::int64_t& position = member->slots_[inverse].position();
       if (position <= previous) {
         position = previous + 1;
         changed_.insert(member.get());
@@ -238,18 +275,26 @@ std::optional<Error> ModelContext::save() {
 
 void ModelContext::finishSave() {
   std::vector<std::shared_ptr<PersistentModel>> released;
+  bool anyDeleted = false;
   for (PersistentModel* model : changed_) {
     if (model->isDeleted_) {
-      auto& models = registered_[&model->entity()];
-      auto found = models.find(model->primaryKey_);
-      if (found != models.end()) {
-        released.push_back(std::move(found->second));
-        models.erase(found);
-      }
-      model->context_ = nullptr;
-      model->isPersisted_ = false;
+      anyDeleted = true;
     } else {
       model->isPersisted_ = true;
+    }
+  }
+  if (anyDeleted) {
+    // Every deleted object is in `changed_` until this save, so one sweep per entity finds
+    // them all.
+    for (Registry& registry : registered_) {
+      auto kept = std::stable_partition(registry.models.begin(), registry.models.end(),
+                                        [](const auto& model) { return !model->isDeleted_; });
+      for (auto it = kept; it != registry.models.end(); ++it) {
+        (*it)->context_ = nullptr;
+        (*it)->isPersisted_ = false;
+        released.push_back(std::move(*it));
+      }
+      registry.models.erase(kept, registry.models.end());
     }
   }
   changed_.clear();

@@ -137,13 +137,23 @@ class ModelContext {
   void deleteOrphans();
   void assignListPositions();
   void finishSave();
-  std::int64_t nextPrimaryKey(const EntityDescription& entity);
+
+  // The registered objects of one entity, in row-key order (which is insertion order: new
+  // objects take keys above every loaded one).
+  struct Registry {
+    const EntityDescription* entity;
+    std::vector<std::shared_ptr<PersistentModel>> models;
+    std::int64_t lastPrimaryKey = 0;
+  };
+  Registry& registry(const EntityDescription& entity);
+  const Registry* findRegistry(const EntityDescription& entity) const;
+  // The registered object of `entity` with row key `key`, or nullptr.
+  const std::shared_ptr<PersistentModel>* registered(const EntityDescription& entity,
+                                                     std::int64_t key) const;
 
   std::shared_ptr<data_internal::SqliteStore> store_;
-  // Registered objects by entity, keyed by row key (so in insertion order).
-  std::map<const EntityDescription*, std::map<std::int64_t, std::shared_ptr<PersistentModel>>>
-      registered_;
-  std::map<const EntityDescription*, std::int64_t> lastPrimaryKey_;
+  // A handful of entities: a flat list searched in order beats a map.
+  std::vector<Registry> registered_;
   std::unordered_set<PersistentModel*> changed_;
   std::set<std::pair<PersistentModel*, std::size_t>> changedLists_;
   std::function<bool(SaveStep)> saveFault_;

@@ -28,19 +28,25 @@ struct TrackedAccess {
   ObservationRegistrar::PropertyIndex property;
 };
 
-// The innermost tracking scope of this thread (a plain pointer keeps reads cheap).
-thread_local std::vector<TrackedAccess>* currentScope = nullptr;
+using Scope = std::vector<TrackedAccess>;
 
 }  // namespace
 
-ObservationRegistrar::ObservationRegistrar() : state_(std::make_shared<State>()) {}
+thread_local constinit void* ObservationRegistrar::currentScope_ = nullptr;
+
+ObservationRegistrar::ObservationRegistrar() = default;
 ObservationRegistrar::~ObservationRegistrar() = default;
 
-void ObservationRegistrar::access(PropertyIndex property) const {
-  if (currentScope == nullptr) {
-    return;
+ObservationRegistrar::State& ObservationRegistrar::state() const {
+  if (!state_) {
+    state_ = std::make_shared<State>();
   }
-  currentScope->push_back({state_, property});
+  return *state_;
+}
+
+void ObservationRegistrar::record(PropertyIndex property) const {
+  state();
+  static_cast<Scope*>(currentScope_)->push_back({state_, property});
 }
 
 void ObservationRegistrar::withMutation(PropertyIndex property,
@@ -50,7 +56,7 @@ void ObservationRegistrar::withMutation(PropertyIndex property,
 }
 
 void ObservationRegistrar::didChange(PropertyIndex property) const {
-  if (state_->observers.empty()) {
+  if (!state_ || state_->observers.empty()) {
     return;
   }
   // Copy first: a callback may add or remove observers, or drop the object itself.
@@ -71,12 +77,14 @@ void ObservationRegistrar::didChange(PropertyIndex property) const {
 ObservationRegistrar::ObserverToken ObservationRegistrar::addObserver(PropertyIndex property,
                                                                       Callback callback) const {
   ObserverToken token = nextToken();
-  state_->observers.emplace(token, State::Observer{property, std::move(callback)});
+  state().observers.emplace(token, State::Observer{property, std::move(callback)});
   return token;
 }
 
 void ObservationRegistrar::removeObserver(ObserverToken token) const {
-  state_->observers.erase(token);
+  if (state_) {
+    state_->observers.erase(token);
+  }
 }
 
 struct ObservationTracking::Registration {
@@ -112,16 +120,16 @@ bool ObservationTracking::isActive() const { return registration_ && !registrati
 
 ObservationTracking withObservationTracking(const std::function<void()>& apply,
                                             std::function<void()> onChange) {
-  std::vector<TrackedAccess> accesses;
-  std::vector<TrackedAccess>* outer = currentScope;
-  currentScope = &accesses;
+  Scope accesses;
+  void* outer = ObservationRegistrar::currentScope_;
+  ObservationRegistrar::currentScope_ = &accesses;
   try {
     apply();
   } catch (...) {
-    currentScope = outer;
+    ObservationRegistrar::currentScope_ = outer;
     throw;
   }
-  currentScope = outer;
+  ObservationRegistrar::currentScope_ = outer;
   ObservationTracking tracking;
   if (accesses.empty() || !onChange) {
     return tracking;

@@ -22,6 +22,10 @@
 
 namespace platform {
 
+class ObservationTracking;
+ObservationTracking withObservationTracking(const std::function<void()>& apply,
+                                            std::function<void()> onChange);
+
 class ObservationRegistrar {
  public:
   using PropertyIndex = std::size_t;
@@ -34,7 +38,14 @@ class ObservationRegistrar {
   ObservationRegistrar& operator=(const ObservationRegistrar&) = delete;
 
   // Records a read of `property` in the current thread's tracking scope, if any.
-  void access(PropertyIndex property) const;
+  void access(PropertyIndex property) const {
+    if (isTracking()) {
+      record(property);
+    }
+  }
+  // True while the current thread runs inside withObservationTracking: only then do reads
+  // need recording (a cached value can skip replaying its reads otherwise).
+  static bool isTracking() { return currentScope_ != nullptr; }
 
   // Runs `mutation`, then tells the observers of `property`.
   void withMutation(PropertyIndex property, const std::function<void()>& mutation) const;
@@ -49,7 +60,16 @@ class ObservationRegistrar {
   struct State;
 
  private:
-  std::shared_ptr<State> state_;
+  friend ObservationTracking withObservationTracking(const std::function<void()>&,
+                                                     std::function<void()>);
+  void record(PropertyIndex property) const;
+  State& state() const;
+
+  // The innermost tracking scope of this thread (opaque; null outside any scope).
+  static thread_local constinit void* currentScope_;
+
+  // Made when something first observes or tracks the object: most objects never are.
+  mutable std::shared_ptr<State> state_;
 };
 
 // The observers one withObservationTracking call left behind. They stay until the first

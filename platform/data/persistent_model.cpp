@@ -14,8 +14,8 @@ namespace {
 
 std::atomic<std::int64_t> lastTemporaryKey{0};
 
-// Set while the store materialises rows: generated defaults (fresh UUIDs, the current date)
-// are skipped, as every stored value replaces them at once.
+// Set while the store materialises rows: initial values are skipped, as the stored values
+// replace every one of them at once.
 thread_local bool materializing = false;
 
 void requireKind(const EntityDescription& entity, std::size_t property, PropertyKind kind) {
@@ -37,15 +37,17 @@ void requireDestination(const PropertyDescription& property, const PersistentMod
 }  // namespace
 
 PersistentModel::PersistentModel(const EntityDescription& entity)
-    : entity_(&entity), slots_(entity.properties.size()), temporaryKey_(--lastTemporaryKey) {
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    : entity_(&entity), temporaryKey_(--lastTemporaryKey) {
+  slots_.reserve(entity.properties.size());
+  for (std::size_t i = 0; i < entity.properties.size(); ++i) {
     const PropertyDescription& property = entity.properties[i];
+    slots_.emplace_back(property.kind);
     if (property.kind == PropertyKind::Attribute) {
-      if (!materializing || property.defaultValue.kind() != PropertyDefault::Kind::Generated) {
-        slots_[i].value = property.defaultValue.make();
+      if (!materializing) {
+        slots_[i].value() = property.defaultValue.make();
       }
     } else if (property.kind == PropertyKind::ToMany) {
-      slots_[i].listPresent = property.defaultValue.kind() != PropertyDefault::Kind::None;
+      slots_[i].listPresent() = property.defaultValue.kind() != PropertyDefault::Kind::None;
     }
   }
 }
@@ -71,14 +73,15 @@ bool PersistentModel::hasChanges() const {
 AttributeValue PersistentModel::value(std::size_t property) const {
   requireKind(*entity_, property, PropertyKind::Attribute);
   registrar_.access(property);
-  return slots_[property].value;
+  return slots_[property].value();
 }
 
 void PersistentModel::setValue(std::size_t property, AttributeValue value) {
   requireKind(*entity_, property, PropertyKind::Attribute);
   Slot& slot = slots_[property];
-  bool differs = slot.value != value;
-  registrar_.withMutation(property, [&] { slot.value = std::move(value); });
+  bool differs = slot.value() != value;
+  slot.value() = std::move(value);
+  didChange(property);
   if (differs) {
     noteUpdated();
   }
@@ -87,7 +90,7 @@ void PersistentModel::setValue(std::size_t property, AttributeValue value) {
 std::shared_ptr<PersistentModel> PersistentModel::related(std::size_t property) const {
   requireKind(*entity_, property, PropertyKind::ToOne);
   registrar_.access(property);
-  return slots_[property].target.lock();
+  return slots_[property].target().lock();
 }
 
 std::optional<PersistentModel::ModelList> PersistentModel::relatedList(
@@ -95,10 +98,10 @@ std::optional<PersistentModel::ModelList> PersistentModel::relatedList(
   requireKind(*entity_, property, PropertyKind::ToMany);
   registrar_.access(property);
   const Slot& slot = slots_[property];
-  if (!slot.listPresent) {
+  if (!slot.listPresent()) {
     return std::nullopt;
   }
-  return slot.list;
+  return slot.list();
 }
 
 std::size_t PersistentModel::inverseIndex(std::size_t property) const {
@@ -135,21 +138,21 @@ void PersistentModel::adoptIntoContextOf(PersistentModel& other) {
 void PersistentModel::detachFromInverseList(std::size_t inverseOnTarget, PersistentModel* target) {
   // `target` holds this object in its list `inverseOnTarget`; take it out.
   Slot& slot = target->slots_[inverseOnTarget];
-  auto it = std::find_if(slot.list.begin(), slot.list.end(),
+  auto it = std::find_if(slot.list().begin(), slot.list().end(),
                          [this](const auto& member) { return member.get() == this; });
-  if (it == slot.list.end()) {
+  if (it == slot.list().end()) {
     return;
   }
   // Keep this object alive while its last strong holder lets go of it.
   std::shared_ptr<PersistentModel> keep = *it;
-  slot.list.erase(it);
-  target->registrar_.didChange(inverseOnTarget);
+  slot.list().erase(it);
+  target->didChange(inverseOnTarget);
   target->noteListChanged(inverseOnTarget);
 }
 
 void PersistentModel::clearToOneSilently(std::size_t property) {
-  slots_[property].target.reset();
-  registrar_.didChange(property);
+  slots_[property].target().reset();
+  didChange(property);
   noteUpdated();
 }
 
@@ -163,7 +166,7 @@ void PersistentModel::linkInverse(std::size_t property, PersistentModel* oldTarg
   if (oldTarget != nullptr) {
     if (inverseIsList) {
       detachFromInverseList(inverse, oldTarget);
-    } else if (oldTarget->slots_[inverse].target.lock().get() == this) {
+    } else if (oldTarget->slots_[inverse].target().lock().get() == this) {
       oldTarget->clearToOneSilently(inverse);
     }
   }
@@ -172,23 +175,23 @@ void PersistentModel::linkInverse(std::size_t property, PersistentModel* oldTarg
   }
   if (inverseIsList) {
     Slot& slot = newTarget->slots_[inverse];
-    bool present = std::any_of(slot.list.begin(), slot.list.end(),
+    bool present = std::any_of(slot.list().begin(), slot.list().end(),
                                [this](const auto& member) { return member.get() == this; });
     if (!present) {
-      slot.list.push_back(shared_from_this());
-      slot.listPresent = true;
-      newTarget->registrar_.didChange(inverse);
+      slot.list().push_back(shared_from_this());
+      slot.listPresent() = true;
+      newTarget->didChange(inverse);
       newTarget->noteListChanged(inverse);
     }
   } else {
     // One-to-one: the target's previous partner loses its link to the target.
-    std::shared_ptr<PersistentModel> previous = newTarget->slots_[inverse].target.lock();
+    std::shared_ptr<PersistentModel> previous = newTarget->slots_[inverse].target().lock();
     if (previous.get() != this) {
       if (previous) {
         previous->clearToOneSilently(property);
       }
-      newTarget->slots_[inverse].target = weak_from_this();
-      newTarget->registrar_.didChange(inverse);
+      newTarget->slots_[inverse].target() = weak_from_this();
+      newTarget->didChange(inverse);
       newTarget->noteUpdated();
     }
   }
@@ -202,14 +205,15 @@ void PersistentModel::setRelated(std::size_t property,
     requireDestination(description, *target);
   }
   Slot& slot = slots_[property];
-  std::shared_ptr<PersistentModel> old = slot.target.lock();
+  std::shared_ptr<PersistentModel> old = slot.target().lock();
   if (old == target) {
-    registrar_.withMutation(property, [] {});
+    didChange(property);
     return;
   }
   // Hold this object: leaving the old owner's list may drop its last strong reference.
   std::shared_ptr<PersistentModel> self = shared_from_this();
-  registrar_.withMutation(property, [&] { slot.target = target; });
+  slot.target() = target;
+  didChange(property);
   noteUpdated();
   linkInverse(property, old.get(), target);
   if (target) {
@@ -238,7 +242,7 @@ void PersistentModel::setRelatedList(std::size_t property, const std::optional<M
   }
 
   Slot& slot = slots_[property];
-  ModelList oldList = std::move(slot.list);
+  ModelList oldList = std::move(slot.list());
   std::unordered_set<PersistentModel*> oldMembers;
   oldMembers.reserve(oldList.size());
   for (const auto& member : oldList) {
@@ -246,15 +250,14 @@ void PersistentModel::setRelatedList(std::size_t property, const std::optional<M
   }
 
   std::shared_ptr<PersistentModel> self = shared_from_this();
-  registrar_.withMutation(property, [&] {
-    slot.list = newList;
-    slot.listPresent = list.has_value();
-  });
+  slot.list() = newList;
+  slot.listPresent() = list.has_value();
+  didChange(property);
   noteListChanged(property);
 
   for (const auto& member : oldList) {
     if (newMembers.count(member.get()) == 0 &&
-        member->slots_[inverse].target.lock().get() == this) {
+        member->slots_[inverse].target().lock().get() == this) {
       member->clearToOneSilently(inverse);
     }
   }
@@ -262,13 +265,13 @@ void PersistentModel::setRelatedList(std::size_t property, const std::optional<M
     if (oldMembers.count(member.get()) != 0) {
       continue;
     }
-    std::shared_ptr<PersistentModel> previousOwner = member->slots_[inverse].target.lock();
+    std::shared_ptr<PersistentModel> previousOwner = member->slots_[inverse].target().lock();
     if (previousOwner.get() != this) {
       if (previousOwner) {
         member->detachFromInverseList(property, previousOwner.get());
       }
-      member->slots_[inverse].target = self;
-      member->registrar_.didChange(inverse);
+      member->slots_[inverse].target() = self;
+      member->didChange(inverse);
       member->noteUpdated();
     }
     adoptIntoContextOf(*member);

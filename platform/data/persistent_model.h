@@ -85,13 +85,13 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   template <class T>
   T attribute(std::size_t property) const {
     registrar_.access(property);
-    const T* held = std::get_if<T>(&slots_[property].value);
+    const T* held = std::get_if<T>(&slots_[property].value());
     return held ? *held : T{};
   }
   template <class T>
   std::optional<T> optionalAttribute(std::size_t property) const {
     registrar_.access(property);
-    const T* held = std::get_if<T>(&slots_[property].value);
+    const T* held = std::get_if<T>(&slots_[property].value());
     return held ? std::optional<T>(*held) : std::nullopt;
   }
   template <class T>
@@ -106,12 +106,12 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   std::optional<std::vector<std::shared_ptr<T>>> toMany(std::size_t property) const {
     registrar_.access(property);
     const Slot& slot = slots_[property];
-    if (!slot.listPresent) {
+    if (!slot.listPresent()) {
       return std::nullopt;
     }
     std::vector<std::shared_ptr<T>> result;
-    result.reserve(slot.list.size());
-    for (const auto& member : slot.list) {
+    result.reserve(slot.list().size());
+    for (const auto& member : slot.list()) {
       result.push_back(std::static_pointer_cast<T>(member));
     }
     return result;
@@ -121,8 +121,29 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   const ModelList* listView(std::size_t property) const {
     registrar_.access(property);
     const Slot& slot = slots_[property];
-    return slot.listPresent ? &slot.list : nullptr;
+    return slot.listPresent() ? &slot.list() : nullptr;
   }
+  // The value of an attribute without registering an observation access, for derived values
+  // that a cache keeps (the cache replays the reads itself when someone tracks them);
+  // nullptr when the attribute is absent or holds another type.
+  template <class T>
+  const T* unobservedAttribute(std::size_t property) const {
+    return std::get_if<T>(&slots_[property].value());
+  }
+  // A to-many list without registering an observation access; nullptr when absent.
+  const ModelList* unobservedList(std::size_t property) const {
+    const Slot& slot = slots_[property];
+    return slot.listPresent() ? &slot.list() : nullptr;
+  }
+  // The object a to-one link points at, without registering an observation access.
+  std::shared_ptr<PersistentModel> unobservedTarget(std::size_t property) const {
+    return slots_[property].target().lock();
+  }
+  // Called after a property of this object changed: through a setter, as the other end of a
+  // relationship, or by a delete. Entities that cache values derived from their properties
+  // (or from their related objects' properties) drop them here.
+  virtual void propertyDidChange(std::size_t property) {}
+
   template <class T>
   void setToMany(std::size_t property, const std::optional<std::vector<std::shared_ptr<T>>>& list) {
     if (!list) {
@@ -136,13 +157,41 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   friend class ModelContext;
   friend struct data_internal::ModelAccess;
 
-  // One property's backing data.
-  struct Slot {
-    AttributeValue value;                    // attribute
-    std::weak_ptr<PersistentModel> target;   // to-one
-    std::int64_t position = 0;               // to-one whose inverse is a list: place in it
-    ModelList list;                          // to-many
-    bool listPresent = true;                 // to-many
+  // One property's backing data: an attribute's value, a to-one link, or a to-many list.
+  // Only the part of the property's kind is held (objects are loaded by the ten thousand, so
+  // their size is much of what loading costs).
+  class Slot {
+   public:
+    struct Link {
+      std::weak_ptr<PersistentModel> target;
+      std::int64_t position = 0;  // to-one whose inverse is a list: place in it
+    };
+    struct List {
+      ModelList members;
+      bool present = true;
+    };
+
+    explicit Slot(PropertyKind kind) {
+      if (kind == PropertyKind::ToOne) {
+        data_.emplace<Link>();
+      } else if (kind == PropertyKind::ToMany) {
+        data_.emplace<List>();
+      }
+    }
+    AttributeValue& value() { return *std::get_if<AttributeValue>(&data_); }
+    const AttributeValue& value() const { return *std::get_if<AttributeValue>(&data_); }
+    std::weak_ptr<PersistentModel>& target() { return std::get_if<Link>(&data_)->target; }
+    const std::weak_ptr<PersistentModel>& target() const {
+      return std::get_if<Link>(&data_)->target;
+    }
+    std::int64_t& position() { return std::get_if<Link>(&data_)->position; }
+    ModelList& list() { return std::get_if<List>(&data_)->members; }
+    const ModelList& list() const { return std::get_if<List>(&data_)->members; }
+    bool& listPresent() { return std::get_if<List>(&data_)->present; }
+    bool listPresent() const { return std::get_if<List>(&data_)->present; }
+
+   private:
+    std::variant<AttributeValue, Link, List> data_;
   };
 
   // The inverse property of a relationship on its destination.
@@ -155,6 +204,11 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   void adoptIntoContextOf(PersistentModel& other);
   void noteUpdated();
   void noteListChanged(std::size_t property);
+  // Tells the property's observers and the entity itself that it changed.
+  void didChange(std::size_t property) {
+    registrar_.didChange(property);
+    propertyDidChange(property);
+  }
 
   const EntityDescription* entity_;
   std::vector<Slot> slots_;

@@ -4,8 +4,8 @@
 //
 // `HeartbeatController` holds the logic over the identifier's `HeartbeatStorage`: `log`
 // adds at most one heartbeat per UTC day, `flush` hands out and empties the store,
-// `flushHeartbeatFromToday` takes out only today's heartbeat. It keeps nothing in memory;
-// every call reads and writes the store.
+// `flushHeartbeatFromToday` takes out only today's heartbeat. It keeps nothing itself; the
+// storage keeps the bundle in memory and writes it when it changes.
 //
 // `TELHeartbeatController` and `TELHeartbeatsPayload` are the faces the SDK's other classes
 // use; `TELHeartbeatLogger` is the per-app logger that `TELApp` creates, bound to a provider

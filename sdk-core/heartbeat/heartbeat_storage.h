@@ -4,9 +4,17 @@
 //
 // Every access is a read-modify-write that runs on the storage's own serial queue
 // ("ruv.heartbeat.storage.<id>"), so operations on one identifier never interleave. The
-// file is rewritten atomically (written aside, flushed, renamed), so a failed or interrupted
-// write leaves the previous contents; a file that does not read as a bundle counts as empty
-// and is replaced by the next write.
+// decoded bundle is kept in memory: the file is read once, by the first access, and written
+// only when the bundle changed. A synchronous update writes before it returns (and keeps
+// memory as it was when that write fails); asynchronous updates change memory and leave one
+// write queued behind them, so a burst of them is written once. The file is rewritten
+// atomically (written aside, flushed, renamed), so a failed or interrupted write leaves the
+// previous contents; a file that does not read as a bundle counts as empty and is replaced
+// by the next write.
+//
+// At a normal exit every storage writes what is pending before the program's statics are
+// destroyed, and then closes: work still queued after that runs nothing, and later
+// operations change nothing.
 //
 // There is at most one storage object per identifier at a time: `sharedInstance` answers the
 // live one, or makes a new one when the last was released.
@@ -104,11 +112,28 @@ class HeartbeatStorage final : public HeartbeatStorageProtocol,
   void updateAsynchronously(Transform transform) override;
   FetchResult fetchAndReplace(const Transform& transform) override;
 
+  // Writes what asynchronous updates left pending and waits for it; answers the write's
+  // failure, if any.
+  std::optional<StorageError> synchronize();
+
  private:
-  std::optional<HeartbeatsBundle> load();
-  std::optional<StorageError> save(const std::optional<HeartbeatsBundle>& bundle);
+  // All on the queue.
+  // The bundle as memory holds it, read from the storage first.
+  const std::optional<HeartbeatsBundle>& current();
+  // Stores `bundle` now when it differs from memory or a write is pending; memory takes it
+  // only when that worked.
+  std::optional<StorageError> replaceNow(std::optional<HeartbeatsBundle> bundle);
+  std::optional<StorageError> writePending();
+  void close();
+
+  static void closeAllAtExit();
 
   std::string id_;
   std::unique_ptr<Storage> storage_;
   std::shared_ptr<platform::DispatchQueue> queue_;
+  std::optional<HeartbeatsBundle> current_;
+  bool loaded_ = false;
+  bool pending_ = false;         // memory differs from what was last written
+  bool writeQueued_ = false;
+  bool closed_ = false;
 };

@@ -22,6 +22,24 @@ PRMPromise::Queue& defaultQueueStorage() {
   return *queue;
 }
 
+// The promises dispatch group, without a copy of its handle per use.
+platform::DispatchGroup& group() {
+  static auto* group = new platform::DispatchGroup();
+  return *group;
+}
+
+// Submits `handler` to the queue as a member of the group, in one block.
+template <class Handler>
+void submitInGroup(const PRMPromise::Queue& queue, Handler&& handler) {
+  group().enter();
+  queue->async([handler = std::forward<Handler>(handler)]() mutable {
+    struct Leave {
+      ~Leave() { group().leave(); }
+    } leave;
+    handler();
+  });
+}
+
 }  // namespace
 
 PRMPromise::Queue PRMPromise::defaultDispatchQueue() {
@@ -35,10 +53,7 @@ void PRMPromise::setDefaultDispatchQueue(Queue queue) {
   defaultQueueStorage() = std::move(queue);
 }
 
-platform::DispatchGroup PRMPromise::dispatchGroup() {
-  static const auto* group = new platform::DispatchGroup();
-  return *group;
-}
+platform::DispatchGroup PRMPromise::dispatchGroup() { return group(); }
 
 PRMPromise::Ptr PRMPromise::pendingPromise() { return std::make_shared<PRMPromise>(PassKey{}); }
 
@@ -54,7 +69,7 @@ std::function<PRMPromise::Ptr(PRMObject)> PRMPromise::resolved() {
   return [](PRMObject resolution) { return resolvedWith(std::move(resolution)); };
 }
 
-PRMPromise::PRMPromise(PassKey) { dispatchGroup().enter(); }
+PRMPromise::PRMPromise(PassKey) { group().enter(); }
 
 PRMPromise::PRMPromise(PassKey, PRMObject resolution) {
   if (const auto* error = resolution.error()) {
@@ -67,7 +82,7 @@ PRMPromise::PRMPromise(PassKey, PRMObject resolution) {
 }
 
 PRMPromise::~PRMPromise() {
-  if (state_ == Pending) dispatchGroup().leave();
+  if (state_ == Pending) group().leave();
 }
 
 void PRMPromise::fulfill(const PRMObject& value) {
@@ -99,7 +114,7 @@ void PRMPromise::settle(State state, const PRMObject& resolution) {
     for (auto& observer : *observers_) observer(state, resolution);
     observers_.reset();
   }
-  dispatchGroup().leave();
+  group().leave();
 }
 
 void PRMPromise::addPendingObject(const PRMObject& object) {
@@ -149,25 +164,25 @@ void PRMPromise::observeOnQueue(const Queue& queue, FulfillHandler onFulfill, Re
   assertParameter(queue != nullptr, "queue");
   assertParameter(static_cast<bool>(onFulfill), "onFulfill");
   assertParameter(static_cast<bool>(onReject), "onReject");
-  auto group = dispatchGroup();
   std::lock_guard lock(mutex_);
   switch (state_) {
     case Fulfilled:
-      group.async(queue, [onFulfill = std::move(onFulfill), value = value_] { onFulfill(value); });
+      submitInGroup(queue, [onFulfill = std::move(onFulfill), value = value_] { onFulfill(value); });
       return;
     case Rejected:
-      group.async(queue, [onReject = std::move(onReject), error = *error_] { onReject(error); });
+      submitInGroup(queue, [onReject = std::move(onReject), error = *error_] { onReject(error); });
       return;
     case Pending:
       break;
   }
   if (!observers_) observers_ = std::make_unique<std::vector<Observer>>();
   observers_->push_back([queue, onFulfill = std::move(onFulfill), onReject = std::move(onReject)](
-                            State state, const PRMObject& resolution) {
+                            State state, const PRMObject& resolution) mutable {
+    // An observer runs once: its handlers move into the submitted block.
     if (state == Fulfilled) {
-      dispatchGroup().async(queue, [onFulfill, resolution] { onFulfill(resolution); });
+      submitInGroup(queue, [onFulfill = std::move(onFulfill), resolution] { onFulfill(resolution); });
     } else {
-      dispatchGroup().async(queue, [onReject, error = *resolution.error()] { onReject(error); });
+      submitInGroup(queue, [onReject = std::move(onReject), error = *resolution.error()] { onReject(error); });
     }
   });
 }

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/profile_entity.h"
+#include "platform/data/model_context.h"
+#include "platform/data/observation.h"
 
 namespace brivel {
 namespace {
@@ -43,12 +47,18 @@ TEST(ProfileFiguresTest, IncomePerYear) {
   }
 }
 
-TEST(ProfileFiguresTest, MixedBills) {
+// One bill of each kind and a quarterly one without a quarter month.
+std::shared_ptr<ProfileEntity> mixedProfile() {
   auto profile = std::make_shared<ProfileEntity>();
   addBill(profile, "monthly", OccurringType::monthly, 10.0);
   addBill(profile, "quarterly", OccurringType::quarterly, 30.0, QuarterType::quarter2);
   addBill(profile, "yearly", OccurringType::yearly, 120.0, std::nullopt, YearlyType::march);
   addBill(profile, "no quarter", OccurringType::quarterly, 5.0);
+  return profile;
+}
+
+TEST(ProfileFiguresTest, MixedBills) {
+  auto profile = mixedProfile();
 
   EXPECT_EQ(profile->billsPerYear(), 21);
   EXPECT_EQ(profile->costPerYear(), 380.0);
@@ -138,6 +148,95 @@ TEST(ProfileFiguresTest, BillCostPerYearAndKeys) {
   EXPECT_EQ(bill->yearlyLocalizedKey(), "localizable_december");
   bill->setYearly(YearlyType::september);
   EXPECT_EQ(bill->yearlyLocalizedKey(), "localizable_september");
+}
+
+// The figures are kept between reads; every change they depend on must show in the next one.
+TEST(ProfileFiguresTest, KeptFiguresFollowEveryChange) {
+  auto profile = std::make_shared<ProfileEntity>();
+  auto other = std::make_shared<ProfileEntity>();
+  auto rent = addBill(profile, "rent", OccurringType::monthly, 10.0);
+  auto tax = addBill(profile, "tax", OccurringType::yearly, 120.0, std::nullopt, YearlyType::march);
+  platform::ModelContext context;
+  context.insert(profile);
+  context.insert(other);
+
+  struct Step {
+    const char* change;
+    std::function<void()> apply;
+    double costPerYear;
+    std::int64_t billsPerYear;
+  };
+  const Step steps[] = {
+      {"cost", [&] { rent->setCost(20.0); }, 20.0 * 12 + 120.0, 13},
+      {"occurrence", [&] { rent->setOccurring(OccurringType::quarterly); }, 20.0 * 4 + 120.0, 5},
+      {"quarter month", [&] { rent->setQuarterly(QuarterType::quarter2); }, 20.0 * 4 + 120.0, 5},
+      {"month", [&] { tax->setYearly(YearlyType::april); }, 20.0 * 4 + 120.0, 5},
+      {"bill moved away", [&] { tax->setProfile(other); }, 20.0 * 4, 4},
+      {"bill added", [&] { addBill(profile, "gym", OccurringType::monthly, 1.0); }, 20.0 * 4 + 12.0, 16},
+      {"list replaced", [&] { profile->setBills(BillList{rent}); }, 20.0 * 4, 4},
+      {"bill deleted", [&] { context.deleteModel(rent); }, 0.0, 0},
+  };
+  for (const Step& step : steps) {
+    profile->costPerYear();  // the figures are kept now
+    step.apply();
+    EXPECT_EQ(profile->costPerYear(), step.costPerYear) << step.change;
+    EXPECT_EQ(profile->billsPerYear(), step.billsPerYear) << step.change;
+  }
+  EXPECT_EQ(names(other->yearlyBillsCost(YearlyType::april).bills), std::vector<std::string>{"tax"});
+
+  // The selections come from the same walk: a month or quarter month moved shows there.
+  EXPECT_TRUE(other->yearlyBillsCost(YearlyType::may).bills.empty());
+  tax->setYearly(YearlyType::may);
+  EXPECT_EQ(names(other->yearlyBillsCost(YearlyType::may).bills), std::vector<std::string>{"tax"});
+  tax->setOccurring(OccurringType::quarterly);
+  tax->setQuarterly(QuarterType::quarter3);
+  EXPECT_TRUE(other->yearlyBillsCost(YearlyType::may).bills.empty());
+  EXPECT_EQ(other->quarterlyBillsCost(QuarterType::quarter3).cost, 120.0);
+}
+
+// A view showing a figure is redrawn when a bill it counts changes, also when the figure was
+// kept from an earlier read; a field the figure does not depend on leaves it alone.
+TEST(ProfileFiguresTest, KeptFiguresStillRegisterTheirReads) {
+  auto profile = std::make_shared<ProfileEntity>();
+  auto rent = addBill(profile, "rent", OccurringType::monthly, 10.0);
+  auto tax = addBill(profile, "tax", OccurringType::yearly, 120.0, std::nullopt, YearlyType::march);
+  profile->monthlyBillsCost();  // kept before anyone tracks
+
+  int changes = 0;
+  auto track = [&](const std::function<void()>& read) {
+    return platform::withObservationTracking(read, [&] { ++changes; });
+  };
+  auto tracking = track([&] { profile->monthlyBillsCost(); });
+  tax->setName("renamed");
+  EXPECT_EQ(changes, 0);
+  rent->setCost(11.0);
+  EXPECT_EQ(changes, 1);
+
+  tracking = track([&] { profile->yearlyBillsCost(YearlyType::march); });
+  tax->setCost(130.0);
+  EXPECT_EQ(changes, 2);
+
+  tracking = track([&] { profile->costPerYear(); });
+  addBill(profile, "gym", OccurringType::monthly, 1.0);
+  EXPECT_EQ(changes, 3);
+  tracking.cancel();
+}
+
+TEST(ProfileFiguresTest, MonthFiguresBuildEachMonthFromTheSelections) {
+  auto profile = mixedProfile();
+  addBill(profile, "no month", OccurringType::yearly, 5.0);
+  auto months = profile->monthFigures();
+  for (std::size_t m = 0; m < 12; ++m) {
+    auto quarterly = profile->quarterlyBillsCost(static_cast<QuarterType>(m % 3));
+    auto yearly = profile->yearlyBillsCost(static_cast<YearlyType>(m));
+    EXPECT_EQ(months[m].cost, (10.0 + quarterly.cost) + yearly.cost) << m;
+  }
+  EXPECT_EQ(names(months[1].bills), (std::vector<std::string>{"monthly", "quarterly"}));
+  EXPECT_EQ(names(months[2].bills), (std::vector<std::string>{"monthly", "yearly"}));
+  EXPECT_EQ(names(months[0].bills), std::vector<std::string>{"monthly"});
+  auto year = profile->yearFigures();
+  EXPECT_EQ(year->costPerYear, profile->costPerYear());
+  EXPECT_EQ(year->billsPerYear, 21 + 1);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 namespace platform::data_internal {
 
-// While one exists on a thread, new objects skip their generated defaults (the store is
-// about to fill every attribute from a row).
+// While one exists on a thread, new objects skip their initial values (the store is about
+// to fill every attribute from a row).
 class MaterializingScope {
  public:
   MaterializingScope();
@@ -25,19 +25,19 @@ class MaterializingScope {
 };
 
 struct ModelAccess {
-  static AttributeValue& value(PersistentModel& m, std::size_t i) { return m.slots_[i].value; }
+  static AttributeValue& value(PersistentModel& m, std::size_t i) { return m.slots_[i].value(); }
   static std::shared_ptr<PersistentModel> target(const PersistentModel& m, std::size_t i) {
-    return m.slots_[i].target.lock();
+    return m.slots_[i].target().lock();
   }
   static void setTarget(PersistentModel& m, std::size_t i,
                         const std::shared_ptr<PersistentModel>& target) {
-    m.slots_[i].target = target;
+    m.slots_[i].target() = target;
   }
   static std::int64_t& position(PersistentModel& m, std::size_t i) {
-    return m.slots_[i].position;
+    return m.slots_[i].position();
   }
   static PersistentModel::ModelList& list(PersistentModel& m, std::size_t i) {
-    return m.slots_[i].list;
+    return m.slots_[i].list();
   }
   static std::int64_t primaryKey(const PersistentModel& m) { return m.primaryKey_; }
   static void setPrimaryKey(PersistentModel& m, std::int64_t key) { m.primaryKey_ = key; }
@@ -47,6 +47,26 @@ struct ModelAccess {
     context.registerLoaded(m);
   }
   static void noteChanged(ModelContext& context, PersistentModel* m) { context.noteChanged(m); }
+  static const std::shared_ptr<PersistentModel>* registered(const ModelContext& context,
+                                                            const EntityDescription& entity,
+                                                            std::int64_t key) {
+    return context.registered(entity, key);
+  }
+  // Every registered object of `entity`, deleted ones included, in row-key order.
+  static const std::vector<std::shared_ptr<PersistentModel>>& registeredModels(
+      const ModelContext& context, const EntityDescription& entity) {
+    static const std::vector<std::shared_ptr<PersistentModel>> none;
+    const ModelContext::Registry* registry = context.findRegistry(entity);
+    return registry ? registry->models : none;
+  }
+  // The registered objects of `entity`, made empty when there are none yet.
+  static const std::vector<std::shared_ptr<PersistentModel>>& registryOf(
+      ModelContext& context, const EntityDescription& entity) {
+    return context.registry(entity).models;
+  }
+  static bool hasTarget(const PersistentModel& m, std::size_t i) {
+    return !m.slots_[i].target().expired();
+  }
   static std::size_t inverseIndex(const PersistentModel& m, std::size_t i) {
     return m.inverseIndex(i);
   }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -235,6 +236,40 @@ int bindAttribute(sqlite3_stmt* statement, int index, const AttributeValue& valu
       value);
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The 36-character 8-4-4-4-12 form in either case, as UUIDs are stored; anything else is not
+// a UUID. Reads the text in place (one UUID per row makes this a hot path of loading).
+std::optional<UUID> parseUUID(const char* text, std::size_t length) {
+  if (length != 36) {
+    return std::nullopt;
+  }
+  UUID::Bytes bytes{};
+  std::size_t byte = 0;
+  for (std::size_t i = 0; i < 36;) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') {
+        return std::nullopt;
+      }
+      ++i;
+      continue;
+    }
+    int high = hexDigit(text[i]);
+    int low = hexDigit(text[i + 1]);
+    if (high < 0 || low < 0) {
+      return std::nullopt;
+    }
+    bytes[byte++] = static_cast<std::uint8_t>(high << 4 | low);
+    i += 2;
+  }
+  return UUID(bytes);
+}
+
 // Reads one attribute column. A NULL, or a value that cannot be what the property holds,
 // reads as absent for an optional attribute and as the declared initial value otherwise.
 AttributeValue readAttribute(sqlite3_stmt* statement, int column,
@@ -261,7 +296,9 @@ AttributeValue readAttribute(sqlite3_stmt* statement, int column,
     }
     case AttributeType::Uuid: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-      std::optional<UUID> uuid = text ? UUID::fromString(text) : std::nullopt;
+      std::optional<UUID> uuid =
+          text ? parseUUID(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
+               : std::nullopt;
       if (!uuid) {
         return fallback();
       }
@@ -528,88 +565,103 @@ SqliteStore::Table* SqliteStore::table(const EntityDescription& entity) {
 }
 
 std::optional<Error> SqliteStore::load(ModelContext& context) {
+  // A to-one link read from a row, made once every table is in.
   struct PendingLink {
-    PersistentModel* model;
+    const std::vector<std::shared_ptr<PersistentModel>>* rows;  // the model's registry
+    std::size_t row;                                            // its place there
     std::size_t property;
     std::int64_t targetKey;
     std::int64_t position;
   };
   std::vector<PendingLink> links;
-  std::unordered_map<const EntityDescription*, std::unordered_map<std::int64_t, PersistentModel*>>
-      byKey;
-  std::vector<std::shared_ptr<PersistentModel>> loaded;
 
+  // Every registry first: references to them stay valid while rows are added.
+  for (const Table& table : tables_) {
+    ModelAccess::registryOf(context, *table.entity);
+  }
   for (Table& table : tables_) {
+    const EntityDescription& entity = *table.entity;
     std::string sql = "SELECT pk";
     for (const Column& column : table.columns) {
       sql += ", " + sqlName(column.name);
     }
-    sql += " FROM " + sqlName(table.entity->name) + " ORDER BY pk";
+    sql += " FROM " + sqlName(entity.name) + " ORDER BY pk";
     Statement select(db_, sql);
     if (!select) {
       return sqliteError(static_cast<long>(ModelStoreError::IncompatibleSchema),
-                         "The store's table " + table.entity->name + " cannot be read");
+                         "The store's table " + entity.name + " cannot be read");
     }
-    auto& keys = byKey[table.entity];
+    // Every attribute has a column, so new objects start without their initial values and
+    // each is filled once from its row.
+    MaterializingScope scope;
+    sqlite3_stmt* row = select.get();
+    const auto& rows = ModelAccess::registryOf(context, entity);
     int status;
-    while ((status = sqlite3_step(select.get())) == SQLITE_ROW) {
-      std::shared_ptr<PersistentModel> model;
-      {
-        MaterializingScope scope;
-        model = table.entity->makeEmpty();
-      }
-      std::int64_t key = sqlite3_column_int64(select.get(), 0);
-      ModelAccess::setPrimaryKey(*model, key);
+    while ((status = sqlite3_step(row)) == SQLITE_ROW) {
+      std::shared_ptr<PersistentModel> model = entity.makeEmpty();
+      const std::size_t firstLink = links.size();
+      ModelAccess::setPrimaryKey(*model, sqlite3_column_int64(row, 0));
       int index = 1;
       for (const Column& column : table.columns) {
-        const PropertyDescription& property = table.entity->properties[column.property];
+        const PropertyDescription& property = entity.properties[column.property];
         if (property.kind == PropertyKind::Attribute) {
-          ModelAccess::value(*model, column.property) =
-              readAttribute(select.get(), index, property);
-        } else if (!column.isPosition) {
-          if (sqlite3_column_type(select.get(), index) != SQLITE_NULL) {
-            std::int64_t position = 0;
-            if (inverseIsList(property)) {
-              position = sqlite3_column_int64(select.get(), index + 1);
-            }
-            links.push_back({model.get(), column.property,
-                             sqlite3_column_int64(select.get(), index), position});
+          ModelAccess::value(*model, column.property) = readAttribute(row, index, property);
+        } else if (!column.isPosition && sqlite3_column_type(row, index) != SQLITE_NULL) {
+          // The list position, when there is one, is the next column.
+          std::int64_t position = 0;
+          if (&column != &table.columns.back() && (&column)[1].isPosition) {
+            position = sqlite3_column_int64(row, index + 1);
           }
+          links.push_back({&rows, 0, column.property, sqlite3_column_int64(row, index), position});
         }
         ++index;
       }
-      keys[key] = model.get();
-      loaded.push_back(model);
       ModelAccess::registerLoaded(context, model);
+      // Rows come in key order, so the model is last in its registry.
+      std::size_t place = rows.size() - 1;
+      if (rows[place] != model) {
+        place = static_cast<std::size_t>(std::find(rows.begin(), rows.end(), model) - rows.begin());
+      }
+      for (std::size_t i = firstLink; i < links.size(); ++i) {
+        links[i].row = place;
+      }
     }
     if (status != SQLITE_DONE) {
       return sqliteError(static_cast<long>(ModelStoreError::IncompatibleSchema),
-                         "The store's table " + table.entity->name + " cannot be read");
+                         "The store's table " + entity.name + " cannot be read");
     }
   }
 
-  std::set<std::pair<PersistentModel*, std::size_t>> lists;
+  // Lists whose members arrived out of their stored order (rows come in key order).
+  std::vector<std::pair<PersistentModel*, std::size_t>> unordered;
   for (const PendingLink& link : links) {
-    const PropertyDescription& property = link.model->entity().properties[link.property];
-    auto& keys = byKey[&property.destination()];
-    auto found = keys.find(link.targetKey);
-    if (found == keys.end()) {
+    const std::shared_ptr<PersistentModel>& self = (*link.rows)[link.row];
+    PersistentModel* model = self.get();
+    const PropertyDescription& property = model->entity().properties[link.property];
+    const std::shared_ptr<PersistentModel>* target =
+        ModelAccess::registered(context, property.destination(), link.targetKey);
+    if (target == nullptr) {
       // A link to a row that is gone: dropped, and written back cleared at the next save.
-      ModelAccess::noteChanged(context, link.model);
+      ModelAccess::noteChanged(context, model);
       continue;
     }
-    PersistentModel* target = found->second;
-    ModelAccess::setTarget(*link.model, link.property, target->shared_from_this());
-    ModelAccess::position(*link.model, link.property) = link.position;
-    std::size_t inverse = ModelAccess::inverseIndex(*link.model, link.property);
-    if (target->entity().properties[inverse].kind == PropertyKind::ToMany) {
-      ModelAccess::list(*target, inverse).push_back(link.model->shared_from_this());
-      lists.insert({target, inverse});
+    ModelAccess::setTarget(*model, link.property, *target);
+    ModelAccess::position(*model, link.property) = link.position;
+    std::size_t inverse = ModelAccess::inverseIndex(*model, link.property);
+    if ((*target)->entity().properties[inverse].kind == PropertyKind::ToMany) {
+      auto& list = ModelAccess::list(**target, inverse);
+      if (!list.empty() && ModelAccess::position(*list.back(), link.property) > link.position &&
+          (unordered.empty() || unordered.back() != std::pair(target->get(), inverse))) {
+        unordered.emplace_back(target->get(), inverse);
+      }
+      list.push_back(self);
     } else {
-      ModelAccess::setTarget(*target, inverse, link.model->shared_from_this());
+      ModelAccess::setTarget(**target, inverse, self);
     }
   }
-  for (const auto& [owner, property] : lists) {
+  std::sort(unordered.begin(), unordered.end());
+  unordered.erase(std::unique(unordered.begin(), unordered.end()), unordered.end());
+  for (const auto& [owner, property] : unordered) {
     auto& list = ModelAccess::list(*owner, property);
     std::size_t inverse = ModelAccess::inverseIndex(*owner, property);
     std::stable_sort(list.begin(), list.end(), [inverse](const auto& a, const auto& b) {
@@ -617,14 +669,19 @@ std::optional<Error> SqliteStore::load(ModelContext& context) {
     });
   }
   // Rows left without an owner are deleted by the next save.
-  for (const auto& model : loaded) {
-    const EntityDescription& entity = model->entity();
+  for (const Table& table : tables_) {
+    const EntityDescription& entity = *table.entity;
     if (entity.ownerRelationship.empty()) {
       continue;
     }
     auto owner = entity.indexOf(entity.ownerRelationship);
-    if (owner && !ModelAccess::target(*model, *owner)) {
-      ModelAccess::noteChanged(context, model.get());
+    if (!owner) {
+      continue;
+    }
+    for (const auto& model : ModelAccess::registeredModels(context, entity)) {
+      if (!ModelAccess::hasTarget(*model, *owner)) {
+        ModelAccess::noteChanged(context, model.get());
+      }
     }
   }
   return std::nullopt;

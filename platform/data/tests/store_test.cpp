@@ -381,6 +381,40 @@ TEST_F(StoreTest, OddRowsLoadWithoutHarm) {
   EXPECT_EQ(open()->mainContext().fetchCount<Book>(), 2u);
 }
 
+// Stored ids are read in place; the text must be the whole 8-4-4-4-12 form, in either case.
+TEST_F(StoreTest, StoredIdTextReadsInEitherCaseAndOnlyInFull) {
+  const UUID expected = *UUID::fromString("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+  struct Case {
+    const char* text;
+    bool reads;
+  };
+  const Case cases[] = {
+      {"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", true},
+      {"e621e1f8-c36c-495a-93fc-0c247a3e6e5f", true},
+      {"E621E1F8-C36C-495A-93FC-0C247A3E6E5", false},    // one digit short
+      {"E621E1F8-C36C-495A-93FC-0C247A3E6E5F0", false},  // one too many
+      {"E621E1F8C-36C-495A-93FC-0C247A3E6E5F", false},   // a dash out of place
+      {"G621E1F8-C36C-495A-93FC-0C247A3E6E5F", false},   // not hexadecimal
+      {"E621E1F8-C36C-495A-93FC-0C247A3E6E5 ", false},
+  };
+  makeCityLibrary();
+  for (const Case& c : cases) {
+    {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+      std::string edit = std::string("UPDATE Book SET uid='") + c.text + "' WHERE title='A'";
+      ASSERT_EQ(sqlite3_exec(db, edit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
+    auto container = open();
+    for (const auto& book : container->mainContext().fetch<Book>()) {
+      if (book->title() == "A") {
+        EXPECT_EQ(book->uid() == expected, c.reads) << c.text;
+      }
+    }
+  }
+}
+
 TEST_F(StoreTest, SavesOnItsOwnAtTurnEndAndWhenClosed) {
   ModelConfiguration configuration;
   configuration.url = storePath();

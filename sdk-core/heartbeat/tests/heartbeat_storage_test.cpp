@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "platform/foundation/defaults.h"
+#include "sdk-core/heartbeat/heartbeat_controller.h"
 #include "sdk-core/heartbeat/tests/heartbeat_test_support.h"
 
 namespace {
@@ -67,11 +73,12 @@ TEST_F(HeartbeatStorageTest, SavingNothingLeavesAnEmptyFileThatReadsAsNothing) {
 }
 
 TEST_F(HeartbeatStorageTest, UnreadableOrTornFilesCountAsEmptyAndAreReplaced) {
-  auto storage = HeartbeatStorage::sharedInstance("app");
   const auto file = heartbeatFile("heartbeats-app");
   const auto full = encodeHeartbeatsBundle(bundleWith("a"));
   for (const std::string& damaged : {std::string("not a bundle"), std::string(full.begin(), full.begin() + 40)}) {
     writeFile(file, damaged);
+    // A new storage reads the file afresh (a live one keeps what it read).
+    auto storage = HeartbeatStorage::sharedInstance("app");
     std::optional<HeartbeatsBundle> seen = bundleWith("sentinel");
     storage->updateSynchronously([&](std::optional<HeartbeatsBundle> bundle) {
       seen = bundle;
@@ -128,6 +135,144 @@ TEST_F(HeartbeatStorageTest, DefaultsStorageKeepsBytesUnderItsKey) {
   EXPECT_EQ(storage.read(), (std::vector<uint8_t>{1, 2}));
   EXPECT_EQ(storage.write(std::nullopt), std::nullopt);
   EXPECT_EQ(storage.read(), std::nullopt);
+}
+
+// Bytes kept in memory, with the number of writes.
+class CountingStorage final : public Storage {
+ public:
+  std::optional<std::vector<uint8_t>> read() override { return bytes; }
+  std::optional<StorageError> write(const std::optional<std::vector<uint8_t>>& written) override {
+    ++writes;
+    bytes = written;
+    return std::nullopt;
+  }
+  std::atomic<int> writes{0};
+  std::optional<std::vector<uint8_t>> bytes;
+};
+
+TEST_F(HeartbeatStorageTest, ABurstOfLogsIsOneWriteAndALogThatChangesNothingWritesNothing) {
+  auto counting = std::make_unique<CountingStorage>();
+  CountingStorage& disk = *counting;
+  auto storage = std::make_shared<HeartbeatStorage>("burst", std::move(counting));
+  double day = 0;
+  HeartbeatController controller(storage, [&day] { return Date{day * 86400.0}; });
+
+  // Hold the queue so the whole burst is queued before any of it runs.
+  std::promise<void> gate;
+  storage->queue()->async([opened = gate.get_future().share()] { opened.wait(); });
+  for (int i = 0; i < 40; ++i) {
+    day += 1;
+    controller.log("agent");
+  }
+  gate.set_value();
+  storage->queue()->sync([] {});  // the burst has run and queued its write
+  storage->queue()->sync([] {});  // which has run now
+  EXPECT_EQ(disk.writes, 1);
+  ASSERT_TRUE(disk.bytes);
+  auto written = decodeHeartbeatsBundle(*disk.bytes);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->heartbeats().size(), 30u);  // the capacity
+  EXPECT_EQ(written->lastAddedHeartbeatDates.at(TimePeriod::daily), Date{40 * 86400.0});
+
+  // The same day again adds nothing; neither does an update that returns what it was given.
+  controller.log("agent");
+  storage->updateSynchronously([](std::optional<HeartbeatsBundle> bundle) { return bundle; });
+  EXPECT_EQ(storage->synchronize(), std::nullopt);
+  EXPECT_EQ(disk.writes, 1);
+  // The flush empties the store with one more write, before it returns.
+  auto flushed = controller.flush();
+  ASSERT_EQ(flushed.userAgentPayloads.size(), 1u);
+  EXPECT_EQ(flushed.userAgentPayloads.front().dates.size(), 30u);
+  EXPECT_EQ(disk.writes, 2);
+}
+
+// The exit tests run their body in a child process that ends with exit(0); the parent then
+// looks at what the child left on disk. The child re-runs the test from the start, so the data
+// directory is handed to it in the environment.
+class HeartbeatExitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    if (const char* inherited = std::getenv("HEARTBEAT_EXIT_TEST_DIR")) {
+      directory_ = inherited;
+    } else {
+      directory_ = std::filesystem::temp_directory_path() /
+                   ("sdk-heartbeat-exit-" + std::to_string(::getpid()) + "-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+      std::filesystem::remove_all(directory_);
+      ::setenv("HEARTBEAT_EXIT_TEST_DIR", directory_.c_str(), 1);
+    }
+    platform::FileLocations::setDataDirectory(directory_);
+  }
+  void TearDown() override {
+    ::unsetenv("HEARTBEAT_EXIT_TEST_DIR");
+    platform::FileLocations::setDataDirectory({});
+    std::filesystem::remove_all(directory_);
+  }
+  std::filesystem::path directory_;
+};
+
+void holdQueue(const std::shared_ptr<HeartbeatStorage>& storage) {
+  storage->queue()->async([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
+}
+
+TEST_F(HeartbeatExitTest, WhatIsLoggedBeforeACleanExitIsOnDiskAfterIt) {
+  EXPECT_EXIT(
+      {
+        auto storage = HeartbeatStorage::sharedInstance("1:1:ios:exit");
+        holdQueue(storage);  // the log is still queued when exit begins
+        HeartbeatController controller(storage, [] { return Date{5 * 86400.0}; });
+        controller.log("agent");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  auto reopened = HeartbeatStorage::sharedInstance("1:1:ios:exit");
+  auto bundle = stored(*reopened);
+  ASSERT_TRUE(bundle);
+  ASSERT_EQ(bundle->heartbeats().size(), 1u);
+  EXPECT_EQ(bundle->heartbeats().front().date, Date{5 * 86400.0});
+}
+
+// A static the child's storage writes through; destroyed before the exit handler ran, it
+// would be used while destroyed. Its destructor lingers so that queued work would meet it.
+struct Witness {
+  std::atomic<bool> alive{true};
+  ~Witness() {
+    alive = false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+};
+
+Witness& witness() {
+  static Witness instance;
+  return instance;
+}
+
+class WitnessedStorage final : public Storage {
+ public:
+  std::optional<std::vector<uint8_t>> read() override { return std::nullopt; }
+  std::optional<StorageError> write(const std::optional<std::vector<uint8_t>>&) override {
+    if (!witness().alive) _exit(3);
+    return std::nullopt;
+  }
+};
+
+TEST_F(HeartbeatExitTest, QueuedWorkNeverRunsWhileStaticsAreDestroyed) {
+  EXPECT_EXIT(
+      {
+        witness();  // made before the storage, so destroyed after the storage's exit handler
+        auto storage = std::make_shared<HeartbeatStorage>("witnessed", std::make_unique<WitnessedStorage>());
+        holdQueue(storage);
+        for (int i = 1; i <= 20; ++i) {
+          storage->updateAsynchronously([i](std::optional<HeartbeatsBundle> bundle) {
+            HeartbeatsBundle next = bundle ? *bundle : HeartbeatsBundle(30);
+            next.append(Heartbeat("agent", Date{i * 86400.0}, {TimePeriod::daily}));
+            return std::optional<HeartbeatsBundle>(next);
+          });
+        }
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
