@@ -1,4 +1,4 @@
-#include "platform/foundation/binary_plist_writer.h"
+#include "platform/foundation/binary_plist.h"
 
 #include <algorithm>
 #include <bit>

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/foundation/binary_plist_writer.h"
+#include "platform/foundation/binary_plist.h"
 #include "platform/foundation/text.h"
 
 namespace platform {
@@ -406,13 +406,20 @@ bool binaryPlistIsSound(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
+namespace {
+
+std::optional<PlistValue> decodeBytes(const uint8_t* bytes, size_t size, bool direct) {
   if (bytes == nullptr || size == 0 || size > std::numeric_limits<uint32_t>::max()) {
     return std::nullopt;
   }
   plist_t root = nullptr;
   if (plist_is_binary(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size))) {
     if (!binaryPlistIsSound(bytes, size)) return std::nullopt;
+    if (direct) {
+      // Sound files are read straight into the tree; libplist takes the rare forms.
+      auto read = detail::readBinaryPlist(bytes, size);
+      if (!read.unsupported) return std::move(read.value);
+    }
     plist_from_bin(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
   } else {
     plist_from_xml(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
@@ -421,5 +428,17 @@ std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
   if (!owner) return std::nullopt;
   return fromNode(owner.get(), 0);
 }
+
+}  // namespace
+
+std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
+  return decodeBytes(bytes, size, true);
+}
+
+namespace detail {
+std::optional<PlistValue> libplistDecodePlist(const uint8_t* bytes, size_t size) {
+  return decodeBytes(bytes, size, false);
+}
+}  // namespace detail
 
 }  // namespace platform

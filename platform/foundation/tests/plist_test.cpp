@@ -1,6 +1,6 @@
 #include "platform/foundation/plist.h"
 
-#include "platform/foundation/binary_plist_writer.h"
+#include "platform/foundation/binary_plist.h"
 #include "platform/foundation/text.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +89,8 @@ TEST(PlistTest, BinaryWriterReadsBackLikeLibplistsEncoder) {
                                      static_cast<long long>(INT64_MAX), static_cast<long long>(INT64_MIN)}},
       {"reals", PlistValue::Array{0.0, -0.0, 0.1, -2.5, 1e308, 5e-324, 3.0}},
       {"dates", PlistValue::Array{Date{0.0}, Date{786297600.125}, Date{-86400.0}, Date{-978307200.0},
-                                  Date{2147483647.0}, Date{1e12}}},
+                                  Date{2147483647.0}, Date{1e12}, Date{786297600.123457}, Date{-0.5},
+                                  Date{-12345.678901}, Date{0.000001}, Date{1.999999}, Date{-1e12}}},
       {"strings", PlistValue::Array{"", "fourteen chars", "fifteen chars!!", "sixteen chars!!!",
                                     std::string(300, 'x'), "é", "Grüße, 東京", "👩‍👩‍👧 and 𝄞",
                                     std::string("cut\0here", 8)}},
@@ -111,9 +112,13 @@ TEST(PlistTest, BinaryWriterReadsBackLikeLibplistsEncoder) {
     ASSERT_TRUE(ours.has_value());
     ASSERT_TRUE(theirs.has_value());
     EXPECT_EQ(std::string(ours->begin(), ours->begin() + 8), "bplist00");
-    auto oursBack = decodePlist(*ours);
+    auto oursBack = detail::libplistDecodePlist(ours->data(), ours->size());
     ASSERT_TRUE(oursBack.has_value());
-    EXPECT_EQ(*oursBack, decodePlist(*theirs));
+    EXPECT_EQ(*oursBack, detail::libplistDecodePlist(theirs->data(), theirs->size()));
+    // Our direct reader gives what libplist's does, for both writers' bytes.
+    EXPECT_FALSE(detail::readBinaryPlist(ours->data(), ours->size()).unsupported);
+    EXPECT_EQ(decodePlist(*ours), oursBack);
+    EXPECT_EQ(decodePlist(*theirs), detail::libplistDecodePlist(theirs->data(), theirs->size()));
   }
   // A reference wider than 4 bytes is refused rather than written as another one.
   EXPECT_FALSE(encodePlist(PlistValue::Array{PlistUid{4294967296ULL}}, PlistFormat::Binary).has_value());

@@ -1,5 +1,5 @@
-// Internal to platform/foundation: the binary property-list writer behind
-// encodePlist(..., PlistFormat::Binary).
+// Internal to platform/foundation: the binary property-list writer and reader behind
+// encodePlist(..., PlistFormat::Binary) and decodePlist.
 //
 // It writes the "bplist00" layout directly from a PlistValue tree, without building a
 // libplist node tree first: the hot path of every keyed archive the event store writes.
@@ -26,7 +26,19 @@ std::pair<int32_t, int32_t> dateSecondsAndMicroseconds(const Date& date);
 // UINT32_MAX (which libplist's encoder would silently write as another reference).
 std::optional<std::vector<uint8_t>> writeBinaryPlist(const PlistValue& value);
 
-// libplist's binary encoder for the same tree, kept for the equivalence tests.
+// The reading side: a file that passed decodePlist's structural checks, read straight into
+// a tree. `unsupported` asks the caller to read it through libplist instead (rare forms:
+// 16-byte integers, sets, strings with NULs or unpaired surrogates, odd widths); otherwise
+// `value` is what decoding through libplist gives (std::nullopt where that fails).
+struct BinaryReadResult {
+  std::optional<PlistValue> value;
+  bool unsupported = false;
+  static BinaryReadResult unsupportedForm() { return {std::nullopt, true}; }
+};
+BinaryReadResult readBinaryPlist(const uint8_t* bytes, size_t size);
+
+// libplist's binary encoder and decoder, kept for the equivalence tests.
 std::optional<std::vector<uint8_t>> libplistBinaryPlist(const PlistValue& value);
+std::optional<PlistValue> libplistDecodePlist(const uint8_t* bytes, size_t size);
 
 }  // namespace platform::detail
