@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/foundation/binary_plist.h"
 #include "platform/foundation/text.h"
 
 namespace platform {
@@ -48,22 +49,8 @@ struct NodeDeleter {
 };
 using Node = std::unique_ptr<void, NodeDeleter>;
 
-// libplist keeps dates as whole seconds and microseconds since 2001-01-01 in 32-bit fields.
 plist_t makeDate(const Date& date) {
-  double seconds = date.timeIntervalSinceReferenceDate;
-  constexpr double kMax = std::numeric_limits<int32_t>::max();
-  constexpr double kMin = std::numeric_limits<int32_t>::min();
-  if (!std::isfinite(seconds)) seconds = 0;
-  seconds = std::clamp(seconds, kMin, kMax);
-  double whole = std::floor(seconds);
-  auto micro = static_cast<int32_t>(std::llround((seconds - whole) * 1e6));
-  auto sec = static_cast<int32_t>(whole);
-  if (micro >= 1000000 && sec < std::numeric_limits<int32_t>::max()) {
-    micro -= 1000000;
-    sec += 1;
-  } else if (micro >= 1000000) {
-    micro = 999999;
-  }
+  const auto [sec, micro] = detail::dateSecondsAndMicroseconds(date);
   return plist_new_date(sec, micro);
 }
 
@@ -264,6 +251,8 @@ bool isPlistEncodable(const PlistValue& value) {
     case PlistValue::Kind::Null:
     case PlistValue::Kind::UnsignedInteger:
       return false;
+    case PlistValue::Kind::Uid:
+      return value.asUid()->value <= 0xFFFFFFFFu;
     case PlistValue::Kind::Array:
       for (const auto& element : *value.asArray()) {
         if (!isPlistEncodable(element)) return false;
@@ -279,7 +268,9 @@ bool isPlistEncodable(const PlistValue& value) {
   }
 }
 
-std::optional<std::vector<uint8_t>> encodePlist(const PlistValue& value, PlistFormat format) {
+namespace {
+
+std::optional<std::vector<uint8_t>> encodeWithLibplist(const PlistValue& value, PlistFormat format) {
   Node root(toNode(value));
   if (!root) return std::nullopt;
   char* bytes = nullptr;
@@ -294,6 +285,19 @@ std::optional<std::vector<uint8_t>> encodePlist(const PlistValue& value, PlistFo
                               reinterpret_cast<uint8_t*>(bytes) + length);
   std::free(bytes);
   return result;
+}
+
+}  // namespace
+
+namespace detail {
+std::optional<std::vector<uint8_t>> libplistBinaryPlist(const PlistValue& value) {
+  return encodeWithLibplist(value, PlistFormat::Binary);
+}
+}  // namespace detail
+
+std::optional<std::vector<uint8_t>> encodePlist(const PlistValue& value, PlistFormat format) {
+  if (format == PlistFormat::Binary) return detail::writeBinaryPlist(value);
+  return encodeWithLibplist(value, format);
 }
 
 namespace {
@@ -402,13 +406,20 @@ bool binaryPlistIsSound(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
+namespace {
+
+std::optional<PlistValue> decodeBytes(const uint8_t* bytes, size_t size, bool direct) {
   if (bytes == nullptr || size == 0 || size > std::numeric_limits<uint32_t>::max()) {
     return std::nullopt;
   }
   plist_t root = nullptr;
   if (plist_is_binary(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size))) {
     if (!binaryPlistIsSound(bytes, size)) return std::nullopt;
+    if (direct) {
+      // Sound files are read straight into the tree; libplist takes the rare forms.
+      auto read = detail::readBinaryPlist(bytes, size);
+      if (!read.unsupported) return std::move(read.value);
+    }
     plist_from_bin(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
   } else {
     plist_from_xml(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
@@ -417,5 +428,17 @@ std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
   if (!owner) return std::nullopt;
   return fromNode(owner.get(), 0);
 }
+
+}  // namespace
+
+std::optional<PlistValue> decodePlist(const uint8_t* bytes, size_t size) {
+  return decodeBytes(bytes, size, true);
+}
+
+namespace detail {
+std::optional<PlistValue> libplistDecodePlist(const uint8_t* bytes, size_t size) {
+  return decodeBytes(bytes, size, false);
+}
+}  // namespace detail
 
 }  // namespace platform

@@ -1,11 +1,12 @@
 // PlistValue: an in-memory property-list tree, and its encoding to and decoding from the
-// binary and XML property-list formats (on libplist).
+// binary and XML property-list formats (binary written by our own writer; XML written, and
+// both read, by libplist).
 //
 // A PlistValue is a plain value (deep copies; no sharing), safe to hand between threads.
 // Dictionaries are ordered by key, so encoding a tree twice gives the same bytes.
 // The null kind stands for "absent": it is what a default-constructed value holds and it is
 // never written to a file (encoding a tree that contains one fails). Unsigned integers above
-// INT64_MAX cannot be encoded either. Dates keep microseconds in the binary form and whole
+// INT64_MAX cannot be encoded either, nor in the binary form UIDs above UINT32_MAX. Dates keep microseconds in the binary form and whole
 // seconds in XML (libplist 2.2 also drops the sign of the fraction of dates before 2001 in
 // the binary form, so only whole seconds survive there); a UID read back from XML is its
 // {"CF$UID": n} dictionary.
@@ -119,7 +120,7 @@ std::ostream& operator<<(std::ostream& out, const PlistValue& value);
 enum class PlistFormat { Binary, Xml };
 
 // Encodes a tree; std::nullopt when it holds a null value or an unsigned integer above
-// INT64_MAX anywhere.
+// INT64_MAX anywhere, or (binary) a UID above UINT32_MAX.
 std::optional<std::vector<uint8_t>> encodePlist(const PlistValue& value, PlistFormat format);
 // Whether encodePlist can write the tree.
 bool isPlistEncodable(const PlistValue& value);

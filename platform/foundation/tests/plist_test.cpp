@@ -1,5 +1,8 @@
 #include "platform/foundation/plist.h"
 
+#include "platform/foundation/binary_plist.h"
+#include "platform/foundation/text.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -70,6 +73,63 @@ TEST(PlistTest, BinaryKeepsUidsAndFractionalDates) {
   auto bytes = encodePlist(tree, PlistFormat::Binary);
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(decodePlist(*bytes), tree);
+}
+
+// Our binary writer against libplist's encoder: both must read back to the same tree, through
+// libplist's reader, for every kind, at the width boundaries of integers, lengths and
+// references, with shared (deduplicated) leaves and deep nesting.
+TEST(PlistTest, BinaryWriterReadsBackLikeLibplistsEncoder) {
+  PlistValue::Array many;
+  for (int i = 0; i < 300; ++i) many.push_back(PlistValue::Dictionary{{"$class", PlistUid{uint64_t(i)}}, {"n", i % 7}});
+  PlistValue::Data blob(70000);
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 31);
+  const std::vector<std::pair<const char*, PlistValue>> cases = {
+      {"sample tree", sampleTree()},
+      {"integers", PlistValue::Array{0, 1, 255, 256, 65535, 65536, 4294967295LL, 4294967296LL, -1, -256,
+                                     static_cast<long long>(INT64_MAX), static_cast<long long>(INT64_MIN)}},
+      {"reals", PlistValue::Array{0.0, -0.0, 0.1, -2.5, 1e308, 5e-324, 3.0}},
+      {"dates", PlistValue::Array{Date{0.0}, Date{786297600.125}, Date{-86400.0}, Date{-978307200.0},
+                                  Date{2147483647.0}, Date{1e12}, Date{786297600.123457}, Date{-0.5},
+                                  Date{-12345.678901}, Date{0.000001}, Date{1.999999}, Date{-1e12}}},
+      {"strings", PlistValue::Array{"", "fourteen chars", "fifteen chars!!", "sixteen chars!!!",
+                                    std::string(300, 'x'), "é", "Grüße, 東京", "👩‍👩‍👧 and 𝄞",
+                                    std::string("cut\0here", 8)}},
+      {"data", PlistValue::Array{PlistValue::Data{}, PlistValue::Data(14, 1), PlistValue::Data(15, 2),
+                                 PlistValue::Data(500, 'p'), blob}},
+      {"uids", PlistValue::Array{PlistUid{0}, PlistUid{255}, PlistUid{256}, PlistUid{70000},
+                                 PlistUid{4294967295ULL}}},
+      {"nested", PlistValue::Dictionary{
+                     {"a", PlistValue::Array{PlistValue::Dictionary{{"b", PlistValue::Array{PlistValue::Array{}}}}}},
+                     {"ünïcode key", true},
+                     {"same", PlistValue::Array{"x", "x", 1, 1, true, true}}}},
+      {"more than 255 objects", PlistValue(many)},
+      {"keys meeting at a NUL", PlistValue::Dictionary{{std::string("k\0a", 3), 1}, {std::string("k\0b", 3), 2}}},
+  };
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    auto ours = detail::writeBinaryPlist(value);
+    auto theirs = detail::libplistBinaryPlist(value);
+    ASSERT_TRUE(ours.has_value());
+    ASSERT_TRUE(theirs.has_value());
+    EXPECT_EQ(std::string(ours->begin(), ours->begin() + 8), "bplist00");
+    auto oursBack = detail::libplistDecodePlist(ours->data(), ours->size());
+    ASSERT_TRUE(oursBack.has_value());
+    EXPECT_EQ(*oursBack, detail::libplistDecodePlist(theirs->data(), theirs->size()));
+    // Our direct reader gives what libplist's does, for both writers' bytes.
+    EXPECT_FALSE(detail::readBinaryPlist(ours->data(), ours->size()).unsupported);
+    EXPECT_EQ(decodePlist(*ours), oursBack);
+    EXPECT_EQ(decodePlist(*theirs), detail::libplistDecodePlist(theirs->data(), theirs->size()));
+  }
+  // A reference wider than 4 bytes is refused rather than written as another one.
+  EXPECT_FALSE(encodePlist(PlistValue::Array{PlistUid{4294967296ULL}}, PlistFormat::Binary).has_value());
+}
+
+TEST(PlistTest, BinaryWriterRepairsTextThatIsNotUtf8) {
+  auto bytes = detail::writeBinaryPlist(PlistValue::Array{std::string("ok \xC3\x28 \xFF end")});
+  ASSERT_TRUE(bytes.has_value());
+  auto back = decodePlist(*bytes);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->asArray()->at(0), PlistValue(repairedUtf8("ok \xC3\x28 \xFF end")));
 }
 
 TEST(PlistTest, DecodesXmlWrittenElsewhere) {
