@@ -1,10 +1,12 @@
 // brivel: the app program. It starts the app (launch steps, store, shared objects), serves
 // its one scene to a browser page on this machine and prints the page's address.
 //
-//   brivel [--data-dir DIR] [--port N]
+//   brivel [--data-dir DIR] [--port N] [--sdk-endpoints FILE]
 //
 // --data-dir puts every file the app writes under DIR (default $XDG_DATA_HOME/brivel, else
-// ~/.local/share/brivel); --port serves on port N of 127.0.0.1 (default, or 0: a free port).
+// ~/.local/share/brivel); --port serves on port N of 127.0.0.1 (default, or 0: a free port);
+// --sdk-endpoints reads the SDK's service addresses from FILE instead of the
+// TelemetryEndpoints.plist beside the program (whose hosts lead nowhere).
 // SIGINT and SIGTERM end the program cleanly: the main loop stops, the server closes and the
 // store is saved. Exit codes: 0 after a clean end, 1 when the page cannot be served, 2 for a
 // bad command line.
@@ -28,14 +30,20 @@
 #include "platform/foundation/paths.h"
 #include "platform/ui/runtime.h"
 #include "platform/ui/services.h"
+#include "sdk-core/core/endpoints.h"
 #include "web/front.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: brivel [--data-dir DIR] [--port N]\n";
+constexpr const char* kUsage =
+    "usage: brivel [--data-dir DIR] [--port N] [--sdk-endpoints FILE]\n"
+    "  --data-dir DIR        keep the app's files under DIR\n"
+    "  --port N              serve the page on port N of 127.0.0.1 (0: any free port)\n"
+    "  --sdk-endpoints FILE  read the SDK's service addresses from FILE (a property list)\n";
 
 struct Options {
   std::optional<std::filesystem::path> dataDirectory;
+  std::optional<std::filesystem::path> sdkEndpoints;
   int port = 0;
   bool help = false;
 };
@@ -49,7 +57,7 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       options.help = true;
       continue;
     }
-    if (argument != "--data-dir" && argument != "--port") {
+    if (argument != "--data-dir" && argument != "--port" && argument != "--sdk-endpoints") {
       error = "unknown argument '" + std::string(argument) + "'";
       return std::nullopt;
     }
@@ -64,6 +72,12 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
         return std::nullopt;
       }
       options.dataDirectory = std::filesystem::path(value);
+    } else if (argument == "--sdk-endpoints") {
+      if (value.empty()) {
+        error = "--sdk-endpoints needs a file";
+        return std::nullopt;
+      }
+      options.sdkEndpoints = std::filesystem::path(value);
     } else {
       int port = 0;
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
@@ -116,6 +130,12 @@ int main(int argc, char** argv) {
   if (options->help) {
     std::cout << kUsage;
     return 0;
+  }
+  if (options->sdkEndpoints) {
+    if (auto failure = TELEndpoints::useFile(*options->sdkEndpoints)) {
+      std::cerr << "brivel: " << failure->localizedDescription() << "\n";
+      return 2;
+    }
   }
   if (options->dataDirectory) {
     platform::FileLocations::setDataDirectory(std::filesystem::absolute(*options->dataDirectory));

@@ -6,6 +6,7 @@
 
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/logger.h"
+#include "sdk-core/installations/installations.h"
 #include "transport/events/startup.h"
 
 void TELRunStartupRegistrations() {
@@ -14,8 +15,10 @@ void TELRunStartupRegistrations() {
     // The event transport, in its classes' load order. The upload library fills in the
     // uploader (targets 1000 to 1003) and the metrics controller (1002, then 1001).
     ETRunLoadTimeRegistrations({.uploader = nullptr, .metricsController = nullptr});
-    // No SDK library of this program registers yet: installations, crash reporting and the
-    // session producer add their calls here, in the order the header lists.
+    // 1. installations ("tel-install").
+    TELInstallationsRegister();
+    // Crash reporting and the session producer add their calls here, in the order the
+    // header lists.
   });
 }
 

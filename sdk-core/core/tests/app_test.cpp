@@ -110,7 +110,7 @@ TEST_F(AppTest, ConfigureMakesTheDefaultAppOnceAndAnnouncesIt) {
   EXPECT_TRUE(handedOut->isEditingLocked());
   EXPECT_NE(exceptionReason([&] { handedOut->setAPIKey("x"); }), "<no exception>");
   TELOptions::defaultOptions()->setAPIKey("changed");
-  EXPECT_EQ(app->options()->APIKey(), "key");
+  EXPECT_EQ(app->options()->APIKey(), kValidAPIKey);
 
   EXPECT_EQ(exceptionReason([] { TELApp::configure(); }), "Default app has already been configured.");
   EXPECT_EQ(exceptionReason([] { TELApp::configureWithOptions(nullptr); }),

@@ -19,7 +19,7 @@ TEST_F(OptionsTest, ReadsPropertyListFilesOfEitherFormat) {
     auto options = TELOptions::initWithContentsOfFile(path);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->zidezaAppID(), kValidAppID);
-    EXPECT_EQ(options->APIKey(), "key");
+    EXPECT_EQ(options->APIKey(), kValidAPIKey);
     EXPECT_EQ(options->projectID(), "project");
     EXPECT_EQ(options->databaseURL(), "https://db.telemetry.invalid");
     EXPECT_EQ(options->storageBucket(), std::nullopt);

@@ -22,6 +22,8 @@
 
 // A valid app ID of the current version.
 inline constexpr const char* kValidAppID = "1:123456789012:ios:0a1b2c3d4e5f";
+// An API key of the form the installations client accepts (39 characters, "A" first).
+inline constexpr const char* kValidAPIKey = "ABrivelTestInstallationsKey000000000000";
 
 class SdkCoreTest : public ::testing::Test {
  protected:
@@ -81,7 +83,7 @@ class SdkCoreTest : public ::testing::Test {
 
   static platform::PlistValue::Dictionary optionsDictionary(const std::string& appID = kValidAppID) {
     return {{"ZIDEZA_APP_ID", appID},
-            {"API_KEY", "key"},
+            {"API_KEY", kValidAPIKey},
             {"PROJECT_ID", "project"},
             {"PUSH_SENDER_ID", "123456789012"},
             {"BUNDLE_ID", "ruv.test.app"}};

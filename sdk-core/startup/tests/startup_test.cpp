@@ -5,6 +5,7 @@
 #include "platform/foundation/paths.h"
 #include "sdk-core/core/tests/sdk_test_support.h"
 #include "transport/events/registrar.h"
+#include "sdk-core/installations/installations.h"
 
 namespace {
 
@@ -18,6 +19,18 @@ TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
   TELConfigureSDKAtLaunch();
   EXPECT_TRUE(TELApp::isDefaultAppConfigured());
   EXPECT_EQ(linesWith("I-COR000036").size(), 1u);
+
+  // The installations component was made eagerly and names itself in the heartbeat agent.
+  auto app = TELApp::defaultApp();
+  auto installations = TELInstallations::installations();
+  ASSERT_TRUE(installations);
+  EXPECT_EQ(installations->appName(), kTELDefaultAppName);
+  platform::NotificationCenter::defaultCenter().post(kTELApplicationDidBecomeActiveNotification);
+  const auto payload = app->heartbeatLogger()->flushHeartbeatsIntoPayload()->heartbeatsPayload();
+  ASSERT_EQ(payload.userAgentPayloads.size(), 1u);
+  EXPECT_NE(payload.userAgentPayloads[0].agent.find("tel-install/10.27.0"), std::string::npos)
+      << payload.userAgentPayloads[0].agent;
+
   EXPECT_EQ(exceptionReason([] { TELConfigureSDKAtLaunch(); }), "Default app has already been configured.");
 }
 
@@ -40,6 +53,7 @@ TEST_F(StartupTest, TheShippedOptionsFileIsValidAndPointsNowhere) {
       EXPECT_NE(text->find(".invalid"), std::string::npos) << key;
     }
   }
+  EXPECT_NO_THROW(TELInstallations::validateAppOptions(*options, kTELDefaultAppName));
   TELApp::configureWithOptions(options);
   EXPECT_TRUE(TELApp::isDefaultAppConfigured());
 }
