@@ -244,6 +244,8 @@ PRMPromise::Ptr ETMetricsController::getAndResetMetrics() {
   if (!storage_) return PRMPromise::resolvedWith(platform::Error("ETMetricsController", -1));
   auto taken = std::make_shared<std::shared_ptr<ETMetricsMetadata>>();
   auto storage = storage_;
+  // Off the main queue: the uploader waits on this while the main thread may be busy.
+  const auto queue = platform::DispatchQueue::global();
   return storage_
       ->fetchAndUpdateMetricsWithHandler(
           [taken](const std::shared_ptr<platform::KeyedCoding>& fetched,
@@ -256,9 +258,9 @@ PRMPromise::Ptr ETMetricsController::getAndResetMetrics() {
             return ETMetricsMetadata::metadataWithCollectionStartDate(platform::Date::now(),
                                                                       ETLogSourceMetrics::metrics());
           })
-      ->validate([taken](const PRMObject&) { return *taken != nullptr; })
-      ->then([storage](const PRMObject&) -> PRMObject { return storage->fetchStorageMetadata(); })
-      ->then([taken](const PRMObject& value) -> PRMObject {
+      ->validateOn(queue, [taken](const PRMObject&) { return *taken != nullptr; })
+      ->thenOn(queue, [storage](const PRMObject&) -> PRMObject { return storage->fetchStorageMetadata(); })
+      ->thenOn(queue, [taken](const PRMObject& value) -> PRMObject {
         const auto* storageMetadata = value.get<std::shared_ptr<ETStorageMetadata>>();
         if (storageMetadata == nullptr || !*storageMetadata) return platform::Error("ETMetricsController", -1);
         return ETMetrics::metricsWithMetricsMetadata(**taken, **storageMetadata);

@@ -97,13 +97,14 @@ void UPUploader::setNextUploadTime(std::shared_ptr<ETClock> time, long target) {
 }
 
 void UPUploader::uploadTarget(long target, ETUploadConditions conditions) {
-  auto storage = registrar_->storageForTarget(target);
+  auto registrar = registrar_.lock();
+  auto storage = registrar ? registrar->storageForTarget(target) : nullptr;
   if (!storage) {
     ET_LOG_ERROR(ETMCGeneral, "Failed to upload target: %ld - could not find corresponding storage instance.", target);
     return;
   }
   std::shared_ptr<ETMetricsControllerProtocol> metricsController;
-  const auto controllers = registrar_->targetToMetricsController();
+  const auto controllers = registrar->targetToMetricsController();
   if (auto found = controllers.find(target); found != controllers.end()) metricsController = found->second;
 
   auto application = application_ ? application_ : std::shared_ptr<ETApplicationProtocol>(ETApplication::sharedApplication());

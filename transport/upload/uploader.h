@@ -69,7 +69,8 @@ class UPUploader : public ETUploader,
   UPUploader(std::shared_ptr<ETRegistrar> registrar, std::shared_ptr<ETApplicationProtocol> application);
 
  private:
-  std::shared_ptr<ETRegistrar> registrar_;
+  // Weak: the registrar holds the uploader.
+  std::weak_ptr<ETRegistrar> registrar_;
   std::shared_ptr<ETApplicationProtocol> application_;
   std::shared_ptr<platform::OperationQueue> operationQueue_;
   std::shared_ptr<platform::DispatchQueue> uploadQueue_;
