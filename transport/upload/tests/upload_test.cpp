@@ -34,6 +34,7 @@ TEST_F(UploadTest, ATierFourEventForcesAnUploadOfItsTarget) {
   EXPECT_EQ(upload.eventCount(), 1u);  // no stored metrics yet: no metrics event
   EXPECT_EQ(upload.requests->at(0).logSource, 1206);
   EXPECT_EQ(storedEvents(1002), 0u);
+  storage_->setUploadCoordinator(coordinator_);  // the real one holds the registrar, which holds the storage
 }
 
 TEST_F(UploadTest, ABodyThatDoesNotShrinkGoesPlain) {
