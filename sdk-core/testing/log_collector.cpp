@@ -38,6 +38,23 @@ bool forEachEmbedded(const uint8_t* data, size_t size, uint32_t wanted,
   return eof;
 }
 
+// The message bytes without any field of `tag` (so that decoding skips a large repeated field
+// whose one-by-one growth would be slow).
+std::vector<uint8_t> withoutField(const uint8_t* data, size_t size, uint32_t dropped) {
+  std::vector<uint8_t> kept;
+  pb_istream_t stream = pb_istream_from_buffer(data, size);
+  pb_wire_type_t wireType;
+  uint32_t tag = 0;
+  bool eof = false;
+  while (true) {
+    const size_t start = size - stream.bytes_left;
+    if (!pb_decode_tag(&stream, &wireType, &tag, &eof) || !pb_skip_field(&stream, wireType)) break;
+    const size_t end = size - stream.bytes_left;
+    if (tag != dropped) kept.insert(kept.end(), data + start, data + end);
+  }
+  return kept;
+}
+
 std::string text(const pb_bytes_array_t* bytes) {
   return bytes == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size);
 }
@@ -112,7 +129,8 @@ std::optional<std::vector<CollectedLogRequest>> LoopbackLogCollector::decodeBatc
   std::vector<CollectedLogRequest> out;
   const bool ok = forEachEmbedded(body.data(), body.size(), 1, [&out](const uint8_t* data, size_t size) {
     LogRequest request = LogRequest_init_default;
-    pb_istream_t stream = pb_istream_from_buffer(data, size);
+    const std::vector<uint8_t> withoutEvents = withoutField(data, size, 3);
+    pb_istream_t stream = pb_istream_from_buffer(withoutEvents.data(), withoutEvents.size());
     if (!pb_decode(&stream, LogRequest_fields, &request)) {
       pb_release(LogRequest_fields, &request);
       return false;

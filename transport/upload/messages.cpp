@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/bundle.h"
@@ -175,17 +176,32 @@ LogRequest UPBuildLogRequest(int32_t logSource, const ETEventSet& events) {
   return request;
 }
 
-LogBatchRequest UPBuildLogBatchRequest(const std::map<std::string, ETEventSet>& eventsByMappingID) {
+LogBatchRequest UPBuildLogBatchRequest(const UPEventGroups& groups) {
   LogBatchRequest batch = LogBatchRequest_init_default;
-  if (eventsByMappingID.empty() || eventsByMappingID.size() > PB_SIZE_MAX) return batch;
-  batch.requests = static_cast<LogRequest*>(std::calloc(eventsByMappingID.size(), sizeof(LogRequest)));
+  if (groups.empty() || groups.size() > PB_SIZE_MAX) return batch;
+  batch.requests = static_cast<LogRequest*>(std::calloc(groups.size(), sizeof(LogRequest)));
   if (batch.requests == nullptr) return batch;
-  batch.requests_count = static_cast<pb_size_t>(eventsByMappingID.size());
+  batch.requests_count = static_cast<pb_size_t>(groups.size());
   size_t i = 0;
-  for (const auto& [mappingID, events] : eventsByMappingID) {
+  for (const auto& [mappingID, events] : groups) {
     batch.requests[i++] = UPBuildLogRequest(static_cast<int32_t>(std::strtol(mappingID.c_str(), nullptr, 10)), events);
   }
   return batch;
+}
+
+UPEventGroups UPGroupEventsByMappingID(const ETEventSet& events) {
+  std::map<std::string, std::vector<ETEventSet>> byMappingID;
+  for (const auto& event : events) {
+    if (!event) continue;
+    auto& chunks = byMappingID[event->mappingID()];
+    if (chunks.empty() || chunks.back().size() >= PB_SIZE_MAX) chunks.emplace_back();
+    chunks.back().insert(event);
+  }
+  UPEventGroups groups;
+  for (auto& [mappingID, chunks] : byMappingID) {
+    for (auto& chunk : chunks) groups.emplace_back(mappingID, std::move(chunk));
+  }
+  return groups;
 }
 
 std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request) {
@@ -205,12 +221,14 @@ std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request) {
 }
 
 std::vector<uint8_t> UPConstructRequestProtoWithEvents(const ETEventSet& events) {
-  std::map<std::string, ETEventSet> byMappingID;
-  for (const auto& event : events) {
-    if (event) byMappingID[event->mappingID()].insert(event);
+  const UPEventGroups groups = UPGroupEventsByMappingID(events);
+  LogBatchRequest request = UPBuildLogBatchRequest(groups);
+  // A message that lost parts to a failed allocation would drop events: send nothing.
+  bool complete = request.requests_count == groups.size();
+  for (pb_size_t i = 0; complete && i < request.requests_count; ++i) {
+    complete = request.requests[i].events_count == groups[i].second.size();
   }
-  LogBatchRequest request = UPBuildLogBatchRequest(byMappingID);
-  std::vector<uint8_t> bytes = UPEncodeLogBatchRequest(request);
+  std::vector<uint8_t> bytes = complete ? UPEncodeLogBatchRequest(request) : std::vector<uint8_t>{};
   pb_release(LogBatchRequest_fields, &request);
   return bytes;
 }

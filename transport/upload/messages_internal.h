@@ -2,16 +2,21 @@
 // benchmark that look at the message itself.
 #pragma once
 
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "transport/events/event.h"
 #include "transport_log.pb.h"
 
-// A request whose every pointer field is owned by the message: release it with
-// pb_release(LogBatchRequest_fields, &request). The payload callbacks point into the events,
-// which must outlive the encoding.
-LogBatchRequest UPBuildLogBatchRequest(const std::map<std::string, ETEventSet>& eventsByMappingID);
+// One LogRequest per (mapping ID, events) group, each group at most PB_SIZE_MAX events. Every
+// pointer field is owned by the message: release it with pb_release(LogBatchRequest_fields,
+// &request). The payload callbacks point into the events, which must outlive the encoding.
+// After an allocation failure the request holds no requests.
+using UPEventGroups = std::vector<std::pair<std::string, ETEventSet>>;
+LogBatchRequest UPBuildLogBatchRequest(const UPEventGroups& groups);
+// The events by mapping ID, a group of more than PB_SIZE_MAX events split into several.
+UPEventGroups UPGroupEventsByMappingID(const ETEventSet& events);
 LogRequest UPBuildLogRequest(int32_t logSource, const ETEventSet& events);
 LogEvent UPBuildLogEvent(const ETEvent& event);
 AppleClientInfo UPBuildAppleClientInfo();

@@ -162,3 +162,21 @@ TEST(LogResponseTest, DecodesTheWaitOrReportsTheCodecError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MessagesSplitTest, MoreEventsOfOneSourceThanARequestHoldsGoInSeveralRequests) {
+  ETEventSet events;
+  for (size_t i = 0; i < 65536; ++i) {
+    auto event = ETEvent::initWithMappingID("1974", 1001);
+    event->setDataObject(std::make_shared<BytesPayload>(std::vector<uint8_t>{'x'}));
+    events.insert(event);
+  }
+  auto decoded = LoopbackLogCollector::decodeBatch(UPConstructRequestProtoWithEvents(events));
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->size(), 2u);
+  EXPECT_EQ(decoded->at(0).events.size() + decoded->at(1).events.size(), 65536u);
+  EXPECT_EQ(decoded->at(1).logSource, 1974);
+}
+
+}  // namespace
