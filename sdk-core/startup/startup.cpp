@@ -7,13 +7,14 @@
 #include "sdk-core/core/app.h"
 #include "sdk-core/installations/installations.h"
 #include "transport/events/startup.h"
+#include "transport/upload/startup.h"
 
 void TELRunStartupRegistrations() {
   static std::once_flag once;
   std::call_once(once, [] {
     // The event transport, in its classes' load order. The upload library fills in the
     // uploader (targets 1000 to 1003) and the metrics controller (1002, then 1001).
-    ETRunLoadTimeRegistrations({.uploader = nullptr, .metricsController = nullptr});
+    ETRunLoadTimeRegistrations(UPLoadTimeRegistrations());
     // 1. installations ("tel-install").
     TELInstallationsRegister();
     // Crash reporting and the session producer add their calls here, in the order the

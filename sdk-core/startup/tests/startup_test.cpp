@@ -39,6 +39,14 @@ TEST_F(StartupTest, TheTransportRegistersFirstAndMakesTheEventStore) {
   const auto store = platform::FileLocations::cachesDirectory() / "zideza-sdks-events" / "ETFlatFileStorage";
   EXPECT_TRUE(std::filesystem::is_directory(store / "et_event_data"));
   EXPECT_EQ(ETRegistrar::sharedInstance()->targetToStorage().size(), 5u);
+  // The upload side: the uploader for 1000 to 1003, the metrics controller for 1001 and 1002
+  // (and as the storage's delegate), the coordinator installed.
+  EXPECT_EQ(ETRegistrar::sharedInstance()->targetToUploader().size(), 4u);
+  EXPECT_EQ(ETRegistrar::sharedInstance()->targetToMetricsController().size(), 2u);
+  EXPECT_TRUE(ETSharedUploadCoordinator());
+  auto storage = ETRegistrar::sharedInstance()->storageForTarget(1002);
+  ASSERT_TRUE(storage);
+  EXPECT_EQ(storage->delegate(), ETRegistrar::sharedInstance()->targetToMetricsController().at(1002));
 }
 
 TEST_F(StartupTest, TheShippedOptionsFileIsValidAndPointsNowhere) {

@@ -1,0 +1,26 @@
+// The message builders behind UPConstructRequestProtoWithEvents, for the tests and the
+// benchmark that look at the message itself.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "transport/events/event.h"
+#include "transport_log.pb.h"
+
+// One LogRequest per (mapping ID, events) group, each group at most PB_SIZE_MAX events. Every
+// pointer field is owned by the message: release it with pb_release(LogBatchRequest_fields,
+// &request). The payload callbacks point into the events, which must outlive the encoding.
+// After an allocation failure the request holds no requests.
+using UPEventGroups = std::vector<std::pair<std::string, ETEventSet>>;
+LogBatchRequest UPBuildLogBatchRequest(const UPEventGroups& groups);
+// The events by mapping ID, a group of more than PB_SIZE_MAX events split into several.
+UPEventGroups UPGroupEventsByMappingID(const ETEventSet& events);
+LogRequest UPBuildLogRequest(int32_t logSource, const ETEventSet& events);
+LogEvent UPBuildLogEvent(const ETEvent& event);
+AppleClientInfo UPBuildAppleClientInfo();
+pb_bytes_array_t* UPBytesFromString(const std::string& text);
+pb_bytes_array_t* UPBytesFromData(const std::vector<uint8_t>& data);
+// Two passes: size, then one buffer of exactly that size. Empty on failure.
+std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request);
