@@ -56,7 +56,7 @@ View figuresRow(std::size_t count, double amount, Color background) {
 using Move = std::function<void(const std::shared_ptr<BillEntity>&)>;
 
 View billRows(const BillList& bills, const Move& move, const std::string& id) {
-  return forecast_internal::billForEach(bills, [&move, &id](const std::shared_ptr<BillEntity>& bill) {
+  return forecast_internal::billForEach(bills, [move, id](const std::shared_ptr<BillEntity>& bill) {
     return Button(View(BillEntitySmallListView{bill->name(), bill->cost(), nullptr, bill->category()}),
                   [move, bill] { withAnimation([&] { move(bill); }); })
         .accessibilityIdentifier(id);

@@ -1,5 +1,6 @@
 // One row per bill of a list, each identified by its bill's id (made unique within the list),
-// as the forecast's lists, the month screen and the checklist show them.
+// as the forecast's lists, the month screen and the checklist show them. `row` runs while the
+// list renders its window, so it captures what it uses by value.
 //
 //   billForEach(bills, [](const std::shared_ptr<BillEntity>& bill) { return View(BillEntityView{bill}); })
 //
@@ -19,12 +20,13 @@ namespace brivel::forecast_internal {
 
 template <class Row>
 platform::ui::View billForEach(const BillList& bills, Row row) {
-  const auto keys = billRowKeys(bills);
-  std::vector<std::pair<std::string, std::shared_ptr<BillEntity>>> keyed;
-  keyed.reserve(bills.size());
-  for (std::size_t i = 0; i < bills.size(); ++i) keyed.emplace_back(keys[i], bills[i]);
-  return platform::ui::ForEach(
-      keyed, [](const auto& entry) { return entry.first; }, [&row](const auto& entry) { return row(entry.second); });
+  // A long list builds only the rows around what the page shows, after the body returned:
+  // the rows own the bills, their keys and `row` (which must own what it uses).
+  auto shared = std::make_shared<const BillList>(bills);
+  auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(bills));
+  return platform::ui::LazyForEach(
+      shared->size(), [keys](std::size_t i) { return (*keys)[i]; },
+      [shared, row = std::move(row)](std::size_t i) { return platform::ui::View(row((*shared)[i])); });
 }
 
 }  // namespace brivel::forecast_internal
