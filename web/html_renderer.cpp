@@ -1,9 +1,11 @@
 #include "web/html_renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -489,11 +491,41 @@ void Writer::registerActions(const Node& n) {
   }
 }
 
+namespace {
+// What an action says it does: its icons (a filled variant named as the plain one) and texts.
+void collectMarks(const Node& n, std::set<std::string>& marks) {
+  if (n.flag("hidden")) return;
+  if (n.kind == NodeKind::image) {
+    std::string name = n.string("systemName");
+    if (name.empty()) name = n.string("assetName");
+    for (std::size_t at; (at = name.find(".fill")) != std::string::npos;) name.erase(at, 5);
+    if (!name.empty()) marks.insert("i:" + name);
+  }
+  if (const TextContent* text = n.textContent("text")) marks.insert("t:" + text->key);
+  for (const auto& child : n.children) collectMarks(child, marks);
+  for (const auto& [name, nodes] : n.slots) {
+    for (const auto& child : nodes) collectMarks(child, marks);
+  }
+}
+}  // namespace
+
 void Writer::rowMenuItems(const Node& n) {
+  // The context menu holds a row's actions; a swipe action shows here only when no context item
+  // does the same (same icon or text), so that each action is listed once.
   const auto& swipe = n.slot("swipeActions");
   const auto& context = n.slot("contextMenu");
-  for (const auto& action : swipe) node(action, Context::menu);
-  if (!swipe.empty() && !context.empty()) out_ += "<hr class=\"menu-divider\" role=\"separator\">";
+  std::set<std::string> covered;
+  for (const auto& item : context) collectMarks(item, covered);
+  bool wroteSwipe = false;
+  for (const auto& action : swipe) {
+    std::set<std::string> marks;
+    collectMarks(action, marks);
+    bool repeated = std::any_of(marks.begin(), marks.end(), [&](const std::string& m) { return covered.count(m) > 0; });
+    if (repeated || action.flag("hidden")) continue;
+    node(action, Context::menu);
+    wroteSwipe = true;
+  }
+  if (wroteSwipe && !context.empty()) out_ += "<hr class=\"menu-divider\" role=\"separator\">";
   for (const auto& item : context) node(item, Context::menu);
 }
 

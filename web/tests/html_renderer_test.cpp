@@ -193,6 +193,37 @@ TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
   EXPECT_FALSE(renderer_.renderRowMenu(tree, "k-none"));
 }
 
+TEST_F(HtmlRendererTest, ARowMenuListsEachActionOnce) {
+  // The swipe actions repeat the context menu's items with icons alone (a filled icon for the
+  // plain one); only a swipe action the context menu lacks joins it.
+  auto label = [](const char* words, const char* icon) {
+    Node n = make(NodeKind::label);
+    n.slots["title"] = {verbatim(words)};
+    n.slots["icon"] = {symbol(icon)};
+    return n;
+  };
+  Node row = verbatim("Rent");
+  row.identity = "row";
+  row.slots["swipeActions"] = {make(NodeKind::button, {}, {symbol("pencil")}, "swipeEdit"),
+                               make(NodeKind::button, {}, {symbol("trash.fill")}, "swipeDelete"),
+                               make(NodeKind::button, {}, {verbatim("Pin")}, "pin")};
+  row.slots["contextMenu"] = {make(NodeKind::button, {}, {label("Edit", "pencil")}, "edit"),
+                              make(NodeKind::button, {}, {label("Delete", "trash")}, "delete")};
+  Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})});
+  Page page = render(tree);
+  const size_t at = page.html.find("data-menu-of=\"") + std::string_view("data-menu-of=\"").size();
+  auto items = renderer_.renderRowMenu(tree, page.html.substr(at, page.html.find('"', at) - at));
+  ASSERT_TRUE(items);
+  for (const char* id : {"edit", "delete", "pin"}) {
+    const std::string action = std::string("data-action=\"") + id + "\"";
+    EXPECT_NE(items->find(action), std::string::npos) << id;
+    EXPECT_EQ(items->find(action), items->rfind(action)) << id;
+  }
+  for (const char* id : {"swipeEdit", "swipeDelete"}) {
+    EXPECT_EQ(items->find(std::string("data-action=\"") + id + "\""), std::string::npos) << *items;
+  }
+}
+
 TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement) {
   // A card row: its label holds a button and a menu, and the card carries its own swipe actions.
   Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")});
