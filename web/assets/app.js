@@ -238,7 +238,19 @@
   // Where focus was before each open sheet or dialog, to return it there when the layer closes.
   const focusBeforeLayers = [];
 
+  // Messages that come and go (a toast) are spoken once each time they appear, through a live
+  // region that stays on the page.
+  const announcer = document.getElementById('announcer');
+  let announced = '';
+  function announce() {
+    if (!announcer) return;
+    const words = [...app.querySelectorAll('[data-announce]')].map((el) => el.textContent.trim()).join(' ');
+    if (words && words !== announced) announcer.textContent = words;
+    announced = words;
+  }
+
   function afterRender(focusedBefore = document.activeElement) {
+    announce();
     const layerCount = app.querySelectorAll('.layer').length;
     while (focusBeforeLayers.length > layerCount) {
       const back = focusBeforeLayers.pop();

@@ -284,7 +284,7 @@ TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
   const size_t trigger = html.find("<button class=\"menu-button bar-item\"");
   ASSERT_NE(trigger, std::string::npos) << html;
   EXPECT_NE(html.find("data-id=\"profileMenu\""), std::string::npos);
-  EXPECT_NE(html.find("aria-label=\"person crop circle fill\"", trigger), std::string::npos);
+  EXPECT_NE(html.find("aria-label=\"Profiles\"", trigger), std::string::npos);
   // Both items sit in the popup, hidden until the button opens it, as menu items.
   const size_t popup = html.find("<div class=\"menu-popup\" role=\"menu\" hidden>", trigger);
   ASSERT_NE(popup, std::string::npos) << html;
@@ -302,6 +302,38 @@ TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
   std::string inlineHtml = render(group).html;
   EXPECT_NE(inlineHtml.find("class=\"control-group\""), std::string::npos);
   EXPECT_EQ(inlineHtml.find("menu-popup"), std::string::npos);
+}
+
+TEST_F(HtmlRendererTest, ControlsWithoutWordsAreNamedByTheirRowTheirIconOrTheirColour) {
+  auto labeled = make(NodeKind::labeledContent, {}, {make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "name")});
+  labeled.slots["label"] = {verbatim("Name")};
+  Node noteSwitch = make(NodeKind::toggle, {{"isOn", true}}, {verbatim("Note")}, "noteOn");
+  Node note = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}, {"axis", std::string("vertical")}}, {}, "note");
+  Node bare = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "bare");
+  Node picker = make(NodeKind::picker, {{"style", std::string("menu")}}, {make(NodeKind::pickerOption, {}, {verbatim("Home")}, "home")}, "category");
+  picker.slots["label"] = {symbol("personalhotspot")};
+  Node categories = make(NodeKind::section, {}, {picker});
+  categories.slots["header"] = {verbatim("Category")};
+  Node swatch = make(NodeKind::button, {}, {make(NodeKind::shape, {{"shape", std::string("circle")}, {"fill", Color{Color::Kind::asset, "sonicBlue"}}})}, "swatch");
+  Node save = make(NodeKind::button, {}, {symbol("checkmark")}, "save");
+  Node toast = make(NodeKind::label, {{"accessibilityAnnouncement", true}});
+  toast.slots["title"] = {text("localizable_saved")};
+  Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {labeled, noteSwitch, note}), categories,
+                                        make(NodeKind::section, {}, {bare, swatch, save, toast})});
+  const std::string html = render(tree).html;
+  auto tagOf = [&](const std::string& action) {
+    const size_t at = html.find("data-action=\"" + action + "\"");
+    if (at == std::string::npos) return std::string();
+    const size_t start = html.rfind('<', at);
+    return html.substr(start, html.find('>', at) - start);
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"name", "aria-label=\"Name\""}, {"note", "aria-label=\"Note\""}, {"bare", "aria-label=\"Enter\""},
+      {"swatch", "aria-label=\"Deep blue\""}, {"save", "aria-label=\"Save\""},
+  };
+  for (const auto& [action, name] : cases) EXPECT_NE(tagOf(action).find(name), std::string::npos) << action << ": " << tagOf(action);
+  EXPECT_NE(html.find("<select class=\"picker-select\" data-picker=\"true\" aria-label=\"Category\""), std::string::npos) << html;
+  EXPECT_NE(html.find("role=\"status\" data-announce=\"true\""), std::string::npos);
 }
 
 TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {
