@@ -249,8 +249,44 @@
     announced = words;
   }
 
+  // ----- Clipboard -----
+
+  // The app's pasteboard rides along with each render ("data-copy" counts the copies); a new
+  // copy goes to the system clipboard. What was copied before the page loaded stays where it is.
+  const copied = () => {
+    const el = app.querySelector('[data-copy]');
+    return { count: el ? Number(el.dataset.copy) || 0 : 0, text: el ? el.textContent : '' };
+  };
+  let copiesSeen = copied().count;
+
+  function copyWithSelection(text) {
+    // For a page without focus or without the clipboard API: copy from a selected text area.
+    const before = document.activeElement;
+    const area = document.createElement('textarea');
+    area.value = text;
+    area.setAttribute('readonly', '');
+    area.className = 'visually-hidden';
+    document.body.appendChild(area);
+    area.select();
+    try { document.execCommand('copy'); } catch (_) { /* nothing more to try */ }
+    area.remove();
+    if (before && before.focus) before.focus({ preventScroll: true });
+  }
+
+  function syncClipboard() {
+    const { count, text } = copied();
+    if (count <= copiesSeen) return;
+    copiesSeen = count;
+    if (navigator.clipboard && navigator.clipboard.writeText && document.hasFocus()) {
+      navigator.clipboard.writeText(text).catch(() => copyWithSelection(text));
+    } else {
+      copyWithSelection(text);
+    }
+  }
+
   function afterRender(focusedBefore = document.activeElement) {
     announce();
+    syncClipboard();
     const layerCount = app.querySelectorAll('.layer').length;
     while (focusBeforeLayers.length > layerCount) {
       const back = focusBeforeLayers.pop();
