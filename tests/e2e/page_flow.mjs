@@ -101,6 +101,22 @@ try {
     await page.waitForFunction(async () => (await navigator.clipboard.readText()) === 'IBAN DE02 1203', null, { timeout: 5000 })
       .catch(async () => { throw new Error(`clipboard holds "${await page.evaluate(() => navigator.clipboard.readText())}"`); });
   });
+
+  await check('a double click opens the editor once; Back closes it and Forward does not reopen it', async () => {
+    await page.keyboard.press('Escape');
+    await page.locator('[data-id="addBill"]').first().dblclick();
+    await field('billName').waitFor({ state: 'visible' });
+    await page.waitForTimeout(800);
+    expect(await page.locator('.sheet').count() === 1, 'the editor stays open after a double click');
+    const url = page.url();
+    await page.goBack();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    expect(page.url() === url, `Back left the app for ${page.url()}`);
+    await page.goForward().catch(() => {});
+    await page.waitForTimeout(800);
+    expect(await page.locator('.sheet').count() === 0, 'Forward reopened the editor');
+    expect(await page.locator('[data-id="billRow"]').count() > 0, 'the bills list shows');
+  });
 } catch (error) {
   failSetup(error);
 }

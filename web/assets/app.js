@@ -35,6 +35,10 @@
   }
 
   function post(action) {
+    // A second tap on a control whose first tap is still unanswered (a double click on a button
+    // that opens a sheet) is dropped: it would close what the first one opens.
+    const sameTap = (a) => a && a.id === action.id && a.event === 'tap';
+    if (action.event === 'tap' && (sameTap(inFlight) || queue.some(sameTap))) return;
     if ((action.event === 'set' && typeof action.value === 'string') || action.event === 'scroll') {
       // Typing and scrolling are coalesced: only the latest text of a field, or the latest
       // row of a list, waits in the queue.
@@ -284,9 +288,77 @@
     }
   }
 
+  // ----- Browser history -----
+
+  // Each open sheet or dialog and each pushed page has a history entry, so that the browser's
+  // Back closes the top one (or goes back one page) instead of leaving the app. Entries of
+  // presentations that closed are taken off again; Forward never reopens one.
+  let historyDepth = 0;
+  let ownMoves = 0;  // history moves made here, whose popstate is not the user's
+
+  function presentedDepth() {
+    return app.querySelectorAll('.layer').length + app.querySelectorAll('.nav-back').length;
+  }
+
+  function syncHistory() {
+    const depth = presentedDepth();
+    while (historyDepth < depth) {
+      historyDepth += 1;
+      history.pushState({ brivelDepth: historyDepth }, '');
+    }
+    if (historyDepth > depth) {
+      ownMoves += 1;
+      history.go(depth - historyDepth);
+      historyDepth = depth;
+    }
+  }
+
+  function goBackOne() {
+    const layer = topLayer();
+    const scope = layer || app;
+    const backs = scope.querySelectorAll('.nav-back[data-action]');
+    if (backs.length) {
+      post({ id: backs[backs.length - 1].dataset.action, event: 'dismiss' });
+      return true;
+    }
+    const panel = layer && layer.querySelector(':scope > [data-dismissable="true"]');
+    if (panel) {
+      post({ id: panel.dataset.action, event: 'dismiss' });
+      return true;
+    }
+    // A sheet that cannot be swiped away (an editor) closes by its own close button, as a tap
+    // on it would.
+    const close = layer && layer.querySelector('button[aria-label="Close"][data-action]:not([disabled])');
+    if (close) {
+      post({ id: close.dataset.action, event: 'tap' });
+      return true;
+    }
+    return false;
+  }
+
+  window.addEventListener('popstate', (event) => {
+    if (ownMoves > 0) {
+      ownMoves -= 1;
+      return;
+    }
+    const reached = (event.state && event.state.brivelDepth) || 0;
+    if (reached > historyDepth) {
+      // Forward to an entry of a presentation that has closed: step back to where the page is.
+      ownMoves += 1;
+      history.go(historyDepth - reached);
+      return;
+    }
+    const steps = historyDepth - reached;
+    historyDepth = reached;
+    const closed = steps > 0 && goBackOne();
+    // Nothing could close (a sheet that refuses): its entry comes back.
+    if (!closed) syncHistory();
+  });
+
   function afterRender(focusedBefore = document.activeElement) {
     announce();
     syncClipboard();
+    syncHistory();
     const layerCount = app.querySelectorAll('.layer').length;
     while (focusBeforeLayers.length > layerCount) {
       const back = focusBeforeLayers.pop();
