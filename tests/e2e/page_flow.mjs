@@ -42,6 +42,22 @@ async function badNames(what) {
   return bad;
 }
 
+// Elements reaching past the viewport's right edge once the toast is on screen.
+async function widerThanViewport(what) {
+  await page.locator('[data-id="toast"]').first().waitFor({ state: 'visible', timeout: 5000 });
+  return page.evaluate((w) => {
+    const width = document.documentElement.clientWidth;
+    const wide = [...document.querySelectorAll('#app *')].filter((e) => e.getBoundingClientRect().right > width + 1);
+    return wide.slice(0, 5).map((e) => `${w}: ${e.className || e.tagName} ends at ${e.getBoundingClientRect().right}px of ${width}`);
+  }, what);
+}
+
+// Title bar buttons taller than one line of text.
+async function tallBarItems() {
+  return page.$$eval('.nav-bar button', (items) => items.filter((b) => b.offsetParent !== null && b.getBoundingClientRect().height > 50)
+    .map((b) => `bar button "${b.innerText.trim() || b.getAttribute('aria-label')}" is ${b.getBoundingClientRect().height}px tall`));
+}
+
 try {
   const run = start(options.program, ['--data-dir', join(work, 'data'), '--port', '0']);
   runs.push(run);
@@ -52,7 +68,8 @@ try {
   // A profile and one bill with a note.
   await page.locator('.unavailable button').first().click();
   await byId('addProfile').click();
-  await field('profileName').fill('Home');
+  // A long name (30 characters): the bills list's title bar must still hold its buttons on one line.
+  await field('profileName').fill('Household of the Example Famil');
   await waitEnabled('save');
   await byId('save').click();
   await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
@@ -62,20 +79,24 @@ try {
   await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
   await field('billNote').fill('IBAN DE02 1203');
 
-  await check('controls are named in words (bill editor, bills list, profiles list)', async () => {
+  await check('controls are named in words; toasts and long titles keep the layout (editor, lists)', async () => {
     const bad = await badNames('bill editor');
+    const layout = [];
     await waitEnabled('saveBill');
     await byId('saveBill').click();
     await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+    layout.push(...(await widerThanViewport('the bill editor while its toast shows')));
     await page.locator('.layer').last().locator('[data-id="close"]').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
     await page.locator('[data-id="billRow"]', { hasText: 'Rent' }).first().waitFor();
     bad.push(...(await badNames('bills list')));
+    layout.push(...(await tallBarItems()));
     await page.locator('[data-id="profileMenu"] > .menu-button').click();
     await page.locator('.menu-popup:visible [role="menuitem"]', { hasText: 'Profiles' }).first().click();
     await page.locator('[data-id="profileCard"]').first().waitFor();
     bad.push(...(await badNames('profiles list')));
     expect(bad.length === 0, `controls without words:\n${bad.join('\n')}`);
+    expect(layout.length === 0, `layout faults:\n${layout.join('\n')}`);
   });
 
   await check('a row menu lists each action once', async () => {
