@@ -2,6 +2,7 @@
 
 #include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
+#include "platform/ui/services.h"
 #include "web/escape.h"
 
 namespace web {
@@ -38,6 +39,13 @@ void addNotices(Page& page) {
   page.html = html + page.html;
 }
 
+// What was last copied, for the page to put on the system clipboard when the count grows.
+void addClipboard(Page& page, std::uint64_t count) {
+  if (count == 0) return;
+  page.html = "<div class=\"clipboard\" hidden data-key=\"clipboard\" data-copy=\"" + std::to_string(count) + "\">" +
+              escapeHtml(platform::ui::Pasteboard::general().string().value_or("")) + "</div>" + page.html;
+}
+
 }  // namespace
 
 Page RuntimePageSource::render() {
@@ -45,11 +53,14 @@ Page RuntimePageSource::render() {
   // Screens read the notices too (no success toast while saves fail): build them again.
   if (generation != noticesGeneration_) runtime_->invalidate();
   const platform::ui::Node& tree = runtime_->render();
-  if (renderedVersion_ != runtime_->version() || generation != noticesGeneration_) {
+  const std::uint64_t copies = platform::ui::Pasteboard::general().changeCount();
+  if (renderedVersion_ != runtime_->version() || generation != noticesGeneration_ || copies != copies_) {
     page_ = renderer_.render(tree);
     addNotices(page_);
+    addClipboard(page_, copies);
     renderedVersion_ = runtime_->version();
     noticesGeneration_ = generation;
+    copies_ = copies;
   }
   return page_;
 }

@@ -54,6 +54,7 @@ class RuntimePageSource : public PageSource {
   std::function<std::optional<std::string>()> commit_;
   std::optional<std::uint64_t> renderedVersion_;
   std::uint64_t noticesGeneration_ = 0;
+  std::uint64_t copies_ = 0;
   Page page_;
 };
 

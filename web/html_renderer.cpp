@@ -1,11 +1,14 @@
 #include "web/html_renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <set>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "web/escape.h"
@@ -61,6 +64,13 @@ std::string iconName(std::string_view symbol) {
       {"trash", "Delete"},         {"pencil", "Edit"},     {"gearshape", "Settings"},
       {"arrow.up.arrow.down", "Sort"}, {"line.3.horizontal.decrease", "Filter"},
       {"chevron.forward", "Open"}, {"doc.on.doc", "Copy"}, {"person.2", "Profiles"},
+      {"checkmark", "Save"},       {"person.crop.circle.fill", "Profiles"},
+      {"person.crop.circle.fill.badge.checkmark", "Profiles"},
+      {"personalhotspot.badge.plus", "Add category"}, {"creditcard.badge.plus", "Add account"},
+      {"archivebox", "Archive"},   {"archivebox.fill", "Archive"},
+      {"archivebox.slash", "Unarchive"}, {"archivebox.fill.slash", "Unarchive"},
+      {"star", "Set as quick action"}, {"line.3.horizontal.decrease.slash", "Clear filter"},
+      {"eye", "Show"},             {"eye.slash", "Hide"},  {"questionmark.bubble", "Help"},
   };
   for (const auto& [name, text] : names) {
     if (name == symbol) return std::string(text);
@@ -209,6 +219,9 @@ class Writer {
   // The row count of the lazy list being written, -1 outside one.
   std::int64_t rowCount_ = -1;
   bool omitKeys_ = false;
+  // What the row being written calls its value (its label, a switch above it, its section's
+  // header): the accessible name of a field or choice that has no words of its own.
+  std::string fieldName_;
 };
 
 void Writer::open(const Tag& tag) {
@@ -248,6 +261,20 @@ std::string Writer::plainText(const Node& n) const {
 
 bool Writer::hasText(const Node& n) const { return !plainText(n).empty(); }
 
+
+namespace {
+// The named colour that fills the first shape under `n`.
+std::optional<PaletteColor> firstFill(const Node& n) {
+  if (n.flag("hidden")) return std::nullopt;
+  if (n.kind == NodeKind::shape) {
+    if (const Color* c = n.color("fill"); c && c->kind == Color::Kind::asset) return paletteColor(c->name);
+  }
+  for (const auto& child : n.children) {
+    if (auto found = firstFill(child)) return found;
+  }
+  return std::nullopt;
+}
+}  // namespace
 
 std::optional<std::string> Writer::firstSymbol(const Node& n) const {
   if (n.kind == NodeKind::image) {
@@ -304,6 +331,11 @@ void Writer::decorate(const Node& n, Tag& tag) {
   if (!n.identity.empty() && !omitKeys_) tag.addAttribute("data-key", uniqueKey(n.identity));
   std::string testId = n.string("accessibilityIdentifier");
   if (!testId.empty()) tag.addAttribute("data-id", testId);
+  // A passing message (a toast): the page reads its words out through its announcer.
+  if (n.flag("accessibilityAnnouncement")) {
+    tag.addAttribute("role", "status");
+    tag.addAttribute("data-announce", "true");
+  }
 
   std::string font = n.string("font");
   if (!font.empty()) tag.addClass("font-" + classToken(font));
@@ -489,11 +521,41 @@ void Writer::registerActions(const Node& n) {
   }
 }
 
+namespace {
+// What an action says it does: its icons (a filled variant named as the plain one) and texts.
+void collectMarks(const Node& n, std::set<std::string>& marks) {
+  if (n.flag("hidden")) return;
+  if (n.kind == NodeKind::image) {
+    std::string name = n.string("systemName");
+    if (name.empty()) name = n.string("assetName");
+    for (std::size_t at; (at = name.find(".fill")) != std::string::npos;) name.erase(at, 5);
+    if (!name.empty()) marks.insert("i:" + name);
+  }
+  if (const TextContent* text = n.textContent("text")) marks.insert("t:" + text->key);
+  for (const auto& child : n.children) collectMarks(child, marks);
+  for (const auto& [name, nodes] : n.slots) {
+    for (const auto& child : nodes) collectMarks(child, marks);
+  }
+}
+}  // namespace
+
 void Writer::rowMenuItems(const Node& n) {
+  // The context menu holds a row's actions; a swipe action shows here only when no context item
+  // does the same (same icon or text), so that each action is listed once.
   const auto& swipe = n.slot("swipeActions");
   const auto& context = n.slot("contextMenu");
-  for (const auto& action : swipe) node(action, Context::menu);
-  if (!swipe.empty() && !context.empty()) out_ += "<hr class=\"menu-divider\" role=\"separator\">";
+  std::set<std::string> covered;
+  for (const auto& item : context) collectMarks(item, covered);
+  bool wroteSwipe = false;
+  for (const auto& action : swipe) {
+    std::set<std::string> marks;
+    collectMarks(action, marks);
+    bool repeated = std::any_of(marks.begin(), marks.end(), [&](const std::string& m) { return covered.count(m) > 0; });
+    if (repeated || action.flag("hidden")) continue;
+    node(action, Context::menu);
+    wroteSwipe = true;
+  }
+  if (wroteSwipe && !context.empty()) out_ += "<hr class=\"menu-divider\" role=\"separator\">";
   for (const auto& item : context) node(item, Context::menu);
 }
 
@@ -599,13 +661,16 @@ void Writer::element(const Node& n, Context context) {
       slot(n, "title", context);
       out_ += "</span>";
       break;
-    case NodeKind::labeledContent:
+    case NodeKind::labeledContent: {
       out_ += "<span class=\"labeled-label\">";
       slot(n, "label");
       out_ += "</span><span class=\"labeled-value\">";
+      std::string outer = std::exchange(fieldName_, plainText(group(n.slot("label"))));
       children(n);
+      fieldName_ = std::move(outer);
       out_ += "</span>";
       break;
+    }
     case NodeKind::contentUnavailable:
       out_ += "<div class=\"unavailable-label\">";
       slot(n, "label");
@@ -785,7 +850,17 @@ void Writer::section(const Node& n) {
     out_ += "</header>";
   }
   out_ += "<div class=\"section-rows\">";
-  for (const auto& child : n.children) row(child);
+  // A field under a switch (a note shown when the switch is on) is named by the switch.
+  const std::string header = plainText(group(n.slot("header")));
+  std::string outer = fieldName_;
+  const Node* previous = nullptr;
+  for (const auto& child : n.children) {
+    fieldName_ = previous && previous->kind == NodeKind::toggle ? plainText(*previous) : header;
+    if (fieldName_.empty()) fieldName_ = outer;
+    row(child);
+    if (!child.flag("hidden")) previous = &child;
+  }
+  fieldName_ = std::move(outer);
   out_ += "</div>";
   if (!n.slot("footer").empty()) {
     out_ += "<footer class=\"section-footer\">";
@@ -898,7 +973,12 @@ void Writer::button(const Node& n, Context context) {
   if (!n.actionId.empty()) tag.addAttribute("data-action", n.actionId);
   if (disabled && !container) tag.addFlag("disabled");
   if (!hasText(n)) {
-    if (auto symbol = firstSymbol(n)) tag.addAttribute("aria-label", iconName(*symbol));
+    if (auto symbol = firstSymbol(n)) {
+      tag.addAttribute("aria-label", iconName(*symbol));
+    } else if (auto colour = firstFill(n)) {
+      // A colour swatch: named by its colour.
+      tag.addAttribute("aria-label", colour->spoken);
+    }
   }
   open(tag);
   if (n.kind == NodeKind::pickerOption && context == Context::menu) {
@@ -920,11 +1000,13 @@ void Writer::textField(const Node& n) {
   decorate(n, tag);
   if (!multiline) tag.addAttribute("type", "text");
   if (!n.actionId.empty()) tag.addAttribute("data-action", n.actionId);
+  std::string name = fieldName_;
   if (const auto* placeholder = n.textContent("placeholder")) {
     std::string text = strings_.text(*placeholder);
     tag.addAttribute("placeholder", text);
-    tag.addAttribute("aria-label", text);
+    if (name.empty()) name = text;
   }
+  if (!name.empty()) tag.addAttribute("aria-label", name);
   if (n.flag("focused")) tag.addAttribute("data-focused", "true");
   if (auto limit = n.number("maxLength")) tag.addAttribute("data-max-length", cssNumber(*limit));
   std::string keyboard = n.string("keyboardType");
@@ -1022,6 +1104,12 @@ void Writer::picker(const Node& n, Context context) {
   out_ += "</span>";
   Tag select("select", "picker-select");
   select.addAttribute("data-picker", "true");
+  if (!hasText(group(n.slot("label")))) {
+    // A choice labelled by an icon alone: named by its row, or by what the icon stands for.
+    std::string name = fieldName_;
+    if (auto symbol = firstSymbol(group(n.slot("label"))); name.empty() && symbol) name = iconName(*symbol);
+    if (!name.empty()) select.addAttribute("aria-label", name);
+  }
   if (n.flag("disabled")) select.addFlag("disabled");
   open(select);
   bool anySelected = false;

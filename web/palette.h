@@ -17,6 +17,7 @@ struct PaletteColor {
   std::string_view name;
   std::string_view light;  // "#rrggbb"
   std::string_view dark;
+  std::string_view spoken;  // what a screen reader calls it ("Deep blue")
 };
 
 // Every named colour, in a fixed order.

@@ -603,7 +603,8 @@ std::string WebServer::pageDocument() {
          "<script src=\"/assets/app.js\" defer></script></head><body>"
          "<div id=\"app\">";
   doc += html;
-  doc += "</div><div id=\"status\" class=\"status\" role=\"status\" aria-live=\"polite\"></div></body></html>\n";
+  doc += "</div><div id=\"status\" class=\"status\" role=\"status\" aria-live=\"polite\"></div>"
+         "<div id=\"announcer\" class=\"visually-hidden\" role=\"status\" aria-live=\"polite\"></div></body></html>\n";
   return doc;
 }
 

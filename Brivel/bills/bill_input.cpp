@@ -35,7 +35,9 @@ double costFromText(std::string_view text) {
   const double value = strtod_l(begin, &end, cLocale());
   // The whole text must be consumed; an embedded NUL stops strtod early and so rejects too.
   if (end != begin + normalized.size()) return 0.0;
-  if (!std::isfinite(value)) return 0.0;
+  // Past the largest cost a year's total, a sum over bills or a balance could overflow; such
+  // figures would show as infinities, so the text is as unreadable as "inf".
+  if (!std::isfinite(value) || std::fabs(value) > kLargestCost) return 0.0;
   return value;
 }
 

@@ -20,7 +20,9 @@ namespace brivel {
 // The cost a cost field's text stands for. Every "," becomes "."; the whole text must then
 // read as one number in the C locale's floating-point syntax (exponents and hexadecimal
 // forms included). An empty text, a text starting with white space, anything left over after
-// the number, and a text that reads as NaN or an infinity are unreadable and give 0.0.
+// the number, and a text that reads as NaN or an infinity are unreadable and give 0.0, as is
+// a number beyond kLargestCost, whose totals could overflow to an infinity.
+inline constexpr double kLargestCost = 1e15;
 double costFromText(std::string_view text);
 
 // A stored cost as the cost field shows it: the shortest text that reads back to the same

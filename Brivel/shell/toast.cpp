@@ -34,7 +34,8 @@ View ToastMessageView::body(Context&) const {
       .background(assetColor("sonicBlue").withGradient().withOpacity(0.8), Shape::capsule(/*continuous=*/true))
       .padding(Edge::top, 3.0)
       .transition("asymmetric(insertion: push(from: top), removal: opacity)")
-      .accessibilityIdentifier("toast");
+      .accessibilityIdentifier("toast")
+      .attr("accessibilityAnnouncement", true);
 }
 
 View ToastMessageModifier::apply(const View& content) const {

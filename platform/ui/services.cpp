@@ -70,8 +70,14 @@ void Pasteboard::setString(std::string text) {
   {
     std::lock_guard lock(mutex_);
     text_ = text;
+    ++changes_;
   }
   EventLog::shared().record(LoggedEventType::pasteboardWrite, std::move(text));
+}
+
+std::uint64_t Pasteboard::changeCount() const {
+  std::lock_guard lock(mutex_);
+  return changes_;
 }
 
 std::optional<std::string> Pasteboard::string() const {

@@ -67,10 +67,13 @@ class Pasteboard {
   static Pasteboard& general();
   void setString(std::string text);  // logged as pasteboardWrite
   std::optional<std::string> string() const;
+  // How many times text was set; a front that hands copies on to the system watches it.
+  std::uint64_t changeCount() const;
 
  private:
   mutable std::mutex mutex_;
   std::optional<std::string> text_;
+  std::uint64_t changes_ = 0;
 };
 
 // Asks for the in-app review prompt (logged as reviewRequest).

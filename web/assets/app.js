@@ -35,6 +35,10 @@
   }
 
   function post(action) {
+    // A second tap on a control whose first tap is still unanswered (a double click on a button
+    // that opens a sheet) is dropped: it would close what the first one opens.
+    const sameTap = (a) => a && a.id === action.id && a.event === 'tap';
+    if (action.event === 'tap' && (sameTap(inFlight) || queue.some(sameTap))) return;
     if ((action.event === 'set' && typeof action.value === 'string') || action.event === 'scroll') {
       // Typing and scrolling are coalesced: only the latest text of a field, or the latest
       // row of a list, waits in the queue.
@@ -238,7 +242,123 @@
   // Where focus was before each open sheet or dialog, to return it there when the layer closes.
   const focusBeforeLayers = [];
 
+  // Messages that come and go (a toast) are spoken once each time they appear, through a live
+  // region that stays on the page.
+  const announcer = document.getElementById('announcer');
+  let announced = '';
+  function announce() {
+    if (!announcer) return;
+    const words = [...app.querySelectorAll('[data-announce]')].map((el) => el.textContent.trim()).join(' ');
+    if (words && words !== announced) announcer.textContent = words;
+    announced = words;
+  }
+
+  // ----- Clipboard -----
+
+  // The app's pasteboard rides along with each render ("data-copy" counts the copies); a new
+  // copy goes to the system clipboard. What was copied before the page loaded stays where it is.
+  const copied = () => {
+    const el = app.querySelector('[data-copy]');
+    return { count: el ? Number(el.dataset.copy) || 0 : 0, text: el ? el.textContent : '' };
+  };
+  let copiesSeen = copied().count;
+
+  function copyWithSelection(text) {
+    // For a page without focus or without the clipboard API: copy from a selected text area.
+    const before = document.activeElement;
+    const area = document.createElement('textarea');
+    area.value = text;
+    area.setAttribute('readonly', '');
+    area.className = 'visually-hidden';
+    document.body.appendChild(area);
+    area.select();
+    try { document.execCommand('copy'); } catch (_) { /* nothing more to try */ }
+    area.remove();
+    if (before && before.focus) before.focus({ preventScroll: true });
+  }
+
+  function syncClipboard() {
+    const { count, text } = copied();
+    if (count <= copiesSeen) return;
+    copiesSeen = count;
+    if (navigator.clipboard && navigator.clipboard.writeText && document.hasFocus()) {
+      navigator.clipboard.writeText(text).catch(() => copyWithSelection(text));
+    } else {
+      copyWithSelection(text);
+    }
+  }
+
+  // ----- Browser history -----
+
+  // Each open sheet or dialog and each pushed page has a history entry, so that the browser's
+  // Back closes the top one (or goes back one page) instead of leaving the app. Entries of
+  // presentations that closed are taken off again; Forward never reopens one.
+  let historyDepth = 0;
+  let ownMoves = 0;  // history moves made here, whose popstate is not the user's
+
+  function presentedDepth() {
+    return app.querySelectorAll('.layer').length + app.querySelectorAll('.nav-back').length;
+  }
+
+  function syncHistory() {
+    const depth = presentedDepth();
+    while (historyDepth < depth) {
+      historyDepth += 1;
+      history.pushState({ brivelDepth: historyDepth }, '');
+    }
+    if (historyDepth > depth) {
+      ownMoves += 1;
+      history.go(depth - historyDepth);
+      historyDepth = depth;
+    }
+  }
+
+  function goBackOne() {
+    const layer = topLayer();
+    const scope = layer || app;
+    const backs = scope.querySelectorAll('.nav-back[data-action]');
+    if (backs.length) {
+      post({ id: backs[backs.length - 1].dataset.action, event: 'dismiss' });
+      return true;
+    }
+    const panel = layer && layer.querySelector(':scope > [data-dismissable="true"]');
+    if (panel) {
+      post({ id: panel.dataset.action, event: 'dismiss' });
+      return true;
+    }
+    // A sheet that cannot be swiped away (an editor) closes by its own close button, as a tap
+    // on it would.
+    const close = layer && layer.querySelector('button[aria-label="Close"][data-action]:not([disabled])');
+    if (close) {
+      post({ id: close.dataset.action, event: 'tap' });
+      return true;
+    }
+    return false;
+  }
+
+  window.addEventListener('popstate', (event) => {
+    if (ownMoves > 0) {
+      ownMoves -= 1;
+      return;
+    }
+    const reached = (event.state && event.state.brivelDepth) || 0;
+    if (reached > historyDepth) {
+      // Forward to an entry of a presentation that has closed: step back to where the page is.
+      ownMoves += 1;
+      history.go(historyDepth - reached);
+      return;
+    }
+    const steps = historyDepth - reached;
+    historyDepth = reached;
+    const closed = steps > 0 && goBackOne();
+    // Nothing could close (a sheet that refuses): its entry comes back.
+    if (!closed) syncHistory();
+  });
+
   function afterRender(focusedBefore = document.activeElement) {
+    announce();
+    syncClipboard();
+    syncHistory();
     const layerCount = app.querySelectorAll('.layer').length;
     while (focusBeforeLayers.length > layerCount) {
       const back = focusBeforeLayers.pop();

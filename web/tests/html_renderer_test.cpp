@@ -193,6 +193,37 @@ TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
   EXPECT_FALSE(renderer_.renderRowMenu(tree, "k-none"));
 }
 
+TEST_F(HtmlRendererTest, ARowMenuListsEachActionOnce) {
+  // The swipe actions repeat the context menu's items with icons alone (a filled icon for the
+  // plain one); only a swipe action the context menu lacks joins it.
+  auto label = [](const char* words, const char* icon) {
+    Node n = make(NodeKind::label);
+    n.slots["title"] = {verbatim(words)};
+    n.slots["icon"] = {symbol(icon)};
+    return n;
+  };
+  Node row = verbatim("Rent");
+  row.identity = "row";
+  row.slots["swipeActions"] = {make(NodeKind::button, {}, {symbol("pencil")}, "swipeEdit"),
+                               make(NodeKind::button, {}, {symbol("trash.fill")}, "swipeDelete"),
+                               make(NodeKind::button, {}, {verbatim("Pin")}, "pin")};
+  row.slots["contextMenu"] = {make(NodeKind::button, {}, {label("Edit", "pencil")}, "edit"),
+                              make(NodeKind::button, {}, {label("Delete", "trash")}, "delete")};
+  Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})});
+  Page page = render(tree);
+  const size_t at = page.html.find("data-menu-of=\"") + std::string_view("data-menu-of=\"").size();
+  auto items = renderer_.renderRowMenu(tree, page.html.substr(at, page.html.find('"', at) - at));
+  ASSERT_TRUE(items);
+  for (const char* id : {"edit", "delete", "pin"}) {
+    const std::string action = std::string("data-action=\"") + id + "\"";
+    EXPECT_NE(items->find(action), std::string::npos) << id;
+    EXPECT_EQ(items->find(action), items->rfind(action)) << id;
+  }
+  for (const char* id : {"swipeEdit", "swipeDelete"}) {
+    EXPECT_EQ(items->find(std::string("data-action=\"") + id + "\""), std::string::npos) << *items;
+  }
+}
+
 TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement) {
   // A card row: its label holds a button and a menu, and the card carries its own swipe actions.
   Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")});
@@ -253,7 +284,7 @@ TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
   const size_t trigger = html.find("<button class=\"menu-button bar-item\"");
   ASSERT_NE(trigger, std::string::npos) << html;
   EXPECT_NE(html.find("data-id=\"profileMenu\""), std::string::npos);
-  EXPECT_NE(html.find("aria-label=\"person crop circle fill\"", trigger), std::string::npos);
+  EXPECT_NE(html.find("aria-label=\"Profiles\"", trigger), std::string::npos);
   // Both items sit in the popup, hidden until the button opens it, as menu items.
   const size_t popup = html.find("<div class=\"menu-popup\" role=\"menu\" hidden>", trigger);
   ASSERT_NE(popup, std::string::npos) << html;
@@ -271,6 +302,38 @@ TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
   std::string inlineHtml = render(group).html;
   EXPECT_NE(inlineHtml.find("class=\"control-group\""), std::string::npos);
   EXPECT_EQ(inlineHtml.find("menu-popup"), std::string::npos);
+}
+
+TEST_F(HtmlRendererTest, ControlsWithoutWordsAreNamedByTheirRowTheirIconOrTheirColour) {
+  auto labeled = make(NodeKind::labeledContent, {}, {make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "name")});
+  labeled.slots["label"] = {verbatim("Name")};
+  Node noteSwitch = make(NodeKind::toggle, {{"isOn", true}}, {verbatim("Note")}, "noteOn");
+  Node note = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}, {"axis", std::string("vertical")}}, {}, "note");
+  Node bare = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "bare");
+  Node picker = make(NodeKind::picker, {{"style", std::string("menu")}}, {make(NodeKind::pickerOption, {}, {verbatim("Home")}, "home")}, "category");
+  picker.slots["label"] = {symbol("personalhotspot")};
+  Node categories = make(NodeKind::section, {}, {picker});
+  categories.slots["header"] = {verbatim("Category")};
+  Node swatch = make(NodeKind::button, {}, {make(NodeKind::shape, {{"shape", std::string("circle")}, {"fill", Color{Color::Kind::asset, "sonicBlue"}}})}, "swatch");
+  Node save = make(NodeKind::button, {}, {symbol("checkmark")}, "save");
+  Node toast = make(NodeKind::label, {{"accessibilityAnnouncement", true}});
+  toast.slots["title"] = {text("localizable_saved")};
+  Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {labeled, noteSwitch, note}), categories,
+                                        make(NodeKind::section, {}, {bare, swatch, save, toast})});
+  const std::string html = render(tree).html;
+  auto tagOf = [&](const std::string& action) {
+    const size_t at = html.find("data-action=\"" + action + "\"");
+    if (at == std::string::npos) return std::string();
+    const size_t start = html.rfind('<', at);
+    return html.substr(start, html.find('>', at) - start);
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"name", "aria-label=\"Name\""}, {"note", "aria-label=\"Note\""}, {"bare", "aria-label=\"Enter\""},
+      {"swatch", "aria-label=\"Deep blue\""}, {"save", "aria-label=\"Save\""},
+  };
+  for (const auto& [action, name] : cases) EXPECT_NE(tagOf(action).find(name), std::string::npos) << action << ": " << tagOf(action);
+  EXPECT_NE(html.find("<select class=\"picker-select\" data-picker=\"true\" aria-label=\"Category\""), std::string::npos) << html;
+  EXPECT_NE(html.find("role=\"status\" data-announce=\"true\""), std::string::npos);
 }
 
 TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {

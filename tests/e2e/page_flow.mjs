@@ -1,0 +1,145 @@
+// The page as a user of a screen reader, a mouse and the clipboard meets it (harness.mjs):
+// each row action is listed once, every control has a name in words, a copied note reaches the
+// system clipboard.
+//
+//   node page_flow.mjs --program PATH [--out DIR]
+//
+// Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
+import { join } from 'node:path';
+
+import { check, expect, failSetup, finish, openBrowser, setUp, start } from './harness.mjs';
+
+const { options, chromium } = await setUp({
+  required: ['program'],
+  usage: 'node page_flow.mjs --program PATH [--out DIR]',
+  defaultOut: 'brivel-e2e-page',
+});
+const { work, context, page } = await openBrowser(chromium, 'brivel-e2e-page-');
+const runs = [];
+
+const byId = (id) => page.locator(`[data-id="${id}"]`).first();
+const field = (id) => page.locator(`input[data-id="${id}"], textarea[data-id="${id}"], [data-id="${id}"] input`).first();
+async function waitEnabled(id) {
+  await page.waitForFunction((i) => { const b = document.querySelector(`[data-id="${i}"]`); return b && !b.disabled; }, id);
+}
+
+// The controls of the accessibility tree under the top-most layer (or the whole app) whose
+// names are missing or are an icon's name rather than words of what they do.
+async function badNames(what) {
+  const layers = page.locator('.layer');
+  const root = (await layers.count()) ? layers.last() : page.locator('#app');
+  const tree = await root.ariaSnapshot();
+  const bad = [];
+  let controls = 0;
+  for (const line of tree.split('\n')) {
+    const m = /^\s*- (button|textbox|combobox|checkbox|switch|menuitem|link)\b(?: "([^"]*)")?/.exec(line);
+    if (!m) continue;
+    controls += 1;
+    const name = m[2] ?? '';
+    if (!name.trim() || /\b(fill|badge|crop|checkmark|personalhotspot)\b|^Enter$/.test(name)) bad.push(`${what}: ${line.trim()}`);
+  }
+  if (controls < 2) bad.push(`${what}: no controls in\n${tree}`);
+  return bad;
+}
+
+// Elements reaching past the viewport's right edge once the toast is on screen.
+async function widerThanViewport(what) {
+  await page.locator('[data-id="toast"]').first().waitFor({ state: 'visible', timeout: 5000 });
+  return page.evaluate((w) => {
+    const width = document.documentElement.clientWidth;
+    const wide = [...document.querySelectorAll('#app *')].filter((e) => e.getBoundingClientRect().right > width + 1);
+    return wide.slice(0, 5).map((e) => `${w}: ${e.className || e.tagName} ends at ${e.getBoundingClientRect().right}px of ${width}`);
+  }, what);
+}
+
+// Title bar buttons taller than one line of text.
+async function tallBarItems() {
+  return page.$$eval('.nav-bar button', (items) => items.filter((b) => b.offsetParent !== null && b.getBoundingClientRect().height > 50)
+    .map((b) => `bar button "${b.innerText.trim() || b.getAttribute('aria-label')}" is ${b.getBoundingClientRect().height}px tall`));
+}
+
+try {
+  const run = start(options.program, ['--data-dir', join(work, 'data'), '--port', '0']);
+  runs.push(run);
+  await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: new URL(await run.url).origin });
+  await page.goto(await run.url);
+  await page.locator('.tab-bar').waitFor({ state: 'visible' });
+
+  // A profile and one bill with a note.
+  await page.locator('.unavailable button').first().click();
+  await byId('addProfile').click();
+  // A long name (30 characters): the bills list's title bar must still hold its buttons on one line.
+  await field('profileName').fill('Household of the Example Famil');
+  await waitEnabled('save');
+  await byId('save').click();
+  await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+  await byId('addBill').click();
+  await field('billName').fill('Rent');
+  await field('billCost').fill('900');
+  await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
+  await field('billNote').fill('IBAN DE02 1203');
+
+  await check('controls are named in words; toasts and long titles keep the layout (editor, lists)', async () => {
+    const bad = await badNames('bill editor');
+    const layout = [];
+    await waitEnabled('saveBill');
+    await byId('saveBill').click();
+    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+    layout.push(...(await widerThanViewport('the bill editor while its toast shows')));
+    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: 'Rent' }).first().waitFor();
+    bad.push(...(await badNames('bills list')));
+    layout.push(...(await tallBarItems()));
+    await page.locator('[data-id="profileMenu"] > .menu-button').click();
+    await page.locator('.menu-popup:visible [role="menuitem"]', { hasText: 'Profiles' }).first().click();
+    await page.locator('[data-id="profileCard"]').first().waitFor();
+    bad.push(...(await badNames('profiles list')));
+    expect(bad.length === 0, `controls without words:\n${bad.join('\n')}`);
+    expect(layout.length === 0, `layout faults:\n${layout.join('\n')}`);
+  });
+
+  await check('a row menu lists each action once', async () => {
+    // The profile card's menu, then (back on the bills list) the bill's.
+    const items = async () => page.$$eval('.menu-popup:not([hidden]) [role="menuitem"]', (els) =>
+      els.filter((e) => e.offsetParent !== null).map((e) => e.innerText.trim()));
+    const once = (names, what) => expect(names.length > 0 && new Set(names).size === names.length,
+      `${what} lists ${JSON.stringify(names)}`);
+    await page.locator('[data-id="profileCard"]').first().locator('xpath=ancestor-or-self::*[contains(@class,"actions-host")][1]')
+      .locator('.row-more').first().click();
+    await page.waitForFunction(() => [...document.querySelectorAll('.menu-popup:not([hidden]) [role="menuitem"]')].length > 0);
+    once(await items(), 'the profile card menu');
+    await page.keyboard.press('Escape');
+    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: 'Rent' }).first().locator('.row-more').first().click();
+    await page.waitForFunction(() => [...document.querySelectorAll('.menu-popup:not([hidden]) [role="menuitem"]')].length > 0);
+    once(await items(), 'the bill menu');
+  });
+
+  await check('Copy Note puts the note on the system clipboard', async () => {
+    await page.locator('.menu-popup:not([hidden]) [data-id="copyNote"]').first().click();
+    await page.waitForFunction(async () => (await navigator.clipboard.readText()) === 'IBAN DE02 1203', null, { timeout: 5000 })
+      .catch(async () => { throw new Error(`clipboard holds "${await page.evaluate(() => navigator.clipboard.readText())}"`); });
+  });
+
+  await check('a double click opens the editor once; Back closes it and Forward does not reopen it', async () => {
+    await page.keyboard.press('Escape');
+    await page.locator('[data-id="addBill"]').first().dblclick();
+    await field('billName').waitFor({ state: 'visible' });
+    await page.waitForTimeout(800);
+    expect(await page.locator('.sheet').count() === 1, 'the editor stays open after a double click');
+    const url = page.url();
+    await page.goBack();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    expect(page.url() === url, `Back left the app for ${page.url()}`);
+    await page.goForward().catch(() => {});
+    await page.waitForTimeout(800);
+    expect(await page.locator('.sheet').count() === 0, 'Forward reopened the editor');
+    expect(await page.locator('[data-id="billRow"]').count() > 0, 'the bills list shows');
+  });
+} catch (error) {
+  failSetup(error);
+}
+await page.screenshot({ path: join(options.out, 'page-flow.png'), animations: 'disabled' }).catch(() => {});
+await finish({ context, work, runs, outDir: options.out });
