@@ -4,7 +4,7 @@
 // A profile keeps one value while its salary is fixed and twelve (January first) while it is
 // variable. An amount text reads by the cost rule of the bill editors (costFromText): every
 // "," becomes ".", and anything but one plain number (an empty text, white space, leftovers,
-// NaN or an infinity) reads as 0.0. A stored value shows by the cost field's rule
+// NaN, an infinity, or a number beyond kLargestCost whose totals could overflow) reads as 0.0. A stored value shows by the cost field's rule
 // (costFieldText: 1500 shows as "1500.0").
 //
 //   auto vm = std::make_shared<SalaryListScreenViewModel>();
