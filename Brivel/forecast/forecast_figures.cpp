@@ -26,8 +26,6 @@ std::optional<int> forecastMonthIndex(std::string_view monthKey) {
 
 namespace {
 
-QuarterType quarterOfMonth(int month) { return static_cast<QuarterType>(month % 3); }
-
 ForecastMonthValues record(int month, const BillsCost& monthly, const BillsCost& quarterly, const BillsCost& yearly) {
   ForecastMonthValues values;
   values.month = std::string(kForecastMonthKeys[static_cast<std::size_t>(month)]);
@@ -42,23 +40,21 @@ ForecastMonthValues record(int month, const BillsCost& monthly, const BillsCost&
 }  // namespace
 
 std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile) {
-  // The monthly bills are the same in every month and each month of the quarter repeats
-  // four times, so each selection is asked for once.
-  const BillsCost monthly = profile.monthlyBillsCost();
-  const std::array<BillsCost, 3> quarterly = {profile.quarterlyBillsCost(QuarterType::quarter1),
-                                              profile.quarterlyBillsCost(QuarterType::quarter2),
-                                              profile.quarterlyBillsCost(QuarterType::quarter3)};
+  // The profile keeps its year's figures from one walk over its bills.
+  std::array<BillsCost, 12> months = profile.monthFigures();
   std::array<ForecastMonthValues, 12> year;
-  for (int m = 0; m < 12; ++m) {
-    year[static_cast<std::size_t>(m)] =
-        record(m, monthly, quarterly[static_cast<std::size_t>(m % 3)], profile.yearlyBillsCost(static_cast<YearlyType>(m)));
+  for (std::size_t m = 0; m < 12; ++m) {
+    year[m].month = std::string(kForecastMonthKeys[m]);
+    year[m].cost = months[m].cost;
+    year[m].items = std::move(months[m].bills);
   }
   return year;
 }
 
 ForecastMonthValues monthValues(const ProfileEntity& profile, int month) {
-  return record(month, profile.monthlyBillsCost(), profile.quarterlyBillsCost(quarterOfMonth(month)),
-                profile.yearlyBillsCost(static_cast<YearlyType>(month)));
+  const auto year = profile.yearFigures();
+  return record(month, year->monthly, year->quarterly[static_cast<std::size_t>(month % 3)],
+                year->yearly[static_cast<std::size_t>(month)]);
 }
 
 BillList occurrenceList(const ProfileEntity& profile, OccurringType occurring) {
