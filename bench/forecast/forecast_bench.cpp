@@ -281,12 +281,9 @@ void checklist_tick(benchmark::State& state) {
   if (server().front && !findNode(fixture().runtime->render(), "unpaidBill")) {
     (void)server().act(byId("leftToPay"));  // January's left-to-pay sheet
   }
-  bool pay = true;
-  runAction(state, "checklist_tick", [&pay] {
-    auto seconds = server().act(byId(pay ? "unpaidBill" : "paidBill"));
-    pay = !pay;
-    return seconds;
-  });
+  // Each tick pays the first unpaid bill: the paid ones sit at the list's end, outside the rows
+  // the page has built, as a user scrolled to the top sees it.
+  runAction(state, "checklist_tick", [] { return server().act(byId("unpaidBill")); });
 }
 BENCHMARK(checklist_tick)->UseManualTime()->Unit(benchmark::kMillisecond);
 
