@@ -271,8 +271,8 @@ View BankAccountsListScreen::body(Context& ctx) const {
     return uncategorizedRow("creditcard", "sonicGreen", [owner] { return View(BankAccountsUncategorizedScreen{owner}); },
                             uncategorized);
   });
-  View rows = ForEach(sorted, [](const auto& account) { return account->id().uuidString(); },
-                      [](const auto& account) { return Section({View(BankAccountsListRowView{account})}); });
+  View rows = collections_internal::lazyRecordRows(
+      sorted, [](const auto& account) { return Section({View(BankAccountsListRowView{account})}); });
   View empty = when(accounts && accounts->empty(), [&] {
     return emptyStateSection(EntityUnavailableView{keyText(localizable_noBankAccountsAvailable),
                                                    AssetImage("creditcard.circle.fill.badge.questionmark"),

@@ -190,12 +190,11 @@ View CategoriesListScreen::body(Context& ctx) const {
     return uncategorizedRow("personalhotspot", "sonicPurple",
                             [owner] { return View(CategoriesUncategorizedScreen{owner}); }, uncategorized);
   });
-  View rows = Section({ForEach(sorted, [](const auto& category) { return category->id().uuidString(); },
-                               [](const auto& category) {
-                                 return View(CategoriesListRowView{category})
-                                     .listRowSeparator(Visibility::hidden)
-                                     .listRowBackground(colorFromAssetName(category->color()));
-                               })});
+  View rows = Section({collections_internal::lazyRecordRows(sorted, [](const auto& category) {
+    return View(CategoriesListRowView{category})
+        .listRowSeparator(Visibility::hidden)
+        .listRowBackground(colorFromAssetName(category->color()));
+  })});
   View empty = when(categories && categories->empty(), [&] {
     return emptyStateSection(EntityUnavailableView{keyText(localizable_noCategoriesAvailable),
                                                    AssetImage("personalhotspot.circle.fill.badge.questionmark"),

@@ -193,8 +193,8 @@ View NotesListScreen::body(Context& ctx) const {
   const NoteList sorted = sortedNotes(notes.value_or(NoteList{}), profile->noteSortType());
   auto toggleAdd = [showCreateNoteScreen] { showCreateNoteScreen.toggle(); };
 
-  View rows = ForEach(sorted, [](const auto& note) { return note->id().uuidString(); },
-                      [](const auto& note) { return Section({View(NotesListRowView{note})}); });
+  View rows = collections_internal::lazyRecordRows(
+      sorted, [](const auto& note) { return Section({View(NotesListRowView{note})}); });
   View empty = when(notes && notes->empty(), [&] {
     return emptyStateSection(EntityUnavailableView{keyText(localizable_noNotesAvailable),
                                                    AssetImage("paperclip.circle.fill.badge.questionmark"),

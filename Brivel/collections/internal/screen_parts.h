@@ -96,4 +96,14 @@ struct UncategorizedSpec {
 };
 platform::ui::View uncategorizedScreen(platform::ui::Context& ctx, const UncategorizedSpec& spec);
 
+// One row per record of a list, identified by the record's id; a long list builds only the
+// rows around what the page shows, after the body returned, so `row` owns what it uses.
+template <class Record, class Row>
+platform::ui::View lazyRecordRows(std::vector<std::shared_ptr<Record>> records, Row row) {
+  auto shown = std::make_shared<const std::vector<std::shared_ptr<Record>>>(std::move(records));
+  return platform::ui::LazyForEach(
+      shown->size(), [shown](std::size_t i) { return (*shown)[i]->id().uuidString(); },
+      [shown, row = std::move(row)](std::size_t i) { return platform::ui::View(row((*shown)[i])); });
+}
+
 }  // namespace brivel::collections_internal
