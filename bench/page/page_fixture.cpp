@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     std::cerr << *error << "\n";
     return 1;
   }
-  std::cout << front.url() << std::endl;
+  std::cout << front.launchUrl() << std::endl;
   platform::MainLoop::run();
   return 0;
 }
