@@ -16,6 +16,8 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <regex>
+#include <string>
 #include <thread>
 
 namespace brivel::bench {
@@ -82,5 +84,16 @@ class LoopbackClient {
   std::chrono::duration<double> elapsed_{};
   std::thread thread_;
 };
+
+// The server's own time for an answered post (its Server-Timing "total"), in seconds; nothing
+// when the post failed or was not answered with 200.
+inline std::optional<double> serverSeconds(const httplib::Result& res) {
+  if (!res || res->status != 200) return std::nullopt;
+  static const std::regex total("total;dur=([0-9.]+)");
+  std::smatch timing;
+  const std::string header = res->get_header_value("Server-Timing");
+  if (!std::regex_search(header, timing, total)) return std::nullopt;
+  return std::stod(timing[1].str()) / 1000.0;
+}
 
 }  // namespace brivel::bench

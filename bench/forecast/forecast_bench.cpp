@@ -34,7 +34,7 @@
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/shell/model_environment.h"
-#include "bench/common/action_poster.h"
+#include "bench/common/loopback_client.h"
 #include "bench/common/node_json.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
@@ -197,20 +197,22 @@ struct Server {
       return;
     }
     platform::MainLoop::drain();
-    poster = std::make_unique<brivel::bench::ActionPoster>(front->server()->port());
+    poster = std::make_unique<brivel::bench::LoopbackClient>(front->server()->port());
     headers = {{"X-Brivel-Token", front->server()->token()}};
   }
   // Posts `event` on the control found by `find` in the latest tree.
   std::optional<double> act(const std::function<const Node*(const Node&)>& find, const char* event = "tap") {
     const Node* node = find(fixture().runtime->render());
     if (!node) return std::nullopt;
-    poster->start(headers, json{{"id", node->actionId}, {"event", event}}.dump());
+    poster->start([this, body = json{{"id", node->actionId}, {"event", event}}.dump()](httplib::Client& c) {
+      return c.Post("/action", headers, body, "application/json");
+    });
     platform::MainLoop::runUntil([&] { return poster->done(); }, std::chrono::seconds(30));
     if (!poster->done()) return std::nullopt;
     return brivel::bench::serverSeconds(poster->result());
   }
   std::unique_ptr<web::WebFront> front;
-  std::unique_ptr<brivel::bench::ActionPoster> poster;
+  std::unique_ptr<brivel::bench::LoopbackClient> poster;
   httplib::Headers headers;
 };
 
