@@ -32,6 +32,7 @@
 #include "Brivel/model/profile_entity.h"
 #include "Brivel/model/user_defaults_manager.h"
 #include "Brivel/shell/model_environment.h"
+#include "bench/common/loopback_client.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/date.h"
@@ -111,13 +112,9 @@ void timeOpening(benchmark::State& state, std::shared_ptr<ViewRuntime> runtime) 
     return;
   }
   const std::string body = json{{"id", match[1].str()}, {"event", "tap"}}.dump();
-  const std::regex total("total;dur=([0-9.]+)");
   auto tap = [&]() -> double {
     auto res = request([&](httplib::Client& c) { return c.Post("/action", headers, body, "application/json"); });
-    std::smatch timing;
-    const std::string header = res ? res->get_header_value("Server-Timing") : std::string();
-    if (!res || res->status != 200 || !std::regex_search(header, timing, total)) return -1;
-    return std::stod(timing[1].str()) / 1000.0;
+    return brivel::bench::serverSeconds(res).value_or(-1);
   };
   for (auto _ : state) {
     const double opening = tap();

@@ -102,18 +102,15 @@ void post_action(benchmark::State& state) {
   }
   std::string body = json{{"id", match[1].str()}, {"event", "tap"}}.dump();
 
-  std::regex total("total;dur=([0-9.]+)");
   for (auto _ : state) {
     poster.start([&](httplib::Client& c) { return c.Post("/action", headers, body, "application/json"); });
     platform::MainLoop::runUntil([&] { return poster.done(); }, std::chrono::seconds(10));
-    auto& res = poster.result();
-    std::smatch timing;
-    std::string header = res ? res->get_header_value("Server-Timing") : std::string();
-    if (!res || res->status != 200 || !std::regex_search(header, timing, total)) {
+    const std::optional<double> seconds = brivel::bench::serverSeconds(poster.result());
+    if (!seconds) {
       state.SkipWithError("the post failed");
       break;
     }
-    state.SetIterationTime(std::stod(timing[1].str()) / 1000.0);
+    state.SetIterationTime(*seconds);
   }
   front.stop();
 }
