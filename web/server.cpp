@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cstring>
 #include <deque>
@@ -375,6 +376,16 @@ std::string applyPagePatch(std::string_view from, const json& ops) {
     for (std::size_t i = first; i < first + count && i < pieces.size(); ++i) html += pieces[i];
   }
   return html;
+}
+
+std::optional<int> parsePortArgument(std::string_view text, std::string& error) {
+  int port = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (ec != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535) {
+    error = "--port needs a number from 0 to 65535, not '" + std::string(text) + "'";
+    return std::nullopt;
+  }
+  return port;
 }
 
 std::string makeLaunchToken() {

@@ -177,6 +177,10 @@ std::optional<EventKind> eventKindFromName(std::string_view name);
 nlohmann::json pagePatch(std::string_view from, std::string_view to);
 std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 
+// The port a program's "--port" argument names: a whole number from 0 (any free port) to 65535.
+// Otherwise nothing, and `error` says why.
+std::optional<int> parsePortArgument(std::string_view text, std::string& error);
+
 // A random token of 32 bytes, as 64 lower-case hex digits.
 std::string makeLaunchToken();
 

@@ -15,7 +15,6 @@
 // be served or changes could not be saved, 2 for a bad command line.
 #include <sys/stat.h>
 
-#include <charconv>
 #include <functional>
 #include <filesystem>
 #include <iostream>
@@ -98,13 +97,9 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       }
       options.sdkEndpoints = std::filesystem::path(value);
     } else {
-      int port = 0;
-      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
-        error = "--port needs a number from 0 to 65535, not '" + std::string(value) + "'";
-        return std::nullopt;
-      }
-      options.port = port;
+      const std::optional<int> port = web::parsePortArgument(value, error);
+      if (!port) return std::nullopt;
+      options.port = *port;
     }
   }
   return options;

@@ -9,7 +9,6 @@
 // ~/.local/share/brivel-widget-host); --port serves on port N of 127.0.0.1 (default, or 0: a
 // free port). Exit codes: 0 after a clean end (SIGINT, SIGTERM), 1 when the plug-in cannot be
 // used or the page cannot be served, 2 for a bad command line.
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -62,13 +61,9 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     } else if (argument == "--data-dir") {
       options.dataDirectory = std::filesystem::path(value);
     } else {
-      int port = 0;
-      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
-        error = "--port needs a number from 0 to 65535, not '" + std::string(value) + "'";
-        return std::nullopt;
-      }
-      options.port = port;
+      const std::optional<int> port = web::parsePortArgument(value, error);
+      if (!port) return std::nullopt;
+      options.port = *port;
     }
   }
   return options;
