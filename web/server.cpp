@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -81,20 +82,6 @@ std::string renderText(uint64_t version, const std::string& title, const std::st
                                                                           json::error_handler_t::replace);
 }
 
-// The pieces a patch is made of: the page's HTML cut before every list row, so that a row
-// that did not change is one piece the page already has. The client cuts the same way.
-std::vector<std::string_view> pagePieces(std::string_view html) {
-  static constexpr std::string_view kMark = "<div class=\"row";
-  std::vector<std::string_view> pieces;
-  std::size_t start = 0;
-  for (std::size_t at = html.find(kMark, 1); at != std::string_view::npos; at = html.find(kMark, at + 1)) {
-    pieces.push_back(html.substr(start, at - start));
-    start = at;
-  }
-  pieces.push_back(html.substr(start));
-  return pieces;
-}
-
 bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
 
 constexpr const char* kSecretCookie = "brivel_secret";
@@ -103,12 +90,22 @@ constexpr const char* kSecretCookie = "brivel_secret";
 // wait a few seconds for the client.
 class DeadlineStream : public httplib::Stream {
  public:
-  DeadlineStream(int sock, std::chrono::steady_clock::time_point deadline) : sock_(sock), deadline_(deadline) {}
+  // `received`: what was read from the socket already, served before anything else.
+  DeadlineStream(int sock, std::chrono::steady_clock::time_point deadline, std::string received)
+      : sock_(sock), deadline_(deadline), received_(std::move(received)) {}
 
-  bool is_readable() const override { return next_ < filled_ || wait(POLLIN, untilDeadline()); }
+  bool is_readable() const override {
+    return taken_ < received_.size() || next_ < filled_ || wait(POLLIN, untilDeadline());
+  }
   bool is_writable() const override { return wait(POLLOUT, kWriteWaitMs); }
 
   ssize_t read(char* ptr, size_t size) override {
+    if (taken_ < received_.size()) {
+      size_t count = std::min(size, received_.size() - taken_);
+      std::memcpy(ptr, received_.data() + taken_, count);
+      taken_ += count;
+      return static_cast<ssize_t>(count);
+    }
     if (next_ == filled_) {
       if (!wait(POLLIN, untilDeadline())) return -1;
       ssize_t n = ::recv(sock_, buffer_, sizeof buffer_, 0);
@@ -159,6 +156,8 @@ class DeadlineStream : public httplib::Stream {
 
   int sock_;
   std::chrono::steady_clock::time_point deadline_;
+  std::string received_;
+  size_t taken_ = 0;
   char buffer_[4096];
   size_t next_ = 0;
   size_t filled_ = 0;
@@ -180,10 +179,11 @@ class GuardedHttpServer : public httplib::Server {
  protected:
   bool process_and_close_socket(socket_t sock) override {
     const auto deadline = std::chrono::steady_clock::now() + deadline_;
-    const char* refusal = awaitRequest(sock, deadline);
+    std::string received;
+    const char* refusal = awaitRequest(sock, deadline, received);
     bool served = false;
     if (refusal == nullptr) {
-      DeadlineStream stream(sock, deadline);
+      DeadlineStream stream(sock, deadline, std::move(received));
       bool closed = false;
       served = process_request(stream, /*close_connection=*/true, closed, {});
     } else if (*refusal != '\0') {
@@ -214,31 +214,25 @@ class GuardedHttpServer : public httplib::Server {
     }
   }
 
-  // Nothing when the whole request is waiting in the socket; else the status line to answer
-  // ("" when the client went away).
-  const char* awaitRequest(socket_t sock, std::chrono::steady_clock::time_point deadline) const {
-    // Most requests are small: the peek buffer grows only as far as a request needs.
+  // Reads the whole request into `received`: nothing when it is all there; else the status
+  // line to answer ("" when the client went away).
+  const char* awaitRequest(socket_t sock, std::chrono::steady_clock::time_point deadline, std::string& received) const {
     const size_t most = maxHeaderBytes_ + maxBodyBytes_ + 1;
-    std::vector<char> buffer(std::min<size_t>(most, 8192));
-    ssize_t seen = 0;
     size_t needed = 0;  // the whole request's length, once the head is in
+    char chunk[8192];
     while (true) {
-      ssize_t n = ::recv(sock, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
+      ssize_t n = ::recv(sock, chunk, std::min(sizeof chunk, most - received.size()), MSG_DONTWAIT);
       if (n == 0) return "";
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return "";
-      if (n > 0 && static_cast<size_t>(n) == buffer.size() && buffer.size() < most) {
-        buffer.resize(std::min(most, buffer.size() * 4));
-        continue;
-      }
-      if (n > 0 && n != seen) {
-        seen = n;
+      if (n > 0) {
+        received.append(chunk, static_cast<size_t>(n));
         if (needed == 0) {
-          std::string_view head(buffer.data(), std::min<size_t>(static_cast<size_t>(n), maxHeaderBytes_));
+          std::string_view head(received.data(), std::min(received.size(), maxHeaderBytes_));
           size_t end = head.find("\r\n\r\n");
           size_t lines = static_cast<size_t>(std::count(head.begin(), head.begin() + std::min(head.size(), end), '\n'));
           if (lines > maxHeaderCount_) return "431 Request Header Fields Too Large";
           if (end == std::string_view::npos) {
-            if (static_cast<size_t>(n) > maxHeaderBytes_) return "431 Request Header Fields Too Large";
+            if (received.size() > maxHeaderBytes_) return "431 Request Header Fields Too Large";
           } else {
             std::string_view method = head.substr(0, head.find(' '));
             if (const char* refusal = vet_(method, headerValue(head.substr(0, end + 2), "host").value_or(""),
@@ -251,20 +245,14 @@ class GuardedHttpServer : public httplib::Server {
             needed = end + 4 + *length;
           }
         }
-        if (needed != 0 && static_cast<size_t>(n) >= needed) return nullptr;
+        if (needed != 0 && received.size() >= needed) return nullptr;
+        if (received.size() >= most) return "413 Payload Too Large";
+        continue;
       }
       auto left = deadline - std::chrono::steady_clock::now();
       if (left <= std::chrono::steady_clock::duration::zero()) return "408 Request Timeout";
-      // Wait for more: a readable socket whose bytes were all seen already would wake poll at
-      // once, so a slow client is looked at again after a short pause instead.
-      int wait = static_cast<int>(std::min<long long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1, 20));
-      if (seen > 0) {
-        ::poll(nullptr, 0, wait);
-      } else {
-        pollfd descriptor{sock, POLLIN, 0};
-        ::poll(&descriptor, 1, wait);
-      }
+      pollfd descriptor{sock, POLLIN, 0};
+      ::poll(&descriptor, 1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1));
     }
   }
 
@@ -324,57 +312,321 @@ constexpr int64_t kMaxRowIndex = int64_t{1} << 40;
 
 }  // namespace
 
-json pagePatch(std::string_view from, std::string_view to) {
-  const auto before = pagePieces(from);
-  const auto after = pagePieces(to);
-  std::unordered_map<std::string_view, std::vector<std::size_t>> where;
-  for (std::size_t i = 0; i < before.size(); ++i) where[before[i]].push_back(i);
-  json ops = json::array();
-  std::string text;
-  std::size_t copyFirst = 0, copyCount = 0;
-  auto flushCopy = [&] {
-    if (copyCount) ops.push_back(json::array({copyFirst, copyCount}));
-    copyCount = 0;
-  };
-  auto flushText = [&] {
-    if (!text.empty()) ops.push_back(std::move(text));
-    text.clear();
-  };
-  for (std::string_view piece : after) {
-    auto found = where.find(piece);
-    if (found == where.end()) {
-      flushCopy();
-      text.append(piece);
+// Patches (see pagePatch). The HTML is the renderer's own: well formed, attributes quoted,
+// nothing a browser's parser repairs.
+
+namespace {
+
+struct HtmlNode {
+  bool element = false;
+  std::string_view outer;  // the whole node as written
+  std::string_view start;  // an element's start tag
+  std::string_view name;
+  std::string_view key;  // its "data-key"
+  std::vector<HtmlNode> children;
+
+  static HtmlNode text(std::string_view text) {
+    HtmlNode node;
+    node.outer = text;
+    return node;
+  }
+};
+
+bool isVoidElement(std::string_view name) {
+  static constexpr std::string_view kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
+                                                "input", "link", "meta", "source", "track", "wbr"};
+  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
+}
+
+bool isRawTextElement(std::string_view name) {
+  return name == "script" || name == "style" || name == "textarea" || name == "title";
+}
+
+// An attribute's value as written (between its quotes), or nothing.
+std::optional<std::string_view> attributeText(std::string_view start, std::string_view name) {
+  for (std::size_t at = start.find(name); at != std::string_view::npos; at = start.find(name, at + 1)) {
+    if (at == 0 || start[at - 1] != ' ' || start.substr(at + name.size(), 2) != "=\"") continue;
+    const std::size_t begin = at + name.size() + 2;
+    const std::size_t end = start.find('"', begin);
+    if (end == std::string_view::npos) return std::nullopt;
+    return start.substr(begin, end - begin);
+  }
+  return std::nullopt;
+}
+
+// Parses HTML into nodes whose views point into `html`; false when it is not well formed.
+bool parseHtml(std::string_view html, std::vector<HtmlNode>& roots) {
+  std::vector<HtmlNode*> open;
+  auto siblings = [&]() -> std::vector<HtmlNode>& { return open.empty() ? roots : open.back()->children; };
+  std::size_t at = 0;
+  while (at < html.size()) {
+    if (html[at] != '<') {
+      const std::size_t end = std::min(html.find('<', at), html.size());
+      siblings().push_back(HtmlNode::text(html.substr(at, end - at)));
+      at = end;
       continue;
     }
-    flushText();
-    const auto& at = found->second;
-    const bool continues = copyCount && std::find(at.begin(), at.end(), copyFirst + copyCount) != at.end();
-    if (continues) {
-      ++copyCount;
-    } else {
-      flushCopy();
-      copyFirst = at.front();
-      copyCount = 1;
+    if (html.compare(at, 4, "<!--") == 0) {
+      const std::size_t end = html.find("-->", at + 4);
+      if (end == std::string_view::npos) return false;
+      siblings().push_back(HtmlNode::text(html.substr(at, end + 3 - at)));
+      at = end + 3;
+      continue;
+    }
+    if (html.compare(at, 2, "</") == 0) {
+      const std::size_t end = html.find('>', at);
+      if (end == std::string_view::npos || open.empty()) return false;
+      HtmlNode* node = open.back();
+      if (html.substr(at + 2, end - at - 2) != node->name) return false;
+      node->outer = std::string_view(node->outer.data(), html.data() + end + 1 - node->outer.data());
+      open.pop_back();
+      at = end + 1;
+      continue;
+    }
+    // A start tag: its end is the first '>' outside quotes.
+    std::size_t end = at + 1;
+    char quote = 0;
+    for (; end < html.size(); ++end) {
+      const char c = html[end];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        break;
+      }
+    }
+    if (end >= html.size()) return false;
+    HtmlNode node;
+    node.element = true;
+    node.start = html.substr(at, end + 1 - at);
+    std::size_t nameEnd = at + 1;
+    while (nameEnd < end && html[nameEnd] != ' ' && html[nameEnd] != '/' && html[nameEnd] != '>') ++nameEnd;
+    node.name = html.substr(at + 1, nameEnd - at - 1);
+    if (node.name.empty()) return false;
+    node.key = attributeText(node.start, "data-key").value_or(std::string_view());
+    node.outer = node.start;
+    at = end + 1;
+    if (isVoidElement(node.name) || html[end - 1] == '/') {
+      siblings().push_back(std::move(node));
+      continue;
+    }
+    if (isRawTextElement(node.name)) {
+      const std::string closing = "</" + std::string(node.name) + ">";
+      const std::size_t close = html.find(closing, at);
+      if (close == std::string_view::npos) return false;
+      if (close > at) node.children.push_back(HtmlNode::text(html.substr(at, close - at)));
+      node.outer = html.substr(node.start.data() - html.data(), close + closing.size() - (node.start.data() - html.data()));
+      at = close + closing.size();
+      siblings().push_back(std::move(node));
+      continue;
+    }
+    siblings().push_back(std::move(node));
+    open.push_back(&siblings().back());
+  }
+  return open.empty();
+}
+
+class PatchWriter {
+ public:
+  explicit PatchWriter(const std::vector<HtmlNode>& before) { countKeys(before); }
+
+  // The ops that turn the children of `target` (a path) from `before` into `after`.
+  void children(const std::vector<HtmlNode>& before, const std::vector<HtmlNode>& after, const json& target) {
+    // Each new child keeps an old one when they are the same element (by key, else the next
+    // unkeyed one of the same name) or the same text.
+    std::unordered_map<std::string_view, std::size_t> byKey;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      if (!before[i].key.empty()) byKey.emplace(before[i].key, i);
+    }
+    std::vector<bool> used(before.size(), false);
+    std::vector<std::optional<std::size_t>> match(after.size());
+    std::size_t nextUnkeyed = 0;
+    for (std::size_t j = 0; j < after.size(); ++j) {
+      const HtmlNode& node = after[j];
+      if (node.element && !node.key.empty()) {
+        auto found = byKey.find(node.key);
+        if (found != byKey.end() && !used[found->second] && before[found->second].name == node.name) match[j] = found->second;
+      } else {
+        for (std::size_t i = nextUnkeyed; i < before.size(); ++i) {
+          const HtmlNode& old = before[i];
+          if (used[i] || !old.key.empty() || old.element != node.element) continue;
+          if (node.element ? old.name == node.name : old.outer == node.outer) {
+            match[j] = i;
+            nextUnkeyed = i + 1;
+            break;
+          }
+        }
+      }
+      if (match[j]) used[*match[j]] = true;
+    }
+    bool same = after.size() == before.size();
+    for (std::size_t j = 0; same && j < after.size(); ++j) same = match[j] == j;
+    if (!same) {
+      json items = json::array();
+      for (std::size_t j = 0; j < after.size(); ++j) {
+        if (match[j]) {
+          items.push_back(*match[j]);
+        } else if (!items.empty() && items.back().is_string()) {
+          items.back().get_ref<std::string&>().append(after[j].outer);
+        } else {
+          items.push_back(std::string(after[j].outer));
+        }
+      }
+      ops_.push_back(json::array({target, "c", std::move(items)}));
+    }
+    for (std::size_t j = 0; j < after.size(); ++j) {
+      if (!match[j] || !after[j].element || before[*match[j]].outer == after[j].outer) continue;
+      json path = target;
+      if (!after[j].key.empty() && keyCounts_[after[j].key] == 1) {
+        path = json::array({std::string(after[j].key)});
+      } else {
+        path.push_back(j);
+      }
+      element(before[*match[j]], after[j], std::move(path));
     }
   }
-  flushCopy();
-  flushText();
-  return ops;
+
+  json take() { return std::move(ops_); }
+
+ private:
+  void countKeys(const std::vector<HtmlNode>& nodes) {
+    for (const HtmlNode& node : nodes) {
+      if (!node.key.empty()) ++keyCounts_[node.key];
+      countKeys(node.children);
+    }
+  }
+
+  // The ops for one element the page keeps, whose HTML changed; a whole new outer HTML when
+  // that is shorter.
+  void element(const HtmlNode& before, const HtmlNode& after, json path) {
+    const std::size_t mark = ops_.size();
+    if (before.start != after.start) ops_.push_back(json::array({path, "a", std::string(after.start)}));
+    // A form control's value and an element of text alone are merged as a whole by the page.
+    const bool leaf = before.name == "textarea" || before.name == "select" || before.name == "option" ||
+                      std::none_of(after.children.begin(), after.children.end(), [](const HtmlNode& n) { return n.element; });
+    bool whole = false;
+    if (!leaf) {
+      const std::string_view innerBefore(before.outer.data() + before.start.size(), before.outer.size() - before.start.size());
+      const std::string_view innerAfter(after.outer.data() + after.start.size(), after.outer.size() - after.start.size());
+      if (innerBefore != innerAfter) children(before.children, after.children, path);
+    } else if (before.outer.substr(before.start.size()) == after.outer.substr(after.start.size())) {
+      return;
+    } else {
+      whole = true;
+    }
+    std::size_t size = 0;
+    for (std::size_t i = mark; i < ops_.size() && !whole; ++i) size += ops_[i].dump().size();
+    if (whole || size > after.outer.size()) {
+      ops_.erase(ops_.begin() + static_cast<std::ptrdiff_t>(mark), ops_.end());
+      ops_.push_back(json::array({std::move(path), "h", std::string(after.outer)}));
+    }
+  }
+
+  std::unordered_map<std::string_view, int> keyCounts_;
+  json ops_ = json::array();
+};
+
+// A node tree that patches are applied to, as the page applies them.
+struct LiveNode {
+  std::string start;  // empty for text
+  std::string name;
+  std::string text;  // a text node's HTML, or an element's end tag
+  std::vector<std::shared_ptr<LiveNode>> children;
+
+  std::string html() const {
+    if (start.empty()) return text;
+    std::string out = start;
+    for (const auto& child : children) out += child->html();
+    return out + text;
+  }
+};
+
+std::vector<std::shared_ptr<LiveNode>> liveNodes(const std::vector<HtmlNode>& nodes) {
+  std::vector<std::shared_ptr<LiveNode>> live;
+  for (const HtmlNode& node : nodes) {
+    auto copy = std::make_shared<LiveNode>();
+    if (!node.element) {
+      copy->text = std::string(node.outer);
+    } else {
+      copy->start = std::string(node.start);
+      copy->name = std::string(node.name);
+      std::size_t inner = node.start.size();
+      for (const HtmlNode& child : node.children) inner += child.outer.size();
+      copy->text = std::string(node.outer.substr(std::min(inner, node.outer.size())));
+      copy->children = liveNodes(node.children);
+    }
+    live.push_back(std::move(copy));
+  }
+  return live;
+}
+
+std::shared_ptr<LiveNode> liveTree(std::string_view html) {
+  std::vector<HtmlNode> roots;
+  if (!parseHtml(html, roots)) throw std::invalid_argument("not well-formed HTML");
+  auto root = std::make_shared<LiveNode>();
+  root->start = "<div id=\"app\">";
+  root->text = "</div>";
+  root->children = liveNodes(roots);
+  return root;
+}
+
+std::shared_ptr<LiveNode> findKey(const std::shared_ptr<LiveNode>& node, std::string_view key) {
+  for (const auto& child : node->children) {
+    if (!child->start.empty() && attributeText(child->start, "data-key") == key) return child;
+    if (auto found = findKey(child, key)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+json pagePatch(std::string_view from, std::string_view to) {
+  std::vector<HtmlNode> before, after;
+  if (!parseHtml(from, before) || !parseHtml(to, after)) {
+    return json::array({json::array({json::array({""}), "c", json::array({std::string(to)})})});
+  }
+  PatchWriter writer(before);
+  writer.children(before, after, json::array({""}));
+  return writer.take();
 }
 
 std::string applyPagePatch(std::string_view from, const json& ops) {
-  const auto pieces = pagePieces(from);
-  std::string html;
+  auto root = liveTree(from);
   for (const json& op : ops) {
-    if (op.is_string()) {
-      html += op.get<std::string>();
-      continue;
+    const json& path = op.at(0);
+    const std::string& key = path.at(0).get_ref<const std::string&>();
+    std::shared_ptr<LiveNode> target = key.empty() ? root : findKey(root, key);
+    for (std::size_t i = 1; target && i < path.size(); ++i) {
+      const auto index = path.at(i).get<std::size_t>();
+      target = index < target->children.size() ? target->children[index] : nullptr;
     }
-    const auto first = op.at(0).get<std::size_t>();
-    const auto count = op.at(1).get<std::size_t>();
-    for (std::size_t i = first; i < first + count && i < pieces.size(); ++i) html += pieces[i];
+    if (!target) throw std::out_of_range("a patch names a node the page does not have");
+    const std::string& kind = op.at(1).get_ref<const std::string&>();
+    const json& payload = op.at(2);
+    if (kind == "h") {
+      auto replacement = liveTree(payload.get<std::string>());
+      if (replacement->children.size() != 1) throw std::invalid_argument("one element expected");
+      *target = *replacement->children.front();
+    } else if (kind == "a") {
+      target->start = payload.get<std::string>();
+    } else if (kind == "c") {
+      std::vector<std::shared_ptr<LiveNode>> children;
+      for (const json& item : payload) {
+        if (item.is_string()) {
+          auto made = liveTree(item.get<std::string>());
+          children.insert(children.end(), made->children.begin(), made->children.end());
+        } else {
+          children.push_back(target->children.at(item.get<std::size_t>()));
+        }
+      }
+      target->children = std::move(children);
+    } else {
+      throw std::invalid_argument("unknown op " + kind);
+    }
   }
+  std::string html;
+  for (const auto& child : root->children) html += child->html();
   return html;
 }
 
@@ -549,7 +801,9 @@ void WebServer::refresh() {
     json ops = pagePatch(shared_->html, page.html);
     patch = json{{"version", version}, {"base", shared_->version}, {"title", page.title}, {"ops", std::move(ops)}}.dump(
         -1, ' ', false, json::error_handler_t::replace);
-    if (patch.size() >= whole.size()) patch.clear();
+    // A patch touches only what changed on the page, where a whole render is merged through
+    // every element: it is kept unless it is much larger.
+    if (patch.size() > whole.size() + whole.size() / 2) patch.clear();
   }
   {
     std::lock_guard lock(shared_->mutex);
@@ -566,7 +820,7 @@ std::string WebServer::renderFor(std::optional<uint64_t> base) {
   std::lock_guard lock(shared_->mutex);
   if (base && *base + 1 == shared_->version && !shared_->patch.empty()) return shared_->patch;
   if (base && *base == shared_->version && shared_->version != 0) {
-    return json{{"version", shared_->version}, {"base", *base}, {"title", shared_->title}, {"ops", json::array({json::array({0, pagePieces(shared_->html).size()})})}}.dump(
+    return json{{"version", shared_->version}, {"base", *base}, {"title", shared_->title}, {"ops", json::array()}}.dump(
         -1, ' ', false, json::error_handler_t::replace);
   }
   return shared_->whole.empty() ? renderText(shared_->version, shared_->title, shared_->html) : shared_->whole;
@@ -678,6 +932,17 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
     event.value = value->get<int64_t>();
   }
 
+  // The page numbers its actions; an attempt the server has seen (a retry after a 503 whose
+  // first attempt ran after all) gets the current render and does not act again.
+  std::optional<uint64_t> base;
+  if (request.contains("base") && request.at("base").is_number_unsigned()) base = request.at("base").get<uint64_t>();
+  if (request.contains("page") && request.at("page").is_string() && request.contains("seq") &&
+      request.at("seq").is_number_unsigned()) {
+    const std::string& pageId = request.at("page").get_ref<const std::string&>();
+    if (pageId.empty() || pageId.size() > 64) return {400, json{{"error", "a page id of 1 to 64 characters expected"}}.dump()};
+    if (!isNewAction(pageId, request.at("seq").get<uint64_t>())) return {200, renderFor(base)};
+  }
+
   auto began = std::chrono::steady_clock::now();
   auto status = source_->perform(event);
   auto performed = std::chrono::steady_clock::now();
@@ -687,8 +952,6 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   auto refreshed = std::chrono::steady_clock::now();
   if (failure) return {500, json{{"error", *failure}, {"render", json::parse(renderJson())}}.dump()};
   // The page names the version it holds; it gets the changes from there when it can.
-  std::optional<uint64_t> base;
-  if (request.contains("base") && request.at("base").is_number_unsigned()) base = request.at("base").get<uint64_t>();
   switch (status) {
     case platform::ui::DispatchStatus::handled: return {200, renderFor(base), performed - began, refreshed - performed};
     case platform::ui::DispatchStatus::unknownAction: return stale("unknown action");
@@ -696,6 +959,24 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
     case platform::ui::DispatchStatus::refused: break;
   }
   return {400, json{{"error", "refused"}}.dump()};
+}
+
+bool WebServer::isNewAction(const std::string& page, uint64_t seq) {
+  auto found = lastActions_.find(page);
+  if (found != lastActions_.end()) {
+    if (seq <= found->second) return false;
+    found->second = seq;
+    return true;
+  }
+  // Pages come and go with reloads: remember the latest few.
+  static constexpr size_t kPagesRemembered = 64;
+  if (pageOrder_.size() >= kPagesRemembered) {
+    lastActions_.erase(pageOrder_.front());
+    pageOrder_.pop_front();
+  }
+  lastActions_.emplace(page, seq);
+  pageOrder_.push_back(page);
+  return true;
 }
 
 bool WebServer::postAllowed(const httplib::Request& req, httplib::Response& res) const {

@@ -20,14 +20,16 @@
 //   GET  /render        the current render as JSON {version, title, html}      (token)
 //   GET  /events        server-sent events: one "render" event per new render  (token)
 //   GET  /menu?key=K    the items of a row's actions menu, drawn when it opens  (token)
-//   POST /action        {"id", "event", "value", "base"}: carries out one action, has the source
+//   POST /action        {"id", "event", "value", "base", "page", "seq"}: carries out one action, has the source
 //                       commit it (PageSource::commit) and only then answers the new render;
 //                       a commit that failed answers 500 {"error", "render"} (token). "scroll"
 //                       with a row number moves a long list's window. With "base", the version
 //                       the page holds, the answer may be a patch {version, base, title, ops}
-//                       instead: the page's HTML cut before every `<div class="row`, and each op
-//                       either a text to insert or [first, count] pieces of the base to keep.
+//                       instead, whose ops name the elements of the page that change (pagePatch).
 //                       Event streams send patches too, against the render they sent before.
+//                       "page" (the page's own id) and "seq" (its action number) make a retry
+//                       safe: an action the server has seen from that page does not run again,
+//                       its retry gets the current render.
 //   POST /scene         {"phase": "active" | "inactive" | "background"}: the page was shown or
 //                       hidden (token)
 // Answers to POST /action carry a Server-Timing header: "total" (the whole request in the server)
@@ -51,6 +53,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -159,8 +162,14 @@ class WebServer {
   int port_ = 0;
   std::optional<uint64_t> observer_;
   std::shared_ptr<Shared> shared_;
+  // Main thread: whether the action numbered `seq` of page `page` is new (and remembers it).
+  bool isNewAction(const std::string& page, uint64_t seq);
+
   // Main thread only: the controls of the latest render.
   std::map<std::string, ActionSpec, std::less<>> actions_;
+  // Main thread only: the number of the latest action of each recent page, oldest page first.
+  std::map<std::string, uint64_t, std::less<>> lastActions_;
+  std::deque<std::string> pageOrder_;
 };
 
 // Cuts posted text to what a control accepts: line breaks only in a multi-line field (a
@@ -172,8 +181,16 @@ std::string cutPostedText(const std::string& text, size_t maxLength, bool multil
 // "scroll".
 std::optional<EventKind> eventKindFromName(std::string_view name);
 
-// The page's HTML `to` as a patch against `from` (the ops of a patch answer), and the HTML a
-// patch's ops make of the text they were made against, as the page does it.
+// The page's HTML `to` as a patch against `from`: the ops of a patch answer, which the page
+// applies to the elements it shows. Each op is [target, kind, payload]; the target is a path
+// [key, i, j, ...] from the element whose "data-key" is `key` (the app's container for "") down
+// through child node indices, as the page stands after the ops before it:
+//   "h"  the target's new outer HTML, merged into it (focus and typing kept)
+//   "a"  the target's new start tag: its attributes replace the ones the target has
+//   "c"  the target's new child nodes: a number keeps the old child node at that index (its
+//        own changes follow in later ops), a text is the HTML of new nodes
+// And the HTML the ops make of the text they were made against, as the page does it; throws
+// std::exception when the ops do not fit that text.
 nlohmann::json pagePatch(std::string_view from, std::string_view to);
 std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 

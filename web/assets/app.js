@@ -2,18 +2,20 @@
 // listens for renders the app pushes by itself (a toast that clears itself).
 //
 // The page never decides anything: every control carries its action id ("data-action"), and
-// the app answers each post with the new render. Renders are merged into the page with
-// morphdom, keyed by each view's identity ("data-key"), so focus, caret, scroll positions and
-// open menus survive. Text a user is still typing is never overwritten by an older render: a
-// field whose typing has not been answered yet keeps what is on screen.
+// the app answers each post with the new render: usually a patch naming the elements that
+// change (server.h, pagePatch), applied to them in place; a whole render is merged into the page
+// with morphdom, keyed by each view's identity ("data-key"). Either way focus, caret, scroll
+// positions and open menus survive. Text a user is still typing is never overwritten by an older
+// render: a field whose typing has not been answered yet keeps what is on screen.
 (() => {
   'use strict';
 
   const token = document.querySelector('meta[name="brivel-token"]').content;
   let version = Number(document.querySelector('meta[name="brivel-version"]').content) || 0;
-  // The app's HTML of the version shown, as the app sent it: patches apply to this text. Null
-  // until a whole render arrived (the page's own markup is not that text).
-  let pageHtml = null;
+  // This page's own id and the number of its latest action: the app runs each numbered action
+  // once, however often it is sent.
+  const pageId = [...crypto.getRandomValues(new Uint8Array(12))].map((b) => b.toString(16).padStart(2, '0')).join('');
+  let lastSeq = 0;
   const app = document.getElementById('app');
   const statusLine = document.getElementById('status');
 
@@ -52,16 +54,25 @@
     pump();
   }
 
+  // A busy app (503) gets the same action again a few times; the app runs it at most once.
+  const retryDelays = [250, 750, 2000];
+
   async function pump() {
     if (inFlight || queue.length === 0) return;
     inFlight = queue.shift();
+    const seq = ++lastSeq;
     let answer = null;
     try {
-      const response = await fetch('/action', {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
-        body: JSON.stringify(pageHtml === null ? inFlight : { ...inFlight, base: version }),
-      });
+      let response;
+      for (let attempt = 0; ; attempt += 1) {
+        response = await fetch('/action', {
+          method: 'POST',
+          headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
+          body: JSON.stringify({ ...inFlight, base: version, page: pageId, seq }),
+        });
+        if (response.status !== 503 || attempt >= retryDelays.length) break;
+        await new Promise((resolve) => setTimeout(resolve, retryDelays[attempt]));
+      }
       const body = await response.json().catch(() => null);
       if (response.ok) {
         answer = body;
@@ -91,7 +102,11 @@
     return (el.tagName === 'INPUT' && (el.type === 'text' || el.type === 'search')) || el.tagName === 'TEXTAREA';
   }
 
+  // Text fields whose render was held back while their typing was unanswered, with that text.
+  const renderedText = new Map();
+
   function keepClientState(from, to) {
+    if (isTextField(from)) renderedText.delete(from);
     // Open menus, swiped rows and scrolled-to targets belong to the page, not to the app.
     if (from.classList.contains('menu-popup')) {
       // An open row menu keeps the items it fetched.
@@ -106,7 +121,9 @@
       to.style.setProperty('--swipe', from.style.getPropertyValue('--swipe'));
     }
     if (isTextField(from) && from.dataset.action && isPendingText(from.dataset.action)) {
-      // Typing not answered yet: what is on screen is newer than this render.
+      // Typing not answered yet: what is on screen is newer than this render. What the render
+      // says shows once the typing is answered (the app may have cut it).
+      renderedText.set(from, to.tagName === 'TEXTAREA' ? to.textContent : (to.getAttribute('value') || ''));
       to.value = from.value;
       if (to.tagName === 'TEXTAREA') to.textContent = from.value;
       else to.setAttribute('value', from.value);
@@ -128,13 +145,98 @@
     }
   }
 
-  // The HTML a patch makes of the text it was made against: the text is cut before every list
-  // row as the app cuts it; each op is a text to insert or [first, count] pieces to keep.
-  function patched(base, ops) {
-    const pieces = base.split(/(?=<div class="row)/);
-    let html = '';
-    for (const op of ops) html += typeof op === 'string' ? op : pieces.slice(op[0], op[0] + op[1]).join('');
-    return html;
+  // Parses HTML into nodes (a fragment).
+  function fragment(html) {
+    const template = document.createElement('template');
+    template.innerHTML = html;
+    return template.content;
+  }
+
+  const morphOptions = {
+    getNodeKey: (node) => (node.getAttribute ? node.getAttribute('data-key') || node.id : undefined),
+    onBeforeElUpdated: (from, to) => {
+      syncControl(from, to);
+      if (from.isEqualNode(to)) return false;
+      keepClientState(from, to);
+      return true;
+    },
+  };
+
+  // Gives an element the attributes of a start tag, as a merge would.
+  function setStartTag(el, startTag) {
+    const to = fragment(`${startTag}</${el.localName}>`).firstElementChild;
+    if (!to || to.localName !== el.localName) return false;
+    if (el.tagName === 'INPUT') syncControl(el, to);
+    keepClientState(el, to);
+    for (const attribute of [...el.attributes]) {
+      if (!to.hasAttribute(attribute.name)) el.removeAttribute(attribute.name);
+    }
+    for (const attribute of to.attributes) {
+      if (el.getAttribute(attribute.name) !== attribute.value) el.setAttribute(attribute.name, attribute.value);
+    }
+    const select = el.tagName === 'OPTION' ? el.closest('select') : null;
+    if (select) {
+      const chosen = select.querySelector('option[selected]');
+      if (chosen && select.value !== chosen.value) select.value = chosen.value;
+    }
+    return true;
+  }
+
+  // Gives an element its new child nodes: numbers name the old ones kept, texts are new HTML.
+  function setChildren(el, items) {
+    const old = [...el.childNodes];
+    const kept = new Set();
+    for (const item of items) {
+      if (typeof item !== 'number') continue;
+      if (!old[item] || kept.has(item)) return false;
+      kept.add(item);
+    }
+    old.forEach((child, i) => { if (!kept.has(i)) child.remove(); });
+    let cursor = el.firstChild;
+    for (const item of items) {
+      if (typeof item === 'number') {
+        const child = old[item];
+        if (child === cursor) cursor = cursor.nextSibling;
+        else el.insertBefore(child, cursor);
+      } else {
+        el.insertBefore(fragment(item), cursor);
+      }
+    }
+    return true;
+  }
+
+  // Applies a patch's ops to the elements they name; false when one does not fit the page.
+  function applyOps(ops) {
+    let keyed = null;
+    const byKey = (key) => {
+      if (!keyed) {
+        // The items of an open row menu are the page's own, not the app's render.
+        keyed = new Map();
+        for (const el of app.querySelectorAll('[data-key]')) {
+          if (!keyed.has(el.dataset.key) && !el.closest('[data-menu-of]')) keyed.set(el.dataset.key, el);
+        }
+      }
+      return keyed.get(key);
+    };
+    for (const op of ops) {
+      if (!Array.isArray(op) || !Array.isArray(op[0])) return false;
+      const [path, kind, payload] = op;
+      let el = path[0] === '' ? app : byKey(path[0]);
+      for (let i = 1; el && i < path.length; i += 1) el = el.childNodes[path[i]];
+      if (!el || el.nodeType !== Node.ELEMENT_NODE) return false;
+      if (kind === 'h') {
+        const to = fragment(payload).firstElementChild;
+        if (!to) return false;
+        morphdom(el, to, morphOptions);
+      } else if (kind === 'a') {
+        if (!setStartTag(el, payload)) return false;
+      } else if (kind === 'c') {
+        if (!setChildren(el, payload)) return false;
+      } else {
+        return false;
+      }
+    }
+    return true;
   }
 
   // Fetches the whole render when a patch does not fit what is shown.
@@ -162,42 +264,42 @@
     // A pushed render older than what is shown is dropped; the answer to a post is applied even
     // when a push of the same render came first, so that a cut text shows.
     if (render.version < version || (!answered && render.version === version)) return;
-    if (Array.isArray(render.ops)) {
-      if (pageHtml !== null && render.version === version) {
-        // The answer to a post whose render a push brought first: apply what is shown again,
-        // so that a cut text shows.
-        render = { version, title: render.title, html: pageHtml };
-      } else if (pageHtml === null || render.base !== version) {
-        resync();
-        return;
-      } else {
-        render = { version: render.version, title: render.title, html: patched(pageHtml, render.ops) };
-      }
+    const patch = Array.isArray(render.ops);
+    if (patch && render.version !== version && render.base !== version) {
+      resync();
+      return;
     }
-    if (typeof render.html !== 'string') return;
-    pageHtml = render.html;
-    version = render.version;
-    if (render.title) document.title = render.title;
+    if (!patch && typeof render.html !== 'string') return;
 
     const wantedBefore = focusWanted();
     const focused = document.activeElement;
     const selection = focused && isTextField(focused) ? [focused.selectionStart, focused.selectionEnd] : null;
-    const next = document.createElement('div');
-    next.id = 'app';
-    next.innerHTML = render.html;
-    morphdom(app, next, {
-      getNodeKey: (node) => (node.getAttribute ? node.getAttribute('data-key') || node.id : undefined),
-      onBeforeElUpdated: (from, to) => {
-        syncControl(from, to);
-        if (from.isEqualNode(to)) return false;
-        keepClientState(from, to);
-        return true;
-      },
-    });
+    if (patch) {
+      // A patch whose render is shown already (a push came first) has nothing more to apply.
+      if (render.version !== version && !applyOps(render.ops)) {
+        resync();
+        return;
+      }
+    } else {
+      const next = document.createElement('div');
+      next.id = 'app';
+      next.innerHTML = render.html;
+      morphdom(app, next, morphOptions);
+    }
+    version = render.version;
+    if (render.title) document.title = render.title;
     // Subtrees equal to the render were skipped above, but a text field's live value is not in
     // its markup: bring every field in line with the render (unless its typing is pending).
     for (const field of app.querySelectorAll('input[data-action], textarea[data-action]')) {
       if (isTextField(field)) syncControl(field, field);
+    }
+    for (const [field, text] of renderedText) {
+      if (field.dataset.action && isPendingText(field.dataset.action)) continue;
+      renderedText.delete(field);
+      if (!field.isConnected) continue;
+      if (field.tagName === 'TEXTAREA') field.textContent = text;
+      else field.setAttribute('value', text);
+      field.value = text;
     }
     if (selection && document.activeElement === focused && isTextField(focused)) {
       const length = focused.value.length;
@@ -420,17 +522,25 @@
     }
   }
 
-  // The placeholders take the measured average height of the rows on the page.
+  // The placeholders take the measured average height of the rows on the page. Rows off screen
+  // are not laid out (app.css) and do not count; each placeholder holds the height itself, so
+  // that a new height restyles the placeholders alone.
   function measureRows() {
     const rows = app.querySelectorAll('[data-rows-action] .row[data-row]');
     if (!rows.length) return;
-    const sample = Math.min(rows.length, 40);
     let total = 0;
-    for (let i = 0; i < sample; i += 1) total += rows[i].offsetHeight;
-    const height = total / sample;
-    if (height > 0 && Math.abs(height - rowHeight) >= 1) {
-      rowHeight = height;
-      document.documentElement.style.setProperty('--row-h', `${height}px`);
+    let sampled = 0;
+    for (let i = 0; i < rows.length && sampled < 40; i += 1) {
+      if (rows[i].checkVisibility && !rows[i].checkVisibility({ contentVisibilityAuto: true })) continue;
+      total += rows[i].offsetHeight;
+      sampled += 1;
+    }
+    const height = sampled ? total / sampled : 0;
+    if (height > 0 && Math.abs(height - rowHeight) >= 1) rowHeight = height;
+    if (!rowHeight) return;
+    const wanted = `${rowHeight}px`;
+    for (const gap of app.querySelectorAll('.row-placeholder')) {
+      if (gap.style.getPropertyValue('--row-h') !== wanted) gap.style.setProperty('--row-h', wanted);
     }
   }
 
@@ -789,6 +899,4 @@
   numberRows();
   measureRows();
   scheduleFill();
-  // The text of the shown version, so that later answers can be patches.
-  resync();
 })();

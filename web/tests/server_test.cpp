@@ -403,6 +403,40 @@ TEST_F(ServerTest, AnswersAnActionOnlyAfterItIsCommittedAndAFailedCommitAsAFailu
   EXPECT_EQ(source->commits, 2);
 }
 
+// A main thread that answers slowly: a post waits for it only briefly.
+class SlowMainServerTest : public ServerTest {
+ protected:
+  void configure(WebServerOptions& options) override { options.mainThreadTimeout = 200ms; }
+};
+
+TEST_F(SlowMainServerTest, AnActionRunsOnceWhateverThePageRetries) {
+  auto tap = [](const char* page, int seq) { return json{{"id", "count"}, {"event", "tap"}, {"page", page}, {"seq", seq}}; };
+  // The main thread is busy (this thread does not serve it): the first attempt and its retry
+  // are answered 503, and both wait in the main queue.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto status = std::async(std::launch::async, [&] {
+      auto res = client().Post("/action", postHeaders(), tap("p1", 1).dump(), "application/json");
+      return res ? res->status : 0;
+    });
+    EXPECT_EQ(status.get(), 503);
+  }
+  MainLoop::drain();
+  EXPECT_EQ(source->count, 1);
+  // A retry that reaches a free main thread gets the current render without acting again.
+  Reply retry = act(tap("p1", 1));
+  EXPECT_EQ(retry.status, 200);
+  EXPECT_NE(retry.body.value("html", "").find("count 1"), std::string::npos) << retry.body.dump();
+  EXPECT_EQ(source->count, 1);
+  // The page's next action runs; an older one, or a malformed page id, does not.
+  EXPECT_EQ(act(tap("p1", 2)).status, 200);
+  EXPECT_EQ(act(tap("p1", 1)).status, 200);
+  EXPECT_EQ(act(tap("", 3)).status, 400);
+  EXPECT_EQ(source->count, 2);
+  // Another page (a reload) numbers its actions afresh.
+  EXPECT_EQ(act(tap("p2", 1)).status, 200);
+  EXPECT_EQ(source->count, 3);
+}
+
 TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
   EXPECT_EQ(server->launchUrl(), server->url() + "?secret=" + server->secret());
   std::string wrong = server->secret();
@@ -572,6 +606,50 @@ TEST_F(GuardedServerTest, RefusesOversizedOrUnauthorisedRequestsBeforeReadingThe
   MainLoop::runUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }, 10s);
   EXPECT_EQ(answer.get().rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_EQ(source->count, 1);
+}
+
+TEST(PagePatchTest, NamesOnlyTheElementsThatChangeAndRebuildsThePage) {
+  auto row = [](int n, const std::string& text = "") {
+    const std::string key = "r" + std::to_string(n);
+    return "<div class=\"row\" data-key=\"" + key + "\"><span class=\"text\">" +
+           (text.empty() ? "Bill " + std::to_string(n) : text) + "</span><button type=\"button\" data-action=\"a" + key +
+           "\"><span class=\"icon\"></span></button></div>";
+  };
+  auto list = [&](std::vector<std::string> rows, const std::string& head = "<h1>Bills</h1>") {
+    std::string html = head + "<div class=\"list\" data-key=\"L\"><section><div class=\"section-rows\">";
+    for (const auto& r : rows) html += r;
+    return html + "</div></section></div><input type=\"search\" value=\"\"><br>";
+  };
+  struct Case {
+    const char* name;
+    std::string from, to;
+    std::vector<std::string> notSent;  // text the patch must not carry again
+  };
+  const std::vector<Case> cases = {
+      {"nothing changed", list({row(1), row(2)}), list({row(1), row(2)}), {"Bill 1", "Bill 2"}},
+      {"one row's text", list({row(1), row(2), row(3)}), list({row(1), row(2, "Rent"), row(3)}), {"Bill 1", "Bill 3"}},
+      {"a row removed", list({row(1), row(2), row(3)}), list({row(1), row(3)}), {"Bill 1", "Bill 3"}},
+      {"rows inserted and moved", list({row(1), row(2), row(3)}), list({row(3), row(4), row(1), row(5)}), {"Bill 1", "Bill 3"}},
+      {"an attribute", list({row(1), row(2)}),
+       list({row(1), std::string(row(2)).replace(row(2).find("\"row\""), 5, "\"row selected\"")}), {"Bill 1", "Bill 2"}},
+      {"text outside the list", list({row(1)}), list({row(1)}, "<h1>Bills &amp; more</h1>"), {"Bill 1"}},
+      {"a field's value and a text area", list({row(1)}) + "<textarea>a</textarea>",
+       std::string(list({row(1)})).replace(list({row(1)}).find("value=\"\""), 8, "value=\"7\"") + "<textarea>a &lt;b</textarea>",
+       {"Bill 1"}},
+      {"another screen", list({row(1)}), "<div data-key=\"D\"><p>Detail</p></div>", {}},
+      {"rows of a list keyed twice", "<p data-key=\"x\">a</p><p data-key=\"x\">b</p>", "<p data-key=\"x\">a</p><p data-key=\"x\">c</p>", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    json ops = pagePatch(c.from, c.to);
+    EXPECT_EQ(applyPagePatch(c.from, ops), c.to) << ops.dump();
+    for (const auto& text : c.notSent) EXPECT_EQ(ops.dump().find(text), std::string::npos) << ops.dump();
+  }
+  EXPECT_EQ(pagePatch(list({row(1)}), list({row(1)})), json::array());
+  // Text that is not well formed comes whole; ops that do not fit the page are refused.
+  EXPECT_EQ(applyPagePatch("<p>a</p>", pagePatch("<p>a", "<p>b</p>")), "<p>b</p>");
+  EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["missing"], "h", "<p>b</p>"]])")));
+  EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["", 3], "a", "<p>"]])")));
 }
 
 TEST(CutPostedTextTest, KeepsTabsAndDropsOtherControls) {
