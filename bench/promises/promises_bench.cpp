@@ -1,10 +1,15 @@
 // Promise chains and fan-ins beside the same work done with std::promise/std::future and
 // with plain posts to the queue. Everything runs on the main queue, pumped on the
 // benchmark thread, so the figures compare the promise machinery and not thread hops.
-// After the runs, each promise figure is printed as a ratio to its two baselines.
+// After the runs, each promise figure is printed as a ratio to its two baselines, and the
+// chains report how many heap allocations each step costs (counter "allocs/step", counted
+// by replacing the global operator new).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <future>
 #include <memory>
 #include <string>
@@ -16,9 +21,38 @@
 
 namespace {
 
+std::atomic<long long> allocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
 constexpr int kSteps = 1000;
 
+// Counts the allocations made while `state` runs and reports them per step.
+class AllocationsPerStep {
+ public:
+  explicit AllocationsPerStep(benchmark::State& state) : state_(state), start_(allocations.load()) {}
+  ~AllocationsPerStep() {
+    const double made = static_cast<double>(allocations.load() - start_);
+    state_.counters["allocs/step"] = made / (static_cast<double>(state_.iterations()) * kSteps);
+  }
+
+ private:
+  benchmark::State& state_;
+  long long start_;
+};
+
 void BM_PromiseThenChain(benchmark::State& state) {
+  AllocationsPerStep counted(state);
   for (auto _ : state) {
     auto first = PRMPromise::pendingPromise();
     auto last = first;
@@ -32,6 +66,7 @@ void BM_PromiseThenChain(benchmark::State& state) {
 }
 
 void BM_FutureChain(benchmark::State& state) {
+  AllocationsPerStep counted(state);
   auto main = platform::DispatchQueue::main();
   for (auto _ : state) {
     std::vector<std::promise<int>> promises(kSteps + 1);
@@ -55,6 +90,7 @@ void postStep(const std::shared_ptr<platform::DispatchQueue>& queue, int value, 
 }
 
 void BM_PostChain(benchmark::State& state) {
+  AllocationsPerStep counted(state);
   auto main = platform::DispatchQueue::main();
   for (auto _ : state) {
     int result = -1;
@@ -134,6 +170,8 @@ int main(int argc, char** argv) {
                            {"BM_PromiseAllFanIn", "BM_FutureFanIn"},
                            {"BM_PromiseAllFanIn", "BM_PostFanIn"},
                        });
+  reporter.printRatios("Heap allocations per chain step:", {{"BM_PromiseThenChain", "BM_FutureChain"}},
+                       {brivel::bench::Measure::counterNamed("allocs/step")});
   benchmark::Shutdown();
   return 0;
 }
