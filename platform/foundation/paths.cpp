@@ -142,6 +142,28 @@ std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* by
   return std::nullopt;
 }
 
+std::string fileNameForID(std::string_view id) {
+  if (id == "." || id == "..") return id.size() == 1 ? "%2E" : "%2E%2E";
+  std::string name;
+  name.reserve(id.size());
+  for (char c : id) {
+    switch (c) {
+      case '/':
+        name += "%2F";
+        break;
+      case '\0':
+        name += "%00";
+        break;
+      case '%':
+        name += "%25";
+        break;
+      default:
+        name += c;
+    }
+  }
+  return name;
+}
+
 std::optional<std::vector<uint8_t>> readFileContents(const fs::path& path) {
   // Plain reads: a folder or an unreadable file in the file's place is "no contents", never an
   // exception from a stream.

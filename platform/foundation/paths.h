@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +45,14 @@ enum class FileWriteFault { None, CreateTemporary, Write, Sync, Rename };
     const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   return writeFileAtomically(path, bytes.data(), bytes.size());
 }
+
+// The name of one file made from an identifier that comes from elsewhere (an app ID, a
+// stored key). The identifier stays as it is, except that "/", NUL and "%" are written
+// %2F, %00 and %25, and a whole name of "." or ".." is written with %2E for each dot: so
+// the name always stays inside the folder it is joined to, and distinct identifiers give
+// distinct names. Callers add a prefix or refuse an empty identifier (it names the folder).
+//   fileNameForID("1:123:ios:ab") == "1:123:ios:ab"; fileNameForID("../x") == "..%2Fx"
+std::string fileNameForID(std::string_view id);
 
 // Reads a whole file; std::nullopt when it is missing or unreadable.
 std::optional<std::vector<uint8_t>> readFileContents(const std::filesystem::path& path);

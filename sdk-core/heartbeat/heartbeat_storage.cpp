@@ -34,7 +34,7 @@ std::unique_ptr<FileStorage> FileStorage::storageForID(const std::string& id) {
   std::string fileName = "heartbeats-" + id;
   std::replace(fileName.begin(), fileName.end(), ':', '_');
   return std::make_unique<FileStorage>(platform::FileLocations::applicationSupportDirectory() /
-                                       "zideza-heartbeat-storage" / fileName);
+                                       "zideza-heartbeat-storage" / platform::fileNameForID(fileName));
 }
 
 std::optional<std::vector<uint8_t>> FileStorage::read() { return platform::readFileContents(url_); }

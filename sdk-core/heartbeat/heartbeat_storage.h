@@ -1,6 +1,7 @@
 // HeartbeatStorage: the heartbeats bundle of one app identifier, kept in a file under the
 // data directory's Application Support folder
-// (<...>/zideza-heartbeat-storage/heartbeats-<id with ":" as "_">).
+// (<...>/zideza-heartbeat-storage/heartbeats-<id with ":" as "_">, made a plain file name by
+// platform::fileNameForID, so no identifier reaches outside that folder).
 //
 // Every access is a read-modify-write that runs on the storage's own serial queue
 // ("ruv.heartbeat.storage.<id>"), so operations on one identifier never interleave. The

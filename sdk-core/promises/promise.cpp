@@ -2,6 +2,7 @@
 #include "sdk-core/promises/promise.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "sdk-core/promises/internal/assert.h"
 #include "sdk-core/promises/internal/type_name.h"
@@ -28,19 +29,122 @@ platform::DispatchGroup& group() {
   return *group;
 }
 
-// Submits `handler` to the queue as a member of the group, in one block.
-template <class Handler>
-void submitInGroup(const PRMPromise::Queue& queue, Handler&& handler) {
-  group().enter();
-  queue->async([handler = std::forward<Handler>(handler)]() mutable {
-    struct Leave {
-      ~Leave() { group().leave(); }
-    } leave;
-    handler();
-  });
-}
-
 }  // namespace
+
+// ---- Continuations ---------------------------------------------------------------------
+
+class PRMPromise::Continuation {
+ public:
+  explicit Continuation(Queue queue) : queue_(std::move(queue)) {}
+  Continuation(const Continuation&) = delete;
+  Continuation& operator=(const Continuation&) = delete;
+
+  // Submits the continuation to its queue with the outcome, as a member of the group. The
+  // block holds only this node, so submitting it allocates nothing.
+  void schedule(State state, const PRMObject& resolution) {
+    state_ = state;
+    resolution_ = resolution;
+    group().enter();
+    queue_->async([continuation = this] { continuation->runScheduled(); });
+  }
+  // Gives the continuation up unrun: its promise went away while pending.
+  void discard() { release(); }
+
+  Continuation* next = nullptr;   // the promise's next observer
+
+ protected:
+  virtual ~Continuation() = default;
+  const Queue& queue() const { return queue_; }
+  virtual void run(State state, const PRMObject& resolution) = 0;
+  // Drops the reference the observer list, then the submitted block, held (and with it the
+  // handlers); may destroy the continuation.
+  virtual void release() = 0;
+
+ private:
+  void runScheduled() {
+    struct Finish {
+      Continuation* continuation;
+      ~Finish() {
+        continuation->release();
+        group().leave();
+      }
+    } finish{this};
+    run(state_, resolution_);
+  }
+
+  Queue queue_;
+  State state_ = Pending;
+  PRMObject resolution_;
+};
+
+class PRMPromise::ChainLink final : public PRMPromise, public PRMPromise::Continuation {
+ public:
+  ChainLink(const Queue& queue, ChainedFulfill chainedFulfill, ChainedReject chainedReject)
+      : PRMPromise(PassKey{}),
+        PRMPromise::Continuation(queue),
+        chainedFulfill_(std::move(chainedFulfill)),
+        chainedReject_(std::move(chainedReject)) {}
+
+  // The link keeps itself alive while it observes and while it is queued.
+  void hold(Ptr self) { self_ = std::move(self); }
+
+ private:
+  void run(State state, const PRMObject& resolution) override {
+    PRMObject result;
+    if (state == Fulfilled) {
+      result = chainedFulfill_ ? chainedFulfill_(resolution) : resolution;
+    } else {
+      result = chainedReject_ ? chainedReject_(*resolution.error()) : resolution;
+    }
+    resolveChained(queue(), self_, result);
+  }
+
+  void release() override {
+    chainedFulfill_ = nullptr;
+    chainedReject_ = nullptr;
+    Ptr self = std::move(self_);
+  }
+
+  ChainedFulfill chainedFulfill_;
+  ChainedReject chainedReject_;
+  Ptr self_;
+};
+
+class PRMPromise::Forward final : public PRMPromise::Continuation {
+ public:
+  Forward(const Queue& queue, Ptr target) : Continuation(queue), target_(std::move(target)) {}
+
+ private:
+  void run(State state, const PRMObject& resolution) override {
+    if (state == Fulfilled) {
+      target_->fulfill(resolution);
+    } else {
+      target_->reject(*resolution.error());
+    }
+  }
+  void release() override { delete this; }
+
+  Ptr target_;
+};
+
+class PRMPromise::Handlers final : public PRMPromise::Continuation {
+ public:
+  Handlers(const Queue& queue, FulfillHandler onFulfill, RejectHandler onReject)
+      : Continuation(queue), onFulfill_(std::move(onFulfill)), onReject_(std::move(onReject)) {}
+
+ private:
+  void run(State state, const PRMObject& resolution) override {
+    if (state == Fulfilled) {
+      onFulfill_(resolution);
+    } else {
+      onReject_(*resolution.error());
+    }
+  }
+  void release() override { delete this; }
+
+  FulfillHandler onFulfill_;
+  RejectHandler onReject_;
+};
 
 PRMPromise::Queue PRMPromise::defaultDispatchQueue() {
   std::lock_guard lock(defaultQueueMutex());
@@ -71,18 +175,16 @@ std::function<PRMPromise::Ptr(PRMObject)> PRMPromise::resolved() {
 
 PRMPromise::PRMPromise(PassKey) { group().enter(); }
 
-PRMPromise::PRMPromise(PassKey, PRMObject resolution) {
-  if (const auto* error = resolution.error()) {
-    state_ = Rejected;
-    error_ = *error;
-  } else {
-    state_ = Fulfilled;
-    value_ = std::move(resolution);
-  }
-}
+PRMPromise::PRMPromise(PassKey, PRMObject resolution)
+    : state_(resolution.isError() ? Rejected : Fulfilled), outcome_(std::move(resolution)) {}
 
 PRMPromise::~PRMPromise() {
   if (state_ == Pending) group().leave();
+  for (Continuation* observer = firstObserver_; observer != nullptr;) {
+    Continuation* next = observer->next;
+    observer->discard();
+    observer = next;
+  }
 }
 
 void PRMPromise::fulfill(const PRMObject& value) {
@@ -101,20 +203,36 @@ void PRMPromise::reject(const PRMObject& error) {
 }
 
 void PRMPromise::settle(State state, const PRMObject& resolution) {
+  std::unique_ptr<std::vector<PRMObject>> released;
   std::lock_guard lock(mutex_);
   if (state_ != Pending) return;
   state_ = state;
-  if (state == Fulfilled) {
-    value_ = resolution;
-  } else {
-    error_ = *resolution.error();
-  }
-  pendingObjects_.reset();
-  if (observers_) {
-    for (auto& observer : *observers_) observer(state, resolution);
-    observers_.reset();
+  outcome_ = resolution;
+  released = std::move(pendingObjects_);
+  // Submitted in registration order, under the lock, so that an observer added meanwhile
+  // on another thread comes after them.
+  Continuation* observer = std::exchange(firstObserver_, nullptr);
+  lastObserver_ = nullptr;
+  while (observer != nullptr) {
+    Continuation* next = std::exchange(observer->next, nullptr);
+    observer->schedule(state, resolution);   // from here the block owns it
+    observer = next;
   }
   group().leave();
+}
+
+void PRMPromise::observe(Continuation* continuation) {
+  std::lock_guard lock(mutex_);
+  if (state_ != Pending) {
+    continuation->schedule(state_, outcome_);
+    return;
+  }
+  if (lastObserver_ != nullptr) {
+    lastObserver_->next = continuation;
+  } else {
+    firstObserver_ = continuation;
+  }
+  lastObserver_ = continuation;
 }
 
 void PRMPromise::addPendingObject(const PRMObject& object) {
@@ -135,12 +253,13 @@ bool PRMPromise::isRejected() const { return state() == Rejected; }
 
 PRMObject PRMPromise::value() const {
   std::lock_guard lock(mutex_);
-  return value_;
+  return state_ == Fulfilled ? outcome_ : PRMObject();
 }
 
 std::optional<platform::Error> PRMPromise::error() const {
   std::lock_guard lock(mutex_);
-  return error_;
+  if (state_ != Rejected) return std::nullopt;
+  return *outcome_.error();
 }
 
 std::string PRMPromise::description() const {
@@ -151,9 +270,9 @@ std::string PRMPromise::description() const {
   std::lock_guard lock(mutex_);
   switch (state_) {
     case Fulfilled:
-      return text.append("Fulfilled: ").append(value_.description());
+      return text.append("Fulfilled: ").append(outcome_.description());
     case Rejected:
-      return text.append("Rejected: ").append(PRMObject(*error_).description());
+      return text.append("Rejected: ").append(outcome_.description());
     case Pending:
       break;
   }
@@ -164,52 +283,24 @@ void PRMPromise::observeOnQueue(const Queue& queue, FulfillHandler onFulfill, Re
   assertParameter(queue != nullptr, "queue");
   assertParameter(static_cast<bool>(onFulfill), "onFulfill");
   assertParameter(static_cast<bool>(onReject), "onReject");
-  std::lock_guard lock(mutex_);
-  switch (state_) {
-    case Fulfilled:
-      submitInGroup(queue, [onFulfill = std::move(onFulfill), value = value_] { onFulfill(value); });
-      return;
-    case Rejected:
-      submitInGroup(queue, [onReject = std::move(onReject), error = *error_] { onReject(error); });
-      return;
-    case Pending:
-      break;
+  observe(new Handlers(queue, std::move(onFulfill), std::move(onReject)));
+}
+
+void PRMPromise::resolveChained(const Queue& queue, const Ptr& chained, const PRMObject& result) {
+  if (auto followed = result.promise()) {
+    followed->observe(new Forward(queue, chained));
+  } else {
+    chained->fulfill(result);
   }
-  if (!observers_) observers_ = std::make_unique<std::vector<Observer>>();
-  observers_->push_back([queue, onFulfill = std::move(onFulfill), onReject = std::move(onReject)](
-                            State state, const PRMObject& resolution) mutable {
-    // An observer runs once: its handlers move into the submitted block.
-    if (state == Fulfilled) {
-      submitInGroup(queue, [onFulfill = std::move(onFulfill), resolution] { onFulfill(resolution); });
-    } else {
-      submitInGroup(queue, [onReject = std::move(onReject), error = *resolution.error()] { onReject(error); });
-    }
-  });
 }
 
 PRMPromise::Ptr PRMPromise::chainOnQueue(const Queue& queue, ChainedFulfill chainedFulfill,
                                          ChainedReject chainedReject) {
   assertParameter(queue != nullptr, "queue");
-  Ptr chained = pendingPromise();
-  // Settles `chained` from a block's result, following a promise one level deep.
-  auto resolve = [queue, chained](const PRMObject& result) {
-    if (auto followed = result.promise()) {
-      followed->observeOnQueue(
-          queue, [chained](const PRMObject& value) { chained->fulfill(value); },
-          [chained](const platform::Error& error) { chained->reject(error); });
-    } else {
-      chained->fulfill(result);
-    }
-  };
-  observeOnQueue(
-      queue,
-      [resolve, chainedFulfill = std::move(chainedFulfill)](const PRMObject& value) {
-        resolve(chainedFulfill ? chainedFulfill(value) : value);
-      },
-      [resolve, chainedReject = std::move(chainedReject)](const platform::Error& error) {
-        resolve(chainedReject ? chainedReject(error) : PRMObject(error));
-      });
-  return chained;
+  auto link = std::make_shared<ChainLink>(queue, std::move(chainedFulfill), std::move(chainedReject));
+  link->hold(link);
+  observe(link.get());
+  return link;
 }
 
 PRMPromise::Ptr PRMPromise::then(ChainedFulfill work) { return thenOn(defaultDispatchQueue(), std::move(work)); }

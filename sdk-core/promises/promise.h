@@ -216,15 +216,30 @@ class PRMPromise : public std::enable_shared_from_this<PRMPromise> {
   PRMPromise(PassKey, PRMObject resolution);
 
  private:
-  using Observer = std::function<void(State, const PRMObject&)>;
-  void settle(State state, const PRMObject& resolution);
+  // A handler waiting for the outcome: a node of the intrusive list of this promise's
+  // observers, then the one block submitted to its queue. Each is one allocation.
+  class Continuation;
+  // A chained promise that holds the continuation settling it (then, catch and the like).
+  class ChainLink;
+  // A continuation that settles another promise with the outcome (following a promise).
+  class Forward;
+  // A continuation running a fulfil and a reject handler.
+  class Handlers;
 
-  mutable std::recursive_mutex mutex_;
+  void settle(State state, const PRMObject& resolution);
+  // Schedules the continuation now when settled, else appends it to the observers; from
+  // here on the promise or the queue owns it.
+  void observe(Continuation* continuation);
+  // Settles `chained` from a block's result, following a promise one level deep.
+  static void resolveChained(const Queue& queue, const Ptr& chained, const PRMObject& result);
+
+  mutable std::mutex mutex_;
   State state_ = Pending;
   std::unique_ptr<std::vector<PRMObject>> pendingObjects_;
-  PRMObject value_;
-  std::optional<platform::Error> error_;
-  std::unique_ptr<std::vector<Observer>> observers_;
+  PRMObject outcome_;   // the value once fulfilled, the error object once rejected
+  // The observers in registration order; the list owns them until they are scheduled.
+  Continuation* firstObserver_ = nullptr;
+  Continuation* lastObserver_ = nullptr;
 };
 
 // Blocks the calling thread until the promise settles; answers the value (nil when

@@ -31,7 +31,7 @@ const std::filesystem::path& UTLHeartbeatDateStorage::fileURL() {
   std::call_once(fileURLOnce_, [this] {
     const auto directory = directoryPathURL();
     checkAndCreateDirectory(directory);
-    fileURL_ = directory / fileName_;
+    fileURL_ = directory / platform::fileNameForID(fileName_);
   });
   return fileURL_;
 }

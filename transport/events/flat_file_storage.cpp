@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/paths.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
 #include "transport/events/registrar.h"
@@ -130,7 +131,8 @@ fs::path ETFlatFileStorage::pathForTarget(long target, const std::string& eventI
   char numbers[64];
   std::snprintf(numbers, sizeof numbers, "-%ld-%" PRIu64 "-", qosTier, expirationSeconds(expirationDate));
   // The write makes the directories when they are missing.
-  return eventDataPath_ / std::to_string(target) / (eventID + numbers + encodedMappingID(mappingID));
+  return eventDataPath_ / std::to_string(target) /
+         (platform::fileNameForID(eventID) + numbers + encodedMappingID(mappingID));
 }
 
 fs::path ETFlatFileStorage::batchPathForTarget(long target, ETBatchID batchID, platform::Date expirationDate) const {
@@ -335,7 +337,7 @@ void ETFlatFileStorage::libraryDataForKey(const std::string& key, ETLibraryDataF
                                           ETLibraryDataNewValue setNewValue) {
   queue_->async([self = shared_from_this(), key, onFetchComplete = std::move(onFetchComplete),
                  setNewValue = std::move(setNewValue)] {
-    const fs::path path = self->libraryDataStoragePath() / key;
+    const fs::path path = self->libraryDataStoragePath() / platform::fileNameForID(key);
     std::optional<platform::Error> readError;
     std::optional<ETBytes> data = ETReadFile(path, &readError);
     if (onFetchComplete) onFetchComplete(data, readError);
@@ -359,7 +361,7 @@ void ETFlatFileStorage::storeLibraryData(const ETBytes& data, const std::string&
     return;
   }
   queue_->async([self = shared_from_this(), data, key, onComplete = std::move(onComplete)] {
-    const fs::path path = self->libraryDataStoragePath() / key;
+    const fs::path path = self->libraryDataStoragePath() / platform::fileNameForID(key);
     const uint64_t previous = ETDirectorySizeTracker::fileSizeAtURL(path);
     std::optional<platform::Error> error;
     if (ETWriteFileAtomically(data, path, &error)) {
@@ -372,7 +374,7 @@ void ETFlatFileStorage::storeLibraryData(const ETBytes& data, const std::string&
 
 void ETFlatFileStorage::removeLibraryDataForKey(const std::string& key, ETErrorCompletion onComplete) {
   queue_->async([self = shared_from_this(), key, onComplete = std::move(onComplete)] {
-    const fs::path path = self->libraryDataStoragePath() / key;
+    const fs::path path = self->libraryDataStoragePath() / platform::fileNameForID(key);
     const uint64_t size = ETDirectorySizeTracker::fileSizeAtURL(path);
     std::optional<platform::Error> result;
     std::error_code existsError;

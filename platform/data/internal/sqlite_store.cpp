@@ -423,38 +423,32 @@ Error SqliteStore::sqliteError(long code, const std::string& what) const {
 }
 
 std::optional<Error> SqliteStore::prepareSchema() {
-  // The journal mode is the first read of the file: a file that is not a database fails here.
-  {
-    Statement journal(db_, "PRAGMA journal_mode=WAL");
-    if (!journal || sqlite3_step(journal.get()) != SQLITE_ROW) {
-      const int code = sqlite3_errcode(db_) & 0xff;
-      if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT) {
-        // Not the file's fault: the disk is full, read-only or failing.
-        return storeError(ModelStoreError::OpenFailed,
-                          "The store cannot be opened: " + reasonOf(code, sqlite3_errmsg(db_)) + ".");
-      }
-      return storeError(ModelStoreError::NotAStore,
-                        std::string("The file is not a store: ") + sqlite3_errmsg(db_));
+  // A failed read of the file: a file that is not a database, or a disk that is full,
+  // read-only or failing (not the file's fault).
+  auto readFailure = [this] {
+    const int code = sqlite3_errcode(db_) & 0xff;
+    if (code != SQLITE_NOTADB && code != SQLITE_CORRUPT) {
+      return storeError(ModelStoreError::OpenFailed,
+                        "The store cannot be opened: " + reasonOf(code, sqlite3_errmsg(db_)) + ".");
     }
-  }
-  if (auto message = execute(db_, "PRAGMA synchronous=FULL")) {
-    return storeError(ModelStoreError::OpenFailed, *message);
-  }
+    return storeError(ModelStoreError::NotAStore, std::string("The file is not a store: ") + sqlite3_errmsg(db_));
+  };
 
+  // The file is only read until it is known to be a store of this version: a file that is
+  // refused is left exactly as it was (switching to WAL would rewrite its header and leave
+  // -wal and -shm files beside it).
   std::set<std::string> tables;
   {
     Statement list(db_, "SELECT name FROM sqlite_master WHERE type='table'");
     if (!list) {
-      return storeError(ModelStoreError::NotAStore,
-                        std::string("The file is not a store: ") + sqlite3_errmsg(db_));
+      return readFailure();
     }
     int status;
     while ((status = sqlite3_step(list.get())) == SQLITE_ROW) {
       tables.insert(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
     }
     if (status != SQLITE_DONE) {
-      return storeError(ModelStoreError::NotAStore,
-                        std::string("The file is not a store: ") + sqlite3_errmsg(db_));
+      return readFailure();
     }
   }
 
@@ -478,6 +472,16 @@ std::optional<Error> SqliteStore::prepareSchema() {
                         "The store has schema version \"" + stored + "\"; this program reads " +
                             version_ + " only.");
     }
+  }
+
+  {
+    Statement journal(db_, "PRAGMA journal_mode=WAL");
+    if (!journal || sqlite3_step(journal.get()) != SQLITE_ROW) {
+      return readFailure();
+    }
+  }
+  if (auto message = execute(db_, "PRAGMA synchronous=FULL")) {
+    return storeError(ModelStoreError::OpenFailed, *message);
   }
 
   std::string sql = "BEGIN IMMEDIATE;";

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "platform/data/model_container.h"
+#include "platform/foundation/paths.h"
 #include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
 #include "platform/dispatch/queue.h"
@@ -351,6 +352,43 @@ TEST_F(StoreTest, RefusesFilesThatAreNotStores) {
   auto opened = ModelContainer::open(librarySchema(), configuration);
   EXPECT_FALSE(opened.container);
   EXPECT_TRUE(opened.error);
+}
+
+TEST_F(StoreTest, RefusedDatabasesAreLeftByteForByteAsTheyWere) {
+  struct Case {
+    const char* what;
+    const char* sql;
+    ModelStoreError refusal;
+  };
+  const Case cases[] = {
+      {"another program's database", "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('kept');",
+       ModelStoreError::NotAStore},
+      {"a store of another version",
+       "CREATE TABLE store_metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+       "INSERT INTO store_metadata VALUES ('schemaVersion', '9.0.0');",
+       ModelStoreError::UnknownSchemaVersion},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(storePath());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const auto before = readFileContents(storePath());
+    ASSERT_TRUE(before);
+
+    ModelConfiguration configuration;
+    configuration.url = storePath();
+    auto opened = ModelContainer::open(librarySchema(), configuration);
+    EXPECT_FALSE(opened.container);
+    ASSERT_TRUE(opened.error);
+    EXPECT_EQ(opened.error->code, static_cast<long>(c.refusal));
+    EXPECT_TRUE(readFileContents(storePath()) == before) << "the refused file was changed";
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+      EXPECT_FALSE(std::filesystem::exists(storePath().string() + suffix)) << suffix;
+    }
+  }
 }
 
 TEST_F(StoreTest, OddRowsLoadWithoutHarm) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <set>
 #include <thread>
 
 #include "platform/foundation/defaults.h"
@@ -62,6 +63,30 @@ TEST_F(HeartbeatStorageTest, OneStoragePerIdentifierOverItsOwnFileAndQueue) {
   EXPECT_TRUE(weak.expired());
   auto reopened = HeartbeatStorage::sharedInstance("1:2:ios:3");
   EXPECT_EQ(stored(*reopened), bundleWith("a"));
+}
+
+TEST_F(HeartbeatStorageTest, FileNamesMadeFromIdentifiersStayInTheirFolder) {
+  const std::filesystem::path folder = heartbeatFile("").parent_path();
+  // Ordinary identifiers keep the names stored files already have.
+  EXPECT_EQ(FileStorage::storageForID("1:2:ios:3")->url(), folder / "heartbeats-1_2_ios_3");
+  EXPECT_EQ(FileStorage::storageForID("app.example-1")->url(), folder / "heartbeats-app.example-1");
+
+  // Hostile ones name one file inside the folder, each its own.
+  std::set<std::filesystem::path> files;
+  const std::vector<std::string> ids = {"2:../../x", "/etc/passwd", "a/b", "..", "a%2Fb", std::string("a\0b", 3)};
+  for (const std::string& id : ids) {
+    SCOPED_TRACE(id);
+    auto storage = HeartbeatStorage::sharedInstance(id);
+    storage->updateSynchronously([](auto) { return bundleWith("a"); });
+    const std::filesystem::path file = FileStorage::storageForID(id)->url();
+    EXPECT_EQ(file.parent_path(), folder);
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    files.insert(file);
+  }
+  EXPECT_EQ(files.size(), 6u);
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory_)) entries += entry.is_regular_file();
+  EXPECT_EQ(entries, files.size()) << "nothing was written outside the folder";
 }
 
 TEST_F(HeartbeatStorageTest, SavingNothingLeavesAnEmptyFileThatReadsAsNothing) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 #include "sdk-core/promises/promise.h"
@@ -134,6 +135,87 @@ TEST_F(PromiseCoreTest, PendingObjectsLiveUntilSettling) {
   std::weak_ptr<int> lateWatch = late;
   promise->addPendingObject(PRMObject(std::move(late)));
   EXPECT_TRUE(lateWatch.expired()) << "a settled promise keeps nothing";
+}
+
+TEST_F(PromiseCoreTest, HandlersAreReleasedOnceRunOrWhenTheirPromiseGoesAway) {
+  // Run: the chained promise lives on, the handlers and what they hold do not.
+  auto token = std::make_shared<int>(1);
+  std::weak_ptr<int> watch = token;
+  auto source = PRMPromise::pendingPromise();
+  auto chained = source->then([token](const PRMObject& v) { return v; });
+  auto caught = source->catch_([token](const Error&) {});
+  source->observeOnQueue(platform::DispatchQueue::main(), [token](const PRMObject&) {}, [token](const Error&) {});
+  token.reset();
+  source->fulfill(1);
+  pump();
+  EXPECT_EQ(intValue(chained->value()), 1);
+  EXPECT_TRUE(watch.expired());
+
+  // Never run: a pending promise that goes away releases its observers and the chain.
+  auto held = std::make_shared<int>(2);
+  std::weak_ptr<int> heldWatch = held;
+  std::weak_ptr<PRMPromise> chainWatch;
+  std::weak_ptr<PRMPromise> keptWatch;
+  PRMPromise::Ptr kept;
+  {
+    auto abandoned = PRMPromise::pendingPromise();
+    chainWatch = abandoned->then([held](const PRMObject& v) { return v; })->then([](const PRMObject& v) { return v; });
+    kept = abandoned->catch_([held](const Error&) {});
+    keptWatch = kept;
+    held.reset();
+    EXPECT_FALSE(chainWatch.expired()) << "a chain lives while its first link is reachable";
+  }
+  EXPECT_TRUE(chainWatch.expired());
+  EXPECT_TRUE(heldWatch.expired()) << "even while the chained promise itself is kept";
+  EXPECT_TRUE(kept->isPending());
+}
+
+TEST_F(PromiseCoreTest, ObserversAddedWhileAnotherThreadSettlesEachRunOnce) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 200;
+  for (int round = 0; round < 5; ++round) {
+    auto source = PRMPromise::pendingPromise();
+    std::atomic<int> runs{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        for (int i = 0; i < kEach; ++i) {
+          source->thenOn(platform::DispatchQueue::global(), [&](const PRMObject& v) {
+            ++runs;
+            return v;
+          });
+        }
+      });
+    }
+    source->fulfill(round);
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(PRMPromise::dispatchGroup().wait(std::chrono::seconds(10)));
+    EXPECT_EQ(runs.load(), kThreads * kEach);
+  }
+}
+
+TEST_F(PromiseCoreTest, ObjectsHoldNumbersInlineAndTellTypesApart) {
+  const PRMObject one = 1;
+  EXPECT_TRUE(one.is<int>());
+  EXPECT_EQ(one.type(), typeid(int));
+  EXPECT_EQ(one.get<long>(), nullptr);
+  EXPECT_EQ(one.number<double>(), 1.0);
+  EXPECT_TRUE(one.sameObject(PRMObject(1))) << "equal numbers of one type are one object";
+  EXPECT_FALSE(one.sameObject(PRMObject(1L)));
+  EXPECT_FALSE(one.sameObject(PRMObject(2)));
+  EXPECT_TRUE(PRMObject::null().sameObject(PRMObject::null()));
+  EXPECT_FALSE(PRMObject::null().sameObject(PRMObject()));
+
+  const PRMObject text = std::string("a");
+  EXPECT_TRUE(text.sameObject(PRMObject(text)));
+  EXPECT_FALSE(text.sameObject(PRMObject(std::string("a")))) << "boxed values keep the identity of their box";
+  EXPECT_EQ(PRMObject(std::string("a")).get<int>(), nullptr);
+
+  const std::vector<std::pair<PRMObject, std::string>> described = {
+      {PRMObject(), "(null)"}, {PRMObject::null(), "<null>"}, {true, "1"},  {2.5, "2.5"},
+      {-7LL, "-7"},            {3u, "3"},                     {text, "a"},
+  };
+  for (const auto& [object, text] : described) EXPECT_EQ(object.description(), text);
 }
 
 TEST_F(PromiseCoreTest, DescriptionNamesTheState) {

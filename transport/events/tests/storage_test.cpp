@@ -252,6 +252,19 @@ TEST_F(StorageTest, LibraryDataIsStoredReadReplacedAndRemovedWithTheSizeTracked)
   EXPECT_EQ(size(), before);
 }
 
+TEST_F(StorageTest, LibraryKeysFromElsewhereStayInTheirDirectory) {
+  std::optional<platform::Error> storeError = platform::Error();
+  storage_->storeLibraryData({'x'}, "../outside", [&](const auto& error) { storeError = error; });
+  drain();
+  EXPECT_FALSE(storeError);
+  EXPECT_EQ(namesIn(storage_->libraryDataStoragePath()), std::vector<std::string>{"..%2Foutside"});
+  std::optional<ETBytes> fetched;
+  storage_->libraryDataForKey("../outside", [&](const auto& data, const auto&) { fetched = data; }, nullptr);
+  drain();
+  EXPECT_EQ(fetched, ETBytes{'x'});
+  EXPECT_FALSE(fs::exists(storage_->libraryDataStoragePath().parent_path() / "outside"));
+}
+
 TEST(DirectorySizeTrackerTest, CountsVisibleRegularFilesAndNeverGoesBelowZero) {
   const fs::path root = fs::temp_directory_path() / ("et-tracker-" + platform::UUID::random().lowercaseString());
   fs::create_directories(root / "a" / ".hidden");
