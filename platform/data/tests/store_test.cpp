@@ -5,9 +5,9 @@
 #include <fstream>
 
 #include "platform/data/model_container.h"
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
 #include "platform/dispatch/queue.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform::testing {
 namespace {
@@ -51,7 +51,7 @@ class StoreTest : public ::testing::Test {
     save(container->mainContext());
   }
 
-  TempDir dir_;
+  TempDirectory dir_;
 };
 
 TEST_F(StoreTest, SavedGraphReadsBackWithEveryValueAndLink) {
