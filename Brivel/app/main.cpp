@@ -24,7 +24,7 @@
 #include <string_view>
 
 #include "Brivel/model/brivel_model_container.h"
-#include "Brivel/shell/app_platform.h"
+#include "platform/application/application.h"
 #include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/bills/neighbour_screens.h"
 #include "Brivel/collections/bank_account_screens.h"
@@ -191,17 +191,17 @@ int main(int argc, char** argv) {
   };
   // The screens the bills list and the profile editor open for a profile.
   brivel::BrivelApp app({}, root);
-  app.delegate().application(brivel::Application::shared(), std::nullopt);
+  app.delegate().application(platform::Application::shared(), std::nullopt);
 
   auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return withNeighbourScreens(app.body()); });
-  auto scene = std::make_shared<brivel::WindowScene>([weak = std::weak_ptr(runtime)] {
+  auto scene = std::make_shared<platform::WindowScene>([weak = std::weak_ptr(runtime)] {
     auto strong = weak.lock();
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;
   });
-  brivel::Application::shared().connectScene(scene);
+  platform::Application::shared().connectScene(scene);
   // The application becomes active whenever the page is shown; the SDK's heartbeats hang on it.
   runtime->addRenderObserver([weak = std::weak_ptr(runtime)](const platform::ui::Node&, std::uint64_t) {
-    if (auto strong = weak.lock()) brivel::Application::shared().noteScenePhase(strong->scenePhase());
+    if (auto strong = weak.lock()) platform::Application::shared().noteScenePhase(strong->scenePhase());
   });
 
   web::WebServerOptions serverOptions;
@@ -219,10 +219,10 @@ int main(int argc, char** argv) {
 
   signals.startWatching();
   platform::MainLoop::run();
-  brivel::Application::shared().noteWillTerminate();
+  platform::Application::shared().noteWillTerminate();
 
   front.stop();
-  brivel::Application::shared().disconnectScene(scene);
+  platform::Application::shared().disconnectScene(scene);
   if (auto container = brivel::BrivelModelContainer::sharedContainer()) {
     platform::ModelContext& context = container->mainContext();
     std::optional<platform::Error> saveError = context.save();

@@ -31,7 +31,6 @@ std::optional<platform::Error> insertAndSaveProfile(platform::ModelContext& cont
   if (error) {
     printSaveError(*error);
     context.deleteModel(profile);
-    platform::ui::notifyAnyChange();
   }
   return error;
 }
@@ -53,8 +52,6 @@ void deleteProfileSoon(std::shared_ptr<platform::ModelContainer> container, std:
     platform::ModelContext& context = container->mainContext();
     context.deleteModel(profile);
     if (auto error = context.save()) printSaveError(*error);
-    // Queries are answered from memory; tell the screens that their results changed.
-    platform::ui::notifyAnyChange();
   });
 }
 

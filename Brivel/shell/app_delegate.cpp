@@ -7,22 +7,22 @@
 namespace brivel {
 
 void SegmentedPickerStyleManager::applyAppearance() {
-  auto& proxy = AppearanceProxy::shared();
-  const RGBAColor red{0.8, 0.2, 0.3, 1.0};
+  auto& proxy = platform::AppearanceProxy::shared();
+  const platform::RGBAColor red{0.8, 0.2, 0.3, 1.0};
   proxy.setTableViewShowsVerticalScrollIndicator(false);
   proxy.setSegmentedControlSelectedSegmentTintColor(red);
-  proxy.setSegmentedControlSelectedTitleForegroundColor(RGBAColor::white());
-  proxy.setSegmentedControlNormalTitleForegroundColor(RGBAColor{0.8, 0.2, 0.3, 1.0});
+  proxy.setSegmentedControlSelectedTitleForegroundColor(platform::RGBAColor::white());
+  proxy.setSegmentedControlNormalTitleForegroundColor(platform::RGBAColor{0.8, 0.2, 0.3, 1.0});
 }
 
 AppDelegate::AppDelegate(std::function<void()> configureSDK)
     : configureSDK_(configureSDK ? std::move(configureSDK) : std::function<void()>(&TELConfigureSDKAtLaunch)) {}
 
-bool AppDelegate::application(Application& application, const std::optional<LaunchOptions>&) {
-  ShellCallLog::shared().record("TelemetryApp.configure");
+bool AppDelegate::application(platform::Application& application, const std::optional<LaunchOptions>&) {
+  platform::ApplicationCallLog::shared().record("TelemetryApp.configure");
   configureSDK_();
   try {
-    configureTips({TipsConfigurationOption{TipsDatastoreLocation::applicationDefault}});
+    platform::configureTips({platform::TipsConfigurationOption{platform::TipsDatastoreLocation::applicationDefault}});
   } catch (const std::exception&) {
     // A datastore that cannot be read leaves the tips in memory; launch goes on.
   }

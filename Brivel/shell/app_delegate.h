@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "Brivel/shell/app_platform.h"
+#include "platform/application/application.h"
 
 namespace brivel {
 
@@ -34,7 +34,7 @@ class AppDelegate {
   // a stand-in, since the SDK can be configured only once per process.
   explicit AppDelegate(std::function<void()> configureSDK = {});
   // The launch steps; the options are never read. Always answers true.
-  bool application(Application& application, const std::optional<LaunchOptions>& launchOptions);
+  bool application(platform::Application& application, const std::optional<LaunchOptions>& launchOptions);
 
  private:
   std::function<void()> configureSDK_;

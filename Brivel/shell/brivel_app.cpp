@@ -51,7 +51,7 @@ bool BrivelApp::hasCreatedSharedObjects() const {
 }
 
 void BrivelApp::clearPendingNotifications() const {
-  UserNotificationCenter::current().removeAllPendingNotificationRequests();
+  platform::UserNotificationCenter::current().removeAllPendingNotificationRequests();
   userDefaultsManager()->setGetNotified(false);
 }
 

@@ -13,7 +13,7 @@
 // runtime's root closure can hold one by value:
 //
 //   BrivelApp app;
-//   app.delegate().application(Application::shared(), std::nullopt);
+//   app.delegate().application(platform::Application::shared(), std::nullopt);
 //   auto runtime = std::make_shared<ViewRuntime>([app] { return app.body(); });
 //
 // Threads: main thread.

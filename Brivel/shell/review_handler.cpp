@@ -32,9 +32,9 @@ void ReviewHandler::requestReviewIfAppropriate() {
   });
 }
 
-std::shared_ptr<WindowScene> ReviewHandler::foregroundActiveWindowScene() {
-  for (const auto& scene : Application::shared().connectedScenes()) {
-    if (scene->activationState() == SceneActivationState::foregroundActive) return scene;
+std::shared_ptr<platform::WindowScene> ReviewHandler::foregroundActiveWindowScene() {
+  for (const auto& scene : platform::Application::shared().connectedScenes()) {
+    if (scene->activationState() == platform::SceneActivationState::foregroundActive) return scene;
   }
   return nullptr;
 }
@@ -43,6 +43,6 @@ std::string ReviewHandler::writeReviewURL() {
   return std::string("https://") + kStoreHost + kStoreAppPath + "?action=write-review";
 }
 
-void ReviewHandler::openWriteReviewLink() { Application::shared().open(writeReviewURL()); }
+void ReviewHandler::openWriteReviewLink() { platform::Application::shared().open(writeReviewURL()); }
 
 }  // namespace brivel

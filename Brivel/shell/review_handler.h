@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "Brivel/shell/app_platform.h"
+#include "platform/application/application.h"
 
 namespace brivel {
 
@@ -27,7 +27,7 @@ class ReviewHandler {
   // The review rule. Stops the program when the main bundle has no build version.
   static void requestReviewIfAppropriate();
   // The first connected scene that is foreground-active, or nullptr.
-  static std::shared_ptr<WindowScene> foregroundActiveWindowScene();
+  static std::shared_ptr<platform::WindowScene> foregroundActiveWindowScene();
   // Opens the store's write-review page of the app.
   static void openWriteReviewLink();
   // "https://<store host>/app/id6180473925?action=write-review"

@@ -64,6 +64,24 @@ const std::shared_ptr<PersistentModel>* ModelContext::registered(const EntityDes
   return it != found->models.end() && (*it)->primaryKey_ == key ? &*it : nullptr;
 }
 
+const ObservationRegistrar& ModelContext::membership(const EntityDescription& entity) const {
+  for (const Membership& membership : memberships_) {
+    if (membership.entity == &entity) {
+      return *membership.registrar;
+    }
+  }
+  return *memberships_.emplace_back(Membership{&entity, std::make_unique<ObservationRegistrar>()}).registrar;
+}
+
+void ModelContext::membershipChanged(const EntityDescription& entity) const {
+  for (const Membership& membership : memberships_) {
+    if (membership.entity == &entity) {
+      membership.registrar->didChange(0);
+      return;
+    }
+  }
+}
+
 void ModelContext::setAutosaveEnabled(bool enabled) {
   if (enabled == autosaveEnabled()) {
     return;
@@ -113,6 +131,7 @@ void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
                     "Cannot insert a " + model->entity().name + " that belongs to another context.");
   }
   std::vector<std::shared_ptr<PersistentModel>> pending{model};
+  std::vector<const EntityDescription*> touched;
   while (!pending.empty()) {
     std::shared_ptr<PersistentModel> current = std::move(pending.back());
     pending.pop_back();
@@ -128,6 +147,9 @@ void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
     current->isDeleted_ = false;
     registry.models.push_back(current);  // the highest key yet
     changed_.insert(current.get());
+    if (std::find(touched.begin(), touched.end(), &entity) == touched.end()) {
+      touched.push_back(&entity);
+    }
     for (std::size_t i = 0; i < entity.properties.size(); ++i) {
       const PropertyDescription& property = entity.properties[i];
       if (property.kind == PropertyKind::ToOne) {
@@ -145,6 +167,10 @@ void ModelContext::insert(const std::shared_ptr<PersistentModel>& model) {
         }
       }
     }
+  }
+  // Told once everything is registered, so an observer that queries sees the whole graph.
+  for (const EntityDescription* entity : touched) {
+    membershipChanged(*entity);
   }
 }
 
@@ -186,11 +212,15 @@ void ModelContext::deleteModel(const std::shared_ptr<PersistentModel>& model) {
   }
   changedLists_.erase(changedLists_.lower_bound({model.get(), 0}),
                       changedLists_.upper_bound({model.get(), entity.properties.size()}));
+  membershipChanged(entity);
 }
 
 std::vector<std::shared_ptr<PersistentModel>> ModelContext::registeredModels(
     const EntityDescription& entity) const {
   std::vector<std::shared_ptr<PersistentModel>> result;
+  if (ObservationRegistrar::isTracking()) {
+    membership(entity).access(0);
+  }
   const Registry* found = findRegistry(entity);
   if (found == nullptr) {
     return result;

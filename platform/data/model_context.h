@@ -16,6 +16,11 @@
 // are deleted first. A failed save changes nothing in memory or on disk; the next save
 // writes everything still pending.
 //
+// Queries are observed: a fetch made inside withObservationTracking (a render) records the
+// entity it asked for, and inserting or deleting an object of that entity fires the tracking,
+// wherever the change is made. What a predicate or a sort reads is tracked like any other read,
+// so a change that moves an object into or out of a result fires it too.
+//
 // Automatic saving: with `autosaveEnabled`, the context saves at the end of every
 // main-loop turn that left changes, and when it is destroyed. A failed automatic save is
 // written to standard error and retried at the next turn end.
@@ -35,6 +40,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/data/observation.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/error.h"
 
@@ -108,7 +114,8 @@ class ModelContext {
     return fetch(descriptor).size();
   }
 
-  // Registered, not deleted objects of one entity, in the order they were inserted.
+  // Registered, not deleted objects of one entity, in the order they were inserted. Inside a
+  // tracking scope, records that the entity's set of objects was read.
   std::vector<std::shared_ptr<PersistentModel>> registeredModels(
       const EntityDescription& entity) const;
 
@@ -135,6 +142,8 @@ class ModelContext {
     changedLists_.insert({model, property});
   }
   void deleteOrphans();
+  // Tells whoever tracked a query of `entity` that its set of objects changed.
+  void membershipChanged(const EntityDescription& entity) const;
   void assignListPositions();
   void finishSave();
 
@@ -151,9 +160,18 @@ class ModelContext {
   const std::shared_ptr<PersistentModel>* registered(const EntityDescription& entity,
                                                      std::int64_t key) const;
 
+  // Per entity, the registrar of its set of objects: queries record a read of it, inserts
+  // and deletes a change. Made when first needed.
+  struct Membership {
+    const EntityDescription* entity;
+    std::unique_ptr<ObservationRegistrar> registrar;
+  };
+  const ObservationRegistrar& membership(const EntityDescription& entity) const;
+
   std::shared_ptr<data_internal::SqliteStore> store_;
   // A handful of entities: a flat list searched in order beats a map.
   std::vector<Registry> registered_;
+  mutable std::vector<Membership> memberships_;
   std::unordered_set<PersistentModel*> changed_;
   std::set<std::pair<PersistentModel*, std::size_t>> changedLists_;
   std::function<bool(SaveStep)> saveFault_;

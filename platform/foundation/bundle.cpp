@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 
 namespace platform {
 
@@ -29,6 +30,11 @@ std::shared_ptr<const Bundle> Bundle::main() {
 }
 
 void Bundle::setMain(fs::path directory) {
+  // Back to the bundle of the resource directory, read again at the next main().
+  addProcessStateReset(+[] {
+    std::lock_guard lock(gMainMutex);
+    gMain.reset();
+  });
   auto bundle = std::make_shared<const Bundle>(std::move(directory));
   std::lock_guard lock(gMainMutex);
   gMain = std::move(bundle);

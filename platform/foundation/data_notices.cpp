@@ -5,12 +5,17 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/process_state/process_state.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
 
 DataNotices& DataNotices::shared() {
-  static auto* notices = new DataNotices();
+  static auto* notices = [] {
+    addProcessStateReset(+[] { DataNotices::shared().reset(); });
+    return new DataNotices();
+  }();
   return *notices;
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 
 namespace platform {
 
@@ -39,7 +40,10 @@ std::optional<Error> writePreferencesFile(const fs::path& file,
 namespace {
 std::mutex gDomainsMutex;
 std::map<fs::path, std::shared_ptr<PreferencesDomain>>& domains() {
-  static auto* registry = new std::map<fs::path, std::shared_ptr<PreferencesDomain>>();
+  static auto* registry = [] {
+    addProcessStateReset(&PreferencesDomain::discardLoadedDomainsForTesting);
+    return new std::map<fs::path, std::shared_ptr<PreferencesDomain>>();
+  }();
   return *registry;
 }
 }  // namespace

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "platform/process_state/process_state.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -50,6 +52,10 @@ bool injectedFault(FileWriteFault step, int& savedErrno) {
 }  // namespace
 
 void FileLocations::setDataDirectory(fs::path directory) {
+  addProcessStateReset(+[] {
+    std::lock_guard lock(gLocationsMutex);
+    gDataDirectory.reset();
+  });
   std::lock_guard lock(gLocationsMutex);
   if (directory.empty()) {
     gDataDirectory.reset();
@@ -71,6 +77,10 @@ fs::path FileLocations::applicationSupportDirectory() {
 fs::path FileLocations::cachesDirectory() { return dataDirectory() / "Caches"; }
 
 void FileLocations::setResourceDirectory(fs::path directory) {
+  addProcessStateReset(+[] {
+    std::lock_guard lock(gLocationsMutex);
+    gResourceDirectory.reset();
+  });
   std::lock_guard lock(gLocationsMutex);
   if (directory.empty()) {
     gResourceDirectory.reset();
@@ -85,7 +95,10 @@ fs::path FileLocations::resourceDirectory() {
   return *gResourceDirectory;
 }
 
-void setFileWriteFaultForTesting(FileWriteFault step) { gWriteFault.store(step); }
+void setFileWriteFaultForTesting(FileWriteFault step) {
+  addProcessStateReset(+[] { gWriteFault.store(FileWriteFault::None); });
+  gWriteFault.store(step);
+}
 
 std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* bytes,
                                          size_t size) {

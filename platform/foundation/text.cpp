@@ -21,6 +21,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/process_state/process_state.h"
+
 namespace platform {
 
 namespace {
@@ -125,6 +127,7 @@ std::string Locale::currentIdentifier() {
 }
 
 void Locale::setCurrent(std::string_view identifier) {
+  addProcessStateReset(+[] { Locale::setCurrent(""); });
   std::lock_guard lock(gLocaleMutex);
   gLocaleOverride = identifier.empty() ? std::string() : normalizeIdentifier(identifier);
 }

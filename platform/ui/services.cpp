@@ -9,13 +9,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/process_state/process_state.h"
 #include "platform/ui/observable.h"
 
 namespace platform::ui {
 
 EventLog& EventLog::shared() {
-  static EventLog log;
-  return log;
+  static auto* log = [] {
+    addProcessStateReset(+[] { EventLog::shared().clear(); });
+    return new EventLog();
+  }();
+  return *log;
 }
 
 void EventLog::record(LoggedEventType type, std::string detail, std::string identity) {
@@ -106,6 +110,10 @@ void openURL(const std::string& url) {
 }
 
 void setOpenURLHandler(std::function<void(const std::string&)> handler) {
+  addProcessStateReset(+[] {
+    std::lock_guard lock(urlMutex);
+    urlHandler() = nullptr;
+  });
   std::lock_guard lock(urlMutex);
   urlHandler() = std::move(handler);
 }
@@ -123,8 +131,14 @@ void registerForRemoteNotifications() {
 namespace {
 std::mutex appearanceMutex;
 Appearance& sharedAppearance() {
-  static Appearance appearance;
-  return appearance;
+  static auto* appearance = [] {
+    addProcessStateReset(+[] {
+      std::lock_guard lock(appearanceMutex);
+      sharedAppearance() = Appearance();
+    });
+    return new Appearance();
+  }();
+  return *appearance;
 }
 }  // namespace
 
@@ -177,8 +191,11 @@ struct TipStore {
   }
 };
 TipStore& tipStore() {
-  static TipStore store;
-  return store;
+  static auto* store = [] {
+    addProcessStateReset(+[] { Tips::configure({}); });
+    return new TipStore();
+  }();
+  return *store;
 }
 }  // namespace
 

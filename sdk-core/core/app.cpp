@@ -9,6 +9,7 @@
 #include "platform/dispatch/once.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/defaults.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/environment.h"
 #include "sdk-core/core/logger.h"
 #include "sdk-core/heartbeat/heartbeat_controller.h"
@@ -30,7 +31,10 @@ struct AppRegistry {
 };
 
 AppRegistry& registry() {
-  static AppRegistry* made = new AppRegistry();  // apps may still be released at exit
+  static AppRegistry* made = [] {
+    platform::addProcessStateReset(&TELApp::resetForTesting);
+    return new AppRegistry();  // apps may still be released at exit
+  }();
   return *made;
 }
 

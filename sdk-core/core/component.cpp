@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/library.h"
 #include "sdk-core/core/logger.h"
@@ -17,8 +18,11 @@ constexpr const char* kHostProductPushSenderID = "417092865301";
 constexpr const char* kAppCheckComponentClassName = "TELAppCheckComponent";
 
 TELComponentContainer::Registrants& registrantSet() {
-  static TELComponentContainer::Registrants set;
-  return set;
+  static auto* set = [] {
+    platform::addProcessStateReset(&TELComponentContainer::resetRegistrantsForTesting);
+    return new TELComponentContainer::Registrants();
+  }();
+  return *set;
 }
 
 }  // namespace
@@ -31,8 +35,11 @@ struct ClassTable {
   std::map<std::string, std::shared_ptr<TELLibrary>> classes;
 };
 ClassTable& classTable() {
-  static ClassTable table;
-  return table;
+  static auto* table = [] {
+    platform::addProcessStateReset(&TELClassRegistry::resetForTesting);
+    return new ClassTable();
+  }();
+  return *table;
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/text.h"
+#include "platform/process_state/process_state.h"
 
 std::string TELSDKVersionString() { return "10.27.0"; }
 
@@ -109,6 +110,7 @@ bool UTLLaunchArguments::contains(const std::string& argument) {
 }
 
 void UTLLaunchArguments::setForTesting(std::optional<std::vector<std::string>> arguments) {
+  platform::addProcessStateReset(+[] { UTLLaunchArguments::setForTesting(std::nullopt); });
   std::lock_guard lock(gArgumentsMutex);
   gArgumentsOverride = std::move(arguments);
 }
@@ -142,6 +144,7 @@ T onceValue(std::optional<T> EnvironmentCache::*slot, F compute) {
 }  // namespace
 
 void UTLAppEnvironmentUtil::setProbeForTesting(std::shared_ptr<UTLEnvironmentProbe> probe) {
+  platform::addProcessStateReset(+[] { UTLAppEnvironmentUtil::setProbeForTesting(nullptr); });
   auto& c = cache();
   std::lock_guard lock(c.mutex);
   c.probe = probe ? std::move(probe) : std::make_shared<UTLEnvironmentProbe>();

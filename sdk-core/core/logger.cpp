@@ -12,6 +12,7 @@
 #include "platform/dispatch/once.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/environment.h"
 
 namespace {
@@ -32,7 +33,13 @@ struct UtilityState {
 };
 
 UtilityState& utility() {
-  static UtilityState* state = new UtilityState();  // lives until the process ends
+  static UtilityState* state = [] {
+    platform::addProcessStateReset(+[] {
+      TELLoggerResetForTesting();
+      UTLLoggerSetSinkForTesting(nullptr);
+    });
+    return new UtilityState();  // lives until the process ends
+  }();
   return *state;
 }
 

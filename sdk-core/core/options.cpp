@@ -8,6 +8,7 @@
 #include "platform/dispatch/once.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/environment.h"
 #include "sdk-core/core/logger.h"
@@ -27,8 +28,11 @@ struct DefaultOptionsCache {
 };
 
 DefaultOptionsCache& defaultCache() {
-  static DefaultOptionsCache cache;
-  return cache;
+  static auto* cache = [] {
+    platform::addProcessStateReset(&TELOptions::resetDefaultOptions);
+    return new DefaultOptionsCache();
+  }();
+  return *cache;
 }
 
 std::optional<TELOptions::Dictionary> readDictionary(const std::filesystem::path& path) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <limits>
 
+#include "platform/process_state/process_state.h"
+
 namespace {
 
 constexpr size_t kChunkSize = 1024;
@@ -36,7 +38,10 @@ void report(platform::Error* out, platform::Error error) {
 
 }  // namespace
 
-void UTLGzip::setMaximumInputLengthForTesting(uint64_t length) { gMaximumInputLength = length; }
+void UTLGzip::setMaximumInputLengthForTesting(uint64_t length) {
+  platform::addProcessStateReset(+[] { gMaximumInputLength = std::numeric_limits<uint32_t>::max(); });
+  gMaximumInputLength = length;
+}
 
 std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingData(const std::vector<uint8_t>& data,
                                                                    platform::Error* error) {

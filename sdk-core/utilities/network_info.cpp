@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/process_state/process_state.h"
+
 namespace {
 
 std::string fileContents(const char* path) {
@@ -174,12 +176,14 @@ std::optional<std::string> UTLNetworkInfo::getNetworkRadioType() {
 }
 
 void UTLNetworkInfo::setTelephonyForTesting(std::shared_ptr<UTLTelephonyNetworkInfo> telephony) {
+  platform::addProcessStateReset(&UTLNetworkInfo::resetForTesting);
   auto& s = shared();
   std::lock_guard lock(s.mutex);
   s.telephony = telephony ? std::move(telephony) : std::make_shared<UTLTelephonyNetworkInfo>();
 }
 
 void UTLNetworkInfo::setReachabilityForTesting(std::shared_ptr<UTLReachability> object) {
+  platform::addProcessStateReset(&UTLNetworkInfo::resetForTesting);
   auto& s = shared();
   std::lock_guard lock(s.mutex);
   s.reachability = std::move(object);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/process_state/process_state.h"
 
 namespace {
 
@@ -76,11 +77,13 @@ ETAssertionBlock ETAssertOverrideBlock() {
 }
 
 void ETSetAssertOverrideBlockForTesting(ETAssertionBlock block) {
+  platform::addProcessStateReset(+[] { ETSetAssertOverrideBlockForTesting({}); });
   std::lock_guard lock(gHooksMutex);
   gOverride = std::move(block);
 }
 
 void ETConsoleSetSinkForTesting(std::function<void(const std::string& line)> sink) {
+  platform::addProcessStateReset(+[] { ETConsoleSetSinkForTesting({}); });
   std::lock_guard lock(gHooksMutex);
   gSink = std::move(sink);
 }

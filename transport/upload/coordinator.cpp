@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/process_state/process_state.h"
 #include "sdk-core/utilities/network_info.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
@@ -32,6 +33,8 @@ std::shared_ptr<ETReachability> ETReachability::sharedInstance() {
 }
 
 void ETReachability::setSharedInstanceForTesting(std::shared_ptr<ETReachability> reachability) {
+  // Back to the machine's own, made again at the next sharedInstance().
+  platform::addProcessStateReset(+[] { ETReachability::setSharedInstanceForTesting(nullptr); });
   std::lock_guard lock(gReachabilityMutex);
   gReachability = std::move(reachability);
 }

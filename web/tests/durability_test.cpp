@@ -10,10 +10,10 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/data/save_reporter.h"
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/data_notices.h"
+#include "platform/testing/temp_directory.h"
 #include "web/server.h"
 
 namespace web {
@@ -94,7 +94,7 @@ size_t storedBooks(const std::filesystem::path& path) {
 }
 
 TEST(DurabilityTest, AnActionKilledTheMomentItIsAnsweredIsNeverLost) {
-  platform::testing::TempDir dir;
+  platform::testing::TempDirectory dir;
   const auto path = dir.path() / "Library.store";
   constexpr int kRounds = 50;
   for (int round = 1; round <= kRounds; ++round) {
@@ -129,7 +129,7 @@ TEST(DurabilityTest, AnActionKilledTheMomentItIsAnsweredIsNeverLost) {
 }
 
 TEST(DurabilityTest, AFailedSaveIsAnsweredAsAFailureShownAndWrittenOnceTheFaultClears) {
-  platform::testing::TempDir dir;
+  platform::testing::TempDirectory dir;
   const auto path = dir.path() / "Library.store";
   auto container = openStore(path, true);
   ASSERT_TRUE(container);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/testing/temp_directory.h"
 #include "web/icons.h"
 #include "web/palette.h"
 #include "web/strings.h"
@@ -65,8 +66,8 @@ TEST(StringTableTest, FormatsPlaceholdersWithTheirArguments) {
 }
 
 TEST(StringTableTest, RefusesFilesThatAreNotATableOfTexts) {
-  auto dir = std::filesystem::temp_directory_path() / "brivel-web-strings-test";
-  std::filesystem::create_directories(dir);
+  platform::testing::TempDirectory directory("brivel-web-strings");
+  const auto& dir = directory.path();
   for (const char* content : {"[1, 2]", "{\"a\": 1}", "{broken"}) {
     std::ofstream(dir / "bad.json") << content;
     StringTable table(StringTable::Texts{{"kept", "yes"}});
@@ -75,7 +76,6 @@ TEST(StringTableTest, RefusesFilesThatAreNotATableOfTexts) {
   }
   StringTable table;
   EXPECT_TRUE(StringTable::load(dir / "missing.json", table));
-  std::filesystem::remove_all(dir);
 }
 
 TEST(IconTableTest, EverySymbolAndAssetImageNameHasADrawing) {

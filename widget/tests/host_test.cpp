@@ -14,6 +14,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
+#include "platform/testing/temp_directory.h"
 #include "platform/ui/testing/driver.h"
 #include "widget/host/lock_screen.h"
 #include "widget/host/lock_screen_model.h"
@@ -28,21 +29,7 @@ using namespace platform::ui;
 using platform::ui::testing::byId;
 using platform::ui::testing::byText;
 
-class TempDirectory {
- public:
-  TempDirectory() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("widget-host-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDirectory() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
+using platform::testing::TempDirectory;
 
 std::string loadError(const std::filesystem::path& path) {
   auto loaded = WidgetPlugin::load(path);

@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "platform/testing/temp_directory.h"
 #include "platform/ui/testing/driver.h"
 #include "platform/ui/widget_kit.h"
 #include "widget/host/widget_plugin.h"
@@ -148,9 +149,8 @@ TEST(WidgetPlugin, CircularFaceIsAClearCircleOnMaterialClippedRoundWithAnAccenta
 }
 
 TEST(WidgetPlugin, ReadsAndWritesNothing) {
-  const auto home = std::filesystem::temp_directory_path() / ("widget-home-" + std::to_string(getpid()));
-  std::filesystem::remove_all(home);
-  std::filesystem::create_directories(home);
+  platform::testing::TempDirectory directory("widget-home");
+  const auto& home = directory.path();
   const char* oldHome = std::getenv("HOME");
   const std::string savedHome = oldHome ? oldHome : "";
   setenv("HOME", home.c_str(), 1);
@@ -167,7 +167,6 @@ TEST(WidgetPlugin, ReadsAndWritesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(home)) << "the plug-in wrote under " << home;
   setenv("HOME", savedHome.c_str(), 1);
   unsetenv("XDG_DATA_HOME");
-  std::filesystem::remove_all(home);
 }
 
 TEST(WidgetPlugin, ExportsItsEntryPointAlone) {

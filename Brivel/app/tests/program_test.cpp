@@ -19,6 +19,7 @@
 #include "Brivel/model/profile_entity.h"
 #include "platform/foundation/plist.h"
 #include "platform/foundation/tests/binary_plist_fixture.h"
+#include "platform/testing/temp_directory.h"
 
 namespace brivel {
 namespace {
@@ -109,14 +110,9 @@ class Program {
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("brivel-program-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "Preferences");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  void SetUp() override { fs::create_directories(dir_ / "Preferences"); }
+  platform::testing::TempDirectory directory_{"brivel-program"};
+  const fs::path& dir_ = directory_.path();
 };
 
 TEST_F(ProgramTest, TakesTheSdksLaunchSwitchesAndItsLoggerObeysThem) {

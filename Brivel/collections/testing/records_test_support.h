@@ -23,7 +23,6 @@ class RecordsTest : public ScreenTest {
   explicit RecordsTest(std::string prefix) : ScreenTest(std::move(prefix)) {}
 
   void prepare() override { platform::Locale::setCurrent("en_US"); }
-  void cleanUp() override { platform::Locale::setCurrent(""); }
 
   // A stored profile with empty lists, sorted by name, not grouped.
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name = "Home",

@@ -1,15 +1,14 @@
 // The base fixture of the screen tests (bills, profiles): a fresh data directory with a real
 // store file, the four shared objects over it, and a host that shows a screen in the app's
 // environment, directly or in a sheet with its own flag. Header-only, for tests; a fixture
-// adds its own preparation (bundle, locale) in prepare() and undoes it in cleanUp().
+// adds its own preparation (bundle, locale) in prepare(), and the environment puts every
+// process-wide state back after each test (cleanUp() is for anything else).
 //
 // Threads: the test thread, which is the main thread of the views.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -24,6 +23,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 #include "platform/ui/services.h"
 #include "platform/ui/testing/driver.h"
 
@@ -32,17 +32,10 @@ namespace brivel::testing {
 class ScreenTest : public ::testing::Test {
  protected:
   // `prefix` names the temporary folder, so that a left-over one tells which tests made it.
-  explicit ScreenTest(std::string prefix) : prefix_(std::move(prefix)) {}
+  explicit ScreenTest(std::string prefix) : environment_(prefix) {}
 
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            (prefix_ + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "data");
-    platform::FileLocations::setDataDirectory(root_ / "data");
-    platform::PreferencesDomain::discardLoadedDomainsForTesting();
-    platform::ui::EventLog::shared().clear();
     prepare();
     if (HasFatalFailure()) return;
     openObjects();
@@ -53,9 +46,6 @@ class ScreenTest : public ::testing::Test {
     platform::MainLoop::drain();
     container_.reset();
     cleanUp();
-    platform::PreferencesDomain::discardLoadedDomainsForTesting();
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(root_);
   }
 
   // Runs before the store and the shared objects open; cleanUp() runs after they are gone.
@@ -119,7 +109,10 @@ class ScreenTest : public ::testing::Test {
 
   platform::ui::testing::ViewDriver& driver() { return *driver_; }
 
-  std::filesystem::path root_;
+  // Declared first, so it goes last, after the store and the views.
+  platform::testing::Environment environment_;
+  // The environment's folder: the data directory is <root>/data.
+  const std::filesystem::path root_ = environment_.root();
   std::shared_ptr<platform::ModelContainer> container_;
   std::shared_ptr<UserDefaultsManager> settings_;
   std::shared_ptr<ProfileManager> manager_;
@@ -127,9 +120,6 @@ class ScreenTest : public ::testing::Test {
   std::shared_ptr<RingViewModel> ringVM_;
   std::shared_ptr<bool> presented_ = std::make_shared<bool>(true);
   std::unique_ptr<platform::ui::testing::ViewDriver> driver_;
-
- private:
-  std::string prefix_;
 };
 
 }  // namespace brivel::testing

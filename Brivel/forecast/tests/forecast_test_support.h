@@ -37,12 +37,6 @@ class ForecastTest : public ScreenTest {
     platform::ui::Tips::configure(root_ / "data" / "tips.json");
   }
 
-  void cleanUp() override {
-    platform::ui::Tips::configure({});
-    platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
-    platform::Locale::setCurrent("");
-  }
-
   // A stored profile with empty lists, bills sorted by name, salary fixed at 0.0.
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name = "Home", std::optional<BillList> bills = BillList{}) {
     auto profile = ProfileEntity::make(platform::UUID::random(), name, "sonicBlue", SalaryType::fixed, {0.0},

@@ -7,22 +7,15 @@
 
 #include "Brivel/model/profile_entity.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 
 namespace brivel {
 namespace {
 
 class BrivelModelContainerTest : public ::testing::Test {
  protected:
-  BrivelModelContainerTest() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brivel-container-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  ~BrivelModelContainerTest() override { std::filesystem::remove_all(dir_); }
-
-  std::filesystem::path dir_;
+  platform::testing::Environment environment_{"brivel-container"};
+  std::filesystem::path dir_ = environment_.root();
 };
 
 TEST_F(BrivelModelContainerTest, StoreLivesInTheDataDirectoryWithVersionOneZeroZero) {

@@ -9,6 +9,7 @@
 #include "Brivel/model/category_entity.h"
 #include "Brivel/model/note_entity.h"
 #include "Brivel/model/profile_entity.h"
+#include "platform/testing/temp_directory.h"
 
 namespace brivel {
 namespace {
@@ -22,14 +23,6 @@ using platform::UUID;
 
 class EntitiesTest : public ::testing::Test {
  protected:
-  EntitiesTest() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brivel-model-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-  }
-  ~EntitiesTest() override { std::filesystem::remove_all(dir_); }
-
   std::shared_ptr<platform::ModelContainer> open() {
     auto container = BrivelModelContainer::makeContainer(dir_ / "Brivel.store");
     EXPECT_TRUE(container);
@@ -40,7 +33,8 @@ class EntitiesTest : public ::testing::Test {
     ASSERT_FALSE(error) << error->localizedDescription();
   }
 
-  std::filesystem::path dir_;
+  platform::testing::TempDirectory directory_{"brivel-model"};
+  const std::filesystem::path& dir_ = directory_.path();
 };
 
 std::vector<std::string> propertyNames(const EntityDescription& entity) {

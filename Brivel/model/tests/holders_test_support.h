@@ -3,31 +3,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 
 namespace brivel::testing {
 
 class DataDirectoryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("brivel-holders-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
-    platform::FileLocations::setDataDirectory(root_);
-  }
-  void TearDown() override {
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(root_);
-  }
-
   // The file a suite is persisted in.
   std::filesystem::path suiteFile(const std::string& name) const {
     return root_ / "Preferences" / (name + ".plist");
@@ -36,7 +23,8 @@ class DataDirectoryTest : public ::testing::Test {
     return suiteFile(platform::UserDefaults::kStandardDomainName);
   }
 
-  std::filesystem::path root_;
+  platform::testing::Environment environment_{"brivel-holders"};
+  std::filesystem::path root_ = environment_.dataDirectory();
 };
 
 }  // namespace brivel::testing

@@ -226,6 +226,21 @@ TEST_F(ProfilesScreensTest, DeferredRemovalRunsAfterTheListHasGone) {
   EXPECT_TRUE(context().fetch<BillEntity>().empty()) << "the profile's bills went with it";
 }
 
+// The list fetched the profiles while it rendered, so a profile deleted or added straight on
+// the store, outside any action and with nobody telling the screens, shows at once.
+TEST_F(ProfilesScreensTest, ProfilesChangedOutsideAnyActionRenderAgain) {
+  addProfile("Home");
+  auto work = addProfile("Work");
+  showList();
+  ASSERT_EQ(cardNames(), (std::vector<std::string>{"Home", "Work"}));
+
+  context().deleteModel(work);
+  EXPECT_EQ(cardNames(), std::vector<std::string>{"Home"});
+
+  context().insert(makeNewProfile("Travel", "appleRed"));
+  EXPECT_EQ(cardNames(), (std::vector<std::string>{"Home", "Travel"}));
+}
+
 // ----- Card -----
 
 TEST_F(ProfilesScreensTest, CardBalanceIsGreenOnlyWhenPositive) {

@@ -34,11 +34,6 @@ class ProfilesTest : public ScreenTest {
     platform::Bundle::setMain(root_ / "bundle");
   }
 
-  void cleanUp() override {
-    platform::ui::Tips::configure({});
-    platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
-  }
-
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name, const std::string& color = "appleRed") {
     auto profile = makeNewProfile(name, color);
     context().insert(profile);

@@ -43,24 +43,24 @@ TEST_F(AppStartTest, LaunchStepsRunInOrderWhateverTheOptions) {
   LaunchOptions fromNotification;
   fromNotification["remoteNotification"] = "{}";
   for (const auto& options : {std::optional<LaunchOptions>(), std::optional<LaunchOptions>(fromNotification)}) {
-    ShellCallLog::shared().clear();
+    platform::ApplicationCallLog::shared().clear();
     int sdkConfigurations = 0;
     AppDelegate delegate([&sdkConfigurations] { ++sdkConfigurations; });
-    EXPECT_TRUE(delegate.application(Application::shared(), options));
+    EXPECT_TRUE(delegate.application(platform::Application::shared(), options));
     EXPECT_EQ(sdkConfigurations, 1);
-    EXPECT_EQ(ShellCallLog::shared().entries(), kLaunchSteps);
+    EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
   }
   // The tips keep their state in the data directory.
   Tips::invalidate("ProfileActionsTip", "tipClosed");
-  EXPECT_TRUE(std::filesystem::exists(tipsDatastorePath()));
+  EXPECT_TRUE(std::filesystem::exists(platform::tipsDatastorePath()));
 }
 
 TEST_F(AppStartTest, BecomingActivePostsOncePerChangeIntoTheActivePhase) {
   int posts = 0;
   auto& center = platform::NotificationCenter::defaultCenter();
-  auto token = center.addObserver(kApplicationDidBecomeActiveNotification,
+  auto token = center.addObserver(platform::kApplicationDidBecomeActiveNotification,
                                   [&posts](const platform::Notification&) { ++posts; });
-  Application application;
+  platform::Application application;
   for (ScenePhase phase : {ScenePhase::active, ScenePhase::active, ScenePhase::inactive, ScenePhase::background,
                            ScenePhase::active}) {
     application.noteScenePhase(phase);
@@ -75,7 +75,7 @@ TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatfo
   auto token = center.addObserver("", [&posted](const platform::Notification& note) {
     if (note.name.starts_with("UIApplication") || note.name.starts_with("UIScene")) posted.push_back(note.name);
   });
-  Application application;
+  platform::Application application;
   application.noteScenePhase(ScenePhase::active);
   application.noteScenePhase(ScenePhase::background);
   application.noteScenePhase(ScenePhase::active);
@@ -89,11 +89,11 @@ TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatfo
 }
 
 TEST_F(AppStartTest, UnreadableTipsDatastoreDoesNotStopTheLaunch) {
-  std::filesystem::create_directories(std::filesystem::path(tipsDatastorePath()).parent_path());
-  std::ofstream(tipsDatastorePath()) << "{ not json";
+  std::filesystem::create_directories(std::filesystem::path(platform::tipsDatastorePath()).parent_path());
+  std::ofstream(platform::tipsDatastorePath()) << "{ not json";
   AppDelegate delegate([] {});
-  EXPECT_TRUE(delegate.application(Application::shared(), std::nullopt));
-  EXPECT_EQ(ShellCallLog::shared().entries(), kLaunchSteps);
+  EXPECT_TRUE(delegate.application(platform::Application::shared(), std::nullopt));
+  EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
 }
 
 TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) {
@@ -108,7 +108,7 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
   EXPECT_TRUE(driver.exists(byKind(NodeKind::tab).ofKind(NodeKind::tab)));
   EXPECT_TRUE(driver.exists(byText("localizable_collection")));
   EXPECT_TRUE(app.hasCreatedSharedObjects());
-  EXPECT_EQ(ShellCallLog::shared().entries(), (std::vector<std::string>{"removeAllPendingNotificationRequests"}));
+  EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), (std::vector<std::string>{"removeAllPendingNotificationRequests"}));
   EXPECT_EQ(defaults->boolean("getNotified"), false);
 
   // Later renders keep the same shared objects and do not run the appear action again.
@@ -116,7 +116,7 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
   driver.runtime().invalidate();
   driver.tree();
   EXPECT_EQ(app.profileManager(), profileManager);
-  EXPECT_EQ(ShellCallLog::shared().entries().size(), 1u);
+  EXPECT_EQ(platform::ApplicationCallLog::shared().entries().size(), 1u);
 }
 
 TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
@@ -136,7 +136,7 @@ TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
   EXPECT_FALSE(driver.exists(byKind(NodeKind::tabView)));
 
   EXPECT_FALSE(app.hasCreatedSharedObjects());
-  EXPECT_TRUE(ShellCallLog::shared().entries().empty()) << "pending notifications are left alone";
+  EXPECT_TRUE(platform::ApplicationCallLog::shared().entries().empty()) << "pending notifications are left alone";
   EXPECT_EQ(defaults->boolean("getNotified"), true);
 }
 

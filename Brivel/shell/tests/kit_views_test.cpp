@@ -202,7 +202,7 @@ TEST(EntityUnavailableViewTest, ButtonOnlyWithBothActionAndTitle) {
 class TipsTest : public brivel::testing::ShellTest {};
 
 TEST_F(TipsTest, ClosingATipClosesEveryInstanceAndStaysClosedAfterRelaunch) {
-  configureTips({TipsConfigurationOption{}});
+  platform::configureTips({platform::TipsConfigurationOption{}});
   ProfileActionsTip onProfilesList;
   ProfileActionsTip onProfileCard;
   EXPECT_EQ(onProfilesList.id(), onProfileCard.id());
@@ -210,7 +210,7 @@ TEST_F(TipsTest, ClosingATipClosesEveryInstanceAndStaysClosedAfterRelaunch) {
   EXPECT_FALSE(Tips::shouldDisplay(onProfilesList.id()));
 
   Tips::configure({});  // the process ends
-  configureTips({TipsConfigurationOption{}});
+  platform::configureTips({platform::TipsConfigurationOption{}});
   EXPECT_FALSE(Tips::shouldDisplay(ProfileActionsTip().id()));
   for (const auto& other : std::vector<std::shared_ptr<Tip>>{
            std::make_shared<QuickActionsTip>(), std::make_shared<CategoryActionsTip>(),

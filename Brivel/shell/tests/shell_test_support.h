@@ -1,22 +1,22 @@
 // A fixture for the shell's tests: a fresh data directory (defaults, store, tips and review
-// files), a main bundle whose Info.plist the test controls, and empty call and event logs.
+// files), a main bundle whose Info.plist the test controls, and empty call and event logs
+// (the environment puts every process-wide state back before and after each test).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/model/profile_entity.h"
-#include "Brivel/shell/app_platform.h"
+#include "platform/application/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
+#include "platform/testing/environment.h"
 #include "platform/ui/services.h"
 
 namespace brivel::testing {
@@ -24,24 +24,9 @@ namespace brivel::testing {
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("brivel-shell-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "bundle");
-    platform::FileLocations::setDataDirectory(root_ / "data");
     writeInfoPlist({{"CFBundleVersion", platform::PlistValue("7")},
                     {"CFBundleShortVersionString", platform::PlistValue("1.2.3")}});
-    platform::ui::EventLog::shared().clear();
-    ShellCallLog::shared().clear();
-  }
-
-  void TearDown() override {
-    for (const auto& scene : Application::shared().connectedScenes()) Application::shared().disconnectScene(scene);
-    platform::ui::Tips::configure({});
-    platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(root_);
   }
 
   // Replaces the main bundle's Info.plist.
@@ -65,13 +50,15 @@ class ShellTest : public ::testing::Test {
   }
 
   // A window scene in a phase the test sets.
-  std::shared_ptr<WindowScene> connectScene(std::shared_ptr<platform::ui::ScenePhase> phase) {
-    auto scene = std::make_shared<WindowScene>([phase] { return *phase; });
-    Application::shared().connectScene(scene);
+  std::shared_ptr<platform::WindowScene> connectScene(std::shared_ptr<platform::ui::ScenePhase> phase) {
+    auto scene = std::make_shared<platform::WindowScene>([phase] { return *phase; });
+    platform::Application::shared().connectScene(scene);
     return scene;
   }
 
-  std::filesystem::path root_;
+  platform::testing::Environment environment_{"brivel-shell"};
+  // The environment's folder: the data directory is <root>/data, the main bundle <root>/bundle.
+  const std::filesystem::path root_ = environment_.root();
 };
 
 }  // namespace brivel::testing

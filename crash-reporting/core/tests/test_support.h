@@ -14,24 +14,13 @@
 
 #include "crash-reporting/core/context.h"
 #include "crash-reporting/core/section_reader.h"
+#include "platform/testing/temp_directory.h"
 
 namespace crash_test {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "crash-core-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+// A report folder of the test's own, removed afterwards.
+struct TempDir : platform::testing::TempDirectory {
+  TempDir() : platform::testing::TempDirectory("crash-core") {}
 };
 
 inline std::string readFile(const std::string& path) {

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "platform/data/model_container.h"
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform::testing {
 namespace {
@@ -38,7 +38,7 @@ namespace {
 }
 
 TEST(CrashDurabilityTest, EverySaveThatReturnedSurvivesAKill) {
-  TempDir dir;
+  TempDirectory dir;
   auto path = dir.path() / "Crash.store";
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "platform/data/model_container.h"
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform::testing {
 namespace {
@@ -52,7 +52,7 @@ size_t booksIn(const ModelContainer& container) {
 }
 
 TEST(JournalTest, AJournalThatLostSavedPagesRefusesTheStoreAndTouchesNothing) {
-  TempDir dir;
+  TempDirectory dir;
   const fs::path path = dir.path() / "Library.store";
   const fs::path wal = path.string() + "-wal", shm = path.string() + "-shm";
   saveAndStopUncleanly(path, 40);
@@ -101,7 +101,7 @@ TEST(JournalTest, AJournalThatLostSavedPagesRefusesTheStoreAndTouchesNothing) {
 }
 
 TEST(JournalTest, AnInterruptedWriteAfterTheLastSaveStillOpens) {
-  TempDir dir;
+  TempDirectory dir;
   const fs::path path = dir.path() / "Library.store";
   saveAndStopUncleanly(path, 5);
   // Half a page that a stop cut off after the last commit: not a saved page.
@@ -112,7 +112,7 @@ TEST(JournalTest, AnInterruptedWriteAfterTheLastSaveStillOpens) {
 }
 
 TEST(JournalTest, TheStoreIsItsUsersAndOneFileOnceCheckpointed) {
-  TempDir dir;
+  TempDirectory dir;
   const fs::path path = dir.path() / "Library.store";
   auto opened = openStore(path);
   ASSERT_TRUE(opened.container);
@@ -129,7 +129,7 @@ TEST(JournalTest, TheStoreIsItsUsersAndOneFileOnceCheckpointed) {
   opened.container->checkpoint();
   EXPECT_EQ(fs::file_size(path.string() + "-wal"), 0u);
   // The store file alone holds the data.
-  TempDir copy;
+  TempDirectory copy;
   fs::copy_file(path, copy.path() / "Library.store");
   auto alone = openStore(copy.path() / "Library.store");
   ASSERT_TRUE(alone.container) << alone.error->localizedDescription();
@@ -137,7 +137,7 @@ TEST(JournalTest, TheStoreIsItsUsersAndOneFileOnceCheckpointed) {
 }
 
 TEST(JournalTest, OpenFailuresSayWhatHappened) {
-  TempDir dir;
+  TempDirectory dir;
   std::ofstream(dir.path() / "data") << "a file where a folder belongs";
   auto opened = openStore(dir.path() / "data" / "Library.store");
   ASSERT_FALSE(opened.container);

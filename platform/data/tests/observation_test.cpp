@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/data/model_context.h"
 #include "platform/data/observation.h"
 #include "platform/data/tests/test_schema.h"
 
@@ -77,6 +78,50 @@ TEST(ObservationTest, TrackingOutlivesTheObject) {
     withObservationTracking([&] { (void)book->title(); }, [&] { ++fired; });
   }
   EXPECT_EQ(fired, 0);
+}
+
+// A render that fetched books learns of every change to which books there are, wherever it is
+// made, and of nothing else.
+TEST(ObservationTest, TrackedFetchFiresWhenItsEntitysObjectsChange) {
+  struct Case {
+    const char* name;
+    std::function<void(ModelContext&, const std::shared_ptr<Library>&)> change;
+    bool fires;
+  };
+  const Case cases[] = {
+      {"a book inserted", [](ModelContext& c, auto&) { c.insert(makeBook("New")); }, true},
+      {"a book deleted",
+       [](ModelContext& c, const std::shared_ptr<Library>& l) { c.deleteModel((*l->books())[0]); }, true},
+      {"its library deleted (cascade)", [](ModelContext& c, const std::shared_ptr<Library>& l) { c.deleteModel(l); },
+       true},
+      {"a cheap book made dear (the predicate reads price)",
+       [](ModelContext&, const std::shared_ptr<Library>& l) { (*l->books())[1]->setPrice(50); }, true},
+      {"an author inserted", [](ModelContext& c, auto&) { c.insert(std::make_shared<Author>()); }, false},
+      {"the library renamed", [](ModelContext&, const std::shared_ptr<Library>& l) { l->setName("X"); }, false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ModelContext context;
+    auto library = std::make_shared<Library>();
+    library->setBooks(std::vector{makeBook("Dear", 20), makeBook("Cheap", 2)});
+    context.insert(library);
+    int fired = 0;
+    std::size_t shown = 0;
+    FetchDescriptor<Book> dear;
+    dear.predicate = [](const Book& b) { return b.price() > 10; };
+    withObservationTracking([&] { shown = context.fetch(dear).size(); }, [&] { ++fired; });
+    EXPECT_EQ(shown, 1u);
+    test.change(context, library);
+    EXPECT_EQ(fired, test.fires ? 1 : 0);
+  }
+}
+
+TEST(ObservationTest, FetchOfAnEntityNeverRegisteredStillFiresOnItsFirstInsert) {
+  ModelContext context;
+  int fired = 0;
+  withObservationTracking([&] { EXPECT_TRUE(context.fetch<Author>().empty()); }, [&] { ++fired; });
+  context.insert(std::make_shared<Author>());
+  EXPECT_EQ(fired, 1);
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 
 #include "platform/data/model_container.h"
 #include "platform/foundation/paths.h"
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
 #include "platform/dispatch/queue.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform::testing {
 namespace {
@@ -52,7 +52,7 @@ class StoreTest : public ::testing::Test {
     save(container->mainContext());
   }
 
-  TempDir dir_;
+  TempDirectory dir_;
 };
 
 TEST_F(StoreTest, SavedGraphReadsBackWithEveryValueAndLink) {

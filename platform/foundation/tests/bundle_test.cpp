@@ -9,6 +9,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 
 namespace platform {
 namespace {
@@ -17,13 +18,9 @@ namespace fs = std::filesystem;
 
 class BundleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("brivel-bundle-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "app");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  void SetUp() override { fs::create_directories(dir_ / "app"); }
+  platform::testing::Environment environment_{"brivel-bundle"};
+  fs::path dir_ = environment_.root();
 };
 
 TEST_F(BundleTest, ReadsInfoPlistAndFindsResources) {

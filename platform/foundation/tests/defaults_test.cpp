@@ -10,6 +10,8 @@
 #include "platform/foundation/tests/binary_plist_fixture.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
+#include "platform/testing/environment.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform {
 namespace {
@@ -20,18 +22,6 @@ using testing::binaryDictionary;
 // Points the data directory at a fresh temporary folder for each test.
 class DefaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("brivel-defaults-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    FileLocations::setDataDirectory(root_);
-  }
-  void TearDown() override {
-    setFileWriteFaultForTesting(FileWriteFault::None);
-    FileLocations::setDataDirectory({});
-    fs::remove_all(root_);
-  }
   fs::path prefs(const std::string& name) {
     return root_ / "Preferences" / (name + ".plist");
   }
@@ -44,7 +34,8 @@ class DefaultsTest : public ::testing::Test {
     return names;
   }
 
-  fs::path root_;
+  platform::testing::Environment environment_{"brivel-defaults"};
+  fs::path root_ = environment_.dataDirectory();
 };
 
 TEST_F(DefaultsTest, RoundTripThroughTheSuiteFile) {
@@ -230,8 +221,8 @@ TEST_F(DefaultsTest, TextThatIsNotUtf8IsRepairedSoTheFileStaysReadable) {
 }
 
 TEST(TemporaryFileSweepTest, RemovesOnlyTheTemporariesOfAtomicWriters) {
-  const fs::path root = fs::temp_directory_path() / ("brivel-sweep-" + std::to_string(::getpid()));
-  fs::remove_all(root);
+  platform::testing::TempDirectory directory("brivel-sweep");
+  const fs::path& root = directory.path();
   fs::create_directories(root / "Preferences");
   const std::vector<fs::path> stale = {root / ".Brivel.keychain.tmp", root / "Preferences" / ".standard.plist.tmp-Ab12Cd"};
   const std::vector<fs::path> kept = {root / "Brivel.store", root / "notes.tmp", root / ".hidden",
@@ -241,18 +232,15 @@ TEST(TemporaryFileSweepTest, RemovesOnlyTheTemporariesOfAtomicWriters) {
   EXPECT_EQ(sweepStaleTemporaryFiles(root), stale.size());
   for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
   for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
-  fs::remove_all(root);
 }
 
 TEST(FileProblemTest, SaysWhatHappenedInWords) {
-  const fs::path root = fs::temp_directory_path() / ("brivel-problem-" + std::to_string(::getpid()));
-  fs::remove_all(root);
-  fs::create_directories(root);
+  platform::testing::TempDirectory directory("brivel-problem");
+  const fs::path& root = directory.path();
   std::ofstream(root / "data") << "a file";
   EXPECT_EQ(describeFileProblem(ENOSPC, root), "the disk is full");
   EXPECT_EQ(describeFileProblem(ENOTDIR, root / "data" / "Brivel.store"), (root / "data").string() + " is a file, not a folder");
   EXPECT_NE(describeFileProblem(EACCES, root).find("read-only"), std::string::npos);
-  fs::remove_all(root);
 }
 
 TEST_F(DefaultsTest, ValuesThatCannotBeWrittenAreRefused) {

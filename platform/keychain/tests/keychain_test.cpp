@@ -8,21 +8,16 @@
 #include <thread>
 
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 
 namespace platform {
 namespace {
 
 class KeychainTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("keychain-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    std::filesystem::create_directories(directory_);
-    file_ = directory_ / "keychain.plist";
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  platform::testing::Environment environment_{"keychain-test"};
+  std::filesystem::path directory_ = environment_.root();
+  std::filesystem::path file_ = directory_ / "keychain.plist";
 
   static SecQuery password(const std::string& service, const std::string& account) {
     return {{kSecClass, kSecClassGenericPassword}, {kSecAttrService, service}, {kSecAttrAccount, account}};
@@ -38,8 +33,6 @@ class KeychainTest : public ::testing::Test {
     return std::string(result.asData()->begin(), result.asData()->end());
   }
 
-  std::filesystem::path directory_;
-  std::filesystem::path file_;
 };
 
 TEST_F(KeychainTest, ItemsPersistAcrossReopenInAPrivateFile) {
@@ -148,7 +141,6 @@ TEST_F(KeychainTest, UnreadableFileIsSetAsideAndTheKeychainStartsEmpty) {
 }
 
 TEST_F(KeychainTest, SharedKeychainFollowsTheDataDirectory) {
-  const auto previous = FileLocations::dataDirectory();
   FileLocations::setDataDirectory(directory_ / "one");
   ASSERT_EQ(SecItemAdd(withData(password("svc", "a"), "in one"), nullptr), errSecSuccess);
   FileLocations::setDataDirectory(directory_ / "two");
@@ -160,7 +152,6 @@ TEST_F(KeychainTest, SharedKeychainFollowsTheDataDirectory) {
   ASSERT_EQ(SecItemCopyMatching(query, &result), errSecSuccess);
   EXPECT_EQ(SecItemDelete(password("svc", "a")), errSecSuccess);
   EXPECT_TRUE(std::filesystem::exists(directory_ / "one" / "keychain.plist"));
-  FileLocations::setDataDirectory(previous);
 }
 
 TEST_F(KeychainTest, ConcurrentWritersAllLand) {

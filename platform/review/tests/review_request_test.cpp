@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 #include "platform/ui/services.h"
 
 namespace platform::review {
@@ -21,21 +22,10 @@ using platform::ui::LoggedEventType;
 
 class ReviewRequestTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brivel-review-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    EventLog::shared().clear();
-  }
-  void TearDown() override {
-    platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
-    std::filesystem::remove_all(dir_);
-  }
   std::filesystem::path file() const { return dir_ / "ReviewPrompts.plist"; }
 
-  std::filesystem::path dir_;
+  platform::testing::Environment environment_{"brivel-review"};
+  std::filesystem::path dir_ = environment_.root();
   // Whole seconds, so that the dates the file keeps are exact.
   VirtualClock clock_{std::chrono::system_clock::time_point(std::chrono::seconds(1767225600))};
 };

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/testing/environment.h"
 #include "platform/ui/runtime.h"
 #include "platform/ui/services.h"
 #include "platform/ui/state.h"
@@ -15,18 +16,8 @@ namespace {
 
 class TipsDatastore : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brivel-tips-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    file_ = dir_ / "tips.json";
-  }
-  void TearDown() override {
-    Tips::configure({});
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path dir_, file_;
+  platform::testing::Environment environment_{"brivel-tips"};
+  std::filesystem::path dir_ = environment_.root(), file_ = dir_ / "tips.json";
 };
 
 TEST_F(TipsDatastore, AClosedTipStaysClosedAfterARelaunch) {

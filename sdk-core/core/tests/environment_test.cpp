@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/foundation/text.h"
+#include "platform/testing/environment.h"
 
 namespace {
 
@@ -50,12 +51,9 @@ class EnvironmentTest : public ::testing::Test {
     platform::Locale::setCurrent("en_US");
     install();
   }
-  void TearDown() override {
-    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
-    platform::Locale::setCurrent("");
-  }
   void install() { UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<FakeProbe>(probe_)); }
 
+  platform::testing::Environment environment_{"sdk-environment"};
   FakeProbe probe_;
 };
 

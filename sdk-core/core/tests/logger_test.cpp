@@ -9,6 +9,7 @@
 
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 #include "sdk-core/core/environment.h"
 
 namespace {
@@ -27,25 +28,12 @@ class BuildProbe : public UTLEnvironmentProbe {
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() / ("logger-test-" + std::to_string(::getpid()) + "-" +
-                                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    platform::FileLocations::setDataDirectory(directory_);
     UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<BuildProbe>(false));
     launch({});
     UTLLoggerSetSinkForTesting([this](UTLLoggerLevel level, const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
     });
-  }
-
-  void TearDown() override {
-    TELLoggerResetForTesting();
-    UTLLoggerSetSinkForTesting(nullptr);
-    UTLLaunchArguments::setForTesting(std::nullopt);
-    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(directory_);
   }
 
   // A new process start with these launch arguments.
@@ -84,7 +72,7 @@ class LoggerTest : public ::testing::Test {
     return platform::UserDefaults::standard()->boolean(TELLoggerDebugModeKey);
   }
 
-  std::filesystem::path directory_;
+  platform::testing::Environment environment_{"logger-test"};
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };

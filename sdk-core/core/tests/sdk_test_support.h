@@ -1,9 +1,9 @@
 // Shared fixture of the app, options and registry tests: a fresh data directory and main
-// bundle per test, the SDK's process-wide state reset, and the console lines captured.
+// bundle per test, the SDK's process-wide state put back by the environment before and after
+// each test, and the console lines captured.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +15,7 @@
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
+#include "platform/testing/environment.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/environment.h"
 #include "sdk-core/core/logger.h"
@@ -28,15 +29,8 @@ inline constexpr const char* kValidAPIKey = "ABrivelTestInstallationsKey00000000
 class SdkCoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("sdk-core-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "data");
-    platform::FileLocations::setDataDirectory(root_ / "data");
-    platform::PreferencesDomain::discardLoadedDomainsForTesting();
     useBundle("Brivel", {{"CFBundleIdentifier", "ruv.test.app"}});
-    resetSdk();
     UTLLoggerSetSinkForTesting([this](UTLLoggerLevel, const std::string& line) {
       std::lock_guard lock(linesMutex_);
       lines_.push_back(line);
@@ -44,24 +38,7 @@ class SdkCoreTest : public ::testing::Test {
     UTLLoggerSetMaximumLevel(UTLLoggerLevel::Debug);
   }
 
-  void TearDown() override {
-    resetSdk();
-    UTLLoggerFlushForTesting();
-    UTLLoggerSetSinkForTesting(nullptr);
-    TELLoggerResetForTesting();
-    platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
-    platform::FileLocations::setDataDirectory({});
-    platform::PreferencesDomain::discardLoadedDomainsForTesting();
-    std::filesystem::remove_all(root_);
-  }
-
-  static void resetSdk() {
-    TELApp::resetForTesting();
-    TELComponentContainer::resetRegistrantsForTesting();
-    TELClassRegistry::resetForTesting();
-    TELOptions::resetDefaultOptions();
-    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
-  }
+  void TearDown() override { UTLLoggerFlushForTesting(); }
 
   // Makes <root>/<folder> the main bundle with the given Info.plist.
   std::filesystem::path useBundle(const std::string& folder, const platform::PlistValue::Dictionary& info) {
@@ -104,7 +81,9 @@ class SdkCoreTest : public ::testing::Test {
     return found;
   }
 
-  std::filesystem::path root_;
+  platform::testing::Environment environment_{"sdk-core"};
+  // The environment's folder: the data directory is <root>/data.
+  const std::filesystem::path root_ = environment_.root();
   std::mutex linesMutex_;
   std::vector<std::string> lines_;
 };

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "platform/foundation/defaults.h"
+#include "platform/testing/temp_directory.h"
 #include "sdk-core/heartbeat/heartbeat_controller.h"
 #include "sdk-core/heartbeat/tests/heartbeat_test_support.h"
 
@@ -221,10 +223,8 @@ class HeartbeatExitTest : public ::testing::Test {
     if (const char* inherited = std::getenv("HEARTBEAT_EXIT_TEST_DIR")) {
       directory_ = inherited;
     } else {
-      directory_ = std::filesystem::temp_directory_path() /
-                   ("sdk-heartbeat-exit-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-      std::filesystem::remove_all(directory_);
+      owned_.emplace("sdk-heartbeat-exit");
+      directory_ = owned_->path();
       ::setenv("HEARTBEAT_EXIT_TEST_DIR", directory_.c_str(), 1);
     }
     platform::FileLocations::setDataDirectory(directory_);
@@ -232,8 +232,9 @@ class HeartbeatExitTest : public ::testing::Test {
   void TearDown() override {
     ::unsetenv("HEARTBEAT_EXIT_TEST_DIR");
     platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(directory_);
   }
+  // The parent's folder, removed when the test ends; the child only borrows it.
+  std::optional<platform::testing::TempDirectory> owned_;
   std::filesystem::path directory_;
 };
 

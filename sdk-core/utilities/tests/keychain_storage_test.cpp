@@ -5,6 +5,7 @@
 
 #include "platform/foundation/paths.h"
 #include "platform/keychain/keychain.h"
+#include "platform/testing/environment.h"
 #include "sdk-core/utilities/keychain_utils.h"
 
 namespace {
@@ -28,17 +29,8 @@ class KeychainStorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::KeyedClassRegistry::registerClass<StoredToken>();
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("keychain-storage-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    platform::FileLocations::setDataDirectory(directory_);
   }
-  void TearDown() override {
-    platform::Keychain::shared()->setFaultHook(nullptr);
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(directory_);
-  }
+  void TearDown() override { platform::Keychain::shared()->setFaultHook(nullptr); }
 
   static PRMObject await(const PRMPromise::Ptr& promise, platform::Error* error = nullptr) {
     return PRMPromiseAwait(promise, error);
@@ -63,7 +55,7 @@ class KeychainStorageTest : public ::testing::Test {
     ASSERT_EQ(platform::SecItemDelete(storage.keychainQueryWithKey(key, std::nullopt)), platform::errSecSuccess);
   }
 
-  std::filesystem::path directory_;
+  platform::testing::Environment environment_{"keychain-storage-test"};
 };
 
 TEST_F(KeychainStorageTest, MissingItemReadsAsNothingAndAWriteMakesTheNextReadACacheHit) {

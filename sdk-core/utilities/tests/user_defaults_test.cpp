@@ -9,6 +9,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
+#include "platform/testing/environment.h"
 #include "sdk-core/core/logger.h"
 
 namespace {
@@ -18,22 +19,10 @@ using platform::PlistValue;
 class UserDefaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("utl-defaults-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    platform::FileLocations::setDataDirectory(directory_);
-    TELLoggerResetForTesting();
     UTLLoggerSetSinkForTesting([this](UTLLoggerLevel, const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
     });
-  }
-  void TearDown() override {
-    UTLLoggerSetSinkForTesting(nullptr);
-    platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
-    platform::FileLocations::setDataDirectory({});
-    std::filesystem::remove_all(directory_);
   }
 
   std::vector<std::string> lines() {
@@ -48,7 +37,7 @@ class UserDefaultsTest : public ::testing::Test {
         .value_or(PlistValue::Dictionary{});
   }
 
-  std::filesystem::path directory_;
+  platform::testing::Environment environment_{"utl-defaults-test"};
   std::mutex mutex_;
   std::vector<std::string> lines_;
 };

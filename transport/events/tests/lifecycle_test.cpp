@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 class LifecycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("et-lifecycle-" + platform::UUID::random().lowercaseString());
-    platform::FileLocations::setDataDirectory(root_);
     controller_ = std::make_shared<RecordingDelegate>();
     ETRunLoadTimeRegistrations({.uploader = nullptr,
                                 .metricsController = [controller = controller_](const std::shared_ptr<ETRegistrar>& registrar) {
@@ -29,17 +27,13 @@ class LifecycleTest : public ::testing::Test {
                                   registrar->registerMetricsController(controller, 1001);
                                 }});
   }
-  void TearDown() override {
-    platform::FileLocations::setDataDirectory({});
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
   uint64_t storageTasks() {
     ETFlatFileStorage::sharedInstance()->storageQueue()->sync([] {});
     return platform::BackgroundTaskService::shared()->counts("ETStorage").begun;
   }
 
-  fs::path root_;
+  platform::testing::Environment environment_{"et-lifecycle"};
+  const fs::path root_ = environment_.dataDirectory();
   std::shared_ptr<RecordingDelegate> controller_;
 };
 

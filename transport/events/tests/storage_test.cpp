@@ -266,7 +266,8 @@ TEST_F(StorageTest, LibraryKeysFromElsewhereStayInTheirDirectory) {
 }
 
 TEST(DirectorySizeTrackerTest, CountsVisibleRegularFilesAndNeverGoesBelowZero) {
-  const fs::path root = fs::temp_directory_path() / ("et-tracker-" + platform::UUID::random().lowercaseString());
+  platform::testing::TempDirectory directory("et-tracker");
+  const fs::path& root = directory.path();
   fs::create_directories(root / "a" / ".hidden");
   std::ofstream(root / "a" / "one") << "12345";
   std::ofstream(root / ".skip") << "123";
@@ -279,7 +280,6 @@ TEST(DirectorySizeTrackerTest, CountsVisibleRegularFilesAndNeverGoesBelowZero) {
   EXPECT_EQ(tracker.directoryContentSize(), 0u);
   tracker.resetCachedSize();
   EXPECT_EQ(tracker.directoryContentSize(), 5u);
-  fs::remove_all(root);
 }
 
 // A child storing 64 KiB events in a loop is killed; whatever it left, selection sees only

@@ -16,6 +16,7 @@
 #include "platform/background_tasks/background_tasks.h"
 #include "platform/dispatch/semaphore.h"
 #include "platform/foundation/uuid.h"
+#include "platform/testing/environment.h"
 #include "sdk-core/promises/promise.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
@@ -71,8 +72,6 @@ struct CountingCoordinator : ETUploadCoordinatorProtocol {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("et-test-" + platform::UUID::random().lowercaseString());
-    fs::create_directories(root_);
     ETRegisterEventArchiveClasses();
     tasks_ = std::make_shared<platform::BackgroundTaskService>();
     application_ = ETApplication::make([tasks = tasks_] { return tasks; });
@@ -83,11 +82,6 @@ class TransportTest : public ::testing::Test {
       std::lock_guard lock(assertionsMutex_);
       assertions_.push_back(message);
     });
-  }
-  void TearDown() override {
-    ETSetAssertOverrideBlockForTesting({});
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   std::vector<std::string> assertions() {
@@ -135,7 +129,9 @@ class TransportTest : public ::testing::Test {
     return PRMPromiseAwait(promise, error);
   }
 
-  fs::path root_;
+  // Declared first, so it goes last: every process-wide hook is put back and the folder removed.
+  platform::testing::Environment environment_{"et-test"};
+  const fs::path root_ = environment_.root();
   std::shared_ptr<platform::BackgroundTaskService> tasks_;
   std::shared_ptr<ETApplication> application_;
   std::shared_ptr<ETFlatFileStorage> storage_;

@@ -1,11 +1,11 @@
-// The application-level platform calls of the app shell, stood in for on Linux.
+// The application-level platform calls of an app, stood in for on Linux.
 //
-// The phone platform gives the app an application object (its connected window scenes, the
+// The phone platform gives an app an application object (its connected window scenes, the
 // remote-notification registration), a user-notification centre and process-wide appearance
 // settings of its controls. This program has one window scene, the browser page, and no
 // notifications or native controls, so each call here is a small stand-in that does what
-// makes sense on this machine and records that it was made in the ShellCallLog, where the
-// launch and appear steps can be checked in order:
+// makes sense on this machine and records that it was made in the ApplicationCallLog, where
+// the launch and appear steps can be checked in order:
 //   - Application::registerForRemoteNotifications(): recorded, and passed to the view
 //     layer's notification stand-in; nothing else happens.
 //   - UserNotificationCenter::removeAllPendingNotificationRequests(): recorded, and passed to
@@ -13,6 +13,10 @@
 //   - AppearanceProxy setters: the values are kept, recorded, and handed to the view layer's
 //     Appearance, which the page uses to style its tables and segmented pickers.
 //   - configureTips(): keeps the tips' shown/closed state in the data directory.
+//
+// Each shared object goes back to what a fresh process has through platform/process_state
+// (scenes disconnected, no phase seen, appearance unset, log empty), which a test
+// environment runs between tests.
 //
 // Threads: main thread, like the app's other start-up code; the log itself is locked.
 #pragma once
@@ -26,12 +30,12 @@
 
 #include "platform/ui/environment.h"
 
-namespace brivel {
+namespace platform {
 
 // The ordered record of the stand-in calls of this process.
-class ShellCallLog {
+class ApplicationCallLog {
  public:
-  static ShellCallLog& shared();
+  static ApplicationCallLog& shared();
   void record(std::string call);
   std::vector<std::string> entries() const;
   void clear();
@@ -47,11 +51,11 @@ enum class SceneActivationState { unattached, foregroundActive, foregroundInacti
 // phase the page reports (shown: active; hidden or closed: background).
 class WindowScene {
  public:
-  explicit WindowScene(std::function<platform::ui::ScenePhase()> phase) : phase_(std::move(phase)) {}
+  explicit WindowScene(std::function<ui::ScenePhase()> phase) : phase_(std::move(phase)) {}
   SceneActivationState activationState() const;
 
  private:
-  std::function<platform::ui::ScenePhase()> phase_;
+  std::function<ui::ScenePhase()> phase_;
 };
 
 class Application {
@@ -71,15 +75,15 @@ class Application {
   //   background to active (shown again): will-enter-foreground, scene will-enter-foreground,
   //   did-become-active.
   // "UIApplicationDidBecomeActiveNotification" thus comes on every change into the active phase.
-  void noteScenePhase(platform::ui::ScenePhase phase);
+  void noteScenePhase(ui::ScenePhase phase);
   // At a clean exit: posts "UIApplicationWillTerminateNotification".
   void noteWillTerminate();
-  // Opens a link through the view layer (platform::ui::openURL).
+  // Opens a link through the view layer (ui::openURL).
   void open(const std::string& url);
 
  private:
   std::vector<std::shared_ptr<WindowScene>> scenes_;
-  std::optional<platform::ui::ScenePhase> lastPhase_;
+  std::optional<ui::ScenePhase> lastPhase_;
 };
 
 inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
@@ -123,4 +127,4 @@ std::string tipsDatastorePath();
 // cannot be read.
 void configureTips(const std::vector<TipsConfigurationOption>& options);
 
-}  // namespace brivel
+}  // namespace platform

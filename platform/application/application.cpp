@@ -1,4 +1,4 @@
-#include "Brivel/shell/app_platform.h"
+#include "platform/application/application.h"
 
 #include <algorithm>
 #include <sstream>
@@ -6,18 +6,19 @@
 #include "platform/background_tasks/background_tasks.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 #include "platform/ui/services.h"
 
-namespace brivel {
+namespace platform {
 
 namespace {
 std::string rgba(const RGBAColor& c) {
-  return platform::ui::Appearance::rgba(c.red, c.green, c.blue, c.alpha);
+  return ui::Appearance::rgba(c.red, c.green, c.blue, c.alpha);
 }
 
 // Hands the proxy's values to the view layer, which copies them onto every rendered window.
 void publish(const AppearanceProxy& proxy) {
-  platform::ui::Appearance appearance = platform::ui::Appearance::current();
+  ui::Appearance appearance = ui::Appearance::current();
   if (proxy.tableViewShowsVerticalScrollIndicator) {
     appearance.tableShowsVerticalScrollIndicator = *proxy.tableViewShowsVerticalScrollIndicator;
   }
@@ -30,7 +31,7 @@ void publish(const AppearanceProxy& proxy) {
   if (proxy.segmentedControlNormalTitleForegroundColor) {
     appearance.segmentedNormalTitleColor = rgba(*proxy.segmentedControlNormalTitleForegroundColor);
   }
-  platform::ui::Appearance::set(std::move(appearance));
+  ui::Appearance::set(std::move(appearance));
 }
 
 std::string describe(const RGBAColor& c) {
@@ -40,22 +41,25 @@ std::string describe(const RGBAColor& c) {
 }
 }  // namespace
 
-ShellCallLog& ShellCallLog::shared() {
-  static ShellCallLog log;
-  return log;
+ApplicationCallLog& ApplicationCallLog::shared() {
+  static auto* log = [] {
+    addProcessStateReset(+[] { ApplicationCallLog::shared().clear(); });
+    return new ApplicationCallLog();
+  }();
+  return *log;
 }
 
-void ShellCallLog::record(std::string call) {
+void ApplicationCallLog::record(std::string call) {
   std::lock_guard lock(mutex_);
   entries_.push_back(std::move(call));
 }
 
-std::vector<std::string> ShellCallLog::entries() const {
+std::vector<std::string> ApplicationCallLog::entries() const {
   std::lock_guard lock(mutex_);
   return entries_;
 }
 
-void ShellCallLog::clear() {
+void ApplicationCallLog::clear() {
   std::lock_guard lock(mutex_);
   entries_.clear();
 }
@@ -63,19 +67,22 @@ void ShellCallLog::clear() {
 SceneActivationState WindowScene::activationState() const {
   if (!phase_) return SceneActivationState::unattached;
   switch (phase_()) {
-    case platform::ui::ScenePhase::active:
+    case ui::ScenePhase::active:
       return SceneActivationState::foregroundActive;
-    case platform::ui::ScenePhase::inactive:
+    case ui::ScenePhase::inactive:
       return SceneActivationState::foregroundInactive;
-    case platform::ui::ScenePhase::background:
+    case ui::ScenePhase::background:
       return SceneActivationState::background;
   }
   return SceneActivationState::unattached;
 }
 
 Application& Application::shared() {
-  static Application application;
-  return application;
+  static auto* application = [] {
+    addProcessStateReset(+[] { Application::shared() = Application(); });
+    return new Application();
+  }();
+  return *application;
 }
 
 void Application::connectScene(std::shared_ptr<WindowScene> scene) {
@@ -91,34 +98,34 @@ void Application::disconnectScene(const std::shared_ptr<WindowScene>& scene) {
 std::vector<std::shared_ptr<WindowScene>> Application::connectedScenes() const { return scenes_; }
 
 void Application::registerForRemoteNotifications() {
-  ShellCallLog::shared().record("registerForRemoteNotifications");
-  platform::ui::registerForRemoteNotifications();
+  ApplicationCallLog::shared().record("registerForRemoteNotifications");
+  ui::registerForRemoteNotifications();
 }
 
-void Application::noteScenePhase(platform::ui::ScenePhase phase) {
-  using platform::ui::ScenePhase;
-  auto& center = platform::NotificationCenter::defaultCenter();
+void Application::noteScenePhase(ui::ScenePhase phase) {
+  using ui::ScenePhase;
+  auto& center = NotificationCenter::defaultCenter();
   const bool launching = !lastPhase_;
   const bool wasActive = lastPhase_ == ScenePhase::active;
   const bool wasBackground = lastPhase_ == ScenePhase::background;
   lastPhase_ = phase;
   if (phase == ScenePhase::active && !wasActive) {
-    if (wasBackground) center.post(platform::kApplicationWillEnterForegroundNotification);
-    if (launching || wasBackground) center.post(platform::kSceneWillEnterForegroundNotification);
+    if (wasBackground) center.post(kApplicationWillEnterForegroundNotification);
+    if (launching || wasBackground) center.post(kSceneWillEnterForegroundNotification);
     center.post(kApplicationDidBecomeActiveNotification);
     return;
   }
-  if (phase != ScenePhase::active && wasActive) center.post(platform::kSceneWillDeactivateNotification);
+  if (phase != ScenePhase::active && wasActive) center.post(kSceneWillDeactivateNotification);
   if (phase == ScenePhase::background && !wasBackground && !launching) {
-    center.post(platform::kApplicationDidEnterBackgroundNotification);
+    center.post(kApplicationDidEnterBackgroundNotification);
   }
 }
 
 void Application::noteWillTerminate() {
-  platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillTerminateNotification);
+  NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
 }
 
-void Application::open(const std::string& url) { platform::ui::openURL(url); }
+void Application::open(const std::string& url) { ui::openURL(url); }
 
 UserNotificationCenter& UserNotificationCenter::current() {
   static UserNotificationCenter center;
@@ -126,53 +133,56 @@ UserNotificationCenter& UserNotificationCenter::current() {
 }
 
 void UserNotificationCenter::removeAllPendingNotificationRequests() {
-  ShellCallLog::shared().record("removeAllPendingNotificationRequests");
-  platform::ui::removeAllPendingNotificationRequests();
+  ApplicationCallLog::shared().record("removeAllPendingNotificationRequests");
+  ui::removeAllPendingNotificationRequests();
 }
 
 AppearanceProxy& AppearanceProxy::shared() {
-  static AppearanceProxy proxy;
-  return proxy;
+  static auto* proxy = [] {
+    addProcessStateReset(+[] { AppearanceProxy::shared() = AppearanceProxy(); });
+    return new AppearanceProxy();
+  }();
+  return *proxy;
 }
 
 void AppearanceProxy::setTableViewShowsVerticalScrollIndicator(bool shows) {
   tableViewShowsVerticalScrollIndicator = shows;
-  ShellCallLog::shared().record(std::string("UITableView.showsVerticalScrollIndicator=") +
+  ApplicationCallLog::shared().record(std::string("UITableView.showsVerticalScrollIndicator=") +
                                 (shows ? "true" : "false"));
   publish(*this);
 }
 
 void AppearanceProxy::setSegmentedControlSelectedSegmentTintColor(RGBAColor color) {
   segmentedControlSelectedSegmentTintColor = color;
-  ShellCallLog::shared().record("UISegmentedControl.selectedSegmentTintColor=" + describe(color));
+  ApplicationCallLog::shared().record("UISegmentedControl.selectedSegmentTintColor=" + describe(color));
   publish(*this);
 }
 
 void AppearanceProxy::setSegmentedControlSelectedTitleForegroundColor(RGBAColor color) {
   segmentedControlSelectedTitleForegroundColor = color;
-  ShellCallLog::shared().record("UISegmentedControl.selected.foregroundColor=" + describe(color));
+  ApplicationCallLog::shared().record("UISegmentedControl.selected.foregroundColor=" + describe(color));
   publish(*this);
 }
 
 void AppearanceProxy::setSegmentedControlNormalTitleForegroundColor(RGBAColor color) {
   segmentedControlNormalTitleForegroundColor = color;
-  ShellCallLog::shared().record("UISegmentedControl.normal.foregroundColor=" + describe(color));
+  ApplicationCallLog::shared().record("UISegmentedControl.normal.foregroundColor=" + describe(color));
   publish(*this);
 }
 
 std::string tipsDatastorePath() {
-  return (platform::FileLocations::dataDirectory() / "Tips" / "datastore.json").string();
+  return (FileLocations::dataDirectory() / "Tips" / "datastore.json").string();
 }
 
 void configureTips(const std::vector<TipsConfigurationOption>& options) {
-  ShellCallLog::shared().record("Tips.configure");
+  ApplicationCallLog::shared().record("Tips.configure");
   for (const auto& option : options) {
     switch (option.datastoreLocation) {
       case TipsDatastoreLocation::applicationDefault:
-        platform::ui::Tips::configure(tipsDatastorePath());
+        ui::Tips::configure(tipsDatastorePath());
         break;
     }
   }
 }
 
-}  // namespace brivel
+}  // namespace platform
