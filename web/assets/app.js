@@ -514,9 +514,11 @@
           next = Number(el.dataset.first) + Number(el.dataset.rows);
           continue;
         }
-        el.dataset.row = String(next);
-        el.setAttribute('aria-posinset', String(next + 1));
-        el.setAttribute('aria-setsize', size);
+        // Only what changed is written: a write restyles the row.
+        const place = String(next);
+        if (el.dataset.row !== place) el.dataset.row = place;
+        if (el.getAttribute('aria-posinset') !== String(next + 1)) el.setAttribute('aria-posinset', String(next + 1));
+        if (el.getAttribute('aria-setsize') !== size) el.setAttribute('aria-setsize', size);
         next += 1;
       }
     }
