@@ -502,7 +502,8 @@ class PatchWriter {
   }
 
   // The ops for one element the page keeps, whose HTML changed; a whole new outer HTML when
-  // that is shorter.
+  // the ops would be much longer (the page merges new outer HTML through every element under
+  // it, where ops touch only what they name).
   void element(const HtmlNode& before, const HtmlNode& after, json path) {
     const std::size_t mark = ops_.size();
     if (before.start != after.start) ops_.push_back(json::array({path, "a", std::string(after.start)}));
@@ -521,7 +522,7 @@ class PatchWriter {
     }
     std::size_t size = 0;
     for (std::size_t i = mark; i < ops_.size() && !whole; ++i) size += ops_[i].dump().size();
-    if (whole || size > after.outer.size()) {
+    if (whole || size > after.outer.size() + after.outer.size() / 2 + 256) {
       ops_.erase(ops_.begin() + static_cast<std::ptrdiff_t>(mark), ops_.end());
       ops_.push_back(json::array({std::move(path), "h", std::string(after.outer)}));
     }
