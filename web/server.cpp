@@ -477,7 +477,7 @@ class PatchWriter {
           items.push_back(std::string(after[j].outer));
         }
       }
-      ops_.push_back(json::array({target, "c", std::move(items)}));
+      ops_.push_back(json::array({target, "c", std::move(items), before.size()}));
     }
     for (std::size_t j = 0; j < after.size(); ++j) {
       if (!match[j] || !after[j].element || before[*match[j]].outer == after[j].outer) continue;
@@ -616,6 +616,9 @@ std::string applyPagePatch(std::string_view from, const json& ops) {
     } else if (kind == "a") {
       target->start = payload.get<std::string>();
     } else if (kind == "c") {
+      if (op.size() > 3 && op.at(3).get<std::size_t>() != target->children.size()) {
+        throw std::out_of_range("a patch expects other children than the page has");
+      }
       std::vector<std::shared_ptr<LiveNode>> children;
       for (const json& item : payload) {
         if (item.is_string()) {
