@@ -40,8 +40,9 @@ struct WebServer::Shared {
   uint64_t version = 0;
   std::string title;
   std::string html;
-  // The render serialised once per version: whole, and as a patch against the version before
-  // (empty when there is none), for the answers and the event streams alike.
+  // The render serialised once per version: whole (when first asked for), and as a patch
+  // against the version before (empty when there is none), for the answers and the event
+  // streams alike.
   std::string whole;
   std::string patch;
   bool stopping = false;
@@ -49,6 +50,9 @@ struct WebServer::Shared {
   std::deque<uint64_t> streams;
   std::set<uint64_t> evicted;
   bool alive = true;
+
+  // The whole render as JSON. Call with `mutex` held.
+  const std::string& wholeText();
 };
 
 struct WebServer::Outcome {
@@ -473,7 +477,7 @@ class PatchWriter {
           items.push_back(std::string(after[j].outer));
         }
       }
-      ops_.push_back(json::array({target, "c", std::move(items)}));
+      ops_.push_back(json::array({target, "c", std::move(items), before.size()}));
     }
     for (std::size_t j = 0; j < after.size(); ++j) {
       if (!match[j] || !after[j].element || before[*match[j]].outer == after[j].outer) continue;
@@ -498,7 +502,8 @@ class PatchWriter {
   }
 
   // The ops for one element the page keeps, whose HTML changed; a whole new outer HTML when
-  // that is shorter.
+  // the ops would be much longer (the page merges new outer HTML through every element under
+  // it, where ops touch only what they name).
   void element(const HtmlNode& before, const HtmlNode& after, json path) {
     const std::size_t mark = ops_.size();
     if (before.start != after.start) ops_.push_back(json::array({path, "a", std::string(after.start)}));
@@ -517,7 +522,7 @@ class PatchWriter {
     }
     std::size_t size = 0;
     for (std::size_t i = mark; i < ops_.size() && !whole; ++i) size += ops_[i].dump().size();
-    if (whole || size > after.outer.size()) {
+    if (whole || size > after.outer.size() + after.outer.size() / 2 + 256) {
       ops_.erase(ops_.begin() + static_cast<std::ptrdiff_t>(mark), ops_.end());
       ops_.push_back(json::array({std::move(path), "h", std::string(after.outer)}));
     }
@@ -611,6 +616,9 @@ std::string applyPagePatch(std::string_view from, const json& ops) {
     } else if (kind == "a") {
       target->start = payload.get<std::string>();
     } else if (kind == "c") {
+      if (op.size() > 3 && op.at(3).get<std::size_t>() != target->children.size()) {
+        throw std::out_of_range("a patch expects other children than the page has");
+      }
       std::vector<std::shared_ptr<LiveNode>> children;
       for (const json& item : payload) {
         if (item.is_string()) {
@@ -795,7 +803,6 @@ void WebServer::refresh() {
   // Only this thread writes the render, so it may read it without the lock.
   if (shared_->version != 0 && page.html == shared_->html && page.title == shared_->title) return;
   const uint64_t version = shared_->version + 1;
-  std::string whole = renderText(version, page.title, page.html);
   std::string patch;
   if (shared_->version != 0) {
     json ops = pagePatch(shared_->html, page.html);
@@ -803,14 +810,14 @@ void WebServer::refresh() {
         -1, ' ', false, json::error_handler_t::replace);
     // A patch touches only what changed on the page, where a whole render is merged through
     // every element: it is kept unless it is much larger.
-    if (patch.size() > whole.size() + whole.size() / 2) patch.clear();
+    if (patch.size() > page.html.size() + page.html.size() / 2) patch.clear();
   }
   {
     std::lock_guard lock(shared_->mutex);
     shared_->version = version;
     shared_->html = std::move(page.html);
     shared_->title = std::move(page.title);
-    shared_->whole = std::move(whole);
+    shared_->whole.clear();
     shared_->patch = std::move(patch);
   }
   shared_->changed.notify_all();
@@ -823,7 +830,7 @@ std::string WebServer::renderFor(std::optional<uint64_t> base) {
     return json{{"version", shared_->version}, {"base", *base}, {"title", shared_->title}, {"ops", json::array()}}.dump(
         -1, ' ', false, json::error_handler_t::replace);
   }
-  return shared_->whole.empty() ? renderText(shared_->version, shared_->title, shared_->html) : shared_->whole;
+  return shared_->wholeText();
 }
 
 bool WebServer::runOnMain(std::function<void()> work) {
@@ -961,6 +968,11 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   return {400, json{{"error", "refused"}}.dump()};
 }
 
+const std::string& WebServer::Shared::wholeText() {
+  if (whole.empty()) whole = renderText(version, title, html);
+  return whole;
+}
+
 bool WebServer::isNewAction(const std::string& page, uint64_t seq) {
   auto found = lastActions_.find(page);
   if (found != lastActions_.end()) {
@@ -1090,8 +1102,7 @@ void WebServer::installRoutes() {
             if (shared->version != sent) {
               const bool follows = sent != 0 && sent + 1 == shared->version && !shared->patch.empty();
               sent = shared->version;
-              const std::string& data = follows ? shared->patch : shared->whole;
-              chunk = "event: render\ndata: " + (data.empty() ? renderText(sent, shared->title, shared->html) : data) + "\n\n";
+              chunk = "event: render\ndata: " + (follows ? shared->patch : shared->wholeText()) + "\n\n";
             } else {
               chunk = ": keep-alive\n\n";
             }

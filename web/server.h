@@ -188,7 +188,8 @@ std::optional<EventKind> eventKindFromName(std::string_view name);
 //   "h"  the target's new outer HTML, merged into it (focus and typing kept)
 //   "a"  the target's new start tag: its attributes replace the ones the target has
 //   "c"  the target's new child nodes: a number keeps the old child node at that index (its
-//        own changes follow in later ops), a text is the HTML of new nodes
+//        own changes follow in later ops), a text is the HTML of new nodes; a fourth item says
+//        how many child nodes the target had, so that a page that differs notices
 // And the HTML the ops make of the text they were made against, as the page does it; throws
 // std::exception when the ops do not fit that text.
 nlohmann::json pagePatch(std::string_view from, std::string_view to);

@@ -6,6 +6,7 @@
 //   post_action     one tap posted over HTTP on 127.0.0.1, timed inside the server (its
 //                   Server-Timing "total": checks, the hop to the main thread, the action, the
 //                   new render and its JSON answer)
+//   page_patch      the page's HTML with one row changed, as the patch the page gets
 //   tree_to_json    the baseline: the same tree as a JSON document
 // After the runs, each figure is printed as a ratio to the baseline.
 #include <benchmark/benchmark.h>
@@ -73,6 +74,26 @@ void render_html(benchmark::State& state) {
 }
 BENCHMARK(render_html);
 
+// The patch the page gets when one row of the 50 changed its text: both renders parsed and
+// compared, the ops as JSON.
+void page_patch(benchmark::State& state) {
+  auto& f = fixture();
+  web::HtmlRenderer renderer(f.strings, f.icons);
+  const std::string from = renderer.render(f.runtime->render()).html;
+  std::string to = from;
+  const std::size_t at = to.find(">Bill 7<");
+  if (at == std::string::npos) {
+    state.SkipWithError("no row \"Bill 7\" on the page");
+    return;
+  }
+  to.replace(at, 8, ">Rent 7<");
+  for (auto _ : state) {
+    std::string patch = web::pagePatch(from, to).dump();
+    benchmark::DoNotOptimize(patch);
+  }
+}
+BENCHMARK(page_patch);
+
 void post_action(benchmark::State& state) {
   auto& f = fixture();
   web::WebServerOptions options;
@@ -122,7 +143,7 @@ int main(int argc, char** argv) {
   brivel::bench::RatioReporter reporter;
   if (!reporter.run(&argc, argv)) return 1;
   reporter.printRatios("The web front beside the same tree as JSON (ratio = ours / baseline):",
-                       {{"render_html", "tree_to_json"}, {"post_action/manual_time", "tree_to_json"}});
+                       {{"render_html", "tree_to_json"}, {"page_patch", "tree_to_json"}, {"post_action/manual_time", "tree_to_json"}});
   benchmark::Shutdown();
   return 0;
 }

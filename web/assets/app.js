@@ -183,8 +183,9 @@
   }
 
   // Gives an element its new child nodes: numbers name the old ones kept, texts are new HTML.
-  function setChildren(el, items) {
+  function setChildren(el, items, count) {
     const old = [...el.childNodes];
+    if (typeof count === 'number' && old.length !== count) return false;
     const kept = new Set();
     for (const item of items) {
       if (typeof item !== 'number') continue;
@@ -220,7 +221,7 @@
     };
     for (const op of ops) {
       if (!Array.isArray(op) || !Array.isArray(op[0])) return false;
-      const [path, kind, payload] = op;
+      const [path, kind, payload, count] = op;
       let el = path[0] === '' ? app : byKey(path[0]);
       for (let i = 1; el && i < path.length; i += 1) el = el.childNodes[path[i]];
       if (!el || el.nodeType !== Node.ELEMENT_NODE) return false;
@@ -231,7 +232,7 @@
       } else if (kind === 'a') {
         if (!setStartTag(el, payload)) return false;
       } else if (kind === 'c') {
-        if (!setChildren(el, payload)) return false;
+        if (!setChildren(el, payload, count)) return false;
       } else {
         return false;
       }
@@ -514,9 +515,11 @@
           next = Number(el.dataset.first) + Number(el.dataset.rows);
           continue;
         }
-        el.dataset.row = String(next);
-        el.setAttribute('aria-posinset', String(next + 1));
-        el.setAttribute('aria-setsize', size);
+        // Only what changed is written: a write restyles the row.
+        const place = String(next);
+        if (el.dataset.row !== place) el.dataset.row = place;
+        if (el.getAttribute('aria-posinset') !== String(next + 1)) el.setAttribute('aria-posinset', String(next + 1));
+        if (el.getAttribute('aria-setsize') !== size) el.setAttribute('aria-setsize', size);
         next += 1;
       }
     }

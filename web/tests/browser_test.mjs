@@ -149,6 +149,17 @@ await check('a full swipe runs the first swipe action; a short one reveals the t
   await page.waitForSelector('.actions-host[data-swiped]');
 });
 
+await check('an answer changes the elements it names in place, without fetching the whole page', async () => {
+  const wholeRenders = [];
+  page.on('request', (request) => { if (new URL(request.url()).pathname === '/render') wholeRenders.push(request.url()); });
+  const count = Number(await page.locator('[data-id="count"]').textContent());
+  await page.evaluate(() => { window.keptRow = document.querySelectorAll('.actions-host')[1]; });
+  await page.click('[data-id="count"]');
+  await page.waitForFunction((n) => document.querySelector('[data-id="count"]').textContent.trim() === String(n), count + 1);
+  expect(await page.evaluate(() => window.keptRow.isConnected), 'an unchanged row is the same element');
+  expect(wholeRenders.length === 0, 'the page fell back to the whole render');
+});
+
 await check('the page raised no script error', async () => {
   expect(pageErrors.length === 0, pageErrors.join('\n'));
 });

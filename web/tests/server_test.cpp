@@ -650,6 +650,7 @@ TEST(PagePatchTest, NamesOnlyTheElementsThatChangeAndRebuildsThePage) {
   EXPECT_EQ(applyPagePatch("<p>a</p>", pagePatch("<p>a", "<p>b</p>")), "<p>b</p>");
   EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["missing"], "h", "<p>b</p>"]])")));
   EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["", 3], "a", "<p>"]])")));
+  EXPECT_ANY_THROW(applyPagePatch("<p>a</p><p>b</p>", pagePatch("<p>a</p>", "<i>c</i><p>a</p>")));
 }
 
 TEST(CutPostedTextTest, KeepsTabsAndDropsOtherControls) {
