@@ -24,6 +24,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/ui/observable.h"
 #include "platform/ui/services.h"
 #include "platform/ui/testing/driver.h"
 

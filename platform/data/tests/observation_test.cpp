@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/data/tests/test_schema.h"
 
 namespace platform::testing {
