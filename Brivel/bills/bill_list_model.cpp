@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "Brivel/bills/bill_ordering.h"
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/foundation/text.h"
 #include "platform/ui/observable.h"
 

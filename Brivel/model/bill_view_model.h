@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "Brivel/model/legacy_bill.h"
-#include "platform/ui/observable.h"
+#include "platform/observation/observable.h"
 
 namespace brivel {
 
-class BillViewModel : public platform::ui::ObservableObject {
+class BillViewModel : public platform::ObservableObject {
  public:
   // The app group: "group." followed by the app's reverse-DNS identifier.
   static constexpr const char* userDefaultsKeysSuiteName = "group.ruv.vantoru.Duvenmark";
@@ -38,7 +38,7 @@ class BillViewModel : public platform::ui::ObservableObject {
   void saveBillsCollection();
 
  private:
-  platform::ui::Published<std::vector<Bill>> billsCollection_{*this, {}};
+  platform::Published<std::vector<Bill>> billsCollection_{*this, {}};
 };
 
 }  // namespace brivel

@@ -1,6 +1,6 @@
 #include "Brivel/model/profile_manager.h"
 
-#include "platform/ui/state.h"
+#include "platform/observation/observable.h"
 
 namespace brivel {
 
@@ -44,11 +44,11 @@ void ProfileManager::restoreSelection(const std::vector<std::shared_ptr<ProfileE
   for (const auto& profile : profiles) {
     if (!profile || profile->isArchived()) continue;
     if (profile->id().uuidString() == *remembered) {
-      platform::ui::withAnimation([&] { select(profile); });
+      platform::withAnimation([&] { select(profile); });
       return;
     }
   }
-  platform::ui::withAnimation([&] { clearSelection(); });
+  platform::withAnimation([&] { clearSelection(); });
 }
 
 }  // namespace brivel

@@ -24,11 +24,11 @@
 
 #include "Brivel/model/profile_entity.h"
 #include "platform/foundation/defaults.h"
-#include "platform/ui/observable.h"
+#include "platform/observation/observable.h"
 
 namespace brivel {
 
-class ProfileManager : public platform::ui::ObservableObject {
+class ProfileManager : public platform::ObservableObject {
  public:
   static constexpr const char* kLastPickedUserIDKey = "lastPickedUserID";
 
@@ -59,7 +59,7 @@ class ProfileManager : public platform::ui::ObservableObject {
 
  private:
   std::shared_ptr<platform::UserDefaults> defaults_;
-  platform::ui::Published<std::shared_ptr<ProfileEntity>> selectedUser_{*this, nullptr};
+  platform::Published<std::shared_ptr<ProfileEntity>> selectedUser_{*this, nullptr};
 };
 
 }  // namespace brivel

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "Brivel/model/legacy_ring.h"
-#include "platform/ui/observable.h"
+#include "platform/observation/observable.h"
 
 namespace brivel {
 
-class RingViewModel : public platform::ui::ObservableObject {
+class RingViewModel : public platform::ObservableObject {
  public:
   static constexpr const char* userDefaultsKeysSuiteName = "group.ruv.vantoru.Duvenmark";
   static constexpr const char* userDefaultsKeysRingCollectionItems = "ringCollectionItems";
@@ -37,7 +37,7 @@ class RingViewModel : public platform::ui::ObservableObject {
   void saveRingCollection();
 
  private:
-  platform::ui::Published<std::vector<Ring>> ringCollection_{*this, {}};
+  platform::Published<std::vector<Ring>> ringCollection_{*this, {}};
 };
 
 }  // namespace brivel

@@ -20,11 +20,11 @@
 #include <string>
 
 #include "platform/foundation/defaults.h"
-#include "platform/ui/observable.h"
+#include "platform/observation/observable.h"
 
 namespace brivel {
 
-class UserDefaultsManager : public platform::ui::ObservableObject {
+class UserDefaultsManager : public platform::ObservableObject {
  public:
   // Binds every setting to `defaults` (the standard suite unless a test passes another).
   // Reads and writes nothing.

@@ -40,7 +40,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/error.h"
 

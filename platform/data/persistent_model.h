@@ -27,7 +27,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/data/schema.h"
 
 namespace platform {

@@ -1,79 +1,23 @@
-// Observable reference objects for views: a change signal per object and published fields.
+// Observable objects as views see them: the types of platform/observation under the view
+// layer's names, and bind(), a two-way binding to a published field.
 //
-// An object that views read (a settings holder, a selected-profile holder, an editor's view
-// model) derives from ObservableObject and either declares Published<T> fields or calls
-// objectWillChange().send() before it changes. Every send also reaches the process-wide
-// observers (addAnyChangeObserver), which is how each ViewRuntime learns that it must render
-// again: a runtime re-renders its whole tree, so it needs no per-view subscription.
-//
-// Store entities are observed through their ObservationRegistrar instead (the runtime tracks
-// every property a render reads).
-//
-// Threads: main thread only. Callbacks run synchronously on the sending thread.
+// Threads: main thread only.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
 #include <utility>
 
+#include "platform/observation/observable.h"
 #include "platform/ui/state.h"
 
 namespace platform::ui {
 
-// A list of callbacks run on every send(). Copies share nothing; removing a callback while
-// callbacks run is safe.
-class ChangeSignal {
- public:
-  using Token = std::uint64_t;
-
-  Token subscribe(std::function<void()> callback);
-  void unsubscribe(Token token);
-  // Runs the object's own callbacks, then the process-wide observers.
-  void send() const;
-
- private:
-  std::shared_ptr<std::map<Token, std::function<void()>>> callbacks_ =
-      std::make_shared<std::map<Token, std::function<void()>>>();
-  Token next_ = 1;
-};
-
-class ObservableObject {
- public:
-  virtual ~ObservableObject() = default;
-  ChangeSignal& objectWillChange() const { return signal_; }
-
- private:
-  mutable ChangeSignal signal_;
-};
-
-// A field of an ObservableObject that sends the owner's signal on every write.
-//   class UserDefaultsManager : public ObservableObject {
-//     Published<bool> popViewAfterSaveAndUpdate{*this, false};
-//   };
-template <class T>
-class Published {
- public:
-  Published(const ObservableObject& owner, T initial) : owner_(&owner), value_(std::move(initial)) {}
-  Published(const Published&) = delete;
-  Published& operator=(const Published&) = delete;
-
-  const T& get() const { return value_; }
-  operator const T&() const { return value_; }
-  void set(T value) {
-    owner_->objectWillChange().send();
-    value_ = std::move(value);
-  }
-  Published& operator=(T value) {
-    set(std::move(value));
-    return *this;
-  }
-
- private:
-  const ObservableObject* owner_;
-  T value_;
-};
+using platform::addAnyChangeObserver;
+using platform::ChangeSignal;
+using platform::notifyAnyChange;
+using platform::ObservableObject;
+using platform::Published;
+using platform::removeAnyChangeObserver;
 
 // A two-way binding to a published field of a shared object:
 //   Toggle(bind(settings, &UserDefaultsManager::popViewAfterSaveAndUpdate), ...)
@@ -82,11 +26,5 @@ Binding<T> bind(std::shared_ptr<O> object, Published<T> O::*field) {
   return Binding<T>([object, field] { return ((*object).*field).get(); },
                     [object, field](T value) { ((*object).*field).set(std::move(value)); });
 }
-
-// Process-wide observers of every ObservableObject change (and of notifyAnyChange()).
-std::uint64_t addAnyChangeObserver(std::function<void()> observer);
-void removeAnyChangeObserver(std::uint64_t token);
-// Tells the process-wide observers that some observed data changed.
-void notifyAnyChange();
 
 }  // namespace platform::ui

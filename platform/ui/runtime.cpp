@@ -11,9 +11,9 @@
 
 #include <unicode/ustring.h>
 
-#include "platform/data/observation.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/text.h"
+#include "platform/observation/observation.h"
 #include "platform/ui/observable.h"
 #include "platform/ui/services.h"
 
@@ -29,11 +29,6 @@ void fatalError(const std::string& message) {
   std::fprintf(stderr, "Fatal error: %s\n", message.c_str());
   std::fflush(stderr);
   std::abort();
-}
-
-void withAnimation(const std::function<void()>& body) {
-  EventLog::shared().record(LoggedEventType::animation, "default");
-  body();
 }
 
 namespace {

@@ -22,6 +22,14 @@ EventLog& EventLog::shared() {
   return *log;
 }
 
+namespace {
+// Animated changes leave a marker in the log, from the first change of the process on.
+const bool kAnimationsRecorded = [] {
+  platform::setAnimationObserver([] { EventLog::shared().record(LoggedEventType::animation, "default"); });
+  return true;
+}();
+}  // namespace
+
 void EventLog::record(LoggedEventType type, std::string detail, std::string identity) {
   std::lock_guard lock(mutex_);
   entries_.push_back({type, std::move(detail), std::move(identity)});

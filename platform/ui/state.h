@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/observation/observable.h"
+
 namespace platform::ui {
 
 namespace detail {
@@ -37,7 +39,7 @@ struct StateBox {
 }  // namespace detail
 
 // Runs `body` as an animated change. Animations are recorded as markers in the event log.
-void withAnimation(const std::function<void()>& body);
+using platform::withAnimation;
 
 template <class T>
 class Binding {

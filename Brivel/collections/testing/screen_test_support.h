@@ -23,6 +23,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/ui/observable.h"
 #include "platform/testing/environment.h"
 #include "platform/ui/services.h"
 #include "platform/ui/testing/driver.h"

@@ -5,7 +5,7 @@
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/profile_entity.h"
 #include "platform/data/model_context.h"
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 
 namespace brivel {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/data/model_context.h"
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/data/tests/test_schema.h"
 
 namespace platform::testing {

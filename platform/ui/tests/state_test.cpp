@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/ui/observable.h"
 #include "platform/ui/testing/driver.h"
 #include "platform/ui/view.h"

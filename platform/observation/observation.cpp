@@ -1,4 +1,4 @@
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 
 #include <atomic>
 #include <map>

@@ -1,9 +1,9 @@
-#include "platform/ui/observable.h"
+#include "platform/observation/observable.h"
 
 #include <mutex>
 #include <vector>
 
-namespace platform::ui {
+namespace platform {
 
 namespace {
 struct AnyChangeObservers {
@@ -14,6 +14,10 @@ struct AnyChangeObservers {
 AnyChangeObservers& anyChangeObservers() {
   static AnyChangeObservers shared;
   return shared;
+}
+std::function<void()>& animationObserver() {
+  static std::function<void()> observer;
+  return observer;
 }
 }  // namespace
 
@@ -58,4 +62,11 @@ void notifyAnyChange() {
   for (auto& observer : observers) observer();
 }
 
-}  // namespace platform::ui
+void withAnimation(const std::function<void()>& body) {
+  if (auto& observer = animationObserver()) observer();
+  body();
+}
+
+void setAnimationObserver(std::function<void()> observer) { animationObserver() = std::move(observer); }
+
+}  // namespace platform
