@@ -1,17 +1,23 @@
 #include "sdk-core/startup/startup.h"
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
+#include "platform/dispatch/once.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/installations/installations.h"
 #include "transport/events/startup.h"
 #include "transport/upload/startup.h"
 
+namespace {
+platform::OnceFlag gStartupOnce;
+}  // namespace
+
 void TELRunStartupRegistrations() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+  gStartupOnce.call([] {
+    // The registries these fill are put back between tests, so the registrations may run again.
+    platform::addProcessStateReset(+[] { gStartupOnce.reset(); });
     // The event transport, in its classes' load order. The upload library fills in the
     // uploader (targets 1000 to 1003) and the metrics controller (1002, then 1001).
     ETRunLoadTimeRegistrations(UPLoadTimeRegistrations());

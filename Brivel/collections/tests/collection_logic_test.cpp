@@ -13,6 +13,7 @@
 #include "platform/foundation/date.h"
 #include "platform/foundation/text.h"
 #include "platform/foundation/uuid.h"
+#include "platform/testing/environment.h"
 
 namespace brivel {
 namespace {
@@ -46,7 +47,7 @@ std::string tags(const List& list) {
 class CollectionOrders : public ::testing::Test {
  protected:
   void SetUp() override { platform::Locale::setCurrent("en_US"); }
-  void TearDown() override { platform::Locale::setCurrent(""); }
+  platform::testing::Environment environment_{"collection-orders"};
 };
 
 TEST_F(CollectionOrders, BankAccountsUnderEachOfTheEightChoices) {

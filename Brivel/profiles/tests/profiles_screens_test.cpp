@@ -29,10 +29,6 @@ class ProfilesScreensTest : public testing::ProfilesTest {
     ProfilesTest::SetUp();
     platform::Locale::setCurrent("en_US");
   }
-  void TearDown() override {
-    platform::Locale::setCurrent("");
-    ProfilesTest::TearDown();
-  }
 
   void showList() {
     showInSheet([](Binding<bool> flag) { return View(ProfilesListScreen{flag}).presentationSizing(PresentationSizing::page); });

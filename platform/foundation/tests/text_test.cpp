@@ -6,13 +6,15 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/testing/environment.h"
+
 namespace platform {
 namespace {
 
-// Sets the current locale for one test and restores the environment's afterwards.
+// Sets the current locale for one test; the environment restores it afterwards.
 class TextTest : public ::testing::Test {
  protected:
-  void TearDown() override { Locale::setCurrent(""); }
+  platform::testing::Environment environment_{"text"};
 };
 
 TEST_F(TextTest, LocaleIdentifiers) {

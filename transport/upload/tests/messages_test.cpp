@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/testing/environment.h"
 #include "sdk-core/core/environment.h"
 #include "sdk-core/testing/log_collector.h"
 #include "sdk-core/utilities/gzip.h"
@@ -17,7 +18,7 @@ class VersionProbe : public UTLEnvironmentProbe {
 class MessagesTest : public ::testing::Test {
  protected:
   void SetUp() override { UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<VersionProbe>()); }
-  void TearDown() override { UTLAppEnvironmentUtil::setProbeForTesting(nullptr); }
+  platform::testing::Environment environment_{"messages"};
 };
 
 const CollectedLogRequest* requestFor(const std::vector<CollectedLogRequest>& requests, int32_t source) {
