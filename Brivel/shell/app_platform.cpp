@@ -164,15 +164,18 @@ std::string tipsDatastorePath() {
   return (platform::FileLocations::dataDirectory() / "Tips" / "datastore.json").string();
 }
 
-void configureTips(const std::vector<TipsConfigurationOption>& options) {
+platform::Status configureTips(const std::vector<TipsConfigurationOption>& options) {
   ShellCallLog::shared().record("Tips.configure");
   for (const auto& option : options) {
     switch (option.datastoreLocation) {
       case TipsDatastoreLocation::applicationDefault:
-        platform::ui::Tips::configure(tipsDatastorePath());
+        if (platform::Status configured = platform::ui::Tips::configure(tipsDatastorePath()); !configured.ok()) {
+          return configured;
+        }
         break;
     }
   }
+  return {};
 }
 
 }  // namespace brivel

@@ -87,8 +87,7 @@ fs::path FileLocations::resourceDirectory() {
 
 void setFileWriteFaultForTesting(FileWriteFault step) { gWriteFault.store(step); }
 
-std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* bytes,
-                                         size_t size) {
+Status writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t size) {
   const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
   std::error_code dirError;
   fs::create_directories(directory, dirError);
@@ -139,7 +138,7 @@ std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* by
     fsync(dirFd);
     close(dirFd);
   }
-  return std::nullopt;
+  return {};
 }
 
 std::optional<std::vector<uint8_t>> readFileContents(const fs::path& path) {

@@ -30,19 +30,19 @@ class ProfilesTest : public ScreenTest {
     platform::PlistValue::Dictionary info{{"CFBundleVersion", platform::PlistValue("7")}};
     auto bytes = platform::encodePlist(platform::PlistValue(std::move(info)), platform::PlistFormat::Xml);
     ASSERT_TRUE(bytes);
-    ASSERT_FALSE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes));
+    ASSERT_TRUE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes).ok());
     platform::Bundle::setMain(root_ / "bundle");
   }
 
   void cleanUp() override {
-    platform::ui::Tips::configure({});
+    (void)platform::ui::Tips::configure({});
     platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
   }
 
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name, const std::string& color = "appleRed") {
     auto profile = makeNewProfile(name, color);
     context().insert(profile);
-    EXPECT_FALSE(context().save());
+    EXPECT_TRUE(context().save().ok());
     return profile;
   }
 

@@ -202,15 +202,15 @@ TEST(EntityUnavailableViewTest, ButtonOnlyWithBothActionAndTitle) {
 class TipsTest : public brivel::testing::ShellTest {};
 
 TEST_F(TipsTest, ClosingATipClosesEveryInstanceAndStaysClosedAfterRelaunch) {
-  configureTips({TipsConfigurationOption{}});
+  ASSERT_TRUE(configureTips({TipsConfigurationOption{}}).ok());
   ProfileActionsTip onProfilesList;
   ProfileActionsTip onProfileCard;
   EXPECT_EQ(onProfilesList.id(), onProfileCard.id());
   onProfileCard.invalidate("tipClosed");
   EXPECT_FALSE(Tips::shouldDisplay(onProfilesList.id()));
 
-  Tips::configure({});  // the process ends
-  configureTips({TipsConfigurationOption{}});
+  (void)Tips::configure({});  // the process ends
+  ASSERT_TRUE(configureTips({TipsConfigurationOption{}}).ok());
   EXPECT_FALSE(Tips::shouldDisplay(ProfileActionsTip().id()));
   for (const auto& other : std::vector<std::shared_ptr<Tip>>{
            std::make_shared<QuickActionsTip>(), std::make_shared<CategoryActionsTip>(),

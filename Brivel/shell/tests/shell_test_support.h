@@ -38,7 +38,7 @@ class ShellTest : public ::testing::Test {
 
   void TearDown() override {
     for (const auto& scene : Application::shared().connectedScenes()) Application::shared().disconnectScene(scene);
-    platform::ui::Tips::configure({});
+    (void)platform::ui::Tips::configure({});
     platform::Bundle::setMain(platform::FileLocations::resourceDirectory());
     platform::FileLocations::setDataDirectory({});
     std::filesystem::remove_all(root_);
@@ -48,7 +48,7 @@ class ShellTest : public ::testing::Test {
   void writeInfoPlist(platform::PlistValue::Dictionary info) {
     auto bytes = platform::encodePlist(platform::PlistValue(std::move(info)), platform::PlistFormat::Xml);
     ASSERT_TRUE(bytes);
-    ASSERT_FALSE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes));
+    ASSERT_TRUE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes).ok());
     platform::Bundle::setMain(root_ / "bundle");
   }
 
