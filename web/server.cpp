@@ -378,12 +378,11 @@ std::string applyPagePatch(std::string_view from, const json& ops) {
   return html;
 }
 
-std::optional<int> parsePortArgument(std::string_view text, std::string& error) {
+platform::Expected<int> parsePortArgument(std::string_view text) {
   int port = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
   if (ec != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535) {
-    error = "--port needs a number from 0 to 65535, not '" + std::string(text) + "'";
-    return std::nullopt;
+    return platform::Error::described(kWebErrorDomain, 4, "--port needs a number from 0 to 65535, not '" + std::string(text) + "'");
   }
   return port;
 }

@@ -178,8 +178,8 @@ nlohmann::json pagePatch(std::string_view from, std::string_view to);
 std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 
 // The port a program's "--port" argument names: a whole number from 0 (any free port) to 65535.
-// Otherwise nothing, and `error` says why.
-std::optional<int> parsePortArgument(std::string_view text, std::string& error);
+// Otherwise an error (kWebErrorDomain) that says why.
+platform::Expected<int> parsePortArgument(std::string_view text);
 
 // A random token of 32 bytes, as 64 lower-case hex digits; fails when the system has no random
 // bytes to give.

@@ -98,8 +98,11 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       }
       options.sdkEndpoints = std::filesystem::path(value);
     } else {
-      const std::optional<int> port = web::parsePortArgument(value, error);
-      if (!port) return std::nullopt;
+      const platform::Expected<int> port = web::parsePortArgument(value);
+      if (!port.ok()) {
+        error = port.error().localizedDescription();
+        return std::nullopt;
+      }
       options.port = *port;
     }
   }

@@ -60,8 +60,11 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     } else if (argument == "--data-dir") {
       options.dataDirectory = std::filesystem::path(value);
     } else {
-      const std::optional<int> port = web::parsePortArgument(value, error);
-      if (!port) return std::nullopt;
+      const platform::Expected<int> port = web::parsePortArgument(value);
+      if (!port.ok()) {
+        error = port.error().localizedDescription();
+        return std::nullopt;
+      }
       options.port = *port;
     }
   }
