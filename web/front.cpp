@@ -90,18 +90,22 @@ WebFront::WebFront(std::shared_ptr<platform::ui::ViewRuntime> runtime, WebServer
 
 WebFront::~WebFront() { stop(); }
 
-std::optional<std::string> WebFront::start() {
-  if (server_) return std::nullopt;
+platform::Status WebFront::start() {
+  if (server_) return {};
   StringTable strings;
-  if (auto error = StringTable::load(options_.assetDirectory / "strings" / "en.json", strings)) return error;
+  if (auto loaded = StringTable::load(options_.assetDirectory / "strings" / "en.json", strings); !loaded.ok()) {
+    return loaded;
+  }
   IconTable icons = IconTable::load(options_.assetDirectory);
-  if (!icons.contains("unknown.symbol")) return "the icons are missing from " + options_.assetDirectory.string();
+  if (!icons.contains("unknown.symbol")) {
+    return platform::Error::described(kWebErrorDomain, 1, "the icons are missing from " + options_.assetDirectory.string());
+  }
   auto source = std::make_shared<RuntimePageSource>(runtime_, std::move(strings), std::move(icons));
   source->setCommit(commit_);
   auto server = std::make_unique<WebServer>(options_, source);
-  if (auto error = server->start()) return error;
+  if (auto started = server->start(); !started.ok()) return started;
   server_ = std::move(server);
-  return std::nullopt;
+  return {};
 }
 
 void WebFront::stop() {

@@ -13,7 +13,7 @@
 // Example:
 //   auto runtime = std::make_shared<platform::ui::ViewRuntime>([] { return View(RootScreen{}); });
 //   web::WebFront front(runtime, {.port = 8080});
-//   if (auto error = front.start()) { std::cerr << *error << "\n"; return 1; }
+//   if (auto started = front.start(); !started.ok()) { std::cerr << started.error().localizedDescription() << "\n"; return 1; }
 //   std::cout << front.url() << "\n";
 //   platform::MainLoop::run();
 #pragma once
@@ -39,11 +39,10 @@ class RuntimePageSource : public PageSource {
   Page render() override;
   platform::ui::DispatchStatus perform(const ActionEvent& action) override;
   void setScenePhase(platform::ui::ScenePhase phase) override;
-  std::optional<std::string> commit() override { return commit_ ? commit_() : std::nullopt; }
+  platform::Status commit() override { return commit_ ? commit_() : platform::Status(); }
 
-  // What commits the changes of an action (the app saves its store); it answers what went
-  // wrong when that failed.
-  void setCommit(std::function<std::optional<std::string>()> commit) { commit_ = std::move(commit); }
+  // What commits the changes of an action (the app saves its store).
+  void setCommit(std::function<platform::Status()> commit) { commit_ = std::move(commit); }
   std::optional<std::string> rowMenu(const std::string& key) override;
 
  private:
@@ -51,7 +50,7 @@ class RuntimePageSource : public PageSource {
   StringTable strings_;
   IconTable icons_;
   HtmlRenderer renderer_;
-  std::function<std::optional<std::string>()> commit_;
+  std::function<platform::Status()> commit_;
   std::optional<std::uint64_t> renderedVersion_;
   std::uint64_t noticesGeneration_ = 0;
   std::uint64_t copies_ = 0;
@@ -65,11 +64,11 @@ class WebFront {
 
   // Every posted action is committed through `commit` before it is answered (see
   // PageSource::commit). Call before start().
-  void setCommit(std::function<std::optional<std::string>()> commit) { commit_ = std::move(commit); }
+  void setCommit(std::function<platform::Status()> commit) { commit_ = std::move(commit); }
 
-  // Reads the string table and the icons from the asset folder and starts the server. Answers
-  // a message when the assets are missing or the port cannot be bound.
-  [[nodiscard]] std::optional<std::string> start();
+  // Reads the string table and the icons from the asset folder and starts the server. Fails
+  // (kWebErrorDomain) when the assets are missing or the port cannot be bound.
+  platform::Status start();
   void stop();
 
   std::string url() const { return server_ ? server_->url() : std::string(); }
@@ -80,7 +79,7 @@ class WebFront {
  private:
   std::shared_ptr<platform::ui::ViewRuntime> runtime_;
   WebServerOptions options_;
-  std::function<std::optional<std::string>()> commit_;
+  std::function<platform::Status()> commit_;
   std::unique_ptr<WebServer> server_;
 };
 

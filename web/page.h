@@ -16,10 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/expected.h"
 #include "platform/ui/environment.h"
 #include "platform/ui/node.h"
 
 namespace web {
+
+// The domain of the errors the web front makes itself (the page cannot be served).
+inline constexpr const char* kWebErrorDomain = "web";
 
 using platform::ui::ActionEvent;
 using platform::ui::EventKind;
@@ -61,9 +65,9 @@ class PageSource {
   virtual platform::ui::DispatchStatus perform(const ActionEvent& action) = 0;
   // The page was shown or hidden in the browser.
   virtual void setScenePhase(platform::ui::ScenePhase phase) {}
-  // Makes what the last action changed durable before the server answers it. Answers what
-  // went wrong when that failed; the server then answers the action as failed.
-  virtual std::optional<std::string> commit() { return std::nullopt; }
+  // Makes what the last action changed durable before the server answers it. On failure the
+  // server answers the action as failed, with the error's description.
+  virtual platform::Status commit() { return {}; }
   // The items of a row's actions menu, which the page fetches when the menu opens (`key` is
   // the menu's "data-menu-of"); null when the latest Page has no such row.
   virtual std::optional<std::string> rowMenu(const std::string& key) { return std::nullopt; }

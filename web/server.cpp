@@ -638,19 +638,20 @@ std::string applyPagePatch(std::string_view from, const json& ops) {
   return html;
 }
 
-std::optional<int> parsePortArgument(std::string_view text, std::string& error) {
+platform::Expected<int> parsePortArgument(std::string_view text) {
   int port = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
   if (ec != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535) {
-    error = "--port needs a number from 0 to 65535, not '" + std::string(text) + "'";
-    return std::nullopt;
+    return platform::Error::described(kWebErrorDomain, 4, "--port needs a number from 0 to 65535, not '" + std::string(text) + "'");
   }
   return port;
 }
 
-std::string makeLaunchToken() {
+platform::Expected<std::string> makeLaunchToken() {
   unsigned char bytes[32];
-  if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("no random bytes for the launch token");
+  if (RAND_bytes(bytes, sizeof bytes) != 1) {
+    return platform::Error::described(kWebErrorDomain, 3, "no random bytes for the launch token");
+  }
   static const char* digits = "0123456789abcdef";
   std::string token;
   token.reserve(64);
@@ -683,8 +684,11 @@ std::string cutPostedText(const std::string& text, size_t maxLength, bool multil
 
 WebServer::WebServer(WebServerOptions options, std::shared_ptr<PageSource> source)
     : options_(std::move(options)), source_(std::move(source)), shared_(std::make_shared<Shared>()) {
-  if (options_.token.empty()) options_.token = makeLaunchToken();
-  if (options_.secret.empty()) options_.secret = makeLaunchToken();
+  // A token that cannot be made stays empty, and start() refuses to serve without it.
+  for (std::string* token : {&options_.token, &options_.secret}) {
+    if (!token->empty()) continue;
+    if (auto made = makeLaunchToken(); made.ok()) *token = std::move(*made);
+  }
   if (options_.assetDirectory.empty()) options_.assetDirectory = platform::FileLocations::resourceDirectory() / "web";
 }
 
@@ -732,11 +736,14 @@ bool WebServer::hasSecretCookie(const httplib::Request& req) const {
   return false;
 }
 
-std::optional<std::string> WebServer::start() {
-  if (http_) return std::nullopt;
+platform::Status WebServer::start() {
+  if (http_) return {};
+  if (options_.token.empty() || options_.secret.empty()) {
+    return platform::Error::described(kWebErrorDomain, 3, "no random bytes for the launch token");
+  }
   std::error_code ec;
   if (!std::filesystem::is_directory(options_.assetDirectory, ec)) {
-    return "the page's files are missing: " + options_.assetDirectory.string();
+    return platform::Error::described(kWebErrorDomain, 1, "the page's files are missing: " + options_.assetDirectory.string());
   }
   // Host and token are checked from the request's head, before any body is waited for or read.
   auto vet = [this](std::string_view method, std::string_view host, std::string_view token) -> const char* {
@@ -751,7 +758,10 @@ std::optional<std::string> WebServer::start() {
   size_t threads = options_.maxEventStreams + 28;
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   http_->set_payload_max_length(options_.maxBodyBytes);
-  installRoutes();
+  if (auto routed = installRoutes(); !routed.ok()) {
+    http_.reset();
+    return routed;
+  }
   // Answers go out at once: waiting to fill a packet would wait for the browser's delayed
   // acknowledgement, tens of milliseconds on every answer.
   http_->set_tcp_nodelay(true);
@@ -763,7 +773,7 @@ std::optional<std::string> WebServer::start() {
   if (port_ <= 0) {
     http_.reset();
     port_ = 0;
-    return "cannot listen on 127.0.0.1:" + std::to_string(options_.port);
+    return platform::Error::described(kWebErrorDomain, 2, "cannot listen on 127.0.0.1:" + std::to_string(options_.port));
   }
   {
     std::lock_guard lock(shared_->mutex);
@@ -778,7 +788,7 @@ std::optional<std::string> WebServer::start() {
   platform::DispatchQueue::main()->async([this, shared = shared_] {
     if (shared->alive && version() == 0) refresh();
   });
-  return std::nullopt;
+  return {};
 }
 
 void WebServer::stop() {
@@ -954,10 +964,12 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   auto status = source_->perform(event);
   auto performed = std::chrono::steady_clock::now();
   // Answered means saved: what the action changed is committed before any answer is written.
-  std::optional<std::string> failure = source_->commit();
+  platform::Status committed = source_->commit();
   refresh();
   auto refreshed = std::chrono::steady_clock::now();
-  if (failure) return {500, json{{"error", *failure}, {"render", json::parse(renderJson())}}.dump()};
+  if (!committed.ok()) {
+    return {500, json{{"error", committed.error().localizedDescription()}, {"render", json::parse(renderJson())}}.dump()};
+  }
   // The page names the version it holds; it gets the changes from there when it can.
   switch (status) {
     case platform::ui::DispatchStatus::handled: return {200, renderFor(base), performed - began, refreshed - performed};
@@ -1009,7 +1021,7 @@ bool WebServer::postAllowed(const httplib::Request& req, httplib::Response& res)
   return true;
 }
 
-void WebServer::installRoutes() {
+platform::Status WebServer::installRoutes() {
   httplib::Server& http = *http_;
 
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -1027,7 +1039,7 @@ void WebServer::installRoutes() {
   });
 
   if (!http.set_mount_point("/assets", options_.assetDirectory.string())) {
-    throw std::runtime_error("cannot serve " + options_.assetDirectory.string());
+    return platform::Error::described(kWebErrorDomain, 1, "cannot serve " + options_.assetDirectory.string());
   }
   http.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
   http.set_file_extension_and_mimetype_mapping("json", "application/json");
@@ -1169,6 +1181,7 @@ void WebServer::installRoutes() {
     if (!runOnMain([this, phase] { source_->setScenePhase(phase); })) return refuse(res, 503, "the app is busy");
     res.status = 204;
   });
+  return {};
 }
 
 }  // namespace web

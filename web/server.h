@@ -46,7 +46,7 @@
 //
 // Example:
 //   web::WebServer server(options, source);
-//   if (auto error = server.start()) { ... }
+//   if (auto started = server.start(); !started.ok()) { ... }
 //   std::cout << server.url() << "\n";
 //   platform::MainLoop::run();
 #pragma once
@@ -113,9 +113,9 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // Binds 127.0.0.1 and starts serving on background threads. Returns a message when the
-  // port cannot be bound or the asset folder is missing. Main thread.
-  [[nodiscard]] std::optional<std::string> start();
+  // Binds 127.0.0.1 and starts serving on background threads. Fails (kWebErrorDomain) when
+  // the port cannot be bound or the asset folder cannot be served. Main thread.
+  platform::Status start();
   // Closes every connection and waits for the server's threads. Main thread; safe to repeat.
   void stop();
 
@@ -137,7 +137,7 @@ class WebServer {
   struct Shared;
   struct Outcome;
 
-  void installRoutes();
+  platform::Status installRoutes();
   bool hostAllowed(const std::string& host) const;
   bool tokenMatches(const std::string& presented) const;
   bool secretMatches(const std::string& presented) const;
@@ -196,10 +196,11 @@ nlohmann::json pagePatch(std::string_view from, std::string_view to);
 std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 
 // The port a program's "--port" argument names: a whole number from 0 (any free port) to 65535.
-// Otherwise nothing, and `error` says why.
-std::optional<int> parsePortArgument(std::string_view text, std::string& error);
+// Otherwise an error (kWebErrorDomain) that says why.
+platform::Expected<int> parsePortArgument(std::string_view text);
 
-// A random token of 32 bytes, as 64 lower-case hex digits.
-std::string makeLaunchToken();
+// A random token of 32 bytes, as 64 lower-case hex digits; fails when the system has no random
+// bytes to give.
+platform::Expected<std::string> makeLaunchToken();
 
 }  // namespace web

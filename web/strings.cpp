@@ -4,20 +4,23 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "web/page.h"
+
 namespace web {
 
-std::optional<std::string> StringTable::load(const std::filesystem::path& file, StringTable& into) {
+platform::Status StringTable::load(const std::filesystem::path& file, StringTable& into) {
+  auto failure = [](std::string description) { return platform::Error::described(kWebErrorDomain, 1, std::move(description)); };
   std::ifstream in(file);
-  if (!in) return "cannot read " + file.string();
+  if (!in) return failure("cannot read " + file.string());
   nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
-  if (doc.is_discarded() || !doc.is_object()) return file.string() + " is not a JSON object";
+  if (doc.is_discarded() || !doc.is_object()) return failure(file.string() + " is not a JSON object");
   std::unordered_map<std::string, std::string> texts;
   for (const auto& [key, value] : doc.items()) {
-    if (!value.is_string()) return file.string() + ": the text of \"" + key + "\" is not a string";
+    if (!value.is_string()) return failure(file.string() + ": the text of \"" + key + "\" is not a string");
     texts.emplace(key, value.get<std::string>());
   }
   into = StringTable(std::move(texts));
-  return std::nullopt;
+  return {};
 }
 
 std::string readableKey(std::string_view key) {

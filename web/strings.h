@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/expected.h"
 #include "platform/ui/node.h"
 
 namespace web {
@@ -26,9 +27,9 @@ class StringTable {
   StringTable() = default;
   explicit StringTable(Texts texts) : texts_(std::move(texts)) {}
 
-  // Reads a JSON object of key to text. Answers a message when the file is missing or is not
-  // such an object.
-  [[nodiscard]] static std::optional<std::string> load(const std::filesystem::path& file, StringTable& into);
+  // Reads a JSON object of key to text into `into`. Fails (kWebErrorDomain) when the file is
+  // missing or is not such an object.
+  static platform::Status load(const std::filesystem::path& file, StringTable& into);
 
   // The text of a key, unformatted (see the rule for missing keys above).
   std::string lookup(std::string_view key) const;

@@ -12,7 +12,8 @@
 // SIGINT and SIGTERM end the program cleanly: the main loop stops, the server closes and the
 // store is saved (when saving fails the program says so and keeps trying for a few seconds)
 // and checkpointed into its one file. Exit codes: 0 after a clean end, 1 when the page cannot
-// be served or changes could not be saved, 2 for a bad command line.
+// be served, the telemetry SDK cannot be configured or changes could not be saved, 2 for a bad
+// command line.
 #include <sys/stat.h>
 
 #include <functional>
@@ -97,8 +98,11 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       }
       options.sdkEndpoints = std::filesystem::path(value);
     } else {
-      const std::optional<int> port = web::parsePortArgument(value, error);
-      if (!port) return std::nullopt;
+      const platform::Expected<int> port = web::parsePortArgument(value);
+      if (!port.ok()) {
+        error = port.error().localizedDescription();
+        return std::nullopt;
+      }
       options.port = *port;
     }
   }
@@ -157,8 +161,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->sdkEndpoints) {
-    if (auto failure = TELEndpoints::useFile(*options->sdkEndpoints)) {
-      std::cerr << "brivel: " << failure->localizedDescription() << "\n";
+    if (platform::Status used = TELEndpoints::useFile(*options->sdkEndpoints); !used.ok()) {
+      std::cerr << "brivel: " << used.error().localizedDescription() << "\n";
       return 2;
     }
   }
@@ -192,6 +196,10 @@ int main(int argc, char** argv) {
   // The screens the bills list and the profile editor open for a profile.
   brivel::BrivelApp app({}, root);
   app.delegate().application(platform::Application::shared(), std::nullopt);
+  if (const platform::Status& sdk = app.delegate().sdkConfiguration(); !sdk.ok()) {
+    std::cerr << "brivel: the telemetry SDK cannot be configured: " << sdk.error().localizedDescription() << "\n";
+    return 1;
+  }
 
   auto runtime = std::make_shared<platform::ui::ViewRuntime>([app] { return withNeighbourScreens(app.body()); });
   auto scene = std::make_shared<platform::WindowScene>([weak = std::weak_ptr(runtime)] {
@@ -211,8 +219,8 @@ int main(int argc, char** argv) {
   // save that fails is answered as failed and shown on the page until a retry succeeds.
   auto saver = std::make_shared<platform::SaveReporter>(brivel::BrivelModelContainer::sharedContainer());
   front.setCommit([saver] { return saver->saveNow(); });
-  if (auto failure = front.start()) {
-    std::cerr << "brivel: the page cannot be served: " << *failure << "\n";
+  if (platform::Status started = front.start(); !started.ok()) {
+    std::cerr << "brivel: the page cannot be served: " << started.error().localizedDescription() << "\n";
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;
@@ -225,18 +233,18 @@ int main(int argc, char** argv) {
   platform::Application::shared().disconnectScene(scene);
   if (auto container = brivel::BrivelModelContainer::sharedContainer()) {
     platform::ModelContext& context = container->mainContext();
-    std::optional<platform::Error> saveError = context.save();
+    platform::Status saved = context.save();
     auto reason = [&] {
-      std::string text = saveError->localizedDescription();
+      std::string text = saved.error().localizedDescription();
       return text.empty() || text.back() == '.' ? text : text + ".";
     };
-    if (saveError) {
+    if (!saved.ok()) {
       std::cerr << "brivel: your latest changes are not saved yet: " << reason() << " Trying again for 10 seconds...\n";
-      for (int attempt = 0; attempt < 10 && saveError; ++attempt) {
+      for (int attempt = 0; attempt < 10 && !saved.ok(); ++attempt) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        saveError = context.save();
+        saved = context.save();
       }
-      if (saveError) {
+      if (!saved.ok()) {
         std::cerr << "brivel: your latest changes could not be saved and are lost: " << reason() << "\n";
         return 1;
       }

@@ -1,10 +1,10 @@
 #include "Brivel/collections/collection_actions.h"
 
-#include <iostream>
 #include <string>
 #include <utility>
 
 #include "Brivel/model/bill_entity.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/ui/state.h"
 
@@ -44,17 +44,13 @@ void unlinkBills(const Record& record, ProfileEntity& profile, std::shared_ptr<R
 
 }  // namespace
 
-void saveReportingFailure(platform::ModelContext& context) {
-  if (auto error = context.save()) std::cout << "Error saving: " << error->localizedDescription() << std::endl;
-}
-
 void scheduleDeletion(std::shared_ptr<platform::ModelContainer> container, std::function<void()> walk,
                       std::function<void()> afterWalk) {
   platform::DispatchQueue::main()->async(
       [container = std::move(container), walk = std::move(walk), afterWalk = std::move(afterWalk)] {
         walk();
         if (afterWalk) afterWalk();
-        saveReportingFailure(container->mainContext());
+        (void)platform::saveReportingFailure(container->mainContext());
       });
 }
 

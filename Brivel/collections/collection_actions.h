@@ -1,11 +1,12 @@
 // What the side-collection screens do to the store: add a new account, category or note to
-// its profile, delete one a moment after the user confirmed, and save reporting a failure.
+// its profile, and delete one a moment after the user confirmed.
 //
 // A confirmed delete reads the record's profile at once; without one nothing happens. With
 // one, the walk runs in a block on the main queue (the tapped action returns first), then the
 // caller's `afterWalk` (an item screen closes itself there), then the main context is saved.
 // The record is only taken out of its profile's list; the store deletes a record that belongs
-// to no profile at that save. Every block owns what it touches.
+// to no profile at that save (platform::saveReportingFailure). Every block owns what it
+// touches.
 //
 //   confirmBankAccountDelete(account, container, [dismiss] { dismiss(); });
 //
@@ -24,10 +25,6 @@
 #include "platform/data/model_container.h"
 
 namespace brivel {
-
-// Saves `context`; a failure prints "Error saving: " and the error's description on standard
-// output and changes nothing else (memory keeps the change; the next save retries it).
-void saveReportingFailure(platform::ModelContext& context);
 
 // Runs `walk`, then `afterWalk` (when given), then the save of the container's main context,
 // in one block on the main queue a moment from now.

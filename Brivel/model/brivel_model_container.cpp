@@ -23,8 +23,8 @@ void saveSharedContainerAtExit() {
   }
   platform::ModelContext& context = (*sharedSlot)->mainContext();
   if (context.hasChanges()) {
-    if (auto error = context.save()) {
-      std::fprintf(stderr, "Error saving: %s\n", error->localizedDescription().c_str());
+    if (platform::Status saved = context.save(); !saved.ok()) {
+      std::fprintf(stderr, "Error saving: %s\n", saved.error().localizedDescription().c_str());
     }
   }
 }
@@ -47,12 +47,11 @@ std::shared_ptr<platform::ModelContainer> BrivelModelContainer::makeContainer(
     configuration.isStoredInMemoryOnly = false;
     configuration.allowsSave = true;
     auto opened = platform::ModelContainer::open(schema(), configuration);
-    if (!opened.container) {
-      std::fprintf(stderr, "error: %s\n",
-                   opened.error ? opened.error->localizedDescription().c_str() : "unknown");
+    if (!opened.ok()) {
+      std::fprintf(stderr, "error: %s\n", opened.error().localizedDescription().c_str());
       return nullptr;
     }
-    return opened.container;
+    return *opened;
   } catch (const std::exception& exception) {
     std::fprintf(stderr, "error: %s\n", exception.what());
     return nullptr;

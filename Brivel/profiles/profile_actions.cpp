@@ -1,9 +1,9 @@
 #include "Brivel/profiles/profile_actions.h"
 
 #include <chrono>
-#include <iostream>
 #include <utility>
 
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/uuid.h"
@@ -20,19 +20,13 @@ std::shared_ptr<ProfileEntity> makeNewProfile(std::string name, std::string colo
                              platform::Date::now());
 }
 
-void printSaveError(const platform::Error& error) {
-  std::cout << "Error saving: " << error.localizedDescription() << std::endl;
-}
-
-std::optional<platform::Error> insertAndSaveProfile(platform::ModelContext& context,
-                                                    const std::shared_ptr<ProfileEntity>& profile) {
+platform::Status insertAndSaveProfile(platform::ModelContext& context, const std::shared_ptr<ProfileEntity>& profile) {
   context.insert(profile);
-  auto error = context.save();
-  if (error) {
-    printSaveError(*error);
+  platform::Status saved = platform::saveReportingFailure(context);
+  if (!saved.ok()) {
     context.deleteModel(profile);
   }
-  return error;
+  return saved;
 }
 
 void forgetSelectionOf(ProfileManager& manager, const std::shared_ptr<ProfileEntity>& profile) {
@@ -51,7 +45,7 @@ void deleteProfileSoon(std::shared_ptr<platform::ModelContainer> container, std:
     if (profile->isDeleted()) return;
     platform::ModelContext& context = container->mainContext();
     context.deleteModel(profile);
-    if (auto error = context.save()) printSaveError(*error);
+    (void)platform::saveReportingFailure(context);
   });
 }
 

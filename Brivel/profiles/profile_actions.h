@@ -2,8 +2,9 @@
 // it (taking it back out when the save fails), forget the selection of a profile that leaves
 // the list, and delete a profile a moment later.
 //
-// Failed saves are printed to standard output as "Error saving: " and the error's
-// description, and handed back to the caller.
+// Saves go through platform::saveReportingFailure (a failure prints "Error saving: " and the
+// error's description and shows the lasting notice); insertAndSaveProfile also hands the
+// failure back to the caller.
 //
 // Threads: main thread; the deferred delete runs as a block on the main queue.
 #pragma once
@@ -15,7 +16,7 @@
 #include "Brivel/model/profile_entity.h"
 #include "Brivel/model/profile_manager.h"
 #include "platform/data/model_container.h"
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 namespace brivel {
 
@@ -26,12 +27,8 @@ std::shared_ptr<ProfileEntity> makeNewProfile(std::string name, std::string colo
 
 // Inserts `profile` (with what it links to) into `context` and saves. On failure the profile
 // is deleted from the context again, so that nothing of it is written by a later save, and
-// the error is printed and answered.
-[[nodiscard]] std::optional<platform::Error> insertAndSaveProfile(platform::ModelContext& context,
-                                                                 const std::shared_ptr<ProfileEntity>& profile);
-
-// Prints "Error saving: " and the error's description to standard output.
-void printSaveError(const platform::Error& error);
+// the failure is reported and answered.
+platform::Status insertAndSaveProfile(platform::ModelContext& context, const std::shared_ptr<ProfileEntity>& profile);
 
 // Clears the selection and the remembered id when `profile` is the selected profile; leaves
 // them alone otherwise.

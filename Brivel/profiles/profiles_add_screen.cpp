@@ -36,7 +36,7 @@ View ProfilesAddScreen::body(Context& ctx) const {
   auto save = [container, settings, profileManager, vm, nameIsFocused, dismissSheet, done] {
     auto profile = makeNewProfile(platform::trimmingWhitespaceAndNewlines(vm->name.get()),
                                   assetNameFromColor(vm->selectedColor.get()));
-    if (insertAndSaveProfile(container->mainContext(), profile)) return;
+    if (!insertAndSaveProfile(container->mainContext(), profile).ok()) return;
     vm->savedHaptic = !vm->savedHaptic.get();
     if (!profileManager->selectedUser()) {
       profileManager->select(profile);

@@ -81,7 +81,7 @@ class ImportRun : public std::enable_shared_from_this<ImportRun> {
   }
 
   void finishImport(const std::shared_ptr<ProfileEntity>& profile) {
-    if (insertAndSaveProfile(container->mainContext(), profile)) {
+    if (!insertAndSaveProfile(container->mainContext(), profile).ok()) {
       vm->importFailed = true;
       return;
     }

@@ -1,7 +1,5 @@
 #include "Brivel/shell/app_delegate.h"
 
-#include <exception>
-
 #include "sdk-core/startup/startup.h"
 
 namespace brivel {
@@ -15,17 +13,14 @@ void SegmentedPickerStyleManager::applyAppearance() {
   proxy.setSegmentedControlNormalTitleForegroundColor(platform::RGBAColor{0.8, 0.2, 0.3, 1.0});
 }
 
-AppDelegate::AppDelegate(std::function<void()> configureSDK)
-    : configureSDK_(configureSDK ? std::move(configureSDK) : std::function<void()>(&TELConfigureSDKAtLaunch)) {}
+AppDelegate::AppDelegate(std::function<platform::Status()> configureSDK)
+    : configureSDK_(configureSDK ? std::move(configureSDK) : std::function<platform::Status()>(&TELConfigureSDKAtLaunch)) {}
 
 bool AppDelegate::application(platform::Application& application, const std::optional<LaunchOptions>&) {
   platform::ApplicationCallLog::shared().record("TelemetryApp.configure");
-  configureSDK_();
-  try {
-    platform::configureTips({platform::TipsConfigurationOption{platform::TipsDatastoreLocation::applicationDefault}});
-  } catch (const std::exception&) {
-    // A datastore that cannot be read leaves the tips in memory; launch goes on.
-  }
+  sdkConfiguration_ = configureSDK_();
+  // A datastore that cannot be read leaves the tips in memory; launch goes on.
+  (void)platform::configureTips({platform::TipsConfigurationOption{platform::TipsDatastoreLocation::applicationDefault}});
   SegmentedPickerStyleManager::applyAppearance();
   application.registerForRemoteNotifications();
   return true;

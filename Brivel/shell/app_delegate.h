@@ -2,7 +2,7 @@
 //
 // The program creates one AppDelegate at start-up and calls application() once, before the
 // scene's content is first built. The steps, in order: configure the telemetry SDK (once per
-// process; what it raises is not caught), configure the tips with the application's default
+// process; its failure is kept for the program, see sdkConfiguration()), configure the tips with the application's default
 // datastore (an error is dropped and launch goes on), apply the appearance defaults of the
 // controls, register for remote notifications; then answer true.
 //
@@ -32,12 +32,16 @@ class AppDelegate {
  public:
   // `configureSDK` is the first launch step; by default the SDK's own launch call. Tests pass
   // a stand-in, since the SDK can be configured only once per process.
-  explicit AppDelegate(std::function<void()> configureSDK = {});
+  explicit AppDelegate(std::function<platform::Status()> configureSDK = {});
   // The launch steps; the options are never read. Always answers true.
   bool application(platform::Application& application, const std::optional<LaunchOptions>& launchOptions);
+  // How the launch's SDK configuration went (success before application() ran). The program
+  // does not go on without the SDK.
+  const platform::Status& sdkConfiguration() const { return sdkConfiguration_; }
 
  private:
-  std::function<void()> configureSDK_;
+  std::function<platform::Status()> configureSDK_;
+  platform::Status sdkConfiguration_;
 };
 
 }  // namespace brivel

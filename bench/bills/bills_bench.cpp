@@ -130,8 +130,9 @@ Fixture* fixture(benchmark::State& state, int bills) {
   web::WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   f->front = std::make_unique<web::WebFront>(f->runtime, options);
-  if (auto error = f->front->start()) {
-    state.SkipWithError(error->c_str());
+  if (auto started = f->front->start(); !started.ok()) {
+    const std::string error = started.error().localizedDescription();
+    state.SkipWithError(error.c_str());
     return nullptr;
   }
   platform::MainLoop::drain();

@@ -34,6 +34,7 @@
 #include "Brivel/shell/model_environment.h"
 #include "bench/common/loopback_client.h"
 #include "bench/common/ratio_reporter.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/paths.h"
@@ -87,8 +88,9 @@ void timeOpening(benchmark::State& state, std::shared_ptr<ViewRuntime> runtime) 
   web::WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   web::WebFront front(runtime, options);
-  if (auto error = front.start()) {
-    state.SkipWithError(error->c_str());
+  if (auto started = front.start(); !started.ok()) {
+    const std::string error = started.error().localizedDescription();
+    state.SkipWithError(error.c_str());
     return;
   }
   platform::MainLoop::drain();
@@ -134,7 +136,7 @@ void open_accounts_list(benchmark::State& state) {
   for (int i = 0; i < 1000; ++i) accounts.push_back(newAccount(profile, i));
   profile->setBankAccounts(accounts);
   container->mainContext().insert(profile);
-  if (container->mainContext().save()) std::fprintf(stderr, "the bench store could not be saved\n");
+  if (!container->mainContext().save().ok()) std::fprintf(stderr, "the bench store could not be saved\n");
   auto settings = std::make_shared<brivel::UserDefaultsManager>();
   auto runtime = std::make_shared<ViewRuntime>([container, profile, settings] {
     return brivel::modelContainer(NavigationStack(togglePage([profile] {
@@ -182,7 +184,7 @@ void delete_linked_account(benchmark::State& state) {
   profile->setBankAccounts(accounts);
   profile->setBills(bills);
   context.insert(profile);
-  if (context.save()) std::fprintf(stderr, "the bench store could not be saved\n");
+  if (!context.save().ok()) std::fprintf(stderr, "the bench store could not be saved\n");
   int made = 10;
   for (auto _ : state) {
     // A fresh account takes over the links of the one deleted last (not timed).
@@ -191,11 +193,11 @@ void delete_linked_account(benchmark::State& state) {
     list.push_back(doomed);
     profile->setBankAccounts(list);
     for (std::size_t i = 0; i < bills.size(); i += 10) bills[i]->setBankAccount(doomed);
-    if (context.save()) std::fprintf(stderr, "the bench store could not be saved\n");
+    if (!context.save().ok()) std::fprintf(stderr, "the bench store could not be saved\n");
 
     const auto start = std::chrono::steady_clock::now();
     brivel::deleteBankAccount(*doomed, *profile);
-    brivel::saveReportingFailure(context);
+    (void)platform::saveReportingFailure(context);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
 }

@@ -64,7 +64,7 @@ inline BillStore makeBillStore(const std::filesystem::path& file, int bills) {
   }
   store.profile->setBills(list);
   store.container->mainContext().insert(store.profile);
-  if (store.container->mainContext().save()) std::fprintf(stderr, "the bench store could not be saved\n");
+  if (!store.container->mainContext().save().ok()) std::fprintf(stderr, "the bench store could not be saved\n");
   store.manager = std::make_shared<ProfileManager>();
   store.manager->setSelectedUser(store.profile);
   store.settings = std::make_shared<UserDefaultsManager>();

@@ -105,7 +105,7 @@ Fixture& fixture() {
   }
   f.profile->setBills(list);
   f.container->mainContext().insert(f.profile);
-  if (f.container->mainContext().save()) std::fprintf(stderr, "the bench store could not be saved\n");
+  if (!f.container->mainContext().save().ok()) std::fprintf(stderr, "the bench store could not be saved\n");
   f.manager = std::make_shared<brivel::ProfileManager>();
   f.manager->setSelectedUser(f.profile);
   f.settings = std::make_shared<brivel::UserDefaultsManager>();
@@ -191,8 +191,9 @@ struct Server {
     web::WebServerOptions options;
     options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
     front = std::make_unique<web::WebFront>(fixture().runtime, options);
-    if (auto error = front->start()) {
-      std::fprintf(stderr, "the page cannot be served: %s\n", error->c_str());
+    if (auto started = front->start(); !started.ok()) {
+      const std::string error = started.error().localizedDescription();
+      std::fprintf(stderr, "the page cannot be served: %s\n", error.c_str());
       front.reset();
       return;
     }

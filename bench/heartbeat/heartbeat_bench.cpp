@@ -71,7 +71,7 @@ void BM_WriteSameBytesWithRename(benchmark::State& state) {
   const auto bytes = fullBundleBytes();
   for (auto _ : state) {
     for (int i = 0; i < kHeartbeats; ++i) {
-      if (platform::writeFileAtomically(file, bytes)) state.SkipWithError("write failed");
+      if (!platform::writeFileAtomically(file, bytes).ok()) state.SkipWithError("write failed");
     }
   }
   state.counters["file_bytes"] = static_cast<double>(bytes.size());

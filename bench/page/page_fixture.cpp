@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
   auto store = brivel::bench::makeBillStore(dir / "Brivel.store", bills);
   auto runtime = std::make_shared<platform::ui::ViewRuntime>(store.root());
   web::WebFront front(runtime);
-  if (auto error = front.start()) {
-    std::cerr << *error << "\n";
+  if (auto started = front.start(); !started.ok()) {
+    const std::string error = started.error().localizedDescription();
+    std::cerr << error << "\n";
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;

@@ -105,7 +105,7 @@ void import_legacy(benchmark::State& state) {
     brivel::importRings(profile, *rings);
     brivel::importBills(profile, *bills);
     brivel::importSalary(*profile, settings);
-    if (brivel::insertAndSaveProfile(container->mainContext(), profile)) state.SkipWithError("save failed");
+    if (!brivel::insertAndSaveProfile(container->mainContext(), profile).ok()) state.SkipWithError("save failed");
 
     state.PauseTiming();
     container.reset();

@@ -67,7 +67,7 @@ const std::filesystem::path& storePath() {
       fillProfile(profile, kBillsPerProfile);
       container->mainContext().insert(profile);
     }
-    if (container->mainContext().save()) {
+    if (!container->mainContext().save().ok()) {
       std::fprintf(stderr, "cannot build the benchmark store\n");
       std::exit(1);
     }
@@ -140,7 +140,7 @@ void BM_SaveOneChangedBill(benchmark::State& state) {
   double cost = 1.0;
   for (auto _ : state) {
     bills[4321]->setCost(cost += 1.0);
-    if (context.save()) {
+    if (!context.save().ok()) {
       state.SkipWithError("save failed");
       break;
     }

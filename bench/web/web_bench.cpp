@@ -38,8 +38,9 @@ struct Fixture {
   Fixture()
       : runtime(std::make_shared<platform::ui::ViewRuntime>(
             [] { return platform::ui::View(web::testing::DemoScreen{kBills}); })) {
-    if (auto error = web::StringTable::load(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/strings/en.json", strings)) {
-      std::fprintf(stderr, "%s\n", error->c_str());
+    if (auto loaded = web::StringTable::load(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/strings/en.json", strings); !loaded.ok()) {
+      const std::string error = loaded.error().localizedDescription();
+      std::fprintf(stderr, "%s\n", error.c_str());
     }
     icons = web::IconTable::load(BRIVEL_WEB_SOURCE_ASSETS);
     runtime->render();
@@ -99,8 +100,9 @@ void post_action(benchmark::State& state) {
   web::WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   web::WebFront front(f.runtime, options);
-  if (auto error = front.start()) {
-    state.SkipWithError(error->c_str());
+  if (auto started = front.start(); !started.ok()) {
+    const std::string error = started.error().localizedDescription();
+    state.SkipWithError(error.c_str());
     return;
   }
   platform::MainLoop::drain();

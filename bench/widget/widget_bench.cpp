@@ -42,8 +42,9 @@ using namespace brivel::widgethost;
 
 struct Tables {
   Tables() {
-    if (auto error = web::StringTable::load(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/strings/en.json", strings)) {
-      std::fprintf(stderr, "%s\n", error->c_str());
+    if (auto loaded = web::StringTable::load(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/strings/en.json", strings); !loaded.ok()) {
+      const std::string error = loaded.error().localizedDescription();
+      std::fprintf(stderr, "%s\n", error.c_str());
     }
     icons = web::IconTable::load(BRIVEL_WEB_SOURCE_ASSETS);
   }
@@ -131,11 +132,11 @@ void lock_screen_in_process(benchmark::State& state) {
   web::HtmlRenderer renderer(tables().strings, tables().icons);
   for (auto _ : state) {
     auto loaded = WidgetPlugin::load(BRIVEL_WIDGET_PLUGIN);
-    if (!std::holds_alternative<std::unique_ptr<WidgetPlugin>>(loaded)) {
+    if (!loaded.ok()) {
       state.SkipWithError("the plug-in did not load");
       break;
     }
-    std::shared_ptr<const WidgetPlugin> plugin = std::move(std::get<std::unique_ptr<WidgetPlugin>>(loaded));
+    std::shared_ptr<const WidgetPlugin> plugin = std::move(*loaded);
     auto model = std::make_shared<LockScreenModel>(plugin, PlacementFile(placedDataDirectory() / "lock-screen.json"));
     model->start();
     platform::MainLoop::drain();

@@ -174,15 +174,18 @@ std::string tipsDatastorePath() {
   return (FileLocations::dataDirectory() / "Tips" / "datastore.json").string();
 }
 
-void configureTips(const std::vector<TipsConfigurationOption>& options) {
+Status configureTips(const std::vector<TipsConfigurationOption>& options) {
   ApplicationCallLog::shared().record("Tips.configure");
   for (const auto& option : options) {
     switch (option.datastoreLocation) {
       case TipsDatastoreLocation::applicationDefault:
-        ui::Tips::configure(tipsDatastorePath());
+        if (Status configured = ui::Tips::configure(tipsDatastorePath()); !configured.ok()) {
+          return configured;
+        }
         break;
     }
   }
+  return {};
 }
 
 }  // namespace platform

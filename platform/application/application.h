@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/expected.h"
 #include "platform/ui/environment.h"
 
 namespace platform {
@@ -123,8 +124,7 @@ struct TipsConfigurationOption {
 
 // The tips datastore file of the application default location.
 std::string tipsDatastorePath();
-// Configures the tips with their datastore. Throws std::runtime_error when the datastore
-// cannot be read.
-void configureTips(const std::vector<TipsConfigurationOption>& options);
+// Configures the tips with their datastore. Fails when the datastore cannot be read.
+platform::Status configureTips(const std::vector<TipsConfigurationOption>& options);
 
 }  // namespace platform

@@ -35,8 +35,8 @@ void ModelContainer::checkpoint() {
   if (mainContext_ && mainContext_->store_) mainContext_->store_->checkpoint();
 }
 
-ModelContainer::OpenResult ModelContainer::open(const Schema& schema,
-                                                const ModelConfiguration& configuration) {
+Expected<std::shared_ptr<ModelContainer>> ModelContainer::open(const Schema& schema,
+                                                               const ModelConfiguration& configuration) {
   std::filesystem::path url;
   if (!configuration.isStoredInMemoryOnly) {
     url = configuration.url ? *configuration.url
@@ -46,15 +46,15 @@ ModelContainer::OpenResult ModelContainer::open(const Schema& schema,
                                    ".store");
   }
   auto opened = data_internal::SqliteStore::open(url, schema);
-  if (!opened.store) {
-    noteOpenOutcome(opened.error);
-    return {nullptr, std::move(opened.error)};
+  if (!opened.ok()) {
+    noteOpenOutcome(opened.error());
+    return opened.error();
   }
   std::shared_ptr<ModelContainer> container(new ModelContainer(schema, configuration, url));
-  container->mainContext_.reset(new ModelContext(opened.store));
-  if (auto error = opened.store->load(*container->mainContext_)) {
-    noteOpenOutcome(error);
-    return {nullptr, std::move(error)};
+  container->mainContext_.reset(new ModelContext(*opened));
+  if (Status loaded = (*opened)->load(*container->mainContext_); !loaded.ok()) {
+    noteOpenOutcome(loaded.error());
+    return loaded.error();
   }
   noteOpenOutcome(std::nullopt);
   if (!configuration.allowsSave) {
@@ -63,7 +63,7 @@ ModelContainer::OpenResult ModelContainer::open(const Schema& schema,
   if (configuration.autosaveEnabled && configuration.allowsSave) {
     container->mainContext_->setAutosaveEnabled(true);
   }
-  return {std::move(container), std::nullopt};
+  return container;
 }
 
 }  // namespace platform

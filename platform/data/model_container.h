@@ -7,8 +7,8 @@
 // the container goes away.
 //
 //   auto opened = ModelContainer::open(schema, ModelConfiguration{.url = dir / "My.store"});
-//   if (!opened.container) { report(opened.error); }
-//   ModelContext& context = opened.container->mainContext();
+//   if (!opened.ok()) { report(opened.error()); }
+//   ModelContext& context = (*opened)->mainContext();
 //
 // Threads: open and use a container on the main thread.
 #pragma once
@@ -20,7 +20,7 @@
 
 #include "platform/data/model_context.h"
 #include "platform/data/schema.h"
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 namespace platform {
 
@@ -48,12 +48,8 @@ struct ModelConfiguration {
 
 class ModelContainer {
  public:
-  struct OpenResult {
-    std::shared_ptr<ModelContainer> container;  // set on success
-    std::optional<Error> error;                 // set on failure
-  };
-
-  static OpenResult open(const Schema& schema, const ModelConfiguration& configuration);
+  // The opened container, or why it could not be opened.
+  static Expected<std::shared_ptr<ModelContainer>> open(const Schema& schema, const ModelConfiguration& configuration);
   // Why the latest open() in this process failed (nothing once one succeeds), for the screen
   // that tells the user the store could not be opened.
   static std::optional<Error> lastOpenFailure();

@@ -7,6 +7,7 @@
 #include "platform/data/internal/model_access.h"
 #include "platform/data/internal/sqlite_store.h"
 #include "platform/data/model_container.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 
 namespace platform {
@@ -21,8 +22,8 @@ ModelContext::ModelContext(std::shared_ptr<data_internal::SqliteStore> store)
 ModelContext::~ModelContext() {
   if (autosaveObserver_) {
     if (hasChanges()) {
-      if (auto error = save()) {
-        std::fprintf(stderr, "Error saving: %s\n", error->localizedDescription().c_str());
+      if (Status saved = save(); !saved.ok()) {
+        std::fprintf(stderr, "Error saving: %s\n", saved.error().localizedDescription().c_str());
       }
     }
     MainLoop::removeTurnEndObserver(*autosaveObserver_);
@@ -96,9 +97,9 @@ void ModelContext::setAutosaveEnabled(bool enabled) {
     if (alive.expired() || !hasChanges()) {
       return;
     }
-    if (auto error = save()) {
-      std::fprintf(stderr, "Error saving: %s\n", error->localizedDescription().c_str());
-    }
+    Status saved = save();
+    if (!saved.ok()) std::fprintf(stderr, "Error saving: %s\n", saved.error().localizedDescription().c_str());
+    showSaveOutcome(saved);
   });
 }
 
@@ -273,10 +274,10 @@ void ModelContext::assignListPositions() {
   changedLists_.clear();
 }
 
-std::optional<Error> ModelContext::save() {
+Status ModelContext::save() {
   deleteOrphans();
   if (!hasChanges()) {
-    return std::nullopt;
+    return {};
   }
   if (readOnly_) {
     return Error(kModelStoreErrorDomain, static_cast<long>(ModelStoreError::SaveFailed),
@@ -284,7 +285,7 @@ std::optional<Error> ModelContext::save() {
   }
   assignListPositions();
   if (changed_.empty()) {
-    return std::nullopt;  // only lists were rewritten with the same order
+    return {};  // only lists were rewritten with the same order
   }
 
   // Deterministic order: by entity, then row key.
@@ -294,13 +295,13 @@ std::optional<Error> ModelContext::save() {
            std::forward_as_tuple(b->entity().name, b->primaryKey_);
   });
   if (store_) {
-    if (auto error = store_->write(rows, saveFault_)) {
-      return error;
+    if (Status written = store_->write(rows, saveFault_); !written.ok()) {
+      return written;
     }
     store_->checkpointSoon();
   }
   finishSave();
-  return std::nullopt;
+  return {};
 }
 
 void ModelContext::finishSave() {

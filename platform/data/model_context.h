@@ -9,7 +9,7 @@
 //   auto bills = context.fetch(FetchDescriptor<BillEntity>{
 //       .predicate = [](const BillEntity& b) { return b.cost() > 10; },
 //       .sortBy = {[](const BillEntity& a, const BillEntity& b) { return a.name() < b.name(); }}});
-//   if (auto error = context.save()) { ... }       // memory keeps the change; retry later
+//   if (!context.save().ok()) { ... }              // memory keeps the change; retry later
 //
 // Deleting applies each relationship's delete rule and clears every link to the deleted
 // object. At save, objects whose owner link (EntityDescription::ownerRelationship) is empty
@@ -23,7 +23,8 @@
 //
 // Automatic saving: with `autosaveEnabled`, the context saves at the end of every
 // main-loop turn that left changes, and when it is destroyed. A failed automatic save is
-// written to standard error and retried at the next turn end.
+// written to standard error, shown to the user (showSaveOutcome in save_reporter.h) and
+// retried at the next turn end.
 //
 // Threads: a context and its objects are used on one thread; the main context on the main
 // thread.
@@ -42,7 +43,7 @@
 
 #include "platform/observation/observation.h"
 #include "platform/data/persistent_model.h"
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 namespace platform {
 
@@ -81,7 +82,7 @@ class ModelContext {
 
   // Writes every pending change in one transaction. On failure returns the error and leaves
   // both memory and the store as they were, so the next save retries the same changes.
-  [[nodiscard]] std::optional<Error> save();
+  Status save();
   // True while anything is inserted, changed or deleted and not yet saved.
   bool hasChanges() const { return !changed_.empty() || !changedLists_.empty(); }
 

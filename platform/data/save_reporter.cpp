@@ -1,5 +1,7 @@
 #include "platform/data/save_reporter.h"
 
+#include <iostream>
+
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/data_notices.h"
 
@@ -12,25 +14,43 @@ std::string saveFailureMessage(const std::string& reason) {
          ". Brivel keeps them and tries again every few seconds; this message goes away once they are saved.";
 }
 
+void showSaveOutcome(const Status& saved) {
+  DataNotices& notices = DataNotices::shared();
+  if (saved.ok()) {
+    if (notices.has(kSaveFailureNoticeKey)) notices.clear(kSaveFailureNoticeKey);
+    return;
+  }
+  // Set once per run of failures: every notice set is also written to standard error.
+  if (!notices.has(kSaveFailureNoticeKey)) {
+    notices.set(kSaveFailureNoticeKey, saveFailureMessage(saved.error().localizedDescription()), /*dismissable=*/false);
+  }
+}
+
+Status saveReportingFailure(ModelContext& context) {
+  Status saved = context.save();
+  if (!saved.ok()) std::cout << "Error saving: " << saved.error().localizedDescription() << std::endl;
+  showSaveOutcome(saved);
+  return saved;
+}
+
 SaveReporter::SaveReporter(std::shared_ptr<ModelContainer> container, Duration retryInterval)
     : container_(std::move(container)), retryInterval_(retryInterval) {}
 
-std::optional<std::string> SaveReporter::saveNow() {
-  if (!container_) return std::nullopt;
+Status SaveReporter::saveNow() {
+  if (!container_) return {};
   ModelContext& context = container_->mainContext();
-  std::optional<Error> error = context.hasChanges() ? context.save() : std::nullopt;
-  if (!error) {
-    if (failing_) DataNotices::shared().clear(kSaveFailureNoticeKey);
+  Status saved = context.hasChanges() ? saveReportingFailure(context) : Status();
+  if (saved.ok()) {
+    // Nothing was pending: an automatic save may have written it; the notice goes either way.
+    showSaveOutcome(saved);
     failing_ = false;
-    return std::nullopt;
-  }
-  std::string message = saveFailureMessage(error->localizedDescription());
-  if (!failing_ || !DataNotices::shared().has(kSaveFailureNoticeKey)) {
-    DataNotices::shared().set(kSaveFailureNoticeKey, message, /*dismissable=*/false);
+    return saved;
   }
   failing_ = true;
   scheduleRetry();
-  return message;
+  Error described = saved.error();
+  described.userInfo[kErrorLocalizedDescriptionKey] = PlistValue(saveFailureMessage(saved.error().localizedDescription()));
+  return described;
 }
 
 void SaveReporter::scheduleRetry() {
@@ -41,7 +61,7 @@ void SaveReporter::scheduleRetry() {
     auto self = weak.lock();
     if (!self) return;
     self->retryScheduled_ = false;
-    if (self->failing_) self->saveNow();
+    if (self->failing_) (void)self->saveNow();
   });
 }
 

@@ -24,8 +24,7 @@ std::optional<PlistValue::Dictionary> loadPreferencesFile(const fs::path& file) 
   return std::move(*root->asDictionary());
 }
 
-std::optional<Error> writePreferencesFile(const fs::path& file,
-                                          const PlistValue::Dictionary& values) {
+Status writePreferencesFile(const fs::path& file, const PlistValue::Dictionary& values) {
   auto bytes = encodePlist(PlistValue(values), PlistFormat::Binary);
   if (!bytes) {
     return Error(kPlatformErrorDomain, 1,
@@ -114,19 +113,20 @@ PlistValue::Dictionary PreferencesDomain::dictionary() const {
   return values_;
 }
 
-std::optional<Error> PreferencesDomain::synchronize() {
+Status PreferencesDomain::synchronize() {
   std::lock_guard writeLock(writeMutex_);
   PlistValue::Dictionary snapshot;
   uint64_t generation = 0;
   {
     std::lock_guard lock(mutex_);
     generation = generation_;
-    if (generation == writtenGeneration_) return std::nullopt;
+    if (generation == writtenGeneration_) return {};
     snapshot = values_;
   }
-  if (auto error = writePreferencesFile(file_, snapshot)) return error;
+  Status written = writePreferencesFile(file_, snapshot);
+  if (!written.ok()) return written;
   writtenGeneration_ = generation;
-  return std::nullopt;
+  return {};
 }
 
 // ---- UserDefaults ----
@@ -194,7 +194,7 @@ std::optional<Date> UserDefaults::date(std::string_view key) const {
   return *value->asDate();
 }
 
-std::optional<Error> UserDefaults::set(std::string_view key, PlistValue value) {
+Status UserDefaults::set(std::string_view key, PlistValue value) {
   if (!domain_->setValue(key, std::move(value))) {
     return Error(kPlatformErrorDomain, 2,
                  {{kErrorLocalizedDescriptionKey,
@@ -203,7 +203,7 @@ std::optional<Error> UserDefaults::set(std::string_view key, PlistValue value) {
   return domain_->synchronize();
 }
 
-std::optional<Error> UserDefaults::remove(std::string_view key) {
+Status UserDefaults::remove(std::string_view key) {
   return set(key, PlistValue());
 }
 

@@ -29,7 +29,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 #include "platform/foundation/plist.h"
 
 namespace platform {
@@ -38,8 +38,7 @@ namespace platform {
 // exist, std::nullopt when it exists but cannot be read or is not a dictionary plist.
 std::optional<PlistValue::Dictionary> loadPreferencesFile(const std::filesystem::path& file);
 // Writes a preferences file atomically in the binary property-list form.
-[[nodiscard]] std::optional<Error> writePreferencesFile(const std::filesystem::path& file,
-                                                        const PlistValue::Dictionary& values);
+Status writePreferencesFile(const std::filesystem::path& file, const PlistValue::Dictionary& values);
 
 class PreferencesDomain {
  public:
@@ -71,7 +70,7 @@ class PreferencesDomain {
 
   // Writes the domain's current dictionary to its file, atomically. Concurrent calls are
   // serialised, so the file ends with the latest dictionary.
-  [[nodiscard]] std::optional<Error> synchronize();
+  Status synchronize();
 
   explicit PreferencesDomain(std::filesystem::path file, PlistValue::Dictionary values);
 
@@ -113,9 +112,9 @@ class UserDefaults {
   // The result is the disk error, if any; the value stays readable either way, and the
   // next write or synchronize tries the file again. A value that cannot be encoded is
   // refused with an Error and stores nothing.
-  std::optional<Error> set(std::string_view key, PlistValue value);
-  std::optional<Error> remove(std::string_view key);
-  [[nodiscard]] std::optional<Error> synchronize() { return domain_->synchronize(); }
+  Status set(std::string_view key, PlistValue value);
+  Status remove(std::string_view key);
+  Status synchronize() { return domain_->synchronize(); }
 
   const std::shared_ptr<PreferencesDomain>& domain() const { return domain_; }
 
@@ -152,7 +151,7 @@ class AppStorage {
   T get() const {
     return defaults_detail::StorageTraits<T>::read(*store_, key_).value_or(default_);
   }
-  std::optional<Error> set(const T& value) { return store_->set(key_, PlistValue(value)); }
+  Status set(const T& value) { return store_->set(key_, PlistValue(value)); }
 
   const std::string& key() const { return key_; }
   const T& defaultValue() const { return default_; }

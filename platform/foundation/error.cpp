@@ -1,6 +1,10 @@
 #include "platform/foundation/error.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/foundation/expected.h"
 
 namespace platform {
 
@@ -13,6 +17,10 @@ std::string Error::localizedDescription() const {
          ".)";
 }
 
+Error Error::described(std::string domain, long code, std::string description) {
+  return Error(std::move(domain), code, {{kErrorLocalizedDescriptionKey, PlistValue(std::move(description))}});
+}
+
 Error Error::posix(int errnoValue, const std::string& filePath) {
   std::map<std::string, PlistValue> info;
   std::string description = std::strerror(errnoValue);
@@ -23,5 +31,15 @@ Error Error::posix(int errnoValue, const std::string& filePath) {
   info[kErrorLocalizedDescriptionKey] = description;
   return Error(kPOSIXErrorDomain, errnoValue, std::move(info));
 }
+
+namespace expected_internal {
+
+void misuse(const char* what) {
+  std::fprintf(stderr, "Fatal error: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace expected_internal
 
 }  // namespace platform

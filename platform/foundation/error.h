@@ -37,6 +37,9 @@ struct Error {
   // "The operation couldn’t be completed. (<domain> error <code>.)".
   std::string localizedDescription() const;
 
+  // An error in `domain` whose localized description is `description`.
+  static Error described(std::string domain, long code, std::string description);
+
   // An error in kPOSIXErrorDomain for `errnoValue`, described by strerror and, when given,
   // naming the file it concerns.
   static Error posix(int errnoValue, const std::string& filePath = {});

@@ -100,8 +100,7 @@ void setFileWriteFaultForTesting(FileWriteFault step) {
   gWriteFault.store(step);
 }
 
-std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* bytes,
-                                         size_t size) {
+Status writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t size) {
   const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
   std::error_code dirError;
   fs::create_directories(directory, dirError);
@@ -152,7 +151,7 @@ std::optional<Error> writeFileAtomically(const fs::path& path, const uint8_t* by
     fsync(dirFd);
     close(dirFd);
   }
-  return std::nullopt;
+  return {};
 }
 
 std::string fileNameForID(std::string_view id) {

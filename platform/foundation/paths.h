@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 namespace platform {
 
@@ -39,9 +39,8 @@ enum class FileWriteFault { None, CreateTemporary, Write, Sync, Rename };
 // never a mix: a temporary file beside it is written, flushed to disk and renamed over it.
 // Missing parent directories are created. On failure the old file is untouched, no
 // temporary file is left behind, and the Error (POSIX domain, errno code) says why.
-[[nodiscard]] std::optional<Error> writeFileAtomically(const std::filesystem::path& path,
-                                                       const uint8_t* bytes, size_t size);
-[[nodiscard]] inline std::optional<Error> writeFileAtomically(
+Status writeFileAtomically(const std::filesystem::path& path, const uint8_t* bytes, size_t size);
+inline Status writeFileAtomically(
     const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   return writeFileAtomically(path, bytes.data(), bytes.size());
 }

@@ -42,7 +42,7 @@ std::vector<Date> ReviewPromptStore::readDates() const {
   return dates;
 }
 
-std::optional<Error> ReviewPromptStore::writeDates(const std::vector<Date>& dates) const {
+Status ReviewPromptStore::writeDates(const std::vector<Date>& dates) const {
   PlistValue::Array items;
   for (const Date& date : dates) items.emplace_back(date);
   PlistValue::Dictionary root;
@@ -74,9 +74,9 @@ ReviewRequestOutcome ReviewPromptStore::requestReview() {
     }
     if (recent.size() >= kMaxPromptsPerWindow) return ReviewRequestOutcome::ignored;
     recent.push_back(now);
-    if (auto error = writeDates(recent)) {
+    if (Status written = writeDates(recent); !written.ok()) {
       std::cerr << "review prompt not shown: its record could not be written: "
-                << error->localizedDescription() << "\n";
+                << written.error().localizedDescription() << "\n";
       return ReviewRequestOutcome::ignored;
     }
   }

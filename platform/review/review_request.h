@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/foundation/date.h"
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 namespace platform::review {
 
@@ -49,7 +49,7 @@ class ReviewPromptStore {
 
  private:
   std::vector<Date> readDates() const;
-  [[nodiscard]] std::optional<Error> writeDates(const std::vector<Date>& dates) const;
+  Status writeDates(const std::vector<Date>& dates) const;
 
   std::filesystem::path file_;
   mutable std::mutex mutex_;

@@ -207,21 +207,23 @@ TipStore& tipStore() {
 }
 }  // namespace
 
-void Tips::configure(const std::filesystem::path& file) {
+Status Tips::configure(const std::filesystem::path& file) {
   auto& store = tipStore();
   std::lock_guard lock(store.mutex);
   std::set<std::string> closed;
   if (file.empty()) {
     store.file.reset();
     store.closed.clear();
-    return;
+    return {};
   }
   if (std::filesystem::exists(file)) {
     std::ifstream in(file);
     auto json = nlohmann::json::parse(in, nullptr, false);
     if (json.is_discarded() || !json.is_object() || !json.contains("invalidated") ||
         !json["invalidated"].is_array()) {
-      throw std::runtime_error("The tips datastore " + file.string() + " cannot be read");
+      return Error(kPlatformErrorDomain, 3,
+                   {{kErrorLocalizedDescriptionKey, "The tips datastore " + file.string() + " cannot be read"},
+                    {kErrorFilePathKey, file.string()}});
     }
     for (const auto& id : json["invalidated"]) {
       if (id.is_string()) closed.insert(id.get<std::string>());
@@ -229,6 +231,7 @@ void Tips::configure(const std::filesystem::path& file) {
   }
   store.file = file;
   store.closed = std::move(closed);
+  return {};
 }
 
 bool Tips::shouldDisplay(const std::string& tipId) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/expected.h"
+
 namespace platform::ui {
 
 enum class LoggedEventType {
@@ -112,10 +114,9 @@ struct Appearance {
 class Tips {
  public:
   // Keeps the datastore in `file` (created when first written) and loads what it holds.
-  // Before configure(), or with an empty path, state lives in memory only. Throws
-  // std::runtime_error, leaving the file and the current state alone, when the existing
-  // file cannot be read as a datastore.
-  static void configure(const std::filesystem::path& file);
+  // Before configure(), or with an empty path, state lives in memory only. Fails, leaving the
+  // file and the current state alone, when the existing file cannot be read as a datastore.
+  static Status configure(const std::filesystem::path& file);
   static bool shouldDisplay(const std::string& tipId);
   static void invalidate(const std::string& tipId, const std::string& reason);
   // Forgets every closed tip (memory and file).

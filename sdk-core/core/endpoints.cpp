@@ -56,24 +56,24 @@ std::string withoutTrailingSlash(std::string url) {
 }
 
 // The table `file` describes over the built-in one, or the reason it does not.
-std::optional<platform::Error> readTable(const std::filesystem::path& file, Table& table) {
+platform::Status readTable(const std::filesystem::path& file, Table& table) {
   auto bytes = platform::readFileContents(file);
   if (!bytes) return endpointsError(file, "cannot be read");
   auto value = platform::decodePlist(*bytes);
   if (!value || !value->asDictionary()) return endpointsError(file, "is not a property-list dictionary");
   const auto& dictionary = *value->asDictionary();
   auto readURL = [&](const platform::PlistValue& entry, const std::string& key,
-                     std::string& out) -> std::optional<platform::Error> {
+                     std::string& out) -> platform::Status {
     const std::string* text = entry.asString();
     if (!text || !isHTTPURL(*text)) return endpointsError(file, key + " is not an http(s) URL");
     out = withoutTrailingSlash(*text);
-    return std::nullopt;
+    return {};
   };
   if (auto it = dictionary.find(kInstallationsKey); it != dictionary.end()) {
-    if (auto error = readURL(it->second, kInstallationsKey, table.installations)) return error;
+    if (platform::Status read = readURL(it->second, kInstallationsKey, table.installations); !read.ok()) return read;
   }
   if (auto it = dictionary.find(kSettingsKey); it != dictionary.end()) {
-    if (auto error = readURL(it->second, kSettingsKey, table.settings)) return error;
+    if (platform::Status read = readURL(it->second, kSettingsKey, table.settings); !read.ok()) return read;
   }
   if (auto it = dictionary.find(kUploadKey); it != dictionary.end()) {
     const auto* uploads = it->second.asDictionary();
@@ -90,10 +90,11 @@ std::optional<platform::Error> readTable(const std::filesystem::path& file, Tabl
       if (number < kFirstTarget || number > kLastTarget) {
         return endpointsError(file, std::string(kUploadKey) + " has an unknown target \"" + target + "\"");
       }
-      if (auto error = readURL(url, std::string(kUploadKey) + "." + target, table.uploads[number])) return error;
+      platform::Status read = readURL(url, std::string(kUploadKey) + "." + target, table.uploads[number]);
+      if (!read.ok()) return read;
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 // The table, reading the file beside the program on first use. Call with the lock held.
@@ -104,8 +105,8 @@ Table& loadedTable(State& s) {
         platform::FileLocations::resourceDirectory() / (std::string(kTELEndpointsResourceName) + ".plist");
     if (std::filesystem::exists(file)) {
       Table table;
-      if (auto error = readTable(file, table)) {
-        TELLoggerLogError("[TelemetryCore]", "I-COR000040", "%s", error->localizedDescription().c_str());
+      if (platform::Status read = readTable(file, table); !read.ok()) {
+        TELLoggerLogError("[TelemetryCore]", "I-COR000040", "%s", read.error().localizedDescription().c_str());
       } else {
         s.table = std::move(table);
       }
@@ -137,14 +138,14 @@ std::string TELEndpoints::crashReportingSettingsBaseURL() {
   return loadedTable(s).settings;
 }
 
-std::optional<platform::Error> TELEndpoints::useFile(const std::filesystem::path& file) {
+platform::Status TELEndpoints::useFile(const std::filesystem::path& file) {
   Table table;
-  if (auto error = readTable(file, table)) return error;
+  if (platform::Status read = readTable(file, table); !read.ok()) return read;
   auto& s = state();
   std::lock_guard lock(s.mutex);
   s.loaded = true;
   s.table = std::move(table);
-  return std::nullopt;
+  return {};
 }
 
 void TELEndpoints::setInstallationsBaseURL(std::string url) {

@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 inline constexpr const char* kTELEndpointsResourceName = "TelemetryEndpoints";
 
@@ -34,7 +34,7 @@ class TELEndpoints {
   // Reads the table from `file` now, in place of the one beside the program. An error (and
   // an unchanged table) when the file is missing, is not a dictionary, or holds a value of
   // the wrong type or an address that is not an http(s) URL.
-  [[nodiscard]] static std::optional<platform::Error> useFile(const std::filesystem::path& file);
+  static platform::Status useFile(const std::filesystem::path& file);
 
   // Entry setters for tests and tools; they win over the file until `reset`.
   static void setInstallationsBaseURL(std::string url);

@@ -44,7 +44,7 @@ std::optional<StorageError> FileStorage::write(const std::optional<std::vector<u
   std::filesystem::create_directories(url_.parent_path(), error);
   if (error) return StorageError::writeError;
   static const std::vector<uint8_t> kNothing;
-  if (platform::writeFileAtomically(url_, bytes ? *bytes : kNothing)) return StorageError::writeError;
+  if (!platform::writeFileAtomically(url_, bytes ? *bytes : kNothing).ok()) return StorageError::writeError;
   return std::nullopt;
 }
 

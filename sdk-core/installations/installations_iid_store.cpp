@@ -108,8 +108,8 @@ bool TELInstallationsIIDStore::deleteIIDFlagFromPlist(platform::Error* error) {
     if (error) *error = platform::Error(platform::kPlatformErrorDomain, 0);
     return false;
   }
-  if (auto failure = platform::writeFileAtomically(path, *encoded)) {
-    if (error) *error = *failure;
+  if (platform::Status written = platform::writeFileAtomically(path, *encoded); !written.ok()) {
+    if (error) *error = written.error();
     return false;
   }
   return true;

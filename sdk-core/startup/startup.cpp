@@ -28,11 +28,16 @@ void TELRunStartupRegistrations() {
   });
 }
 
-void TELConfigureSDKAtLaunch() {
+platform::Status TELConfigureSDKAtLaunch() {
   TELRunStartupRegistrations();
-  TELApp::configure();
+  try {
+    TELApp::configure();
+  } catch (const platform::Exception& raised) {
+    return platform::Error::described(raised.name(), 0, raised.reason());
+  }
   auto app = TELApp::defaultApp();
   const std::string appID = app ? app->options()->zidezaAppID().value_or("") : std::string();
   // The program's own line on the console; the SDK logs its own codes only.
   std::fprintf(stderr, "brivel: telemetry SDK configured (default app %s)\n", appID.c_str());
+  return {};
 }

@@ -13,11 +13,14 @@
 // Threads: main thread, at launch, before any SDK queue exists.
 #pragma once
 
+#include "platform/foundation/expected.h"
+
 // Runs the libraries' registrations; only the first call in a process does anything.
 void TELRunStartupRegistrations();
 
 // The app's first launch step: the registrations, then TELApp::configure(), then one line
-// on the system log and one on standard error saying so. Raises what
-// configure raises (no options file beside the program; a second call: "Default app has
-// already been configured.").
-void TELConfigureSDKAtLaunch();
+// on the system log and one on standard error saying so. What configure raises (no options
+// file beside the program; a second call: "Default app has already been configured.") comes
+// back as the failure: an Error whose domain is the exception's name and whose description is
+// its reason.
+platform::Status TELConfigureSDKAtLaunch();

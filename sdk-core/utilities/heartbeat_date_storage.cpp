@@ -51,9 +51,9 @@ bool UTLHeartbeatDateStorage::writeDictionary(const platform::ArchiveValue::Dict
                                               const std::filesystem::path& file, platform::Error* error) {
   auto bytes = UTLSecureCoding::archivedDataWithRootObject(platform::ArchiveValue(dictionary), error);
   if (!bytes || bytes->empty()) return false;
-  auto failure = platform::writeFileAtomically(file, *bytes);
-  if (failure && error != nullptr) *error = *failure;
-  return !failure;
+  platform::Status written = platform::writeFileAtomically(file, *bytes);
+  if (!written.ok() && error != nullptr) *error = written.error();
+  return written.ok();
 }
 
 std::optional<platform::Date> UTLHeartbeatDateStorage::heartbeatDateForTag(const std::string& tag) {
@@ -101,5 +101,5 @@ bool UTLHeartbeatDateStorageUserDefaults::setHearbeatDate(platform::Date date, c
   std::lock_guard guard(lock());
   auto dictionary = heartbeatDictionaryFromDefaults();
   dictionary[tag] = platform::PlistValue(date);
-  return !userDefaults_->set(key_, platform::PlistValue(std::move(dictionary))).has_value();
+  return userDefaults_->set(key_, platform::PlistValue(std::move(dictionary))).ok();
 }

@@ -87,7 +87,7 @@ struct UTLUserDefaults::State {
     }
     bool ok = true;
     for (const auto& domain : domains) {
-      if (domain->synchronize()) {
+      if (!domain->synchronize().ok()) {
         UTLLoggerWriteError(kService, false, code(4).c_str(), "Cannot synchronize user defaults to disk");
         ok = false;
       }

@@ -10,8 +10,9 @@ int main() {
   auto runtime =
       std::make_shared<platform::ui::ViewRuntime>([] { return platform::ui::View(web::testing::DemoScreen{6}); });
   web::WebFront front(runtime);
-  if (auto error = front.start()) {
-    std::fprintf(stderr, "demo page: %s\n", error->c_str());
+  if (auto started = front.start(); !started.ok()) {
+    const std::string error = started.error().localizedDescription();
+    std::fprintf(stderr, "demo page: %s\n", error.c_str());
     return 1;
   }
   std::printf("%s\n", front.launchUrl().c_str());

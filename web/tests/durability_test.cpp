@@ -53,7 +53,7 @@ class LibrarySource : public PageSource {
     platform::testing::makeBook("B")->setLibrary(library_);
     return platform::ui::DispatchStatus::handled;
   }
-  std::optional<std::string> commit() override { return saver_->saveNow(); }
+  platform::Status commit() override { return saver_->saveNow(); }
 
  private:
   std::shared_ptr<platform::ModelContainer> container_;
@@ -66,8 +66,8 @@ std::shared_ptr<platform::ModelContainer> openStore(const std::filesystem::path&
   configuration.url = path;
   configuration.autosaveEnabled = autosave;
   auto opened = platform::ModelContainer::open(platform::testing::librarySchema(), configuration);
-  EXPECT_TRUE(opened.container) << (opened.error ? opened.error->localizedDescription() : "");
-  return opened.container;
+  EXPECT_TRUE(opened.ok()) << opened.error().localizedDescription();
+  return opened.ok() ? *opened : nullptr;
 }
 
 size_t storedBooks(const std::filesystem::path& path) {
@@ -85,7 +85,7 @@ size_t storedBooks(const std::filesystem::path& path) {
   WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   WebServer server(options, std::make_shared<LibrarySource>(container));
-  if (server.start()) _exit(3);
+  if (!server.start().ok()) _exit(3);
   std::string line = std::to_string(server.port()) + " " + server.token() + "\n";
   if (write(report, line.data(), line.size()) != static_cast<ssize_t>(line.size())) _exit(4);
   close(report);
@@ -136,7 +136,7 @@ TEST(DurabilityTest, AFailedSaveIsAnsweredAsAFailureShownAndWrittenOnceTheFaultC
   WebServerOptions options;
   options.assetDirectory = BRIVEL_WEB_SOURCE_ASSETS;
   WebServer server(options, std::make_shared<LibrarySource>(container));
-  ASSERT_FALSE(server.start());
+  ASSERT_TRUE(server.start().ok());
   MainLoop::drain();
 
   auto call = [&](auto&& f) {

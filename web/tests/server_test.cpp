@@ -77,9 +77,10 @@ class FakeSource : public PageSource {
   // What commit() answers, and how often it ran.
   std::optional<std::string> commitFailure;
   int commits = 0;
-  std::optional<std::string> commit() override {
+  platform::Status commit() override {
     ++commits;
-    return commitFailure;
+    if (!commitFailure) return {};
+    return platform::Error::described("test", 1, *commitFailure);
   }
 };
 
@@ -93,8 +94,8 @@ class ServerTest : public ::testing::Test {
     options.eventKeepAlive = 50ms;
     configure(options);
     server = std::make_unique<WebServer>(options, source);
-    auto error = server->start();
-    ASSERT_FALSE(error) << *error;
+    auto started = server->start();
+    ASSERT_TRUE(started.ok()) << started.error().localizedDescription();
     MainLoop::drain();
   }
   void TearDown() override {

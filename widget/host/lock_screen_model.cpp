@@ -137,8 +137,8 @@ void LockScreenModel::scheduleReload(std::size_t slot) {
 void LockScreenModel::persist() {
   Placements placements;
   for (std::size_t slot = 0; slot < kSlotCount; ++slot) placements[slot] = slots_[slot].kind;
-  if (auto error = file_.save(placements)) {
-    saveProblem_ = "The lock screen could not be saved: " + error->localizedDescription();
+  if (platform::Status saved = file_.save(placements); !saved.ok()) {
+    saveProblem_ = "The lock screen could not be saved: " + saved.error().localizedDescription();
   } else {
     saveProblem_.reset();
   }

@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/shutdown_signals.h"
@@ -61,8 +60,11 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     } else if (argument == "--data-dir") {
       options.dataDirectory = std::filesystem::path(value);
     } else {
-      const std::optional<int> port = web::parsePortArgument(value, error);
-      if (!port) return std::nullopt;
+      const platform::Expected<int> port = web::parsePortArgument(value);
+      if (!port.ok()) {
+        error = port.error().localizedDescription();
+        return std::nullopt;
+      }
       options.port = *port;
     }
   }
@@ -95,12 +97,12 @@ int main(int argc, char** argv) {
 
   auto loaded = brivel::widgethost::WidgetPlugin::load(
       options->plugin ? std::filesystem::absolute(*options->plugin) : brivel::widgethost::defaultPluginPath());
-  if (auto* why = std::get_if<std::string>(&loaded)) {
-    std::cerr << "brivel-widget-host: " << *why << "\n";
+  if (!loaded.ok()) {
+    std::cerr << "brivel-widget-host: " << loaded.error().localizedDescription() << "\n";
     return 1;
   }
   std::shared_ptr<const brivel::widgethost::WidgetPlugin> plugin =
-      std::move(std::get<std::unique_ptr<brivel::widgethost::WidgetPlugin>>(loaded));
+      std::move(*loaded);
 
   const std::filesystem::path dataDirectory =
       std::filesystem::absolute(options->dataDirectory.value_or(defaultDataDirectory()));
@@ -124,8 +126,8 @@ int main(int argc, char** argv) {
   web::WebServerOptions serverOptions;
   serverOptions.port = options->port;
   web::WebFront front(runtime, serverOptions);
-  if (auto failure = front.start()) {
-    std::cerr << "brivel-widget-host: the page cannot be served: " << *failure << "\n";
+  if (platform::Status started = front.start(); !started.ok()) {
+    std::cerr << "brivel-widget-host: the page cannot be served: " << started.error().localizedDescription() << "\n";
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;

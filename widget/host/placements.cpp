@@ -31,7 +31,7 @@ Placements PlacementFile::load(std::string* problem) const {
   return placements;
 }
 
-std::optional<platform::Error> PlacementFile::save(const Placements& placements) const {
+platform::Status PlacementFile::save(const Placements& placements) const {
   auto kindJson = [](const std::optional<std::string>& kind) { return kind ? nlohmann::json(*kind) : nlohmann::json(); };
   nlohmann::json circular = nlohmann::json::array();
   for (std::size_t i = 0; i < kCircularSlots; ++i) circular.push_back(kindJson(placements[1 + i]));

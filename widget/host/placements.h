@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 #include "platform/ui/widget_kit.h"
 
 namespace brivel::widgethost {
@@ -33,7 +33,7 @@ class PlacementFile {
   // `problem` says so (the file is left as it is until the next save replaces it).
   Placements load(std::string* problem = nullptr) const;
   // Writes atomically; the Error says why it could not.
-  [[nodiscard]] std::optional<platform::Error> save(const Placements& placements) const;
+  platform::Status save(const Placements& placements) const;
 
   const std::filesystem::path& path() const { return path_; }
 

@@ -15,31 +15,32 @@ constexpr const char* kPluginFile = "BrivelWidgetsExtension.so";
 
 }  // namespace
 
-std::variant<std::unique_ptr<WidgetPlugin>, std::string> WidgetPlugin::load(const std::filesystem::path& path) {
+platform::Expected<std::unique_ptr<WidgetPlugin>> WidgetPlugin::load(const std::filesystem::path& path) {
+  auto refused = [](std::string why) { return platform::Error::described(kWidgetHostErrorDomain, 1, std::move(why)); };
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    return "no widget plug-in at " + path.string();
+    return refused("no widget plug-in at " + path.string());
   }
   // RTLD_LOCAL keeps the plug-in's symbols out of the global scope; only the entry point
   // is exported anyway.
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = dlerror();
-    return path.string() + " cannot be loaded: " + (why ? why : "unknown error");
+    return refused(path.string() + " cannot be loaded: " + (why ? why : "unknown error"));
   }
   dlerror();
   using Entry = const platform::ui::WidgetBundle* (*)();
   auto entry = reinterpret_cast<Entry>(dlsym(handle, kEntryPoint));
   if (!entry) {
     dlclose(handle);
-    return path.string() + " is not a widget plug-in: it has no entry point \"" + kEntryPoint + "\"";
+    return refused(path.string() + " is not a widget plug-in: it has no entry point \"" + kEntryPoint + "\"");
   }
   const platform::ui::WidgetBundle* bundle = entry();
   std::vector<platform::ui::WidgetConfiguration> widgets;
   if (bundle) widgets = bundle->body();
   if (widgets.empty()) {
     dlclose(handle);
-    return path.string() + " offers no widgets";
+    return refused(path.string() + " offers no widgets");
   }
   return std::unique_ptr<WidgetPlugin>(new WidgetPlugin(path, handle, std::move(widgets)));
 }

@@ -11,18 +11,21 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "platform/foundation/expected.h"
 #include "platform/ui/widget_kit.h"
 
 namespace brivel::widgethost {
 
+inline constexpr const char* kWidgetHostErrorDomain = "widget.host";
+
 class WidgetPlugin {
  public:
-  // The plug-in, or one line saying why it cannot be used: the file is missing, it is not a
-  // loadable library, it has no entry point, or its bundle offers no widget.
-  static std::variant<std::unique_ptr<WidgetPlugin>, std::string> load(const std::filesystem::path& path);
+  // The plug-in, or an error (kWidgetHostErrorDomain) whose description is one line saying why
+  // it cannot be used: the file is missing, it is not a loadable library, it has no entry
+  // point, or its bundle offers no widget.
+  static platform::Expected<std::unique_ptr<WidgetPlugin>> load(const std::filesystem::path& path);
 
   // Widgets of this program itself, not loaded from a file (for tests and benchmarks).
   static std::unique_ptr<WidgetPlugin> inProcess(std::vector<platform::ui::WidgetConfiguration> widgets);

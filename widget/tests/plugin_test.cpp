@@ -24,8 +24,8 @@ using platform::ui::WidgetFamily;
 
 std::unique_ptr<WidgetPlugin> loadPlugin() {
   auto loaded = WidgetPlugin::load(BRIVEL_WIDGET_PLUGIN);
-  if (auto* why = std::get_if<std::string>(&loaded)) throw std::runtime_error(*why);
-  return std::move(std::get<std::unique_ptr<WidgetPlugin>>(loaded));
+  if (!loaded.ok()) throw std::runtime_error(loaded.error().localizedDescription());
+  return std::move(*loaded);
 }
 
 // A node tree as text, without identities and action ids: two renders of the same face

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -132,6 +133,27 @@ TEST_F(ProgramTest, TakesTheSdksLaunchSwitchesAndItsLoggerObeysThem) {
   EXPECT_EQ(err.find("Configuring the default app."), std::string::npos) << err;
 }
 
+TEST_F(ProgramTest, WithoutTheSdksOptionsFileItSaysWhyAndEndsWithCodeOne) {
+  // The program alone in a folder (a hard link, so that it finds its resources there): the SDK's
+  // options file is not beside it.
+  const fs::path alone = fs::path(BRIVEL_PROGRAM).parent_path() / ("alone-" + std::to_string(getpid()));
+  fs::remove_all(alone);
+  fs::create_directories(alone);
+  fs::create_hard_link(BRIVEL_PROGRAM, alone / "brivel");
+  const std::string command = (alone / "brivel").string() + " --data-dir " + dir_.string() + " --port 0 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = pclose(pipe);
+  fs::remove_all(alone);
+  ASSERT_TRUE(WIFEXITED(status)) << "it must end, not abort: " << output;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+  EXPECT_NE(output.find("brivel: the telemetry SDK cannot be configured: "), std::string::npos) << output;
+  EXPECT_NE(output.find("TelemetryService-Info.plist"), std::string::npos) << output;
+}
+
 TEST_F(ProgramTest, DamagedFilesNeverStopItAndAreTold) {
   const fs::path standard = dir_ / "Preferences" / "standard.plist";
   const std::string good = binaryDictionary("lastPickedUserID", "0F6B4E1C-7A1D-4F3C-9B0E-2D7C1A5E8F90");
@@ -196,7 +218,7 @@ TEST_F(ProgramTest, AStoreWhoseJournalLostSavesIsRefusedWithItsReasonAndLeftAsIt
     auto profile = std::make_shared<ProfileEntity>();
     profile->setName("Kept");
     container->mainContext().insert(profile);
-    _exit(container->mainContext().save() ? 3 : 0);
+    _exit(container->mainContext().save().ok() ? 0 : 3);
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -33,7 +33,7 @@ class RecordsTest : public ScreenTest {
                                        CollectionFilterType::off, FavoriteQuickAction::openNotes, true, false,
                                        platform::Date::now());
     context().insert(profile);
-    EXPECT_FALSE(context().save());
+    EXPECT_TRUE(context().save().ok());
     return profile;
   }
 

@@ -12,7 +12,9 @@
 #include "Brivel/collections/collection_actions.h"
 #include "Brivel/collections/note_screens.h"
 #include "Brivel/collections/testing/records_test_support.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/clock.h"
+#include "platform/foundation/data_notices.h"
 #include "platform/ui/services.h"
 
 namespace brivel {
@@ -275,7 +277,7 @@ TEST_F(CollectionScreensTest, ConfirmedDeleteUnlinksExactlyTheMatchingBillsAndTh
   auto outside = addBill(other, "outside", 1, doomedCategory, doomed);  // linked from another profile's list
   auto note = addNote(profile, "doomed");
   addNote(profile, "kept");
-  ASSERT_FALSE(context().save());
+  ASSERT_TRUE(context().save().ok());
 
   // The account from its item screen: the screen closes, the bills are unlinked.
   showPushed([doomed] { return View(BankAccountsItemScreen{doomed}); });
@@ -334,10 +336,11 @@ TEST_F(CollectionScreensTest, CancelAndProfileLessDeletesChangeNothing) {
   EXPECT_TRUE(driver().exists(byId("deleteRow"))) << "a profile-less record's delete does nothing";
 }
 
-TEST_F(CollectionScreensTest, FailedSaveAfterADeletePrintsErrorSaving) {
+TEST_F(CollectionScreensTest, FailedSaveAfterADeletePrintsErrorSavingAndShowsTheNotice) {
+  platform::DataNotices::shared().reset();
   auto profile = addProfile();
   auto category = addCategory(profile, "c");
-  ASSERT_FALSE(context().save());
+  ASSERT_TRUE(context().save().ok());
   context().setSaveFaultInjection([](platform::SaveStep step) { return step == platform::SaveStep::Commit; });
   showPushed([category] { return View(CategoriesItemScreen{category}); });
   driver().tap(byId("deleteRow"));
@@ -348,6 +351,10 @@ TEST_F(CollectionScreensTest, FailedSaveAfterADeletePrintsErrorSaving) {
   context().setSaveFaultInjection({});
   EXPECT_EQ(printed.rfind("Error saving: ", 0), 0u) << printed;
   EXPECT_TRUE(profile->categories()->empty()) << "the removal stays in memory";
+  // The save ran after the tapped action was answered: only the notice tells the user.
+  EXPECT_TRUE(platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey));
+  EXPECT_TRUE(platform::saveReportingFailure(context()).ok());
+  EXPECT_FALSE(platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey));
 }
 
 // ----- Rows -----

@@ -29,8 +29,8 @@ class EntitiesTest : public ::testing::Test {
     return container;
   }
   static void save(platform::ModelContext& context) {
-    auto error = context.save();
-    ASSERT_FALSE(error) << error->localizedDescription();
+    auto saved = context.save();
+    ASSERT_TRUE(saved.ok()) << saved.error().localizedDescription();
   }
 
   platform::testing::TempDirectory directory_{"brivel-model"};

@@ -47,7 +47,7 @@ class LegacyStoresTest : public testing::DataDirectoryTest {
  protected:
   std::shared_ptr<platform::UserDefaults> suite() { return platform::UserDefaults::suite(kSuite); }
   void store(const char* key, PlistValue value) {
-    ASSERT_FALSE(suite()->set(key, std::move(value)).has_value());
+    ASSERT_TRUE(suite()->set(key, std::move(value)).ok());
   }
   std::optional<PlistValue> stored(const char* key) { return suite()->object(key); }
   // The key's value as it is in the suite's file on disk.
@@ -241,7 +241,7 @@ TEST_F(LegacyStoresTest, EveryAssignmentAnnouncesFirstThenSaves) {
   EXPECT_EQ(platform::decodePlist(*written->asData()), PlistValue(PlistValue::Array{}));
 
   // Assigning the same contents again is still a change and a save.
-  ASSERT_FALSE(suite()->remove("ringCollectionItems").has_value());
+  ASSERT_TRUE(suite()->remove("ringCollectionItems").ok());
   model.setRingCollection({});
   EXPECT_EQ(sizesSeenByObservers.size(), 2u);
   EXPECT_TRUE(storedOnDisk("ringCollectionItems").has_value());

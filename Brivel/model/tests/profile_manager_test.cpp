@@ -33,7 +33,7 @@ class ProfileManagerTest : public testing::DataDirectoryTest {
   }
 
   void remember(const std::shared_ptr<ProfileEntity>& profile) {
-    ASSERT_FALSE(defaults_->set("lastPickedUserID", profile->id().uuidString()).has_value());
+    ASSERT_TRUE(defaults_->set("lastPickedUserID", profile->id().uuidString()).ok());
   }
   std::optional<std::string> storedKey() const { return defaults_->string("lastPickedUserID"); }
   std::size_t animations() const {

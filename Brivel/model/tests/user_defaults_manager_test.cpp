@@ -54,10 +54,10 @@ TEST_F(UserDefaultsManagerTest, WithNothingStoredEverySettingReadsItsDefaultWith
 TEST_F(UserDefaultsManagerTest, LegacyValuesReadFromTheirOwnKeys) {
   // Values as the earlier generation left them: each month a different figure.
   auto standard = platform::UserDefaults::standard();
-  ASSERT_FALSE(standard->set("pickOccurringIndex", 1).has_value());
+  ASSERT_TRUE(standard->set("pickOccurringIndex", 1).ok());
   double figure = 1000.0;
   for (const auto& setting : doubleSettings()) {
-    ASSERT_FALSE(standard->set(setting.key, figure).has_value());
+    ASSERT_TRUE(standard->set(setting.key, figure).ok());
     figure += 1.5;
   }
   UserDefaultsManager manager;
@@ -68,8 +68,8 @@ TEST_F(UserDefaultsManagerTest, LegacyValuesReadFromTheirOwnKeys) {
     figure += 1.5;
   }
   // A value of another type reads as the default.
-  ASSERT_FALSE(standard->set("popViewAfterSaveAndUpdate", "yes").has_value());
-  ASSERT_FALSE(standard->set("pickOccurringIndex", "1").has_value());
+  ASSERT_TRUE(standard->set("popViewAfterSaveAndUpdate", "yes").ok());
+  ASSERT_TRUE(standard->set("pickOccurringIndex", "1").ok());
   EXPECT_FALSE(manager.popViewAfterSaveAndUpdate());
   EXPECT_EQ(manager.pickOccurringIndex(), 0);
 }

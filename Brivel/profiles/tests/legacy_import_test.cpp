@@ -91,7 +91,7 @@ TEST_F(LegacyImportTest, RingsBecomeLowerCasedCategoriesAndEachBillIsListedOnceI
   EXPECT_EQ(bills[2]->profile(), profile);
 
   // Saved and read back, the links and the lists keep their shape.
-  ASSERT_FALSE(insertAndSaveProfile(context(), profile));
+  ASSERT_TRUE(insertAndSaveProfile(context(), profile).ok());
   openObjects();
   auto stored = context().fetch<ProfileEntity>();
   ASSERT_EQ(stored.size(), 1u);
@@ -146,12 +146,12 @@ TEST_F(LegacyImportTest, FailedSaveTakesTheProfileBackOutSoNothingOfItIsWrittenL
   importBills(profile, {legacyBill("Groceries", 50, "Food")});
 
   context().setSaveFaultInjection([](platform::SaveStep step) { return step == platform::SaveStep::Commit; });
-  EXPECT_TRUE(insertAndSaveProfile(context(), profile));
+  EXPECT_FALSE(insertAndSaveProfile(context(), profile).ok());
   EXPECT_TRUE(profile->isDeleted());
   EXPECT_EQ(storedProfileCount(), 0u);
 
   context().setSaveFaultInjection({});
-  EXPECT_FALSE(context().save());
+  EXPECT_TRUE(context().save().ok());
   openObjects();
   EXPECT_EQ(storedProfileCount(), 0u);
   EXPECT_TRUE(context().fetch<BillEntity>().empty());

@@ -30,14 +30,14 @@ class ProfilesTest : public ScreenTest {
     platform::PlistValue::Dictionary info{{"CFBundleVersion", platform::PlistValue("7")}};
     auto bytes = platform::encodePlist(platform::PlistValue(std::move(info)), platform::PlistFormat::Xml);
     ASSERT_TRUE(bytes);
-    ASSERT_FALSE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes));
+    ASSERT_TRUE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes).ok());
     platform::Bundle::setMain(root_ / "bundle");
   }
 
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name, const std::string& color = "appleRed") {
     auto profile = makeNewProfile(name, color);
     context().insert(profile);
-    EXPECT_FALSE(context().save());
+    EXPECT_TRUE(context().save().ok());
     return profile;
   }
 

@@ -45,7 +45,10 @@ TEST_F(AppStartTest, LaunchStepsRunInOrderWhateverTheOptions) {
   for (const auto& options : {std::optional<LaunchOptions>(), std::optional<LaunchOptions>(fromNotification)}) {
     platform::ApplicationCallLog::shared().clear();
     int sdkConfigurations = 0;
-    AppDelegate delegate([&sdkConfigurations] { ++sdkConfigurations; });
+    AppDelegate delegate([&sdkConfigurations] {
+      ++sdkConfigurations;
+      return platform::Status();
+    });
     EXPECT_TRUE(delegate.application(platform::Application::shared(), options));
     EXPECT_EQ(sdkConfigurations, 1);
     EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
@@ -91,14 +94,14 @@ TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatfo
 TEST_F(AppStartTest, UnreadableTipsDatastoreDoesNotStopTheLaunch) {
   std::filesystem::create_directories(std::filesystem::path(platform::tipsDatastorePath()).parent_path());
   std::ofstream(platform::tipsDatastorePath()) << "{ not json";
-  AppDelegate delegate([] {});
+  AppDelegate delegate([] { return platform::Status(); });
   EXPECT_TRUE(delegate.application(platform::Application::shared(), std::nullopt));
   EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
 }
 
 TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) {
   auto defaults = platform::UserDefaults::standard();
-  ASSERT_FALSE(defaults->set("getNotified", platform::PlistValue(true)));
+  ASSERT_TRUE(defaults->set("getNotified", platform::PlistValue(true)).ok());
   auto container = openStore();
   ASSERT_NE(container, nullptr);
   BrivelApp app([container] { return container; });
@@ -121,7 +124,7 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
 
 TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
   auto defaults = platform::UserDefaults::standard();
-  ASSERT_FALSE(defaults->set("getNotified", platform::PlistValue(true)));
+  ASSERT_TRUE(defaults->set("getNotified", platform::PlistValue(true)).ok());
   BrivelApp app([] { return std::shared_ptr<platform::ModelContainer>(); });
   ViewDriver driver([app] { return app.body(); });
 
@@ -187,12 +190,12 @@ TEST_F(ReviewRuleTest, EveryLaterRunAsksButTheStandInShowsAtMostThreeAYear) {
 TEST_F(ReviewRuleTest, NoRequestForTheVersionAlreadyPromptedOrWithoutAnActiveScene) {
   connectScene(phase_);
   auto defaults = platform::UserDefaults::standard();
-  ASSERT_FALSE(defaults->set(ReviewHandler::kLastVersionPromptedForReviewKey, platform::PlistValue("7")));
+  ASSERT_TRUE(defaults->set(ReviewHandler::kLastVersionPromptedForReviewKey, platform::PlistValue("7")).ok());
   for (int run = 1; run <= 5; ++run) runRule();
   EXPECT_EQ(count(), 5);
   EXPECT_EQ(prompts(), 0u);
 
-  ASSERT_FALSE(defaults->set(ReviewHandler::kLastVersionPromptedForReviewKey, platform::PlistValue("6")));
+  ASSERT_TRUE(defaults->set(ReviewHandler::kLastVersionPromptedForReviewKey, platform::PlistValue("6")).ok());
   *phase_ = ScenePhase::background;  // the page was hidden before the 2 s passed
   runRule();
   EXPECT_EQ(prompts(), 0u);

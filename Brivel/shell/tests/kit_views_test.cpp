@@ -202,15 +202,15 @@ TEST(EntityUnavailableViewTest, ButtonOnlyWithBothActionAndTitle) {
 class TipsTest : public brivel::testing::ShellTest {};
 
 TEST_F(TipsTest, ClosingATipClosesEveryInstanceAndStaysClosedAfterRelaunch) {
-  platform::configureTips({platform::TipsConfigurationOption{}});
+  ASSERT_TRUE(platform::configureTips({platform::TipsConfigurationOption{}}).ok());
   ProfileActionsTip onProfilesList;
   ProfileActionsTip onProfileCard;
   EXPECT_EQ(onProfilesList.id(), onProfileCard.id());
   onProfileCard.invalidate("tipClosed");
   EXPECT_FALSE(Tips::shouldDisplay(onProfilesList.id()));
 
-  Tips::configure({});  // the process ends
-  platform::configureTips({platform::TipsConfigurationOption{}});
+  (void)Tips::configure({});  // the process ends
+  ASSERT_TRUE(platform::configureTips({platform::TipsConfigurationOption{}}).ok());
   EXPECT_FALSE(Tips::shouldDisplay(ProfileActionsTip().id()));
   for (const auto& other : std::vector<std::shared_ptr<Tip>>{
            std::make_shared<QuickActionsTip>(), std::make_shared<CategoryActionsTip>(),

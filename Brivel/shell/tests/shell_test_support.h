@@ -33,7 +33,7 @@ class ShellTest : public ::testing::Test {
   void writeInfoPlist(platform::PlistValue::Dictionary info) {
     auto bytes = platform::encodePlist(platform::PlistValue(std::move(info)), platform::PlistFormat::Xml);
     ASSERT_TRUE(bytes);
-    ASSERT_FALSE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes));
+    ASSERT_TRUE(platform::writeFileAtomically(root_ / "bundle" / "Info.plist", *bytes).ok());
     platform::Bundle::setMain(root_ / "bundle");
   }
 

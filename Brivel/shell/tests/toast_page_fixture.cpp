@@ -33,8 +33,9 @@ int main() {
     });
   });
   web::WebFront front(runtime);
-  if (auto failure = front.start()) {
-    std::cerr << "brivel_toast_page: " << *failure << "\n";
+  if (auto started = front.start(); !started.ok()) {
+    const std::string failure = started.error().localizedDescription();
+    std::cerr << "brivel_toast_page: " << failure << "\n";
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;

@@ -337,8 +337,7 @@ class Statement {
 
 }  // namespace
 
-SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
-                                          const Schema& schema) {
+Expected<std::shared_ptr<SqliteStore>> SqliteStore::open(const std::filesystem::path& path, const Schema& schema) {
   std::string location = path.empty() ? std::string(":memory:") : path.string();
   if (!path.empty()) {
     if (path.has_parent_path()) {
@@ -347,24 +346,24 @@ SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
       if (error || !std::filesystem::is_directory(path.parent_path(), error)) {
         // A file in the folder's place reads "exists" to create_directories.
         int code = error && error.value() != EEXIST ? error.value() : ENOTDIR;
-        return {nullptr, storeError(ModelStoreError::OpenFailed,
-                                    "The store at " + location + " cannot be opened: " +
-                                        describeFileProblem(code, path.parent_path()) + ".")};
+        return storeError(ModelStoreError::OpenFailed,
+                          "The store at " + location + " cannot be opened: " +
+                              describeFileProblem(code, path.parent_path()) + ".");
       }
     }
     if (auto problem = damagedLog(path)) {
-      return {nullptr, storeError(ModelStoreError::DamagedJournal,
-                                  "The store at " + location + " was not opened because " + *problem +
-                                      ". Saved changes may be missing from it, so nothing was changed: every file "
-                                      "is left as it was.")};
+      return storeError(ModelStoreError::DamagedJournal,
+                        "The store at " + location + " was not opened because " + *problem +
+                            ". Saved changes may be missing from it, so nothing was changed: every file "
+                            "is left as it was.");
     }
     // Only this user may read the store: a new file is made 0600 before SQLite opens it (its
     // journal files take the store's permissions), an existing one is brought to 0600.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
       int code = errno;
-      return {nullptr, storeError(ModelStoreError::OpenFailed, "The store at " + location + " cannot be opened: " +
-                                                                   describeFileProblem(code, path) + ".")};
+      return storeError(ModelStoreError::OpenFailed, "The store at " + location + " cannot be opened: " +
+                                                         describeFileProblem(code, path) + ".");
     }
     ::fchmod(fd, 0600);
     ::close(fd);
@@ -377,17 +376,13 @@ SqliteStore::OpenResult SqliteStore::open(const std::filesystem::path& path,
   if (status != SQLITE_OK) {
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(status);
     sqlite3_close(db);
-    return {nullptr, storeError(ModelStoreError::OpenFailed,
-                                "The store at " + location + " cannot be opened: " + reasonOf(status, message) + ".")};
+    return storeError(ModelStoreError::OpenFailed,
+                      "The store at " + location + " cannot be opened: " + reasonOf(status, message) + ".");
   }
   std::shared_ptr<SqliteStore> store(new SqliteStore(db, schema));
-  if (auto error = store->prepareSchema()) {
-    return {nullptr, std::move(error)};
-  }
-  if (auto error = store->prepareStatements()) {
-    return {nullptr, std::move(error)};
-  }
-  return {std::move(store), std::nullopt};
+  if (Status prepared = store->prepareSchema(); !prepared.ok()) return prepared.error();
+  if (Status prepared = store->prepareStatements(); !prepared.ok()) return prepared.error();
+  return store;
 }
 
 SqliteStore::SqliteStore(sqlite3* db, const Schema& schema)
@@ -422,7 +417,7 @@ Error SqliteStore::sqliteError(long code, const std::string& what) const {
   return storeError(static_cast<ModelStoreError>(code), what + ": " + sqlite3_errmsg(db_));
 }
 
-std::optional<Error> SqliteStore::prepareSchema() {
+Status SqliteStore::prepareSchema() {
   // A failed read of the file: a file that is not a database, or a disk that is full,
   // read-only or failing (not the file's fault).
   auto readFailure = [this] {
@@ -529,10 +524,10 @@ std::optional<Error> SqliteStore::prepareSchema() {
       }
     }
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> SqliteStore::prepareStatements() {
+Status SqliteStore::prepareStatements() {
   for (Table& table : tables_) {
     std::string name = sqlName(table.entity->name);
     std::string insert = "INSERT INTO " + name + " (pk";
@@ -556,7 +551,7 @@ std::optional<Error> SqliteStore::prepareStatements() {
                          "The store's table " + table.entity->name + " cannot be written");
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 SqliteStore::Table* SqliteStore::table(const EntityDescription& entity) {
@@ -568,7 +563,7 @@ SqliteStore::Table* SqliteStore::table(const EntityDescription& entity) {
   return nullptr;
 }
 
-std::optional<Error> SqliteStore::load(ModelContext& context) {
+Status SqliteStore::load(ModelContext& context) {
   // A to-one link read from a row, made once every table is in.
   struct PendingLink {
     const std::vector<std::shared_ptr<PersistentModel>>* rows;  // the model's registry
@@ -688,10 +683,10 @@ std::optional<Error> SqliteStore::load(ModelContext& context) {
       }
     }
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> SqliteStore::bindRow(sqlite3_stmt* statement, const Table& table,
+Status SqliteStore::bindRow(sqlite3_stmt* statement, const Table& table,
                                           PersistentModel& model, int firstIndex) {
   int index = firstIndex;
   for (const Column& column : table.columns) {
@@ -717,11 +712,10 @@ std::optional<Error> SqliteStore::bindRow(sqlite3_stmt* statement, const Table& 
     }
     ++index;
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& models,
-                                        const std::function<bool(SaveStep)>& fault) {
+Status SqliteStore::write(const std::vector<PersistentModel*>& models, const std::function<bool(SaveStep)>& fault) {
   auto injected = [](const char* step) {
     return storeError(ModelStoreError::InjectedFault,
                       std::string("The save was made to fail at ") + step + ".");
@@ -750,26 +744,26 @@ std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& mod
                         "The store has no table for " + model->entity().name + ".");
     }
     sqlite3_stmt* statement;
-    std::optional<Error> error;
+    Status bound;
     if (model->isDeleted()) {
       statement = table->remove;
       sqlite3_bind_int64(statement, 1, ModelAccess::primaryKey(*model));
     } else if (!persisted) {
       statement = table->insert;
       sqlite3_bind_int64(statement, 1, ModelAccess::primaryKey(*model));
-      error = bindRow(statement, *table, *model, 2);
+      bound = bindRow(statement, *table, *model, 2);
     } else {
       statement = table->update;
-      error = bindRow(statement, *table, *model, 1);
+      bound = bindRow(statement, *table, *model, 1);
       sqlite3_bind_int64(statement, static_cast<int>(table->columns.size()) + 1,
                          ModelAccess::primaryKey(*model));
     }
-    int status = error ? SQLITE_ERROR : sqlite3_step(statement);
+    int status = bound.ok() ? sqlite3_step(statement) : SQLITE_ERROR;
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
-    if (error || status != SQLITE_DONE) {
-      Error failure = error ? *error
-                            : storeError(ModelStoreError::SaveFailed,
+    if (!bound.ok() || status != SQLITE_DONE) {
+      Error failure = !bound.ok() ? bound.error()
+                                  : storeError(ModelStoreError::SaveFailed,
                                          reasonOf(sqlite3_errcode(db_), "a " + model->entity().name + " cannot be written: " +
                                                                             sqlite3_errmsg(db_)));
       rollback();
@@ -785,7 +779,7 @@ std::optional<Error> SqliteStore::write(const std::vector<PersistentModel*>& mod
     rollback();
     return storeError(ModelStoreError::SaveFailed, reasonOf(code, "the save cannot be committed: " + *message));
   }
-  return std::nullopt;
+  return {};
 }
 
 void SqliteStore::checkpoint() {

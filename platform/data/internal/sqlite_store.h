@@ -18,7 +18,7 @@
 
 #include "platform/data/model_context.h"
 #include "platform/data/schema.h"
-#include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -27,24 +27,19 @@ namespace platform::data_internal {
 
 class SqliteStore : public std::enable_shared_from_this<SqliteStore> {
  public:
-  struct OpenResult {
-    std::shared_ptr<SqliteStore> store;
-    std::optional<Error> error;
-  };
   // Opens or creates the store file (":memory:" when `path` is empty). A new file gets the
   // schema's tables; an existing one must carry the schema's version and fit its tables.
-  static OpenResult open(const std::filesystem::path& path, const Schema& schema);
+  static Expected<std::shared_ptr<SqliteStore>> open(const std::filesystem::path& path, const Schema& schema);
 
   ~SqliteStore();
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
 
   // Materialises every stored row into `context`, with relationships and list order.
-  [[nodiscard]] std::optional<Error> load(ModelContext& context);
+  Status load(ModelContext& context);
   // Writes the rows of `models` (inserted, changed or deleted) in one transaction; nothing
   // is kept when it fails.
-  [[nodiscard]] std::optional<Error> write(const std::vector<PersistentModel*>& models,
-                                           const std::function<bool(SaveStep)>& fault);
+  Status write(const std::vector<PersistentModel*>& models, const std::function<bool(SaveStep)>& fault);
   // Copies the journal into the store file and empties the journal.
   void checkpoint();
   // The same, shortly, on the main queue (once for any number of calls before it runs).
@@ -65,11 +60,10 @@ class SqliteStore : public std::enable_shared_from_this<SqliteStore> {
   };
 
   SqliteStore(sqlite3* db, const Schema& schema);
-  std::optional<Error> prepareSchema();
-  std::optional<Error> prepareStatements();
+  Status prepareSchema();
+  Status prepareStatements();
   Table* table(const EntityDescription& entity);
-  std::optional<Error> bindRow(sqlite3_stmt* statement, const Table& table,
-                               PersistentModel& model, int firstIndex);
+  Status bindRow(sqlite3_stmt* statement, const Table& table, PersistentModel& model, int firstIndex);
   Error sqliteError(long code, const std::string& what) const;
 
   sqlite3* db_;

@@ -19,16 +19,16 @@ namespace {
   configuration.url = path;
   configuration.autosaveEnabled = false;
   auto opened = ModelContainer::open(librarySchema(), configuration);
-  if (!opened.container) {
+  if (!opened.ok()) {
     _exit(2);
   }
-  auto& context = opened.container->mainContext();
+  auto& context = (*opened)->mainContext();
   auto library = std::make_shared<Library>();
   context.insert(library);
   for (int i = 1;; ++i) {
     makeBook("B" + std::to_string(i), i)->setLibrary(library);
     library->setName(std::to_string(i));
-    if (context.save()) {
+    if (!context.save().ok()) {
       _exit(3);
     }
     if (write(reportFd, &i, sizeof i) != static_cast<ssize_t>(sizeof i)) {
@@ -78,8 +78,8 @@ TEST(CrashDurabilityTest, EverySaveThatReturnedSurvivesAKill) {
     configuration.url = path;
     configuration.autosaveEnabled = false;
     auto opened = ModelContainer::open(librarySchema(), configuration);
-    ASSERT_TRUE(opened.container) << opened.error->localizedDescription();
-    auto libraries = opened.container->mainContext().fetch<Library>();
+    ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+    auto libraries = (*opened)->mainContext().fetch<Library>();
     ASSERT_EQ(libraries.size(), 1u);
     int savedName = std::stoi(libraries.front()->name());
     EXPECT_GE(savedName, lastReported);

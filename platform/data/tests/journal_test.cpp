@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ModelContainer::OpenResult openStore(const fs::path& path) {
+platform::Expected<std::shared_ptr<ModelContainer>> openStore(const fs::path& path) {
   ModelConfiguration configuration;
   configuration.url = path;
   configuration.autosaveEnabled = false;
@@ -35,11 +35,11 @@ void saveAndStopUncleanly(const fs::path& path, int books) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     auto opened = openStore(path);
-    if (!opened.container) _exit(2);
+    if (!opened.ok()) _exit(2);
     auto library = std::make_shared<Library>();
-    opened.container->mainContext().insert(library);
+    (*opened)->mainContext().insert(library);
     for (int i = 0; i < books; ++i) makeBook("B" + std::to_string(i))->setLibrary(library);
-    _exit(opened.container->mainContext().save() ? 3 : 0);
+    _exit((*opened)->mainContext().save().ok() ? 0 : 3);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -80,11 +80,10 @@ TEST(JournalTest, AJournalThatLostSavedPagesRefusesTheStoreAndTouchesNothing) {
     if (c.journal) std::ofstream(wal, std::ios::binary) << *c.journal;
 
     auto opened = openStore(path);
-    ASSERT_FALSE(opened.container);
-    ASSERT_TRUE(opened.error);
-    EXPECT_EQ(opened.error->code, static_cast<long>(ModelStoreError::DamagedJournal));
-    EXPECT_NE(opened.error->localizedDescription().find(wal.string()), std::string::npos)
-        << opened.error->localizedDescription();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().code, static_cast<long>(ModelStoreError::DamagedJournal));
+    EXPECT_NE(opened.error().localizedDescription().find(wal.string()), std::string::npos)
+        << opened.error().localizedDescription();
     EXPECT_EQ(contents(path), store);
     EXPECT_EQ(contents(shm), index);
     EXPECT_EQ(fs::exists(wal), c.journal.has_value());
@@ -96,8 +95,8 @@ TEST(JournalTest, AJournalThatLostSavedPagesRefusesTheStoreAndTouchesNothing) {
   // The journal as the stop left it opens with every save.
   std::ofstream(wal, std::ios::binary | std::ios::trunc) << log;
   auto opened = openStore(path);
-  ASSERT_TRUE(opened.container) << opened.error->localizedDescription();
-  EXPECT_EQ(booksIn(*opened.container), 40u);
+  ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+  EXPECT_EQ(booksIn(**opened), 40u);
 }
 
 TEST(JournalTest, AnInterruptedWriteAfterTheLastSaveStillOpens) {
@@ -107,44 +106,44 @@ TEST(JournalTest, AnInterruptedWriteAfterTheLastSaveStillOpens) {
   // Half a page that a stop cut off after the last commit: not a saved page.
   std::ofstream(path.string() + "-wal", std::ios::binary | std::ios::app) << std::string(1000, 'p');
   auto opened = openStore(path);
-  ASSERT_TRUE(opened.container) << opened.error->localizedDescription();
-  EXPECT_EQ(booksIn(*opened.container), 5u);
+  ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+  EXPECT_EQ(booksIn(**opened), 5u);
 }
 
 TEST(JournalTest, TheStoreIsItsUsersAndOneFileOnceCheckpointed) {
   TempDirectory dir;
   const fs::path path = dir.path() / "Library.store";
   auto opened = openStore(path);
-  ASSERT_TRUE(opened.container);
+  ASSERT_TRUE(opened.ok());
   auto library = std::make_shared<Library>();
-  opened.container->mainContext().insert(library);
+  (*opened)->mainContext().insert(library);
   makeBook("kept")->setLibrary(library);
-  ASSERT_FALSE(opened.container->mainContext().save());
+  ASSERT_TRUE((*opened)->mainContext().save().ok());
   for (const fs::path& file : {path, fs::path(path.string() + "-wal"), fs::path(path.string() + "-shm")}) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
     EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
   }
 
-  opened.container->checkpoint();
+  (*opened)->checkpoint();
   EXPECT_EQ(fs::file_size(path.string() + "-wal"), 0u);
   // The store file alone holds the data.
   TempDirectory copy;
   fs::copy_file(path, copy.path() / "Library.store");
   auto alone = openStore(copy.path() / "Library.store");
-  ASSERT_TRUE(alone.container) << alone.error->localizedDescription();
-  EXPECT_EQ(booksIn(*alone.container), 1u);
+  ASSERT_TRUE(alone.ok()) << alone.error().localizedDescription();
+  EXPECT_EQ(booksIn(**alone), 1u);
 }
 
 TEST(JournalTest, OpenFailuresSayWhatHappened) {
   TempDirectory dir;
   std::ofstream(dir.path() / "data") << "a file where a folder belongs";
   auto opened = openStore(dir.path() / "data" / "Library.store");
-  ASSERT_FALSE(opened.container);
-  EXPECT_NE(opened.error->localizedDescription().find((dir.path() / "data").string() + " is a file, not a folder"),
+  ASSERT_FALSE(opened.ok());
+  EXPECT_NE(opened.error().localizedDescription().find((dir.path() / "data").string() + " is a file, not a folder"),
             std::string::npos)
-      << opened.error->localizedDescription();
-  EXPECT_EQ(ModelContainer::lastOpenFailure()->localizedDescription(), opened.error->localizedDescription());
+      << opened.error().localizedDescription();
+  EXPECT_EQ(ModelContainer::lastOpenFailure()->localizedDescription(), opened.error().localizedDescription());
 }
 
 }  // namespace

@@ -22,13 +22,13 @@ class StoreTest : public ::testing::Test {
     configuration.url = storePath();
     configuration.autosaveEnabled = false;
     auto opened = ModelContainer::open(librarySchema(version), configuration);
-    EXPECT_TRUE(opened.container) << (opened.error ? opened.error->localizedDescription() : "");
-    return opened.container;
+    EXPECT_TRUE(opened.ok()) << opened.error().localizedDescription();
+    return opened.ok() ? *opened : nullptr;
   }
 
   static void save(ModelContext& context) {
-    auto error = context.save();
-    ASSERT_FALSE(error) << error->localizedDescription();
+    auto saved = context.save();
+    ASSERT_TRUE(saved.ok()) << saved.error().localizedDescription();
   }
 
   static std::shared_ptr<Library> onlyLibrary(ModelContext& context) {
@@ -285,10 +285,10 @@ TEST_P(FailedSaveTest, KeepsChangesAndTheNextSaveWritesThem) {
 
   SaveStep failAt = GetParam();
   context.setSaveFaultInjection([failAt](SaveStep step) { return step == failAt; });
-  auto error = context.save();
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain, kModelStoreErrorDomain);
-  EXPECT_EQ(error->code, static_cast<long>(ModelStoreError::InjectedFault));
+  auto saved = context.save();
+  ASSERT_FALSE(saved.ok());
+  EXPECT_EQ(saved.error().domain, kModelStoreErrorDomain);
+  EXPECT_EQ(saved.error().code, static_cast<long>(ModelStoreError::InjectedFault));
   EXPECT_TRUE(context.hasChanges());
   EXPECT_EQ(library->name(), "Renamed");
   {
@@ -317,10 +317,9 @@ TEST_F(StoreTest, RefusesAStoreOfAnotherVersionAndLeavesItAlone) {
   ModelConfiguration configuration;
   configuration.url = storePath();
   auto opened = ModelContainer::open(librarySchema({2, 0, 0}), configuration);
-  ASSERT_FALSE(opened.container);
-  ASSERT_TRUE(opened.error);
-  EXPECT_EQ(opened.error->code, static_cast<long>(ModelStoreError::UnknownSchemaVersion));
-  EXPECT_NE(opened.error->localizedDescription().find("1.0.0"), std::string::npos);
+  ASSERT_FALSE(opened.ok());
+  EXPECT_EQ(opened.error().code, static_cast<long>(ModelStoreError::UnknownSchemaVersion));
+  EXPECT_NE(opened.error().localizedDescription().find("1.0.0"), std::string::npos);
 
   auto container = open();
   EXPECT_EQ(titles(onlyLibrary(container->mainContext())->books()),
@@ -339,9 +338,8 @@ TEST_F(StoreTest, RefusesFilesThatAreNotStores) {
     ModelConfiguration configuration;
     configuration.url = storePath();
     auto opened = ModelContainer::open(librarySchema(), configuration);
-    EXPECT_FALSE(opened.container);
-    ASSERT_TRUE(opened.error);
-    EXPECT_EQ(opened.error->code, static_cast<long>(ModelStoreError::NotAStore));
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().code, static_cast<long>(ModelStoreError::NotAStore));
     std::ifstream in(storePath(), std::ios::binary);
     std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(after, c.contents);
@@ -350,8 +348,7 @@ TEST_F(StoreTest, RefusesFilesThatAreNotStores) {
   ModelConfiguration configuration;
   configuration.url = dir_.path();
   auto opened = ModelContainer::open(librarySchema(), configuration);
-  EXPECT_FALSE(opened.container);
-  EXPECT_TRUE(opened.error);
+  EXPECT_FALSE(opened.ok());
 }
 
 TEST_F(StoreTest, RefusedDatabasesAreLeftByteForByteAsTheyWere) {
@@ -457,8 +454,8 @@ TEST_F(StoreTest, SavesOnItsOwnAtTurnEndAndWhenClosed) {
   ModelConfiguration configuration;
   configuration.url = storePath();
   auto opened = ModelContainer::open(librarySchema(), configuration);
-  ASSERT_TRUE(opened.container);
-  auto& context = opened.container->mainContext();
+  ASSERT_TRUE(opened.ok());
+  auto& context = (*opened)->mainContext();
   EXPECT_TRUE(context.autosaveEnabled());
 
   auto library = std::make_shared<Library>();
@@ -483,7 +480,7 @@ TEST_F(StoreTest, SavesOnItsOwnAtTurnEndAndWhenClosed) {
 
   // Closing the container saves what is pending.
   library->setName("Closed");
-  opened.container.reset();
+  opened->reset();
   EXPECT_EQ(onlyLibrary(open()->mainContext())->name(), "Closed");
 }
 

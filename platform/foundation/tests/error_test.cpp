@@ -1,4 +1,5 @@
 #include "platform/foundation/error.h"
+#include "platform/foundation/expected.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,31 @@ TEST(ErrorTest, ExceptionCarriesNameAndReason) {
     EXPECT_EQ(exception->reason(), "Bad key");
     EXPECT_STREQ(caught.what(), "Bad key");
   }
+}
+
+TEST(ExpectedTest, HoldsTheValueOrTheErrorThatStoppedIt) {
+  Expected<std::string> made = std::string("made");
+  ASSERT_TRUE(made.ok());
+  EXPECT_EQ(*made, "made");
+  EXPECT_EQ(made->size(), 4u);
+  EXPECT_EQ(made.failure(), std::nullopt);
+
+  Expected<std::string> refused = Error::described("d", 2, "Disk full");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code, 2);
+  EXPECT_EQ(refused.error().localizedDescription(), "Disk full");
+  EXPECT_EQ(refused.failure(), refused.error());
+
+  Status fine;
+  EXPECT_TRUE(fine.ok());
+  Status failed = Error("d", 3);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.failure(), Error("d", 3));
+}
+
+TEST(ExpectedDeathTest, ReadingTheSideThatIsNotThereEndsTheProcess) {
+  EXPECT_DEATH((void)Status().error(), "error\\(\\) of a successful status");
+  EXPECT_DEATH((void)Expected<int>(Error("d", 1)).value(), "value\\(\\) of a failed result");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/expected.h"
 #include "platform/net/url_session.h"
 
 namespace platform::net_internal {
@@ -178,8 +179,8 @@ struct TransferEngine::State {
                       makeURLError(kURLErrorTimedOut, request.url));
     }
 
-    if (auto problem = validate(request, configuration)) {
-      return complete(task, std::nullopt, std::nullopt, std::move(problem));
+    if (Status valid = validate(request, configuration); !valid.ok()) {
+      return complete(task, std::nullopt, std::nullopt, valid.failure());
     }
 
     auto transfer = std::make_unique<Transfer>();
@@ -206,8 +207,7 @@ struct TransferEngine::State {
 
   // Refuses what libcurl must not be handed: anything but an absolute http(s) URL, and
   // methods or header fields that would let text escape into the request framing.
-  static std::optional<Error> validate(const URLRequest& request,
-                                       const URLSessionConfiguration& configuration) {
+  static Status validate(const URLRequest& request, const URLSessionConfiguration& configuration) {
     CURLU* parsed = curl_url();
     CURLUcode rc = curl_url_set(parsed, CURLUPART_URL, request.url.c_str(), 0);
     char* scheme = nullptr;
@@ -230,7 +230,7 @@ struct TransferEngine::State {
         }
       }
     }
-    return std::nullopt;
+    return {};
   }
 
   static void configure(Transfer& transfer, const URLSessionConfiguration& configuration,

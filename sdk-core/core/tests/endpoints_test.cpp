@@ -58,22 +58,22 @@ TEST_F(EndpointsTest, AFileNamedAtLaunchIsCheckedBeforeItIsUsed) {
   };
   for (const auto& c : cases) {
     writePlist(file, c.content);
-    auto error = TELEndpoints::useFile(file);
+    auto used = TELEndpoints::useFile(file);
     if (c.reason.empty()) {
-      EXPECT_FALSE(error);
+      EXPECT_TRUE(used.ok());
     } else {
-      ASSERT_TRUE(error);
-      EXPECT_NE(error->localizedDescription().find(c.reason), std::string::npos) << error->localizedDescription();
+      ASSERT_FALSE(used.ok());
+      EXPECT_NE(used.error().localizedDescription().find(c.reason), std::string::npos) << used.error().localizedDescription();
       EXPECT_EQ(TELEndpoints::installationsBaseURL(), "https://installations.telemetry.invalid");
     }
   }
   EXPECT_EQ(TELEndpoints::installationsBaseURL(), "http://127.0.0.1:4000");
-  EXPECT_TRUE(TELEndpoints::useFile(root_ / "missing.plist"));
+  EXPECT_FALSE(TELEndpoints::useFile(root_ / "missing.plist").ok());
 }
 
 TEST_F(EndpointsTest, TheShippedTableLeadsNowhere) {
   const auto shipped = std::filesystem::path(BRIVEL_SOURCE_DIR) / "sdk-core/resources/TelemetryEndpoints.plist";
-  ASSERT_FALSE(TELEndpoints::useFile(shipped));
+  ASSERT_TRUE(TELEndpoints::useFile(shipped).ok());
   std::vector<std::string> urls = {TELEndpoints::installationsBaseURL(), TELEndpoints::crashReportingSettingsBaseURL()};
   for (int target = 1000; target <= 1003; ++target) urls.push_back(*TELEndpoints::uploadBaseURLForTarget(target));
   for (const auto& url : urls) EXPECT_TRUE(url.ends_with(".invalid")) << url;

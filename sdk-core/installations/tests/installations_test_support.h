@@ -148,7 +148,7 @@ class InstallationsTest : public SdkCoreTest {
   static void plantLegacyIID(const std::vector<uint8_t>& publicKey, bool withFlag = true) {
     platform::PlistValue::Dictionary flag{{withFlag ? kTELIIDCreationTimePlistKey : "other", "1600000000"}};
     auto encoded = platform::encodePlist(platform::PlistValue(flag), platform::PlistFormat::Xml);
-    ASSERT_FALSE(platform::writeFileAtomically(TELInstallationsIIDStore::plistPath(), *encoded));
+    ASSERT_TRUE(platform::writeFileAtomically(TELInstallationsIIDStore::plistPath(), *encoded).ok());
     for (const char* prefix : {kTELIIDPublicKeyTagPrefix, kTELIIDPrivateKeyTagPrefix}) {
       platform::SecQuery item{
           {platform::kSecClass, platform::kSecClassKey},

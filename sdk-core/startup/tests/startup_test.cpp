@@ -12,11 +12,13 @@ namespace {
 using StartupTest = SdkCoreTest;
 
 TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
-  EXPECT_NE(exceptionReason([] { TELConfigureSDKAtLaunch(); }), "<no exception>");  // no file yet
+  auto withoutFile = TELConfigureSDKAtLaunch();
+  ASSERT_FALSE(withoutFile.ok());  // no file yet
+  EXPECT_EQ(withoutFile.error().domain, TELAppErrorDomain);
 
   writePlist(root_ / "Brivel" / "TelemetryService-Info.plist", optionsDictionary());
   TELOptions::resetDefaultOptions();
-  TELConfigureSDKAtLaunch();
+  ASSERT_TRUE(TELConfigureSDKAtLaunch().ok());
   EXPECT_TRUE(TELApp::isDefaultAppConfigured());
   EXPECT_TRUE(linesWith("I-COR000036").empty()) << "no message code of our own making";
 
@@ -31,7 +33,9 @@ TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
   EXPECT_NE(payload.userAgentPayloads[0].agent.find("tel-install/10.27.0"), std::string::npos)
       << payload.userAgentPayloads[0].agent;
 
-  EXPECT_EQ(exceptionReason([] { TELConfigureSDKAtLaunch(); }), "Default app has already been configured.");
+  auto again = TELConfigureSDKAtLaunch();
+  ASSERT_FALSE(again.ok());
+  EXPECT_EQ(again.error().localizedDescription(), "Default app has already been configured.");
 }
 
 TEST_F(StartupTest, TheTransportRegistersFirstAndMakesTheEventStore) {
