@@ -116,12 +116,14 @@ platform::ui::View withNeighbourScreens(const platform::ui::View& content) {
   using Profile = std::shared_ptr<brivel::ProfileEntity>;
   brivel::BillsNeighbourScreens sheets = brivel::BillsNeighbourScreensKey::defaultValue();
   sheets.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
-    return View(brivel::BankAccountsListScreen{profile, true});
+    return View(brivel::BankAccountsListScreen{.profile = profile, .presentedInSheet = true});
   };
   sheets.categories = [](const Profile& profile, platform::ui::DismissAction) {
-    return View(brivel::CategoriesListScreen{profile, true});
+    return View(brivel::CategoriesListScreen{.profile = profile, .presentedInSheet = true});
   };
-  sheets.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, true}); };
+  sheets.notes = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::NotesListScreen{.profile = profile, .presentedInSheet = true});
+  };
   sheets.salary = brivel::salarySheetScreen;
   sheets.bankAccountAdd = [](platform::ui::Binding<bool> dismiss, const Profile& profile, bool dismissAfterSave,
                              std::function<void(const std::shared_ptr<brivel::BankAccountEntity>&)> completion) {
@@ -133,12 +135,14 @@ platform::ui::View withNeighbourScreens(const platform::ui::View& content) {
   };
   brivel::ProfileCollectionScreens pushed = brivel::ProfileCollectionScreensKey::defaultValue();
   pushed.bankAccounts = [](const Profile& profile, platform::ui::DismissAction) {
-    return View(brivel::BankAccountsListScreen{profile, false});
+    return View(brivel::BankAccountsListScreen{.profile = profile, .presentedInSheet = false});
   };
   pushed.categories = [](const Profile& profile, platform::ui::DismissAction) {
-    return View(brivel::CategoriesListScreen{profile, false});
+    return View(brivel::CategoriesListScreen{.profile = profile, .presentedInSheet = false});
   };
-  pushed.notes = [](const Profile& profile, platform::ui::DismissAction) { return View(brivel::NotesListScreen{profile, false}); };
+  pushed.notes = [](const Profile& profile, platform::ui::DismissAction) {
+    return View(brivel::NotesListScreen{.profile = profile, .presentedInSheet = false});
+  };
   pushed.salary = brivel::pushedSalaryScreen;
   return content.environment<brivel::BillsNeighbourScreensKey>(sheets)
       .environment<brivel::ProfileCollectionScreensKey>(pushed);

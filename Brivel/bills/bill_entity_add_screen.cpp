@@ -28,12 +28,15 @@ using bills_internal::BillFormVariant;
 std::shared_ptr<BillEntity> addBillFromForm(const BillFormViewModel& vm, const std::shared_ptr<ProfileEntity>& profile) {
   const BillPeriod period =
       billPeriodFromIndices(vm.occurring.get(), vm.occurringQuarterly.get(), vm.occurringYearly.get());
-  auto bill = BillEntity::make(platform::UUID::random(), platform::trimmingWhitespaceAndNewlines(vm.name.get()),
-                               costFromText(vm.cost.get()), noteFromInput(vm.connectNote.get(), vm.note.get()),
-                               period.occurring, period.quarterly, period.yearly, profile,
-                               vm.connectCategory.get() ? vm.pickedCategory.get() : nullptr,
-                               vm.connectBankAccount.get() ? vm.pickedBankAccount.get() : nullptr,
-                               platform::Date::now());
+  auto bill = BillEntity::make({.name = platform::trimmingWhitespaceAndNewlines(vm.name.get()),
+                                .cost = costFromText(vm.cost.get()),
+                                .note = noteFromInput(vm.connectNote.get(), vm.note.get()),
+                                .occurring = period.occurring,
+                                .quarterly = period.quarterly,
+                                .yearly = period.yearly,
+                                .profile = profile,
+                                .category = vm.connectCategory.get() ? vm.pickedCategory.get() : nullptr,
+                                .bankAccount = vm.connectBankAccount.get() ? vm.pickedBankAccount.get() : nullptr});
   // Linking the bill to its profile has already appended it to a present list (the store
   // keeps both ends in step); writing that same list back would only repeat the work for
   // every bill of the profile. An absent list is created with the bill, so it is never lost.

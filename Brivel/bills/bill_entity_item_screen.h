@@ -6,8 +6,8 @@
 // emptied when the screen goes, so edits that were not written are dropped. Filling never
 // changes the bill: the length and decimal rules apply only to what the user types.
 //
-//   NavigationLink(card, [bill] { return View(BillEntityItemScreen{bill, false}); })
-//   .sheet(editBill, [bill] { return View(BillEntityItemScreen{bill, true}); })
+//   NavigationLink(card, [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = false}); })
+//   .sheet(editBill, [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = true}); })
 //
 // `shownInSheet` adds a leading close button, and makes an update always close the screen;
 // pushed, an update shows a toast and stays unless the "popViewAfterSaveAndUpdate" setting

@@ -30,7 +30,7 @@ namespace {
 Color primary() { return Color::system("primary"); }
 
 View dot(std::string_view colorName) {
-  return View(ColouredCircleSymbolView{assetColor(colorName), std::nullopt, false});
+  return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = std::nullopt, .isProfileCard = false});
 }
 
 // One line of the card: full width, starting at the leading edge.
@@ -129,7 +129,7 @@ View BillEntityView::body(Context& ctx) const {
     deleteDialogHaptic.toggle();
     showDeleteDialog.toggle();
   };
-  auto detail = [shown] { return View(BillEntityItemScreen{shown, false}); };
+  auto detail = [shown] { return View(BillEntityItemScreen{.bill = shown, .shownInSheet = false}); };
   auto editControl = [&](View label) {
     return isEditable ? Button(std::move(label), edit) : NavigationLink(std::move(label), detail);
   };
@@ -166,7 +166,8 @@ View BillEntityView::body(Context& ctx) const {
                                .accessibilityIdentifier("confirmDelete")},
                           LocalizedText(localizable_deleteBillMessage))
       .sheet(editBill.binding(), [shown] {
-        return View(BillEntityItemScreen{shown, true}).presentationSizing(PresentationSizing::form);
+        return View(BillEntityItemScreen{.bill = shown,
+                                         .shownInSheet = true}).presentationSizing(PresentationSizing::form);
       });
 }
 

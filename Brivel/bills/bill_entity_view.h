@@ -4,7 +4,11 @@
 // (the detail screen, in a sheet of the card or pushed on the surrounding navigation stack),
 // copy the note to the pasteboard, and delete after a confirmation dialog.
 //
-//   BillEntityView{bill, profile->collectionFilterType(), {false, false}, true, false}
+//   BillEntityView{.bill = bill,
+//                  .collectionFilterType = profile->collectionFilterType(),
+//                  .compactMode = {.isOn = false, .showOccurring = false},
+//                  .isDeleteable = true,
+//                  .isEditable = false}
 //
 // The card never writes the bill; a confirmed delete takes it out of its profile's lists and
 // saves the store (bill_deletion.h). Reads the store container from the environment.

@@ -56,8 +56,10 @@ TextContent uncategorizedTitle() { return keyText(localizable_uncategorized); }
 
 // The row of one bill: its card, leading to the detail screen.
 View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filter) {
-  return NavigationLink(View(BillEntityView{bill, filter, {false, false}, true, false}),
-                        [bill] { return View(BillEntityItemScreen{bill, false}); })
+  return NavigationLink(View(BillEntityView{.bill = bill, .collectionFilterType = filter,
+                                            .compactMode = {.isOn = false, .showOccurring = false},
+                                            .isDeleteable = true, .isEditable = false}),
+                        [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = false}); })
       .buttonStyle("plain")
       .accessibilityIdentifier("billRow")
       .listRowSeparator(Visibility::hidden)
@@ -248,7 +250,8 @@ View CollectionListScreen::body(Context& ctx) const {
              [profileManager] {
                auto profile = profileManager->selectedUser();
                if (!profile) return View();
-               return View(ProfilessItemScreen{true, profile}).presentationSizing(PresentationSizing::page);
+               return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile})
+                   .presentationSizing(PresentationSizing::page);
              })
       .sheet(showBankAccountsListScreen.binding(), profileSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
       .sheet(showCategoriesListScreen.binding(), profileSheet("categoriesSheet", &BillsNeighbourScreens::categories))

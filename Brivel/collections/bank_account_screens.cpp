@@ -103,11 +103,11 @@ View BankAccountsAddScreen::body(Context& ctx) const {
   const auto self = *this;
 
   auto save = [self, vm, focus, settings] {
-    auto account = BankAccountEntity::make(platform::UUID::random(), normalizedName(vm->name.get()),
-                                           assetNameFromColor(vm->selectedColor.get()),
-                                           platform::trimmingWhitespaceAndNewlines(vm->number.get()),
-                                           bankAccountNoteToStore(vm->connectNote.get(), vm->note.get()), self.profile,
-                                           BillList{}, platform::Date::now());
+    auto account = BankAccountEntity::make({.name = normalizedName(vm->name.get()),
+                                            .color = assetNameFromColor(vm->selectedColor.get()),
+                                            .number = platform::trimmingWhitespaceAndNewlines(vm->number.get()),
+                                            .note = bankAccountNoteToStore(vm->connectNote.get(), vm->note.get()),
+                                            .profile = self.profile});
     self.profile->setBankAccounts(appendingCreatingList(self.profile->bankAccounts(), account));
     if (self.completion) self.completion(account);
     finishAddSave(self.dismissAfterSave, *settings, self.dismiss, bind(vm, &Model::savedHaptic),
@@ -290,7 +290,8 @@ View BankAccountsListScreen::body(Context& ctx) const {
       {uncategorizedSection, rows, empty},
       {localizable_bankAccounts, badge, showCreateBankAccountScreen.binding(),
        [owner, showCreateBankAccountScreen] {
-         return View(BankAccountsAddScreen{showCreateBankAccountScreen.binding(), owner, false, nullptr});
+         return View(BankAccountsAddScreen{.dismiss = showCreateBankAccountScreen.binding(), .profile = owner,
+                                           .dismissAfterSave = false, .completion = nullptr});
        },
        {entry(localizable_name, "personalhotspot", BankAccountSortType::name),
         entry(localizable_color, "paintbrush", BankAccountSortType::color),

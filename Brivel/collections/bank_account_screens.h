@@ -3,8 +3,9 @@
 // account), its rows (copy the number, edit, delete), the add form, the detail and edit
 // screen, and the screen that links the bills without an account.
 //
-//   BankAccountsListScreen{profile, true}                        // in a sheet, with "xmark"
-//   BankAccountsAddScreen{flag, profile, true, [](auto& account) { /* link it */ }}
+//   BankAccountsListScreen{.profile = profile, .presentedInSheet = true}  // in a sheet, with "xmark"
+//   BankAccountsAddScreen{.dismiss = flag, .profile = profile, .dismissAfterSave = true,
+//                         .completion = [](auto& account) { /* link it */ }}
 //
 // Names are stored trimmed and lower-cased, numbers and notes trimmed only; an empty note is
 // stored as absent. Adding, updating and linking leave the writing to the store's automatic

@@ -24,7 +24,8 @@ View BillEntitySmallListView::body(Context&) const {
     return Verbatim(category->name()) |
            NoteFontStyleModifier{"caption", colorFromAssetName(category->color()), false, "leading"};
   });
-  View label = HStack({View(ColouredCircleSymbolView{assetColor("sonicBlue"), std::nullopt, false}),
+  View label = HStack({View(ColouredCircleSymbolView{.color = assetColor("sonicBlue"), .symbol = std::nullopt,
+                                                     .isProfileCard = false}),
                        VStack({title, number, group}, 0.0, "leading")});
   View amount = (Verbatim(platform::formatCurrency(cost)) |
                  SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})

@@ -59,9 +59,9 @@ View CategoriesAddScreen::body(Context& ctx) const {
   const auto self = *this;
 
   auto save = [self, vm, nameIsFocused, settings] {
-    auto category = CategoryEntity::make(platform::UUID::random(), normalizedName(vm->name.get()),
-                                         assetNameFromColor(vm->selectedColor.get()), self.profile, BillList{},
-                                         platform::Date::now());
+    auto category = CategoryEntity::make({.name = normalizedName(vm->name.get()),
+                                          .color = assetNameFromColor(vm->selectedColor.get()),
+                                          .profile = self.profile});
     self.profile->setCategories(appendingCreatingList(self.profile->categories(), category));
     if (self.completion) self.completion(category);
     finishAddSave(self.dismissAfterSave, *settings, self.dismiss, bind(vm, &Model::savedHaptic),
@@ -211,7 +211,9 @@ View CategoriesListScreen::body(Context& ctx) const {
   return listScreenFrame({uncategorizedSection, rows, empty},
                          {localizable_categories, badge, showCreateCategoryScreen.binding(),
                           [owner, showCreateCategoryScreen] {
-                            return View(CategoriesAddScreen{showCreateCategoryScreen.binding(), owner, false, nullptr});
+                            return View(CategoriesAddScreen{.dismiss = showCreateCategoryScreen.binding(),
+                                                            .profile = owner, .dismissAfterSave = false,
+                                                            .completion = nullptr});
                           },
                           {entry(localizable_name, "personalhotspot", CategorySortType::name),
                            entry(localizable_color, "paintbrush", CategorySortType::color),

@@ -3,8 +3,9 @@
 // its rows (edit, delete), the add form, the detail and edit screen, and the screen that
 // links the bills without a category.
 //
-//   CategoriesListScreen{profile, true}                          // in a sheet, with "xmark"
-//   CategoriesAddScreen{flag, profile, true, [](auto& category) { /* link it */ }}
+//   CategoriesListScreen{.profile = profile, .presentedInSheet = true}  // in a sheet, with "xmark"
+//   CategoriesAddScreen{.dismiss = flag, .profile = profile, .dismissAfterSave = true,
+//                       .completion = [](auto& category) { /* link it */ }}
 //
 // Names are stored trimmed and lower-cased. Adding, updating and linking leave the writing to
 // the store's automatic save; a confirmed delete saves (collection_actions.h).

@@ -2,7 +2,7 @@
 // a disc in the gradient of a colour, either plain or carrying a white symbol. It keeps no
 // state; its owner builds it afresh from a colour and an optional symbol.
 //
-//   ColouredCircleSymbolView{colorFromAssetName("sonicBlue"), std::nullopt, false}
+//   ColouredCircleSymbolView{.color = colorFromAssetName("sonicBlue"), .symbol = std::nullopt, .isProfileCard = false}
 //
 // Threads: main thread, like the views.
 #pragma once

@@ -74,9 +74,10 @@ View NotesAddScreen::body(Context& ctx) const {
   const auto self = *this;
 
   auto save = [self, vm, nameIsFocused, settings] {
-    auto note = NoteEntity::make(platform::UUID::random(), normalizedName(vm->name.get()),
-                                 assetNameFromColor(vm->selectedColor.get()),
-                                 platform::trimmingWhitespaceAndNewlines(vm->text.get()), self.profile, platform::Date::now());
+    auto note = NoteEntity::make({.name = normalizedName(vm->name.get()),
+                                  .color = assetNameFromColor(vm->selectedColor.get()),
+                                  .text = platform::trimmingWhitespaceAndNewlines(vm->text.get()),
+                                  .profile = self.profile});
     self.profile->setNotes(appendingCreatingList(self.profile->notes(), note));
     if (self.completion) self.completion(note);
     finishAddSave(self.dismissAfterSave, *settings, self.dismiss, bind(vm, &Model::savedHaptic),
@@ -209,7 +210,9 @@ View NotesListScreen::body(Context& ctx) const {
   };
   return listScreenFrame({rows, empty}, {localizable_notes, badge, showCreateNoteScreen.binding(),
                                          [owner, showCreateNoteScreen] {
-                                           return View(NotesAddScreen{showCreateNoteScreen.binding(), owner, false, nullptr});
+                                           return View(NotesAddScreen{.dismiss = showCreateNoteScreen.binding(),
+                                                                      .profile = owner, .dismissAfterSave = false,
+                                                                      .completion = nullptr});
                                          },
                                          {entry(localizable_name, "personalhotspot", NoteSortType::name),
                                           entry(localizable_color, "paintbrush", NoteSortType::color),

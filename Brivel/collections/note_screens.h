@@ -2,7 +2,7 @@
 // menu, add button, count badge and empty state), its rows (copy the whole text, edit,
 // delete), the add form and the detail and edit screen.
 //
-//   NotesListScreen{profile, true}                               // in a sheet, with "xmark"
+//   NotesListScreen{.profile = profile, .presentedInSheet = true}  // in a sheet, with "xmark"
 //
 // Names are stored trimmed and lower-cased, texts trimmed only. Adding and updating leave the
 // writing to the store's automatic save; a confirmed delete saves (collection_actions.h).

@@ -30,7 +30,9 @@ ForecastMonthValues currentMonthValues(const ProfileEntity& profile, const Forec
 
 namespace {
 
-View dot(std::string_view colorName) { return View(ColouredCircleSymbolView{assetColor(colorName), std::nullopt, false}); }
+View dot(std::string_view colorName) {
+  return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = std::nullopt, .isProfileCard = false});
+}
 
 View cardLine(View text, std::string_view colorName) {
   return HStack({text | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}, dot(colorName)});
@@ -48,7 +50,9 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
 
   const BillList rows = sortedBills(month.items, profile->billSortType());
   View list = List({forecast_internal::billForEach(rows, [](const std::shared_ptr<BillEntity>& bill) {
-                 return View(BillEntityView{bill, CollectionFilterType::off, {true, false}, false, true})
+                 return View(BillEntityView{.bill = bill, .collectionFilterType = CollectionFilterType::off,
+                                            .compactMode = {.isOn = true, .showOccurring = false},
+                                            .isDeleteable = false, .isEditable = true})
                      .accessibilityIdentifier("billRow")
                      .listRowSeparator(Visibility::hidden)
                      .listRowInsets(4, 9, 4, 9);

@@ -18,7 +18,9 @@ using namespace platform::ui;
 
 namespace {
 
-View dot(std::string_view colorName) { return View(ColouredCircleSymbolView{assetColor(colorName), std::nullopt, false}); }
+View dot(std::string_view colorName) {
+  return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = std::nullopt, .isProfileCard = false});
+}
 
 View title(View text) { return text | TitleFontStyleModifier{"headline", Color::system("primary"), true, "leading"}; }
 

@@ -79,7 +79,8 @@ View yearRows(const std::shared_ptr<ProfileEntity>& profile) {
 View occurrenceRows(const ProfileEntity& profile, OccurringType occurring) {
   const BillCompactMode compact{true, occurring != OccurringType::monthly};
   return forecast_internal::billForEach(occurrenceList(profile, occurring), [compact](const std::shared_ptr<BillEntity>& bill) {
-    return View(BillEntityView{bill, CollectionFilterType::off, compact, true, true})
+    return View(BillEntityView{.bill = bill, .collectionFilterType = CollectionFilterType::off, .compactMode = compact,
+                               .isDeleteable = true, .isEditable = true})
         .accessibilityIdentifier("billRow")
         .listRowSeparator(Visibility::hidden)
         .listRowInsets(4, 9, 4, 9);
@@ -184,14 +185,16 @@ View ForecastScreen::body(Context& ctx) const {
   return NavigationStack(content)
       .sheet(showEditUsersListScreen.binding(),
              [profile = profile] {
-               return View(ProfilessItemScreen{true, profile}).presentationSizing(PresentationSizing::page);
+               return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile})
+                   .presentationSizing(PresentationSizing::page);
              })
       .sheet(showBankAccountsListScreen.binding(), listSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
       .sheet(showCategoriesListScreen.binding(), listSheet("categoriesSheet", &BillsNeighbourScreens::categories))
       .sheet(showNotesListScreen.binding(), listSheet("notesSheet", &BillsNeighbourScreens::notes))
       .sheet(showSalaryListScreen.binding(),
              [profile = profile] {
-               return View(SalaryListScreen{profile, true}).presentationSizing(PresentationSizing::page);
+               return View(SalaryListScreen{.profile = profile, .presentedInSheet = true})
+                   .presentationSizing(PresentationSizing::page);
              })
       .sheet(showUsersListScreen.binding(),
              [showUsersListScreen] {

@@ -104,11 +104,11 @@ View SalaryListScreen::body(Context& ctx) const {
 }
 
 View salarySheetScreen(const std::shared_ptr<ProfileEntity>& profile, DismissAction) {
-  return View(SalaryListScreen{profile, true});
+  return View(SalaryListScreen{.profile = profile, .presentedInSheet = true});
 }
 
 View pushedSalaryScreen(const std::shared_ptr<ProfileEntity>& profile, DismissAction) {
-  return View(SalaryListScreen{profile, false});
+  return View(SalaryListScreen{.profile = profile, .presentedInSheet = false});
 }
 
 }  // namespace brivel

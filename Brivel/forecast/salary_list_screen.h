@@ -9,7 +9,10 @@
 // away) from the forecast and the bills list, or pushed from the profile editor (no close
 // button). It closes through the environment's dismiss action of where it is shown.
 //
-//   .sheet(flag, [=] { return View(SalaryListScreen{profile, true}).presentationSizing(PresentationSizing::page); })
+//   .sheet(flag, [=] {
+//     return View(SalaryListScreen{.profile = profile, .presentedInSheet = true})
+//         .presentationSizing(PresentationSizing::page);
+//   })
 //
 // Never saves the store itself: the automatic save writes the profile. Reads
 // UserDefaultsManager from the environment. Threads: main thread.

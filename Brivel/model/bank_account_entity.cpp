@@ -14,20 +14,23 @@ const platform::EntityDescription& BankAccountEntity::entityDescription() {
     using namespace model_internal;
     platform::EntityDescription d;
     d.name = "BankAccountEntity";
-    d.properties = {
-        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
-        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("color", AttributeType::String, false,
-                                       textDefault("appleYellow")),
-        PropertyDescription::attribute("number", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("note", AttributeType::String, true,
-                                       platform::PropertyDefault::none()),
-        PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "bankAccounts"),
-        PropertyDescription::toMany(
-            "bills", &BillEntity::entityDescription, "bankAccount",
-            platform::RelationshipOptions{platform::DeleteRule::NoAction, 0, 0, "bankAccount"}),
-        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
-    };
+    d.properties = platform::declareProperties(
+        Field::count,
+        {
+            idProperty(Field::id),
+            textProperty(Field::name, "name", ""),
+            textProperty(Field::color, "color", "appleYellow"),
+            textProperty(Field::number, "number", ""),
+            {Field::note, PropertyDescription::attribute("note", AttributeType::String, true,
+                                                         platform::PropertyDefault::none())},
+            {Field::profile, PropertyDescription::toOne(
+                                 "profile", &ProfileEntity::entityDescription, "bankAccounts")},
+            {Field::bills,
+             PropertyDescription::toMany("bills", &BillEntity::entityDescription, "bankAccount",
+                                         platform::RelationshipOptions{
+                                             platform::DeleteRule::NoAction, 0, 0, "bankAccount"})},
+            timestampProperty(Field::timestamp),
+        });
     d.ownerRelationship = "profile";
     d.makeEmpty = [] { return std::make_shared<BankAccountEntity>(); };
     return d;
@@ -35,21 +38,18 @@ const platform::EntityDescription& BankAccountEntity::entityDescription() {
   return description;
 }
 
-BankAccountEntity::BankAccountEntity() : PersistentModel(entityDescription()) {}
+BankAccountEntity::BankAccountEntity() : PersistentModel(entityDescription(), propertySlots()) {}
 
-std::shared_ptr<BankAccountEntity> BankAccountEntity::make(
-    platform::UUID id, std::string name, std::string color, std::string number,
-    std::optional<std::string> note, std::shared_ptr<ProfileEntity> profile,
-    std::optional<BillList> bills, platform::Date timestamp) {
+std::shared_ptr<BankAccountEntity> BankAccountEntity::make(Values values) {
   auto account = std::make_shared<BankAccountEntity>();
-  account->setId(id);
-  account->setName(std::move(name));
-  account->setColor(std::move(color));
-  account->setNumber(std::move(number));
-  account->setNote(std::move(note));
-  account->setProfile(profile);
-  account->setBills(bills);
-  account->setTimestamp(timestamp);
+  account->setId(values.id);
+  account->setName(std::move(values.name));
+  account->setColor(std::move(values.color));
+  account->setNumber(std::move(values.number));
+  account->setNote(std::move(values.note));
+  account->setProfile(values.profile);
+  account->setBills(values.bills);
+  account->setTimestamp(values.timestamp);
   return account;
 }
 

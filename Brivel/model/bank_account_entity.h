@@ -16,29 +16,45 @@
 
 namespace brivel {
 
-class BankAccountEntity : public platform::PersistentModel {
- public:
-  struct Field {
-    static constexpr std::size_t id = 0;
-    static constexpr std::size_t name = 1;
-    static constexpr std::size_t color = 2;
-    static constexpr std::size_t number = 3;
-    static constexpr std::size_t note = 4;
-    static constexpr std::size_t profile = 5;
-    static constexpr std::size_t bills = 6;
-    static constexpr std::size_t timestamp = 7;
+// The properties of a BankAccountEntity, numbered once: the order here is the declared and stored
+// order, and the entity's description keys each property by its enumerator.
+struct BankAccountField {
+  enum : std::size_t {
+    id,
+    name,
+    color,
+    number,
+    note,
+    profile,
+    bills,
+    timestamp,
+    count
   };
+};
+
+class BankAccountEntity : private platform::PropertyStorage<BankAccountField::count>,
+                          public platform::PersistentModel {
+ public:
+  using Field = BankAccountField;
 
   // At the declared initial values: a new random id, "", "appleYellow", "", no note, no
   // profile, an empty bill list, now.
   BankAccountEntity();
 
-  static std::shared_ptr<BankAccountEntity> make(platform::UUID id, std::string name,
-                                                 std::string color, std::string number,
-                                                 std::optional<std::string> note,
-                                                 std::shared_ptr<ProfileEntity> profile,
-                                                 std::optional<BillList> bills,
-                                                 platform::Date timestamp);
+  // Every field of a new bank account, named and in declared order; a field left out takes
+  // its declared initial value. Each is set through its setter, so linked records list the
+  // new bank account: `make({.name = "Checking", .profile = home})`.
+  struct Values {
+    platform::UUID id = platform::UUID::random();
+    std::string name{};
+    std::string color = "appleYellow";
+    std::string number{};
+    std::optional<std::string> note{};
+    std::shared_ptr<ProfileEntity> profile{};
+    std::optional<BillList> bills = BillList{};
+    platform::Date timestamp = platform::Date::now();
+  };
+  static std::shared_ptr<BankAccountEntity> make(Values values);
 
   static const platform::EntityDescription& entityDescription();
 

@@ -18,24 +18,32 @@ const platform::EntityDescription& BillEntity::entityDescription() {
     using namespace model_internal;
     platform::EntityDescription d;
     d.name = "BillEntity";
-    d.properties = {
-        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
-        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("cost", AttributeType::Double, false,
-                                       PropertyDefault::value(platform::AttributeValue(0.0))),
-        PropertyDescription::attribute("note", AttributeType::String, true,
-                                       PropertyDefault::none()),
-        PropertyDescription::attribute("occurring", AttributeType::Integer, false,
-                                       code(rawValue(OccurringType::monthly))),
-        PropertyDescription::attribute("quarterly", AttributeType::Integer, true,
-                                       PropertyDefault::none()),
-        PropertyDescription::attribute("yearly", AttributeType::Integer, true,
-                                       PropertyDefault::none()),
-        PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "bills"),
-        PropertyDescription::toOne("category", &CategoryEntity::entityDescription, "bills"),
-        PropertyDescription::toOne("bankAccount", &BankAccountEntity::entityDescription, "bills"),
-        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
-    };
+    d.properties = platform::declareProperties(
+        Field::count,
+        {
+            idProperty(Field::id),
+            textProperty(Field::name, "name", ""),
+            {Field::cost,
+             PropertyDescription::attribute("cost", AttributeType::Double, false,
+                                            PropertyDefault::value(platform::AttributeValue(0.0)))},
+            {Field::note, PropertyDescription::attribute("note", AttributeType::String, true,
+                                                         PropertyDefault::none())},
+            {Field::occurring,
+             PropertyDescription::attribute("occurring", AttributeType::Integer, false,
+                                            code(rawValue(OccurringType::monthly)))},
+            {Field::quarterly, PropertyDescription::attribute("quarterly", AttributeType::Integer,
+                                                              true, PropertyDefault::none())},
+            {Field::yearly, PropertyDescription::attribute("yearly", AttributeType::Integer, true,
+                                                           PropertyDefault::none())},
+            {Field::profile,
+             PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "bills")},
+            {Field::category,
+             PropertyDescription::toOne("category", &CategoryEntity::entityDescription, "bills")},
+            {Field::bankAccount,
+             PropertyDescription::toOne("bankAccount", &BankAccountEntity::entityDescription,
+                                        "bills")},
+            timestampProperty(Field::timestamp),
+        });
     d.ownerRelationship = "profile";
     d.makeEmpty = [] { return std::make_shared<BillEntity>(); };
     return d;
@@ -43,29 +51,21 @@ const platform::EntityDescription& BillEntity::entityDescription() {
   return description;
 }
 
-BillEntity::BillEntity() : PersistentModel(entityDescription()) {}
+BillEntity::BillEntity() : PersistentModel(entityDescription(), propertySlots()) {}
 
-std::shared_ptr<BillEntity> BillEntity::make(platform::UUID id, std::string name, double cost,
-                                             std::optional<std::string> note,
-                                             OccurringType occurring,
-                                             std::optional<QuarterType> quarterly,
-                                             std::optional<YearlyType> yearly,
-                                             std::shared_ptr<ProfileEntity> profile,
-                                             std::shared_ptr<CategoryEntity> category,
-                                             std::shared_ptr<BankAccountEntity> bankAccount,
-                                             platform::Date timestamp) {
+std::shared_ptr<BillEntity> BillEntity::make(Values values) {
   auto bill = std::make_shared<BillEntity>();
-  bill->setId(id);
-  bill->setName(std::move(name));
-  bill->setCost(cost);
-  bill->setNote(std::move(note));
-  bill->setOccurring(occurring);
-  bill->setQuarterly(quarterly);
-  bill->setYearly(yearly);
-  bill->setProfile(profile);
-  bill->setCategory(category);
-  bill->setBankAccount(bankAccount);
-  bill->setTimestamp(timestamp);
+  bill->setId(values.id);
+  bill->setName(std::move(values.name));
+  bill->setCost(values.cost);
+  bill->setNote(std::move(values.note));
+  bill->setOccurring(values.occurring);
+  bill->setQuarterly(values.quarterly);
+  bill->setYearly(values.yearly);
+  bill->setProfile(values.profile);
+  bill->setCategory(values.category);
+  bill->setBankAccount(values.bankAccount);
+  bill->setTimestamp(values.timestamp);
   return bill;
 }
 

@@ -24,37 +24,51 @@
 
 namespace brivel {
 
-class BillEntity : public platform::PersistentModel {
- public:
-  struct Field {
-    static constexpr std::size_t id = 0;
-    static constexpr std::size_t name = 1;
-    static constexpr std::size_t cost = 2;
-    static constexpr std::size_t note = 3;
-    static constexpr std::size_t occurring = 4;
-    static constexpr std::size_t quarterly = 5;
-    static constexpr std::size_t yearly = 6;
-    static constexpr std::size_t profile = 7;
-    static constexpr std::size_t category = 8;
-    static constexpr std::size_t bankAccount = 9;
-    static constexpr std::size_t timestamp = 10;
+// The properties of a BillEntity, numbered once: the order here is the declared and stored
+// order, and the entity's description keys each property by its enumerator.
+struct BillField {
+  enum : std::size_t {
+    id,
+    name,
+    cost,
+    note,
+    occurring,
+    quarterly,
+    yearly,
+    profile,
+    category,
+    bankAccount,
+    timestamp,
+    count
   };
+};
+
+class BillEntity : private platform::PropertyStorage<BillField::count>,
+                   public platform::PersistentModel {
+ public:
+  using Field = BillField;
 
   // A new detached bill at the declared initial values (a new random id, "", 0.0, no note,
   // monthly, no quarter, no month, no links, now).
   BillEntity();
 
-  // The designated initialiser: every field in declared order, each set through its setter,
-  // so the links are set on the bill (and the bill enters the linked records' lists).
-  static std::shared_ptr<BillEntity> make(platform::UUID id, std::string name, double cost,
-                                          std::optional<std::string> note,
-                                          OccurringType occurring,
-                                          std::optional<QuarterType> quarterly,
-                                          std::optional<YearlyType> yearly,
-                                          std::shared_ptr<ProfileEntity> profile,
-                                          std::shared_ptr<CategoryEntity> category,
-                                          std::shared_ptr<BankAccountEntity> bankAccount,
-                                          platform::Date timestamp);
+  // Every field of a new bill, named and in declared order; a field left out takes
+  // its declared initial value. Each is set through its setter, so linked records list the
+  // new bill: `make({.name = "Rent", .profile = home})`.
+  struct Values {
+    platform::UUID id = platform::UUID::random();
+    std::string name{};
+    double cost = 0.0;
+    std::optional<std::string> note{};
+    OccurringType occurring = OccurringType::monthly;
+    std::optional<QuarterType> quarterly{};
+    std::optional<YearlyType> yearly{};
+    std::shared_ptr<ProfileEntity> profile{};
+    std::shared_ptr<CategoryEntity> category{};
+    std::shared_ptr<BankAccountEntity> bankAccount{};
+    platform::Date timestamp = platform::Date::now();
+  };
+  static std::shared_ptr<BillEntity> make(Values values);
 
   static const platform::EntityDescription& entityDescription();
 

@@ -14,17 +14,20 @@ const platform::EntityDescription& CategoryEntity::entityDescription() {
     using namespace model_internal;
     platform::EntityDescription d;
     d.name = "CategoryEntity";
-    d.properties = {
-        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
-        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("color", AttributeType::String, false,
-                                       textDefault("appleIndigo")),
-        PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "categories"),
-        PropertyDescription::toMany(
-            "bills", &BillEntity::entityDescription, "category",
-            platform::RelationshipOptions{platform::DeleteRule::NoAction, 0, 0, "category"}),
-        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
-    };
+    d.properties = platform::declareProperties(
+        Field::count,
+        {
+            idProperty(Field::id),
+            textProperty(Field::name, "name", ""),
+            textProperty(Field::color, "color", "appleIndigo"),
+            {Field::profile, PropertyDescription::toOne(
+                                 "profile", &ProfileEntity::entityDescription, "categories")},
+            {Field::bills,
+             PropertyDescription::toMany(
+                 "bills", &BillEntity::entityDescription, "category",
+                 platform::RelationshipOptions{platform::DeleteRule::NoAction, 0, 0, "category"})},
+            timestampProperty(Field::timestamp),
+        });
     d.ownerRelationship = "profile";
     d.makeEmpty = [] { return std::make_shared<CategoryEntity>(); };
     return d;
@@ -32,20 +35,16 @@ const platform::EntityDescription& CategoryEntity::entityDescription() {
   return description;
 }
 
-CategoryEntity::CategoryEntity() : PersistentModel(entityDescription()) {}
+CategoryEntity::CategoryEntity() : PersistentModel(entityDescription(), propertySlots()) {}
 
-std::shared_ptr<CategoryEntity> CategoryEntity::make(platform::UUID id, std::string name,
-                                                     std::string color,
-                                                     std::shared_ptr<ProfileEntity> profile,
-                                                     std::optional<BillList> bills,
-                                                     platform::Date timestamp) {
+std::shared_ptr<CategoryEntity> CategoryEntity::make(Values values) {
   auto category = std::make_shared<CategoryEntity>();
-  category->setId(id);
-  category->setName(std::move(name));
-  category->setColor(std::move(color));
-  category->setProfile(profile);
-  category->setBills(bills);
-  category->setTimestamp(timestamp);
+  category->setId(values.id);
+  category->setName(std::move(values.name));
+  category->setColor(std::move(values.color));
+  category->setProfile(values.profile);
+  category->setBills(values.bills);
+  category->setTimestamp(values.timestamp);
   return category;
 }
 

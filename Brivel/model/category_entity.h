@@ -15,26 +15,41 @@
 
 namespace brivel {
 
-class CategoryEntity : public platform::PersistentModel {
- public:
-  struct Field {
-    static constexpr std::size_t id = 0;
-    static constexpr std::size_t name = 1;
-    static constexpr std::size_t color = 2;
-    static constexpr std::size_t profile = 3;
-    static constexpr std::size_t bills = 4;
-    static constexpr std::size_t timestamp = 5;
+// The properties of a CategoryEntity, numbered once: the order here is the declared and stored
+// order, and the entity's description keys each property by its enumerator.
+struct CategoryField {
+  enum : std::size_t {
+    id,
+    name,
+    color,
+    profile,
+    bills,
+    timestamp,
+    count
   };
+};
+
+class CategoryEntity : private platform::PropertyStorage<CategoryField::count>,
+                       public platform::PersistentModel {
+ public:
+  using Field = CategoryField;
 
   // At the declared initial values: a new random id, "", "appleIndigo", no profile, an
   // empty bill list, now.
   CategoryEntity();
 
-  static std::shared_ptr<CategoryEntity> make(platform::UUID id, std::string name,
-                                              std::string color,
-                                              std::shared_ptr<ProfileEntity> profile,
-                                              std::optional<BillList> bills,
-                                              platform::Date timestamp);
+  // Every field of a new category, named and in declared order; a field left out takes
+  // its declared initial value. Each is set through its setter, so linked records list the
+  // new category: `make({.name = "Housing", .profile = home})`.
+  struct Values {
+    platform::UUID id = platform::UUID::random();
+    std::string name{};
+    std::string color = "appleIndigo";
+    std::shared_ptr<ProfileEntity> profile{};
+    std::optional<BillList> bills = BillList{};
+    platform::Date timestamp = platform::Date::now();
+  };
+  static std::shared_ptr<CategoryEntity> make(Values values);
 
   static const platform::EntityDescription& entityDescription();
 

@@ -13,15 +13,17 @@ const platform::EntityDescription& NoteEntity::entityDescription() {
     using namespace model_internal;
     platform::EntityDescription d;
     d.name = "NoteEntity";
-    d.properties = {
-        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
-        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("color", AttributeType::String, false,
-                                       textDefault("appleYellow")),
-        PropertyDescription::attribute("text", AttributeType::String, false, textDefault("")),
-        PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "notes"),
-        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
-    };
+    d.properties = platform::declareProperties(
+        Field::count,
+        {
+            idProperty(Field::id),
+            textProperty(Field::name, "name", ""),
+            textProperty(Field::color, "color", "appleYellow"),
+            textProperty(Field::text, "text", ""),
+            {Field::profile,
+             PropertyDescription::toOne("profile", &ProfileEntity::entityDescription, "notes")},
+            timestampProperty(Field::timestamp),
+        });
     d.ownerRelationship = "profile";
     d.makeEmpty = [] { return std::make_shared<NoteEntity>(); };
     return d;
@@ -29,19 +31,16 @@ const platform::EntityDescription& NoteEntity::entityDescription() {
   return description;
 }
 
-NoteEntity::NoteEntity() : PersistentModel(entityDescription()) {}
+NoteEntity::NoteEntity() : PersistentModel(entityDescription(), propertySlots()) {}
 
-std::shared_ptr<NoteEntity> NoteEntity::make(platform::UUID id, std::string name,
-                                             std::string color, std::string text,
-                                             std::shared_ptr<ProfileEntity> profile,
-                                             platform::Date timestamp) {
+std::shared_ptr<NoteEntity> NoteEntity::make(Values values) {
   auto note = std::make_shared<NoteEntity>();
-  note->setId(id);
-  note->setName(std::move(name));
-  note->setColor(std::move(color));
-  note->setText(std::move(text));
-  note->setProfile(profile);
-  note->setTimestamp(timestamp);
+  note->setId(values.id);
+  note->setName(std::move(values.name));
+  note->setColor(std::move(values.color));
+  note->setText(std::move(values.text));
+  note->setProfile(values.profile);
+  note->setTimestamp(values.timestamp);
   return note;
 }
 

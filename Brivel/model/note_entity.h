@@ -13,24 +13,40 @@
 
 namespace brivel {
 
-class NoteEntity : public platform::PersistentModel {
- public:
-  struct Field {
-    static constexpr std::size_t id = 0;
-    static constexpr std::size_t name = 1;
-    static constexpr std::size_t color = 2;
-    static constexpr std::size_t text = 3;
-    static constexpr std::size_t profile = 4;
-    static constexpr std::size_t timestamp = 5;
+// The properties of a NoteEntity, numbered once: the order here is the declared and stored
+// order, and the entity's description keys each property by its enumerator.
+struct NoteField {
+  enum : std::size_t {
+    id,
+    name,
+    color,
+    text,
+    profile,
+    timestamp,
+    count
   };
+};
+
+class NoteEntity : private platform::PropertyStorage<NoteField::count>,
+                   public platform::PersistentModel {
+ public:
+  using Field = NoteField;
 
   // At the declared initial values: a new random id, "", "appleYellow", "", no profile, now.
   NoteEntity();
 
-  static std::shared_ptr<NoteEntity> make(platform::UUID id, std::string name,
-                                          std::string color, std::string text,
-                                          std::shared_ptr<ProfileEntity> profile,
-                                          platform::Date timestamp);
+  // Every field of a new note, named and in declared order; a field left out takes
+  // its declared initial value. Each is set through its setter, so linked records list the
+  // new note: `make({.name = "Plans", .profile = home})`.
+  struct Values {
+    platform::UUID id = platform::UUID::random();
+    std::string name{};
+    std::string color = "appleYellow";
+    std::string text{};
+    std::shared_ptr<ProfileEntity> profile{};
+    platform::Date timestamp = platform::Date::now();
+  };
+  static std::shared_ptr<NoteEntity> make(Values values);
 
   static const platform::EntityDescription& entityDescription();
 

@@ -20,74 +20,82 @@ const platform::EntityDescription& ProfileEntity::entityDescription() {
     platform::RelationshipOptions cascade{platform::DeleteRule::Cascade, 0, 0, std::nullopt};
     platform::EntityDescription d;
     d.name = "ProfileEntity";
-    d.properties = {
-        PropertyDescription::attribute("id", AttributeType::Uuid, false, newUUID()),
-        PropertyDescription::attribute("name", AttributeType::String, false, textDefault("")),
-        PropertyDescription::attribute("color", AttributeType::String, false, textDefault("appleRed")),
-        PropertyDescription::attribute("salaryType", AttributeType::Integer, false,
-                                       code(rawValue(SalaryType::fixed))),
-        PropertyDescription::attribute(
-            "salary", AttributeType::DoubleArray, false,
-            PropertyDefault::value(AttributeValue(std::vector<double>{0.0}))),
-        PropertyDescription::toMany("bills", &BillEntity::entityDescription, "profile", cascade),
-        PropertyDescription::attribute("billSortType", AttributeType::Integer, false,
-                                       code(rawValue(BillSortType::name))),
-        PropertyDescription::toMany("bankAccounts", &BankAccountEntity::entityDescription,
-                                    "profile", cascade),
-        PropertyDescription::attribute("bankAccountSortType", AttributeType::Integer, false,
-                                       code(rawValue(BankAccountSortType::name))),
-        PropertyDescription::toMany("categories", &CategoryEntity::entityDescription, "profile",
-                                    cascade),
-        PropertyDescription::attribute("categorySortType", AttributeType::Integer, false,
-                                       code(rawValue(CategorySortType::name))),
-        PropertyDescription::toMany("notes", &NoteEntity::entityDescription, "profile", cascade),
-        PropertyDescription::attribute("noteSortType", AttributeType::Integer, false,
-                                       code(rawValue(NoteSortType::timestampReversed))),
-        PropertyDescription::attribute("collectionFilterType", AttributeType::Integer, false,
-                                       code(rawValue(CollectionFilterType::off))),
-        PropertyDescription::attribute("favoriteQuickAction", AttributeType::Integer, false,
-                                       code(rawValue(FavoriteQuickAction::openNotes))),
-        PropertyDescription::attribute("showSpendable", AttributeType::Boolean, false,
-                                       PropertyDefault::value(AttributeValue(true))),
-        PropertyDescription::attribute("isArchived", AttributeType::Boolean, false,
-                                       PropertyDefault::value(AttributeValue(false))),
-        PropertyDescription::attribute("timestamp", AttributeType::Date, false, currentDate()),
-    };
+    d.properties = platform::declareProperties(
+        Field::count,
+        {
+            idProperty(Field::id),
+            textProperty(Field::name, "name", ""),
+            textProperty(Field::color, "color", "appleRed"),
+            {Field::salaryType,
+             PropertyDescription::attribute("salaryType", AttributeType::Integer, false,
+                                            code(rawValue(SalaryType::fixed)))},
+            {Field::salary, PropertyDescription::attribute(
+                                "salary", AttributeType::DoubleArray, false,
+                                PropertyDefault::value(AttributeValue(std::vector<double>{0.0})))},
+            {Field::bills, PropertyDescription::toMany("bills", &BillEntity::entityDescription,
+                                                       "profile", cascade)},
+            {Field::billSortType,
+             PropertyDescription::attribute("billSortType", AttributeType::Integer, false,
+                                            code(rawValue(BillSortType::name)))},
+            {Field::bankAccounts,
+             PropertyDescription::toMany("bankAccounts", &BankAccountEntity::entityDescription,
+                                         "profile", cascade)},
+            {Field::bankAccountSortType,
+             PropertyDescription::attribute("bankAccountSortType", AttributeType::Integer, false,
+                                            code(rawValue(BankAccountSortType::name)))},
+            {Field::categories,
+             PropertyDescription::toMany("categories", &CategoryEntity::entityDescription,
+                                         "profile", cascade)},
+            {Field::categorySortType,
+             PropertyDescription::attribute("categorySortType", AttributeType::Integer, false,
+                                            code(rawValue(CategorySortType::name)))},
+            {Field::notes, PropertyDescription::toMany("notes", &NoteEntity::entityDescription,
+                                                       "profile", cascade)},
+            {Field::noteSortType,
+             PropertyDescription::attribute("noteSortType", AttributeType::Integer, false,
+                                            code(rawValue(NoteSortType::timestampReversed)))},
+            {Field::collectionFilterType,
+             PropertyDescription::attribute("collectionFilterType", AttributeType::Integer, false,
+                                            code(rawValue(CollectionFilterType::off)))},
+            {Field::favoriteQuickAction,
+             PropertyDescription::attribute("favoriteQuickAction", AttributeType::Integer, false,
+                                            code(rawValue(FavoriteQuickAction::openNotes)))},
+            {Field::showSpendable,
+             PropertyDescription::attribute("showSpendable", AttributeType::Boolean, false,
+                                            PropertyDefault::value(AttributeValue(true)))},
+            {Field::isArchived,
+             PropertyDescription::attribute("isArchived", AttributeType::Boolean, false,
+                                            PropertyDefault::value(AttributeValue(false)))},
+            timestampProperty(Field::timestamp),
+        });
     d.makeEmpty = [] { return std::make_shared<ProfileEntity>(); };
     return d;
   }();
   return description;
 }
 
-ProfileEntity::ProfileEntity() : PersistentModel(entityDescription()) {}
+ProfileEntity::ProfileEntity() : PersistentModel(entityDescription(), propertySlots()) {}
 
-std::shared_ptr<ProfileEntity> ProfileEntity::make(
-    platform::UUID id, std::string name, std::string color, SalaryType salaryType,
-    std::vector<double> salary, std::optional<BillList> bills, BillSortType billSortType,
-    std::optional<BankAccountList> bankAccounts, BankAccountSortType bankAccountSortType,
-    std::optional<CategoryList> categories, CategorySortType categorySortType,
-    std::optional<NoteList> notes, NoteSortType noteSortType,
-    CollectionFilterType collectionFilterType, FavoriteQuickAction favoriteQuickAction,
-    bool showSpendable, bool isArchived, platform::Date timestamp) {
+std::shared_ptr<ProfileEntity> ProfileEntity::make(Values values) {
   auto profile = std::make_shared<ProfileEntity>();
-  profile->setId(id);
-  profile->setName(std::move(name));
-  profile->setColor(std::move(color));
-  profile->setSalaryType(salaryType);
-  profile->setSalary(std::move(salary));
-  profile->setBills(bills);
-  profile->setBillSortType(billSortType);
-  profile->setBankAccounts(bankAccounts);
-  profile->setBankAccountSortType(bankAccountSortType);
-  profile->setCategories(categories);
-  profile->setCategorySortType(categorySortType);
-  profile->setNotes(notes);
-  profile->setNoteSortType(noteSortType);
-  profile->setCollectionFilterType(collectionFilterType);
-  profile->setFavoriteQuickAction(favoriteQuickAction);
-  profile->setShowSpendable(showSpendable);
-  profile->setIsArchived(isArchived);
-  profile->setTimestamp(timestamp);
+  profile->setId(values.id);
+  profile->setName(std::move(values.name));
+  profile->setColor(std::move(values.color));
+  profile->setSalaryType(values.salaryType);
+  profile->setSalary(std::move(values.salary));
+  profile->setBills(values.bills);
+  profile->setBillSortType(values.billSortType);
+  profile->setBankAccounts(values.bankAccounts);
+  profile->setBankAccountSortType(values.bankAccountSortType);
+  profile->setCategories(values.categories);
+  profile->setCategorySortType(values.categorySortType);
+  profile->setNotes(values.notes);
+  profile->setNoteSortType(values.noteSortType);
+  profile->setCollectionFilterType(values.collectionFilterType);
+  profile->setFavoriteQuickAction(values.favoriteQuickAction);
+  profile->setShowSpendable(values.showSpendable);
+  profile->setIsArchived(values.isArchived);
+  profile->setTimestamp(values.timestamp);
   return profile;
 }
 

@@ -11,7 +11,7 @@
 // the figure depends on, so a view showing a figure redraws when a bill is added, removed or
 // changed.
 //
-//   auto profile = ProfileEntity::make(UUID::random(), "Home", "appleRed", ...);
+//   auto profile = ProfileEntity::make({.name = "Home", .color = "appleRed"});
 //   context.insert(profile);
 //   auto [sum, bills] = profile->monthlyBillsCost();
 //
@@ -51,45 +51,66 @@ struct YearFigures {
   std::array<BillsCost, 12> yearly;    // by YearlyType
 };
 
-class ProfileEntity : public platform::PersistentModel {
- public:
-  // Property indices, in declared order (also the store's schema order).
-  struct Field {
-    static constexpr std::size_t id = 0;
-    static constexpr std::size_t name = 1;
-    static constexpr std::size_t color = 2;
-    static constexpr std::size_t salaryType = 3;
-    static constexpr std::size_t salary = 4;
-    static constexpr std::size_t bills = 5;
-    static constexpr std::size_t billSortType = 6;
-    static constexpr std::size_t bankAccounts = 7;
-    static constexpr std::size_t bankAccountSortType = 8;
-    static constexpr std::size_t categories = 9;
-    static constexpr std::size_t categorySortType = 10;
-    static constexpr std::size_t notes = 11;
-    static constexpr std::size_t noteSortType = 12;
-    static constexpr std::size_t collectionFilterType = 13;
-    static constexpr std::size_t favoriteQuickAction = 14;
-    static constexpr std::size_t showSpendable = 15;
-    static constexpr std::size_t isArchived = 16;
-    static constexpr std::size_t timestamp = 17;
+// The properties of a ProfileEntity, numbered once: the order here is the declared and stored
+// order, and the entity's description keys each property by its enumerator.
+struct ProfileField {
+  enum : std::size_t {
+    id,
+    name,
+    color,
+    salaryType,
+    salary,
+    bills,
+    billSortType,
+    bankAccounts,
+    bankAccountSortType,
+    categories,
+    categorySortType,
+    notes,
+    noteSortType,
+    collectionFilterType,
+    favoriteQuickAction,
+    showSpendable,
+    isArchived,
+    timestamp,
+    count
   };
+};
+
+class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
+                      public platform::PersistentModel {
+ public:
+  using Field = ProfileField;
 
   // A new detached profile with every field at its declared initial value (a new random id,
   // "", "appleRed", fixed, [0.0], empty lists, name sorts, timestampReversed for notes, off,
-  // openNotes, true, false, now). Prefer `make`, which sets every field.
+  // openNotes, true, false, now). `make` sets the fields given.
   ProfileEntity();
 
-  // The designated initialiser: every field, in declared order. The profile is in no
-  // context until it is inserted into one.
-  static std::shared_ptr<ProfileEntity> make(
-      platform::UUID id, std::string name, std::string color, SalaryType salaryType,
-      std::vector<double> salary, std::optional<BillList> bills, BillSortType billSortType,
-      std::optional<BankAccountList> bankAccounts, BankAccountSortType bankAccountSortType,
-      std::optional<CategoryList> categories, CategorySortType categorySortType,
-      std::optional<NoteList> notes, NoteSortType noteSortType,
-      CollectionFilterType collectionFilterType, FavoriteQuickAction favoriteQuickAction,
-      bool showSpendable, bool isArchived, platform::Date timestamp);
+  // Every field of a new profile, named and in declared order; a field left out takes
+  // its declared initial value. Each is set through its setter, so linked records list the
+  // new profile: `make({.name = "Home", .salary = {2500.0}})`.
+  struct Values {
+    platform::UUID id = platform::UUID::random();
+    std::string name{};
+    std::string color = "appleRed";
+    SalaryType salaryType = SalaryType::fixed;
+    std::vector<double> salary = {0.0};
+    std::optional<BillList> bills = BillList{};
+    BillSortType billSortType = BillSortType::name;
+    std::optional<BankAccountList> bankAccounts = BankAccountList{};
+    BankAccountSortType bankAccountSortType = BankAccountSortType::name;
+    std::optional<CategoryList> categories = CategoryList{};
+    CategorySortType categorySortType = CategorySortType::name;
+    std::optional<NoteList> notes = NoteList{};
+    NoteSortType noteSortType = NoteSortType::timestampReversed;
+    CollectionFilterType collectionFilterType = CollectionFilterType::off;
+    FavoriteQuickAction favoriteQuickAction = FavoriteQuickAction::openNotes;
+    bool showSpendable = true;
+    bool isArchived = false;
+    platform::Date timestamp = platform::Date::now();
+  };
+  static std::shared_ptr<ProfileEntity> make(Values values);
 
   static const platform::EntityDescription& entityDescription();
 

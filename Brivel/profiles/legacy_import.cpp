@@ -28,8 +28,7 @@ void importRings(const std::shared_ptr<ProfileEntity>& profile, const std::vecto
   CategoryList categories;
   categories.reserve(rings.size());
   for (const Ring& ring : rings) {
-    categories.push_back(CategoryEntity::make(platform::UUID::random(), platform::lowercased(ring.name), "appleIndigo",
-                                              profile, BillList{}, platform::Date::now()));
+    categories.push_back(CategoryEntity::make({.name = platform::lowercased(ring.name), .profile = profile}));
   }
   profile->setCategories(categories);
 }
@@ -52,10 +51,14 @@ void importBills(const std::shared_ptr<ProfileEntity>& profile, const std::vecto
     if (!bill.note.empty()) note = bill.note;
     // An amount that is not a finite number is unreadable, as a typed cost is: 0.
     const double cost = std::isfinite(bill.amount) ? bill.amount : 0.0;
-    imported.push_back(BillEntity::make(platform::UUID::random(), bill.title, cost, std::move(note),
-                                        occurringFromLegacy(bill.occurring), quarterFromLegacy(bill.startingMonth),
-                                        monthFromLegacy(bill.startingMonthYearly), profile, category, nullptr,
-                                        platform::Date::now()));
+    imported.push_back(BillEntity::make({.name = bill.title,
+                                         .cost = cost,
+                                         .note = std::move(note),
+                                         .occurring = occurringFromLegacy(bill.occurring),
+                                         .quarterly = quarterFromLegacy(bill.startingMonth),
+                                         .yearly = monthFromLegacy(bill.startingMonthYearly),
+                                         .profile = profile,
+                                         .category = category}));
   }
   profile->setBills(imported);
 

@@ -13,11 +13,7 @@
 namespace brivel {
 
 std::shared_ptr<ProfileEntity> makeNewProfile(std::string name, std::string color) {
-  return ProfileEntity::make(platform::UUID::random(), std::move(name), std::move(color), SalaryType::fixed, {0.0},
-                             BillList{}, BillSortType::name, BankAccountList{}, BankAccountSortType::name,
-                             CategoryList{}, CategorySortType::name, NoteList{}, NoteSortType::name,
-                             CollectionFilterType::off, FavoriteQuickAction::openNotes, true, false,
-                             platform::Date::now());
+  return ProfileEntity::make({.name = std::move(name), .color = std::move(color), .noteSortType = NoteSortType::name});
 }
 
 platform::Status insertAndSaveProfile(platform::ModelContext& context, const std::shared_ptr<ProfileEntity>& profile) {

@@ -23,7 +23,7 @@ View figureText(const std::string& text, const Color& color) {
 }
 
 View marker(const char* colorName, std::optional<SFSymbols> symbol = std::nullopt) {
-  return View(ColouredCircleSymbolView{assetColor(colorName), symbol, true});
+  return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = symbol, .isProfileCard = true});
 }
 
 View figuresRow(const ProfileEntity& profile) {
@@ -75,7 +75,7 @@ View ProfilesCardView::body(Context& ctx) const {
   };
   auto editLink = [card, retireTip](const char* id) {
     return NavigationLink(Label(keyText(localizable_edit), std::string(rawValue(SFSymbols::pencil))), [card, retireTip] {
-             return View(ProfilessItemScreen{false, card}).onAppear(retireTip);
+             return View(ProfilessItemScreen{.viewInSheet = false, .profile = card}).onAppear(retireTip);
            })
         .tint(assetColor("sonicBlue"))
         .accessibilityIdentifier(id);

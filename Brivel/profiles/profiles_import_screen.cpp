@@ -121,7 +121,9 @@ View inputForm(const std::shared_ptr<VM>& vm, const State<bool>& nameIsFocused, 
                                   Frame full;
                                   full.maxWidth = infinity;
                                   full.alignment = "leading";
-                                  return HStack({View(ColouredCircleSymbolView{assetColor("sonicPurple"), std::nullopt, false}),
+                                  return HStack({View(ColouredCircleSymbolView{.color = assetColor("sonicPurple"),
+                                                                               .symbol = std::nullopt,
+                                                                               .isProfileCard = false}),
                                                  Verbatim(ring.name) | SubtitleFontStyleModifier{"subheadline",
                                                                                                  Color::system("primary"),
                                                                                                  true, "leading"}})

@@ -9,7 +9,7 @@
 // Shown in a sheet of its own from the bills list and the forecast (`viewInSheet` true: a
 // leading "xmark" closes it) or pushed by a profile card's edit link (`viewInSheet` false).
 //
-//   ProfilessItemScreen{true, profileManager->selectedUser()}
+//   ProfilessItemScreen{.viewInSheet = true, .profile = profileManager->selectedUser()}
 //
 // Reads UserDefaultsManager from the environment, and ProfileCollectionScreensKey for the
 // four pushed screens (the collections and salary screens plug themselves in there).

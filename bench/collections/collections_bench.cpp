@@ -66,9 +66,11 @@ std::shared_ptr<brivel::ProfileEntity> newProfile() {
 }
 
 std::shared_ptr<brivel::BankAccountEntity> newAccount(const std::shared_ptr<brivel::ProfileEntity>& profile, int i) {
-  return brivel::BankAccountEntity::make(platform::UUID::random(), "account " + std::to_string((i * 7919) % 1000),
-                                         "appleRed", "DE" + std::to_string(i), std::nullopt, profile, brivel::BillList{},
-                                         platform::Date::now());
+  return brivel::BankAccountEntity::make({.name = "account " + std::to_string((i * 7919) % 1000),
+                                          .color = "appleRed",
+                                          .number = "DE" + std::to_string(i),
+                                          .profile = profile,
+                                          .bills = brivel::BillList{}});
 }
 
 // ----- Opening the list over the server -----

@@ -7,8 +7,8 @@
 //
 // Times are kept in seconds per iteration whatever unit a benchmark reports in, so a figure
 // and a baseline shown in different units still compare. Where repetitions are asked for,
-// their mean stands for the figure. A pair with a side that did not run (filtered out or
-// failed) is left out.
+// their median stands for the figure (steadier than the mean on a shared machine). A pair
+// with a side that did not run (filtered out or failed) is left out.
 //
 // Threads: used from the thread that runs the benchmarks.
 #pragma once
@@ -74,12 +74,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
-      const bool mean = run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean";
-      if (run.run_type != Run::RT_Iteration && !mean) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
       if (run.iterations <= 0) continue;
       const std::string name = run.run_name.str();
-      if (!mean && meanSeen_.count(name) > 0) continue;
-      if (mean) meanSeen_.insert(name);
+      if (!median && medianSeen_.count(name) > 0) continue;
+      if (median) medianSeen_.insert(name);
       Figures& figures = figures_[name];
       // The table's figures, per iteration, taken back from the benchmark's unit to seconds.
       const double toSeconds = 1.0 / benchmark::GetTimeUnitMultiplier(run.time_unit);
@@ -160,7 +160,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   std::map<std::string, Figures> figures_;
-  std::set<std::string> meanSeen_;
+  std::set<std::string> medianSeen_;
 };
 
 }  // namespace brivel::bench

@@ -36,18 +36,41 @@ void requireDestination(const PropertyDescription& property, const PersistentMod
 
 }  // namespace
 
+PersistentModel::PersistentModel(const EntityDescription& entity, std::span<PropertySlot> slots)
+    : entity_(&entity), slots_(slots.data()) {
+  if (slots.size() != entity.properties.size()) {
+    throw Exception(kInternalInconsistencyException,
+                    entity.name + " holds " + std::to_string(slots.size()) + " slots for " +
+                        std::to_string(entity.properties.size()) + " properties.");
+  }
+  startSlots();
+}
+
 PersistentModel::PersistentModel(const EntityDescription& entity)
-    : entity_(&entity), temporaryKey_(--lastTemporaryKey) {
-  slots_.reserve(entity.properties.size());
-  for (std::size_t i = 0; i < entity.properties.size(); ++i) {
-    const PropertyDescription& property = entity.properties[i];
-    slots_.emplace_back(property.kind);
+    : entity_(&entity),
+      slots_(nullptr),
+      ownSlots_(std::make_unique<PropertySlot[]>(entity.properties.size())) {
+  slots_ = ownSlots_.get();
+  startSlots();
+}
+
+void PersistentModel::startSlots() {
+  // Loaded objects take their row key instead; only new ones need a temporary one.
+  if (!materializing) {
+    temporaryKey_ = --lastTemporaryKey;
+  }
+  for (std::size_t i = 0; i < entity_->properties.size(); ++i) {
+    const PropertyDescription& property = entity_->properties[i];
+    PropertySlot& slot = slots_[i];
     if (property.kind == PropertyKind::Attribute) {
       if (!materializing) {
-        slots_[i].value() = property.defaultValue.make();
+        slot.value() = property.defaultValue.make();
       }
-    } else if (property.kind == PropertyKind::ToMany) {
-      slots_[i].listPresent() = property.defaultValue.kind() != PropertyDefault::Kind::None;
+    } else {
+      slot.setKind(property.kind);
+      if (property.kind == PropertyKind::ToMany) {
+        slot.listPresent() = property.defaultValue.kind() != PropertyDefault::Kind::None;
+      }
     }
   }
 }
@@ -78,7 +101,7 @@ AttributeValue PersistentModel::value(std::size_t property) const {
 
 void PersistentModel::setValue(std::size_t property, AttributeValue value) {
   requireKind(*entity_, property, PropertyKind::Attribute);
-  Slot& slot = slots_[property];
+  PropertySlot& slot = slots_[property];
   bool differs = slot.value() != value;
   slot.value() = std::move(value);
   didChange(property);
@@ -97,7 +120,7 @@ std::optional<PersistentModel::ModelList> PersistentModel::relatedList(
     std::size_t property) const {
   requireKind(*entity_, property, PropertyKind::ToMany);
   registrar_.access(property);
-  const Slot& slot = slots_[property];
+  const PropertySlot& slot = slots_[property];
   if (!slot.listPresent()) {
     return std::nullopt;
   }
@@ -137,7 +160,7 @@ void PersistentModel::adoptIntoContextOf(PersistentModel& other) {
 
 void PersistentModel::detachFromInverseList(std::size_t inverseOnTarget, PersistentModel* target) {
   // `target` holds this object in its list `inverseOnTarget`; take it out.
-  Slot& slot = target->slots_[inverseOnTarget];
+  PropertySlot& slot = target->slots_[inverseOnTarget];
   auto it = std::find_if(slot.list().begin(), slot.list().end(),
                          [this](const auto& member) { return member.get() == this; });
   if (it == slot.list().end()) {
@@ -174,7 +197,7 @@ void PersistentModel::linkInverse(std::size_t property, PersistentModel* oldTarg
     return;
   }
   if (inverseIsList) {
-    Slot& slot = newTarget->slots_[inverse];
+    PropertySlot& slot = newTarget->slots_[inverse];
     bool present = std::any_of(slot.list().begin(), slot.list().end(),
                                [this](const auto& member) { return member.get() == this; });
     if (!present) {
@@ -204,7 +227,7 @@ void PersistentModel::setRelated(std::size_t property,
   if (target) {
     requireDestination(description, *target);
   }
-  Slot& slot = slots_[property];
+  PropertySlot& slot = slots_[property];
   std::shared_ptr<PersistentModel> old = slot.target().lock();
   if (old == target) {
     didChange(property);
@@ -241,7 +264,7 @@ void PersistentModel::setRelatedList(std::size_t property, const std::optional<M
     }
   }
 
-  Slot& slot = slots_[property];
+  PropertySlot& slot = slots_[property];
   ModelList oldList = std::move(slot.list());
   std::unordered_set<PersistentModel*> oldMembers;
   oldMembers.reserve(oldList.size());

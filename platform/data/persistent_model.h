@@ -19,10 +19,12 @@
 // context) and has no locks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -47,6 +49,65 @@ struct PersistentIdentifier {
 namespace data_internal {
 struct ModelAccess;
 }
+
+// One property's backing data: an attribute's value, a to-one link, or a to-many list. Only
+// the part of the property's kind is held (objects are loaded by the ten thousand, so their
+// size is much of what loading costs). Entities hold their slots inline through
+// PropertyStorage, so that an object and its data are one allocation.
+class PropertySlot {
+ public:
+  struct Link {
+    std::weak_ptr<PersistentModel> target;
+    std::int64_t position = 0;  // to-one whose inverse is a list: place in it
+  };
+  struct List {
+    std::vector<std::shared_ptr<PersistentModel>> members;
+    bool present = true;
+  };
+
+  // An attribute slot, absent; `setKind` makes it hold a link or a list instead.
+  PropertySlot() = default;
+  void setKind(PropertyKind kind) {
+    if (kind == PropertyKind::ToOne) {
+      data_.emplace<Link>();
+    } else if (kind == PropertyKind::ToMany) {
+      data_.emplace<List>();
+    }
+  }
+  AttributeValue& value() { return *std::get_if<AttributeValue>(&data_); }
+  const AttributeValue& value() const { return *std::get_if<AttributeValue>(&data_); }
+  std::weak_ptr<PersistentModel>& target() { return std::get_if<Link>(&data_)->target; }
+  const std::weak_ptr<PersistentModel>& target() const {
+    return std::get_if<Link>(&data_)->target;
+  }
+  std::int64_t& position() { return std::get_if<Link>(&data_)->position; }
+  std::vector<std::shared_ptr<PersistentModel>>& list() {
+    return std::get_if<List>(&data_)->members;
+  }
+  const std::vector<std::shared_ptr<PersistentModel>>& list() const {
+    return std::get_if<List>(&data_)->members;
+  }
+  bool& listPresent() { return std::get_if<List>(&data_)->present; }
+  bool listPresent() const { return std::get_if<List>(&data_)->present; }
+
+ private:
+  std::variant<AttributeValue, Link, List> data_;
+};
+
+// The slots of an entity's `count` properties, held inside the object. An entity class lists
+// it as a base before PersistentModel (bases are built in order, so the slots exist when
+// PersistentModel fills them) and hands `propertySlots()` to PersistentModel's constructor:
+//
+//   class Note : private PropertyStorage<NoteField::count>, public PersistentModel {
+//     Note() : PersistentModel(entityDescription(), propertySlots()) {}
+template <std::size_t count>
+class PropertyStorage {
+ protected:
+  std::span<PropertySlot> propertySlots() { return slots_; }
+
+ private:
+  std::array<PropertySlot, count> slots_;
+};
 
 class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
  public:
@@ -79,7 +140,10 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   void setRelatedList(std::size_t property, const std::optional<ModelList>& list);
 
  protected:
-  // Starts an object with every property at its declared initial value.
+  // Starts an object with every property at its declared initial value, its properties'
+  // data in `slots` (one per property, in declared order; see PropertyStorage).
+  PersistentModel(const EntityDescription& entity, std::span<PropertySlot> slots);
+  // The same with the data in an array of the object's own (a second allocation).
   explicit PersistentModel(const EntityDescription& entity);
 
   template <class T>
@@ -105,7 +169,7 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   template <class T>
   std::optional<std::vector<std::shared_ptr<T>>> toMany(std::size_t property) const {
     registrar_.access(property);
-    const Slot& slot = slots_[property];
+    const PropertySlot& slot = slots_[property];
     if (!slot.listPresent()) {
       return std::nullopt;
     }
@@ -120,7 +184,7 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   // nullptr when the list is absent. Registers an observation access like a read.
   const ModelList* listView(std::size_t property) const {
     registrar_.access(property);
-    const Slot& slot = slots_[property];
+    const PropertySlot& slot = slots_[property];
     return slot.listPresent() ? &slot.list() : nullptr;
   }
   // The value of an attribute without registering an observation access, for derived values
@@ -132,7 +196,7 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   }
   // A to-many list without registering an observation access; nullptr when absent.
   const ModelList* unobservedList(std::size_t property) const {
-    const Slot& slot = slots_[property];
+    const PropertySlot& slot = slots_[property];
     return slot.listPresent() ? &slot.list() : nullptr;
   }
   // The object a to-one link points at, without registering an observation access.
@@ -157,43 +221,8 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   friend class ModelContext;
   friend struct data_internal::ModelAccess;
 
-  // One property's backing data: an attribute's value, a to-one link, or a to-many list.
-  // Only the part of the property's kind is held (objects are loaded by the ten thousand, so
-  // their size is much of what loading costs).
-  class Slot {
-   public:
-    struct Link {
-      std::weak_ptr<PersistentModel> target;
-      std::int64_t position = 0;  // to-one whose inverse is a list: place in it
-    };
-    struct List {
-      ModelList members;
-      bool present = true;
-    };
-
-    explicit Slot(PropertyKind kind) {
-      if (kind == PropertyKind::ToOne) {
-        data_.emplace<Link>();
-      } else if (kind == PropertyKind::ToMany) {
-        data_.emplace<List>();
-      }
-    }
-    AttributeValue& value() { return *std::get_if<AttributeValue>(&data_); }
-    const AttributeValue& value() const { return *std::get_if<AttributeValue>(&data_); }
-    std::weak_ptr<PersistentModel>& target() { return std::get_if<Link>(&data_)->target; }
-    const std::weak_ptr<PersistentModel>& target() const {
-      return std::get_if<Link>(&data_)->target;
-    }
-    std::int64_t& position() { return std::get_if<Link>(&data_)->position; }
-    ModelList& list() { return std::get_if<List>(&data_)->members; }
-    const ModelList& list() const { return std::get_if<List>(&data_)->members; }
-    bool& listPresent() { return std::get_if<List>(&data_)->present; }
-    bool listPresent() const { return std::get_if<List>(&data_)->present; }
-
-   private:
-    std::variant<AttributeValue, Link, List> data_;
-  };
-
+  // Puts every slot at its property's kind and declared initial value.
+  void startSlots();
   // The inverse property of a relationship on its destination.
   std::size_t inverseIndex(std::size_t property) const;
   // Relationship bookkeeping without observation of this end.
@@ -211,7 +240,8 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
   }
 
   const EntityDescription* entity_;
-  std::vector<Slot> slots_;
+  PropertySlot* slots_;
+  std::unique_ptr<PropertySlot[]> ownSlots_;
   ObservationRegistrar registrar_;
   ModelContext* context_ = nullptr;
   std::int64_t primaryKey_ = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/foundation/error.h"
+
 namespace platform {
 
 PropertyDefault PropertyDefault::value(AttributeValue value) {
@@ -70,6 +72,30 @@ PropertyDescription PropertyDescription::toMany(std::string name,
   p.relationship = std::move(options);
   p.defaultValue = std::move(defaultValue);
   return p;
+}
+
+std::vector<PropertyDescription> declareProperties(std::size_t count,
+                                                   std::vector<DeclaredProperty> declared) {
+  std::vector<std::optional<PropertyDescription>> placed(count);
+  for (DeclaredProperty& property : declared) {
+    if (property.index >= count || placed[property.index]) {
+      throw Exception(kInternalInconsistencyException,
+                      "Property " + property.description.name + " is declared at index " +
+                          std::to_string(property.index) +
+                          (property.index >= count ? ", past the last one." : ", which is taken."));
+    }
+    placed[property.index] = std::move(property.description);
+  }
+  std::vector<PropertyDescription> properties;
+  properties.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!placed[i]) {
+      throw Exception(kInternalInconsistencyException,
+                      "No property is declared at index " + std::to_string(i) + ".");
+    }
+    properties.push_back(std::move(*placed[i]));
+  }
+  return properties;
 }
 
 std::optional<std::size_t> EntityDescription::indexOf(std::string_view propertyName) const {

@@ -109,6 +109,20 @@ struct PropertyDescription {
                                     PropertyDefault defaultValue = PropertyDefault::emptyList());
 };
 
+// A property together with its index: entities number their properties once, in an
+// enumeration whose order is the declared (and stored) order, and key each description by
+// its enumerator.
+struct DeclaredProperty {
+  std::size_t index;
+  PropertyDescription description;
+};
+
+// The property list in index order, from properties keyed by index. Each of the `count`
+// indices must be declared exactly once: an entity whose declarations and enumeration do not
+// match is refused when its description is built (an Exception), never stored out of order.
+std::vector<PropertyDescription> declareProperties(std::size_t count,
+                                                   std::vector<DeclaredProperty> declared);
+
 struct EntityDescription {
   std::string name;
   std::vector<PropertyDescription> properties;

@@ -202,7 +202,13 @@ TEST_F(BillsScreensTest, CardShowsTheCaptionOfTheGroupingAndCopiesAOneSpaceNote)
   bill->setOccurring(OccurringType::quarterly);
   bill->setQuarterly(QuarterType::quarter3);
   auto filter = std::make_shared<CollectionFilterType>(CollectionFilterType::category);
-  show([bill, filter] { return NavigationStack(View(BillEntityView{bill, *filter, {false, false}, true, false})); });
+  show([bill, filter] {
+    return NavigationStack(View(BillEntityView{.bill = bill,
+                                               .collectionFilterType = *filter,
+                                               .compactMode = {.isOn = false, .showOccurring = false},
+                                               .isDeleteable = true,
+                                               .isEditable = false}));
+  });
   EXPECT_TRUE(driver().exists(byText("Rent")));
   EXPECT_TRUE(driver().exists(byText("DE-123")));
   EXPECT_FALSE(driver().exists(byText("Home")));
@@ -215,7 +221,13 @@ TEST_F(BillsScreensTest, CardShowsTheCaptionOfTheGroupingAndCopiesAOneSpaceNote)
   EXPECT_EQ(hapticCount("success"), 2u);
 
   *filter = CollectionFilterType::off;
-  show([bill, filter] { return NavigationStack(View(BillEntityView{bill, *filter, {true, true}, false, true})); });
+  show([bill, filter] {
+    return NavigationStack(View(BillEntityView{.bill = bill,
+                                               .collectionFilterType = *filter,
+                                               .compactMode = {.isOn = true, .showOccurring = true},
+                                               .isDeleteable = false,
+                                               .isEditable = true}));
+  });
   EXPECT_TRUE(driver().exists(byText("Home"))) << "the compact layout shows the category";
   EXPECT_FALSE(driver().exists(byText("DE-123")));
   EXPECT_TRUE(driver().exists(byText("localizable_quarter03")));
@@ -386,7 +398,7 @@ TEST_F(BillsScreensTest, DetailFillsFromTheBillWithoutChangingIt) {
   bill->setNote("Pay early");
   bill->setOccurring(OccurringType::yearly);
   bill->setYearly(std::nullopt);
-  show([bill] { return NavigationStack(View(BillEntityItemScreen{bill, false})); });
+  show([bill] { return NavigationStack(View(BillEntityItemScreen{.bill = bill, .shownInSheet = false})); });
 
   EXPECT_EQ(driver().get(byId("billName")).string("value"), longName);
   EXPECT_EQ(driver().get(byId("billCost")).string("value"), "10.125");
@@ -415,7 +427,7 @@ TEST_F(BillsScreensTest, DetailUpdateWritesTheFormAndStaysWithAToastWhenPushed) 
   bill->setOccurring(OccurringType::quarterly);
   bill->setQuarterly(QuarterType::quarter2);
   bill->setNote("old");
-  show([bill] { return NavigationStack(View(BillEntityItemScreen{bill, false})); });
+  show([bill] { return NavigationStack(View(BillEntityItemScreen{.bill = bill, .shownInSheet = false})); });
   EXPECT_TRUE(driver().exists(byText("$100.00"))) << "quarterly cost per year";
   EXPECT_FALSE(driver().exists(byId("close")));
 
@@ -443,7 +455,7 @@ TEST_F(BillsScreensTest, DetailUpdateWritesTheFormAndStaysWithAToastWhenPushed) 
 TEST_F(BillsScreensTest, DetailInASheetClosesOnUpdate) {
   auto profile = addProfile();
   auto bill = addBill(profile, "Rent", 25);
-  showInSheet([bill](Binding<bool>) { return View(BillEntityItemScreen{bill, true}); });
+  showInSheet([bill](Binding<bool>) { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = true}); });
   EXPECT_TRUE(driver().exists(byId("close")));
   driver().type(byId("billCost"), "abc");
   driver().tap(byId("updateBill"));
@@ -459,7 +471,7 @@ TEST_F(BillsScreensTest, DetailDeleteUnlinksEverywhereClosesAndDeletesTheRecord)
   auto bill = addBill(profile, "Rent", 25, home, giro);
   addBill(profile, "Water", 5, home, giro);
   ASSERT_TRUE(context().save().ok());
-  showInSheet([bill](Binding<bool>) { return View(BillEntityItemScreen{bill, true}); });
+  showInSheet([bill](Binding<bool>) { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = true}); });
 
   driver().tap(byId("deleteRow"));
   EXPECT_EQ(hapticCount("warning"), 1u);

@@ -27,11 +27,8 @@ class RecordsTest : public ScreenTest {
   // A stored profile with empty lists, sorted by name, not grouped.
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name = "Home",
                                             std::optional<BillList> bills = BillList{}) {
-    auto profile = ProfileEntity::make(platform::UUID::random(), name, "sonicBlue", SalaryType::fixed, {0.0},
-                                       std::move(bills), BillSortType::name, BankAccountList{}, BankAccountSortType::name,
-                                       CategoryList{}, CategorySortType::name, NoteList{}, NoteSortType::name,
-                                       CollectionFilterType::off, FavoriteQuickAction::openNotes, true, false,
-                                       platform::Date::now());
+    auto profile = ProfileEntity::make(
+        {.name = name, .color = "sonicBlue", .bills = std::move(bills), .noteSortType = NoteSortType::name});
     context().insert(profile);
     EXPECT_TRUE(context().save().ok());
     return profile;
@@ -41,9 +38,12 @@ class RecordsTest : public ScreenTest {
   std::shared_ptr<BillEntity> addBill(const std::shared_ptr<ProfileEntity>& profile, const std::string& name,
                                       double cost, std::shared_ptr<CategoryEntity> category = nullptr,
                                       std::shared_ptr<BankAccountEntity> account = nullptr, double secondsAgo = 0) {
-    auto bill = BillEntity::make(platform::UUID::random(), name, cost, std::nullopt, OccurringType::monthly,
-                                 std::nullopt, std::nullopt, profile, std::move(category), std::move(account),
-                                 platform::Date::now().addingTimeInterval(-secondsAgo));
+    auto bill = BillEntity::make({.name = name,
+                                  .cost = cost,
+                                  .profile = profile,
+                                  .category = std::move(category),
+                                  .bankAccount = std::move(account),
+                                  .timestamp = platform::Date::now().addingTimeInterval(-secondsAgo)});
     BillList bills = profile->bills().value_or(BillList{});
     if (std::find(bills.begin(), bills.end(), bill) == bills.end()) bills.push_back(bill);
     profile->setBills(bills);
@@ -52,7 +52,7 @@ class RecordsTest : public ScreenTest {
 
   std::shared_ptr<CategoryEntity> addCategory(const std::shared_ptr<ProfileEntity>& profile, const std::string& name,
                                               const std::string& color = "appleRed") {
-    auto category = CategoryEntity::make(platform::UUID::random(), name, color, profile, BillList{}, platform::Date::now());
+    auto category = CategoryEntity::make({.name = name, .color = color, .profile = profile});
     CategoryList list = profile->categories().value_or(CategoryList{});
     if (std::find(list.begin(), list.end(), category) == list.end()) list.push_back(category);
     profile->setCategories(list);
@@ -61,8 +61,7 @@ class RecordsTest : public ScreenTest {
 
   std::shared_ptr<BankAccountEntity> addAccount(const std::shared_ptr<ProfileEntity>& profile, const std::string& name,
                                                 const std::string& color = "appleRed", const std::string& number = "") {
-    auto account = BankAccountEntity::make(platform::UUID::random(), name, color, number, std::nullopt, profile,
-                                           BillList{}, platform::Date::now());
+    auto account = BankAccountEntity::make({.name = name, .color = color, .number = number, .profile = profile});
     BankAccountList list = profile->bankAccounts().value_or(BankAccountList{});
     if (std::find(list.begin(), list.end(), account) == list.end()) list.push_back(account);
     profile->setBankAccounts(list);

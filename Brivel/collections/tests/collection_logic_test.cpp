@@ -53,8 +53,8 @@ class CollectionOrders : public ::testing::Test {
 TEST_F(CollectionOrders, BankAccountsUnderEachOfTheEightChoices) {
   BankAccountList stored;
   for (const auto& f : kStored) {
-    stored.push_back(BankAccountEntity::make(platform::UUID::random(), f.name, f.color, f.number, std::nullopt, nullptr,
-                                             BillList{}, at(f.seconds)));
+    stored.push_back(
+        BankAccountEntity::make({.name = f.name, .color = f.color, .number = f.number, .timestamp = at(f.seconds)}));
   }
   const std::vector<std::pair<BankAccountSortType, std::string>> cases = {
       {BankAccountSortType::name, "xywz"},           {BankAccountSortType::nameReversed, "zwxy"},
@@ -71,8 +71,8 @@ TEST_F(CollectionOrders, CategoriesAndNotesUnderEachOfTheSixChoices) {
   CategoryList categories;
   NoteList notes;
   for (const auto& f : kStored) {
-    categories.push_back(CategoryEntity::make(platform::UUID::random(), f.name, f.color, nullptr, BillList{}, at(f.seconds)));
-    notes.push_back(NoteEntity::make(platform::UUID::random(), f.name, f.color, "", nullptr, at(f.seconds)));
+    categories.push_back(CategoryEntity::make({.name = f.name, .color = f.color, .timestamp = at(f.seconds)}));
+    notes.push_back(NoteEntity::make({.name = f.name, .color = f.color, .timestamp = at(f.seconds)}));
   }
   // The category and note choices share their positions.
   const std::vector<std::pair<int, std::string>> cases = {{0, "xywz"}, {1, "zwxy"}, {2, "xwyz"},
@@ -112,9 +112,9 @@ TEST(BankAccountForm, NoteAndCompletenessRules) {
 }
 
 TEST(CollectionLists, AppendingToAnAbsentListCreatesIt) {
-  auto note = NoteEntity::make(platform::UUID::random(), "n", "appleRed", "t", nullptr, platform::Date::now());
+  auto note = NoteEntity::make({.name = "n", .color = "appleRed", .text = "t"});
   EXPECT_EQ(appendingCreatingList<NoteEntity>(std::nullopt, note), NoteList{note});
-  auto first = NoteEntity::make(platform::UUID::random(), "m", "appleRed", "t", nullptr, platform::Date::now());
+  auto first = NoteEntity::make({.name = "m", .color = "appleRed", .text = "t"});
   EXPECT_EQ(appendingCreatingList<NoteEntity>(NoteList{first}, note), (NoteList{first, note}));
 }
 

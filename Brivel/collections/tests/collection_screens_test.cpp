@@ -29,7 +29,7 @@ class CollectionScreensTest : public testing::RecordsTest {
 
   std::shared_ptr<NoteEntity> addNote(const std::shared_ptr<ProfileEntity>& profile, const std::string& name,
                                       const std::string& text = "text") {
-    auto note = NoteEntity::make(platform::UUID::random(), name, "appleRed", text, profile, platform::Date::now());
+    auto note = NoteEntity::make({.name = name, .color = "appleRed", .text = text, .profile = profile});
     profile->setNotes(appendingCreatingList(profile->notes(), note));
     return note;
   }
@@ -176,7 +176,9 @@ TEST_F(CollectionScreensTest, AddFormsCutTextAtTheirLimitsInGraphemes) {
     for (std::size_t i = 0; i < n; ++i) s += family;
     return s;
   };
-  showInSheet([&](Binding<bool> flag) { return View(BankAccountsAddScreen{flag, profile, false, nullptr}); });
+  showInSheet([&](Binding<bool> flag) { return View(BankAccountsAddScreen{.dismiss = flag, .profile = profile,
+                                                                          .dismissAfterSave = false,
+                                                                          .completion = nullptr}); });
   driver().setOn(byId("connectNote"), true);
   const std::vector<std::pair<std::string, std::size_t>> accountFields = {
       {"bankAccountName", 30}, {"bankAccountNumber", 34}, {"bankAccountNote", 80}};
@@ -184,14 +186,18 @@ TEST_F(CollectionScreensTest, AddFormsCutTextAtTheirLimitsInGraphemes) {
     driver().type(byId(id), repeated(limit + 1));
     EXPECT_EQ(driver().get(byId(id)).string("value"), repeated(limit)) << id;
   }
-  showInSheet([&](Binding<bool> flag) { return View(NotesAddScreen{flag, profile, false, nullptr}); });
+  showInSheet([&](Binding<bool> flag) { return View(NotesAddScreen{.dismiss = flag, .profile = profile,
+                                                                   .dismissAfterSave = false,
+                                                                   .completion = nullptr}); });
   driver().type(byId("noteText"), repeated(401));
   EXPECT_EQ(driver().get(byId("noteText")).string("value"), repeated(400));
 }
 
 TEST_F(CollectionScreensTest, BankAccountFormStoresTheNumberAsTypedAndTheNoteOnlyWhileSwitchedOn) {
   auto profile = addProfile();
-  showInSheet([&](Binding<bool> flag) { return View(BankAccountsAddScreen{flag, profile, false, nullptr}); });
+  showInSheet([&](Binding<bool> flag) { return View(BankAccountsAddScreen{.dismiss = flag, .profile = profile,
+                                                                          .dismissAfterSave = false,
+                                                                          .completion = nullptr}); });
   driver().type(byId("bankAccountName"), "Main");
   driver().type(byId("bankAccountNumber"), " ab 12 ");
   driver().setOn(byId("connectNote"), true);
@@ -295,13 +301,13 @@ TEST_F(CollectionScreensTest, ConfirmedDeleteUnlinksExactlyTheMatchingBillsAndTh
   EXPECT_FALSE(context().hasChanges()) << "the delete saved";
 
   // The category from its row in the list, the note from its row.
-  show([profile] { return View(CategoriesListScreen{profile, true}); });
+  show([profile] { return View(CategoriesListScreen{.profile = profile, .presentedInSheet = true}); });
   driver().tap(byId("deleteCategory"));
   driver().tap(byId("confirmDelete"));
   pumpMainLoop();
   EXPECT_EQ(a->category(), nullptr);
   EXPECT_EQ(outside->category(), nullptr);
-  show([profile] { return View(NotesListScreen{profile, true}); });
+  show([profile] { return View(NotesListScreen{.profile = profile, .presentedInSheet = true}); });
   driver().tap(byId("deleteNote"));
   driver().tap(byId("confirmDelete"));
   pumpMainLoop();
@@ -328,7 +334,7 @@ TEST_F(CollectionScreensTest, CancelAndProfileLessDeletesChangeNothing) {
   EXPECT_EQ(profile->notes()->size(), 1u);
   EXPECT_TRUE(driver().exists(byId("deleteRow")));
 
-  auto loose = NoteEntity::make(platform::UUID::random(), "loose", "appleRed", "t", nullptr, platform::Date::now());
+  auto loose = NoteEntity::make({.name = "loose", .color = "appleRed", .text = "t"});
   showPushed([loose] { return View(NotesItemScreen{loose}); });
   driver().tap(byId("deleteRow"));
   driver().tap(byId("confirmDelete"));
@@ -364,7 +370,7 @@ TEST_F(CollectionScreensTest, RowsCopyTheNumberOrTheWholeNoteAndShowTheDate) {
   addAccount(profile, "empty", "appleRed", "");
   auto note = addNote(profile, "long", "line one\nline two");
   note->setTimestamp(platform::Date::fromTimeIntervalSince1970(1709640000));  // 2024-03-05 12:00 UTC
-  show([profile] { return View(BankAccountsListScreen{profile, true}); });
+  show([profile] { return View(BankAccountsListScreen{.profile = profile, .presentedInSheet = true}); });
   const std::size_t haptics = hapticCount("success");
   driver().tap(byId("copyNumber"));
   EXPECT_EQ(Pasteboard::general().string(), "") << "an empty number is copied too";
@@ -377,7 +383,7 @@ TEST_F(CollectionScreensTest, RowsCopyTheNumberOrTheWholeNoteAndShowTheDate) {
   for (const Node& action : row.slot("swipeActions")) tints.push_back(action.color("tint") ? action.color("tint")->name : "");
   EXPECT_EQ(tints, (std::vector<std::string>{"sonicBlue", "tailsOrange", "sonicRed"}));
 
-  show([profile] { return View(NotesListScreen{profile, true}); });
+  show([profile] { return View(NotesListScreen{.profile = profile, .presentedInSheet = true}); });
   driver().tap(byId("copyNote"));
   EXPECT_EQ(Pasteboard::general().string(), "line one\nline two");
   EXPECT_TRUE(driver().exists(byText("Mar 5, 2024")));
@@ -392,7 +398,7 @@ TEST_F(CollectionScreensTest, UncategorizedListsByNameLinksAndClosesAfterTheLast
   addBill(profile, "b", 1);
   addBill(profile, "A", 1);
   addBill(profile, "a", 1);
-  show([profile] { return View(BankAccountsListScreen{profile, true}); });
+  show([profile] { return View(BankAccountsListScreen{.profile = profile, .presentedInSheet = true}); });
   driver().tap(byId("uncategorized"));
   std::vector<std::string> rows;
   for (const Node* menu : driver().findAll(byId("linkBill"))) {
@@ -430,20 +436,20 @@ TEST_F(CollectionScreensTest, UncategorizedListsByNameLinksAndClosesAfterTheLast
 
 TEST_F(CollectionScreensTest, ListsTellAnAbsentListFromAnEmptyOneAndHideTheBadgeWhileAdding) {
   auto profile = addProfile();
-  show([profile] { return View(NotesListScreen{profile, true}); });
+  show([profile] { return View(NotesListScreen{.profile = profile, .presentedInSheet = true}); });
   EXPECT_TRUE(driver().exists(byText("localizable_noNotesAvailable")));
   EXPECT_FALSE(driver().exists(byId("countBadge")));
   driver().tap(byText("localizable_add").ofKind(NodeKind::button));
   EXPECT_TRUE(driver().exists(byId("saveNote"))) << "the empty state's button opens the add sheet";
 
   profile->setCategories(std::nullopt);
-  show([profile] { return View(CategoriesListScreen{profile, false}); });
+  show([profile] { return View(CategoriesListScreen{.profile = profile, .presentedInSheet = false}); });
   EXPECT_FALSE(driver().exists(byText("localizable_noCategoriesAvailable")));
   EXPECT_FALSE(driver().exists(byId("countBadge")));
   EXPECT_FALSE(driver().exists(byId("close"))) << "pushed, the list has no close button";
 
   addAccount(profile, "one");
-  show([profile] { return View(BankAccountsListScreen{profile, true}); });
+  show([profile] { return View(BankAccountsListScreen{.profile = profile, .presentedInSheet = true}); });
   EXPECT_TRUE(driver().exists(byId("close")));
   ASSERT_TRUE(driver().exists(byId("countBadge")));
   EXPECT_EQ(counts(), (std::vector<std::string>{"1"}));
@@ -457,7 +463,7 @@ TEST_F(CollectionScreensTest, SortMenuWritesTheProfilesChoiceAndMarksTheCurrentK
   auto profile = addProfile();
   addAccount(profile, "b", "appleRed", "9");
   addAccount(profile, "a", "appleRed", "10");
-  show([profile] { return View(BankAccountsListScreen{profile, true}); });
+  show([profile] { return View(BankAccountsListScreen{.profile = profile, .presentedInSheet = true}); });
   EXPECT_EQ(rowTitles("bankAccountRow"), (std::vector<std::string>{"a", "b"}));
   driver().tap(byId("sort.localizable_number"));
   EXPECT_EQ(profile->bankAccountSortType(), BankAccountSortType::number);

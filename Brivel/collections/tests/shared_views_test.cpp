@@ -91,8 +91,10 @@ TEST(ToolbarButtons, CloseButtonsToggleTheFlagOrCallDismiss) {
 
 TEST(ColouredCircleSymbolView, PlainDotOrSymbolInDiscWithCaptionUnlessOnAProfileCard) {
   ViewDriver driver([] {
-    return VStack({View(ColouredCircleSymbolView{assetColor("sonicBlue"), std::nullopt, false}),
-                   View(ColouredCircleSymbolView{assetColor("sonicRed"), SFSymbols::star, true})});
+    return VStack({View(ColouredCircleSymbolView{.color = assetColor("sonicBlue"), .symbol = std::nullopt,
+                                                 .isProfileCard = false}),
+                   View(ColouredCircleSymbolView{.color = assetColor("sonicRed"), .symbol = SFSymbols::star,
+                                                 .isProfileCard = true})});
   });
   const Node& dot = driver.get(bySymbol("circle"));
   EXPECT_EQ(dot.string("symbolVariant"), "fill");

@@ -161,8 +161,7 @@ TEST_F(LeftToPayLogicTest, GroupsFollowTheProfilesAccountOrder) {
   ASSERT_EQ(groups.size(), 1u) << "an account without unpaid bills has no group";
   EXPECT_EQ(groups[0].account, acc1);
 
-  auto foreign = BankAccountEntity::make(platform::UUID::random(), "other", "appleRed", "999", std::nullopt, nullptr,
-                                         BillList{}, platform::Date::now());
+  auto foreign = BankAccountEntity::make({.name = "other", .color = "appleRed", .number = "999"});
   b->setBankAccount(foreign);
   EXPECT_TRUE(uncategorizedGroup(state.items).bills.empty());
   EXPECT_EQ(accountGroups(*profile, state.items).size(), 1u) << "an account outside the profile's list has no group";

@@ -146,9 +146,15 @@ TEST_F(ForecastScreensTest, EverySheetClosesByItsOwnButton) {
   show([profile] {
     using Profile = std::shared_ptr<ProfileEntity>;
     BillsNeighbourScreens sheets = BillsNeighbourScreensKey::defaultValue();
-    sheets.bankAccounts = [](const Profile& p, DismissAction) { return View(BankAccountsListScreen{p, true}); };
-    sheets.categories = [](const Profile& p, DismissAction) { return View(CategoriesListScreen{p, true}); };
-    sheets.notes = [](const Profile& p, DismissAction) { return View(NotesListScreen{p, true}); };
+    sheets.bankAccounts = [](const Profile& p, DismissAction) {
+      return View(BankAccountsListScreen{.profile = p, .presentedInSheet = true});
+    };
+    sheets.categories = [](const Profile& p, DismissAction) {
+      return View(CategoriesListScreen{.profile = p, .presentedInSheet = true});
+    };
+    sheets.notes = [](const Profile& p, DismissAction) {
+      return View(NotesListScreen{.profile = p, .presentedInSheet = true});
+    };
     return View(ForecastScreen{profile}).environment<BillsNeighbourScreensKey>(sheets);
   });
   struct Case {

@@ -39,11 +39,11 @@ class ForecastTest : public ScreenTest {
 
   // A stored profile with empty lists, bills sorted by name, salary fixed at 0.0.
   std::shared_ptr<ProfileEntity> addProfile(const std::string& name = "Home", std::optional<BillList> bills = BillList{}) {
-    auto profile = ProfileEntity::make(platform::UUID::random(), name, "sonicBlue", SalaryType::fixed, {0.0},
-                                       std::move(bills), BillSortType::name, BankAccountList{}, BankAccountSortType::name,
-                                       CategoryList{}, CategorySortType::name, NoteList{}, NoteSortType::name,
-                                       CollectionFilterType::off, FavoriteQuickAction::openSalary, true, false,
-                                       platform::Date::now());
+    auto profile = ProfileEntity::make({.name = name,
+                                        .color = "sonicBlue",
+                                        .bills = std::move(bills),
+                                        .noteSortType = NoteSortType::name,
+                                        .favoriteQuickAction = FavoriteQuickAction::openSalary});
     context().insert(profile);
     EXPECT_TRUE(context().save().ok());
     return profile;
@@ -55,8 +55,14 @@ class ForecastTest : public ScreenTest {
                                       std::optional<QuarterType> quarter = std::nullopt,
                                       std::optional<YearlyType> month = std::nullopt,
                                       std::shared_ptr<BankAccountEntity> account = nullptr, double secondsAgo = 0) {
-    auto bill = BillEntity::make(platform::UUID::random(), name, cost, std::nullopt, occurring, quarter, month, profile,
-                                 nullptr, std::move(account), platform::Date::now().addingTimeInterval(-secondsAgo));
+    auto bill = BillEntity::make({.name = name,
+                                  .cost = cost,
+                                  .occurring = occurring,
+                                  .quarterly = quarter,
+                                  .yearly = month,
+                                  .profile = profile,
+                                  .bankAccount = std::move(account),
+                                  .timestamp = platform::Date::now().addingTimeInterval(-secondsAgo)});
     BillList bills = profile->bills().value_or(BillList{});
     if (std::find(bills.begin(), bills.end(), bill) == bills.end()) bills.push_back(bill);
     profile->setBills(bills);
@@ -65,8 +71,8 @@ class ForecastTest : public ScreenTest {
 
   std::shared_ptr<BankAccountEntity> addAccount(const std::shared_ptr<ProfileEntity>& profile, const std::string& number,
                                                 const std::string& color = "appleRed") {
-    auto account = BankAccountEntity::make(platform::UUID::random(), "account " + number, color, number, std::nullopt,
-                                           profile, BillList{}, platform::Date::now());
+    auto account =
+        BankAccountEntity::make({.name = "account " + number, .color = color, .number = number, .profile = profile});
     BankAccountList list = profile->bankAccounts().value_or(BankAccountList{});
     if (std::find(list.begin(), list.end(), account) == list.end()) list.push_back(account);
     profile->setBankAccounts(list);

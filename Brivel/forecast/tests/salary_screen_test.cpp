@@ -24,7 +24,8 @@ using testing::ForecastTest;
 class SalaryScreenTest : public ForecastTest {
  protected:
   void showSalarySheet(const std::shared_ptr<ProfileEntity>& profile) {
-    showInSheet([profile](Binding<bool>) { return View(SalaryListScreen{profile, true}); });
+    showInSheet([profile](Binding<bool>) { return View(SalaryListScreen{.profile = profile,
+                                                                        .presentedInSheet = true}); });
   }
   // The text of the first text field in a row.
   static std::string fieldIn(const Node& node) {
@@ -152,7 +153,7 @@ TEST_F(SalaryScreenTest, BillsListSheetAndProfileEditorShowTheSalaryScreen) {
   EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet))) << "the sheet closes by its own button";
 
   show([profile, collections] {
-    return NavigationStack(View(ProfilessItemScreen{false, profile}))
+    return NavigationStack(View(ProfilessItemScreen{.viewInSheet = false, .profile = profile}))
         .environment<ProfileCollectionScreensKey>(collections);
   });
   driver().tap(byText("localizable_nettoSalary").ofKind(NodeKind::navigationLink));

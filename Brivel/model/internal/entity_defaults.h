@@ -1,6 +1,8 @@
 // Declared initial values shared by the entity descriptions.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/data/schema.h"
@@ -25,6 +27,23 @@ inline platform::PropertyDefault textDefault(const char* value) {
 
 inline platform::PropertyDefault code(std::int64_t value) {
   return platform::PropertyDefault::value(platform::AttributeValue(value));
+}
+
+// The properties every record has, and text fields, declared at their index.
+inline platform::DeclaredProperty idProperty(std::size_t index) {
+  return {index, platform::PropertyDescription::attribute("id", platform::AttributeType::Uuid,
+                                                          false, newUUID())};
+}
+
+inline platform::DeclaredProperty timestampProperty(std::size_t index) {
+  return {index, platform::PropertyDescription::attribute(
+                     "timestamp", platform::AttributeType::Date, false, currentDate())};
+}
+
+inline platform::DeclaredProperty textProperty(std::size_t index, const char* name,
+                                               const char* initial) {
+  return {index, platform::PropertyDescription::attribute(name, platform::AttributeType::String,
+                                                          false, textDefault(initial))};
 }
 
 }  // namespace brivel::model_internal

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <functional>
 #include <unistd.h>
@@ -146,30 +147,90 @@ TEST_F(EntitiesTest, NewRecordsStartAtTheirDeclaredValues) {
   EXPECT_NE(NoteEntity().id(), NoteEntity().id());
 }
 
+// `make` with fields left out must give what a new record starts with: the named values
+// repeat the declared initial values, and a drift between the two would differ here.
+TEST_F(EntitiesTest, MakeGivesLeftOutFieldsTheirDeclaredValues) {
+  auto sameAsNew = [](const platform::PersistentModel& made,
+                      const platform::PersistentModel& fresh) {
+    const EntityDescription& entity = fresh.entity();
+    for (std::size_t i = 0; i < entity.properties.size(); ++i) {
+      const auto& property = entity.properties[i];
+      SCOPED_TRACE(entity.name + "." + property.name);
+      if (property.name == "id" || property.name == "timestamp") {
+        continue;  // made afresh for each record
+      }
+      switch (property.kind) {
+        case platform::PropertyKind::Attribute:
+          EXPECT_EQ(made.value(i), fresh.value(i));
+          break;
+        case platform::PropertyKind::ToOne:
+          EXPECT_EQ(made.related(i), nullptr);
+          break;
+        case platform::PropertyKind::ToMany:
+          EXPECT_EQ(made.relatedList(i), fresh.relatedList(i));
+          break;
+      }
+    }
+  };
+  sameAsNew(*ProfileEntity::make({}), ProfileEntity());
+  sameAsNew(*BillEntity::make({}), BillEntity());
+  sameAsNew(*CategoryEntity::make({}), CategoryEntity());
+  sameAsNew(*BankAccountEntity::make({}), BankAccountEntity());
+  sameAsNew(*NoteEntity::make({}), NoteEntity());
+
+  Date before = Date::now();
+  auto bill = BillEntity::make({.name = "Rent"});
+  EXPECT_GE(bill->timestamp(), before);
+  EXPECT_NE(bill->id(), BillEntity::make({})->id());
+}
+
 TEST_F(EntitiesTest, EveryFieldSurvivesSaveAndReopen) {
   UUID profileId = UUID::random();
   UUID billId = UUID::random();
   Date when = Date::fromTimeIntervalSinceReferenceDate(700000000.5);
   {
     auto container = open();
-    auto profile = ProfileEntity::make(
-        profileId, "Home", "sonicBlue", SalaryType::variable,
-        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12.5}, BillList{}, BillSortType::costReversed,
-        BankAccountList{}, BankAccountSortType::numberReversed, CategoryList{},
-        CategorySortType::colorReversed, NoteList{}, NoteSortType::name,
-        CollectionFilterType::category, FavoriteQuickAction::openSalary, false, true, when);
+    auto profile = ProfileEntity::make({.id = profileId,
+                                        .name = "Home",
+                                        .color = "sonicBlue",
+                                        .salaryType = SalaryType::variable,
+                                        .salary = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12.5},
+                                        .billSortType = BillSortType::costReversed,
+                                        .bankAccountSortType = BankAccountSortType::numberReversed,
+                                        .categorySortType = CategorySortType::colorReversed,
+                                        .noteSortType = NoteSortType::name,
+                                        .collectionFilterType = CollectionFilterType::category,
+                                        .favoriteQuickAction = FavoriteQuickAction::openSalary,
+                                        .showSpendable = false,
+                                        .isArchived = true,
+                                        .timestamp = when});
     container->mainContext().insert(profile);
-    auto category = CategoryEntity::make(UUID::random(), "Flat", "tailsOrange", profile,
-                                         BillList{}, when);
-    auto withoutNote = BankAccountEntity::make(UUID::random(), "Main", "appleRed", "DE12",
-                                               std::nullopt, profile, BillList{}, when);
-    auto emptyNote = BankAccountEntity::make(UUID::random(), "Spare", "appleRed", "", "",
-                                             profile, BillList{}, when.addingTimeInterval(1));
-    NoteEntity::make(UUID::random(), "Todo", "appleYellow", "line 1\nline 2", profile, when);
-    BillEntity::make(billId, "Rent", 950.25, "paid by standing order", OccurringType::quarterly,
-                     QuarterType::quarter3, YearlyType::july, profile, category, emptyNote, when);
-    BillEntity::make(UUID::random(), "Bare", 1.0, std::nullopt, OccurringType::monthly,
-                     std::nullopt, std::nullopt, profile, nullptr, nullptr, when);
+    auto category = CategoryEntity::make(
+        {.name = "Flat", .color = "tailsOrange", .profile = profile, .timestamp = when});
+    auto withoutNote = BankAccountEntity::make({.name = "Main",
+                                                .color = "appleRed",
+                                                .number = "DE12",
+                                                .profile = profile,
+                                                .timestamp = when});
+    auto emptyNote = BankAccountEntity::make({.name = "Spare",
+                                              .color = "appleRed",
+                                              .note = "",
+                                              .profile = profile,
+                                              .timestamp = when.addingTimeInterval(1)});
+    NoteEntity::make(
+        {.name = "Todo", .text = "line 1\nline 2", .profile = profile, .timestamp = when});
+    BillEntity::make({.id = billId,
+                      .name = "Rent",
+                      .cost = 950.25,
+                      .note = "paid by standing order",
+                      .occurring = OccurringType::quarterly,
+                      .quarterly = QuarterType::quarter3,
+                      .yearly = YearlyType::july,
+                      .profile = profile,
+                      .category = category,
+                      .bankAccount = emptyNote,
+                      .timestamp = when});
+    BillEntity::make({.name = "Bare", .cost = 1.0, .profile = profile, .timestamp = when});
     save(container->mainContext());
   }
 
@@ -225,6 +286,110 @@ TEST_F(EntitiesTest, EveryFieldSurvivesSaveAndReopen) {
   EXPECT_EQ((*profile->notes())[0]->text(), "line 1\nline 2");
 }
 
+// The layout (and values) a store written by earlier builds has, as SQLite shows it: it opens
+// as it is, and opening it changes no table.
+TEST_F(EntitiesTest, AStoreInTheEarlierLayoutOpensUnchanged) {
+  const char* layout[] = {
+      "CREATE TABLE store_metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+      "CREATE TABLE \"ProfileEntity\" (pk INTEGER PRIMARY KEY, \"id\" TEXT, \"name\" TEXT, "
+      "\"color\" TEXT, \"salaryType\" INTEGER, \"salary\" BLOB, \"billSortType\" INTEGER, "
+      "\"bankAccountSortType\" INTEGER, \"categorySortType\" INTEGER, \"noteSortType\" INTEGER, "
+      "\"collectionFilterType\" INTEGER, \"favoriteQuickAction\" INTEGER, \"showSpendable\" "
+      "INTEGER, \"isArchived\" INTEGER, \"timestamp\" REAL)",
+      "CREATE TABLE \"BillEntity\" (pk INTEGER PRIMARY KEY, \"id\" TEXT, \"name\" TEXT, \"cost\" "
+      "REAL, \"note\" TEXT, \"occurring\" INTEGER, \"quarterly\" INTEGER, \"yearly\" INTEGER, "
+      "\"profile\" INTEGER, \"profile$position\" INTEGER, \"category\" INTEGER, "
+      "\"category$position\" INTEGER, \"bankAccount\" INTEGER, \"bankAccount$position\" INTEGER, "
+      "\"timestamp\" REAL)",
+      "CREATE TABLE \"CategoryEntity\" (pk INTEGER PRIMARY KEY, \"id\" TEXT, \"name\" TEXT, "
+      "\"color\" TEXT, \"profile\" INTEGER, \"profile$position\" INTEGER, \"timestamp\" REAL)",
+      "CREATE TABLE \"BankAccountEntity\" (pk INTEGER PRIMARY KEY, \"id\" TEXT, \"name\" TEXT, "
+      "\"color\" TEXT, \"number\" TEXT, \"note\" TEXT, \"profile\" INTEGER, \"profile$position\" "
+      "INTEGER, \"timestamp\" REAL)",
+      "CREATE TABLE \"NoteEntity\" (pk INTEGER PRIMARY KEY, \"id\" TEXT, \"name\" TEXT, \"color\" "
+      "TEXT, \"text\" TEXT, \"profile\" INTEGER, \"profile$position\" INTEGER, \"timestamp\" REAL)",
+      "INSERT INTO store_metadata VALUES ('schemaVersion', '1.0.0')",
+      "INSERT INTO \"ProfileEntity\" VALUES (1, '9FE10B13-EA15-400F-88C0-D2C9C030C71A', 'Home', "
+      "'sonicBlue', 1, zeroblob(0), 1, 0, 0, 5, 2, 3, 0, 1, 818627329.5)",
+      "INSERT INTO \"CategoryEntity\" VALUES (1, '53820959-48AF-42C5-8490-E2678B87F396', 'flat', "
+      "'tailsOrange', 1, 0, 818627329.5)",
+      "INSERT INTO \"BankAccountEntity\" VALUES (1, '07EE52F4-89F5-4BC1-B2DB-0691F06C1150', "
+      "'main', 'appleRed', 'DE12', '', 1, 0, 818627329.5)",
+      "INSERT INTO \"NoteEntity\" VALUES (1, 'E621E1F8-C36C-495A-93FC-0C247A3E6E5F', 'todo', "
+      "'appleYellow', 'line', 1, 0, 818627329.5)",
+      // Two bills stored in the list in the other order than their keys.
+      "INSERT INTO \"BillEntity\" VALUES (1, '1B4E28BA-2FA1-11D2-883F-0016D3CCA427', 'Rent', "
+      "950.25, 'standing order', 1, 2, NULL, 1, 1, 1, 0, 1, 0, 818627329.5)",
+      "INSERT INTO \"BillEntity\" VALUES (2, '6FA459EA-EE8A-3CA4-894E-DB77E160355E', 'Gym', 30.0, "
+      "NULL, 2, NULL, 11, 1, 0, NULL, NULL, NULL, NULL, 818627329.5)",
+  };
+  std::filesystem::create_directories(dir_);
+  const std::string path = (dir_ / "Brivel.store").string();
+  auto tables = [&path] {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    std::string all;
+    sqlite3_stmt* row = nullptr;
+    sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master ORDER BY name", -1, &row, nullptr);
+    while (sqlite3_step(row) == SQLITE_ROW) {
+      const unsigned char* sql = sqlite3_column_text(row, 0);
+      all += sql ? reinterpret_cast<const char*>(sql) : "";
+      all += ";\n";
+    }
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    return all;
+  };
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    for (const char* sql : layout) {
+      ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    }
+    sqlite3_close(db);
+  }
+  const std::string before = tables();
+
+  {
+    auto container = open();
+    ASSERT_TRUE(container);
+    auto profiles = container->mainContext().fetch<ProfileEntity>();
+    ASSERT_EQ(profiles.size(), 1u);
+    auto profile = profiles.front();
+    EXPECT_EQ(profile->id().uuidString(), "9FE10B13-EA15-400F-88C0-D2C9C030C71A");
+    EXPECT_EQ(profile->name(), "Home");
+    EXPECT_EQ(profile->salaryType(), SalaryType::variable);
+    EXPECT_EQ(profile->salary(), std::vector<double>{});
+    EXPECT_EQ(profile->noteSortType(), NoteSortType::timestampReversed);
+    EXPECT_EQ(profile->favoriteQuickAction(), FavoriteQuickAction::openSalary);
+    EXPECT_FALSE(profile->showSpendable());
+    EXPECT_TRUE(profile->isArchived());
+    EXPECT_EQ(profile->timestamp(), Date::fromTimeIntervalSinceReferenceDate(818627329.5));
+
+    auto bills = *profile->bills();
+    ASSERT_EQ(bills.size(), 2u);
+    EXPECT_EQ(bills[0]->name(), "Gym");
+    EXPECT_EQ(bills[0]->occurring(), OccurringType::yearly);
+    EXPECT_EQ(bills[0]->yearly(), YearlyType::december);
+    EXPECT_EQ(bills[0]->note(), std::nullopt);
+    EXPECT_EQ(bills[0]->category(), nullptr);
+    auto rent = bills[1];
+    EXPECT_EQ(rent->id().uuidString(), "1B4E28BA-2FA1-11D2-883F-0016D3CCA427");
+    EXPECT_EQ(rent->cost(), 950.25);
+    EXPECT_EQ(rent->note(), "standing order");
+    EXPECT_EQ(rent->quarterly(), QuarterType::quarter3);
+    EXPECT_EQ(rent->yearly(), std::nullopt);
+    ASSERT_TRUE(rent->category());
+    EXPECT_EQ(rent->category()->name(), "flat");
+    ASSERT_TRUE(rent->bankAccount());
+    EXPECT_EQ(rent->bankAccount()->note(), "");
+    EXPECT_EQ(rent->bankAccount()->number(), "DE12");
+    EXPECT_EQ((*profile->notes()).front()->text(), "line");
+    EXPECT_FALSE(container->mainContext().hasChanges());
+  }
+  EXPECT_EQ(tables(), before);
+}
+
 TEST_F(EntitiesTest, UnknownStoredCodesReadAsTheDeclaredValue) {
   // A stored code no case has (a damaged or newer file) never makes an invalid enum value.
   auto bill = std::make_shared<BillEntity>();
@@ -240,8 +405,8 @@ TEST_F(EntitiesTest, UnknownStoredCodesReadAsTheDeclaredValue) {
 
 TEST_F(EntitiesTest, IdentityIsTheRecordNotItsId) {
   UUID shared = UUID::random();
-  auto a = CategoryEntity::make(shared, "A", "appleRed", nullptr, BillList{}, Date::now());
-  auto b = CategoryEntity::make(shared, "A", "appleRed", nullptr, BillList{}, Date::now());
+  auto a = CategoryEntity::make({.id = shared, .name = "A", .color = "appleRed"});
+  auto b = CategoryEntity::make({.id = shared, .name = "A", .color = "appleRed"});
   EXPECT_NE(a, b);
   EXPECT_EQ(a, a);
   std::hash<std::shared_ptr<CategoryEntity>> hash;
@@ -267,13 +432,9 @@ TEST_F(EntitiesTest, DeletingACategoryOrAccountKeepsTheBillsAndClearsTheLinks) {
     auto container = open();
     auto profile = std::make_shared<ProfileEntity>();
     container->mainContext().insert(profile);
-    auto category = CategoryEntity::make(UUID::random(), "C", "appleRed", profile, BillList{},
-                                         Date::now());
-    auto account = BankAccountEntity::make(UUID::random(), "A", "appleRed", "", std::nullopt,
-                                           profile, BillList{}, Date::now());
-    auto bill = BillEntity::make(UUID::random(), "Rent", 1, std::nullopt, OccurringType::monthly,
-                                 std::nullopt, std::nullopt, profile, nullptr, nullptr,
-                                 Date::now());
+    auto category = CategoryEntity::make({.name = "C", .color = "appleRed", .profile = profile});
+    auto account = BankAccountEntity::make({.name = "A", .color = "appleRed", .profile = profile});
+    auto bill = BillEntity::make({.name = "Rent", .cost = 1, .profile = profile});
     bill->setCategory(category);
     bill->setBankAccount(account);
     EXPECT_EQ(category->bills(), std::optional<BillList>(BillList{bill}));
@@ -307,13 +468,10 @@ TEST_F(EntitiesTest, DeletingAProfileDeletesEverythingItOwns) {
     context.insert(keep);
     context.insert(drop);
     for (const auto& profile : {keep, drop}) {
-      auto category = CategoryEntity::make(UUID::random(), "C", "x", profile, BillList{},
-                                           Date::now());
-      BankAccountEntity::make(UUID::random(), "A", "x", "", std::nullopt, profile, BillList{},
-                              Date::now());
-      NoteEntity::make(UUID::random(), "N", "x", "", profile, Date::now());
-      BillEntity::make(UUID::random(), "B", 1, std::nullopt, OccurringType::monthly,
-                       std::nullopt, std::nullopt, profile, category, nullptr, Date::now());
+      auto category = CategoryEntity::make({.name = "C", .color = "x", .profile = profile});
+      BankAccountEntity::make({.name = "A", .color = "x", .profile = profile});
+      NoteEntity::make({.name = "N", .color = "x", .profile = profile});
+      BillEntity::make({.name = "B", .cost = 1, .profile = profile, .category = category});
     }
     save(context);
     context.deleteModel(drop);

@@ -14,8 +14,12 @@ std::shared_ptr<BillEntity> addBill(const std::shared_ptr<ProfileEntity>& profil
                                     const std::string& name, OccurringType occurring, double cost,
                                     std::optional<QuarterType> quarter = std::nullopt,
                                     std::optional<YearlyType> month = std::nullopt) {
-  return BillEntity::make(platform::UUID::random(), name, cost, std::nullopt, occurring, quarter,
-                          month, profile, nullptr, nullptr, platform::Date::now());
+  return BillEntity::make({.name = name,
+                           .cost = cost,
+                           .occurring = occurring,
+                           .quarterly = quarter,
+                           .yearly = month,
+                           .profile = profile});
 }
 
 std::vector<std::string> names(const BillList& bills) {
@@ -130,9 +134,8 @@ TEST(ProfileFiguresTest, BillCostPerYearAndKeys) {
       {OccurringType::yearly, QuarterType::quarter2, 25.0, "localizable_yearly"},
   };
   for (const Case& c : cases) {
-    auto bill = BillEntity::make(platform::UUID::random(), "x", 25.0, std::nullopt, c.occurring,
-                                 c.quarter, std::nullopt, nullptr, nullptr, nullptr,
-                                 platform::Date::now());
+    auto bill = BillEntity::make(
+        {.name = "x", .cost = 25.0, .occurring = c.occurring, .quarterly = c.quarter});
     EXPECT_EQ(bill->costPerYear(), c.costPerYear);
     EXPECT_EQ(bill->occurringLocalizedKey(), c.occurringKey);
   }

@@ -288,7 +288,7 @@ TEST_F(ProfilesScreensTest, ArchivedCardOffersNoEditAndReadsUnarchive) {
 
 TEST_F(ProfilesScreensTest, EditUpdatesNameAndColourAndClosesOrToastsBySetting) {
   auto profile = addProfile("Home", "tailsOrange");
-  show([profile] { return View(ProfilessItemScreen{true, profile}); });
+  show([profile] { return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile}); });
   EXPECT_EQ(driver().get(byId("profileName")).string("value"), "Home");
   EXPECT_TRUE(driver().exists(byId("close")));
 
@@ -307,7 +307,8 @@ TEST_F(ProfilesScreensTest, EditUpdatesNameAndColourAndClosesOrToastsBySetting) 
   settings_->setPopViewAfterSaveAndUpdate(true);
   bool dismissed = false;
   show([profile, &dismissed] {
-    return View(ProfilessItemScreen{true, profile}).environment<DismissKey>(DismissAction([&dismissed] { dismissed = true; }));
+    return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile})
+        .environment<DismissKey>(DismissAction([&dismissed] { dismissed = true; }));
   });
   driver().tap(byId("update"));
   EXPECT_TRUE(dismissed);
@@ -316,7 +317,7 @@ TEST_F(ProfilesScreensTest, EditUpdatesNameAndColourAndClosesOrToastsBySetting) 
 
 TEST_F(ProfilesScreensTest, EditQuickActionToastsOnlyOnAChange) {
   auto profile = addProfile("Home");
-  show([profile] { return NavigationStack(View(ProfilessItemScreen{false, profile})); });
+  show([profile] { return NavigationStack(View(ProfilessItemScreen{.viewInSheet = false, .profile = profile})); });
   EXPECT_FALSE(driver().exists(byId("close"))) << "pushed, the screen has no close button";
   ASSERT_EQ(profile->favoriteQuickAction(), FavoriteQuickAction::openNotes);
 
@@ -334,7 +335,7 @@ TEST_F(ProfilesScreensTest, EditFiguresShowCountsAndSpendable) {
   profile->setSalaryType(SalaryType::variable);
   profile->setSalary(std::vector<double>(12, 1000.0));
   addBill(profile, "Tax", 1, OccurringType::yearly);
-  show([profile] { return NavigationStack(View(ProfilessItemScreen{false, profile})); });
+  show([profile] { return NavigationStack(View(ProfilessItemScreen{.viewInSheet = false, .profile = profile})); });
   EXPECT_TRUE(driver().exists(byText("localizable_variable")));
   const Node& spendable = driver().get(byText("-$1.00"));
   ASSERT_NE(spendable.color("foregroundStyle"), nullptr);
@@ -360,9 +361,9 @@ TEST_F(ProfilesScreensTest, CardEditLinkPushesTheEditScreenOntoTheList) {
 TEST_F(ProfilesScreensTest, ArchiveClosesWhenItsLastProfileIsRestored) {
   addProfile("Home");
   auto old = addProfile("Old");
-  auto category = CategoryEntity::make(platform::UUID::random(), "food", "appleGreen", old, BillList{}, platform::Date::now());
-  auto account = BankAccountEntity::make(platform::UUID::random(), "Giro", "appleBlue", "1", "", old, BillList{},
-                                         platform::Date::now());
+  auto category = CategoryEntity::make({.name = "food", .color = "appleGreen", .profile = old});
+  auto account =
+      BankAccountEntity::make({.name = "Giro", .color = "appleBlue", .number = "1", .note = "", .profile = old});
   addBill(old, "b rent", 10, OccurringType::monthly, nullptr, account);
   addBill(old, "A food", 20, OccurringType::monthly, category);
   addBill(old, "a fee", 30);

@@ -45,8 +45,12 @@ class ProfilesTest : public ScreenTest {
                                              double cost, OccurringType occurring = OccurringType::monthly,
                                              std::shared_ptr<CategoryEntity> category = nullptr,
                                              std::shared_ptr<BankAccountEntity> account = nullptr) {
-    return BillEntity::make(platform::UUID::random(), name, cost, std::nullopt, occurring, std::nullopt, std::nullopt,
-                            profile, std::move(category), std::move(account), platform::Date::now());
+    return BillEntity::make({.name = name,
+                             .cost = cost,
+                             .occurring = occurring,
+                             .profile = profile,
+                             .category = std::move(category),
+                             .bankAccount = std::move(account)});
   }
 
   std::size_t storedProfileCount() { return context().fetch<ProfileEntity>().size(); }

@@ -42,11 +42,7 @@ class ShellTest : public ::testing::Test {
   }
 
   static std::shared_ptr<ProfileEntity> makeProfile(const std::string& name, const std::string& color) {
-    return ProfileEntity::make(platform::UUID::random(), name, color, SalaryType::fixed, {0.0}, BillList{},
-                               BillSortType::name, BankAccountList{}, BankAccountSortType::name, CategoryList{},
-                               CategorySortType::name, NoteList{}, NoteSortType::timestampReversed,
-                               CollectionFilterType::off, FavoriteQuickAction::openNotes, false, false,
-                               platform::Date::now());
+    return ProfileEntity::make({.name = name, .color = color, .showSpendable = false});
   }
 
   // A window scene in a phase the test sets.
