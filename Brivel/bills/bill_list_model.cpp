@@ -114,7 +114,7 @@ struct BillListModel::Impl {
   void changed() {
     grouped.reset();
     searched.reset();
-    platform::ui::notifyAnyChange();
+    platform::ui::notifyCacheDropped();
   }
 
   Watch watch(const std::shared_ptr<const platform::PersistentModel>& model, std::size_t property,

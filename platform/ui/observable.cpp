@@ -1,5 +1,6 @@
 #include "platform/ui/observable.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -15,6 +16,7 @@ AnyChangeObservers& anyChangeObservers() {
   static AnyChangeObservers shared;
   return shared;
 }
+void tellAnyChangeObservers();
 }  // namespace
 
 ChangeSignal::Token ChangeSignal::subscribe(std::function<void()> callback) {
@@ -28,11 +30,16 @@ void ChangeSignal::unsubscribe(Token token) { callbacks_->erase(token); }
 void ChangeSignal::send() const {
   // Copy first: a callback may subscribe or unsubscribe.
   auto callbacks = *callbacks_;
+  ++*sends_;
   for (auto& [token, callback] : callbacks) {
     if (callbacks_->count(token)) callback();
   }
-  notifyAnyChange();
+  tellAnyChangeObservers();
 }
+
+namespace detail {
+thread_local ObjectReads* currentObjectReads = nullptr;
+}  // namespace detail
 
 std::uint64_t addAnyChangeObserver(std::function<void()> observer) {
   auto& shared = anyChangeObservers();
@@ -48,7 +55,21 @@ void removeAnyChangeObserver(std::uint64_t token) {
   shared.observers.erase(token);
 }
 
+namespace {
+std::atomic<std::uint64_t> anyChanges{0};
+}  // namespace
+
+std::uint64_t anyChangeCount() { return anyChanges.load(); }
+
 void notifyAnyChange() {
+  ++anyChanges;
+  tellAnyChangeObservers();
+}
+
+void notifyCacheDropped() { tellAnyChangeObservers(); }
+
+namespace {
+void tellAnyChangeObservers() {
   auto& shared = anyChangeObservers();
   std::vector<std::function<void()>> observers;
   {
@@ -57,5 +78,7 @@ void notifyAnyChange() {
   }
   for (auto& observer : observers) observer();
 }
+
+}  // namespace
 
 }  // namespace platform::ui
