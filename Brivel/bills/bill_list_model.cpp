@@ -7,6 +7,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -94,6 +95,7 @@ struct BillListModel::Impl {
   std::shared_ptr<const BillListModelContent> grouped;
   std::string lastSearch;
   std::shared_ptr<const BillListModelContent> searched;
+  std::optional<CollectionListState> state;
 
   ~Impl() { forget(); }
 
@@ -106,14 +108,25 @@ struct BillListModel::Impl {
     bills.clear();
     grouped.reset();
     searched.reset();
+    state.reset();
     profile.reset();
     profileAddress = nullptr;
+  }
+
+  // Starts afresh when another profile is asked about.
+  void select(const std::shared_ptr<ProfileEntity>& p) {
+    if (profile.lock() != p || profileAddress != p.get()) {
+      forget();
+      profile = p;
+      profileAddress = p.get();
+    }
   }
 
   // Something the list shows changed: drop what was derived and render again.
   void changed() {
     grouped.reset();
     searched.reset();
+    state.reset();
     platform::ui::notifyCacheDropped();
   }
 
@@ -258,15 +271,27 @@ BillListModel::~BillListModel() = default;
 
 void BillListModel::reset() { impl_->forget(); }
 
+CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity>& profile) {
+  Impl& m = *impl_;
+  if (!profile) return collectionListState(profile);
+  m.select(profile);
+  if (!m.state) {
+    // Watched below rather than tracked by the render that asked.
+    platform::withObservationTracking(
+        [&] {
+          if (m.listWatches.empty()) m.watchLists(profile);
+          m.state = collectionListState(profile);
+        },
+        nullptr);
+  }
+  return *m.state;
+}
+
 std::shared_ptr<const BillListModelContent> BillListModel::content(const std::shared_ptr<ProfileEntity>& profile,
                                                                    std::string_view searchText) {
   Impl& m = *impl_;
   if (!profile) return std::make_shared<const BillListModelContent>();
-  if (m.profile.lock() != profile || m.profileAddress != profile.get()) {
-    m.forget();
-    m.profile = profile;
-    m.profileAddress = profile.get();
-  }
+  m.select(profile);
   const std::string locale = platform::Locale::currentIdentifier();
   if (!m.rules || m.rules->locale != locale) {
     m.rules = std::make_unique<TextRules>(locale);

@@ -49,6 +49,8 @@ class BillListModel {
   // The list's content for `profile` and the search text, computed again only after a change.
   std::shared_ptr<const BillListModelContent> content(const std::shared_ptr<ProfileEntity>& profile,
                                                       std::string_view searchText);
+  // collectionListState(profile), kept until the profile's bill list changes.
+  CollectionListState listState(const std::shared_ptr<ProfileEntity>& profile);
   // Forgets everything (the watches too).
   void reset();
 

@@ -164,7 +164,7 @@ View CollectionListScreen::body(Context& ctx) const {
   auto searchableText = ctx.state<std::string>("searchableText", "");
 
   const auto selected = profileManager->selectedUser();
-  const CollectionListState state = collectionListState(selected);
+  const CollectionListState state = BillListModel::shared().listState(selected);
 
   // 1-7: the list, its style and the search field.
   View list = List({when(state == CollectionListState::filledProfile,
