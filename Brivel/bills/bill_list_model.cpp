@@ -96,6 +96,9 @@ struct BillListModel::Impl {
   std::string lastSearch;
   std::shared_ptr<const BillListModelContent> searched;
   std::optional<CollectionListState> state;
+  // The rows of the last computation: a group with the same bills in the same order keeps
+  // its keys (until a bill's id changes).
+  std::vector<BillRowGroup> lastGroups;
 
   ~Impl() { forget(); }
 
@@ -109,6 +112,7 @@ struct BillListModel::Impl {
     grouped.reset();
     searched.reset();
     state.reset();
+    lastGroups.clear();
     profile.reset();
     profileAddress = nullptr;
   }
@@ -177,6 +181,7 @@ struct BillListModel::Impl {
       };
       auto reid = [this, address] {
         if (auto found = bills.find(address); found != bills.end()) found->second.rowId.clear();
+        lastGroups.clear();
       };
       at->second.watches = {watch(bill, B::name, rekey), watch(bill, B::id, reid),       watch(bill, B::cost),
                             watch(bill, B::timestamp),   watch(bill, B::category), watch(bill, B::bankAccount)};
@@ -248,6 +253,13 @@ struct BillListModel::Impl {
     model->content = buildBillListContent(p, searchText, listRules);
     BillListContent& content = model->content;
     auto group = [&](BillList& list) {
+      for (const BillRowGroup& last : lastGroups) {
+        if (*last.bills == list) {
+          model->groups.push_back(last);
+          list.clear();
+          return;
+        }
+      }
       auto shared = std::make_shared<const BillList>(std::move(list));
       list.clear();
       model->groups.push_back(BillRowGroup{shared, rowKeys(*shared)});
@@ -257,6 +269,7 @@ struct BillListModel::Impl {
     } else {
       for (auto& section : content.sections) group(section.bills);
     }
+    lastGroups = model->groups;
     return model;
   }
 };
@@ -277,12 +290,10 @@ CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity
   m.select(profile);
   if (!m.state) {
     // Watched below rather than tracked by the render that asked.
-    platform::withObservationTracking(
-        [&] {
-          if (m.listWatches.empty()) m.watchLists(profile);
-          m.state = collectionListState(profile);
-        },
-        nullptr);
+    platform::withoutObservationTracking([&] {
+      if (m.listWatches.empty()) m.watchLists(profile);
+      m.state = collectionListState(profile);
+    });
   }
   return *m.state;
 }
@@ -305,15 +316,13 @@ std::shared_ptr<const BillListModelContent> BillListModel::content(const std::sh
 
   // What the list reads here is watched above; the render that asked need not track it.
   std::shared_ptr<const BillListModelContent> result;
-  platform::withObservationTracking(
-      [&] {
-        if (!m.grouped && !m.searched) {
-          m.watchLists(profile);
-          m.watchBills(profile->bills().value_or(BillList{}));
-        }
-        result = m.compute(*profile, searchText);
-      },
-      nullptr);
+  platform::withoutObservationTracking([&] {
+    if (!m.grouped && !m.searched) {
+      m.watchLists(profile);
+      m.watchBills(profile->bills().value_or(BillList{}));
+    }
+    result = m.compute(*profile, searchText);
+  });
   if (searching) {
     m.searched = result;
     m.lastSearch = std::string(searchText);
