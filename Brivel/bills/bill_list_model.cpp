@@ -7,6 +7,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -94,6 +95,10 @@ struct BillListModel::Impl {
   std::shared_ptr<const BillListModelContent> grouped;
   std::string lastSearch;
   std::shared_ptr<const BillListModelContent> searched;
+  std::optional<CollectionListState> state;
+  // The rows of the last computation: a group with the same bills in the same order keeps
+  // its keys (until a bill's id changes).
+  std::vector<BillRowGroup> lastGroups;
 
   ~Impl() { forget(); }
 
@@ -106,15 +111,27 @@ struct BillListModel::Impl {
     bills.clear();
     grouped.reset();
     searched.reset();
+    state.reset();
+    lastGroups.clear();
     profile.reset();
     profileAddress = nullptr;
+  }
+
+  // Starts afresh when another profile is asked about.
+  void select(const std::shared_ptr<ProfileEntity>& p) {
+    if (profile.lock() != p || profileAddress != p.get()) {
+      forget();
+      profile = p;
+      profileAddress = p.get();
+    }
   }
 
   // Something the list shows changed: drop what was derived and render again.
   void changed() {
     grouped.reset();
     searched.reset();
-    platform::ui::notifyAnyChange();
+    state.reset();
+    platform::ui::notifyCacheDropped();
   }
 
   Watch watch(const std::shared_ptr<const platform::PersistentModel>& model, std::size_t property,
@@ -164,6 +181,7 @@ struct BillListModel::Impl {
       };
       auto reid = [this, address] {
         if (auto found = bills.find(address); found != bills.end()) found->second.rowId.clear();
+        lastGroups.clear();
       };
       at->second.watches = {watch(bill, B::name, rekey), watch(bill, B::id, reid),       watch(bill, B::cost),
                             watch(bill, B::timestamp),   watch(bill, B::category), watch(bill, B::bankAccount)};
@@ -235,6 +253,13 @@ struct BillListModel::Impl {
     model->content = buildBillListContent(p, searchText, listRules);
     BillListContent& content = model->content;
     auto group = [&](BillList& list) {
+      for (const BillRowGroup& last : lastGroups) {
+        if (*last.bills == list) {
+          model->groups.push_back(last);
+          list.clear();
+          return;
+        }
+      }
       auto shared = std::make_shared<const BillList>(std::move(list));
       list.clear();
       model->groups.push_back(BillRowGroup{shared, rowKeys(*shared)});
@@ -244,6 +269,7 @@ struct BillListModel::Impl {
     } else {
       for (auto& section : content.sections) group(section.bills);
     }
+    lastGroups = model->groups;
     return model;
   }
 };
@@ -258,15 +284,25 @@ BillListModel::~BillListModel() = default;
 
 void BillListModel::reset() { impl_->forget(); }
 
+CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity>& profile) {
+  Impl& m = *impl_;
+  if (!profile) return collectionListState(profile);
+  m.select(profile);
+  if (!m.state) {
+    // Watched below rather than tracked by the render that asked.
+    platform::withoutObservationTracking([&] {
+      if (m.listWatches.empty()) m.watchLists(profile);
+      m.state = collectionListState(profile);
+    });
+  }
+  return *m.state;
+}
+
 std::shared_ptr<const BillListModelContent> BillListModel::content(const std::shared_ptr<ProfileEntity>& profile,
                                                                    std::string_view searchText) {
   Impl& m = *impl_;
   if (!profile) return std::make_shared<const BillListModelContent>();
-  if (m.profile.lock() != profile || m.profileAddress != profile.get()) {
-    m.forget();
-    m.profile = profile;
-    m.profileAddress = profile.get();
-  }
+  m.select(profile);
   const std::string locale = platform::Locale::currentIdentifier();
   if (!m.rules || m.rules->locale != locale) {
     m.rules = std::make_unique<TextRules>(locale);
@@ -280,15 +316,13 @@ std::shared_ptr<const BillListModelContent> BillListModel::content(const std::sh
 
   // What the list reads here is watched above; the render that asked need not track it.
   std::shared_ptr<const BillListModelContent> result;
-  platform::withObservationTracking(
-      [&] {
-        if (!m.grouped && !m.searched) {
-          m.watchLists(profile);
-          m.watchBills(profile->bills().value_or(BillList{}));
-        }
-        result = m.compute(*profile, searchText);
-      },
-      nullptr);
+  platform::withoutObservationTracking([&] {
+    if (!m.grouped && !m.searched) {
+      m.watchLists(profile);
+      m.watchBills(profile->bills().value_or(BillList{}));
+    }
+    result = m.compute(*profile, searchText);
+  });
   if (searching) {
     m.searched = result;
     m.lastSearch = std::string(searchText);

@@ -6,7 +6,7 @@
 // Every store property the list depends on is watched (the profile's lists and choices; each
 // bill's id, name, cost, timestamp and links; each account's and category's name, colour,
 // number, timestamp and bill list): a change drops what was derived from it and asks every
-// screen to render again (platform::ui::notifyAnyChange). A bill's keys are made again only
+// screen to render again (platform::ui::notifyCacheDropped). A bill's keys are made again only
 // when its name or the locale changed.
 //
 //   auto model = BillListModel::shared().content(profile, searchText);
@@ -49,6 +49,8 @@ class BillListModel {
   // The list's content for `profile` and the search text, computed again only after a change.
   std::shared_ptr<const BillListModelContent> content(const std::shared_ptr<ProfileEntity>& profile,
                                                       std::string_view searchText);
+  // collectionListState(profile), kept until the profile's bill list changes.
+  CollectionListState listState(const std::shared_ptr<ProfileEntity>& profile);
   // Forgets everything (the watches too).
   void reset();
 

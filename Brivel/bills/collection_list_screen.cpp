@@ -24,6 +24,7 @@
 #include "Brivel/shell/settings_screen.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
+#include "platform/ui/memo.h"
 
 namespace brivel {
 
@@ -54,16 +55,19 @@ View sectionHeaderCapsule(TextContent title, std::string symbol, Color color) {
 
 TextContent uncategorizedTitle() { return keyText(localizable_uncategorized); }
 
-// The row of one bill: its card, leading to the detail screen.
+// The row of one bill: its card, leading to the detail screen. Built again only when the
+// bill, the list's filter or something the card read changed.
 View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filter) {
-  return NavigationLink(View(BillEntityView{.bill = bill, .collectionFilterType = filter,
-                                            .compactMode = {.isOn = false, .showOccurring = false},
-                                            .isDeleteable = true, .isEditable = false}),
-                        [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = false}); })
-      .buttonStyle("plain")
-      .accessibilityIdentifier("billRow")
-      .listRowSeparator(Visibility::hidden)
-      .listRowInsets(4, 9, 4, 9);
+  return Memo(std::pair(bill, filter), [bill, filter] {
+    return NavigationLink(View(BillEntityView{.bill = bill, .collectionFilterType = filter,
+                                              .compactMode = {.isOn = false, .showOccurring = false},
+                                              .isDeleteable = true, .isEditable = false}),
+                          [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = false}); })
+        .buttonStyle("plain")
+        .accessibilityIdentifier("billRow")
+        .listRowSeparator(Visibility::hidden)
+        .listRowInsets(4, 9, 4, 9);
+  });
 }
 
 // The rows of a list of bills; a long list builds only the rows around what the page shows.
@@ -162,7 +166,7 @@ View CollectionListScreen::body(Context& ctx) const {
   auto searchableText = ctx.state<std::string>("searchableText", "");
 
   const auto selected = profileManager->selectedUser();
-  const CollectionListState state = collectionListState(selected);
+  const CollectionListState state = BillListModel::shared().listState(selected);
 
   // 1-7: the list, its style and the search field.
   View list = List({when(state == CollectionListState::filledProfile,

@@ -11,6 +11,7 @@
 #include "Brivel/shell/settings_screen.h"
 #include "Brivel/shell/view_helpers.h"
 #include "platform/ui/environment.h"
+#include "platform/ui/memo.h"
 
 namespace brivel {
 
@@ -69,9 +70,12 @@ View RootScreen::body(Context& ctx) const {
   const std::vector<std::int64_t> counts{static_cast<std::int64_t>(profiles.size()), archived};
   const Color accent = selected ? colorFromAssetName(selected->color()) : colorFromAssetName("sonicBlue");
 
-  View collection = collectionTab().tabItem(Label(keyText(localizable_collection), std::string(rawValue(SFSymbols::trayFull))));
+  // The tab not shown is built again only when something it read changed.
+  View collection = MemoWhileHidden(selected, [make = collectionTab] { return make(); })
+                        .tabItem(Label(keyText(localizable_collection), std::string(rawValue(SFSymbols::trayFull))));
   View forecast = when(selected != nullptr, [&] {
-    return forecastTab(selected).tabItem(Label(keyText(localizable_forecast), std::string(rawValue(SFSymbols::cloudSun))));
+    return MemoWhileHidden(selected, [make = forecastTab, selected] { return make(selected); })
+        .tabItem(Label(keyText(localizable_forecast), std::string(rawValue(SFSymbols::cloudSun))));
   });
 
   auto restore = [container, profileManager](const TaskHandle&) { restoreSelection(container, profileManager); };

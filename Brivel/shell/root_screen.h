@@ -9,6 +9,8 @@
 // empty state with a settings button in its toolbar; `collectionTab` and `forecastTab` are
 // where the real screens plug in.
 //
+// The tab not shown is kept from its last build while nothing it read changed.
+//
 // Threads: main thread; both restore tasks run on the main queue.
 #pragma once
 

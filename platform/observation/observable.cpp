@@ -1,5 +1,6 @@
 #include "platform/observation/observable.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,7 @@ std::function<void()>& animationObserver() {
   static std::function<void()> observer;
   return observer;
 }
+void tellAnyChangeObservers();
 }  // namespace
 
 ChangeSignal::Token ChangeSignal::subscribe(std::function<void()> callback) {
@@ -32,11 +34,16 @@ void ChangeSignal::unsubscribe(Token token) { callbacks_->erase(token); }
 void ChangeSignal::send() const {
   // Copy first: a callback may subscribe or unsubscribe.
   auto callbacks = *callbacks_;
+  ++*sends_;
   for (auto& [token, callback] : callbacks) {
     if (callbacks_->count(token)) callback();
   }
-  notifyAnyChange();
+  tellAnyChangeObservers();
 }
+
+namespace detail {
+thread_local ObjectReads* currentObjectReads = nullptr;
+}  // namespace detail
 
 std::uint64_t addAnyChangeObserver(std::function<void()> observer) {
   auto& shared = anyChangeObservers();
@@ -52,7 +59,21 @@ void removeAnyChangeObserver(std::uint64_t token) {
   shared.observers.erase(token);
 }
 
+namespace {
+std::atomic<std::uint64_t> anyChanges{0};
+}  // namespace
+
+std::uint64_t anyChangeCount() { return anyChanges.load(); }
+
 void notifyAnyChange() {
+  ++anyChanges;
+  tellAnyChangeObservers();
+}
+
+void notifyCacheDropped() { tellAnyChangeObservers(); }
+
+namespace {
+void tellAnyChangeObservers() {
   auto& shared = anyChangeObservers();
   std::vector<std::function<void()>> observers;
   {
@@ -61,6 +82,7 @@ void notifyAnyChange() {
   }
   for (auto& observer : observers) observer();
 }
+}  // namespace
 
 void withAnimation(const std::function<void()>& body) {
   if (auto& observer = animationObserver()) observer();

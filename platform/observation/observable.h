@@ -4,7 +4,9 @@
 // model) derives from ObservableObject and either declares Published<T> fields or calls
 // objectWillChange().send() before it changes. Every send also reaches the process-wide
 // observers (addAnyChangeObserver), which is how each ViewRuntime learns that it must render
-// again: a runtime re-renders its whole tree, so it needs no per-view subscription.
+// again: a runtime re-renders its whole tree, so it needs no per-view subscription. A
+// memoised view (platform/ui/memo.h) is built again when an object whose published fields it
+// read, or that it took from the environment, sent since.
 //
 // Store entities are observed through their ObservationRegistrar instead (observation.h; the
 // runtime tracks every property a render reads). Views bind to published fields with
@@ -18,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -31,12 +34,28 @@ class ChangeSignal {
   void unsubscribe(Token token);
   // Runs the object's own callbacks, then the process-wide observers.
   void send() const;
+  // Counts the sends, so that a memoised view can tell whether an object it read changed.
+  std::shared_ptr<const std::uint64_t> sendCount() const { return sends_; }
 
  private:
   std::shared_ptr<std::map<Token, std::function<void()>>> callbacks_ =
       std::make_shared<std::map<Token, std::function<void()>>>();
+  std::shared_ptr<std::uint64_t> sends_ = std::make_shared<std::uint64_t>(0);
   Token next_ = 1;
 };
+
+namespace detail {
+// The objects a memoised view read while it builds (their send counts then); null outside.
+struct ObjectReads {
+  std::vector<std::shared_ptr<const std::uint64_t>> counts;
+  std::vector<std::uint64_t> seen;
+  void read(const ChangeSignal& signal) {
+    counts.push_back(signal.sendCount());
+    seen.push_back(*counts.back());
+  }
+};
+extern thread_local ObjectReads* currentObjectReads;
+}  // namespace detail
 
 class ObservableObject {
  public:
@@ -58,8 +77,11 @@ class Published {
   Published(const Published&) = delete;
   Published& operator=(const Published&) = delete;
 
-  const T& get() const { return value_; }
-  operator const T&() const { return value_; }
+  const T& get() const {
+    if (detail::currentObjectReads) detail::currentObjectReads->read(owner_->objectWillChange());
+    return value_;
+  }
+  operator const T&() const { return get(); }
   void set(T value) {
     owner_->objectWillChange().send();
     value_ = std::move(value);
@@ -77,8 +99,15 @@ class Published {
 // Process-wide observers of every ObservableObject change (and of notifyAnyChange()).
 std::uint64_t addAnyChangeObserver(std::function<void()> observer);
 void removeAnyChangeObserver(std::uint64_t token);
-// Tells the process-wide observers that some observed data changed.
+// Tells the process-wide observers that some observed data changed. Views read such data
+// without tracking it, so memoised views are built again too (anyChangeCount()).
 void notifyAnyChange();
+// Tells the process-wide observers to render again because a cache that watches its own
+// sources dropped its content (a list's sorted rows); memoised views stay, since what they
+// read is tracked.
+void notifyCacheDropped();
+// Counts the notifyAnyChange() calls.
+std::uint64_t anyChangeCount();
 
 // Runs `body` as an animated change. The animation observer hears of it first (the view
 // layer's event log records a marker); set it once, before any change, or with {} to remove it.

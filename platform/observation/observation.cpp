@@ -118,6 +118,18 @@ void ObservationTracking::cancel() {
 
 bool ObservationTracking::isActive() const { return registration_ && !registration_->done; }
 
+void withoutObservationTracking(const std::function<void()>& apply) {
+  void* outer = ObservationRegistrar::currentScope_;
+  ObservationRegistrar::currentScope_ = nullptr;
+  try {
+    apply();
+  } catch (...) {
+    ObservationRegistrar::currentScope_ = outer;
+    throw;
+  }
+  ObservationRegistrar::currentScope_ = outer;
+}
+
 ObservationTracking withObservationTracking(const std::function<void()>& apply,
                                             std::function<void()> onChange) {
   Scope accesses;

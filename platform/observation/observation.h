@@ -25,6 +25,7 @@ namespace platform {
 class ObservationTracking;
 ObservationTracking withObservationTracking(const std::function<void()>& apply,
                                             std::function<void()> onChange);
+void withoutObservationTracking(const std::function<void()>& apply);
 
 class ObservationRegistrar {
  public:
@@ -62,6 +63,7 @@ class ObservationRegistrar {
  private:
   friend ObservationTracking withObservationTracking(const std::function<void()>&,
                                                      std::function<void()>);
+  friend void withoutObservationTracking(const std::function<void()>&);
   void record(PropertyIndex property) const;
   State& state() const;
 
@@ -97,5 +99,8 @@ class ObservationTracking {
 // each record their own reads.
 ObservationTracking withObservationTracking(const std::function<void()>& apply,
                                             std::function<void()> onChange);
+// Runs `apply` outside any tracking scope: its reads are recorded nowhere (for a cache that
+// watches its own sources).
+void withoutObservationTracking(const std::function<void()>& apply);
 
 }  // namespace platform

@@ -13,11 +13,17 @@
 namespace platform::ui {
 
 using platform::addAnyChangeObserver;
+using platform::anyChangeCount;
 using platform::ChangeSignal;
 using platform::notifyAnyChange;
+using platform::notifyCacheDropped;
 using platform::ObservableObject;
 using platform::Published;
 using platform::removeAnyChangeObserver;
+namespace detail {
+using platform::detail::currentObjectReads;
+using platform::detail::ObjectReads;
+}  // namespace detail
 
 // A two-way binding to a published field of a shared object:
 //   Toggle(bind(settings, &UserDefaultsManager::popViewAfterSaveAndUpdate), ...)

@@ -133,8 +133,11 @@ struct ViewRuntime::Impl {
                                       });
     auto presentations = builder.takePresentations();
     if (!presentations.empty()) window.slots["presentations"] = std::move(presentations);
-    handlers = builder.takeHandlers();
-    tree = std::move(window);
+    // The previous tree, its handlers and the storage of what left the tree are freed after
+    // this action is answered, not while the page waits.
+    auto garbage = std::make_shared<Garbage>();
+    garbage->handlers = std::exchange(handlers, builder.takeHandlers());
+    garbage->tree = std::exchange(tree, std::move(window));
     ++version;
     rendered = true;
 
@@ -143,6 +146,7 @@ struct ViewRuntime::Impl {
     for (auto it = store.begin(); it != store.end();) {
       if (it->second.generation != generation) {
         if (it->second.onDrop) dropped.push_back(std::move(it->second.onDrop));
+        garbage->storage.push_back(std::move(it->second.data));
         it = store.erase(it);
       } else {
         ++it;
@@ -151,7 +155,18 @@ struct ViewRuntime::Impl {
     auto work = builder.takeAfterRender();
     for (auto& w : dropped) w();
     for (auto& w : work) w();
+    garbage->work.push_back(std::move(dropped));
+    garbage->work.push_back(std::move(work));
+    poster([garbage] {});
   }
+
+  // What one pass replaced, kept until the main queue gets to it.
+  struct Garbage {
+    Node tree;
+    std::unordered_map<std::string, detail::Handlers> handlers;
+    std::vector<std::shared_ptr<void>> storage;
+    std::vector<std::vector<std::function<void()>>> work;
+  };
 
   // Sets `rendering` for a scope, and puts it back even when a view throws.
   struct RenderingScope {

@@ -8,6 +8,7 @@
 // Threads: main thread only, like the views.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <type_traits>
@@ -30,8 +31,11 @@ template <class T>
 struct StateBox {
   T value;
   std::weak_ptr<Invalidator> owner;
+  // Counts the changes, so that a memoised view can tell whether the state it read changed.
+  mutable std::uint64_t version = 0;
 
   void changed() const {
+    ++version;
     if (auto o = owner.lock()) o->stateChanged();
   }
 };

@@ -347,15 +347,21 @@ class Context {
 
   template <class Key>
   typename Key::Value environment() const {
-    return b_.scope.env.get<Key>();
+    auto value = b_.scope.env.get<Key>();
+    b_.environmentRead<Key>(value);
+    return value;
   }
   template <class T>
   std::shared_ptr<T> environmentObject() const {
-    return b_.scope.env.object<T>();
+    auto object = b_.scope.env.object<T>();
+    b_.environmentObjectRead(object);
+    return object;
   }
   template <class T>
   std::shared_ptr<T> environmentObjectIfPresent() const {
-    return b_.scope.env.objectIfPresent<T>();
+    auto object = b_.scope.env.objectIfPresent<T>();
+    b_.environmentObjectRead(object);
+    return object;
   }
   DismissAction dismiss() const { return environment<DismissKey>(); }
   DismissSearchAction dismissSearch() const { return environment<DismissSearchKey>(); }

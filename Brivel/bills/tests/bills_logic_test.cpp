@@ -282,6 +282,7 @@ TEST_F(BillSectionsTest, KeptListModelFollowsEveryChangeTheListDependsOn) {
     EXPECT_EQ(kept->content.layout, fresh.layout) << after;
     EXPECT_EQ(shape(kept->content, keptRows), shape(fresh, freshRows)) << after << ", search \"" << search << "\"";
     for (std::size_t i = 0; i < kept->groups.size(); ++i) EXPECT_EQ(*kept->groups[i].keys, billRowKeys(keptRows[i]));
+    EXPECT_EQ(model.listState(profile), collectionListState(profile)) << after;
   };
   auto check = [&](const char* after) {
     for (const std::string search : {"", "e", "F", "äp"}) expectSame(search, after);
@@ -306,6 +307,11 @@ TEST_F(BillSectionsTest, KeptListModelFollowsEveryChangeTheListDependsOn) {
       {"a category renamed under the name order", [&] { car->setName("Boat"); }},
       {"the grouping switched off", [&] { profile->setCollectionFilterType(CollectionFilterType::off); }},
       {"a bill added", [&] { addBill(profile, "Bread", 3, flat); }},
+      {"a bill given another id right after a computation", [&] {
+         fuel->setCost(61);
+         model.content(profile, "");
+         fuel->setId(platform::UUID::random());
+       }},
       {"a bill removed", [&] {
          BillList bills = *profile->bills();
          bills.erase(bills.begin());
@@ -321,6 +327,12 @@ TEST_F(BillSectionsTest, KeptListModelFollowsEveryChangeTheListDependsOn) {
   }
   platform::Locale::setCurrent("sv_SE");  // "Ä" sorts after "Z" in Swedish
   check("the locale changed");
+  {
+    const int before = notices;
+    profile->setBills(BillList{});
+    EXPECT_GT(notices, before) << "emptied: the screens hear of it";
+    check("the bills all removed");
+  }
   platform::ui::removeAnyChangeObserver(token);
 }
 

@@ -103,6 +103,41 @@ TEST_F(ScreensTest, RestoresTheLastPickAtLaunchAndOnSceneAndCountChanges) {
   EXPECT_EQ(accent(), Color::asset("sonicBlue"));
 }
 
+TEST_F(ScreensTest, TheHiddenTabIsBuiltAgainOnlyWhenSomethingItReadChanged) {
+  auto home = addProfile("Home", "appleGreen");
+  rememberPick(home);
+  auto builds = std::make_shared<int>(0);
+  RootScreen root;
+  root.forecastTab = [builds](const std::shared_ptr<ProfileEntity>& profile) {
+    ++*builds;
+    return View(InterimForecastTab{profile});
+  };
+  auto container = container_;
+  app_ = std::make_unique<BrivelApp>([container] { return container; }, root);
+  driver_ = std::make_unique<ViewDriver>([app = *app_] { return app.body(); });
+  driver_->tree();
+  ASSERT_EQ(tabView().children.size(), 2u);
+
+  // The bills tab opens its settings sheet: the forecast behind it is not built again.
+  const int hidden = *builds;
+  driver_->tap(byId("settings"));
+  ASSERT_TRUE(driver_->exists(byKind(NodeKind::sheet)));
+  EXPECT_EQ(*builds, hidden);
+
+  // Another profile: the hidden tab shows it.
+  auto work = addProfile("Work", "appleRed");
+  app_->profileManager()->select(work);
+  driver_->tree();
+  EXPECT_GT(*builds, hidden);
+
+  // Shown, it is built on every render.
+  driver_->tap(byText("localizable_forecast").ofKind(NodeKind::tab));
+  const int shown = *builds;
+  driver_->runtime().invalidate();
+  driver_->tree();
+  EXPECT_EQ(*builds, shown + 1);
+}
+
 TEST_F(ScreensTest, SettingsSheetKeepsTheToggleAndLinksOut) {
   launch();
   driver_->tap(byId("settings"));

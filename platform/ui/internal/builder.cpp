@@ -22,6 +22,7 @@ std::string Builder::registerAction(const std::string& identity, Handlers handle
   // reaches two nodes' handlers.
   while (handlers_.count(id)) id += "x";
   handlers_[id] = std::move(handlers);
+  if (recording) recording->actions.push_back(id);
   return id;
 }
 

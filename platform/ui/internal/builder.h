@@ -3,6 +3,7 @@
 #pragma once
 
 #include <any>
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,6 +16,7 @@
 
 #include "platform/ui/environment.h"
 #include "platform/ui/node.h"
+#include "platform/ui/observable.h"
 #include "platform/ui/state.h"
 
 namespace platform::ui {
@@ -103,6 +105,34 @@ struct PresentationPrefs {
   std::optional<bool> interactiveDismissDisabled;
 };
 
+// What building a memoised subtree did besides writing its nodes (see memo.h), so that a
+// later render can repeat it without building: the storage it touched, the state it read
+// (with the state's version then), the environment values it read, the actions it
+// registered. A subtree whose build did anything a copy cannot repeat is not reusable.
+struct MemoRecord {
+  std::vector<void*> entries;  // Builder::StoreEntry*, stable until the entry is dropped
+  std::vector<std::shared_ptr<const std::uint64_t>> stateVersions;
+  std::vector<std::uint64_t> versionsSeen;
+  std::vector<std::function<bool(const Environment&)>> environment;  // each: the value read is still there
+  std::vector<std::string> actions;
+  ObjectReads objects;  // observable objects read, with their send counts then
+  // Memoised subtrees inside this one: this one is stale whenever one of them is.
+  std::vector<std::shared_ptr<const bool>> nestedStale;
+  bool reusable = true;
+
+  void merge(const MemoRecord& inner) {
+    entries.insert(entries.end(), inner.entries.begin(), inner.entries.end());
+    stateVersions.insert(stateVersions.end(), inner.stateVersions.begin(), inner.stateVersions.end());
+    versionsSeen.insert(versionsSeen.end(), inner.versionsSeen.begin(), inner.versionsSeen.end());
+    environment.insert(environment.end(), inner.environment.begin(), inner.environment.end());
+    actions.insert(actions.end(), inner.actions.begin(), inner.actions.end());
+    objects.counts.insert(objects.counts.end(), inner.objects.counts.begin(), inner.objects.counts.end());
+    objects.seen.insert(objects.seen.end(), inner.objects.seen.begin(), inner.objects.seen.end());
+    nestedStale.insert(nestedStale.end(), inner.nestedStale.begin(), inner.nestedStale.end());
+    reusable = reusable && inner.reusable;
+  }
+};
+
 // Builder state that applies to a subtree; saved and restored around each modifier.
 struct Scope {
   Environment env;
@@ -153,15 +183,55 @@ class Builder {
       }
     }
     entry.generation = generation_;
+    if (recording) recording->entries.push_back(&entry);
     return std::static_pointer_cast<T>(entry.data);
   }
 
   template <class T>
   std::shared_ptr<StateBox<T>> stateBox(const std::string& key, const std::function<T()>& initial) {
-    return persistent<StateBox<T>>(key, [&] {
+    auto box = persistent<StateBox<T>>(key, [&] {
       auto box = std::make_shared<StateBox<T>>(StateBox<T>{initial(), invalidator_});
       return box;
     });
+    if (recording) {
+      recording->stateVersions.emplace_back(box, &box->version);
+      recording->versionsSeen.push_back(box->version);
+    }
+    return box;
+  }
+
+  // The memoised subtree being built (memo.h), if any; told what the build reads and does.
+  MemoRecord* recording = nullptr;
+  // A view read the environment value of `Key`: a memoised subtree is reusable only while
+  // the value stays the same (values that cannot be compared keep it from being reused).
+  template <class Key>
+  void environmentRead(const typename Key::Value& value) {
+    if (!recording) return;
+    if constexpr (std::equality_comparable<typename Key::Value>) {
+      recording->environment.push_back([value](const Environment& env) { return env.get<Key>() == value; });
+    } else {
+      recording->reusable = false;
+    }
+  }
+  template <class T>
+  void environmentObjectRead(const std::shared_ptr<T>& object) {
+    if (!recording) return;
+    recording->environment.push_back(
+        [address = object.get()](const Environment& env) { return env.objectIfPresent<T>().get() == address; });
+    if constexpr (std::is_base_of_v<ObservableObject, T>) {
+      if (object) recording->objects.read(object->objectWillChange());
+    }
+  }
+  // Counts of what a subtree may leave behind; a memoised subtree that changed any of them
+  // cannot be repeated from a copy.
+  struct Marks {
+    std::size_t afterRender, disappearing, presentations, tags;
+    bool operator==(const Marks&) const = default;
+  };
+  Marks marks() const { return {afterRender_.size(), disappearing_.size(), presentations_.size(), tags_.size()}; }
+  // Registers handlers again under an id of an earlier render; false when the id is taken.
+  bool reregisterAction(const std::string& actionId, const Handlers& handlers) {
+    return handlers_.emplace(actionId, handlers).second;
   }
 
   // "path#whatN", N counting the uses of `what` at `path` in this render.
