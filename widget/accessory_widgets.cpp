@@ -35,17 +35,17 @@ const platform::ui::TextContent& widgetDescription() {
 
 View AccessoryInlineBrivelTitleView::body(Context&) const {
   return platform::ui::containerBackground(
-      platform::ui::HStack({platform::ui::SystemImage(kSymbol), platform::ui::Verbatim(kDisplayName)}, 5, "center"),
+      platform::ui::HStack({platform::ui::SystemImage(kSymbol), platform::ui::Verbatim(kDisplayName)}, 5, platform::ui::Alignment::center),
       Color::system("clear"));
 }
 
 View AccessoryCircularBrivelIconView::body(Context&) const {
-  View mark = platform::ui::widgetAccentable(platform::ui::SystemImage(kSymbol).font("largeTitle"), true);
+  View mark = platform::ui::widgetAccentable(platform::ui::SystemImage(kSymbol).font(platform::ui::Font::largeTitle), true);
   View face = platform::ui::ShapeView(Shape::circle())
                   .foregroundStyle(Color::system("clear"))
                   .background(Color::system("regularMaterial"))
                   .clipShape(Shape::roundedRectangle(100, true))
-                  .overlay(mark, "center");
+                  .overlay(mark, platform::ui::Alignment::center);
   return platform::ui::containerBackground(face, Color::system("clear"));
 }
 

@@ -37,36 +37,36 @@ View dot(std::string_view colorName) {
 View line(std::vector<View> children) {
   Frame frame;
   frame.maxWidth = infinity;
-  frame.alignment = "leading";
+  frame.alignment = Alignment::leading;
   return HStack(std::move(children)).frame(frame);
 }
 
-View column(std::vector<View> children) { return VStack(std::move(children), 0.0, "leading"); }
+View column(std::vector<View> children) { return VStack(std::move(children), 0.0, Alignment::leading); }
 
 View nameText(const BillEntity& bill) {
   return (Verbatim(platform::trimmingWhitespaceAndNewlines(bill.name())) |
-          SubtitleFontStyleModifier{"subheadline", primary(), true, "leading"})
+          SubtitleFontStyleModifier{Font::subheadline, primary(), true, TextAlignment::leading})
       .minimumScaleFactor(0.6)
       .lineLimit(1);
 }
 
-View costGroup(const BillEntity& bill, std::string alignment) {
+View costGroup(const BillEntity& bill, TextAlignment alignment) {
   View amount = (Verbatim(platform::formatCurrency(bill.cost())) |
-                 SubtitleFontStyleModifier{"subheadline", primary(), false, std::move(alignment)})
+                 SubtitleFontStyleModifier{Font::subheadline, primary(), false, alignment})
                     .minimumScaleFactor(0.6)
                     .lineLimit(1);
   return HStack({amount, dot("sonicYellow")});
 }
 
 View caption(const std::string& text, const std::string& colorName) {
-  return Verbatim(text) | NoteFontStyleModifier{"caption", colorFromAssetName(colorName), false, "leading"};
+  return Verbatim(text) | NoteFontStyleModifier{Font::caption, colorFromAssetName(colorName), false, TextAlignment::leading};
 }
 
 View noteLine(const std::optional<std::string>& note) {
   return when(note && !note->empty(), [&] {
-    return line({dot("tailsOrange"), (Verbatim(*note) | SubtitleFontStyleModifier{"subheadline", primary(), false,
-                                                                                  "leading"})
-                                         .multilineTextAlignment("leading")});
+    return line({dot("tailsOrange"), (Verbatim(*note) | SubtitleFontStyleModifier{Font::subheadline, primary(), false,
+                                                                                  TextAlignment::leading})
+                                         .multilineTextAlignment(TextAlignment::leading)});
   });
 }
 
@@ -80,15 +80,15 @@ View fullLayout(const BillEntity& bill, CollectionFilterType filter) {
                               [&] { return caption(category->name(), category->color()); });
   const OccurringType occurring = bill.occurring();
   View occurrence = LocalizedText(bill.occurringLocalizedKey()) |
-                    SubtitleFontStyleModifier{"subheadline", primary(), true, "leading"};
+                    SubtitleFontStyleModifier{Font::subheadline, primary(), true, TextAlignment::leading};
   View quarter = when(occurring == OccurringType::quarterly, [&] {
-    return LocalizedText(bill.quarterlyLocalizedKey()) | NoteFontStyleModifier{"caption", primary(), false, "leading"};
+    return LocalizedText(bill.quarterlyLocalizedKey()) | NoteFontStyleModifier{Font::caption, primary(), false, TextAlignment::leading};
   });
   View month = when(occurring == OccurringType::yearly, [&] {
-    return LocalizedText(bill.yearlyLocalizedKey()) | NoteFontStyleModifier{"caption", primary(), false, "leading"};
+    return LocalizedText(bill.yearlyLocalizedKey()) | NoteFontStyleModifier{Font::caption, primary(), false, TextAlignment::leading};
   });
   return Group({line({dot("sonicBlue"), column({nameText(bill), accountCaption, categoryCaption})}),
-                line({dot("sonicRed"), column({occurrence, quarter, month}), Spacer(), costGroup(bill, "leading")}),
+                line({dot("sonicRed"), column({occurrence, quarter, month}), Spacer(), costGroup(bill, TextAlignment::leading)}),
                 noteLine(bill.note())});
 }
 
@@ -98,12 +98,12 @@ View compactLayout(const BillEntity& bill, bool showOccurring) {
       when(category && !category->name().empty(), [&] { return caption(category->name(), category->color()); });
   View period = when(showOccurring, [&] {
     const OccurringType occurring = bill.occurring();
-    auto style = SubtitleFontStyleModifier{"subheadline", primary(), false, "leading"};
+    auto style = SubtitleFontStyleModifier{Font::subheadline, primary(), false, TextAlignment::leading};
     return line({dot("sonicRed"),
                  when(occurring == OccurringType::quarterly, [&] { return LocalizedText(bill.quarterlyLocalizedKey()) | style; }),
                  when(occurring == OccurringType::yearly, [&] { return LocalizedText(bill.yearlyLocalizedKey()) | style; })});
   });
-  return Group({line({dot("sonicBlue"), column({nameText(bill), categoryCaption}), Spacer(), costGroup(bill, "trailing")}),
+  return Group({line({dot("sonicBlue"), column({nameText(bill), categoryCaption}), Spacer(), costGroup(bill, TextAlignment::trailing)}),
                 period, noteLine(bill.note())});
 }
 
@@ -151,10 +151,10 @@ View BillEntityView::body(Context& ctx) const {
   auto confirmDelete = [shown, container] { scheduleBillDeletion(shown, container); };
   View card = VStack({compactMode.isOn ? compactLayout(*bill, compactMode.showOccurring)
                                        : fullLayout(*bill, collectionFilterType)},
-                     12.0, "center")
+                     12.0, Alignment::center)
                   .padding()
                   .background(View(ShapeView(Shape::rectangle(), Color::system("regularMaterial"))))
-                  .attr("background.ignoresSafeArea", true);
+                  .attr(Attr::backgroundIgnoresSafeArea, true);
   return (card | CorneredRadiusModifier{25})
       .sensoryFeedback(SensoryFeedback::success, copyNoteHaptic.get())
       .sensoryFeedback(SensoryFeedback::warning, deleteDialogHaptic.get())

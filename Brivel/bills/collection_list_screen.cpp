@@ -32,25 +32,25 @@ using namespace platform::ui;
 
 namespace {
 
-Frame fullWidth(std::string alignment) {
+Frame fullWidth(Alignment alignment) {
   Frame frame;
   frame.maxWidth = infinity;
-  frame.alignment = std::move(alignment);
+  frame.alignment = alignment;
   return frame;
 }
 
 // The header of an account, category or uncategorized section: a white label on a capsule.
 View sectionHeaderCapsule(TextContent title, std::string symbol, Color color) {
-  View text = (Text(std::move(title)) | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"})
+  View text = (Text(std::move(title)) | TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading})
                   .padding(Edge::trailing, 3);
   View icon = SystemImage(std::move(symbol))
-                  .symbolVariant("circle.fill")
-                  .font("title2")
+                  .symbolVariant(SymbolVariant::circleFill)
+                  .font(Font::title2)
                   .foregroundStyle(Color::system("white"))
                   .shadow(Color::system("black").withOpacity(0.33), 0.6);
   return (Label(text, icon).padding(Edge::vertical, 6) | HorizontalPaddingModifier{Edge::horizontal, 9, 1})
       .background(View(ShapeView(Shape::capsule(true), color.withGradient())))
-      .frame(fullWidth("leading"));
+      .frame(fullWidth(Alignment::leading));
 }
 
 TextContent uncategorizedTitle() { return keyText(localizable_uncategorized); }
@@ -63,7 +63,7 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
                                               .compactMode = {.isOn = false, .showOccurring = false},
                                               .isDeleteable = true, .isEditable = false}),
                           [bill] { return View(BillEntityItemScreen{.bill = bill, .shownInSheet = false}); })
-        .buttonStyle("plain")
+        .buttonStyle(ButtonStyle::plain)
         .accessibilityIdentifier("billRow")
         .listRowSeparator(Visibility::hidden)
         .listRowInsets(4, 9, 4, 9);
@@ -81,7 +81,7 @@ View noResultsState() {
   return Section({View(EntityUnavailableView{keyText(localizable_noBillsFound),
                                              AssetImage("magnifyingglass.circle.fill.badge.questionmark"),
                                              keyText(localizable_changeYourSearchDescription), std::nullopt, {}})
-                      .frame(fullWidth("center"))
+                      .frame(fullWidth(Alignment::center))
                       .listRowSeparator(Visibility::hidden)});
 }
 
@@ -171,12 +171,12 @@ View CollectionListScreen::body(Context& ctx) const {
   // 1-7: the list, its style and the search field.
   View list = List({when(state == CollectionListState::filledProfile,
                          [&] { return groupedContent(selected, searchableText.get()); })})
-                  .listStyle("plain")
+                  .listStyle(ListStyle::plain)
                   .listSectionSpacing(0.0)
-                  .scrollBounceBehavior("automatic")
+                  .scrollBounceBehavior(ScrollBounceBehavior::automatic)
                   .scrollIndicators(Visibility::hidden);
   list = list | SearchableTextFieldModifier{state != CollectionListState::emptyProfile, searchableText.binding(),
-                                            showSearchable.binding(), "automatic", std::string(localizable_search)};
+                                            showSearchable.binding(), SearchFieldPlacement::automatic, std::string(localizable_search)};
 
   // 8: the empty states over the list.
   View noProfile = when(state == CollectionListState::noProfile, [&] {
@@ -185,7 +185,7 @@ View CollectionListScreen::body(Context& ctx) const {
                                                keyText(localizable_noProfileSelectedDescription),
                                                keyText(localizable_selectProfile),
                                                [showUsersListScreen] { showUsersListScreen.toggle(); }})
-                        .frame(fullWidth("center"))
+                        .frame(fullWidth(Alignment::center))
                         .listRowBackground(Color::system("clear"))});
   });
   View noBills = when(state == CollectionListState::emptyProfile, [&] {
@@ -194,10 +194,10 @@ View CollectionListScreen::body(Context& ctx) const {
                                                keyText(localizable_noBillsAvailableDescription),
                                                keyText(localizable_add),
                                                [showCreateBillScreen] { showCreateBillScreen.toggle(); }})
-                        .frame(fullWidth("center"))
+                        .frame(fullWidth(Alignment::center))
                         .listRowBackground(Color::system("clear"))});
   });
-  list = list.overlay(Group({noProfile, noBills}), "center");
+  list = list.overlay(Group({noProfile, noBills}), Alignment::center);
 
   // 9: the title.
   list = list.navigationBarTitleDisplayMode(TitleDisplayMode::automatic)
@@ -222,7 +222,7 @@ View CollectionListScreen::body(Context& ctx) const {
   };
   std::vector<View> toolbar{ToolbarItemGroup(ToolbarPlacement::topBarLeading,
                                              {ControlGroup(SystemImage("person.crop.circle.fill"), std::move(profileMenu))
-                                                  .controlGroupStyle("menu")
+                                                  .controlGroupStyle(ControlGroupStyle::menu)
                                                   .accessibilityIdentifier("profileMenu")}),
                             when(selected != nullptr, [&] {
                               return ToolbarItem(ToolbarPlacement::primaryAction,

@@ -47,18 +47,18 @@ std::vector<View> formSections(const std::shared_ptr<Model>& vm, const Focus& fo
   const Binding<std::string> number = bind(vm, &Model::number);
   const Binding<std::string> note = bind(vm, &Model::note);
   View nameField = TextField(keyText(localizable_enter), name)
-                       .textInputAutocapitalization("never")
+                       .textInputAutocapitalization(TextInputAutocapitalization::never)
                        .focused(focus.name.binding())
-                       .submitLabel("return")
+                       .submitLabel(SubmitLabel::return_)
                        .onSubmit([focus] { focus.number.set(true); })
-                       .multilineTextAlignment("trailing")
+                       .multilineTextAlignment(TextAlignment::trailing)
                        .accessibilityIdentifier("bankAccountName") |
                    TextFieldLimiterModifier{name, 30};
   View numberField = TextField(keyText(localizable_enter), number, Axis::vertical)
-                         .textInputAutocapitalization("characters")
+                         .textInputAutocapitalization(TextInputAutocapitalization::characters)
                          .focused(focus.number.binding())
-                         .submitLabel("return")
-                         .multilineTextAlignment("trailing")
+                         .submitLabel(SubmitLabel::return_)
+                         .multilineTextAlignment(TextAlignment::trailing)
                          .lineLimit(2)
                          .accessibilityIdentifier("bankAccountNumber") |
                      TextFieldLimiterModifier{number, 34};
@@ -68,7 +68,7 @@ std::vector<View> formSections(const std::shared_ptr<Model>& vm, const Focus& fo
                         .accessibilityIdentifier("connectNote");
   View noteField = when(vm->connectNote.get(), [&] {
     return TextField(keyText(localizable_enter), note, Axis::vertical)
-               .textInputAutocapitalization("sentences")
+               .textInputAutocapitalization(TextInputAutocapitalization::sentences)
                .focused(focus.note.binding())
                .accessibilityIdentifier("bankAccountNote") |
            TextFieldLimiterModifier{note, 80};
@@ -120,7 +120,7 @@ View BankAccountsAddScreen::body(Context& ctx) const {
   };
   const bool incomplete =
       bankAccountFormIsIncomplete(vm->name.get(), vm->number.get(), vm->connectNote.get(), vm->note.get());
-  View form = Form(formSections(vm, focus)).scrollDismissesKeyboard("interactively") |
+  View form = Form(formSections(vm, focus)).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_newBankAccount)};
   form = form.toolbar({ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)),
                        ToolbarItem(ToolbarPlacement::primaryAction,
@@ -178,7 +178,7 @@ View BankAccountsItemScreen::body(Context& ctx) const {
   sections.push_back(deleteRowSection(requestDelete));
   const bool incomplete =
       bankAccountFormIsIncomplete(vm->name.get(), vm->number.get(), vm->connectNote.get(), vm->note.get());
-  View content = Form(std::move(sections)).scrollDismissesKeyboard("interactively") |
+  View content = Form(std::move(sections)).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
                  NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_details)};
   content = content.toolbar({ToolbarItem(ToolbarPlacement::primaryAction,
                                          toolbarTextButton(localizable_update, update, std::nullopt, incomplete, true)
@@ -249,7 +249,7 @@ View BankAccountsListRowView::body(Context& ctx) const {
   spec.deleteMessageKey = localizable_deleteBankAccountMessage;
   spec.confirmDelete = [account, container] { confirmBankAccountDelete(account, container); };
   View numberLine =
-      Verbatim(account->number()) | SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"};
+      Verbatim(account->number()) | SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading};
   return Group({collectionRow(spec, state), numberLine});
 }
 

@@ -13,22 +13,22 @@ using namespace platform::ui;
 
 View BillEntitySmallListView::body(Context&) const {
   View title = (Verbatim(platform::trimmingWhitespaceAndNewlines(name)) |
-                SubtitleFontStyleModifier{"subheadline", Color::system("primary"), true, "leading"})
+                SubtitleFontStyleModifier{Font::subheadline, Color::system("primary"), true, TextAlignment::leading})
                    .minimumScaleFactor(0.6)
                    .lineLimit(1);
   View number = when(bankAccount != nullptr, [&] {
     return Verbatim(bankAccount->number()) |
-           NoteFontStyleModifier{"caption", colorFromAssetName(bankAccount->color()), false, "leading"};
+           NoteFontStyleModifier{Font::caption, colorFromAssetName(bankAccount->color()), false, TextAlignment::leading};
   });
   View group = when(category != nullptr, [&] {
     return Verbatim(category->name()) |
-           NoteFontStyleModifier{"caption", colorFromAssetName(category->color()), false, "leading"};
+           NoteFontStyleModifier{Font::caption, colorFromAssetName(category->color()), false, TextAlignment::leading};
   });
   View label = HStack({View(ColouredCircleSymbolView{.color = assetColor("sonicBlue"), .symbol = std::nullopt,
                                                      .isProfileCard = false}),
-                       VStack({title, number, group}, 0.0, "leading")});
+                       VStack({title, number, group}, 0.0, Alignment::leading)});
   View amount = (Verbatim(platform::formatCurrency(cost)) |
-                 SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})
+                 SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading})
                     .minimumScaleFactor(0.6)
                     .lineLimit(1);
   return LabeledContent(label, amount);

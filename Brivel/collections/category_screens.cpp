@@ -39,10 +39,10 @@ std::string normalizedName(const std::string& text) {
 View nameSection(const std::shared_ptr<Model>& vm, const State<bool>& nameIsFocused) {
   const Binding<std::string> name = bind(vm, &Model::name);
   View field = TextField(keyText(localizable_enter), name)
-                   .textInputAutocapitalization("never")
+                   .textInputAutocapitalization(TextInputAutocapitalization::never)
                    .focused(nameIsFocused.binding())
-                   .submitLabel("return")
-                   .multilineTextAlignment("trailing")
+                   .submitLabel(SubmitLabel::return_)
+                   .multilineTextAlignment(TextAlignment::trailing)
                    .accessibilityIdentifier("categoryName") |
                TextFieldLimiterModifier{name, 30};
   return Section({LabeledContent(nameLabel(), field), View(ColorPickerView{bind(vm, &Model::selectedColor)})});
@@ -68,7 +68,7 @@ View CategoriesAddScreen::body(Context& ctx) const {
                   bind(vm, &Model::savedToastMessage), nameIsFocused.binding(), [vm] { vm->name = std::string(); });
   };
   const bool blank = normalizedName(vm->name.get()).empty();
-  View form = Form({nameSection(vm, nameIsFocused)}).scrollDismissesKeyboard("interactively") |
+  View form = Form({nameSection(vm, nameIsFocused)}).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_newCategory)};
   form = form.toolbar({ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)),
                        ToolbarItem(ToolbarPlacement::primaryAction,
@@ -115,7 +115,7 @@ View CategoriesItemScreen::body(Context& ctx) const {
                    billsCountSectionHeader(bills->size()));
   });
   View deleteSection = deleteRowSection(requestDelete);
-  View content = Form({nameSection(vm, nameIsFocused), billsSection, deleteSection}).scrollDismissesKeyboard("interactively") |
+  View content = Form({nameSection(vm, nameIsFocused), billsSection, deleteSection}).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
                  NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_details)};
   const bool blank = normalizedName(vm->name.get()).empty();
   content = content.toolbar({ToolbarItem(ToolbarPlacement::primaryAction,

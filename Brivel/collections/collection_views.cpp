@@ -14,14 +14,14 @@ using namespace platform::ui;
 namespace {
 // Black at a third of full opacity in linear sRGB: the faint edge of the white symbols.
 Color faintShadow() { return Color::system("black").withOpacity(0.33); }
-View whiteHeadline(View text) { return text | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}; }
+View whiteHeadline(View text) { return text | TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading}; }
 }  // namespace
 
 View sortMenuLabel() { return Label(LocalizedText(localizable_sort), SystemImage("arrow.up.arrow.down")); }
 
 View billsCountSectionHeader(std::size_t count) {
   return HStack({LocalizedText(localizable_bills), Spacer(), Text(localized("%lld", {std::to_string(count)}))},
-                std::nullopt, "center");
+                std::nullopt, Alignment::center);
 }
 
 View nameLabel() { return LocalizedText(localizable_name).foregroundStyle(Color::system("secondary")); }
@@ -36,16 +36,16 @@ View deleteMenuLabel() { return Label(keyText(localizable_delete), "trash"); }
 
 View rowTitleLabel(View title, std::string_view symbol) {
   return Label(whiteHeadline(std::move(title)), SystemImage(std::string(symbol))
-                                                    .symbolVariant("circle.fill")
-                                                    .font("title2")
+                                                    .symbolVariant(SymbolVariant::circleFill)
+                                                    .font(Font::title2)
                                                     .foregroundStyle(Color::system("white"))
                                                     .shadow(faintShadow(), 0.6));
 }
 
 View countBadge(std::size_t count, std::string_view symbol, std::string_view colorName, std::shared_ptr<const Tip> tip,
                 bool countFirst) {
-  View number = whiteHeadline(Text(localized("%lld", {std::to_string(count)}))).contentTransition("numericText");
-  View image = SystemImage(std::string(symbol)).symbolVariant("fill").foregroundStyle(Color::system("white"));
+  View number = whiteHeadline(Text(localized("%lld", {std::to_string(count)}))).contentTransition(ContentTransition::numericText);
+  View image = SystemImage(std::string(symbol)).symbolVariant(SymbolVariant::fill).foregroundStyle(Color::system("white"));
   View label = countFirst ? HStack({number, image}) : Label(number, image);
   return label.padding(12)
       .background(assetColor(colorName).withGradient(), Shape::roundedRectangle(22, true))
@@ -59,7 +59,7 @@ View countBadge(std::size_t count, std::string_view symbol, std::string_view col
 View emptyStateSection(View unavailable) {
   Frame full;
   full.maxWidth = infinity;
-  full.alignment = "center";
+  full.alignment = Alignment::center;
   return Section({unavailable.frame(full).listRowBackground(Color::system("clear"))});
 }
 

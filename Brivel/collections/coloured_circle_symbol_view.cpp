@@ -16,16 +16,16 @@ View ColouredCircleSymbolView::body(Context&) const {
   if (symbol) {
     // Two levels: the glyph in white, the disc in the colour.
     image = SymbolImage(*symbol)
-                .symbolVariant("circle.fill")
-                .symbolRenderingMode("palette")
+                .symbolVariant(SymbolVariant::circleFill)
+                .symbolRenderingMode(SymbolRenderingMode::palette)
                 .foregroundStyle(color.withGradient())
-                .attr("palette.primary", Color::system("white").withGradient());
+                .attr(Attr::palettePrimary, Color::system("white").withGradient());
   } else {
-    image = SymbolImage(SFSymbols::circle).symbolVariant("fill").foregroundStyle(color.withGradient());
+    image = SymbolImage(SFSymbols::circle).symbolVariant(SymbolVariant::fill).foregroundStyle(color.withGradient());
   }
   image = image.shadow(discShadow(), 0.4);
   // On a profile card the badge takes the default font size, whatever font its card sets.
-  return image.font(isProfileCard ? "body" : "caption");
+  return image.font(isProfileCard ? Font::body : Font::caption);
 }
 
 }  // namespace brivel

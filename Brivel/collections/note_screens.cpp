@@ -44,15 +44,15 @@ std::vector<View> formSections(const std::shared_ptr<Model>& vm, const State<boo
   const Binding<std::string> name = bind(vm, &Model::name);
   const Binding<std::string> text = bind(vm, &Model::text);
   View nameField = TextField(keyText(localizable_enter), name)
-                       .textInputAutocapitalization("never")
+                       .textInputAutocapitalization(TextInputAutocapitalization::never)
                        .focused(nameIsFocused.binding())
-                       .submitLabel("return")
-                       .multilineTextAlignment("trailing")
+                       .submitLabel(SubmitLabel::return_)
+                       .multilineTextAlignment(TextAlignment::trailing)
                        .accessibilityIdentifier("noteName") |
                    TextFieldLimiterModifier{name, 30};
   if (limitText) nameField = nameField.onSubmit([textIsFocused] { textIsFocused.set(true); });
   View textField = TextField(keyText(localizable_enter), text, Axis::vertical)
-                       .textInputAutocapitalization("sentences")
+                       .textInputAutocapitalization(TextInputAutocapitalization::sentences)
                        .focused(textIsFocused.binding())
                        .accessibilityIdentifier("noteText");
   if (limitText) textField = textField | TextFieldLimiterModifier{text, 400};
@@ -86,7 +86,7 @@ View NotesAddScreen::body(Context& ctx) const {
                     vm->text = std::string();
                   });
   };
-  View form = Form(formSections(vm, nameIsFocused, textIsFocused, true)).scrollDismissesKeyboard("interactively") |
+  View form = Form(formSections(vm, nameIsFocused, textIsFocused, true)).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_newNote)};
   form = form.toolbar({ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)),
                        ToolbarItem(ToolbarPlacement::primaryAction,
@@ -129,7 +129,7 @@ View NotesItemScreen::body(Context& ctx) const {
 
   std::vector<View> sections = formSections(vm, nameIsFocused, textIsFocused, false);
   sections.push_back(deleteRowSection(requestDelete));
-  View content = Form(std::move(sections)).scrollDismissesKeyboard("interactively") |
+  View content = Form(std::move(sections)).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
                  NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_details)};
   content = content.toolbar({ToolbarItem(ToolbarPlacement::primaryAction,
                                          toolbarTextButton(localizable_update, update, std::nullopt, isIncomplete(*vm), true)
@@ -173,12 +173,12 @@ View NotesListRowView::body(Context& ctx) const {
   spec.deleteMessageKey = localizable_deleteNoteMessage;
   spec.confirmDelete = [shown, container] { confirmNoteDelete(shown, container); };
   View detailLine =
-      HStack({(Verbatim(shown->text()) | SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})
+      HStack({(Verbatim(shown->text()) | SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading})
                   .lineLimit(1),
               Spacer(),
               Verbatim(noteDateText(shown->timestamp())) |
-                  NoteFontStyleModifier{"caption", Color::system("secondary"), false, "leading"}},
-             std::nullopt, "center");
+                  NoteFontStyleModifier{Font::caption, Color::system("secondary"), false, TextAlignment::leading}},
+             std::nullopt, Alignment::center);
   return Group({collectionRow(spec, state), detailLine});
 }
 

@@ -13,7 +13,8 @@ using namespace platform::ui;
 View toolbarTextButton(std::string_view titleKey, std::function<void()> action, std::optional<Color> tint,
                        bool isDisabled, bool isBold) {
   View button = Button(Text(keyText(titleKey)).bold(isBold), std::move(action));
-  if (tint) button = button.tint(*tint);
+  // Without a tint of its own the button clears the one around it: it shows the accent colour.
+  button = tint ? button.tint(*tint) : button.tintCleared();
   return button.disabled(isDisabled);
 }
 
@@ -22,7 +23,7 @@ View toolbarTipImageButton(std::function<void()> action, View image, bool isDisa
   View button = Button(std::move(image), std::move(action))
                     .disabled(isDisabled)
                     .bold(isBold && !isDisabled)
-                    .symbolEffect("bounce", isDisabled);
+                    .symbolEffect(SymbolEffect::bounce, isDisabled);
   if (tip) button = button.popoverTip(std::move(tip), Edge::top, [] {});
   return button;
 }

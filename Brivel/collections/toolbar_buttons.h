@@ -22,7 +22,7 @@
 namespace brivel {
 
 // A button titled with a localized key. With a tint the title shows in that colour; without
-// one it keeps the accent colour. Disabled while `isDisabled`; bold when `isBold` (whether or
+// one the surrounding tint is cleared and it shows the accent colour. Disabled while `isDisabled`; bold when `isBold` (whether or
 // not it is disabled).
 platform::ui::View toolbarTextButton(std::string_view titleKey, std::function<void()> action,
                                      std::optional<platform::ui::Color> tint, bool isDisabled, bool isBold);

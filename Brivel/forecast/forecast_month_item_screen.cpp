@@ -35,7 +35,7 @@ View dot(std::string_view colorName) {
 }
 
 View cardLine(View text, std::string_view colorName) {
-  return HStack({text | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}, dot(colorName)});
+  return HStack({text | TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading}, dot(colorName)});
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
                      .listRowSeparator(Visibility::hidden)
                      .listRowInsets(4, 9, 4, 9);
                })})
-                  .listStyle("plain") |
+                  .listStyle(ListStyle::plain) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::large, month.month};
 
   View card = when(!isEmpty, [&] {
@@ -68,12 +68,12 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
     };
     View figures = VStack({cardLine(Text(localized("%lld", {std::to_string(month.items.size())})), "sonicBlue"),
                            cardLine(Verbatim(amountText(month.cost)), "sonicYellow")},
-                          std::nullopt, "trailing")
+                          std::nullopt, Alignment::trailing)
                        .padding(12)
                        .background(ShapeView(Shape::roundedRectangle(22, true), assetColor("sonicRed").withGradient())
                                        .shadow(Color::system("black").withOpacity(0.33), 1))
                        .opacity(0.8);
-    return (Button(figures | CorneredRadiusModifier{26}, tap).buttonStyle("plain").padding(9))
+    return (Button(figures | CorneredRadiusModifier{26}, tap).buttonStyle(ButtonStyle::plain).padding(9))
         .sensoryFeedback(SensoryFeedback::selection, calculateSheetHaptic.get())
         .popoverTip(leftToPayTip, Edge::bottom, [] {})
         .accessibilityIdentifier("monthSummary");
@@ -87,9 +87,9 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
   });
 
   list = list.scrollIndicators(Visibility::hidden)
-             .scrollBounceBehavior(isEmpty ? "basedOnSize" : "automatic")
-             .safeAreaInset(Edge::bottom, card, "trailing")
-             .overlay(empty, "center");
+             .scrollBounceBehavior(isEmpty ? ScrollBounceBehavior::basedOnSize : ScrollBounceBehavior::automatic)
+             .safeAreaInset(Edge::bottom, card, Alignment::trailing)
+             .overlay(empty, Alignment::center);
   list = leftToPaySheet(list, showCalculateSheet, profile, std::make_shared<const ForecastMonthValues>(month));
   return list.toolbar({ToolbarItem(ToolbarPlacement::automatic, forecastSortMenu(profile))});
 }

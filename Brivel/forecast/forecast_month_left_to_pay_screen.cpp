@@ -29,21 +29,21 @@ View dot(std::string_view colorName) {
   return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = std::nullopt, .isProfileCard = false});
 }
 
-View title(View text) { return text | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}; }
-View rolling(View text) { return text.contentTransition("numericText(countsDown: false)"); }
+View title(View text) { return text | TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading}; }
+View rolling(View text) { return text.contentTransition(ContentTransition::numericTextCountingUp); }
 View countText(std::size_t count) { return Text(localized("%lld", {std::to_string(count)})); }
 
-Frame fullWidth(std::string alignment) {
+Frame fullWidth(Alignment alignment) {
   Frame frame;
   frame.maxWidth = infinity;
-  frame.alignment = std::move(alignment);
+  frame.alignment = alignment;
   return frame;
 }
 
 View accountIcon() {
   return SystemImage("creditcard")
-      .symbolVariant("circle.fill")
-      .font("title2")
+      .symbolVariant(SymbolVariant::circleFill)
+      .font(Font::title2)
       .foregroundStyle(Color::system("white"))
       .shadow(Color::system("black").withOpacity(0.33), 0.6);
 }
@@ -69,11 +69,11 @@ View billRows(const BillList& bills, const Move& move, const std::string& id) {
 std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayGroup& group, const Move& pay) {
   View header = LabeledContent(Label(title(std::move(headerTitle)), accountIcon()),
                                countText(group.bills.size()) |
-                                   SubtitleFontStyleModifier{"subheadline", Color::system("white"), false, "leading"})
+                                   SubtitleFontStyleModifier{Font::subheadline, Color::system("white"), false, TextAlignment::leading})
                     .listRowBackground(background);
   View sum = rolling(Verbatim(amountText(group.cost)) |
-                     SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"})
-                 .frame(fullWidth("trailing"));
+                     SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading})
+                 .frame(fullWidth(Alignment::trailing));
   return {header, billRows(group.bills, pay, "unpaidBill"), sum};
 }
 
@@ -97,8 +97,8 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
        when(allPaid,
             [&] {
               return (LocalizedText(localizable_allPayed) |
-                      TitleFontStyleModifier{"headline", Color::system("white"), true, "center"})
-                  .frame(fullWidth("center"))
+                      TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::center})
+                  .frame(fullWidth(Alignment::center))
                   .listRowBackground(assetColor("sonicGreen"))
                   .onAppear([] { ReviewHandler::requestReviewIfAppropriate(); })
                   .accessibilityIdentifier("allPayed");

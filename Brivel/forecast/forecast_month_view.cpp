@@ -22,10 +22,10 @@ View dot(std::string_view colorName) {
   return View(ColouredCircleSymbolView{.color = assetColor(colorName), .symbol = std::nullopt, .isProfileCard = false});
 }
 
-View title(View text) { return text | TitleFontStyleModifier{"headline", Color::system("primary"), true, "leading"}; }
+View title(View text) { return text | TitleFontStyleModifier{Font::headline, Color::system("primary"), true, TextAlignment::leading}; }
 
 View figure(const std::string& amount, Color color) {
-  return Verbatim(amount) | SubtitleFontStyleModifier{"subheadline", color, false, "leading"};
+  return Verbatim(amount) | SubtitleFontStyleModifier{Font::subheadline, color, false, TextAlignment::leading};
 }
 
 }  // namespace
@@ -45,18 +45,18 @@ View ForecastMonthView::body(Context& ctx) const {
 
   View names = VStack({HStack({dot("sonicRed"), title(Text(localized(values->month)))}),
                        HStack({dot("sonicBlue"), title(Text(localized("%lld", {std::to_string(values->items.size())})))})},
-                      12.0, "leading");
+                      12.0, Alignment::leading);
   View spendable = when(showSpendable, [&] {
     const double amount = spendableAmount(*profile, *values);
     const bool positive = amount > 0.0;
     return HStack({figure(amountText(amount), assetColor(positive ? "appleGreen" : "appleRed")),
                    dot(positive ? "sonicGreen" : "sonicRed")})
-        .transition("push(from: .top)")
+        .transition(Transition::pushFromTop)
         .accessibilityIdentifier("spendable");
   });
   View cost = HStack({figure(amountText(values->cost), Color::system("primary")), dot("sonicYellow")})
                   .accessibilityIdentifier("monthCost");
-  View figures = VStack({spendable, cost}, 12.0, "trailing").animation("default", showSpendable);
+  View figures = VStack({spendable, cost}, 12.0, Alignment::trailing).animation(Animation::default_, showSpendable);
 
   // The card spans the row, as a list row's content does.
   Frame fullWidth;
@@ -66,11 +66,11 @@ View ForecastMonthView::body(Context& ctx) const {
 
   View row = NavigationLink(card,
                             [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, *values}); })
-                 .buttonStyle("plain")
+                 .buttonStyle(ButtonStyle::plain)
                  .accessibilityIdentifier("monthRow")
                  .listRowSeparator(Visibility::hidden)
                  .listRowInsets(4, 9, 4, 9)
-                 .animation("default", showSpendable)
+                 .animation(Animation::default_, showSpendable)
                  .contextMenu({Button(Label(keyText(localizable_leftToPay), "cart"),
                                       [showCalculateSheet] { showCalculateSheet.toggle(); })
                                    .accessibilityIdentifier("leftToPay")});

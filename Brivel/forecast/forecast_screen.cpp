@@ -57,7 +57,7 @@ std::string_view emptyOccurrenceTitle(OccurringType occurring) {
 View emptyOccurrenceState(OccurringType occurring) {
   Frame frame;
   frame.maxWidth = infinity;
-  frame.alignment = "center";
+  frame.alignment = Alignment::center;
   return View(EntityUnavailableView{keyText(emptyOccurrenceTitle(occurring)),
                                     AssetImage("envelope.circle.fill.badge.checkmark"),
                                     keyText(localizable_noBillsAvailableDescription), std::nullopt, {}})
@@ -136,22 +136,22 @@ View ForecastScreen::body(Context& ctx) const {
   const std::optional<OccurringType> occurring = occurrenceOf(selection);
 
   View picker = Picker<ForecastType>(Text(keyText(localizable_forecast)), selectedForecastScreen.binding().animation(),
-                                     Group({SystemImage("sun.max").symbolVariant("fill").tag(ForecastType::all),
+                                     Group({SystemImage("sun.max").symbolVariant(SymbolVariant::fill).tag(ForecastType::all),
                                             LocalizedText(localizable_month).tag(ForecastType::month),
                                             LocalizedText(localizable_quarter).tag(ForecastType::quarter),
                                             LocalizedText(localizable_year).tag(ForecastType::year)}))
-                    .pickerStyle("segmented")
+                    .pickerStyle(PickerStyle::segmented)
                     .accessibilityIdentifier("forecastPicker") |
                 HorizontalPaddingModifier{Edge::horizontal, 9, 1};
   View rows = occurring ? occurrenceRows(*profile, *occurring) : yearRows(profile);
-  View list = List({rows}).listStyle("plain").scrollIndicators(Visibility::hidden);
+  View list = List({rows}).listStyle(ListStyle::plain).scrollIndicators(Visibility::hidden);
 
   Frame fullHeight;
   fullHeight.maxHeight = infinity;
   View content = VStack({picker, list}).frame(fullHeight) |
                  NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_forecast)};
   content = content.overlay(
-      when(occurring && !hasBills(*profile, *occurring), [&] { return emptyOccurrenceState(*occurring); }), "center");
+      when(occurring && !hasBills(*profile, *occurring), [&] { return emptyOccurrenceState(*occurring); }), Alignment::center);
 
   std::vector<View> profileMenu{
       Button(Label(verbatim(profile->name()), "person.crop.circle.fill"),
@@ -167,7 +167,7 @@ View ForecastScreen::body(Context& ctx) const {
   };
   content = content.toolbar(
       {ToolbarItem(ToolbarPlacement::topBarLeading, ControlGroup(SystemImage("person.crop.circle.fill"), std::move(profileMenu))
-                                                        .controlGroupStyle("menu")
+                                                        .controlGroupStyle(ControlGroupStyle::menu)
                                                         .accessibilityIdentifier("profileMenu")),
        ToolbarItem(ToolbarPlacement::primaryAction,
                    selection == ForecastType::all ? spendableMenu(profile) : forecastSortMenu(profile))});

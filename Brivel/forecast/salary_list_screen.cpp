@@ -27,9 +27,9 @@ using VM = SalaryListScreenViewModel;
 View salaryFieldLabel(std::string_view key) { return LocalizedText(key).foregroundStyle(Color::system("secondary")); }
 
 View salaryTextField(const Binding<std::string>& text, const Binding<bool>& isFocused) {
-  return (TextField(keyText(localizable_enter), text).keyboardType("decimalPad") |
+  return (TextField(keyText(localizable_enter), text).keyboardType(KeyboardType::decimalPad) |
           TextFieldLimitAfterDecimalModifier{text, platform::decimalSeparator()})
-      .multilineTextAlignment("trailing")
+      .multilineTextAlignment(TextAlignment::trailing)
       .focused(isFocused);
 }
 
@@ -62,7 +62,7 @@ View SalaryListScreen::body(Context& ctx) const {
   View picker = Picker<SalaryType>(salaryFieldLabel(localizable_nettoSalary), bind(vm, &VM::salaryType),
                                    Group({LocalizedText(localizable_fixed).tag(SalaryType::fixed),
                                           LocalizedText(localizable_variable).tag(SalaryType::variable)}))
-                    .pickerStyle("menu")
+                    .pickerStyle(PickerStyle::menu)
                     .foregroundStyle(Color::system("secondary"))
                     .tint(assetColor("sonicYellow").withGradient())
                     .accessibilityIdentifier("salaryType");
@@ -83,8 +83,8 @@ View SalaryListScreen::body(Context& ctx) const {
   });
 
   View form = Form({Section({picker, months, fixed})})
-                  .scrollDismissesKeyboard("interactively")
-                  .animation("default", vm->salaryType.get()) |
+                  .scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively)
+                  .animation(Animation::default_, vm->salaryType.get()) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_salary)};
   form = form.toolbar({when(presentedInSheet,
                             [&] { return ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)); }),

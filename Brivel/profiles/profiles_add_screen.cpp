@@ -57,7 +57,7 @@ View ProfilesAddScreen::body(Context& ctx) const {
 
   View form = Form({Section({LabeledContent(nameFieldLabel(), nameField),
                              View(ColorPickerView{bind(vm, &ProfilesAddScreenViewModel::selectedColor)})})})
-                  .scrollDismissesKeyboard("interactively") |
+                  .scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_newProfile)};
   form = form.toolbar(
                {ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismissSheet)),

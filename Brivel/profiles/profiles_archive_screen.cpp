@@ -46,12 +46,12 @@ View ProfilesArchiveScreen::body(Context& ctx) const {
                               };
                               return Section({View(ProfilesCardView{profile, open, unarchive, remove})});
                             })})
-                  .listSectionSpacing(std::string("compact")) |
+                  .listSectionSpacing(ListSectionSpacing::compact) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_archive)};
 
   const bool isEmpty = archivedUsers.empty();
   return list.sensoryFeedback(SensoryFeedback::success, unarchivedHaptic.get())
-      .animation("default", static_cast<std::int64_t>(archivedUsers.size()))
+      .animation(Animation::default_, static_cast<std::int64_t>(archivedUsers.size()))
       .onChange(isEmpty,
                 [dismiss](const bool&, const bool& nowEmpty) {
                   if (nowEmpty) dismiss();

@@ -19,7 +19,7 @@ using namespace platform::ui;
 namespace {
 
 View figureText(const std::string& text, const Color& color) {
-  return Verbatim(text) | SubtitleFontStyleModifier{"subheadline", color, false, "leading"};
+  return Verbatim(text) | SubtitleFontStyleModifier{Font::subheadline, color, false, TextAlignment::leading};
 }
 
 View marker(const char* colorName, std::optional<SFSymbols> symbol = std::nullopt) {
@@ -35,20 +35,20 @@ View figuresRow(const ProfileEntity& profile) {
                             figureText(platform::formatCurrency(profile.incomePerYear()), Color::system("primary"))});
   View paymentsLine =
       HStack({Text(localized("%lld", {std::to_string(profile.billsPerYear())})) |
-                  SubtitleFontStyleModifier{"subheadline", Color::system("secondary"), false, "leading"},
+                  SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading},
               marker("sonicBlue")});
   View costLine = HStack({figureText(platform::formatCurrency(profile.costPerYear()), Color::system("secondary")),
                           marker("sonicYellow", SFSymbols::arrowshapeUp)});
-  return HStack({VStack({balanceLine, incomeLine}, 6.0, "leading"), Spacer(),
-                 VStack({paymentsLine, costLine}, 6.0, "trailing")});
+  return HStack({VStack({balanceLine, incomeLine}, 6.0, Alignment::leading), Spacer(),
+                 VStack({paymentsLine, costLine}, 6.0, Alignment::trailing)});
 }
 
 }  // namespace
 
 View profileHeaderLabel(const ProfileEntity& profile) {
-  return Label(Verbatim(profile.name()) | TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"},
+  return Label(Verbatim(profile.name()) | TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading},
                SymbolImage(SFSymbols::personCropCircleFill)
-                   .font("title2")
+                   .font(Font::title2)
                    .foregroundStyle(Color::system("white"))
                    .shadow(Color::system("black").withOpacity(0.33), 0.6, 0, 0));
 }
@@ -106,7 +106,7 @@ View ProfilesCardView::body(Context& ctx) const {
   const auto tapped = tappedAction;
   View header =
       Button(LabeledContent(profileHeaderLabel(*card),
-                            SymbolImage(SFSymbols::chevronForward).font("subheadline").foregroundStyle(Color::system("white"))),
+                            SymbolImage(SFSymbols::chevronForward).font(Font::subheadline).foregroundStyle(Color::system("white"))),
              [tapped] {
                if (tapped) tapped();
              })

@@ -120,13 +120,13 @@ View inputForm(const std::shared_ptr<VM>& vm, const State<bool>& nameIsFocused, 
                                 [](const Ring& ring) {
                                   Frame full;
                                   full.maxWidth = infinity;
-                                  full.alignment = "leading";
+                                  full.alignment = Alignment::leading;
                                   return HStack({View(ColouredCircleSymbolView{.color = assetColor("sonicPurple"),
                                                                                .symbol = std::nullopt,
                                                                                .isProfileCard = false}),
-                                                 Verbatim(ring.name) | SubtitleFontStyleModifier{"subheadline",
+                                                 Verbatim(ring.name) | SubtitleFontStyleModifier{Font::subheadline,
                                                                                                  Color::system("primary"),
-                                                                                                 true, "leading"}})
+                                                                                                 true, TextAlignment::leading}})
                                       .frame(full);
                                 });
   View billRows = bills.empty()
@@ -207,7 +207,7 @@ View ProfilesImportScreen::body(Context& ctx) const {
           : toolbarTextButton(localizable_import, [run] { run->startImport(); }, std::nullopt, model->name.get().empty(),
                               true);
 
-  View form = Form({content}).scrollDismissesKeyboard("interactively") |
+  View form = Form({content}).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_backup)};
   return (form.navigationBarBackButtonHidden(inProgress)
               .toolbar({ToolbarItem(ToolbarPlacement::primaryAction, button.accessibilityIdentifier("importAction"))}) |

@@ -91,7 +91,7 @@ View ProfilessItemScreen::body(Context& ctx) const {
         .contextMenu({Button(Label(keyText(localizable_setAsQuickAction), std::string(rawValue(SFSymbols::star))),
                              setQuickAction)})
         .swipeActions(Edge::trailing, true,
-                      {Button(SymbolImage(SFSymbols::star).symbolVariant("fill"), setQuickAction)
+                      {Button(SymbolImage(SFSymbols::star).symbolVariant(SymbolVariant::fill), setQuickAction)
                            .tint(assetColor("sonicYellow"))});
   };
   View salaryValue =
@@ -118,7 +118,7 @@ View ProfilessItemScreen::body(Context& ctx) const {
                                                    .foregroundStyle(assetColor(spendable > 0.0 ? "appleGreen" : "appleRed")))});
 
   const bool nameIsBlank = platform::trimmingWhitespaceAndNewlines(vm->name.get()).empty();
-  View form = Form({nameSection, quickActionSection, figuresSection}).scrollDismissesKeyboard("interactively") |
+  View form = Form({nameSection, quickActionSection, figuresSection}).scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_details)};
   form = form.toolbar({when(viewInSheet,
                             [&] { return ToolbarItem(ToolbarPlacement::topBarLeading, xmarkCloseButton(dismiss)); }),

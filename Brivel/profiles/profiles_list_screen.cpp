@@ -30,7 +30,7 @@ using namespace platform::ui;
 namespace {
 
 View whiteShadowed(View image) {
-  return image.font("title2").foregroundStyle(Color::system("white")).shadow(Color::system("black").withOpacity(0.33), 0.6, 0, 0);
+  return image.font(Font::title2).foregroundStyle(Color::system("white")).shadow(Color::system("black").withOpacity(0.33), 0.6, 0, 0);
 }
 
 }  // namespace
@@ -82,7 +82,7 @@ View ProfilesListScreen::body(Context& ctx) const {
     View link = NavigationLink(
                     LabeledContent(whiteShadowed(AssetImage("externaldrive.connected.to.line.below.fill.badge.person.crop")),
                                    LocalizedText(localizable_backupAvailable) |
-                                       TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"}),
+                                       TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading}),
                     [] {
                       return View(ProfilesImportScreen{std::make_shared<ProfilesImportScreenViewModel>(),
                                                        [] { ReviewHandler::requestReviewIfAppropriate(); }});
@@ -109,7 +109,7 @@ View ProfilesListScreen::body(Context& ctx) const {
                          .frame([] {
                            Frame f;
                            f.maxWidth = infinity;
-                           f.alignment = "center";
+                           f.alignment = Alignment::center;
                            return f;
                          }())
                          .listRowBackground(Color::system("clear"))})
@@ -120,10 +120,10 @@ View ProfilesListScreen::body(Context& ctx) const {
                     });
 
   View badge = when(!unarchivedProfiles.empty() && !showCreateProfileScreen.get(), [&] {
-    return Label(SymbolImage(SFSymbols::person2).symbolVariant("fill").foregroundStyle(Color::system("white")),
+    return Label(SymbolImage(SFSymbols::person2).symbolVariant(SymbolVariant::fill).foregroundStyle(Color::system("white")),
                  Text(localized("%lld", {std::to_string(unarchivedProfiles.size())})) |
-                     TitleFontStyleModifier{"headline", Color::system("white"), true, "leading"})
-               .contentTransition("numericText(countsDown: false)")
+                     TitleFontStyleModifier{Font::headline, Color::system("white"), true, TextAlignment::leading})
+               .contentTransition(ContentTransition::numericTextCountingUp)
                .padding(12)
                .background(assetColor("sonicBlue").withGradient(), Shape::roundedRectangle(22, true))
                .opacity(0.8)
@@ -132,10 +132,10 @@ View ProfilesListScreen::body(Context& ctx) const {
            CorneredRadiusModifier{26};
   });
 
-  View list = List({backup, cards}).listSectionSpacing(std::string("compact")).safeAreaInset(Edge::bottom, badge.padding(9),
-                                                                                             "trailing") |
+  View list = List({backup, cards}).listSectionSpacing(ListSectionSpacing::compact).safeAreaInset(Edge::bottom, badge.padding(9),
+                                                                                             Alignment::trailing) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_profiles)};
-  list = list.animation("default", static_cast<std::int64_t>(unarchivedProfiles.size()))
+  list = list.animation(Animation::default_, static_cast<std::int64_t>(unarchivedProfiles.size()))
              .sensoryFeedback(SensoryFeedback::success, profileArchivedHaptic.get())
              .navigationDestination(showArchiveScreen.binding(), [] { return View(ProfilesArchiveScreen{}); })
              .sheet(showCreateProfileScreen.binding(),

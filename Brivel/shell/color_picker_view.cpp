@@ -25,7 +25,7 @@ View ColorPickerView::body(Context&) const {
                                             return ShapeView(Shape::circle(), Color::system("white"))
                                                 .frame(fixedFrame(6.0, 6.0));
                                           }),
-                                     "center");
+                                     Alignment::center);
           return Button(circle, [selection, color] { withAnimation([&] { selection.set(color); }); })
                      .accessibilityIdentifier("swatch." + color.name)
                      .id(color.name) |

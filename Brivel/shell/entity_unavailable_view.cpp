@@ -6,7 +6,7 @@ using namespace platform::ui;
 
 View EntityUnavailableView::body(Context&) const {
   View descriptionView = description ? Text(*description) : View();
-  View actions = (action && actionTitle) ? Button(Text(*actionTitle), action).buttonStyle("borderedProminent") : View();
+  View actions = (action && actionTitle) ? Button(Text(*actionTitle), action).buttonStyle(ButtonStyle::borderedProminent) : View();
   return ContentUnavailableView(Label(Text(title), image), descriptionView, actions);
 }
 

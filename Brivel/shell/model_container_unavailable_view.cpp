@@ -16,15 +16,15 @@ View ModelContainerUnavailableView::body(Context&) const {
   // Why the store could not be opened, when it is known, and what to do about it.
   std::optional<platform::Error> failure = platform::ModelContainer::lastOpenFailure();
   View description = failure ? View(VStack({Text(verbatim(failure->localizedDescription())), LocalizedText(localizable_reinstallApp)}))
-                                       | ErrorFontStyleModifier{"caption", Color::system("red")}
-                             : LocalizedText(localizable_reinstallApp) | ErrorFontStyleModifier{"caption", Color::system("red")};
+                                       | ErrorFontStyleModifier{Font::caption, Color::system("red")}
+                             : LocalizedText(localizable_reinstallApp) | ErrorFontStyleModifier{Font::caption, Color::system("red")};
   View feedback = Link(kSupportMailURL, LocalizedText(localizable_feedback))
-                      .buttonStyle("borderedProminent")
-                      .controlSize("extraLarge")
+                      .buttonStyle(ButtonStyle::borderedProminent)
+                      .controlSize(ControlSize::extraLarge)
                       .padding();
   Frame fullHeight;
   fullHeight.maxHeight = infinity;
-  fullHeight.alignment = "center";
+  fullHeight.alignment = Alignment::center;
   return VStack({ContentUnavailableView(label, description, feedback)}).frame(fullHeight);
 }
 

@@ -18,7 +18,7 @@ using namespace platform::ui;
 namespace {
 
 View rowTitle(std::string_view key) {
-  return LocalizedText(key) | SubtitleFontStyleModifier{"subheadline", Color::system("primary"), false, "leading"};
+  return LocalizedText(key) | SubtitleFontStyleModifier{Font::subheadline, Color::system("primary"), false, TextAlignment::leading};
 }
 
 View rowIcon(SFSymbols symbol, std::string_view colorName) {
@@ -29,9 +29,9 @@ View rowIcon(SFSymbols symbol, std::string_view colorName) {
 View chevronTitle(std::string_view key, const Color& accent) {
   return HStack({rowTitle(key), Spacer(),
                  SymbolImage(SFSymbols::chevronForward)
-                     .symbolRenderingMode("monochrome")
+                     .symbolRenderingMode(SymbolRenderingMode::monochrome)
                      .foregroundStyle(accent)
-                     .font("callout")});
+                     .font(Font::callout)});
 }
 
 // The close button of a sheet: turns the presenter's flag off.
@@ -66,13 +66,13 @@ View SettingsScreen::body(Context& ctx) const {
                        Verbatim("iCloud"), LocalizedText(localizable_icloudDescriptionFooter));
   View rate = Button(Label(chevronTitle(localizable_rateInTheAppStore, accent), rowIcon(SFSymbols::heart, "sonicRed")),
                      [] { ReviewHandler::openWriteReviewLink(); })
-                  .buttonStyle("plain");
+                  .buttonStyle(ButtonStyle::plain);
   View feedback = Link(kSupportMailURL, Label(chevronTitle(localizable_feedback, accent),
                                               rowIcon(SFSymbols::questionmarkBubble, "sonicGreen")))
-                      .buttonStyle("plain");
+                      .buttonStyle(ButtonStyle::plain);
   View support = Section({rate, feedback}, LocalizedText(localizable_support));
 
-  View version = Verbatim(appVersionText()) | NoteFontStyleModifier{"caption", assetColor("sonicBlue"), false, "leading"};
+  View version = Verbatim(appVersionText()) | NoteFontStyleModifier{Font::caption, assetColor("sonicBlue"), false, TextAlignment::leading};
 
   View list = List({general, cloud, support}) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_settings)};

@@ -27,15 +27,15 @@ std::string_view toastTextKey(ToastMessageType type) {
 
 View ToastMessageView::body(Context&) const {
   View title = LocalizedText(toastTextKey(type)) |
-               NoteFontStyleModifier{"caption", Color::system("white"), true, "leading"};
-  View icon = SymbolImage(symbol).foregroundStyle(Color::system("white")).symbolVariant("circle.fill");
+               NoteFontStyleModifier{Font::caption, Color::system("white"), true, TextAlignment::leading};
+  View icon = SymbolImage(symbol).foregroundStyle(Color::system("white")).symbolVariant(SymbolVariant::circleFill);
   return Label(title.padding(Edge::trailing, 3.0), icon)
       .padding(Edge::all, 9.0)
       .background(assetColor("sonicBlue").withGradient().withOpacity(0.8), Shape::capsule(/*continuous=*/true))
       .padding(Edge::top, 3.0)
-      .transition("asymmetric(insertion: push(from: top), removal: opacity)")
+      .transition(Transition::pushFromTopRemovingByOpacity)
       .accessibilityIdentifier("toast")
-      .attr("accessibilityAnnouncement", true);
+      .attr(Attr::accessibilityAnnouncement, true);
 }
 
 View ToastMessageModifier::apply(const View& content) const {
@@ -43,7 +43,7 @@ View ToastMessageModifier::apply(const View& content) const {
   const SFSymbols shownSymbol = symbol;
   // A toast confirms a save; while saves fail the page shows that instead, never a success.
   const bool saved = !platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey);
-  return content.overlay(when(trigger && saved, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), "top");
+  return content.overlay(when(trigger && saved, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), Alignment::top);
 }
 
 void showToast(Binding<bool> flag) {

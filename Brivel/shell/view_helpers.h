@@ -26,7 +26,7 @@ inline platform::ui::Frame fixedFrame(double width, double height) {
   platform::ui::Frame frame;
   frame.width = width;
   frame.height = height;
-  frame.alignment = "center";
+  frame.alignment = platform::ui::Alignment::center;
   return frame;
 }
 

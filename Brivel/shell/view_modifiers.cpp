@@ -34,7 +34,7 @@ View CorneredRadiusModifier::apply(const View& content) const {
 
 View ListRoundedIconStyleModifier::apply(const View& content) const {
   View styled = content.foregroundStyle(Color::system("white"));
-  if (filledIconStyle) styled = styled.symbolVariant("circle.fill");
+  if (filledIconStyle) styled = styled.symbolVariant(platform::ui::SymbolVariant::circleFill);
   styled = styled.frame(fixedFrame(34.0, 34.0))
                .background(bgc.withGradient());
   return styled | CorneredRadiusModifier{12};
@@ -53,10 +53,10 @@ View NavigationBarTitleDisplayModifier::apply(const View& content) const {
 View ScaleOpacityBlurScrollTransitionViewModifier::apply(const View& content) const {
   // The identity phase draws the content as it is; the renderer applies these three values,
   // in this order, to content that is entering or leaving the visible area.
-  return content.scrollTransition("interactive")
-      .attr("scrollTransition.scaleEffect", scaleEffect)
-      .attr("scrollTransition.opacity", opacity)
-      .attr("scrollTransition.blur", blurRadius);
+  return content.scrollTransition(platform::ui::ScrollTransition::interactive)
+      .attr(platform::ui::Attr::scrollTransitionScaleEffect, scaleEffect)
+      .attr(platform::ui::Attr::scrollTransitionOpacity, opacity)
+      .attr(platform::ui::Attr::scrollTransitionBlur, blurRadius);
 }
 
 View SearchableTextFieldModifier::apply(const View& content) const {

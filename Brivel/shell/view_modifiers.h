@@ -3,7 +3,7 @@
 // of view-layer modifiers, in a fixed order. The two text-field modifiers also carry the
 // length and decimal rules of text_field_rules.h and write back through their binding.
 //
-//   Text(localizable_settings) | SubtitleFontStyleModifier{"subheadline", primary, false, "leading"}
+//   Text(localizable_settings) | SubtitleFontStyleModifier{Font::subheadline, primary, false, TextAlignment::leading}
 //
 // Threads: main thread, like the views.
 #pragma once
@@ -17,35 +17,37 @@
 namespace brivel {
 
 using platform::ui::Color;
+using platform::ui::Font;
+using platform::ui::TextAlignment;
 using platform::ui::View;
 
 struct TitleFontStyleModifier {
-  std::string font;
+  Font font = Font::body;
   Color color;
   bool bold = false;  // a title is drawn bold when its caller asks for it
-  std::string textAlignment;
+  TextAlignment textAlignment = TextAlignment::leading;
   View apply(const View& content) const;
 };
 
 struct SubtitleFontStyleModifier {
-  std::string font;
+  Font font = Font::body;
   Color color;
   bool bold = false;
-  std::string textAlignment;
+  TextAlignment textAlignment = TextAlignment::leading;
   View apply(const View& content) const;
 };
 
 // Like the subtitle style, but the text is drawn with the colour's own subtle gradient.
 struct NoteFontStyleModifier {
-  std::string font;
+  Font font = Font::body;
   Color color;
   bool bold = false;
-  std::string textAlignment;
+  TextAlignment textAlignment = TextAlignment::leading;
   View apply(const View& content) const;
 };
 
 struct ErrorFontStyleModifier {
-  std::string font;
+  Font font = Font::body;
   Color color;
   View apply(const View& content) const;
 };
@@ -91,7 +93,7 @@ struct SearchableTextFieldModifier {
   bool isActive = false;
   platform::ui::Binding<std::string> text;
   platform::ui::Binding<bool> isPresented;
-  std::string placement = "automatic";
+  platform::ui::SearchFieldPlacement placement = platform::ui::SearchFieldPlacement::automatic;
   std::string prompt;
   View apply(const View& content) const;
 };

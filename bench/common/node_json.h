@@ -20,11 +20,14 @@ inline nlohmann::json nodeToJson(const platform::ui::Node& n) {
   json out{{"kind", platform::ui::kindName(n.kind)}, {"identity", n.identity}};
   if (!n.actionId.empty()) out["actionId"] = n.actionId;
   json attrs = json::object();
-  for (const auto& [name, value] : n.attrs) {
+  for (const auto& [attr, value] : n.attrs) {
+    const std::string name(platform::ui::name(attr));
     std::visit(
         [&](const auto& v) {
           using T = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<T, platform::ui::Color>) {
+          if constexpr (platform::ui::ClosedSetValue<T> || std::is_same_v<T, platform::ui::Edge>) {
+            attrs[name] = std::string(platform::ui::name(v));
+          } else if constexpr (std::is_same_v<T, platform::ui::Color>) {
             attrs[name] = {{"kind", v.kind == platform::ui::Color::Kind::asset ? "asset" : "system"},
                            {"name", v.name},
                            {"gradient", v.gradient},

@@ -170,8 +170,8 @@ BENCHMARK(BM_Baseline_PlainMonthSums)->Unit(benchmark::kMicrosecond);
 // The first node with the accessibility identifier `id` (any depth, slots included), or the
 // first pushed page when `id` is empty.
 const Node* findNode(const Node& node, const std::string& id, bool pushedPage = false) {
-  if (pushedPage ? (node.kind == NodeKind::navigationPage && !node.actionId.empty() && !node.flag("hidden"))
-                 : node.string("accessibilityIdentifier") == id && !node.actionId.empty()) {
+  if (pushedPage ? (node.kind == NodeKind::navigationPage && !node.actionId.empty() && !node.flag(Attr::hidden))
+                 : node.string(Attr::accessibilityIdentifier) == id && !node.actionId.empty()) {
     return &node;
   }
   for (const auto& child : node.children) {

@@ -1,5 +1,9 @@
 #include "platform/ui/node.h"
 
+#include <string>
+#include <type_traits>
+#include <variant>
+
 namespace platform::ui {
 
 std::string_view kindName(NodeKind kind) {
@@ -56,24 +60,79 @@ std::string_view statusName(DispatchStatus status) {
   return "unknown";
 }
 
-const AttrValue* Node::attr(std::string_view name) const {
-  auto it = attrs.find(name);
-  return it == attrs.end() ? nullptr : &it->second;
+std::string_view name(Edge edge) {
+  switch (edge) {
+    case Edge::top: return "top";
+    case Edge::leading: return "leading";
+    case Edge::bottom: return "bottom";
+    case Edge::trailing: return "trailing";
+    default: return "all";
+  }
 }
 
-bool Node::flag(std::string_view name) const {
+std::string describe(const AttrValue& value) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? "true" : "false";
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, double>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v;
+        } else if constexpr (std::is_same_v<T, Color>) {
+          return v.name;
+        } else if constexpr (std::is_same_v<T, TextContent>) {
+          return v.key;
+        } else {
+          return std::string(name(v));
+        }
+      },
+      value);
+}
+
+const AttrValue* AttrTable::find(Attr name) const {
+  for (const Entry& e : entries_) {
+    if (e.first == name) return &e.second;
+  }
+  return nullptr;
+}
+
+AttrValue& AttrTable::operator[](Attr name) {
+  for (Entry& e : entries_) {
+    if (e.first == name) return e.second;
+  }
+  return entries_.emplace_back(name, false).second;
+}
+
+void AttrTable::erase(Attr name) {
+  std::erase_if(entries_, [name](const Entry& e) { return e.first == name; });
+}
+
+bool Node::flag(Attr name) const {
   const AttrValue* v = attr(name);
   const bool* b = v ? std::get_if<bool>(v) : nullptr;
   return b && *b;
 }
 
-std::string Node::string(std::string_view name) const {
+std::string Node::string(Attr name) const {
   const AttrValue* v = attr(name);
-  const std::string* s = v ? std::get_if<std::string>(v) : nullptr;
-  return s ? *s : std::string();
+  if (!v) return {};
+  return std::visit(
+      [](const auto& value) -> std::string {
+        using T = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          return value;
+        } else if constexpr (ClosedSetValue<T> || std::is_same_v<T, Edge>) {
+          return std::string(platform::ui::name(value));
+        } else {
+          return {};
+        }
+      },
+      *v);
 }
 
-std::optional<double> Node::number(std::string_view name) const {
+std::optional<double> Node::number(Attr name) const {
   const AttrValue* v = attr(name);
   if (!v) return std::nullopt;
   if (const double* d = std::get_if<double>(v)) return *d;
@@ -81,12 +140,12 @@ std::optional<double> Node::number(std::string_view name) const {
   return std::nullopt;
 }
 
-const Color* Node::color(std::string_view name) const {
+const Color* Node::color(Attr name) const {
   const AttrValue* v = attr(name);
   return v ? std::get_if<Color>(v) : nullptr;
 }
 
-const TextContent* Node::textContent(std::string_view name) const {
+const TextContent* Node::textContent(Attr name) const {
   const AttrValue* v = attr(name);
   return v ? std::get_if<TextContent>(v) : nullptr;
 }

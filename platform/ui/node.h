@@ -44,20 +44,26 @@
 // index of the first row the page shows moves the window.
 //
 // Modifier slots any node may carry: "overlay", "safeAreaInset", "background", "contextMenu",
-// "swipeActions", "popoverTip", "toolbar" (only outside a navigation stack). The full list of
-// attribute names is in platform/ui/README.md.
+// "swipeActions", "popoverTip", "toolbar" (only outside a navigation stack). Attributes are
+// named by `Attr` (node_attributes.h); their value types are listed in platform/ui/README.md.
+//
+// Accepted events: the runtime writes into every actionable node the events its handlers take
+// (`accepts`), so a renderer or a server checks an event against the node itself.
 //
 // Thread: a tree is an immutable value once returned; it may be read on any thread.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <type_traits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "platform/ui/node_attributes.h"
 
 namespace platform::ui {
 
@@ -148,7 +154,54 @@ struct Color {
   friend bool operator==(const Color&, const Color&) = default;
 };
 
-using AttrValue = std::variant<bool, std::int64_t, double, std::string, Color, TextContent>;
+using AttrValue =
+    std::variant<bool, std::int64_t, double, std::string, Color, TextContent, Font, TextAlignment, Alignment,
+                 SymbolVariant, SymbolRenderingMode, ButtonStyle, ControlSize, PickerStyle, ControlGroupStyle,
+                 TextInputAutocapitalization, SubmitLabel, KeyboardType, ScrollDismissesKeyboard, ListStyle,
+                 ListSectionSpacing, ScrollBounceBehavior, Animation, Transition, ContentTransition,
+                 ScrollTransition, SymbolEffect, SearchFieldPlacement, ShapeKind, CornerStyle, Axis, ButtonRole,
+                 ToolbarPlacement, TitleDisplayMode, PresentationSizing, Visibility, Edge>;
+
+// The text of a value as a JSON dump or a message shows it: closed-set values and edges by
+// their names, colours and texts by their key or name.
+std::string describe(const AttrValue& value);
+
+// A node's attributes: a small flat table keyed by `Attr`, in the order they were first set.
+// Nodes carry a handful each, so a lookup is a short scan without allocation.
+class AttrTable {
+ public:
+  using Entry = std::pair<Attr, AttrValue>;
+
+  const AttrValue* find(Attr name) const;
+  bool contains(Attr name) const { return find(name) != nullptr; }
+  // The value of `name`, added (as false) when absent.
+  AttrValue& operator[](Attr name);
+  void erase(Attr name);
+  bool empty() const { return entries_.empty(); }
+  std::size_t size() const { return entries_.size(); }
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+  friend bool operator==(const AttrTable&, const AttrTable&) = default;
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+// What an actionable node takes, as written by the runtime from its handlers.
+struct Accepts {
+  enum class Value : std::uint8_t { none, text, flag };
+
+  bool tap = false;
+  bool dismiss = false;   // also when the node refuses it now (a sheet that cannot be closed)
+  bool submit = false;
+  bool focus = false;
+  bool scroll = false;    // a lazy list: the index of the first row the page shows
+  Value value = Value::none;  // what a setValue event carries
+
+  bool any() const { return tap || dismiss || submit || focus || scroll || value != Value::none; }
+  friend bool operator==(const Accepts&, const Accepts&) = default;
+};
 
 struct Node {
   NodeKind kind = NodeKind::vStack;
@@ -158,19 +211,30 @@ struct Node {
   std::string identity;
   // Non-empty on actionable nodes; what a renderer posts back.
   std::string actionId;
+  // The events the node's action id takes (nothing on a node without one).
+  Accepts accepts;
 
-  std::map<std::string, AttrValue, std::less<>> attrs;
+  AttrTable attrs;
   std::vector<Node> children;
   std::map<std::string, std::vector<Node>, std::less<>> slots;
 
   // Attribute accessors; each answers the fallback when the attribute is absent or of
   // another type.
-  const AttrValue* attr(std::string_view name) const;
-  bool flag(std::string_view name) const;  // false when absent
-  std::string string(std::string_view name) const;
-  std::optional<double> number(std::string_view name) const;  // int64 or double
-  const Color* color(std::string_view name) const;
-  const TextContent* textContent(std::string_view name) const;
+  const AttrValue* attr(Attr name) const { return attrs.find(name); }
+  bool flag(Attr name) const;  // false when absent
+  // A text, or the name of a closed-set value or an edge ("headline", "circle.fill").
+  std::string string(Attr name) const;
+  std::optional<double> number(Attr name) const;  // int64 or double
+  const Color* color(Attr name) const;
+  const TextContent* textContent(Attr name) const;
+  // A closed-set value (Font, Alignment, ...) or an edge.
+  template <class E>
+    requires(ClosedSetValue<E> || std::is_same_v<E, Edge>)
+  std::optional<E> choice(Attr name) const {
+    const AttrValue* v = attr(name);
+    const E* e = v ? std::get_if<E>(v) : nullptr;
+    return e ? std::optional<E>(*e) : std::nullopt;
+  }
   // The nodes of a slot, or an empty list.
   const std::vector<Node>& slot(std::string_view name) const;
 };

@@ -112,15 +112,15 @@ struct ViewRuntime::Impl {
     window.kind = NodeKind::window;
     window.identity = "window";
     Appearance appearance = Appearance::current();
-    window.attrs["appearance.tableShowsVerticalScrollIndicator"] = appearance.tableShowsVerticalScrollIndicator;
+    window.attrs[Attr::appearanceTableShowsVerticalScrollIndicator] = appearance.tableShowsVerticalScrollIndicator;
     if (appearance.segmentedSelectedTint) {
-      window.attrs["appearance.segmentedSelectedTint"] = *appearance.segmentedSelectedTint;
+      window.attrs[Attr::appearanceSegmentedSelectedTint] = *appearance.segmentedSelectedTint;
     }
     if (appearance.segmentedSelectedTitleColor) {
-      window.attrs["appearance.segmentedSelectedTitleColor"] = *appearance.segmentedSelectedTitleColor;
+      window.attrs[Attr::appearanceSegmentedSelectedTitleColor] = *appearance.segmentedSelectedTitleColor;
     }
     if (appearance.segmentedNormalTitleColor) {
-      window.attrs["appearance.segmentedNormalTitleColor"] = *appearance.segmentedNormalTitleColor;
+      window.attrs[Attr::appearanceSegmentedNormalTitleColor] = *appearance.segmentedNormalTitleColor;
     }
     std::weak_ptr<bool> weak = alive;
     auto self = this;

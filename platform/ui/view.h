@@ -50,50 +50,26 @@ concept Component = requires(const C& c, Context& ctx) {
 
 // ----- Small value types used by modifiers -----
 
-enum class Axis { horizontal, vertical };
-
-// A set of edges.
-enum class Edge : unsigned {
-  top = 1,
-  leading = 2,
-  bottom = 4,
-  trailing = 8,
-  horizontal = 2 | 8,
-  vertical = 1 | 4,
-  all = 15,
-};
-constexpr Edge operator|(Edge a, Edge b) {
-  return static_cast<Edge>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
-}
-constexpr bool contains(Edge set, Edge one) {
-  return (static_cast<unsigned>(set) & static_cast<unsigned>(one)) == static_cast<unsigned>(one);
-}
-
-enum class ButtonRole { none, cancel, destructive };
-enum class ToolbarPlacement { automatic, topBarLeading, topBarTrailing, primaryAction };
-enum class TitleDisplayMode { automatic, inline_, large };
-enum class PresentationSizing { automatic, page, form };
-enum class Visibility { automatic, visible, hidden };
 enum class SensoryFeedback { success, warning, error, selection, impact };
 
 // A shape to draw, clip to, or fill a background with.
 struct Shape {
-  std::string kind = "rectangle";  // "capsule", "circle", "rectangle", "roundedRectangle"
+  ShapeKind kind = ShapeKind::rectangle;
   double cornerRadius = 0;
   bool continuous = false;
 
-  static Shape capsule(bool continuous = false) { return {"capsule", 0, continuous}; }
-  static Shape circle() { return {"circle", 0, false}; }
-  static Shape rectangle() { return {"rectangle", 0, false}; }
+  static Shape capsule(bool continuous = false) { return {ShapeKind::capsule, 0, continuous}; }
+  static Shape circle() { return {ShapeKind::circle, 0, false}; }
+  static Shape rectangle() { return {ShapeKind::rectangle, 0, false}; }
   static Shape roundedRectangle(double radius, bool continuous = false) {
-    return {"roundedRectangle", radius, continuous};
+    return {ShapeKind::roundedRectangle, radius, continuous};
   }
 };
 
 // A frame; absent fields leave the size to the content.
 struct Frame {
   std::optional<double> width, height, minWidth, maxWidth, minHeight, maxHeight;
-  std::string alignment;  // "center", "leading", "trailing", "top", "bottom", "topLeading", ...
+  std::optional<Alignment> alignment;
 };
 inline constexpr double infinity = std::numeric_limits<double>::infinity();
 
@@ -150,19 +126,21 @@ class View {
       std::function<void(detail::Builder& b, const std::string& path, const View& base, std::vector<Node>& out)>;
   View modified(Apply apply) const;
   // Sets an attribute on each node this view produces.
-  View attr(std::string name, AttrValue value) const;
+  View attr(Attr name, AttrValue value) const;
 
   // Text and symbol styling.
-  View font(std::string textStyle) const;
+  View font(Font textStyle) const;
   View bold(bool on = true) const;
   View foregroundStyle(Color color) const;
   View tint(Color color) const;
+  // Clears the tint this view inherits: it shows in the accent colour.
+  View tintCleared() const;
   View accentColor(Color color) const;  // also sets the environment's accent colour
-  View multilineTextAlignment(std::string alignment) const;
+  View multilineTextAlignment(TextAlignment alignment) const;
   View lineLimit(int lines) const;
   View minimumScaleFactor(double factor) const;
-  View symbolVariant(std::string variant) const;
-  View symbolRenderingMode(std::string mode) const;
+  View symbolVariant(SymbolVariant variant) const;
+  View symbolRenderingMode(SymbolRenderingMode mode) const;
   View shadow(Color color, double radius, double x = 0, double y = 0) const;
 
   // Layout and drawing.
@@ -176,15 +154,15 @@ class View {
   View background(Color color, Shape in) const;
   View background(View content) const;
   View clipShape(Shape shape) const;
-  View overlay(View content, std::string alignment = "center") const;
-  View safeAreaInset(Edge edge, View content, std::string alignment = "center") const;
+  View overlay(View content, Alignment alignment = Alignment::center) const;
+  View safeAreaInset(Edge edge, View content, Alignment alignment = Alignment::center) const;
 
   // Controls.
   View disabled(bool isDisabled) const;
-  View buttonStyle(std::string style) const;
-  View controlSize(std::string size) const;
-  View pickerStyle(std::string style) const;
-  View controlGroupStyle(std::string style) const;
+  View buttonStyle(ButtonStyle style) const;
+  View controlSize(ControlSize size) const;
+  View pickerStyle(PickerStyle style) const;
+  View controlGroupStyle(ControlGroupStyle style) const;
   View labelsHidden() const;
   View tag(detail::AnyValue value) const;
   template <class T>
@@ -195,10 +173,10 @@ class View {
   View id(std::string id) const;
 
   // Text input.
-  View textInputAutocapitalization(std::string mode) const;
-  View submitLabel(std::string label) const;
-  View keyboardType(std::string type) const;
-  View scrollDismissesKeyboard(std::string mode) const;
+  View textInputAutocapitalization(TextInputAutocapitalization mode) const;
+  View submitLabel(SubmitLabel label) const;
+  View keyboardType(KeyboardType type) const;
+  View scrollDismissesKeyboard(ScrollDismissesKeyboard mode) const;
   // The longest text (in user-perceived characters) a text field under this view takes;
   // the runtime cuts longer input before the binding sees it.
   View maxLength(std::size_t characters) const;
@@ -217,23 +195,24 @@ class View {
   }
 
   // Lists and scrolling.
-  View listStyle(std::string style) const;
+  View listStyle(ListStyle style) const;
   View listRowBackground(Color color) const;
   View listRowSeparator(Visibility visibility) const;
   View listRowInsets(double top, double leading, double bottom, double trailing) const;
-  View listSectionSpacing(AttrValue spacing) const;  // "compact" or a number
+  View listSectionSpacing(ListSectionSpacing spacing) const;
+  View listSectionSpacing(double spacing) const;
   View scrollIndicators(Visibility visibility) const;
-  View scrollBounceBehavior(std::string behavior) const;
+  View scrollBounceBehavior(ScrollBounceBehavior behavior) const;
 
   // Motion (recorded, not animated).
-  View animation(std::string animation) const;
+  View animation(Animation animation) const;
   template <class T>
-  View animation(std::string animation, T value) const {
-    return animationOn(std::move(animation), detail::AnyValue::of(std::move(value)));
+  View animation(Animation animation, T value) const {
+    return animationOn(animation, detail::AnyValue::of(std::move(value)));
   }
-  View transition(std::string transition) const;
-  View contentTransition(std::string transition) const;
-  View scrollTransition(std::string configuration) const;
+  View transition(Transition transition) const;
+  View contentTransition(ContentTransition transition) const;
+  View scrollTransition(ScrollTransition configuration) const;
 
   // Navigation bar.
   View navigationTitle(TextContent title) const;
@@ -241,7 +220,7 @@ class View {
   View navigationBarBackButtonHidden(bool hidden = true) const;
   View toolbar(std::vector<View> items) const;
   View searchable(Binding<std::string> text, Binding<bool> isPresented, TextContent prompt,
-                  std::string placement = "automatic") const;
+                  SearchFieldPlacement placement = SearchFieldPlacement::automatic) const;
   View navigationDestination(Binding<bool> isPresented, std::function<View()> destination) const;
   View tabItem(View label) const;
 
@@ -302,20 +281,20 @@ class View {
   View sensoryFeedback(SensoryFeedback feedback, T trigger) const {
     return feedbackOn(feedback, detail::AnyValue::of(std::move(trigger)));
   }
-  // Logs a symbol effect ("bounce") each time `value` changes between renders.
+  // Logs a symbol effect (a bounce) each time `value` changes between renders.
   template <class T>
-  View symbolEffect(std::string effect, T value) const {
-    return symbolEffectOn(std::move(effect), detail::AnyValue::of(std::move(value)));
+  View symbolEffect(SymbolEffect effect, T value) const {
+    return symbolEffectOn(effect, detail::AnyValue::of(std::move(value)));
   }
 
   // Edits the builder scope for the subtree.
   View withScope(std::function<void(detail::Scope&)> edit) const;
 
  private:
-  View animationOn(std::string animation, detail::AnyValue value) const;
+  View animationOn(Animation animation, detail::AnyValue value) const;
   View taskOn(detail::AnyValue id, std::function<void(const TaskHandle&)> action) const;
   View feedbackOn(SensoryFeedback feedback, detail::AnyValue trigger) const;
-  View symbolEffectOn(std::string effect, detail::AnyValue value) const;
+  View symbolEffectOn(SymbolEffect effect, detail::AnyValue value) const;
 
   std::shared_ptr<const detail::ViewImpl> impl_;
 };
@@ -448,10 +427,10 @@ View Divider();
 View ProgressView(double value, double total = 1.0);
 
 View VStack(std::vector<View> children, std::optional<double> spacing = std::nullopt,
-            std::string alignment = "center");
+            Alignment alignment = Alignment::center);
 View HStack(std::vector<View> children, std::optional<double> spacing = std::nullopt,
-            std::string alignment = "center");
-View ZStack(std::vector<View> children, std::string alignment = "center");
+            Alignment alignment = Alignment::center);
+View ZStack(std::vector<View> children, Alignment alignment = Alignment::center);
 // Contributes its children to its parent, like a ForEach.
 View Group(std::vector<View> children);
 View List(std::vector<View> children);

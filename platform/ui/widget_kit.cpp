@@ -24,12 +24,12 @@ Node renderWidgetFace(const View& face, WidgetFamily family) {
   // A face has no actions and no timers: its own runtime runs anything posted at once.
   ViewRuntime runtime([face] { return face; }, [](std::function<void()> work) { work(); });
   Node tree = runtime.render();
-  tree.attrs["widgetFamily"] = std::string(familyName(family));
+  tree.attrs[Attr::widgetFamily] = std::string(familyName(family));
   return tree;
 }
 
-View containerBackground(const View& face, Color color) { return face.attr("containerBackground", std::move(color)); }
+View containerBackground(const View& face, Color color) { return face.attr(Attr::containerBackground, std::move(color)); }
 
-View widgetAccentable(const View& content, bool accentable) { return content.attr("widgetAccentable", accentable); }
+View widgetAccentable(const View& content, bool accentable) { return content.attr(Attr::widgetAccentable, accentable); }
 
 }  // namespace platform::ui

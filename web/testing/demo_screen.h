@@ -43,7 +43,7 @@ struct DemoScreen {
                  LabeledContent(Text("localizable_name"),
                                 TextField(localized("localizable_enter"), name.binding())
                                     .maxLength(30)
-                                    .multilineTextAlignment("trailing")
+                                    .multilineTextAlignment(TextAlignment::trailing)
                                     .accessibilityIdentifier("name")),
                  Button(Text(localized("%lld", {std::to_string(count.get())})), [count] { count.set(count.get() + 1); })
                      .accessibilityIdentifier("count"),
@@ -60,17 +60,17 @@ struct DemoScreen {
     });
 
     View toastView = when(toast.get(), [] {
-      return Label(Text("localizable_saved").font("caption").bold().foregroundStyle(Color{Color::Kind::system, "white"}),
-                   SystemImage("checkmark").symbolVariant("circle.fill").foregroundStyle(Color{Color::Kind::system, "white"}))
+      return Label(Text("localizable_saved").font(Font::caption).bold().foregroundStyle(Color{Color::Kind::system, "white"}),
+                   SystemImage("checkmark").symbolVariant(SymbolVariant::circleFill).foregroundStyle(Color{Color::Kind::system, "white"}))
           .padding(9)
           .background(Color{Color::Kind::asset, "sonicBlue", true, 0.8}, Shape::capsule(true))
           .padding(Edge::top, 3)
-          .transition("asymmetric")
+          .transition(Transition::pushFromTopRemovingByOpacity)
           .accessibilityIdentifier("toast");
     });
 
     View settings =
-        NavigationStack(form.overlay(toastView, "top")
+        NavigationStack(form.overlay(toastView, Alignment::top)
                             .navigationTitle(localized("localizable_settings"))
                             .toolbar({ToolbarItem(ToolbarPlacement::primaryAction,
                                                   Button(SystemImage("plus"), [sheet] { sheet.set(true); }))})

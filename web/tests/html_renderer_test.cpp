@@ -7,27 +7,52 @@
 namespace web {
 namespace {
 
-using platform::ui::AttrValue;
-using platform::ui::Color;
-using platform::ui::Node;
-using platform::ui::NodeKind;
-using platform::ui::TextContent;
+using namespace platform::ui;
 
-Node make(NodeKind kind, std::map<std::string, AttrValue, std::less<>> attrs = {}, std::vector<Node> children = {},
+// What the runtime writes into a node of this kind that has an action (platform/ui's builder).
+Accepts acceptsOf(NodeKind kind) {
+  Accepts a;
+  switch (kind) {
+    case NodeKind::toggle:
+      a.tap = true;
+      a.value = Accepts::Value::flag;
+      break;
+    case NodeKind::textField:
+    case NodeKind::searchField:
+      a.value = Accepts::Value::text;
+      a.focus = a.submit = true;
+      a.dismiss = kind == NodeKind::searchField;
+      break;
+    case NodeKind::sheet:
+    case NodeKind::confirmationDialog:
+    case NodeKind::navigationPage:
+      a.dismiss = true;
+      break;
+    case NodeKind::list:
+      a.scroll = true;
+      break;
+    default:
+      a.tap = true;
+  }
+  return a;
+}
+
+Node make(NodeKind kind, std::initializer_list<std::pair<Attr, AttrValue>> attrs = {}, std::vector<Node> children = {},
           std::string actionId = {}) {
   Node n;
   n.kind = kind;
-  n.attrs = std::move(attrs);
+  for (const auto& [name, value] : attrs) n.attrs[name] = value;
   n.children = std::move(children);
+  if (!actionId.empty()) n.accepts = acceptsOf(kind);
   n.actionId = std::move(actionId);
   return n;
 }
 
 Node text(std::string key, std::vector<std::string> args = {}) {
-  return make(NodeKind::text, {{"text", TextContent{std::move(key), std::move(args), false}}});
+  return make(NodeKind::text, {{Attr::text, TextContent{std::move(key), std::move(args), false}}});
 }
-Node verbatim(std::string s) { return make(NodeKind::text, {{"text", TextContent{std::move(s), {}, true}}}); }
-Node symbol(std::string name) { return make(NodeKind::image, {{"systemName", std::move(name)}}); }
+Node verbatim(std::string s) { return make(NodeKind::text, {{Attr::text, TextContent{std::move(s), {}, true}}}); }
+Node symbol(std::string name) { return make(NodeKind::image, {{Attr::systemName, std::move(name)}}); }
 
 class HtmlRendererTest : public ::testing::Test {
  protected:
@@ -46,13 +71,13 @@ class HtmlRendererTest : public ::testing::Test {
 
 TEST_F(HtmlRendererTest, HostileTextsRenderInert) {
   const std::string hostile = "\"><script>alert('x')</script><img src=x onerror=alert(1)>";
-  Node field = make(NodeKind::textField, {{"value", hostile}, {"placeholder", TextContent{hostile, {}, true}}}, {}, "f1");
+  Node field = make(NodeKind::textField, {{Attr::value, hostile}, {Attr::placeholder, TextContent{hostile, {}, true}}}, {}, "f1");
   field.identity = hostile;
-  field.attrs["accessibilityIdentifier"] = hostile;
-  Node page = make(NodeKind::navigationPage, {{"title", TextContent{hostile, {}, true}}},
+  field.attrs[Attr::accessibilityIdentifier] = hostile;
+  Node page = make(NodeKind::navigationPage, {{Attr::title, TextContent{hostile, {}, true}}},
                    {verbatim(hostile), text("localizable_greeting", {hostile}), field,
-                    make(NodeKind::textField, {{"value", hostile}, {"axis", std::string("vertical")}}, {}, "f2"),
-                    make(NodeKind::link, {{"url", std::string("javascript:alert(1)")}}, {verbatim("x")}, "l1")});
+                    make(NodeKind::textField, {{Attr::value, hostile}, {Attr::axis, Axis::vertical}}, {}, "f2"),
+                    make(NodeKind::link, {{Attr::url, std::string("javascript:alert(1)")}}, {verbatim("x")}, "l1")});
   Page out = render(make(NodeKind::window, {}, {page}));
   EXPECT_EQ(out.html.find("<script"), std::string::npos);
   EXPECT_EQ(out.html.find("<img src=x"), std::string::npos);
@@ -65,19 +90,19 @@ TEST_F(HtmlRendererTest, HostileTextsRenderInert) {
 }
 
 TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
-  Node toggle = make(NodeKind::toggle, {{"isOn", true}}, {text("localizable_saved")}, "t1");
-  Node picker = make(NodeKind::picker, {{"style", std::string("menu")}},
+  Node toggle = make(NodeKind::toggle, {{Attr::isOn, true}}, {text("localizable_saved")}, "t1");
+  Node picker = make(NodeKind::picker, {{Attr::pickerStyle, PickerStyle::menu}},
                      {make(NodeKind::pickerOption, {}, {verbatim("Monthly")}, "o1"),
-                      make(NodeKind::pickerOption, {{"selected", true}}, {verbatim("Yearly")}, "o2")});
+                      make(NodeKind::pickerOption, {{Attr::selected, true}}, {verbatim("Yearly")}, "o2")});
   picker.slots["label"] = {text("localizable_saved")};
-  Node segmented = make(NodeKind::picker, {{"style", std::string("segmented")}},
-                        {make(NodeKind::pickerOption, {{"selected", true}}, {symbol("sun.max")}, "s1"),
+  Node segmented = make(NodeKind::picker, {{Attr::pickerStyle, PickerStyle::segmented}},
+                        {make(NodeKind::pickerOption, {{Attr::selected, true}}, {symbol("sun.max")}, "s1"),
                          make(NodeKind::pickerOption, {}, {verbatim("Month")}, "s2")});
-  Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "m1")});
+  Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {{Attr::role, ButtonRole::destructive}}, {verbatim("Delete")}, "m1")});
   menu.slots["label"] = {symbol("ellipsis")};
-  Node clippedCard = make(NodeKind::vStack, {{"clipShape", std::string("roundedRectangle")}, {"clipShape.cornerRadius", 25.0}},
+  Node clippedCard = make(NodeKind::vStack, {{Attr::clipShape, ShapeKind::roundedRectangle}, {Attr::clipShapeCornerRadius, 25.0}},
                           {verbatim("Rent")});
-  clippedCard.slots["background"] = {make(NodeKind::shape, {{"fill", Color{Color::Kind::system, "regularMaterial"}}})};
+  clippedCard.slots["background"] = {make(NodeKind::shape, {{Attr::fill, Color{Color::Kind::system, "regularMaterial"}}})};
   Node unavailable = make(NodeKind::contentUnavailable);
   unavailable.slots["label"] = {verbatim("Nothing here")};
 
@@ -86,29 +111,29 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
     Node node;
     std::vector<std::string> expected;
   } cases[] = {
-      {"button", make(NodeKind::button, {{"disabled", true}}, {text("localizable_saved")}, "b1"),
+      {"button", make(NodeKind::button, {{Attr::disabled, true}}, {text("localizable_saved")}, "b1"),
        {"<button", "data-action=\"b1\"", " disabled", ">Saved</span></button>"}},
       {"icon-only button has a name", make(NodeKind::button, {}, {symbol("xmark")}, "b2"),
        {"aria-label=\"Close\"", "--icon:url(/assets/icons/xmark.svg)"}},
       {"count text", text("%lld", {"12"}), {">12</span>"}},
       {"toggle", toggle, {"role=\"switch\"", "data-action=\"t1\"", " checked"}},
-      {"text field", make(NodeKind::textField, {{"value", std::string("Ann")}, {"maxLength", std::int64_t{30}}}, {}, "f1"),
+      {"text field", make(NodeKind::textField, {{Attr::value, std::string("Ann")}, {Attr::maxLength, std::int64_t{30}}}, {}, "f1"),
        {"<input", "type=\"text\"", "value=\"Ann\"", "data-max-length=\"30\""}},
       {"menu picker", picker, {"<select", "<option value=\"o1\">Monthly</option>", "<option value=\"o2\" selected>Yearly"}},
       {"segmented picker", segmented, {"role=\"radiogroup\"", "aria-checked=\"true\" data-action=\"s1\"", "aria-label=\"sun max\""}},
       {"menu", menu, {"aria-haspopup=\"menu\"", "role=\"menu\" hidden", "role=\"menuitem\"", "role-destructive", "aria-label=\"More\""}},
-      {"safe link", make(NodeKind::link, {{"url", std::string("mailto:help@example.org")}}, {verbatim("Mail")}, "l1"),
+      {"safe link", make(NodeKind::link, {{Attr::url, std::string("mailto:help@example.org")}}, {verbatim("Mail")}, "l1"),
        {"href=\"mailto:help@example.org\"", "rel=\"noopener noreferrer\""}},
-      {"artwork", make(NodeKind::image, {{"assetName", std::string("brivelTips")}}), {"<img", "brivelTips.svg"}},
+      {"artwork", make(NodeKind::image, {{Attr::assetName, std::string("brivelTips")}}), {"<img", "brivelTips.svg"}},
       {"unknown symbol", symbol("no.such.symbol"), {"unknown.symbol.svg"}},
       {"clip cuts the background too", clippedCard,
        {"<div class=\"layered clip-roundedRectangle\" style=\"--radius:25px;\"><div class=\"layer-background\"",
         "background:var(--material-regular)"}},
-      {"filled circle", make(NodeKind::image, {{"systemName", std::string("circle")}, {"symbolVariant", std::string("fill")}}),
+      {"filled circle", make(NodeKind::image, {{Attr::systemName, std::string("circle")}, {Attr::symbolVariant, SymbolVariant::fill}}),
        {"class=\"icon variant-fill sym-circle\""}},
-      {"progress", make(NodeKind::progressView, {{"value", 0.5}, {"total", 1.0}}), {"<progress", "value=\"0.5\""}},
+      {"progress", make(NodeKind::progressView, {{Attr::value, 0.5}, {Attr::total, 1.0}}), {"<progress", "value=\"0.5\""}},
       {"empty state", unavailable, {"unavailable-label", "Nothing here"}},
-      {"asset colour", make(NodeKind::text, {{"text", TextContent{"x", {}, true}}, {"foregroundStyle", Color{Color::Kind::asset, "sonicRed"}}}),
+      {"asset colour", make(NodeKind::text, {{Attr::text, TextContent{"x", {}, true}}, {Attr::foregroundStyle, Color{Color::Kind::asset, "sonicRed"}}}),
        {"color:var(--c-sonicRed)"}},
   };
   for (const auto& c : cases) {
@@ -120,16 +145,16 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
 }
 
 TEST_F(HtmlRendererTest, ListsTheActionsOfTheRenderWithWhatEachTakes) {
-  Node sheet = make(NodeKind::sheet, {{"interactiveDismissDisabled", true}},
-                    {make(NodeKind::textField, {{"maxLength", std::int64_t{30}}}, {}, "name"),
-                     make(NodeKind::textField, {{"axis", std::string("vertical")}}, {}, "note"),
+  Node sheet = make(NodeKind::sheet, {{Attr::interactiveDismissDisabled, true}},
+                    {make(NodeKind::textField, {{Attr::maxLength, std::int64_t{30}}}, {}, "name"),
+                     make(NodeKind::textField, {{Attr::axis, Axis::vertical}}, {}, "note"),
                      make(NodeKind::toggle, {}, {}, "flag")},
                     "sheet");
-  Node dialog = make(NodeKind::confirmationDialog, {{"title", TextContent{"localizable_saved", {}, false}}},
-                     {make(NodeKind::button, {{"role", std::string("cancel")}}, {text("localizable_cancel")}, "cancel"),
-                      make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "delete")},
+  Node dialog = make(NodeKind::confirmationDialog, {{Attr::title, TextContent{"localizable_saved", {}, false}}},
+                     {make(NodeKind::button, {{Attr::role, ButtonRole::cancel}}, {text("localizable_cancel")}, "cancel"),
+                      make(NodeKind::button, {{Attr::role, ButtonRole::destructive}}, {verbatim("Delete")}, "delete")},
                      "dialog");
-  Node search = make(NodeKind::searchField, {{"presented", true}}, {}, "search");
+  Node search = make(NodeKind::searchField, {{Attr::presented, true}}, {}, "search");
   Node pushed = make(NodeKind::navigationPage, {}, {search}, "back");
   Node window = make(NodeKind::window, {}, {make(NodeKind::navigationStack, {}, {pushed})});
   window.slots["presentations"] = {sheet, dialog};
@@ -155,10 +180,10 @@ TEST_F(HtmlRendererTest, ListsTheActionsOfTheRenderWithWhatEachTakes) {
 }
 
 TEST_F(HtmlRendererTest, DrawsOnlyTheSelectedTabButEveryTabItem) {
-  Node first = make(NodeKind::tab, {{"selected", true}}, {verbatim("Bills content")}, "tab1");
+  Node first = make(NodeKind::tab, {{Attr::selected, true}}, {verbatim("Bills content")}, "tab1");
   first.slots["tabItem"] = {make(NodeKind::label)};
   first.slots["tabItem"][0].slots["title"] = {verbatim("Bills")};
-  Node second = make(NodeKind::tab, {{"hidden", true}}, {verbatim("Forecast content")}, "tab2");
+  Node second = make(NodeKind::tab, {{Attr::hidden, true}}, {verbatim("Forecast content")}, "tab2");
   second.slots["tabItem"] = {verbatim("Forecast")};
   Page page = render(make(NodeKind::tabView, {}, {first, second}));
   EXPECT_NE(page.html.find("Bills content"), std::string::npos);
@@ -169,8 +194,8 @@ TEST_F(HtmlRendererTest, DrawsOnlyTheSelectedTabButEveryTabItem) {
 
 TEST_F(HtmlRendererTest, RowActionsAreReachableFromAMenuAsWellAsBySwiping) {
   Node row = verbatim("Rent");
-  row.attrs["swipeActions.allowsFullSwipe"] = true;
-  row.slots["swipeActions"] = {make(NodeKind::button, {{"role", std::string("destructive")}}, {verbatim("Delete")}, "del")};
+  row.attrs[Attr::swipeActionsAllowsFullSwipe] = true;
+  row.slots["swipeActions"] = {make(NodeKind::button, {{Attr::role, ButtonRole::destructive}}, {verbatim("Delete")}, "del")};
   row.slots["contextMenu"] = {make(NodeKind::button, {}, {verbatim("Copy")}, "copy")};
   Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {row})});
   Page page = render(tree);
@@ -231,11 +256,11 @@ TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement
   Node card = make(NodeKind::vStack, {}, {verbatim("Rent"), make(NodeKind::button, {}, {verbatim("Pay")}, "pay"), menu});
   card.slots["swipeActions"] = {make(NodeKind::button, {}, {verbatim("Delete")}, "del")};
   Node cardRow = make(NodeKind::navigationLink, {}, {card}, "open");
-  Node disabledRow = make(NodeKind::navigationLink, {{"disabled", true}}, {card}, "open2");
+  Node disabledRow = make(NodeKind::navigationLink, {{Attr::disabled, true}}, {card}, "open2");
   // Rows whose controls are only their own modifiers (drawn beside the row) or are hidden stay buttons.
   Node swipedRow = make(NodeKind::navigationLink, {}, {verbatim("Fuel")}, "plain");
   swipedRow.slots["swipeActions"] = {make(NodeKind::button, {}, {verbatim("Delete")}, "del2")};
-  Node hiddenControl = make(NodeKind::button, {{"hidden", true}}, {verbatim("x")}, "gone");
+  Node hiddenControl = make(NodeKind::button, {{Attr::hidden, true}}, {verbatim("x")}, "gone");
   Node quietRow = make(NodeKind::navigationLink, {}, {make(NodeKind::hStack, {}, {verbatim("Gym"), hiddenControl})}, "quiet");
 
   struct Case {
@@ -272,11 +297,11 @@ TEST_F(HtmlRendererTest, ARowLinkHoldingControlsStaysOneKeyboardReachableElement
 }
 
 TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
-  Node group = make(NodeKind::controlGroup, {{"style", std::string("menu")}, {"accessibilityIdentifier", std::string("profileMenu")}},
+  Node group = make(NodeKind::controlGroup, {{Attr::controlGroupStyle, ControlGroupStyle::menu}, {Attr::accessibilityIdentifier, std::string("profileMenu")}},
                     {make(NodeKind::button, {}, {verbatim("Profiles")}, "profiles"), make(NodeKind::divider),
                      make(NodeKind::button, {}, {verbatim("Settings")}, "settings")});
   group.slots["label"] = {symbol("person.crop.circle.fill")};
-  Node item = make(NodeKind::toolbarItem, {{"placement", std::string("topBarLeading")}}, {group});
+  Node item = make(NodeKind::toolbarItem, {{Attr::placement, ToolbarPlacement::topBarLeading}}, {group});
   Node page = make(NodeKind::navigationPage, {}, {verbatim("Bills")});
   page.slots["toolbar"] = {item};
   std::string html = render(make(NodeKind::window, {}, {page})).html;
@@ -298,25 +323,25 @@ TEST_F(HtmlRendererTest, AMenuStyleControlGroupIsOneMenuButton) {
   EXPECT_EQ(html.find("control-group"), std::string::npos);
 
   // Without the menu style the group's buttons stay inline.
-  group.attrs.erase("style");
+  group.attrs.erase(Attr::controlGroupStyle);
   std::string inlineHtml = render(group).html;
   EXPECT_NE(inlineHtml.find("class=\"control-group\""), std::string::npos);
   EXPECT_EQ(inlineHtml.find("menu-popup"), std::string::npos);
 }
 
 TEST_F(HtmlRendererTest, ControlsWithoutWordsAreNamedByTheirRowTheirIconOrTheirColour) {
-  auto labeled = make(NodeKind::labeledContent, {}, {make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "name")});
+  auto labeled = make(NodeKind::labeledContent, {}, {make(NodeKind::textField, {{Attr::placeholder, TextContent{"Enter", {}, true}}}, {}, "name")});
   labeled.slots["label"] = {verbatim("Name")};
-  Node noteSwitch = make(NodeKind::toggle, {{"isOn", true}}, {verbatim("Note")}, "noteOn");
-  Node note = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}, {"axis", std::string("vertical")}}, {}, "note");
-  Node bare = make(NodeKind::textField, {{"placeholder", TextContent{"Enter", {}, true}}}, {}, "bare");
-  Node picker = make(NodeKind::picker, {{"style", std::string("menu")}}, {make(NodeKind::pickerOption, {}, {verbatim("Home")}, "home")}, "category");
+  Node noteSwitch = make(NodeKind::toggle, {{Attr::isOn, true}}, {verbatim("Note")}, "noteOn");
+  Node note = make(NodeKind::textField, {{Attr::placeholder, TextContent{"Enter", {}, true}}, {Attr::axis, Axis::vertical}}, {}, "note");
+  Node bare = make(NodeKind::textField, {{Attr::placeholder, TextContent{"Enter", {}, true}}}, {}, "bare");
+  Node picker = make(NodeKind::picker, {{Attr::pickerStyle, PickerStyle::menu}}, {make(NodeKind::pickerOption, {}, {verbatim("Home")}, "home")}, "category");
   picker.slots["label"] = {symbol("personalhotspot")};
   Node categories = make(NodeKind::section, {}, {picker});
   categories.slots["header"] = {verbatim("Category")};
-  Node swatch = make(NodeKind::button, {}, {make(NodeKind::shape, {{"shape", std::string("circle")}, {"fill", Color{Color::Kind::asset, "sonicBlue"}}})}, "swatch");
+  Node swatch = make(NodeKind::button, {}, {make(NodeKind::shape, {{Attr::shape, ShapeKind::circle}, {Attr::fill, Color{Color::Kind::asset, "sonicBlue"}}})}, "swatch");
   Node save = make(NodeKind::button, {}, {symbol("checkmark")}, "save");
-  Node toast = make(NodeKind::label, {{"accessibilityAnnouncement", true}});
+  Node toast = make(NodeKind::label, {{Attr::accessibilityAnnouncement, true}});
   toast.slots["title"] = {text("localizable_saved")};
   Node tree = make(NodeKind::list, {}, {make(NodeKind::section, {}, {labeled, noteSwitch, note}), categories,
                                         make(NodeKind::section, {}, {bare, swatch, save, toast})});
@@ -334,6 +359,20 @@ TEST_F(HtmlRendererTest, ControlsWithoutWordsAreNamedByTheirRowTheirIconOrTheirC
   for (const auto& [action, name] : cases) EXPECT_NE(tagOf(action).find(name), std::string::npos) << action << ": " << tagOf(action);
   EXPECT_NE(html.find("<select class=\"picker-select\" data-picker=\"true\" aria-label=\"Category\""), std::string::npos) << html;
   EXPECT_NE(html.find("role=\"status\" data-announce=\"true\""), std::string::npos);
+}
+
+TEST_F(HtmlRendererTest, AClearedTintShowsTheAccentColourWhateverTintSurroundsIt) {
+  Node plain = make(NodeKind::button, {{Attr::tintCleared, true}}, {verbatim("Update")}, "plain");
+  Node tinted = make(NodeKind::button, {{Attr::tint, Color{Color::Kind::asset, "sonicRed"}}}, {verbatim("Delete")}, "red");
+  Node bar = make(NodeKind::hStack, {{Attr::tint, Color{Color::Kind::asset, "sonicYellow"}}}, {plain, tinted});
+  Node screen = make(NodeKind::vStack, {{Attr::accentColor, Color{Color::Kind::asset, "sonicBlue"}}}, {bar});
+  const std::string html = render(screen).html;
+  EXPECT_NE(html.find("style=\"--accent:var(--c-sonicBlue);--tint:var(--c-sonicBlue);\""), std::string::npos) << html;
+  EXPECT_NE(html.find("style=\"--tint:var(--c-sonicYellow);\""), std::string::npos) << html;
+  EXPECT_NE(html.find("style=\"--tint:var(--accent);\" type=\"button\" data-action=\"plain\""), std::string::npos) << html;
+  EXPECT_NE(html.find("style=\"--tint:var(--c-sonicRed);\" type=\"button\" data-action=\"red\""), std::string::npos) << html;
+  // The accent colour as a colour of its own is the accent, not the tint around it.
+  EXPECT_EQ(cssColor(Color{Color::Kind::system, "accent"}), "var(--accent)");
 }
 
 TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {

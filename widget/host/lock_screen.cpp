@@ -35,7 +35,7 @@ View slotView(const std::shared_ptr<LockScreenModel>& model, std::size_t slot) {
   if (!isInline) label = label.background(Color::system("regularMaterial"), Shape::circle());
   const std::string name = model->placed(slot) ? *model->placed(slot) : "empty";
   return Button(label, [model, slot] { model->openGallery(slot); })
-      .buttonStyle("plain")
+      .buttonStyle(ButtonStyle::plain)
       .accessibilityIdentifier("slot-" + slotName(slot) + "-" + name);
 }
 
@@ -43,9 +43,9 @@ View gallery(const std::shared_ptr<LockScreenModel>& model, std::size_t slot) {
   auto widgets = model->widgetsFor(slot);
   View choices = ForEach(widgets, [](const WidgetConfiguration* w) { return w->kind; },
                          [model, slot](const WidgetConfiguration* w) {
-                           View entry = VStack({model->galleryFace(*w, slot), Verbatim(w->displayName).font("headline"),
+                           View entry = VStack({model->galleryFace(*w, slot), Verbatim(w->displayName).font(Font::headline),
                                                 Text(w->description).foregroundStyle(Color::system("secondary"))},
-                                               8, "leading");
+                                               8, Alignment::leading);
                            return Button(entry,
                                          [model, slot, kind = w->kind] {
                                            model->place(slot, kind);
@@ -90,8 +90,8 @@ View LockScreen::body(Context&) const {
   std::vector<View> circular;
   for (std::size_t slot = 1; slot < kSlotCount; ++slot) circular.push_back(slotView(m, slot));
   View screen = VStack(
-      {Verbatim(clock.date).font("headline"), slotView(m, kInlineSlot),
-       Verbatim(clock.time).font("largeTitle").bold().accessibilityIdentifier("clock"), HStack(circular, 16),
+      {Verbatim(clock.date).font(Font::headline), slotView(m, kInlineSlot),
+       Verbatim(clock.time).font(Font::largeTitle).bold().accessibilityIdentifier("clock"), HStack(circular, 16),
        when(m->saveProblem().has_value(), [&] { return Verbatim(*m->saveProblem()).foregroundStyle(Color::system("red")); }),
        Spacer()},
       12);
@@ -102,7 +102,7 @@ View LockScreen::body(Context&) const {
   Frame fill;
   fill.maxWidth = infinity;
   fill.maxHeight = infinity;
-  fill.alignment = "top";
+  fill.alignment = Alignment::top;
   return screen.padding(Edge::top, 48)
       .frame(fill)
       .sheet(galleryShown, [m] {

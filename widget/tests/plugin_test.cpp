@@ -33,11 +33,13 @@ std::unique_ptr<WidgetPlugin> loadPlugin() {
 void describe(const Node& node, std::ostringstream& out) {
   out << "(" << platform::ui::kindName(node.kind);
   for (const auto& [name, value] : node.attrs) {
-    out << " " << name << "=";
+    out << " " << platform::ui::name(name) << "=";
     std::visit(
         [&](const auto& v) {
           using V = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<V, platform::ui::Color>) {
+          if constexpr (platform::ui::ClosedSetValue<V> || std::is_same_v<V, platform::ui::Edge>) {
+            out << platform::ui::name(v);
+          } else if constexpr (std::is_same_v<V, platform::ui::Color>) {
             out << "color:" << v.name << (v.gradient ? "+g" : "") << "@" << v.opacity;
           } else if constexpr (std::is_same_v<V, platform::ui::TextContent>) {
             out << (v.verbatim ? "verbatim:" : "key:") << v.key;
@@ -114,14 +116,14 @@ TEST(WidgetPlugin, InlineFaceIsTheSymbolThenTheNameInAStackOnAClearBackground) {
                                              WidgetFamily::accessoryInline);
   const Node& stack = tree.children.at(0);
   EXPECT_EQ(stack.kind, platform::ui::NodeKind::hStack);
-  EXPECT_EQ(stack.number("spacing"), 5.0);
-  EXPECT_EQ(stack.string("alignment"), "center");
-  ASSERT_EQ(stack.color("containerBackground")->name, "clear");
+  EXPECT_EQ(stack.number(platform::ui::Attr::spacing), 5.0);
+  EXPECT_EQ(stack.string(platform::ui::Attr::alignment), "center");
+  ASSERT_EQ(stack.color(platform::ui::Attr::containerBackground)->name, "clear");
   ASSERT_EQ(stack.children.size(), 2u);
   EXPECT_EQ(stack.children[0].kind, platform::ui::NodeKind::image);
-  EXPECT_EQ(stack.children[0].string("systemName"), "circle");
+  EXPECT_EQ(stack.children[0].string(platform::ui::Attr::systemName), "circle");
   EXPECT_EQ(platform::ui::testing::textOf(stack.children[1]), "Brivel");
-  EXPECT_TRUE(stack.children[1].textContent("text") == nullptr || stack.children[1].textContent("text")->verbatim);
+  EXPECT_TRUE(stack.children[1].textContent(platform::ui::Attr::text) == nullptr || stack.children[1].textContent(platform::ui::Attr::text)->verbatim);
 }
 
 TEST(WidgetPlugin, CircularFaceIsAClearCircleOnMaterialClippedRoundWithAnAccentableSymbol) {
@@ -129,23 +131,23 @@ TEST(WidgetPlugin, CircularFaceIsAClearCircleOnMaterialClippedRoundWithAnAccenta
   const auto& widget = *plugin->widget("WidgetAccessoryCircularBrivelIcon");
   Node tree = platform::ui::renderWidgetFace(timelineOf(widget, WidgetFamily::accessoryCircular).faces[0].view,
                                              WidgetFamily::accessoryCircular);
-  EXPECT_EQ(tree.string("widgetFamily"), "accessoryCircular");
+  EXPECT_EQ(tree.string(platform::ui::Attr::widgetFamily), "accessoryCircular");
   const Node& circle = tree.children.at(0);
   EXPECT_EQ(circle.kind, platform::ui::NodeKind::shape);
-  EXPECT_EQ(circle.string("shape"), "circle");
-  EXPECT_EQ(circle.color("foregroundStyle")->name, "clear");
+  EXPECT_EQ(circle.string(platform::ui::Attr::shape), "circle");
+  EXPECT_EQ(circle.color(platform::ui::Attr::foregroundStyle)->name, "clear");
   ASSERT_EQ(circle.slot("background").size(), 1u);
-  EXPECT_EQ(circle.slot("background")[0].color("color")->name, "regularMaterial");
-  EXPECT_EQ(circle.string("clipShape"), "roundedRectangle");
-  EXPECT_EQ(circle.number("clipShape.cornerRadius"), 100.0);
-  EXPECT_EQ(circle.string("clipShape.style"), "continuous");
-  EXPECT_EQ(circle.color("containerBackground")->name, "clear");
-  EXPECT_EQ(circle.string("overlay.alignment"), "center");
+  EXPECT_EQ(circle.slot("background")[0].color(platform::ui::Attr::color)->name, "regularMaterial");
+  EXPECT_EQ(circle.string(platform::ui::Attr::clipShape), "roundedRectangle");
+  EXPECT_EQ(circle.number(platform::ui::Attr::clipShapeCornerRadius), 100.0);
+  EXPECT_EQ(circle.string(platform::ui::Attr::clipShapeStyle), "continuous");
+  EXPECT_EQ(circle.color(platform::ui::Attr::containerBackground)->name, "clear");
+  EXPECT_EQ(circle.string(platform::ui::Attr::overlayAlignment), "center");
   const auto& overlay = circle.slot("overlay");
   ASSERT_EQ(overlay.size(), 1u);
-  EXPECT_EQ(overlay[0].string("systemName"), "circle");
-  EXPECT_EQ(overlay[0].string("font"), "largeTitle");
-  EXPECT_TRUE(overlay[0].flag("widgetAccentable"));
+  EXPECT_EQ(overlay[0].string(platform::ui::Attr::systemName), "circle");
+  EXPECT_EQ(overlay[0].string(platform::ui::Attr::font), "largeTitle");
+  EXPECT_TRUE(overlay[0].flag(platform::ui::Attr::widgetAccentable));
 }
 
 TEST(WidgetPlugin, ReadsAndWritesNothing) {

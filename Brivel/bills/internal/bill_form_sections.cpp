@@ -43,7 +43,7 @@ View secondaryLabel(std::string_view key) { return LocalizedText(key).foreground
 Frame trailingFullWidth() {
   Frame frame;
   frame.maxWidth = infinity;
-  frame.alignment = "trailing";
+  frame.alignment = Alignment::trailing;
   return frame;
 }
 
@@ -59,12 +59,12 @@ template <std::size_t N>
 View periodPicker(std::string_view titleKey, Binding<std::int64_t> selection, const std::array<std::string_view, N>& keys) {
   std::vector<View> options;
   for (std::size_t i = 0; i < N; ++i) {
-    options.push_back((LocalizedText(keys[i]) | TitleFontStyleModifier{"headline", assetColor("sonicRed"), true, "leading"})
+    options.push_back((LocalizedText(keys[i]) | TitleFontStyleModifier{Font::headline, assetColor("sonicRed"), true, TextAlignment::leading})
                           .tag(static_cast<std::int64_t>(i)));
   }
   return Picker<std::int64_t>(LocalizedText(titleKey), selection, Group(std::move(options)))
       .labelsHidden()
-      .pickerStyle("menu")
+      .pickerStyle(PickerStyle::menu)
       .foregroundStyle(Color::system("white"))
       .tint(Color::system("white").withGradient())
       .listRowBackground(assetColor("sonicRed"))
@@ -86,7 +86,7 @@ View linkPicker(std::string_view symbol, Binding<std::shared_ptr<Entity>> select
   auto picked = selection.get();
   const Color color = colorFromAssetName(picked ? picked->color() : "sonicBlue").withGradient();
   return Picker<std::shared_ptr<Entity>>(SystemImage(std::string(symbol)), selection, options)
-      .pickerStyle("menu")
+      .pickerStyle(PickerStyle::menu)
       .tint(color)
       .foregroundStyle(color);
 }
@@ -108,21 +108,21 @@ View BillForm::nameAndOccurrenceSection() const {
                                                              return platform::graphemePrefix(typed, kNameLimit);
                                                            })
                                                          : name)
-                   .textInputAutocapitalization("words")
+                   .textInputAutocapitalization(TextInputAutocapitalization::words)
                    .focused(focus.name.binding())
                    .accessibilityIdentifier("billName");
   if (variant == BillFormVariant::newBill) {
     auto costFocus = focus.cost;
-    field = (field.submitLabel("next").onSubmit([costFocus] { costFocus.set(true); }) |
+    field = (field.submitLabel(SubmitLabel::next).onSubmit([costFocus] { costFocus.set(true); }) |
              TextFieldLimiterModifier{name, kNameLimit})
-                .multilineTextAlignment("trailing");
+                .multilineTextAlignment(TextAlignment::trailing);
   } else {
-    field = field.submitLabel("return").maxLength(kNameLimit).multilineTextAlignment("trailing");
+    field = field.submitLabel(SubmitLabel::return_).maxLength(kNameLimit).multilineTextAlignment(TextAlignment::trailing);
   }
   View label = secondaryLabel(localizable_name);
   if (variant == BillFormVariant::detail) {
     Frame top;
-    top.alignment = "top";
+    top.alignment = Alignment::top;
     label = label.frame(top);
   }
   View nameRow = LabeledContent(label, field);
@@ -133,7 +133,7 @@ View BillForm::nameAndOccurrenceSection() const {
   }
   View occurrence = Picker<std::int64_t>(LocalizedText(localizable_occurring), fieldBinding(vm, &BillFormViewModel::occurring),
                                          Group(std::move(occurrenceOptions)))
-                        .pickerStyle("menu")
+                        .pickerStyle(PickerStyle::menu)
                         .foregroundStyle(secondary())
                         .tint(assetColor("sonicRed").withGradient())
                         .accessibilityIdentifier("occurring");
@@ -158,14 +158,14 @@ View BillForm::costAndBankAccountSection() const {
       return applyDecimalRule(platform::graphemePrefix(text, kCostLimit), separator);
     });
     field = TextField(keyText(localizable_enter), typed)
-                .keyboardType("decimalPad")
+                .keyboardType(KeyboardType::decimalPad)
                 .focused(focus.cost.binding())
                 .maxLength(kCostLimit)
-                .multilineTextAlignment("trailing");
+                .multilineTextAlignment(TextAlignment::trailing);
   } else {
-    field = (TextField(keyText(localizable_enter), cost).keyboardType("decimalPad").focused(focus.cost.binding()) |
+    field = (TextField(keyText(localizable_enter), cost).keyboardType(KeyboardType::decimalPad).focused(focus.cost.binding()) |
              TextFieldLimiterModifier{cost, kCostLimit} | TextFieldLimitAfterDecimalModifier{cost, separator})
-                .multilineTextAlignment("trailing");
+                .multilineTextAlignment(TextAlignment::trailing);
   }
   View costRow = LabeledContent(secondaryLabel(localizable_cost), field.accessibilityIdentifier("billCost"));
 
@@ -229,7 +229,7 @@ View BillForm::noteSection() const {
                           })
                                         : note,
                           Axis::vertical)
-                    .textInputAutocapitalization("sentences")
+                    .textInputAutocapitalization(TextInputAutocapitalization::sentences)
                     .focused(focus.note.binding())
                     .accessibilityIdentifier("billNote");
     text = onlyWhenEmpty ? text.maxLength(kNoteLimit) : text | TextFieldLimiterModifier{note, kNoteLimit};
@@ -282,9 +282,9 @@ View BillForm::decorate(View form) const {
                                        ? std::vector<bool>{vm->connectBankAccount.get(), vm->connectCategory.get(),
                                                            vm->connectNote.get()}
                                        : std::vector<bool>{vm->connectNote.get(), vm->connectCategory.get()};
-  return form.scrollDismissesKeyboard("interactively")
-      .animation("default", linkSwitches)
-      .animation("default", vm->occurring.get())
+  return form.scrollDismissesKeyboard(ScrollDismissesKeyboard::interactively)
+      .animation(Animation::default_, linkSwitches)
+      .animation(Animation::default_, vm->occurring.get())
       .sheet(fieldBinding(vm, &BillFormViewModel::showCreateCategoryScreen),
              [model, owner] {
                return Closure("createCategorySheet", [model, owner](Context& ctx) {

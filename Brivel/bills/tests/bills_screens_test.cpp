@@ -140,7 +140,7 @@ TEST_F(BillsScreensTest, SortMenuGroupsAndTogglesOrdersOnTheProfile) {
   EXPECT_EQ(cardNames(), (std::vector<std::string>{"Fuel", "Gym", "Rent", "Water"}));
   EXPECT_TRUE(sectionTitles().empty());
   EXPECT_TRUE(driver().exists(bySymbol("envelope.badge.arrow.up")));
-  EXPECT_TRUE(driver().get(byId("group.localizable_off")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("group.localizable_off")).flag(Attr::disabled));
 
   driver().tap(byId("group.localizable_category"));
   EXPECT_EQ(profile->collectionFilterType(), CollectionFilterType::category);
@@ -280,19 +280,19 @@ TEST_F(BillsScreensTest, EditorSavesTrimmedBillResetsAndKeepsOpenWithAToast) {
   manager_->select(profile);
   showList();
   openEditor();
-  EXPECT_TRUE(driver().get(byId("billName")).flag("focused"));
-  EXPECT_TRUE(driver().get(byId("saveBill")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("billName")).flag(Attr::focused));
+  EXPECT_TRUE(driver().get(byId("saveBill")).flag(Attr::disabled));
   driver().type(byId("billName"), "  \n");
-  EXPECT_TRUE(driver().get(byId("saveBill")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("saveBill")).flag(Attr::disabled));
 
   driver().type(byId("billName"), "  Rent \n");
   driver().submit(byId("billName"));
-  EXPECT_TRUE(driver().get(byId("billCost")).flag("focused"));
+  EXPECT_TRUE(driver().get(byId("billCost")).flag(Attr::focused));
   driver().type(byId("billCost"), "12,5");
   chooseOption("occurring", "localizable_quarterly");
   chooseOption("quarterPicker", "localizable_quarter03");
   driver().setOn(byId("connectNote"), true);
-  EXPECT_TRUE(driver().get(byId("billNote")).flag("focused"));
+  EXPECT_TRUE(driver().get(byId("billNote")).flag(Attr::focused));
   driver().type(byId("billNote"), " hi ");
   driver().tap(byId("saveBill"));
 
@@ -306,8 +306,8 @@ TEST_F(BillsScreensTest, EditorSavesTrimmedBillResetsAndKeepsOpenWithAToast) {
   EXPECT_EQ(bill->yearly(), std::nullopt);
   EXPECT_EQ(hapticCount("success"), 1u);
   EXPECT_TRUE(driver().exists(byText("localizable_added"))) << "the toast shows";
-  EXPECT_EQ(driver().get(byId("billName")).string("value"), "");
-  EXPECT_TRUE(driver().get(byId("billName")).flag("focused"));
+  EXPECT_EQ(driver().get(byId("billName")).string(Attr::value), "");
+  EXPECT_TRUE(driver().get(byId("billName")).flag(Attr::focused));
   EXPECT_FALSE(driver().exists(byId("quarterPicker"))) << "the form is back to monthly";
   clock_.advance(std::chrono::milliseconds(1700));
   EXPECT_FALSE(driver().exists(byText("localizable_added")));
@@ -372,9 +372,9 @@ TEST_F(BillsScreensTest, EditorLimitsTypedTextAndDropsLinksSwitchedOff) {
   addCategory(profile, "Home");
   showInSheet([profile](Binding<bool> flag) { return View(BillEntityAddScreen{flag, profile}); });
   driver().type(byId("billName"), std::string(31, 'x'));
-  EXPECT_EQ(driver().get(byId("billName")).string("value"), std::string(30, 'x'));
+  EXPECT_EQ(driver().get(byId("billName")).string(Attr::value), std::string(30, 'x'));
   driver().type(byId("billCost"), "12.345");
-  EXPECT_EQ(driver().get(byId("billCost")).string("value"), "12.34");
+  EXPECT_EQ(driver().get(byId("billCost")).string(Attr::value), "12.34");
   driver().setOn(byId("connectCategory"), true);
   driver().setOn(byId("connectCategory"), false);
   driver().setOn(byId("connectNote"), true);
@@ -400,15 +400,15 @@ TEST_F(BillsScreensTest, DetailFillsFromTheBillWithoutChangingIt) {
   bill->setYearly(std::nullopt);
   show([bill] { return NavigationStack(View(BillEntityItemScreen{.bill = bill, .shownInSheet = false})); });
 
-  EXPECT_EQ(driver().get(byId("billName")).string("value"), longName);
-  EXPECT_EQ(driver().get(byId("billCost")).string("value"), "10.125");
-  EXPECT_EQ(driver().get(byId("billNote")).string("value"), "Pay early");
+  EXPECT_EQ(driver().get(byId("billName")).string(Attr::value), longName);
+  EXPECT_EQ(driver().get(byId("billCost")).string(Attr::value), "10.125");
+  EXPECT_EQ(driver().get(byId("billNote")).string(Attr::value), "Pay early");
   EXPECT_TRUE(driver().exists(byText("localizable_january")));
   EXPECT_EQ(textsIn(driver().get(byId("costPerYear"))).front(), platform::formatCurrency(10.125))
       << "cost per year of a yearly bill";
-  EXPECT_TRUE(driver().get(byId("connectBankAccount")).flag("isOn"));
-  ASSERT_NE(driver().get(byId("bankAccountPicker")).color("tint"), nullptr);
-  EXPECT_EQ(*driver().get(byId("bankAccountPicker")).color("tint"), colorFromAssetName("sonicPurple").withGradient());
+  EXPECT_TRUE(driver().get(byId("connectBankAccount")).flag(Attr::isOn));
+  ASSERT_NE(driver().get(byId("bankAccountPicker")).color(Attr::tint), nullptr);
+  EXPECT_EQ(*driver().get(byId("bankAccountPicker")).color(Attr::tint), colorFromAssetName("sonicPurple").withGradient());
 
   // An update without typing writes the stored values back unchanged.
   driver().tap(byId("updateBill"));
@@ -417,7 +417,7 @@ TEST_F(BillsScreensTest, DetailFillsFromTheBillWithoutChangingIt) {
   EXPECT_EQ(bill->yearly(), YearlyType::january);
   // What the user types is limited.
   driver().type(byId("billCost"), "10.1256");
-  EXPECT_EQ(driver().get(byId("billCost")).string("value"), "10.12");
+  EXPECT_EQ(driver().get(byId("billCost")).string(Attr::value), "10.12");
 }
 
 TEST_F(BillsScreensTest, DetailUpdateWritesTheFormAndStaysWithAToastWhenPushed) {

@@ -78,7 +78,7 @@ View deleteRowSection(std::function<void()> requestDelete) {
 }
 
 View listScreenFrame(std::vector<View> sections, const ListFrame& frame) {
-  View list = List(std::move(sections)).listSectionSpacing("compact").safeAreaInset(Edge::bottom, frame.badge, "trailing") |
+  View list = List(std::move(sections)).listSectionSpacing(ListSectionSpacing::compact).safeAreaInset(Edge::bottom, frame.badge, Alignment::trailing) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(frame.titleKey)};
   list = list.sheet(frame.showAddScreen, [make = frame.addScreen] { return make().presentationSizing(PresentationSizing::form); });
   auto toggleAdd = [flag = frame.showAddScreen] { flag.set(!flag.get()); };
@@ -98,7 +98,7 @@ View uncategorizedRow(std::string_view symbol, std::string_view colorName, std::
   return Section({NavigationLink(rowTitleLabel(LocalizedText(localizable_uncategorized), symbol), std::move(destination))
                       .listRowSeparator(Visibility::hidden)
                       .listRowBackground(assetColor(colorName))
-                      .animation("default", count)
+                      .animation(Animation::default_, count)
                       .accessibilityIdentifier("uncategorized")});
 }
 

@@ -47,7 +47,7 @@ class CollectionScreensTest : public testing::RecordsTest {
   std::vector<std::string> counts() {
     std::vector<std::string> out;
     for (const Node* text : driver().findAll(byKind(NodeKind::text))) {
-      const TextContent* t = text->textContent("text");
+      const TextContent* t = text->textContent(Attr::text);
       if (t && t->key == "%lld" && !t->args.empty()) out.push_back(t->args.front());
     }
     return out;
@@ -114,15 +114,15 @@ TEST_F(CollectionScreensTest, AddFormsNormaliseTheNameKeepTheColourAndStayForThe
     auto calls = std::make_shared<int>(0);
     *presented_ = true;
     showInSheet([&](Binding<bool> flag) { return c.make(flag, profile, false, calls); });
-    EXPECT_TRUE(driver().get(byId(c.nameId)).flag("focused")) << "the name field is focused on appear";
-    EXPECT_TRUE(driver().get(byId(c.saveId)).flag("disabled"));
+    EXPECT_TRUE(driver().get(byId(c.nameId)).flag(Attr::focused)) << "the name field is focused on appear";
+    EXPECT_TRUE(driver().get(byId(c.saveId)).flag(Attr::disabled));
     driver().type(byId(c.nameId), " \n ");
     c.completeRest(driver());
-    EXPECT_TRUE(driver().get(byId(c.saveId)).flag("disabled")) << "a blank name cannot be saved";
+    EXPECT_TRUE(driver().get(byId(c.saveId)).flag(Attr::disabled)) << "a blank name cannot be saved";
 
     driver().tap(byId("swatch.appleBlue"));
     driver().type(byId(c.nameId), "  ÄPFEL Main \n");
-    ASSERT_FALSE(driver().get(byId(c.saveId)).flag("disabled"));
+    ASSERT_FALSE(driver().get(byId(c.saveId)).flag(Attr::disabled));
     const std::size_t haptics = hapticCount("success");
     driver().tap(byId(c.saveId));
 
@@ -132,8 +132,8 @@ TEST_F(CollectionScreensTest, AddFormsNormaliseTheNameKeepTheColourAndStayForThe
     EXPECT_EQ(hapticCount("success"), haptics + 1);
     EXPECT_TRUE(*presented_) << "opened from its list with the setting off, the form stays";
     EXPECT_TRUE(driver().exists(byText("localizable_added")));
-    EXPECT_EQ(driver().get(byId(c.nameId)).string("value"), "");
-    EXPECT_TRUE(driver().get(byId(c.nameId)).flag("focused"));
+    EXPECT_EQ(driver().get(byId(c.nameId)).string(Attr::value), "");
+    EXPECT_TRUE(driver().get(byId(c.nameId)).flag(Attr::focused));
 
     // The colour stays for the next record, which goes last; no duplicate check.
     driver().type(byId(c.nameId), "äpfel main");
@@ -184,13 +184,13 @@ TEST_F(CollectionScreensTest, AddFormsCutTextAtTheirLimitsInGraphemes) {
       {"bankAccountName", 30}, {"bankAccountNumber", 34}, {"bankAccountNote", 80}};
   for (const auto& [id, limit] : accountFields) {
     driver().type(byId(id), repeated(limit + 1));
-    EXPECT_EQ(driver().get(byId(id)).string("value"), repeated(limit)) << id;
+    EXPECT_EQ(driver().get(byId(id)).string(Attr::value), repeated(limit)) << id;
   }
   showInSheet([&](Binding<bool> flag) { return View(NotesAddScreen{.dismiss = flag, .profile = profile,
                                                                    .dismissAfterSave = false,
                                                                    .completion = nullptr}); });
   driver().type(byId("noteText"), repeated(401));
-  EXPECT_EQ(driver().get(byId("noteText")).string("value"), repeated(400));
+  EXPECT_EQ(driver().get(byId("noteText")).string(Attr::value), repeated(400));
 }
 
 TEST_F(CollectionScreensTest, BankAccountFormStoresTheNumberAsTypedAndTheNoteOnlyWhileSwitchedOn) {
@@ -201,8 +201,8 @@ TEST_F(CollectionScreensTest, BankAccountFormStoresTheNumberAsTypedAndTheNoteOnl
   driver().type(byId("bankAccountName"), "Main");
   driver().type(byId("bankAccountNumber"), " ab 12 ");
   driver().setOn(byId("connectNote"), true);
-  EXPECT_TRUE(driver().get(byId("bankAccountNote")).flag("focused"));
-  EXPECT_TRUE(driver().get(byId("saveBankAccount")).flag("disabled")) << "the note is switched on but blank";
+  EXPECT_TRUE(driver().get(byId("bankAccountNote")).flag(Attr::focused));
+  EXPECT_TRUE(driver().get(byId("saveBankAccount")).flag(Attr::disabled)) << "the note is switched on but blank";
   driver().type(byId("bankAccountNote"), "salary");
   driver().setOn(byId("connectNote"), false);
   driver().tap(byId("saveBankAccount"));
@@ -219,9 +219,9 @@ TEST_F(CollectionScreensTest, ItemScreenLoadsUpdatesAndClearsItsForm) {
   auto account = addAccount(profile, "main", "nonsense", "DE12");
   account->setNote("rent only");
   showPushed([account] { return View(BankAccountsItemScreen{account}); });
-  EXPECT_EQ(driver().get(byId("bankAccountName")).string("value"), "main");
-  EXPECT_EQ(driver().get(byId("bankAccountNote")).string("value"), "rent only");
-  EXPECT_FALSE(driver().get(byId("bankAccountName")).flag("focused")) << "no field is focused on appear";
+  EXPECT_EQ(driver().get(byId("bankAccountName")).string(Attr::value), "main");
+  EXPECT_EQ(driver().get(byId("bankAccountNote")).string(Attr::value), "rent only");
+  EXPECT_FALSE(driver().get(byId("bankAccountName")).flag(Attr::focused)) << "no field is focused on appear";
 
   // Edits left without "update" are dropped; the next visit shows the stored values.
   driver().type(byId("bankAccountName"), "other");
@@ -229,12 +229,12 @@ TEST_F(CollectionScreensTest, ItemScreenLoadsUpdatesAndClearsItsForm) {
   ASSERT_EQ(driver().dismiss(byKind(NodeKind::navigationPage).nth(1)), DispatchStatus::handled);
   ASSERT_FALSE(driver().exists(byId("update")));
   driver().tap(byText("open"));
-  EXPECT_EQ(driver().get(byId("bankAccountName")).string("value"), "main");
+  EXPECT_EQ(driver().get(byId("bankAccountName")).string(Attr::value), "main");
   EXPECT_EQ(account->color(), "nonsense");
 
   driver().type(byId("bankAccountName"), "  Joint ");
   driver().type(byId("bankAccountNumber"), " \n");
-  EXPECT_TRUE(driver().get(byId("update")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("update")).flag(Attr::disabled));
   driver().type(byId("bankAccountNumber"), " de 34 ");
   driver().setOn(byId("connectNote"), false);
   driver().tap(byId("update"));
@@ -380,7 +380,7 @@ TEST_F(CollectionScreensTest, RowsCopyTheNumberOrTheWholeNoteAndShowTheDate) {
   for (const Node& entry : row.slot("contextMenu")) menu.push_back(entry.kind);
   EXPECT_EQ(menu, (std::vector<NodeKind>{NodeKind::navigationLink, NodeKind::button, NodeKind::divider, NodeKind::button}));
   std::vector<std::string> tints;
-  for (const Node& action : row.slot("swipeActions")) tints.push_back(action.color("tint") ? action.color("tint")->name : "");
+  for (const Node& action : row.slot("swipeActions")) tints.push_back(action.color(Attr::tint) ? action.color(Attr::tint)->name : "");
   EXPECT_EQ(tints, (std::vector<std::string>{"sonicBlue", "tailsOrange", "sonicRed"}));
 
   show([profile] { return View(NotesListScreen{.profile = profile, .presentedInSheet = true}); });

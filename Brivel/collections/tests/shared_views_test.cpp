@@ -41,13 +41,13 @@ TEST(ToolbarButtons, ImageButtonIsBoldOnlyWhileEnabledAndBouncesOnEachDisabledCh
     });
   });
   const Node& disabledButton = driver.get(byId("save"));
-  EXPECT_TRUE(disabledButton.flag("disabled"));
-  EXPECT_FALSE(disabledButton.flag("bold"));
+  EXPECT_TRUE(disabledButton.flag(Attr::disabled));
+  EXPECT_FALSE(disabledButton.flag(Attr::bold));
 
   driver.tap(byText("flip"));
   const Node& enabled = driver.get(byId("save"));
-  EXPECT_FALSE(enabled.flag("disabled"));
-  EXPECT_TRUE(enabled.flag("bold"));
+  EXPECT_FALSE(enabled.flag(Attr::disabled));
+  EXPECT_TRUE(enabled.flag(Attr::bold));
   driver.tap(byText("flip"));
   driver.tap(byText("flip"));
   EXPECT_EQ(EventLog::shared().count(LoggedEventType::symbolEffect), 3u);
@@ -63,13 +63,25 @@ TEST(ToolbarButtons, TextButtonStaysBoldWhenDisabledAndTakesItsTint) {
                        .accessibilityIdentifier("b")});
   });
   const Node& a = driver.get(byId("a"));
-  EXPECT_TRUE(a.flag("disabled"));
+  EXPECT_TRUE(a.flag(Attr::disabled));
   ASSERT_NE(findFirst(a, NodeKind::text), nullptr);
-  EXPECT_TRUE(findFirst(a, NodeKind::text)->flag("bold"));
-  EXPECT_EQ(a.color("tint"), nullptr);
+  EXPECT_TRUE(findFirst(a, NodeKind::text)->flag(Attr::bold));
+  EXPECT_EQ(a.color(Attr::tint), nullptr);
   const Node& b = driver.get(byId("b"));
-  ASSERT_NE(b.color("tint"), nullptr);
-  EXPECT_EQ(*b.color("tint"), assetColor("sonicRed"));
+  ASSERT_NE(b.color(Attr::tint), nullptr);
+  EXPECT_EQ(*b.color(Attr::tint), assetColor("sonicRed"));
+}
+
+TEST(ToolbarButtons, TextButtonWithoutATintClearsTheSurroundingTint) {
+  ViewDriver driver([] {
+    return VStack({toolbarTextButton("localizable_update", [] {}, std::nullopt, false, true).accessibilityIdentifier("a"),
+                   toolbarTextButton("localizable_update", [] {}, assetColor("sonicRed"), false, true)
+                       .accessibilityIdentifier("b")})
+        .tint(assetColor("sonicYellow"));
+  });
+  EXPECT_TRUE(driver.get(byId("a")).flag(Attr::tintCleared)) << "it shows the accent colour, not the yellow around it";
+  EXPECT_FALSE(driver.get(byId("b")).flag(Attr::tintCleared));
+  EXPECT_EQ(*driver.get(byId("b")).color(Attr::tint), assetColor("sonicRed"));
 }
 
 TEST(ToolbarButtons, CloseButtonsToggleTheFlagOrCallDismiss) {
@@ -97,16 +109,16 @@ TEST(ColouredCircleSymbolView, PlainDotOrSymbolInDiscWithCaptionUnlessOnAProfile
                                                  .isProfileCard = true})});
   });
   const Node& dot = driver.get(bySymbol("circle"));
-  EXPECT_EQ(dot.string("symbolVariant"), "fill");
-  EXPECT_EQ(dot.string("font"), "caption");
-  ASSERT_NE(dot.color("foregroundStyle"), nullptr);
-  EXPECT_EQ(*dot.color("foregroundStyle"), assetColor("sonicBlue").withGradient());
-  EXPECT_NE(dot.color("shadow.color"), nullptr);
+  EXPECT_EQ(dot.string(Attr::symbolVariant), "fill");
+  EXPECT_EQ(dot.string(Attr::font), "caption");
+  ASSERT_NE(dot.color(Attr::foregroundStyle), nullptr);
+  EXPECT_EQ(*dot.color(Attr::foregroundStyle), assetColor("sonicBlue").withGradient());
+  EXPECT_NE(dot.color(Attr::shadowColor), nullptr);
 
   const Node& badge = driver.get(bySymbol("star"));
-  EXPECT_EQ(badge.string("symbolVariant"), "circle.fill");
-  EXPECT_EQ(badge.string("font"), "body") << "the card's own font does not reach the badge";
-  EXPECT_EQ(*badge.color("foregroundStyle"), assetColor("sonicRed").withGradient());
+  EXPECT_EQ(badge.string(Attr::symbolVariant), "circle.fill");
+  EXPECT_EQ(badge.string(Attr::font), "body") << "the card's own font does not reach the badge";
+  EXPECT_EQ(*badge.color(Attr::foregroundStyle), assetColor("sonicRed").withGradient());
 }
 
 }  // namespace

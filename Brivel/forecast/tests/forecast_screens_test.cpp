@@ -54,7 +54,7 @@ class ForecastScreensTest : public ForecastTest {
   // The image of the spendable menu's label.
   std::string menuLabelSymbol() {
     const auto& label = driver().get(byId("spendableMenu")).slot("label");
-    return label.empty() ? std::string() : label.front().string("systemName");
+    return label.empty() ? std::string() : label.front().string(Attr::systemName);
   }
 
   platform::VirtualClock clock_;
@@ -175,7 +175,7 @@ TEST_F(ForecastScreensTest, EverySheetClosesByItsOwnButton) {
     driver().tap(byId(c.entry));
     const Node* sheet = driver().find(byKind(NodeKind::sheet));
     ASSERT_NE(sheet, nullptr) << c.entry << " " << rawValue(c.favourite);
-    EXPECT_EQ(sheet->string("sizing"), c.sizing);
+    EXPECT_EQ(sheet->string(Attr::sizing), c.sizing);
     ASSERT_TRUE(driver().exists(byId("close"))) << c.entry;
     driver().tap(byId("close"));
     EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet))) << c.entry << " " << rawValue(c.favourite) << " stays open";
@@ -249,7 +249,7 @@ TEST_F(ForecastScreensTest, MonthCardSpendableFollowsTheSalary) {
   auto december = [&] { return driver().findAll(byId("spendable"))[11]; };
   auto spendableOf = [&] { return textsIn(*december()).front(); };
   auto colourOf = [&](const Node& row) {
-    const Color* colour = row.children.front().color("foregroundStyle");
+    const Color* colour = row.children.front().color(Attr::foregroundStyle);
     return colour ? colour->name : std::string();
   };
   struct Case {
@@ -292,8 +292,8 @@ TEST_F(ForecastScreensTest, EmptyMonthShowsItsEmptyStateAndNoCard) {
   EXPECT_FALSE(driver().exists(byId("monthSummary")));
   EXPECT_FALSE(driver().exists(byKind(NodeKind::popoverTip)));
   EXPECT_FALSE(driver().exists(byId("billRow")));
-  EXPECT_EQ(driver().get(byKind(NodeKind::list)).string("scrollBounceBehavior"), "basedOnSize");
-  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent("title")->key, "localizable_april");
+  EXPECT_EQ(driver().get(byKind(NodeKind::list)).string(Attr::scrollBounceBehavior), "basedOnSize");
+  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent(Attr::title)->key, "localizable_april");
 }
 
 TEST_F(ForecastScreensTest, MonthCardPushesTheMonthWhoseSummaryOpensTheChecklistOnce) {
@@ -336,9 +336,9 @@ TEST_F(ForecastScreensTest, MonthCardsContextMenuOpensTheChecklist) {
   driver().tap(byId("leftToPay").nth(4));
   const Node* sheet = driver().find(byKind(NodeKind::sheet));
   ASSERT_NE(sheet, nullptr);
-  EXPECT_EQ(sheet->string("sizing"), "page");
-  EXPECT_TRUE(sheet->flag("interactiveDismissDisabled"));
-  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent("title")->key, "localizable_may");
+  EXPECT_EQ(sheet->string(Attr::sizing), "page");
+  EXPECT_TRUE(sheet->flag(Attr::interactiveDismissDisabled));
+  EXPECT_EQ(driver().get(byKind(NodeKind::navigationPage)).textContent(Attr::title)->key, "localizable_may");
   EXPECT_EQ(driver().dismiss(byKind(NodeKind::sheet)), DispatchStatus::refused) << "it cannot be swiped away";
   driver().tap(byId("close"));
   EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet)));
@@ -384,7 +384,7 @@ TEST_F(LeftToPayScreenTest, SectionsFollowTheAccountsThenUncategorized) {
                             {"%lld", "111", "$10.00", "a bill", "$10.00"},
                             {"%lld", "localizable_uncategorized", "$5.00", "B bill", "$5.00"},
                         }));
-  EXPECT_TRUE(driver().get(byId("resetPayedBills")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("resetPayedBills")).flag(Attr::disabled));
 }
 
 TEST_F(LeftToPayScreenTest, PayUnpayAndResetMoveBillsAndAmounts) {
@@ -398,7 +398,7 @@ TEST_F(LeftToPayScreenTest, PayUnpayAndResetMoveBillsAndAmounts) {
                             {"$12.50", "%lld", "$10.00", "a bill", "$2.50", "C bill", "localizable_totalPaid"},
                         }))
       << "paid bills by name, whatever the order of payment";
-  EXPECT_FALSE(driver().get(byId("resetPayedBills")).flag("disabled"));
+  EXPECT_FALSE(driver().get(byId("resetPayedBills")).flag(Attr::disabled));
 
   // A stale post for a bill that is already paid changes nothing.
   const std::string payA = driver().get(byText("a bill").ofKind(NodeKind::button)).actionId;

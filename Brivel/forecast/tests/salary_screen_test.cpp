@@ -29,7 +29,7 @@ class SalaryScreenTest : public ForecastTest {
   }
   // The text of the first text field in a row.
   static std::string fieldIn(const Node& node) {
-    if (node.kind == NodeKind::textField) return node.string("value");
+    if (node.kind == NodeKind::textField) return node.string(Attr::value);
     for (const auto& child : node.children) {
       std::string value = fieldIn(child);
       if (!value.empty() || child.kind == NodeKind::textField) return value;
@@ -62,7 +62,7 @@ TEST_F(SalaryScreenTest, NewProfileShowsItsZeroAndSavesAFixedSalary) {
   EXPECT_TRUE(driver().exists(byId("close")));
   const Node* sheet = driver().find(byKind(NodeKind::sheet));
   ASSERT_NE(sheet, nullptr);
-  EXPECT_TRUE(sheet->flag("interactiveDismissDisabled"));
+  EXPECT_TRUE(sheet->flag(Attr::interactiveDismissDisabled));
 
   typeInto("salary.fixed", "2500,5");
   driver().tap(byId("update"));
@@ -90,7 +90,7 @@ TEST_F(SalaryScreenTest, SwitchingTypesKeepsBothFormsAndSavesOnlyTheShownOne) {
   EXPECT_FALSE(driver().exists(byId("salary.fixed")));
   ASSERT_TRUE(driver().exists(byId("salary.localizable_december")));
   EXPECT_EQ(fieldIn(driver().get(byId("salary.localizable_january"))), "");
-  EXPECT_EQ(findField(driver().get(byId("salary.localizable_january")))->textContent("placeholder")->key,
+  EXPECT_EQ(findField(driver().get(byId("salary.localizable_january")))->textContent(Attr::placeholder)->key,
             "localizable_enter");
   typeInto("salary.localizable_december", "1,5");
   chooseType("localizable_fixed");

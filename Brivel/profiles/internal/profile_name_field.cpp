@@ -10,11 +10,11 @@ using namespace platform::ui;
 
 View profileNameField(const Binding<std::string>& name, const Binding<bool>& isFocused) {
   return (TextField(keyText(localizable_enter), name)
-              .textInputAutocapitalization("words")
+              .textInputAutocapitalization(TextInputAutocapitalization::words)
               .focused(isFocused)
-              .submitLabel("return") |
+              .submitLabel(SubmitLabel::return_) |
           TextFieldLimiterModifier{name, kProfileNameLimit})
-      .multilineTextAlignment("trailing")
+      .multilineTextAlignment(TextAlignment::trailing)
       .accessibilityIdentifier("profileName");
 }
 

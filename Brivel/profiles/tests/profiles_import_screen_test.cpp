@@ -45,7 +45,7 @@ class ImportScreenTest : public testing::ProfilesTest {
   const Node& importButton() { return driver().get(byId("importAction")); }
   std::optional<double> progress() {
     const Node* bar = driver().find(byKind(NodeKind::progressView));
-    return bar ? bar->number("value") : std::nullopt;
+    return bar ? bar->number(Attr::value) : std::nullopt;
   }
   void advanceStep() {
     clock_.advance(platform::secondsToDuration(kImportStepDelaySeconds));
@@ -62,15 +62,15 @@ class ImportScreenTest : public testing::ProfilesTest {
 
 TEST_F(ImportScreenTest, RunsInPacedStepsAndSelectsTheImportedProfile) {
   openImport();
-  EXPECT_TRUE(importButton().flag("disabled")) << "an empty name cannot be imported";
+  EXPECT_TRUE(importButton().flag(Attr::disabled)) << "an empty name cannot be imported";
   EXPECT_TRUE(driver().exists(byText("Food")));
   EXPECT_TRUE(driver().exists(byText("Rent")));
 
   driver().type(byId("profileName"), " ");
-  EXPECT_FALSE(importButton().flag("disabled")) << "a name of one space counts as a name";
+  EXPECT_FALSE(importButton().flag(Attr::disabled)) << "a name of one space counts as a name";
   driver().tap(byId("importAction"));
   EXPECT_EQ(progress(), 33.0);
-  EXPECT_TRUE(importButton().flag("disabled")) << "close waits for the end";
+  EXPECT_TRUE(importButton().flag(Attr::disabled)) << "close waits for the end";
   EXPECT_EQ(storedProfileCount(), 0u);
 
   advanceStep();
@@ -88,7 +88,7 @@ TEST_F(ImportScreenTest, RunsInPacedStepsAndSelectsTheImportedProfile) {
   EXPECT_TRUE(driver().exists(byId("toast")));
   EXPECT_TRUE(driver().exists(byText("groceries"))) << "the result lists the imported bills";
   EXPECT_TRUE(driver().exists(byText("food"))) << "with their category";
-  EXPECT_FALSE(importButton().flag("disabled"));
+  EXPECT_FALSE(importButton().flag(Attr::disabled));
 
   // Closing with the switch on (its default) empties both legacy lists.
   driver().tap(byId("importAction"));
@@ -128,7 +128,7 @@ TEST_F(ImportScreenTest, FailedSaveIsShownAsAFailureAndKeepsTheLegacyLists) {
   EXPECT_FALSE(driver().exists(byId("deleteBackup")));
   EXPECT_TRUE(driver().exists(byText(std::string(localizable_importFailed))));
   EXPECT_FALSE(driver().exists(byText("groceries")));
-  EXPECT_FALSE(importButton().flag("disabled")) << "the user can leave the failed import";
+  EXPECT_FALSE(importButton().flag(Attr::disabled)) << "the user can leave the failed import";
 
   driver().tap(byId("importAction"));
   EXPECT_FALSE(onImportScreen());

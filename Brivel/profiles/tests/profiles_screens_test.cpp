@@ -56,13 +56,13 @@ TEST_F(ProfilesScreensTest, FirstProfileIsSelectedAndClosesTheWholeList) {
   showList();
   EXPECT_TRUE(driver().exists(byText("localizable_noProfilesAvailable")));
   EXPECT_FALSE(driver().exists(byId("profileCount"))) << "no count badge without profiles";
-  EXPECT_TRUE(driver().get(byId("openArchive")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("openArchive")).flag(Attr::disabled));
 
   driver().tap(byText("localizable_add").ofKind(NodeKind::button));
   ASSERT_TRUE(driver().exists(byText("localizable_newProfile")));
-  EXPECT_TRUE(driver().get(byId("save")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("save")).flag(Attr::disabled));
   driver().type(byId("profileName"), "  \n ");
-  EXPECT_TRUE(driver().get(byId("save")).flag("disabled")) << "a blank name cannot be saved";
+  EXPECT_TRUE(driver().get(byId("save")).flag(Attr::disabled)) << "a blank name cannot be saved";
   EXPECT_EQ(driver().dismiss(byKind(NodeKind::sheet)), DispatchStatus::refused) << "the add sheet cannot be swiped away";
 
   save("  Home \n");
@@ -88,9 +88,9 @@ TEST_F(ProfilesScreensTest, LaterProfilesStayUnselectedAndTheFormClearsOrCloses)
   save("Work");
   EXPECT_EQ(manager_->selectedUser(), home);
   EXPECT_TRUE(driver().exists(byText("localizable_newProfile"))) << "the sheet stays open";
-  EXPECT_EQ(driver().get(byId("profileName")).string("value"), "");
+  EXPECT_EQ(driver().get(byId("profileName")).string(Attr::value), "");
   EXPECT_TRUE(driver().exists(byId("toast")));
-  EXPECT_TRUE(driver().get(byId("profileName")).flag("focused"));
+  EXPECT_TRUE(driver().get(byId("profileName")).flag(Attr::focused));
   clock_.advance(platform::secondsToDuration(1.7));
   EXPECT_FALSE(driver().exists(byId("toast")));
 
@@ -115,7 +115,7 @@ TEST_F(ProfilesScreensTest, FailedAddSaveLeavesTheFormAndSavingAgainMakesNoDupli
   save("Home");
   EXPECT_EQ(storedProfileCount(), 0u);
   EXPECT_EQ(hapticCount("success"), 0u);
-  EXPECT_EQ(driver().get(byId("profileName")).string("value"), "Home") << "the form keeps its values";
+  EXPECT_EQ(driver().get(byId("profileName")).string(Attr::value), "Home") << "the form keeps its values";
   EXPECT_EQ(manager_->selectedUser(), nullptr);
 
   context().setSaveFaultInjection({});
@@ -146,7 +146,7 @@ TEST_F(ProfilesScreensTest, ArchivingOrRemovingClearsTheSelectionOnlyForTheSelec
   driver().tap(byId("swipe.archive").nth(1));  // Work, not selected
   EXPECT_TRUE(work->isArchived());
   EXPECT_EQ(manager_->selectedUser(), home);
-  EXPECT_FALSE(driver().get(byId("openArchive")).flag("disabled"));
+  EXPECT_FALSE(driver().get(byId("openArchive")).flag(Attr::disabled));
   EXPECT_EQ(cardNames(), std::vector<std::string>{"Home"});
   EXPECT_EQ(hapticCount("success"), 1u);
 
@@ -254,8 +254,8 @@ TEST_F(ProfilesScreensTest, CardBalanceIsGreenOnlyWhenPositive) {
     show([profile] { return View(ProfilesCardView{profile, {}, {}, {}}); });
     SCOPED_TRACE(c.text);
     const Node& balance = driver().get(byText(c.text));
-    ASSERT_NE(balance.color("foregroundStyle"), nullptr);
-    EXPECT_EQ(balance.color("foregroundStyle")->name, std::string(c.marker) == "sonicGreen" ? "green" : "red");
+    ASSERT_NE(balance.color(Attr::foregroundStyle), nullptr);
+    EXPECT_EQ(balance.color(Attr::foregroundStyle)->name, std::string(c.marker) == "sonicGreen" ? "green" : "red");
     EXPECT_NE(driver().find(byText(c.text)), nullptr);
   }
 }
@@ -289,18 +289,18 @@ TEST_F(ProfilesScreensTest, ArchivedCardOffersNoEditAndReadsUnarchive) {
 TEST_F(ProfilesScreensTest, EditUpdatesNameAndColourAndClosesOrToastsBySetting) {
   auto profile = addProfile("Home", "tailsOrange");
   show([profile] { return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile}); });
-  EXPECT_EQ(driver().get(byId("profileName")).string("value"), "Home");
+  EXPECT_EQ(driver().get(byId("profileName")).string(Attr::value), "Home");
   EXPECT_TRUE(driver().exists(byId("close")));
 
   driver().type(byId("profileName"), " \n ");
-  EXPECT_TRUE(driver().get(byId("update")).flag("disabled"));
+  EXPECT_TRUE(driver().get(byId("update")).flag(Attr::disabled));
   driver().type(byId("profileName"), std::string(31, 'x'));
-  EXPECT_EQ(driver().get(byId("profileName")).string("value"), std::string(30, 'x'));
+  EXPECT_EQ(driver().get(byId("profileName")).string(Attr::value), std::string(30, 'x'));
   driver().type(byId("profileName"), "  Flat Share ");
   driver().tap(byId("update"));
   EXPECT_EQ(profile->name(), "Flat Share");
   EXPECT_EQ(profile->color(), "tailsOrange") << "an unpicked colour outside the palette is kept";
-  EXPECT_EQ(driver().get(byId("profileName")).string("value"), "  Flat Share ");
+  EXPECT_EQ(driver().get(byId("profileName")).string(Attr::value), "  Flat Share ");
   EXPECT_TRUE(driver().exists(byId("toast")));
   EXPECT_EQ(hapticCount("success"), 1u);
 
@@ -338,8 +338,8 @@ TEST_F(ProfilesScreensTest, EditFiguresShowCountsAndSpendable) {
   show([profile] { return NavigationStack(View(ProfilessItemScreen{.viewInSheet = false, .profile = profile})); });
   EXPECT_TRUE(driver().exists(byText("localizable_variable")));
   const Node& spendable = driver().get(byText("-$1.00"));
-  ASSERT_NE(spendable.color("foregroundStyle"), nullptr);
-  EXPECT_EQ(spendable.color("foregroundStyle")->name, "appleRed");
+  ASSERT_NE(spendable.color(Attr::foregroundStyle), nullptr);
+  EXPECT_EQ(spendable.color(Attr::foregroundStyle)->name, "appleRed");
   EXPECT_TRUE(driver().exists(byText("$12,001.00")));
 }
 

@@ -134,8 +134,8 @@ TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
                                              "localizable_reinstallApp"}));
   EXPECT_TRUE(driver.exists(bySymbol("externaldrive.connected.to.line.below.fill.badge.person.crop")));
   const Node& link = driver.get(byKind(NodeKind::link));
-  EXPECT_EQ(link.string("url"), "mailto:support@brivel.invalid");
-  EXPECT_EQ(link.string("buttonStyle"), "borderedProminent");
+  EXPECT_EQ(link.string(Attr::url), "mailto:support@brivel.invalid");
+  EXPECT_EQ(link.string(Attr::buttonStyle), "borderedProminent");
   EXPECT_FALSE(driver.exists(byKind(NodeKind::tabView)));
 
   EXPECT_FALSE(app.hasCreatedSharedObjects());

@@ -90,7 +90,7 @@ TEST(ToastViewTest, TextFollowsTheTypeAndTheSymbolTheCaller) {
                         Case{ToastMessageType::setQuickAction, SFSymbols::star, "localizable_saved"}}) {
     ViewDriver driver([c] { return View(ToastMessageView{c.type, c.symbol}); });
     const Node& icon = driver.get(bySymbol(std::string(rawValue(c.symbol))).ofKind(NodeKind::image));
-    EXPECT_EQ(icon.string("symbolVariant"), "circle.fill");
+    EXPECT_EQ(icon.string(Attr::symbolVariant), "circle.fill");
     EXPECT_EQ(driver.visibleTexts(), (std::vector<std::string>{c.key}));
   }
 }
@@ -123,7 +123,7 @@ struct PickerFixture {
 
   static bool hasWhiteDot(const Node& node) {
     if (node.kind == NodeKind::shape) {
-      const Color* fill = node.color("fill");
+      const Color* fill = node.color(Attr::fill);
       if (fill && *fill == Color::system("white")) return true;
     }
     for (const auto& child : node.children) {
@@ -189,7 +189,7 @@ TEST(EntityUnavailableViewTest, ButtonOnlyWithBothActionAndTitle) {
     EXPECT_EQ(!unavailable.slot("description").empty(), c.description);
     EXPECT_EQ(driver.exists(byKind(NodeKind::button)), c.expectButton);
     if (c.expectButton) {
-      EXPECT_EQ(driver.get(byKind(NodeKind::button)).string("buttonStyle"), "borderedProminent");
+      EXPECT_EQ(driver.get(byKind(NodeKind::button)).string(Attr::buttonStyle), "borderedProminent");
       driver.tap(byText("localizable_add"));
       driver.tap(byText("localizable_add"));
       EXPECT_EQ(*taps, 2);

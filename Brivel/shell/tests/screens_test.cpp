@@ -47,7 +47,7 @@ class ScreensTest : public brivel::testing::ShellTest {
   const Node& tabView() { return driver_->get(byKind(NodeKind::tabView)); }
   std::shared_ptr<ProfileEntity> selected() { return app_->profileManager()->selectedUser(); }
   Color accent() {
-    const Color* color = tabView().color("accentColor");
+    const Color* color = tabView().color(Attr::accentColor);
     return color ? *color : Color();
   }
 
@@ -146,9 +146,9 @@ TEST_F(ScreensTest, SettingsSheetKeepsTheToggleAndLinksOut) {
   EXPECT_TRUE(driver_->exists(byText("iCloud")));
 
   const Node& toggle = driver_->get(byId("dismissAutomatically"));
-  EXPECT_FALSE(toggle.flag("isOn")) << "off on a fresh installation";
+  EXPECT_FALSE(toggle.flag(Attr::isOn)) << "off on a fresh installation";
   driver_->tap(byId("dismissAutomatically"));
-  EXPECT_TRUE(driver_->get(byId("dismissAutomatically")).flag("isOn"));
+  EXPECT_TRUE(driver_->get(byId("dismissAutomatically")).flag(Attr::isOn));
   EXPECT_TRUE(UserDefaultsManager().popViewAfterSaveAndUpdate()) << "kept for the next launch";
 
   // The rate row opens the store page on every tap and leaves the review counter alone.
@@ -159,7 +159,7 @@ TEST_F(ScreensTest, SettingsSheetKeepsTheToggleAndLinksOut) {
   EXPECT_EQ(opened[0].detail, "https://apps.brivel.invalid/app/id6180473925?action=write-review");
   EXPECT_FALSE(platform::UserDefaults::standard()->integer(ReviewHandler::kAppStartUpsCountKey));
 
-  EXPECT_EQ(driver_->get(byText("localizable_feedback").ofKind(NodeKind::link)).string("url"),
+  EXPECT_EQ(driver_->get(byText("localizable_feedback").ofKind(NodeKind::link)).string(Attr::url),
             "mailto:support@brivel.invalid");
   EXPECT_NE(driver_->tap(byText("localizable_icloudDescription")), DispatchStatus::handled)
       << "the cloud row does nothing";

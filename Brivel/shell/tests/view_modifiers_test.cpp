@@ -78,11 +78,11 @@ TEST(ViewModifiersTest, RoundedIconIsA34PointSquareWithContinuous12PointCorners)
       return SystemImage("heart") | ListRoundedIconStyleModifier{Color::asset("sonicRed"), filled};
     });
     const Node& icon = driver.get(byKind(NodeKind::image));
-    EXPECT_EQ(icon.number("frame.width"), 34.0);
-    EXPECT_EQ(icon.number("frame.height"), 34.0);
-    EXPECT_EQ(icon.string("clipShape"), "roundedRectangle");
-    EXPECT_EQ(icon.number("clipShape.cornerRadius"), 12.0);
-    EXPECT_EQ(icon.string("symbolVariant"), filled ? "circle.fill" : "");
+    EXPECT_EQ(icon.number(Attr::frameWidth), 34.0);
+    EXPECT_EQ(icon.number(Attr::frameHeight), 34.0);
+    EXPECT_EQ(icon.string(Attr::clipShape), "roundedRectangle");
+    EXPECT_EQ(icon.number(Attr::clipShapeCornerRadius), 12.0);
+    EXPECT_EQ(icon.string(Attr::symbolVariant), filled ? "circle.fill" : "");
   }
 }
 
@@ -92,13 +92,13 @@ TEST(ViewModifiersTest, AbsentTitleGivesAnEmptyTitleAndInactiveSearchAddsNoField
     Binding<std::string> text([searchText] { return *searchText; }, [searchText](std::string v) { *searchText = v; });
     View page = List({Verbatim("row")}) |
                 NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::nullopt} |
-                SearchableTextFieldModifier{false, text, Binding<bool>::constant(false), "automatic",
+                SearchableTextFieldModifier{false, text, Binding<bool>::constant(false), SearchFieldPlacement::automatic,
                                             "localizable_search"};
     return NavigationStack(page);
   });
   const Node& pageNode = driver.get(byKind(NodeKind::navigationPage));
-  ASSERT_NE(pageNode.textContent("title"), nullptr);
-  EXPECT_EQ(pageNode.textContent("title")->key, "");
+  ASSERT_NE(pageNode.textContent(Attr::title), nullptr);
+  EXPECT_EQ(pageNode.textContent(Attr::title)->key, "");
   EXPECT_FALSE(driver.exists(byKind(NodeKind::searchField)));
   EXPECT_EQ(*searchText, "kept");
 }

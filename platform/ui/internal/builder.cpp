@@ -14,16 +14,37 @@ std::string Builder::subKey(const std::string& path, const char* what) {
   return n == 0 ? base : base + std::to_string(n);
 }
 
-std::string Builder::registerAction(const std::string& identity, Handlers handlers) {
+namespace {
+// What the runtime's dispatch runs for these handlers (runtime.cpp): a text field takes its
+// focus and return key with its text; a dismissal the node refuses for now is still one of
+// its events (the runtime answers it as refused).
+Accepts acceptsOf(const Handlers& h) {
+  Accepts a;
+  a.tap = static_cast<bool>(h.tap);
+  a.dismiss = static_cast<bool>(h.dismiss);
+  a.scroll = static_cast<bool>(h.scroll);
+  if (h.setText) {
+    a.value = Accepts::Value::text;
+    a.submit = true;
+    a.focus = true;
+  } else if (h.setBool) {
+    a.value = Accepts::Value::flag;
+  }
+  return a;
+}
+}  // namespace
+
+void Builder::registerAction(Node& node, Handlers handlers) {
   char buffer[20];
-  std::snprintf(buffer, sizeof buffer, "a%016zx", std::hash<std::string>{}(identity));
+  std::snprintf(buffer, sizeof buffer, "a%016zx", std::hash<std::string>{}(node.identity));
   std::string id = buffer;
   // A hash collision, or a node repeating another's identity, gets a suffix: one id never
   // reaches two nodes' handlers.
   while (handlers_.count(id)) id += "x";
+  node.accepts = acceptsOf(handlers);
   handlers_[id] = std::move(handlers);
   if (recording) recording->actions.push_back(id);
-  return id;
+  node.actionId = std::move(id);
 }
 
 Handlers* Builder::handlers(const std::string& actionId) {

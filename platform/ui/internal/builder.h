@@ -72,7 +72,7 @@ class AnyValue {
 // Title, toolbar and search of one navigation page, collected from its content.
 struct NavCollector {
   std::optional<TextContent> title;
-  std::string displayMode;
+  std::optional<TitleDisplayMode> displayMode;
   std::optional<bool> backButtonHidden;
   std::vector<Node> toolbar;
   std::vector<Node> search;
@@ -101,7 +101,7 @@ struct LazyRows {
 
 // Preferences a sheet takes from its content.
 struct PresentationPrefs {
-  std::optional<std::string> sizing;
+  std::optional<PresentationSizing> sizing;
   std::optional<bool> interactiveDismissDisabled;
 };
 
@@ -241,8 +241,9 @@ class Builder {
   void reserveActions(std::size_t count) {
     handlers_.reserve(count);
   }
-  // Registers the handlers of an actionable node and answers its action id.
-  std::string registerAction(const std::string& identity, Handlers handlers);
+  // Registers the handlers of an actionable node: gives the node its action id and writes
+  // the events the handlers take into it.
+  void registerAction(Node& node, Handlers handlers);
   Handlers* handlers(const std::string& actionId);
   // Wraps an action so that it also runs the scope's afterAction.
   std::function<void()> wrapAction(std::function<void()> action) const;

@@ -9,7 +9,7 @@ namespace platform::ui::testing {
 namespace {
 
 void collectTexts(const Node& node, std::vector<std::string>& out, bool skipHidden) {
-  if (skipHidden && node.flag("hidden")) return;
+  if (skipHidden && node.flag(Attr::hidden)) return;
   if (node.kind == NodeKind::text) out.push_back(textOf(node));
   for (const Node& child : node.children) collectTexts(child, out, skipHidden);
   for (const auto& [name, slot] : node.slots) {
@@ -18,9 +18,9 @@ void collectTexts(const Node& node, std::vector<std::string>& out, bool skipHidd
 }
 
 bool containsText(const Node& node, const std::string& text) {
-  if (node.flag("hidden")) return false;
+  if (node.flag(Attr::hidden)) return false;
   if (node.kind == NodeKind::text && textOf(node) == text) return true;
-  for (const char* attr : {"title", "placeholder", "prompt"}) {
+  for (Attr attr : {Attr::title, Attr::placeholder, Attr::prompt}) {
     if (const TextContent* t = node.textContent(attr); t && t->key == text) return true;
   }
   for (const Node& child : node.children) {
@@ -35,7 +35,7 @@ bool containsText(const Node& node, const std::string& text) {
 }
 
 bool containsSymbol(const Node& node, const std::string& symbol) {
-  if (node.kind == NodeKind::image && (node.string("systemName") == symbol || node.string("assetName") == symbol)) {
+  if (node.kind == NodeKind::image && (node.string(Attr::systemName) == symbol || node.string(Attr::assetName) == symbol)) {
     return true;
   }
   for (const Node& child : node.children) {
@@ -51,14 +51,14 @@ bool containsSymbol(const Node& node, const std::string& symbol) {
 
 bool matches(const Node& node, const Query& q) {
   if (q.kind && node.kind != *q.kind) return false;
-  if (q.accessibilityId && node.string("accessibilityIdentifier") != *q.accessibilityId) return false;
+  if (q.accessibilityId && node.string(Attr::accessibilityIdentifier) != *q.accessibilityId) return false;
   if (q.text) {
     if (q.kind) {
       if (!containsText(node, *q.text)) return false;
     } else {
       bool own = (node.kind == NodeKind::text && textOf(node) == *q.text);
       bool titled = false;
-      for (const char* attr : {"title", "placeholder", "prompt"}) {
+      for (Attr attr : {Attr::title, Attr::placeholder, Attr::prompt}) {
         if (const TextContent* t = node.textContent(attr); t && t->key == *q.text) titled = true;
       }
       if (!own && !titled) return false;
@@ -68,7 +68,7 @@ bool matches(const Node& node, const Query& q) {
     if (q.kind || q.text || q.accessibilityId) {
       if (!containsSymbol(node, *q.symbol)) return false;
     } else if (!(node.kind == NodeKind::image &&
-                 (node.string("systemName") == *q.symbol || node.string("assetName") == *q.symbol))) {
+                 (node.string(Attr::systemName) == *q.symbol || node.string(Attr::assetName) == *q.symbol))) {
       return false;
     }
   }
@@ -78,7 +78,7 @@ bool matches(const Node& node, const Query& q) {
 // Pre-order search with the chain of ancestors, skipping hidden subtrees.
 void search(const Node& node, const Query& q, std::vector<const Node*>& ancestors,
             std::vector<std::pair<const Node*, std::vector<const Node*>>>& found) {
-  if (node.flag("hidden")) return;
+  if (node.flag(Attr::hidden)) return;
   if (matches(node, q)) found.emplace_back(&node, ancestors);
   ancestors.push_back(&node);
   for (const Node& child : node.children) search(child, q, ancestors, found);
@@ -110,7 +110,7 @@ std::string describe(const Query& q) {
 }  // namespace
 
 std::string textOf(const Node& node) {
-  const TextContent* t = node.textContent("text");
+  const TextContent* t = node.textContent(Attr::text);
   return t ? t->key : std::string();
 }
 

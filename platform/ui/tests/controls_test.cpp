@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -18,7 +20,7 @@ using testing::byText;
 using testing::ViewDriver;
 
 TEST(Picker, ShowsTheSelectedTagAndATapSelectsAnother) {
-  for (const char* style : {"menu", "segmented"}) {
+  for (PickerStyle style : {PickerStyle::menu, PickerStyle::segmented}) {
     ViewDriver driver([style] {
       return Closure("months", [style](Context& ctx) {
         auto month = ctx.state<int>("month", 2);
@@ -32,14 +34,14 @@ TEST(Picker, ShowsTheSelectedTagAndATapSelectsAnother) {
       });
     });
     const Node& picker = driver.get(byKind(NodeKind::picker));
-    EXPECT_EQ(picker.string("style"), style);
+    EXPECT_EQ(picker.choice<PickerStyle>(Attr::pickerStyle), style);
     ASSERT_EQ(picker.children.size(), 3u) << "untagged content is no option";
-    EXPECT_TRUE(picker.children[1].flag("selected"));
-    EXPECT_FALSE(picker.children[0].flag("selected"));
+    EXPECT_TRUE(picker.children[1].flag(Attr::selected));
+    EXPECT_FALSE(picker.children[0].flag(Attr::selected));
 
     driver.tap(byText("m3"));
     EXPECT_TRUE(driver.exists(byText("picked 3")));
-    EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[2].flag("selected"));
+    EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[2].flag(Attr::selected));
   }
 }
 
@@ -54,7 +56,7 @@ TEST(Picker, OptionalSelectionWithANoneOption) {
                      Verbatim(account.get().value_or("none"))});
     });
   });
-  EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[0].flag("selected"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::picker)).children[0].flag(Attr::selected));
   driver.tap(byText("Checking"));
   EXPECT_TRUE(driver.exists(byText("checking")));
   driver.tap(byText("localizable_off"));
@@ -70,7 +72,7 @@ struct NameForm {
     return Form({TextField(localized("localizable_name"), name.binding())
                      .maxLength(5)
                      .focused(focused.binding())
-                     .submitLabel("return")
+                     .submitLabel(SubmitLabel::return_)
                      .onSubmit([log, name] { log->push_back(name.get()); }),
                  Verbatim(focused.get() ? "focused" : "not focused"),
                  Button(verbatim("focus"), [focused] { focused.set(true); })});
@@ -81,8 +83,8 @@ TEST(TextInput, TheRuntimeCutsTextToTheLimitInUserPerceivedCharacters) {
   auto submitted = std::make_shared<std::vector<std::string>>();
   ViewDriver driver([submitted] { return View(NameForm{submitted}); });
   const Node& field = driver.get(byKind(NodeKind::textField));
-  EXPECT_EQ(field.number("maxLength"), 5.0);
-  EXPECT_EQ(field.string("submitLabel"), "return");
+  EXPECT_EQ(field.number(Attr::maxLength), 5.0);
+  EXPECT_EQ(field.string(Attr::submitLabel), "return");
 
   struct Case {
     std::string typed, stored;
@@ -94,7 +96,7 @@ TEST(TextInput, TheRuntimeCutsTextToTheLimitInUserPerceivedCharacters) {
                                          {family + family + family + family + family + family, family + family + family + family + family},
                                          {"e\xCC\x81" "bcdef", "e\xCC\x81" "bcde"}}) {
     EXPECT_EQ(driver.type(byKind(NodeKind::textField), c.typed), DispatchStatus::handled);
-    EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string("value"), c.stored) << c.typed;
+    EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string(Attr::value), c.stored) << c.typed;
   }
   driver.submit(byKind(NodeKind::textField));
   EXPECT_EQ(submitted->back(), "e\xCC\x81" "bcde");
@@ -104,11 +106,11 @@ TEST(TextInput, FocusFollowsTheFieldAndCode) {
   ViewDriver driver([] { return View(NameForm{std::make_shared<std::vector<std::string>>()}); });
   driver.focus(byKind(NodeKind::textField), true);
   EXPECT_TRUE(driver.exists(byText("focused")));
-  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag("focused"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag(Attr::focused));
   driver.focus(byKind(NodeKind::textField), false);
   EXPECT_TRUE(driver.exists(byText("not focused")));
   driver.tap(byText("focus"));
-  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag("focused"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag(Attr::focused));
 }
 
 TEST(Controls, EventsOfTheWrongKindOrValueAreRefused) {
@@ -130,12 +132,77 @@ TEST(Controls, EventsOfTheWrongKindOrValueAreRefused) {
   EXPECT_EQ(rt.dispatch({button, EventKind::setValue, std::string("x")}), DispatchStatus::refused);
   EXPECT_EQ(rt.dispatch({field, EventKind::setValue, std::string("ab\xC3")}), DispatchStatus::refused)
       << "text that is not UTF-8 never reaches the binding";
-  EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string("value"), "");
+  EXPECT_EQ(driver.get(byKind(NodeKind::textField)).string(Attr::value), "");
 
   EXPECT_EQ(rt.dispatch({toggle, EventKind::setValue, true}), DispatchStatus::handled);
-  EXPECT_TRUE(driver.get(byKind(NodeKind::toggle)).flag("isOn"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::toggle)).flag(Attr::isOn));
   driver.tap(byKind(NodeKind::toggle));
-  EXPECT_FALSE(driver.get(byKind(NodeKind::toggle)).flag("isOn"));
+  EXPECT_FALSE(driver.get(byKind(NodeKind::toggle)).flag(Attr::isOn));
+}
+
+// Every actionable node carries the events its handlers take, and the runtime refuses the
+// events it does not list, so a renderer can build its table of controls from the tree alone.
+TEST(Controls, EachActionableNodeCarriesTheEventsTheRuntimeTakes) {
+  ViewDriver driver([] {
+    return Closure("all", [](Context& ctx) {
+      auto on = ctx.state<bool>("on", false);
+      auto text = ctx.state<std::string>("text", "");
+      auto search = ctx.state<bool>("search", false);
+      auto sheet = ctx.state<bool>("sheet", true);
+      std::vector<int> rows;
+      for (int i = 0; i < 40; ++i) rows.push_back(i);
+      return NavigationStack(List({Toggle(on.binding(), Verbatim("t")), TextField(verbatim("f"), text.binding()),
+                                   TextField(verbatim("n"), text.binding(), Axis::vertical),
+                                   Button(verbatim("b"), [] {}),
+                                   Section({ForEach(rows, [](int r) { return r; }, [](int) { return Verbatim("row"); })})})
+                                 .searchable(text.binding(), search.binding(), verbatim("s")))
+          .sheet(sheet.binding(), [] { return Verbatim("sheet").interactiveDismissDisabled(); });
+    });
+  });
+  using V = Accepts::Value;
+  struct Expected {
+    NodeKind kind;
+    Accepts accepts;
+  } expected[] = {
+      {NodeKind::toggle, {.tap = true, .value = V::flag}},
+      {NodeKind::textField, {.submit = true, .focus = true, .value = V::text}},
+      {NodeKind::searchField, {.dismiss = true, .submit = true, .focus = true, .value = V::text}},
+      {NodeKind::button, {.tap = true}},
+      {NodeKind::sheet, {.dismiss = true}},
+      {NodeKind::list, {.scroll = true}},
+  };
+  for (const auto& e : expected) {
+    const Node& n = driver.get(byKind(e.kind));
+    EXPECT_FALSE(n.actionId.empty()) << kindName(e.kind);
+    EXPECT_EQ(n.accepts, e.accepts) << kindName(e.kind);
+  }
+  EXPECT_FALSE(driver.get(byText("row")).accepts.any()) << "a node without an action takes nothing";
+
+  // What a node does not list, the runtime refuses.
+  std::vector<std::pair<std::string, Accepts>> actionable;
+  std::function<void(const Node&)> walk = [&](const Node& n) {
+    if (!n.actionId.empty()) actionable.emplace_back(n.actionId, n.accepts);
+    for (const Node& c : n.children) walk(c);
+    for (const auto& [name, nodes] : n.slots) {
+      for (const Node& c : nodes) walk(c);
+    }
+  };
+  walk(driver.tree());
+  ASSERT_GE(actionable.size(), 7u);
+  for (const auto& [id, a] : actionable) {
+    const std::pair<ActionEvent, bool> events[] = {
+        {{id, EventKind::tap, {}}, a.tap},
+        {{id, EventKind::setValue, true}, a.value == V::flag},
+        {{id, EventKind::setValue, std::string("x")}, a.value == V::text},
+        {{id, EventKind::submit, {}}, a.submit},
+        {{id, EventKind::focus, true}, a.focus},
+        {{id, EventKind::dismiss, {}}, a.dismiss},
+        {{id, EventKind::scroll, std::int64_t{1}}, a.scroll},
+    };
+    for (const auto& [event, listed] : events) {
+      if (!listed) EXPECT_EQ(driver.runtime().dispatch(event), DispatchStatus::refused) << id;
+    }
+  }
 }
 
 TEST(Controls, DisabledIsInheritedAndItsActionsAreRefused) {
@@ -145,7 +212,7 @@ TEST(Controls, DisabledIsInheritedAndItsActionsAreRefused) {
                    Button(verbatim("enabled"), [taps] { ++*taps; }).disabled(false)})
         .disabled(true);
   });
-  EXPECT_TRUE(driver.get(byText("inside").ofKind(NodeKind::button)).flag("disabled"));
+  EXPECT_TRUE(driver.get(byText("inside").ofKind(NodeKind::button)).flag(Attr::disabled));
   EXPECT_EQ(driver.tap(byText("inside")), DispatchStatus::disabled);
   EXPECT_EQ(driver.tap(byText("enabled")), DispatchStatus::disabled) << "an inner disabled(false) does not re-enable";
   EXPECT_EQ(*taps, 0);
@@ -159,10 +226,10 @@ TEST(Controls, NestedMenusKeepTheirItemsActionable) {
                               {Button("localizable_name", [picked] { *picked = "name"; }), Divider(),
                                Menu(Text("localizable_filterBy"),
                                     {Button("localizable_category", [picked] { *picked = "category"; })})})})
-        .controlGroupStyle("menu");
+        .controlGroupStyle(ControlGroupStyle::menu);
   });
   const Node& group = driver.get(byKind(NodeKind::controlGroup));
-  EXPECT_EQ(group.string("style"), "menu");
+  EXPECT_EQ(group.choice<ControlGroupStyle>(Attr::controlGroupStyle), ControlGroupStyle::menu);
   const Node& outer = group.children.at(0);
   ASSERT_EQ(outer.children.size(), 3u);
   EXPECT_EQ(outer.children[2].kind, NodeKind::menu);
@@ -210,9 +277,9 @@ TEST(Controls, ScrollReaderDeliversAScrollRequestWithOneRender) {
           .onAppear([proxy] { proxy.scrollTo("appleGray"); });
     });
   });
-  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string("scrollTarget"), "appleGray");
+  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string(Attr::scrollTarget), "appleGray");
   driver.runtime().invalidate();
-  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string("scrollTarget"), "");
+  EXPECT_EQ(driver.get(byKind(NodeKind::scrollView)).string(Attr::scrollTarget), "");
 }
 
 }  // namespace

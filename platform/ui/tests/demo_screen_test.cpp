@@ -57,14 +57,14 @@ TEST(DemoScreen, SettingsSheetOpensWritesTheSettingAndClosesFromItsToolbar) {
 
   driver.tap(byText("localizable_settings").ofKind(NodeKind::button));
   const Node& sheet = driver.get(byKind(NodeKind::sheet));
-  EXPECT_EQ(sheet.string("sizing"), "form");
+  EXPECT_EQ(sheet.string(Attr::sizing), "form");
   const Node& page = driver.get(byKind(NodeKind::navigationPage));
-  EXPECT_EQ(page.textContent("title")->key, "localizable_settings");
-  EXPECT_EQ(page.string("titleDisplayMode"), "inline");
+  EXPECT_EQ(page.textContent(Attr::title)->key, "localizable_settings");
+  EXPECT_EQ(page.string(Attr::titleDisplayMode), "inline");
 
   driver.tap(byKind(NodeKind::toggle));
   EXPECT_TRUE(settings->closeAfterSave.get());
-  EXPECT_TRUE(driver.get(byKind(NodeKind::toggle)).flag("isOn"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::toggle)).flag(Attr::isOn));
 
   driver.tap(bySymbol("xmark").ofKind(NodeKind::button));
   EXPECT_FALSE(driver.exists(byKind(NodeKind::sheet)));

@@ -26,9 +26,9 @@ void collect(const std::vector<Node>& nodes, Shape& shape) {
   for (const Node& n : nodes) {
     if (n.kind == NodeKind::section) {
       collect(n.children, shape);
-    } else if (auto count = n.number("placeholderRows")) {
-      shape.gaps.emplace_back(static_cast<std::int64_t>(*n.number("firstRow")), static_cast<std::int64_t>(*count));
-    } else if (auto index = n.number("rowIndex")) {
+    } else if (auto count = n.number(Attr::placeholderRows)) {
+      shape.gaps.emplace_back(static_cast<std::int64_t>(*n.number(Attr::firstRow)), static_cast<std::int64_t>(*count));
+    } else if (auto index = n.number(Attr::rowIndex)) {
       shape.rows.push_back(static_cast<std::int64_t>(*index));
     }
   }
@@ -90,7 +90,7 @@ TEST(LazyList, BuildsTheWindowAroundTheShownRowAndPlaceholdersForTheRest) {
     auto rows = std::make_shared<int>(500);
     ViewDriver driver([rows, sectioned] { return View(LongList{rows, sectioned}); });
     const Node& first = theList(driver);
-    EXPECT_EQ(first.number("rowCount"), 500);
+    EXPECT_EQ(first.number(Attr::rowCount), 500);
     ASSERT_FALSE(first.actionId.empty());
     Shape top = shapeOf(first);
     EXPECT_EQ(top.rows, range(0, 40));
@@ -161,7 +161,7 @@ TEST(LazyList, ShortListsAndListsInsideRowsOrPickersAreBuiltWhole) {
   });
   EXPECT_EQ(driver.get(byKind(NodeKind::picker)).children.size(), 120u);
   EXPECT_TRUE(driver.exists(byText("static 3")));
-  EXPECT_FALSE(theList(driver).attr("rowCount")) << "no ForEach of rows: nothing to window";
+  EXPECT_FALSE(theList(driver).attr(Attr::rowCount)) << "no ForEach of rows: nothing to window";
   EXPECT_TRUE(theList(driver).actionId.empty());
 }
 

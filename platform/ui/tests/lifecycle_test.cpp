@@ -69,7 +69,7 @@ TEST(ViewLifecycle, AWriteBackFromOnChangeIsItselfAChangeUntilTheValueSettles) {
     });
   });
   driver.type(testing::byKind(NodeKind::textField), "12." + std::string(40, '7'));
-  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string("value"), "12.77");
+  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string(Attr::value), "12.77");
   EXPECT_EQ(*seen, 39);
 }
 
@@ -219,7 +219,7 @@ TEST(ViewLifecycle, HapticsAndSymbolEffectsAreLoggedWhenTheirTriggerChanges) {
       auto saved = ctx.state<bool>("saved", false);
       auto disabled = ctx.state<bool>("disabled", false);
       return VStack({Button(verbatim("save"), [saved] { saved.toggle(); }),
-                     SystemImage("plus").symbolEffect("bounce", disabled.get()),
+                     SystemImage("plus").symbolEffect(SymbolEffect::bounce, disabled.get()),
                      Button(verbatim("disable"), [disabled] { disabled.toggle(); })})
           .sensoryFeedback(SensoryFeedback::success, saved.get());
     });
@@ -245,9 +245,9 @@ TEST(ViewLifecycle, OnUpdateRunsOnEveryRenderAndMayCorrectState) {
       });
     });
   });
-  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string("value"), "abc");
+  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string(Attr::value), "abc");
   driver.type(testing::byKind(NodeKind::textField), "wxyz");
-  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string("value"), "wxy");
+  EXPECT_EQ(driver.get(testing::byKind(NodeKind::textField)).string(Attr::value), "wxy");
 }
 
 }  // namespace

@@ -39,9 +39,9 @@ struct ListScreen {
 TEST(Navigation, PushCoversTheRootAndBackOrDismissPopsAndDropsThePageState) {
   ViewDriver driver([] { return View(ListScreen{}); });
   const Node& root = driver.get(byKind(NodeKind::navigationPage));
-  EXPECT_EQ(root.textContent("title")->key, "localizable_collection");
+  EXPECT_EQ(root.textContent(Attr::title)->key, "localizable_collection");
   ASSERT_EQ(root.slot("toolbar").size(), 1u);
-  EXPECT_EQ(root.slot("toolbar")[0].string("placement"), "primaryAction");
+  EXPECT_EQ(root.slot("toolbar")[0].string(Attr::placement), "primaryAction");
   EXPECT_TRUE(root.actionId.empty()) << "the root page cannot go back";
 
   driver.tap(byText("open detail"));
@@ -49,7 +49,7 @@ TEST(Navigation, PushCoversTheRootAndBackOrDismissPopsAndDropsThePageState) {
   driver.tap(byText("detail 0"));
   EXPECT_TRUE(driver.exists(byText("detail 1")));
   const Node& pushed = driver.get(byKind(NodeKind::navigationPage));
-  EXPECT_EQ(pushed.textContent("title")->key, "Detail");
+  EXPECT_EQ(pushed.textContent(Attr::title)->key, "Detail");
 
   // Back from the navigation bar.
   EXPECT_EQ(driver.dismiss(byKind(NodeKind::navigationPage)), DispatchStatus::handled);
@@ -103,7 +103,7 @@ TEST(Navigation, APageThatHidesItsBackButtonLeavesOnlyThroughItsOwnDismiss) {
     }));
   });
   driver.tap(byText("open"));
-  EXPECT_TRUE(driver.get(byKind(NodeKind::navigationPage)).flag("backButtonHidden"));
+  EXPECT_TRUE(driver.get(byKind(NodeKind::navigationPage)).flag(Attr::backButtonHidden));
   EXPECT_EQ(driver.dismiss(byKind(NodeKind::navigationPage)), DispatchStatus::refused);
   driver.tap(byText("update"));
   EXPECT_TRUE(driver.exists(byText("open")));
@@ -161,7 +161,7 @@ TEST(Presentation, DismissActsOnTheInnermostPresentationOfItsOwnScreen) {
   driver.tap(byText("open inner"));
   auto sheets = driver.tree().slot("presentations");
   ASSERT_EQ(sheets.size(), 2u);
-  EXPECT_EQ(sheets[0].string("sizing"), "page");
+  EXPECT_EQ(sheets[0].string(Attr::sizing), "page");
 
   // The inner screen's dismiss closes the inner sheet only.
   driver.tap(byText("close inner"));
@@ -192,7 +192,7 @@ TEST(Presentation, InteractiveDismissalIsRefusedWhenDisabled) {
   });
   auto sheets = driver.tree().slot("presentations");
   ASSERT_EQ(sheets.size(), 2u);
-  EXPECT_TRUE(sheets[0].flag("interactiveDismissDisabled"));
+  EXPECT_TRUE(sheets[0].flag(Attr::interactiveDismissDisabled));
   EXPECT_EQ(driver.runtime().dispatch({sheets[0].actionId, EventKind::dismiss, {}}), DispatchStatus::refused);
   EXPECT_EQ(driver.runtime().dispatch({sheets[1].actionId, EventKind::dismiss, {}}), DispatchStatus::handled);
   driver.tree();
@@ -215,9 +215,9 @@ TEST(Presentation, ConfirmationDialogClosesAfterAnyButtonAndRunsOnlyThatAction) 
   });
   driver.tap(byText("delete"));
   const Node& dialog = driver.get(byKind(NodeKind::confirmationDialog));
-  EXPECT_EQ(dialog.string("titleVisibility"), "visible");
+  EXPECT_EQ(dialog.string(Attr::titleVisibility), "visible");
   EXPECT_EQ(testing::textsIn(dialog.slot("message")[0]), std::vector<std::string>{"localizable_deleteProfileMessage"});
-  EXPECT_EQ(dialog.children[0].string("role"), "destructive");
+  EXPECT_EQ(dialog.children[0].string(Attr::role), "destructive");
 
   driver.tap(byText("localizable_cancel"));
   EXPECT_FALSE(driver.exists(byKind(NodeKind::confirmationDialog)));
@@ -246,8 +246,8 @@ TEST(Presentation, RowActionsFromContextMenuAndSwipe) {
   });
   const Node& row = driver.get(byText("row"));
   EXPECT_EQ(row.slot("contextMenu").size(), 3u);
-  EXPECT_TRUE(row.flag("swipeActions.allowsFullSwipe"));
-  EXPECT_EQ(row.string("swipeActions.edge"), "trailing");
+  EXPECT_TRUE(row.flag(Attr::swipeActionsAllowsFullSwipe));
+  EXPECT_EQ(row.string(Attr::swipeActionsEdge), "trailing");
   driver.runtime().dispatch({row.slot("swipeActions")[0].actionId, EventKind::tap, {}});
   driver.tap(byText("localizable_edit"));
   EXPECT_EQ(*log, (std::vector<std::string>{"swipe delete", "edit"}));
@@ -288,7 +288,7 @@ TEST(Presentation, PopoverTipShowsUntilClosedAndStaysClosed) {
   auto tip = std::make_shared<DemoTip>();
   ViewDriver driver([tip] { return SystemImage("plus").popoverTip(tip, Edge::top); });
   const Node& popover = driver.get(byKind(NodeKind::popoverTip));
-  EXPECT_EQ(popover.string("imageAsset"), "brivelTips");
+  EXPECT_EQ(popover.string(Attr::imageAsset), "brivelTips");
   driver.dismiss(byKind(NodeKind::popoverTip));
   EXPECT_FALSE(driver.exists(byKind(NodeKind::popoverTip)));
   EXPECT_EQ(EventLog::shared().entries(LoggedEventType::tipInvalidated).at(0).detail, "DemoTip:tipClosed");

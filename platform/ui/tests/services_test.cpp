@@ -76,10 +76,10 @@ TEST(AppearanceSettings, ReachEveryWindowAsAttributes) {
   Appearance::set(look);
   ViewRuntime runtime([] { return Verbatim("x"); }, [](std::function<void()> work) { work(); });
   const Node& window = runtime.render();
-  EXPECT_FALSE(window.flag("appearance.tableShowsVerticalScrollIndicator"));
-  EXPECT_EQ(window.string("appearance.segmentedSelectedTint"), "#CC334DFF");
-  EXPECT_EQ(window.string("appearance.segmentedSelectedTitleColor"), "#FFFFFFFF");
-  EXPECT_EQ(window.attr("appearance.segmentedNormalTitleColor"), nullptr);
+  EXPECT_FALSE(window.flag(Attr::appearanceTableShowsVerticalScrollIndicator));
+  EXPECT_EQ(window.string(Attr::appearanceSegmentedSelectedTint), "#CC334DFF");
+  EXPECT_EQ(window.string(Attr::appearanceSegmentedSelectedTitleColor), "#FFFFFFFF");
+  EXPECT_EQ(window.attr(Attr::appearanceSegmentedNormalTitleColor), nullptr);
   EXPECT_EQ(Appearance::rgba(-1, 2, std::nan(""), 0.5), "#00FF0080");
   Appearance::set(Appearance{});
 }

@@ -63,11 +63,11 @@ TEST(WidgetKit, ABundleServesItsTimelineAsRenderedFaces) {
   EXPECT_EQ(timeline->policy.kind, TimelineReloadPolicy::Kind::never);
 
   Node face = renderWidgetFace(timeline->faces[0].view, WidgetFamily::accessoryInline);
-  EXPECT_EQ(face.string("widgetFamily"), "accessoryInline");
+  EXPECT_EQ(face.string(Attr::widgetFamily), "accessoryInline");
   const Node& stack = face.children.at(0);
-  EXPECT_EQ(stack.color("containerBackground")->name, "clear");
+  EXPECT_EQ(stack.color(Attr::containerBackground)->name, "clear");
   EXPECT_EQ(testing::textsIn(stack), std::vector<std::string>{"Brivel"});
-  EXPECT_TRUE(stack.children.at(1).flag("widgetAccentable"));
+  EXPECT_TRUE(stack.children.at(1).flag(Attr::widgetAccentable));
 
   // Faces may be rendered on the host's own thread.
   std::thread([&] {
