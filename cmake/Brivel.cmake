@@ -1,8 +1,9 @@
-# brivel_library(<target> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
-#   One static library per folder. Headers are included by their path from the
-#   repository root: #include "platform/dispatch/queue.h".
+# brivel_library(<target> [FOLDER <folder>] SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+#   One static library per folder (FOLDER, from the repository root; the current source folder
+#   by default). Headers are included by their path from the repository root:
+#   #include "platform/dispatch/queue.h".
 function(brivel_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})

@@ -4,7 +4,7 @@
 
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/library.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/core/options.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include "platform/foundation/error.h"
 #include "platform/foundation/paths.h"
 #include "sdk-core/core/app.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 #include <syslog.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include "platform/dispatch/once.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 
