@@ -29,7 +29,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/paths.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/installations/installations.h"
 #include "sdk-core/testing/rest_peer.h"
 

@@ -15,7 +15,7 @@
 #include "platform/dispatch/semaphore.h"
 #include "platform/foundation/uuid.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/testing/log_collector.h"
+#include "transport/upload/testing/log_collector.h"
 #include "transport/events/flat_file_storage.h"
 #include "transport/events/registrar.h"
 #include "transport/upload/messages.h"

@@ -20,7 +20,7 @@
 #include "crash-reporting/core/utilities.h"
 #include "platform/dispatch/group.h"
 #include "platform/dispatch/queue.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 CRContextReadOnly* crReadOnlyContext = nullptr;
 CRContextWritable* crWritableContext = nullptr;

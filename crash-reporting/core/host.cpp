@@ -12,7 +12,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/text.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "crash-reporting/core/context.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

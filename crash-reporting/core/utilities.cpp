@@ -10,7 +10,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 

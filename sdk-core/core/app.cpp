@@ -10,8 +10,8 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/defaults.h"
 #include "platform/process_state/process_state.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/heartbeat/heartbeat_controller.h"
 
 namespace {
@@ -202,7 +202,8 @@ std::shared_ptr<TELApp> TELApp::initInstanceWithName(const std::string& name,
                                                      const std::shared_ptr<TELOptions>& options) {
   auto app = std::make_shared<TELApp>(PrivateTag{}, name, options);
   app->container_ = std::make_unique<TELComponentContainer>(app);
-  app->heartbeatLogger_ = std::make_shared<TELHeartbeatLogger>(app->options_->zidezaAppID().value_or(""));
+  app->heartbeatLogger_ = std::make_shared<TELHeartbeatLogger>(app->options_->zidezaAppID().value_or(""),
+                                                               [] { return TELApp::telemetryUserAgent(); });
   return app;
 }
 

@@ -5,7 +5,7 @@
 #include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/core/library.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/core/options.h"
 
 namespace {

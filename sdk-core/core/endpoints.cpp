@@ -6,7 +6,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

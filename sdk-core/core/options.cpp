@@ -10,8 +10,8 @@
 #include "platform/foundation/paths.h"
 #include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

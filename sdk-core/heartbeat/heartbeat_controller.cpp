@@ -3,8 +3,6 @@
 #include <cmath>
 #include <vector>
 
-#include "sdk-core/core/app.h"
-
 platform::Date HeartbeatController::dayStart(platform::Date date) {
   const double unixSeconds = date.timeIntervalSince1970();
   return platform::Date::fromTimeIntervalSince1970(std::floor(unixSeconds / 86400.0) * 86400.0);
@@ -62,11 +60,6 @@ std::shared_ptr<TELHeartbeatsPayload> TELHeartbeatController::flush() {
 
 std::shared_ptr<TELHeartbeatsPayload> TELHeartbeatController::flushHeartbeatFromToday() {
   return std::make_shared<TELHeartbeatsPayload>(heartbeatController_->flushHeartbeatFromToday());
-}
-
-const TELHeartbeatLogger::UserAgentProvider& TELHeartbeatLogger::currentUserAgentProvider() {
-  static const UserAgentProvider provider = [] { return TELApp::telemetryUserAgent(); };
-  return provider;
 }
 
 std::optional<std::string> TELHeaderValueOfHeartbeatsPayload(const std::shared_ptr<TELHeartbeatsPayload>& payload) {

@@ -96,11 +96,7 @@ class TELHeartbeatLogger final : public TELHeartbeatLoggerProtocol {
  public:
   using UserAgentProvider = std::function<std::string()>;
 
-  // The provider that answers TELApp::telemetryUserAgent() at each call.
-  static const UserAgentProvider& currentUserAgentProvider();
-
-  explicit TELHeartbeatLogger(const std::string& appID)
-      : TELHeartbeatLogger(appID, currentUserAgentProvider()) {}
+  // `userAgentProvider` answers the user agent at each log (the app hands in its own).
   TELHeartbeatLogger(const std::string& appID, UserAgentProvider userAgentProvider)
       : heartbeatController_(std::make_shared<TELHeartbeatController>(appID)),
         userAgentProvider_(std::move(userAgentProvider)) {}

@@ -5,8 +5,8 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/bundle.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/installations/installations_errors.h"
 #include "sdk-core/installations/installations_logger.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/notifications.h"
 #include "sdk-core/core/app.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/installations/installations_errors.h"
 #include "sdk-core/installations/installations_logger.h"
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/uuid.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/heartbeat/heartbeats_payload.h"
 #include "sdk-core/installations/installations_errors.h"
 #include "sdk-core/installations/installations_logger.h"

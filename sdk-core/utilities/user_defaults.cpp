@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/dispatch/queue.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

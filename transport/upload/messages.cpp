@@ -12,7 +12,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/net/url_request.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 #include "sdk-core/utilities/gzip.h"
 #include "transport/events/console.h"
 #include "transport/events/files.h"

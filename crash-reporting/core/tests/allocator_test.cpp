@@ -9,7 +9,7 @@
 
 #include "crash-reporting/core/allocator.h"
 #include "crash-reporting/core/host.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -17,8 +17,8 @@
 #include "platform/foundation/plist.h"
 #include "platform/testing/environment.h"
 #include "sdk-core/core/app.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/logger.h"
 #include "sdk-core/core/options.h"
 
 // A valid app ID of the current version.

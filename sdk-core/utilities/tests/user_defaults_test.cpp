@@ -10,7 +10,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/paths.h"
 #include "platform/testing/environment.h"
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 

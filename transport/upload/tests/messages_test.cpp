@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/environment.h"
-#include "sdk-core/core/environment.h"
-#include "sdk-core/testing/log_collector.h"
+#include "sdk-core/utilities/environment.h"
+#include "transport/upload/testing/log_collector.h"
 #include "sdk-core/utilities/gzip.h"
 #include "transport/upload/tests/test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "client_metrics.pb.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/testing/log_collector.h"
+#include "transport/upload/testing/log_collector.h"
 #include "transport/events/metrics.h"
 #include "transport/events/registrar.h"
 #include "transport/events/tests/transport_test_support.h"

@@ -1,4 +1,4 @@
-#include "sdk-core/testing/log_collector.h"
+#include "transport/upload/testing/log_collector.h"
 
 #include <pb_decode.h>
 #include <pb_encode.h>

@@ -1,4 +1,4 @@
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 #include <gtest/gtest.h>
 #include <sys/utsname.h>

@@ -1,4 +1,4 @@
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 #include <syslog.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
 #include "platform/process_state/process_state.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 

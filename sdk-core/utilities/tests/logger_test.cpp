@@ -1,4 +1,4 @@
-#include "sdk-core/core/logger.h"
+#include "sdk-core/utilities/logger.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
 #include "platform/testing/environment.h"
-#include "sdk-core/core/environment.h"
+#include "sdk-core/utilities/environment.h"
 
 namespace {
 
