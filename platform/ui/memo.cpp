@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/foundation/text.h"
 #include "platform/ui/observable.h"
 
@@ -31,7 +31,7 @@ struct MemoEntry {
 // offers again).
 struct NavMarks {
   bool title = false;
-  std::string displayMode;
+  std::optional<TitleDisplayMode> displayMode;
   bool backButtonHidden = false;
   std::size_t toolbar = 0, search = 0, destinations = 0;
   bool operator==(const NavMarks&) const = default;

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/data/tests/temp_dir.h"
 #include "platform/data/tests/test_schema.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/data_notices.h"
+#include "platform/testing/temp_directory.h"
 
 namespace platform::testing {
 namespace {
@@ -27,7 +27,7 @@ class SaveFailureTest : public ::testing::Test {
   }
   static bool noticeShown() { return DataNotices::shared().has(kSaveFailureNoticeKey); }
 
-  TempDir dir_;
+  TempDirectory dir_{"save-reporter"};
   std::shared_ptr<ModelContainer> container_;
 };
 

@@ -378,9 +378,8 @@ TEST_F(StoreTest, RefusedDatabasesAreLeftByteForByteAsTheyWere) {
     ModelConfiguration configuration;
     configuration.url = storePath();
     auto opened = ModelContainer::open(librarySchema(), configuration);
-    EXPECT_FALSE(opened.container);
-    ASSERT_TRUE(opened.error);
-    EXPECT_EQ(opened.error->code, static_cast<long>(c.refusal));
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().code, static_cast<long>(c.refusal));
     EXPECT_TRUE(readFileContents(storePath()) == before) << "the refused file was changed";
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
       EXPECT_FALSE(std::filesystem::exists(storePath().string() + suffix)) << suffix;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/data/observation.h"
+#include "platform/observation/observation.h"
 #include "platform/foundation/text.h"
 #include "platform/ui/memo.h"
 #include "platform/ui/observable.h"
