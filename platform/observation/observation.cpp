@@ -118,30 +118,24 @@ void ObservationTracking::cancel() {
 
 bool ObservationTracking::isActive() const { return registration_ && !registration_->done; }
 
-void withoutObservationTracking(const std::function<void()>& apply) {
-  void* outer = ObservationRegistrar::currentScope_;
-  ObservationRegistrar::currentScope_ = nullptr;
+void ObservationRegistrar::runInScope(void* scope, const std::function<void()>& apply) {
+  void* outer = currentScope_;
+  currentScope_ = scope;
   try {
     apply();
   } catch (...) {
-    ObservationRegistrar::currentScope_ = outer;
+    currentScope_ = outer;
     throw;
   }
-  ObservationRegistrar::currentScope_ = outer;
+  currentScope_ = outer;
 }
+
+void withoutObservationTracking(const std::function<void()>& apply) { ObservationRegistrar::runInScope(nullptr, apply); }
 
 ObservationTracking withObservationTracking(const std::function<void()>& apply,
                                             std::function<void()> onChange) {
   Scope accesses;
-  void* outer = ObservationRegistrar::currentScope_;
-  ObservationRegistrar::currentScope_ = &accesses;
-  try {
-    apply();
-  } catch (...) {
-    ObservationRegistrar::currentScope_ = outer;
-    throw;
-  }
-  ObservationRegistrar::currentScope_ = outer;
+  ObservationRegistrar::runInScope(&accesses, apply);
   ObservationTracking tracking;
   if (accesses.empty() || !onChange) {
     return tracking;

@@ -65,6 +65,8 @@ class ObservationRegistrar {
                                                      std::function<void()>);
   friend void withoutObservationTracking(const std::function<void()>&);
   void record(PropertyIndex property) const;
+  // Runs `apply` with `scope` as this thread's tracking scope (null: none).
+  static void runInScope(void* scope, const std::function<void()>& apply);
   State& state() const;
 
   // The innermost tracking scope of this thread (opaque; null outside any scope).
