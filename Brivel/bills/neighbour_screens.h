@@ -1,7 +1,7 @@
 // The screens of other subsystems that the bills screens present, handed in through the
 // view environment so that the bills screens do not depend on where those screens live.
 //
-// The app puts the real screens here (Brivel/shell/main.cpp). Until it does, the list and
+// The app puts the real screens here (Brivel/app/main.cpp). Until it does, the list and
 // create entries show nothing, and the salary sheet shows an empty state with a close button.
 //
 //   content.environment<BillsNeighbourScreensKey>(screens)

@@ -38,7 +38,7 @@ struct ProfileCollectionScreens {
   Make salary;
 };
 
-// The app puts the collections' screens here (Brivel/shell/main.cpp); until it does, their
+// The app puts the collections' screens here (Brivel/app/main.cpp); until it does, their
 // rows open an empty page, and the salary row a page with an empty state until the salary
 // screen is put here.
 struct ProfileCollectionScreensKey {
