@@ -157,18 +157,8 @@ std::optional<std::string> Writer::firstSymbol(const Node& n) const {
 void Writer::registerAction(const Node& n) {
   if (n.actionId.empty()) return;
   // The events come from the node, as the runtime wrote them from its handlers.
-  const platform::ui::Accepts& a = n.accepts;
   ActionSpec spec;
-  spec.tap = a.tap;
-  spec.dismiss = a.dismiss;
-  spec.submit = a.submit;
-  spec.focus = a.focus;
-  spec.scroll = a.scroll;
-  switch (a.value) {
-    case platform::ui::Accepts::Value::none: spec.value = ActionSpec::Value::none; break;
-    case platform::ui::Accepts::Value::text: spec.value = ActionSpec::Value::text; break;
-    case platform::ui::Accepts::Value::flag: spec.value = ActionSpec::Value::flag; break;
-  }
+  static_cast<platform::ui::Accepts&>(spec) = n.accepts;
   if (spec.value == ActionSpec::Value::text) {
     spec.multiline = n.choice<Axis>(Attr::axis) == Axis::vertical;
     if (auto limit = n.number(Attr::maxLength); limit && *limit >= 0) spec.maxLength = static_cast<size_t>(*limit);

@@ -28,17 +28,9 @@ inline constexpr const char* kWebErrorDomain = "web";
 using platform::ui::ActionEvent;
 using platform::ui::EventKind;
 
-// One control of a Page as the server sees it: the events it takes and, for a value, its kind
-// and limits.
-struct ActionSpec {
-  enum class Value { none, text, flag };
-
-  bool tap = false;
-  bool dismiss = false;
-  bool submit = false;
-  bool focus = false;
-  bool scroll = false;  // a lazy list: takes the index of the first row the page shows
-  Value value = Value::none;  // what a setValue event carries
+// One control of a Page as the server sees it: the events it takes (as the runtime wrote them
+// into its node) and, for a text value, its limits.
+struct ActionSpec : platform::ui::Accepts {
   // Text only: the most user-perceived characters the field keeps; absent means the server's
   // general limit (WebServerOptions::maxTextLength) applies.
   std::optional<size_t> maxLength;
