@@ -9,13 +9,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <new>
 #include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/common/heap.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "sdk-core/promises/promise.h"
@@ -181,12 +181,8 @@ BENCHMARK(BM_PostFanIn);
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Each iteration builds a 1,000-step chain and frees it again. With the default trim
-  // threshold, whether malloc hands the freed top of the heap back to the kernel (and
-  // faults it in again in the next iteration) depends on where the last live block happens
-  // to sit, which made the same binary's figures swing tenfold between runs. Both sides run
-  // with the heap kept, so the figures compare the machinery and not that accident.
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  // Each iteration builds a 1,000-step chain and frees it again.
+  brivel::bench::keepFreedHeapUnlessCold();
   brivel::bench::RatioReporter reporter;
   if (!reporter.run(&argc, argv)) return 1;
   reporter.printRatios("The promise versions beside their baselines, same run; 1,000 steps each (ratio = ours / baseline):",

@@ -11,7 +11,6 @@
 // the loop.
 // At the end each figure is printed with its baseline and their ratio.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/heap.h"
 #include "bench/common/ratio_reporter.h"
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/brivel_model_container.h"
@@ -363,16 +363,7 @@ BENCHMARK(BM_Baseline_OnePassLoop)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Freed memory stays with the process between iterations, for ours and the baselines
-  // alike: otherwise whether glibc happened to hand the top of the heap back to the kernel
-  // after the previous iteration (and each page is faulted in anew) decides the figure.
-  // BRIVEL_BENCH_COLD_HEAP=1 leaves glibc's default, where every iteration may start from
-  // fresh pages as a program's first load does.
-  const char* coldHeap = std::getenv("BRIVEL_BENCH_COLD_HEAP");
-  if (coldHeap == nullptr || std::string(coldHeap) != "1") {
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  }
+  brivel::bench::keepFreedHeapUnlessCold();
   brivel::bench::RatioReporter reporter;
   if (!reporter.run(&argc, argv)) return 1;
   // Real time includes the disk's sync; CPU time is the steadier figure on a busy machine.
