@@ -16,6 +16,7 @@
 #include <deque>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 #include <nlohmann/json.hpp>
@@ -26,6 +27,7 @@
 #include "platform/foundation/paths.h"
 #include "platform/foundation/text.h"
 #include "web/escape.h"
+#include "web/json_text.h"
 #include "web/palette.h"
 
 namespace web {
@@ -39,7 +41,11 @@ struct WebServer::Shared {
   std::condition_variable changed;
   uint64_t version = 0;
   std::string title;
-  std::string html;
+  // The latest render's HTML, parsed: the next patch is made against it. Written on the main
+  // thread only (under `mutex`), so the main thread may read it without the lock.
+  std::shared_ptr<const ParsedHtml> page;
+  // The page whose own post is answered with this version; its event stream skips it.
+  std::string owner;
   // The render serialised once per version: whole (when first asked for), and as a patch
   // against the version before (empty when there is none), for the answers and the event
   // streams alike.
@@ -53,6 +59,10 @@ struct WebServer::Shared {
 
   // The whole render as JSON. Call with `mutex` held.
   const std::string& wholeText();
+  const std::string& html() const {
+    static const std::string kNone;
+    return page ? page->html() : kNone;
+  }
 };
 
 struct WebServer::Outcome {
@@ -79,11 +89,36 @@ void refuse(httplib::Response& res, int status, const std::string& message) {
   res.set_content(json{{"error", message}}.dump(), kJson);
 }
 
+// The start of a render as JSON, up to its content: {"version":V,"base":B,"title":"...", (a
+// whole render has no base).
+void appendRenderHead(std::string& text, uint64_t version, std::optional<uint64_t> base, const std::string& title) {
+  text += "{\"version\":";
+  appendJsonNumber(text, version);
+  if (base) {
+    text += ",\"base\":";
+    appendJsonNumber(text, *base);
+  }
+  text += ",\"title\":";
+  appendJsonString(text, title);
+  text += ',';
+}
+
 // A render as JSON text. Text from the store that is not valid UTF-8 shows U+FFFD rather than
 // failing the whole render.
 std::string renderText(uint64_t version, const std::string& title, const std::string& html) {
-  return json{{"version", version}, {"title", title}, {"html", html}}.dump(-1, ' ', false,
-                                                                          json::error_handler_t::replace);
+  std::string text;
+  text.reserve(html.size() + html.size() / 16 + title.size() + 64);
+  appendRenderHead(text, version, std::nullopt, title);
+  text += "\"html\":";
+  appendJsonString(text, html);
+  text += '}';
+  return text;
+}
+
+// The head of a patch, up to its ops.
+void appendPatchHead(std::string& text, uint64_t version, uint64_t base, const std::string& title) {
+  appendRenderHead(text, version, base, title);
+  text += "\"ops\":";
 }
 
 bool isControl(char32_t c) { return c < 0x20 || c == 0x7f; }
@@ -311,332 +346,12 @@ const char* kHowToOpen =
     "<p>Open the address the <code>brivel</code> program printed (it looks like "
     "<code>http://127.0.0.1:PORT/?secret=&hellip;</code>), or start Brivel again to get a new one.</p>"
     "</body></html>\n";
+// The longest page id a page may name itself by.
+constexpr std::size_t kMaxPageId = 64;
 // The largest row number a page may name when it scrolls a lazy list.
 constexpr int64_t kMaxRowIndex = int64_t{1} << 40;
 
 }  // namespace
-
-// Patches (see pagePatch). The HTML is the renderer's own: well formed, attributes quoted,
-// nothing a browser's parser repairs.
-
-namespace {
-
-struct HtmlNode {
-  bool element = false;
-  std::string_view outer;  // the whole node as written
-  std::string_view start;  // an element's start tag
-  std::string_view name;
-  std::string_view key;  // its "data-key"
-  std::vector<HtmlNode> children;
-
-  static HtmlNode text(std::string_view text) {
-    HtmlNode node;
-    node.outer = text;
-    return node;
-  }
-};
-
-bool isVoidElement(std::string_view name) {
-  static constexpr std::string_view kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
-                                                "input", "link", "meta", "source", "track", "wbr"};
-  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
-}
-
-bool isRawTextElement(std::string_view name) {
-  return name == "script" || name == "style" || name == "textarea" || name == "title";
-}
-
-// An attribute's value as written (between its quotes), or nothing.
-std::optional<std::string_view> attributeText(std::string_view start, std::string_view name) {
-  for (std::size_t at = start.find(name); at != std::string_view::npos; at = start.find(name, at + 1)) {
-    if (at == 0 || start[at - 1] != ' ' || start.substr(at + name.size(), 2) != "=\"") continue;
-    const std::size_t begin = at + name.size() + 2;
-    const std::size_t end = start.find('"', begin);
-    if (end == std::string_view::npos) return std::nullopt;
-    return start.substr(begin, end - begin);
-  }
-  return std::nullopt;
-}
-
-// Parses HTML into nodes whose views point into `html`; false when it is not well formed.
-bool parseHtml(std::string_view html, std::vector<HtmlNode>& roots) {
-  std::vector<HtmlNode*> open;
-  auto siblings = [&]() -> std::vector<HtmlNode>& { return open.empty() ? roots : open.back()->children; };
-  std::size_t at = 0;
-  while (at < html.size()) {
-    if (html[at] != '<') {
-      const std::size_t end = std::min(html.find('<', at), html.size());
-      siblings().push_back(HtmlNode::text(html.substr(at, end - at)));
-      at = end;
-      continue;
-    }
-    if (html.compare(at, 4, "<!--") == 0) {
-      const std::size_t end = html.find("-->", at + 4);
-      if (end == std::string_view::npos) return false;
-      siblings().push_back(HtmlNode::text(html.substr(at, end + 3 - at)));
-      at = end + 3;
-      continue;
-    }
-    if (html.compare(at, 2, "</") == 0) {
-      const std::size_t end = html.find('>', at);
-      if (end == std::string_view::npos || open.empty()) return false;
-      HtmlNode* node = open.back();
-      if (html.substr(at + 2, end - at - 2) != node->name) return false;
-      node->outer = std::string_view(node->outer.data(), html.data() + end + 1 - node->outer.data());
-      open.pop_back();
-      at = end + 1;
-      continue;
-    }
-    // A start tag: its end is the first '>' outside quotes.
-    std::size_t end = at + 1;
-    char quote = 0;
-    for (; end < html.size(); ++end) {
-      const char c = html[end];
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
-        break;
-      }
-    }
-    if (end >= html.size()) return false;
-    HtmlNode node;
-    node.element = true;
-    node.start = html.substr(at, end + 1 - at);
-    std::size_t nameEnd = at + 1;
-    while (nameEnd < end && html[nameEnd] != ' ' && html[nameEnd] != '/' && html[nameEnd] != '>') ++nameEnd;
-    node.name = html.substr(at + 1, nameEnd - at - 1);
-    if (node.name.empty()) return false;
-    node.key = attributeText(node.start, "data-key").value_or(std::string_view());
-    node.outer = node.start;
-    at = end + 1;
-    if (isVoidElement(node.name) || html[end - 1] == '/') {
-      siblings().push_back(std::move(node));
-      continue;
-    }
-    if (isRawTextElement(node.name)) {
-      const std::string closing = "</" + std::string(node.name) + ">";
-      const std::size_t close = html.find(closing, at);
-      if (close == std::string_view::npos) return false;
-      if (close > at) node.children.push_back(HtmlNode::text(html.substr(at, close - at)));
-      node.outer = html.substr(node.start.data() - html.data(), close + closing.size() - (node.start.data() - html.data()));
-      at = close + closing.size();
-      siblings().push_back(std::move(node));
-      continue;
-    }
-    siblings().push_back(std::move(node));
-    open.push_back(&siblings().back());
-  }
-  return open.empty();
-}
-
-class PatchWriter {
- public:
-  explicit PatchWriter(const std::vector<HtmlNode>& before) { countKeys(before); }
-
-  // The ops that turn the children of `target` (a path) from `before` into `after`.
-  void children(const std::vector<HtmlNode>& before, const std::vector<HtmlNode>& after, const json& target) {
-    // Each new child keeps an old one when they are the same element (by key, else the next
-    // unkeyed one of the same name) or the same text.
-    std::unordered_map<std::string_view, std::size_t> byKey;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      if (!before[i].key.empty()) byKey.emplace(before[i].key, i);
-    }
-    std::vector<bool> used(before.size(), false);
-    std::vector<std::optional<std::size_t>> match(after.size());
-    std::size_t nextUnkeyed = 0;
-    for (std::size_t j = 0; j < after.size(); ++j) {
-      const HtmlNode& node = after[j];
-      if (node.element && !node.key.empty()) {
-        auto found = byKey.find(node.key);
-        if (found != byKey.end() && !used[found->second] && before[found->second].name == node.name) match[j] = found->second;
-      } else {
-        for (std::size_t i = nextUnkeyed; i < before.size(); ++i) {
-          const HtmlNode& old = before[i];
-          if (used[i] || !old.key.empty() || old.element != node.element) continue;
-          if (node.element ? old.name == node.name : old.outer == node.outer) {
-            match[j] = i;
-            nextUnkeyed = i + 1;
-            break;
-          }
-        }
-      }
-      if (match[j]) used[*match[j]] = true;
-    }
-    bool same = after.size() == before.size();
-    for (std::size_t j = 0; same && j < after.size(); ++j) same = match[j] == j;
-    if (!same) {
-      json items = json::array();
-      for (std::size_t j = 0; j < after.size(); ++j) {
-        if (match[j]) {
-          items.push_back(*match[j]);
-        } else if (!items.empty() && items.back().is_string()) {
-          items.back().get_ref<std::string&>().append(after[j].outer);
-        } else {
-          items.push_back(std::string(after[j].outer));
-        }
-      }
-      ops_.push_back(json::array({target, "c", std::move(items), before.size()}));
-    }
-    for (std::size_t j = 0; j < after.size(); ++j) {
-      if (!match[j] || !after[j].element || before[*match[j]].outer == after[j].outer) continue;
-      json path = target;
-      if (!after[j].key.empty() && keyCounts_[after[j].key] == 1) {
-        path = json::array({std::string(after[j].key)});
-      } else {
-        path.push_back(j);
-      }
-      element(before[*match[j]], after[j], std::move(path));
-    }
-  }
-
-  json take() { return std::move(ops_); }
-
- private:
-  void countKeys(const std::vector<HtmlNode>& nodes) {
-    for (const HtmlNode& node : nodes) {
-      if (!node.key.empty()) ++keyCounts_[node.key];
-      countKeys(node.children);
-    }
-  }
-
-  // The ops for one element the page keeps, whose HTML changed; a whole new outer HTML when
-  // the ops would be much longer (the page merges new outer HTML through every element under
-  // it, where ops touch only what they name).
-  void element(const HtmlNode& before, const HtmlNode& after, json path) {
-    const std::size_t mark = ops_.size();
-    if (before.start != after.start) ops_.push_back(json::array({path, "a", std::string(after.start)}));
-    // A form control's value and an element of text alone are merged as a whole by the page.
-    const bool leaf = before.name == "textarea" || before.name == "select" || before.name == "option" ||
-                      std::none_of(after.children.begin(), after.children.end(), [](const HtmlNode& n) { return n.element; });
-    bool whole = false;
-    if (!leaf) {
-      const std::string_view innerBefore(before.outer.data() + before.start.size(), before.outer.size() - before.start.size());
-      const std::string_view innerAfter(after.outer.data() + after.start.size(), after.outer.size() - after.start.size());
-      if (innerBefore != innerAfter) children(before.children, after.children, path);
-    } else if (before.outer.substr(before.start.size()) == after.outer.substr(after.start.size())) {
-      return;
-    } else {
-      whole = true;
-    }
-    std::size_t size = 0;
-    for (std::size_t i = mark; i < ops_.size() && !whole; ++i) size += ops_[i].dump().size();
-    if (whole || size > after.outer.size() + after.outer.size() / 2 + 256) {
-      ops_.erase(ops_.begin() + static_cast<std::ptrdiff_t>(mark), ops_.end());
-      ops_.push_back(json::array({std::move(path), "h", std::string(after.outer)}));
-    }
-  }
-
-  std::unordered_map<std::string_view, int> keyCounts_;
-  json ops_ = json::array();
-};
-
-// A node tree that patches are applied to, as the page applies them.
-struct LiveNode {
-  std::string start;  // empty for text
-  std::string name;
-  std::string text;  // a text node's HTML, or an element's end tag
-  std::vector<std::shared_ptr<LiveNode>> children;
-
-  std::string html() const {
-    if (start.empty()) return text;
-    std::string out = start;
-    for (const auto& child : children) out += child->html();
-    return out + text;
-  }
-};
-
-std::vector<std::shared_ptr<LiveNode>> liveNodes(const std::vector<HtmlNode>& nodes) {
-  std::vector<std::shared_ptr<LiveNode>> live;
-  for (const HtmlNode& node : nodes) {
-    auto copy = std::make_shared<LiveNode>();
-    if (!node.element) {
-      copy->text = std::string(node.outer);
-    } else {
-      copy->start = std::string(node.start);
-      copy->name = std::string(node.name);
-      std::size_t inner = node.start.size();
-      for (const HtmlNode& child : node.children) inner += child.outer.size();
-      copy->text = std::string(node.outer.substr(std::min(inner, node.outer.size())));
-      copy->children = liveNodes(node.children);
-    }
-    live.push_back(std::move(copy));
-  }
-  return live;
-}
-
-std::shared_ptr<LiveNode> liveTree(std::string_view html) {
-  std::vector<HtmlNode> roots;
-  if (!parseHtml(html, roots)) throw std::invalid_argument("not well-formed HTML");
-  auto root = std::make_shared<LiveNode>();
-  root->start = "<div id=\"app\">";
-  root->text = "</div>";
-  root->children = liveNodes(roots);
-  return root;
-}
-
-std::shared_ptr<LiveNode> findKey(const std::shared_ptr<LiveNode>& node, std::string_view key) {
-  for (const auto& child : node->children) {
-    if (!child->start.empty() && attributeText(child->start, "data-key") == key) return child;
-    if (auto found = findKey(child, key)) return found;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-json pagePatch(std::string_view from, std::string_view to) {
-  std::vector<HtmlNode> before, after;
-  if (!parseHtml(from, before) || !parseHtml(to, after)) {
-    return json::array({json::array({json::array({""}), "c", json::array({std::string(to)})})});
-  }
-  PatchWriter writer(before);
-  writer.children(before, after, json::array({""}));
-  return writer.take();
-}
-
-std::string applyPagePatch(std::string_view from, const json& ops) {
-  auto root = liveTree(from);
-  for (const json& op : ops) {
-    const json& path = op.at(0);
-    const std::string& key = path.at(0).get_ref<const std::string&>();
-    std::shared_ptr<LiveNode> target = key.empty() ? root : findKey(root, key);
-    for (std::size_t i = 1; target && i < path.size(); ++i) {
-      const auto index = path.at(i).get<std::size_t>();
-      target = index < target->children.size() ? target->children[index] : nullptr;
-    }
-    if (!target) throw std::out_of_range("a patch names a node the page does not have");
-    const std::string& kind = op.at(1).get_ref<const std::string&>();
-    const json& payload = op.at(2);
-    if (kind == "h") {
-      auto replacement = liveTree(payload.get<std::string>());
-      if (replacement->children.size() != 1) throw std::invalid_argument("one element expected");
-      *target = *replacement->children.front();
-    } else if (kind == "a") {
-      target->start = payload.get<std::string>();
-    } else if (kind == "c") {
-      if (op.size() > 3 && op.at(3).get<std::size_t>() != target->children.size()) {
-        throw std::out_of_range("a patch expects other children than the page has");
-      }
-      std::vector<std::shared_ptr<LiveNode>> children;
-      for (const json& item : payload) {
-        if (item.is_string()) {
-          auto made = liveTree(item.get<std::string>());
-          children.insert(children.end(), made->children.begin(), made->children.end());
-        } else {
-          children.push_back(target->children.at(item.get<std::size_t>()));
-        }
-      }
-      target->children = std::move(children);
-    } else {
-      throw std::invalid_argument("unknown op " + kind);
-    }
-  }
-  std::string html;
-  for (const auto& child : root->children) html += child->html();
-  return html;
-}
 
 platform::Expected<int> parsePortArgument(std::string_view text) {
   int port = 0;
@@ -811,22 +526,26 @@ void WebServer::refresh() {
   Page page = source_->render();
   actions_ = std::move(page.actions);
   // Only this thread writes the render, so it may read it without the lock.
-  if (shared_->version != 0 && page.html == shared_->html && page.title == shared_->title) return;
+  std::string owner = std::exchange(answering_, std::string());
+  if (shared_->version != 0 && page.html == shared_->html() && page.title == shared_->title) return;
   const uint64_t version = shared_->version + 1;
+  auto parsed = std::make_shared<const ParsedHtml>(std::move(page.html));
   std::string patch;
-  if (shared_->version != 0) {
-    json ops = pagePatch(shared_->html, page.html);
-    patch = json{{"version", version}, {"base", shared_->version}, {"title", page.title}, {"ops", std::move(ops)}}.dump(
-        -1, ' ', false, json::error_handler_t::replace);
+  if (shared_->page) {
+    patch.reserve(4096);
+    appendPatchHead(patch, version, shared_->version, page.title);
+    appendPagePatch(patch, *shared_->page, *parsed);
+    patch += '}';
     // A patch touches only what changed on the page, where a whole render is merged through
     // every element: it is kept unless it is much larger.
-    if (patch.size() > page.html.size() + page.html.size() / 2) patch.clear();
+    if (patch.size() > parsed->html().size() + parsed->html().size() / 2) patch.clear();
   }
   {
     std::lock_guard lock(shared_->mutex);
     shared_->version = version;
-    shared_->html = std::move(page.html);
+    shared_->page = std::move(parsed);
     shared_->title = std::move(page.title);
+    shared_->owner = std::move(owner);
     shared_->whole.clear();
     shared_->patch = std::move(patch);
   }
@@ -837,8 +556,10 @@ std::string WebServer::renderFor(std::optional<uint64_t> base) {
   std::lock_guard lock(shared_->mutex);
   if (base && *base + 1 == shared_->version && !shared_->patch.empty()) return shared_->patch;
   if (base && *base == shared_->version && shared_->version != 0) {
-    return json{{"version", shared_->version}, {"base", *base}, {"title", shared_->title}, {"ops", json::array()}}.dump(
-        -1, ' ', false, json::error_handler_t::replace);
+    std::string text;
+    appendPatchHead(text, shared_->version, *base, shared_->title);
+    text += "[]}";
+    return text;
   }
   return shared_->wholeText();
 }
@@ -864,13 +585,17 @@ bool WebServer::runOnMain(std::function<void()> work) {
 }
 
 std::string WebServer::pageDocument() {
-  std::string version, title, html;
+  std::string version, title;
+  std::shared_ptr<const ParsedHtml> page;
   {
     std::lock_guard lock(shared_->mutex);
     version = std::to_string(shared_->version);
     title = shared_->title.empty() ? "Brivel" : shared_->title;
-    html = shared_->html;
+    page = shared_->page;
   }
+  static const std::string kNoHtml;
+  const std::string& html = page ? page->html() : kNoHtml;
+
   std::string doc;
   doc.reserve(html.size() + 1024);
   doc += "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
@@ -956,7 +681,7 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   if (request.contains("page") && request.at("page").is_string() && request.contains("seq") &&
       request.at("seq").is_number_unsigned()) {
     const std::string& pageId = request.at("page").get_ref<const std::string&>();
-    if (pageId.empty() || pageId.size() > 64) return {400, json{{"error", "a page id of 1 to 64 characters expected"}}.dump()};
+    if (pageId.empty() || pageId.size() > kMaxPageId) return {400, json{{"error", "a page id of 1 to 64 characters expected"}}.dump()};
     if (!isNewAction(pageId, request.at("seq").get<uint64_t>())) return {200, renderFor(base)};
   }
 
@@ -965,6 +690,12 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   auto performed = std::chrono::steady_clock::now();
   // Answered means saved: what the action changed is committed before any answer is written.
   platform::Status committed = source_->commit();
+  // The new render reaches the posting page in this answer; its event stream need not carry
+  // it too.
+  if (status == platform::ui::DispatchStatus::handled && committed.ok() && request.contains("page") &&
+      request.at("page").is_string() && request.at("page").get_ref<const std::string&>().size() <= kMaxPageId) {
+    answering_ = request.at("page").get<std::string>();
+  }
   refresh();
   auto refreshed = std::chrono::steady_clock::now();
   if (!committed.ok()) {
@@ -981,7 +712,7 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
 }
 
 const std::string& WebServer::Shared::wholeText() {
-  if (whole.empty()) whole = renderText(version, title, html);
+  if (whole.empty()) whole = renderText(version, title, html());
   return whole;
 }
 
@@ -1087,6 +818,8 @@ platform::Status WebServer::installRoutes() {
   http.Get("/events", [this](const httplib::Request& req, httplib::Response& res) {
     std::string presented = req.has_param("token") ? req.get_param_value("token") : req.get_header_value(kTokenHeader);
     if (!tokenMatches(presented)) return refuse(res, 403, "missing or wrong token");
+    std::string pageId = req.has_param("page") ? req.get_param_value("page") : std::string();
+    if (pageId.size() > kMaxPageId) return refuse(res, 400, "a page id of 1 to 64 characters expected");
     auto shared = shared_;
     uint64_t stream;
     {
@@ -1104,12 +837,18 @@ platform::Status WebServer::installRoutes() {
     auto keepAlive = options_.eventKeepAlive;
     res.set_chunked_content_provider(
         "text/event-stream",
-        [shared, stream, keepAlive, sent = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
+        [shared, stream, keepAlive, pageId = std::move(pageId), sent = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
           std::string chunk;
           {
             std::unique_lock lock(shared->mutex);
             auto over = [&] { return shared->stopping || shared->evicted.count(stream) > 0; };
-            shared->changed.wait_for(lock, keepAlive, [&] { return over() || shared->version != sent; });
+            // A version that answers this page's own post reached it in the answer: the stream
+            // only notes that the page holds it, and the next version comes as a patch against it.
+            auto ownAnswer = [&] { return !pageId.empty() && shared->owner == pageId; };
+            while (shared->changed.wait_for(lock, keepAlive, [&] { return over() || shared->version != sent; }) &&
+                   !over() && sent != 0 && ownAnswer()) {
+              sent = shared->version;
+            }
             if (over()) return false;
             if (shared->version != sent) {
               const bool follows = sent != 0 && sent + 1 == shared->version && !shared->patch.empty();

@@ -18,14 +18,17 @@
 //   GET  /assets/...    the page's files (styles, script, icons, strings), read-only
 //   GET  /palette.css   the colour table as CSS custom properties and classes
 //   GET  /render        the current render as JSON {version, title, html}      (token)
-//   GET  /events        server-sent events: one "render" event per new render  (token)
+//   GET  /events        server-sent events: one "render" event per new render  (token);
+//                       with "?page=" (the page's own id, as it posts it) a version that
+//                       answers that page's own post is not sent again on its stream
 //   GET  /menu?key=K    the items of a row's actions menu, drawn when it opens  (token)
 //   POST /action        {"id", "event", "value", "base", "page", "seq"}: carries out one action, has the source
 //                       commit it (PageSource::commit) and only then answers the new render;
 //                       a commit that failed answers 500 {"error", "render"} (token). "scroll"
 //                       with a row number moves a long list's window. With "base", the version
 //                       the page holds, the answer may be a patch {version, base, title, ops}
-//                       instead, whose ops name the elements of the page that change (pagePatch).
+//                       instead, whose ops name the elements of the page that change
+//                       (page_patch.h).
 //                       Event streams send patches too, against the render they sent before.
 //                       "page" (the page's own id) and "seq" (its action number) make a retry
 //                       safe: an action the server has seen from that page does not run again,
@@ -68,6 +71,7 @@
 
 #include "platform/dispatch/clock.h"
 #include "web/page.h"
+#include "web/page_patch.h"
 
 namespace httplib {
 class Server;
@@ -165,6 +169,8 @@ class WebServer {
   // Main thread: whether the action numbered `seq` of page `page` is new (and remembers it).
   bool isNewAction(const std::string& page, uint64_t seq);
 
+  // Main thread only: the page whose post the next refresh answers (empty for none).
+  std::string answering_;
   // Main thread only: the controls of the latest render.
   std::map<std::string, ActionSpec, std::less<>> actions_;
   // Main thread only: the number of the latest action of each recent page, oldest page first.
@@ -181,19 +187,6 @@ std::string cutPostedText(const std::string& text, size_t maxLength, bool multil
 // "scroll".
 std::optional<EventKind> eventKindFromName(std::string_view name);
 
-// The page's HTML `to` as a patch against `from`: the ops of a patch answer, which the page
-// applies to the elements it shows. Each op is [target, kind, payload]; the target is a path
-// [key, i, j, ...] from the element whose "data-key" is `key` (the app's container for "") down
-// through child node indices, as the page stands after the ops before it:
-//   "h"  the target's new outer HTML, merged into it (focus and typing kept)
-//   "a"  the target's new start tag: its attributes replace the ones the target has
-//   "c"  the target's new child nodes: a number keeps the old child node at that index (its
-//        own changes follow in later ops), a text is the HTML of new nodes; a fourth item says
-//        how many child nodes the target had, so that a page that differs notices
-// And the HTML the ops make of the text they were made against, as the page does it; throws
-// std::exception when the ops do not fit that text.
-nlohmann::json pagePatch(std::string_view from, std::string_view to);
-std::string applyPagePatch(std::string_view from, const nlohmann::json& ops);
 
 // The port a program's "--port" argument names: a whole number from 0 (any free port) to 65535.
 // Otherwise an error (kWebErrorDomain) that says why.

@@ -62,6 +62,7 @@
     inFlight = queue.shift();
     const seq = ++lastSeq;
     let answer = null;
+    let lost = false;  // an answer that may have carried a new render did not arrive
     try {
       let response;
       for (let attempt = 0; ; attempt += 1) {
@@ -87,12 +88,16 @@
         showStatus('Brivel was restarted. Open the address it printed when it started.');
       } else {
         showStatus((body && body.error) || 'The action failed.');
+        // The action may have run after all; its render does not come on the event stream.
+        if (response.status === 503) lost = true;
       }
     } catch (error) {
       showStatus('Brivel is not reachable.');
+      lost = true;
     }
     inFlight = null;
     if (answer) apply(answer, true);
+    else if (lost) resync();
     pump();
   }
 
@@ -887,7 +892,8 @@
 
   // ----- Pushed renders -----
 
-  const events = new EventSource(`/events?token=${encodeURIComponent(token)}`);
+  // The stream names this page: a render that answers one of its own posts is not sent twice.
+  const events = new EventSource(`/events?token=${encodeURIComponent(token)}&page=${pageId}`);
   events.addEventListener('render', (event) => {
     try {
       apply(JSON.parse(event.data), false);

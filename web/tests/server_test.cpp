@@ -374,6 +374,49 @@ TEST_F(ServerTest, PushesRendersThatHappenWithoutAnyPost) {
   EXPECT_EQ(refused->status, 403);
 }
 
+TEST_F(ServerTest, AStreamLeavesOutTheRenderThatAnsweredItsOwnPagesPost) {
+  // Two pages listen: "mine" posts, the other only watches. Each reader collects events until
+  // it has seen `wanted`; `ready` says its first render arrived.
+  std::atomic<int> ready{0};
+  auto listen = [&](const std::string& query, const std::string& wanted) {
+    return std::async(std::launch::async, [this, query, wanted, &ready] {
+      std::string received;
+      bool counted = false;
+      auto c = client();
+      c.Get(("/events?token=" + server->token() + query).c_str(), [&](const char* data, size_t size) {
+        received.append(data, size);
+        if (!counted && received.find("\n\n") != std::string::npos) {
+          counted = true;
+          ++ready;
+        }
+        return received.find(wanted) == std::string::npos;
+      });
+      return received;
+    });
+  };
+  auto mine = listen("&page=p1", "count 5");
+  auto other = listen("", "count 5");
+  MainLoop::runUntil([&] { return ready == 2; }, 10s);
+  ASSERT_EQ(ready, 2);
+  const uint64_t before = server->version();
+  Reply answer = act({{"id", "count"}, {"page", "p1"}, {"seq", 1}, {"base", before}});
+  ASSERT_EQ(answer.status, 200);
+  ASSERT_EQ(answer.body["version"], before + 1);
+  platform::DispatchQueue::main()->async([this] { source->count = 5; });
+  MainLoop::drain();
+  MainLoop::runUntil([&] {
+    return mine.wait_for(0s) == std::future_status::ready && other.wait_for(0s) == std::future_status::ready;
+  }, 10s);
+  const std::string mineEvents = mine.get();
+  EXPECT_NE(other.get().find("count 1"), std::string::npos);
+  EXPECT_EQ(mineEvents.find("count 1"), std::string::npos) << mineEvents;
+  // The next render still comes to "mine" (whole here: this page is too small for a patch).
+  const std::size_t at = mineEvents.rfind("data: ");
+  json pushed = json::parse(mineEvents.substr(at + 6, mineEvents.find('\n', at) - at - 6));
+  EXPECT_EQ(pushed["version"], before + 2);
+  EXPECT_EQ(pushed["html"], "<p>count 5</p><p>name </p>");
+}
+
 TEST_F(ServerTest, StopsWhileAPageIsStillListening) {
   std::atomic<bool> connected{false};
   auto stream = std::async(std::launch::async, [&] {
@@ -652,6 +695,10 @@ TEST(PagePatchTest, NamesOnlyTheElementsThatChangeAndRebuildsThePage) {
   EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["missing"], "h", "<p>b</p>"]])")));
   EXPECT_ANY_THROW(applyPagePatch("<p>a</p>", json::parse(R"([[["", 3], "a", "<p>"]])")));
   EXPECT_ANY_THROW(applyPagePatch("<p>a</p><p>b</p>", pagePatch("<p>a</p>", "<i>c</i><p>a</p>")));
+  // Text of any bytes comes as JSON that parses: quotes, backslashes and control characters
+  // escaped, UTF-8 kept, and bytes that are not UTF-8 as U+FFFD.
+  json odd = pagePatch("<p>a</p>", "<p>\"b\" \\ \t\x01 \xC3\xA9 \xF0\x9F\x92\xB8 \xFF\xC3</p>");
+  EXPECT_EQ(odd.dump(), json::parse(R"([[["",0],"h","<p>\"b\" \\ \t\u0001 é 💸 \ufffd\ufffd</p>"]])").dump());
 }
 
 TEST(CutPostedTextTest, KeepsTabsAndDropsOtherControls) {
