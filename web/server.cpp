@@ -820,11 +820,18 @@ platform::Status WebServer::installRoutes() {
     if (!tokenMatches(presented)) return refuse(res, 403, "missing or wrong token");
     std::string pageId = req.has_param("page") ? req.get_param_value("page") : std::string();
     if (pageId.size() > kMaxPageId) return refuse(res, 400, "a page id of 1 to 64 characters expected");
+    // The version the page holds already: the stream starts from there instead of sending it.
+    uint64_t held = 0;
+    if (req.has_param("version")) {
+      const std::string text = req.get_param_value("version");
+      if (std::from_chars(text.data(), text.data() + text.size(), held).ec != std::errc()) held = 0;
+    }
     auto shared = shared_;
     uint64_t stream;
     {
       std::lock_guard lock(shared->mutex);
       if (shared->stopping) return refuse(res, 503, "stopping");
+      if (held > shared->version) held = 0;
       stream = ++shared->lastStream;
       shared->streams.push_back(stream);
       while (shared->streams.size() > options_.maxEventStreams) {
@@ -837,11 +844,18 @@ platform::Status WebServer::installRoutes() {
     auto keepAlive = options_.eventKeepAlive;
     res.set_chunked_content_provider(
         "text/event-stream",
-        [shared, stream, keepAlive, pageId = std::move(pageId), sent = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
+        [shared, stream, keepAlive, pageId = std::move(pageId), sent = held, opened = false](
+            size_t, httplib::DataSink& sink) mutable {
           std::string chunk;
           {
             std::unique_lock lock(shared->mutex);
             auto over = [&] { return shared->stopping || shared->evicted.count(stream) > 0; };
+            // A page that holds the latest version hears at once that its stream is open.
+            if (!std::exchange(opened, true) && sent != 0 && shared->version == sent) {
+              chunk = ": open\n\n";
+              lock.unlock();
+              return sink.write(chunk.data(), chunk.size());
+            }
             // A version that answers this page's own post reached it in the answer: the stream
             // only notes that the page holds it, and the next version comes as a patch against it.
             auto ownAnswer = [&] { return !pageId.empty() && shared->owner == pageId; };

@@ -20,7 +20,8 @@
 //   GET  /render        the current render as JSON {version, title, html}      (token)
 //   GET  /events        server-sent events: one "render" event per new render  (token);
 //                       with "?page=" (the page's own id, as it posts it) a version that
-//                       answers that page's own post is not sent again on its stream
+//                       answers that page's own post is not sent again on its stream; with
+//                       "?version=" (the version the page holds) the stream starts after it
 //   GET  /menu?key=K    the items of a row's actions menu, drawn when it opens  (token)
 //   POST /action        {"id", "event", "value", "base", "page", "seq"}: carries out one action, has the source
 //                       commit it (PageSource::commit) and only then answers the new render;

@@ -892,8 +892,9 @@
 
   // ----- Pushed renders -----
 
-  // The stream names this page: a render that answers one of its own posts is not sent twice.
-  const events = new EventSource(`/events?token=${encodeURIComponent(token)}&page=${pageId}`);
+  // The stream names this page and the version it holds: the stream does not send that version
+  // again, nor a render that answers one of this page's own posts.
+  const events = new EventSource(`/events?token=${encodeURIComponent(token)}&page=${pageId}&version=${version}`);
   events.addEventListener('render', (event) => {
     try {
       apply(JSON.parse(event.data), false);

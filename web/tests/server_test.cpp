@@ -417,6 +417,32 @@ TEST_F(ServerTest, AStreamLeavesOutTheRenderThatAnsweredItsOwnPagesPost) {
   EXPECT_EQ(pushed["html"], "<p>count 5</p><p>name </p>");
 }
 
+TEST_F(ServerTest, AStreamStartsAfterTheVersionThePageHolds) {
+  const uint64_t held = server->version();
+  std::atomic<bool> open{false};
+  auto stream = std::async(std::launch::async, [&] {
+    std::string received;
+    auto c = client();
+    c.Get(("/events?token=" + server->token() + "&version=" + std::to_string(held)).c_str(),
+          [&](const char* data, size_t size) {
+            received.append(data, size);
+            open = true;
+            return received.find("count 7") == std::string::npos;
+          });
+    return received;
+  });
+  MainLoop::runUntil([&] { return open.load(); }, 10s);
+  ASSERT_TRUE(open);
+  platform::DispatchQueue::main()->async([this] { source->count = 7; });
+  MainLoop::drain();
+  MainLoop::runUntil([&] { return stream.wait_for(0s) == std::future_status::ready; }, 10s);
+  const std::string events = stream.get();
+  // The render the page holds is not sent again: the first render on the stream is the next one.
+  const std::size_t at = events.find("data: ");
+  ASSERT_NE(at, std::string::npos) << events;
+  EXPECT_EQ(json::parse(events.substr(at + 6, events.find('\n', at) - at - 6))["version"], held + 1);
+}
+
 TEST_F(ServerTest, StopsWhileAPageIsStillListening) {
   std::atomic<bool> connected{false};
   auto stream = std::async(std::launch::async, [&] {
