@@ -14,14 +14,25 @@ namespace web {
 
 namespace {
 
+// Both are asked of every start tag: they look at the name's length first.
 bool isVoidElement(std::string_view name) {
-  static constexpr std::string_view kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
-                                                "input", "link", "meta", "source", "track", "wbr"};
-  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
+  switch (name.size()) {
+    case 2: return name == "br" || name == "hr";
+    case 3: return name == "col" || name == "img" || name == "wbr";
+    case 4: return name == "area" || name == "base" || name == "link" || name == "meta";
+    case 5: return name == "embed" || name == "input" || name == "track";
+    case 6: return name == "source";
+    default: return false;
+  }
 }
 
 bool isRawTextElement(std::string_view name) {
-  return name == "script" || name == "style" || name == "textarea" || name == "title";
+  switch (name.size()) {
+    case 5: return name == "style" || name == "title";
+    case 6: return name == "script";
+    case 8: return name == "textarea";
+    default: return false;
+  }
 }
 
 // An attribute's value as written (between its quotes), or nothing.
@@ -42,7 +53,6 @@ ParsedHtml::ParsedHtml(std::string html) : html_(std::move(html)) {
   wellFormed_ = parse();
   if (!wellFormed_) {
     nodes_.clear();
-    keyCounts_.clear();
     nodes_.push_back(Node{false, html_, {}, {}, {}, 1});
   }
 }
@@ -53,6 +63,12 @@ void ParsedHtml::children(uint32_t index, std::vector<uint32_t>& out) const {
 }
 
 int ParsedHtml::keyCount(std::string_view key) const {
+  // Counted when first asked: most renders are only ever the newer side of a patch.
+  std::call_once(keysCounted_, [this] {
+    for (const Node& node : nodes_) {
+      if (!node.key.empty()) ++keyCounts_[node.key];
+    }
+  });
   auto found = keyCounts_.find(key);
   return found == keyCounts_.end() ? 0 : found->second;
 }
@@ -74,14 +90,15 @@ bool ParsedHtml::parse() {
       at = end;
       continue;
     }
-    if (html.compare(at, 4, "<!--") == 0) {
+    const char next = at + 1 < html.size() ? html[at + 1] : '\0';
+    if (next == '!' && html.compare(at, 4, "<!--") == 0) {
       const std::size_t end = html.find("-->", at + 4);
       if (end == std::string_view::npos) return false;
       addText(html.substr(at, end + 3 - at));
       at = end + 3;
       continue;
     }
-    if (html.compare(at, 2, "</") == 0) {
+    if (next == '/') {
       const std::size_t end = html.find('>', at);
       if (end == std::string_view::npos || open.size() < 2) return false;
       Node& node = nodes_[open.back()];
@@ -94,18 +111,19 @@ bool ParsedHtml::parse() {
     }
     // A start tag: its end is the first '>' outside quotes.
     std::size_t end = at + 1;
-    char quote = 0;
-    for (; end < html.size(); ++end) {
-      const char c = html[end];
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
+    while (true) {
+      const std::size_t close = html.find('>', end);
+      if (close == std::string_view::npos) return false;
+      const std::string_view inside = html.substr(end, close - end);
+      const std::size_t quote = std::min(inside.find('"'), inside.find('\''));
+      if (quote == std::string_view::npos) {
+        end = close;
         break;
       }
+      const std::size_t quoted = html.find(inside[quote], end + quote + 1);
+      if (quoted == std::string_view::npos) return false;
+      end = quoted + 1;
     }
-    if (end >= html.size()) return false;
     Node node;
     node.element = true;
     node.start = html.substr(at, end + 1 - at);
@@ -114,7 +132,6 @@ bool ParsedHtml::parse() {
     node.name = html.substr(at + 1, nameEnd - at - 1);
     if (node.name.empty()) return false;
     node.key = attributeText(node.start, "data-key").value_or(std::string_view());
-    if (!node.key.empty()) ++keyCounts_[node.key];
     node.outer = node.start;
     const auto index = static_cast<uint32_t>(nodes_.size());
     node.end = index + 1;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -49,7 +50,7 @@ class ParsedHtml {
   const std::vector<Node>& nodes() const { return nodes_; }
   // The indices of the child nodes of node `index`.
   void children(uint32_t index, std::vector<uint32_t>& out) const;
-  // How many elements carry each "data-key".
+  // How many elements carry the "data-key" `key`. The first call counts them all.
   int keyCount(std::string_view key) const;
 
  private:
@@ -57,7 +58,8 @@ class ParsedHtml {
 
   std::string html_;
   std::vector<Node> nodes_;
-  std::unordered_map<std::string_view, int> keyCounts_;
+  mutable std::once_flag keysCounted_;
+  mutable std::unordered_map<std::string_view, int> keyCounts_;
   bool wellFormed_ = false;
 };
 

@@ -77,6 +77,7 @@
       const body = await response.json().catch(() => null);
       if (response.ok) {
         answer = body;
+        lost = !body;
         showStatus('');
       } else if (response.status === 409 && body && body.render) {
         answer = body.render;  // the page was stale; catch up
@@ -216,10 +217,12 @@
     let keyed = null;
     const byKey = (key) => {
       if (!keyed) {
-        // The items of an open row menu are the page's own, not the app's render.
+        // The items of an open row menu are the page's own, not the app's render (a closed
+        // menu holds none, so most pages need not look).
         keyed = new Map();
+        const fetched = [...app.querySelectorAll('[data-menu-of]')].some((menu) => menu.firstElementChild);
         for (const el of app.querySelectorAll('[data-key]')) {
-          if (!keyed.has(el.dataset.key) && !el.closest('[data-menu-of]')) keyed.set(el.dataset.key, el);
+          if (!keyed.has(el.dataset.key) && !(fetched && el.closest('[data-menu-of]'))) keyed.set(el.dataset.key, el);
         }
       }
       return keyed.get(key);

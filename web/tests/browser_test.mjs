@@ -1,7 +1,8 @@
 // The page's client in headless Chromium (Debian's /usr/bin/chromium through playwright-core),
 // against the demo screen: typing is kept and cut by the server, focus survives renders, a toast
 // clears itself without a reload, sheets open and close from the keyboard, row actions work by
-// right click, by keyboard and by swiping, and a hostile text stays text.
+// right click, by keyboard and by swiping, a hostile text stays text, and a page that loses an
+// answer catches up.
 //
 //   node browser_test.mjs --page PATH_OF_demo_page_fixture
 //
@@ -158,6 +159,19 @@ await check('an answer changes the elements it names in place, without fetching 
   await page.waitForFunction((n) => document.querySelector('[data-id="count"]').textContent.trim() === String(n), count + 1);
   expect(await page.evaluate(() => window.keptRow.isConnected), 'an unchanged row is the same element');
   expect(wholeRenders.length === 0, 'the page fell back to the whole render');
+});
+
+await check('a page whose answer is lost on the way still catches up', async () => {
+  // The action reaches the app and runs, but its answer never reaches the page; the render it
+  // made is not on the page's event stream either (the page was to have it from the answer).
+  const count = Number(await page.locator('[data-id="count"]').textContent());
+  await page.route('**/action', async (route) => {
+    await route.fetch();
+    await route.abort();
+  }, { times: 1 });
+  await page.click('[data-id="count"]');
+  await page.waitForFunction((n) => document.querySelector('[data-id="count"]').textContent.trim() === String(n), count + 1);
+  await page.unroute('**/action');
 });
 
 await check('the page raised no script error', async () => {
