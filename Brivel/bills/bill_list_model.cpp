@@ -628,7 +628,10 @@ BillListModel::LastUpdate BillListModel::lastUpdate() const { return impl_->last
 
 CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity>& profile) {
   Impl& m = *impl_;
-  if (!profile) return collectionListState(profile);
+  if (!profile) {
+    m.forget();  // lets go of the bills of a profile no longer shown
+    return collectionListState(profile);
+  }
   m.select(profile);
   m.screensTold = false;
   // Observed by the model rather than tracked by the render that asked.
