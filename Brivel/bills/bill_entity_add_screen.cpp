@@ -40,10 +40,10 @@ std::shared_ptr<BillEntity> addBillFromForm(const BillFormViewModel& vm, const s
   // Linking the bill to its profile has already appended it to a present list (the store
   // keeps both ends in step); writing that same list back would only repeat the work for
   // every bill of the profile. An absent list is created with the bill, so it is never lost.
-  std::optional<BillList> bills = profile->bills();
-  const bool listed = bills && !bills->empty() && bills->back() == bill;
+  const platform::PersistentModel::ModelList* members = profile->billsWithoutCopy();
+  const bool listed = members && !members->empty() && members->back() == bill;
   if (!listed) {
-    BillList list = bills.value_or(BillList{});
+    BillList list = profile->bills().value_or(BillList{});
     if (std::find(list.begin(), list.end(), bill) == list.end()) list.push_back(bill);
     profile->setBills(list);
   }

@@ -3,26 +3,27 @@
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <optional>
-#include <cstring>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "Brivel/bills/bill_ordering.h"
-#include "platform/observation/observation.h"
 #include "platform/foundation/text.h"
+#include "platform/observation/observation.h"
+#include "platform/process_state/process_state.h"
 #include "platform/ui/observable.h"
 
 namespace brivel {
 
 namespace {
 
-// A lasting observer of one property of one entity.
+// A lasting observer of every property of one object.
 struct Watch {
   std::weak_ptr<const platform::PersistentModel> model;
   platform::ObservationRegistrar::ObserverToken token = 0;
@@ -75,207 +76,546 @@ struct TextRules {
   }
 };
 
+bool isNameOrder(BillSortType order) { return order == BillSortType::name || order == BillSortType::nameReversed; }
+
 }  // namespace
 
 struct BillListModel::Impl {
-  // What is kept of one bill: its watches and its keys, made again when its name changes.
-  struct Bill {
-    std::vector<Watch> watches;
-    bool keyed = false;
+  // What changed of a bill since the model last placed it.
+  enum Pending : unsigned {
+    kPlaceChanged = 1,  // cost, date or a link: it may move
+    kNameChanged = 2,   // its keys go; under a name order it may move
+    kIdChanged = 4,     // its row key goes
+  };
+
+  // One bill of the profile's list, with what its place in the list is decided by, read when
+  // it was last placed (so that it can be found there again after it changed).
+  struct Entry {
+    std::shared_ptr<BillEntity> bill;  // held, so that no other bill takes its address meanwhile
+    Watch watch;
+    std::uint64_t sequence = 0;  // its place in the profile's list, relative to the others
+    double cost = 0.0;
+    double seconds = 0.0;
+    const void* category = nullptr;
+    const void* bankAccount = nullptr;
+    bool sortKeyKnown = false;
     std::string sortKey;
+    bool searchKeyKnown = false;
     icu::UnicodeString searchKey;
-    std::string rowId;  // empty until made; dropped when the id changes
+    std::string rowId;  // empty until made
+    unsigned pending = 0;
+    std::uint64_t mark = 0;
+  };
+
+  // The bills of one section, in order, and the rows last made of them.
+  struct Group {
+    std::vector<Entry*> rows;
+    bool changed = true;
+    bool idsChanged = false;  // a row's id changed since the rows were last made
+    std::optional<BillRowGroup> made;
   };
 
   std::weak_ptr<ProfileEntity> profile;
   const ProfileEntity* profileAddress = nullptr;
+  Watch profileWatch;
+  std::vector<Watch> sideWatches;  // the profile's accounts and categories
+  bool sidesWatched = false;
   std::unique_ptr<TextRules> rules;
-  std::vector<Watch> listWatches;  // the profile's, its accounts' and categories'
-  std::unordered_map<const BillEntity*, Bill> bills;
+
+  std::unordered_map<const BillEntity*, std::unique_ptr<Entry>> entries;
+  std::vector<Entry*> members;  // in the profile's list order, as last seen
+  std::vector<Entry*> ordered;  // in the bill order
+  std::unordered_map<const void*, Group> groups;  // by account or category (null: none)
+  Group all;                                      // the ordered rows as one group
+  BillSortType order = BillSortType::name;
+  CollectionFilterType filter = CollectionFilterType::off;
+  // How many made row ids each id has, and how many ids more than one bill has: while none
+  // does, a row's key is its id.
+  std::unordered_map<std::string, int> idUses;
+  std::size_t sharedIds = 0;
+  std::uint64_t nextSequence = 0;
+  std::uint64_t generation = 0;
+
+  bool built = false;
+  bool rebuildNeeded = true;
+  bool listChanged = false;
+  std::vector<Entry*> dirty;
+
   std::shared_ptr<const BillListModelContent> grouped;
   std::string lastSearch;
   std::shared_ptr<const BillListModelContent> searched;
   std::optional<CollectionListState> state;
-  // The rows of the last computation: a group with the same bills in the same order keeps
-  // its keys (until a bill's id changes).
-  std::vector<BillRowGroup> lastGroups;
+  bool screensTold = false;
+  LastUpdate lastUpdate = LastUpdate::none;
 
   ~Impl() { forget(); }
 
   void forget() {
-    for (const Watch& w : listWatches) w.remove();
-    listWatches.clear();
-    for (auto& [address, bill] : bills) {
-      for (const Watch& w : bill.watches) w.remove();
-    }
-    bills.clear();
+    profileWatch.remove();
+    profileWatch = {};
+    unwatchSides();
+    for (auto& [address, entry] : entries) entry->watch.remove();
+    entries.clear();
+    idUses.clear();
+    sharedIds = 0;
+    members.clear();
+    ordered.clear();
+    groups.clear();
+    all = {};
+    dirty.clear();
+    built = false;
+    rebuildNeeded = true;
+    listChanged = false;
     grouped.reset();
     searched.reset();
     state.reset();
-    lastGroups.clear();
     profile.reset();
     profileAddress = nullptr;
   }
 
   // Starts afresh when another profile is asked about.
   void select(const std::shared_ptr<ProfileEntity>& p) {
-    if (profile.lock() != p || profileAddress != p.get()) {
-      forget();
-      profile = p;
-      profileAddress = p.get();
-    }
+    if (profile.lock() == p && profileAddress == p.get()) return;
+    forget();
+    profile = p;
+    profileAddress = p.get();
+    profileWatch = watch(p, [this](std::size_t property) { profileChanged(property); });
   }
 
-  // Something the list shows changed: drop what was derived and render again.
+  // Something the list shows changed: drop the content and have the screens render again
+  // (once until the model is next asked).
   void changed() {
     grouped.reset();
     searched.reset();
-    state.reset();
+    if (screensTold) return;
+    screensTold = true;
     platform::ui::notifyCacheDropped();
   }
 
-  Watch watch(const std::shared_ptr<const platform::PersistentModel>& model, std::size_t property,
-              std::function<void()> extra = {}) {
-    auto token = model->observationRegistrar().addObserver(property, [this, extra] {
-      if (extra) extra();
-      changed();
-    });
-    return Watch{model, token};
+  Watch watch(const std::shared_ptr<const platform::PersistentModel>& model,
+              std::function<void(std::size_t)> callback) {
+    return Watch{model, model->observationRegistrar().addObserverOfEveryProperty(std::move(callback))};
   }
 
-  template <class Entity>
-  void watchAll(const std::optional<std::vector<std::shared_ptr<Entity>>>& entities,
-                std::initializer_list<std::size_t> properties) {
-    for (const auto& entity : entities.value_or(std::vector<std::shared_ptr<Entity>>{})) {
-      for (std::size_t property : properties) listWatches.push_back(watch(entity, property));
-    }
-  }
-
-  // The watches of the profile's lists and choices, and of its accounts and categories.
-  void watchLists(const std::shared_ptr<ProfileEntity>& p) {
-    for (const Watch& w : listWatches) w.remove();
-    listWatches.clear();
+  void profileChanged(std::size_t property) {
     using F = ProfileEntity::Field;
-    for (std::size_t property : {F::bills, F::billSortType, F::bankAccounts, F::bankAccountSortType, F::categories,
-                                 F::categorySortType, F::collectionFilterType}) {
-      listWatches.push_back(watch(p, property));
+    switch (property) {
+      case F::bills:
+        listChanged = true;
+        state.reset();
+        break;
+      case F::billSortType:
+      case F::collectionFilterType:
+        rebuildNeeded = true;
+        break;
+      case F::bankAccounts:
+      case F::categories:
+        sidesWatched = false;
+        break;
+      case F::bankAccountSortType:
+      case F::categorySortType:
+        break;
+      default:
+        return;
     }
-    using A = BankAccountEntity::Field;
-    watchAll(p->bankAccounts(), {A::name, A::color, A::number, A::timestamp, A::bills});
-    using C = CategoryEntity::Field;
-    watchAll(p->categories(), {C::name, C::color, C::timestamp, C::bills});
+    changed();
   }
 
-  // Watches the bills of the list that are new to it and forgets those that left.
-  void watchBills(const BillList& list) {
-    std::unordered_set<const BillEntity*> present;
-    present.reserve(list.size());
-    for (const auto& bill : list) {
-      present.insert(bill.get());
-      auto [at, added] = bills.try_emplace(bill.get());
-      if (!added) continue;
-      const BillEntity* address = bill.get();
-      using B = BillEntity::Field;
-      auto rekey = [this, address] {
-        if (auto found = bills.find(address); found != bills.end()) found->second.keyed = false;
-      };
-      auto reid = [this, address] {
-        if (auto found = bills.find(address); found != bills.end()) found->second.rowId.clear();
-        lastGroups.clear();
-      };
-      at->second.watches = {watch(bill, B::name, rekey), watch(bill, B::id, reid),       watch(bill, B::cost),
-                            watch(bill, B::timestamp),   watch(bill, B::category), watch(bill, B::bankAccount)};
+  void billChanged(Entry* entry, std::size_t property) {
+    using B = BillEntity::Field;
+    unsigned what = 0;
+    switch (property) {
+      case B::cost:
+      case B::timestamp:
+      case B::category:
+      case B::bankAccount:
+        what = kPlaceChanged;
+        break;
+      case B::name:
+        what = kNameChanged;
+        break;
+      case B::id:
+        what = kIdChanged;
+        break;
+      default:
+        return;
     }
-    for (auto it = bills.begin(); it != bills.end();) {
-      if (present.count(it->first)) {
+    if (entry->pending == 0) dirty.push_back(entry);
+    entry->pending |= what;
+    changed();
+  }
+
+  void unwatchSides() {
+    for (const Watch& w : sideWatches) w.remove();
+    sideWatches.clear();
+    sidesWatched = false;
+  }
+
+  // Any change of an account or category may change the sections: their order, headers or
+  // whether they show.
+  void watchSides(const ProfileEntity& p) {
+    unwatchSides();
+    auto onChange = [this](std::size_t) { changed(); };
+    for (const auto& account : p.bankAccounts().value_or(BankAccountList{})) sideWatches.push_back(watch(account, onChange));
+    for (const auto& category : p.categories().value_or(CategoryList{})) sideWatches.push_back(watch(category, onChange));
+    sidesWatched = true;
+  }
+
+  // ----- Entries -----
+
+  Entry& entryFor(const std::shared_ptr<BillEntity>& bill) {
+    auto [at, added] = entries.try_emplace(bill.get());
+    if (added) {
+      at->second = std::make_unique<Entry>();
+      Entry* entry = at->second.get();
+      entry->bill = bill;
+      entry->watch = watch(bill, [this, entry](std::size_t property) { billChanged(entry, property); });
+    }
+    return *at->second;
+  }
+
+  void dropEntry(Entry* entry) {
+    entry->watch.remove();
+    dropRowId(*entry);
+    entries.erase(entry->bill.get());
+  }
+
+  // Reads what the bill's place depends on and drops the keys its pending changes made stale.
+  void refresh(Entry& entry) {
+    const BillEntity& bill = *entry.bill;
+    entry.cost = bill.cost();
+    entry.seconds = bill.timestamp().timeIntervalSinceReferenceDate;
+    entry.category = bill.category().get();
+    entry.bankAccount = bill.bankAccount().get();
+    if (entry.pending & kNameChanged) entry.sortKeyKnown = entry.searchKeyKnown = false;
+    if (entry.pending & kIdChanged) dropRowId(entry);
+    entry.pending = 0;
+    if (isNameOrder(order) && rules->collator && !entry.sortKeyKnown) {
+      entry.sortKey = rules->sortKey(bill.name());
+      entry.sortKeyKnown = true;
+    }
+  }
+
+  const icu::UnicodeString& searchKey(Entry& entry) {
+    if (!entry.searchKeyKnown) {
+      entry.searchKey = rules->folded(entry.bill->name());
+      entry.searchKeyKnown = true;
+    }
+    return entry.searchKey;
+  }
+
+  const std::string& rowId(Entry& entry) {
+    if (entry.rowId.empty()) {
+      entry.rowId = entry.bill->id().uuidString();
+      if (++idUses[entry.rowId] == 2) ++sharedIds;
+    }
+    return entry.rowId;
+  }
+  void dropRowId(Entry& entry) {
+    if (entry.rowId.empty()) return;
+    if (auto uses = idUses.find(entry.rowId); uses != idUses.end()) {
+      if (--uses->second == 1) --sharedIds;
+      if (uses->second == 0) idUses.erase(uses);
+    }
+    entry.rowId.clear();
+  }
+
+  // ----- The order -----
+
+  // The bill order (sortedBills), with the profile's list order deciding between equals.
+  bool less(const Entry* a, const Entry* b) const {
+    auto compare = [](double x, double y) { return ordering::totalLess(x, y) ? -1 : ordering::totalLess(y, x) ? 1 : 0; };
+    int compared = 0;
+    switch (order) {
+      case BillSortType::name:
+      case BillSortType::nameReversed:
+        if (rules->collator) {
+          compared = a->sortKey.compare(b->sortKey);
+        } else {
+          const std::string x = a->bill->name();
+          const std::string y = b->bill->name();
+          compared = ordering::nameAscending(x, y) ? -1 : ordering::nameAscending(y, x) ? 1 : 0;
+        }
+        break;
+      case BillSortType::cost:
+      case BillSortType::costReversed:
+        compared = compare(a->cost, b->cost);
+        break;
+      case BillSortType::timestamp:
+      case BillSortType::timestampReversed:
+        compared = compare(a->seconds, b->seconds);
+        break;
+    }
+    const bool reversed = order == BillSortType::nameReversed || order == BillSortType::costReversed ||
+                          order == BillSortType::timestampReversed;
+    if (compared != 0) return reversed ? compared > 0 : compared < 0;
+    return a->sequence < b->sequence;
+  }
+
+  bool grouping() const { return filter != CollectionFilterType::off; }
+  const void* linkOf(const Entry& entry) const {
+    return filter == CollectionFilterType::bankAccount ? entry.bankAccount : entry.category;
+  }
+
+  void insertSorted(std::vector<Entry*>& rows, Entry* entry) {
+    rows.insert(std::lower_bound(rows.begin(), rows.end(), entry, [this](const Entry* a, const Entry* b) {
+                  return less(a, b);
+                }),
+                entry);
+  }
+  void eraseSorted(std::vector<Entry*>& rows, Entry* entry) {
+    auto at = std::lower_bound(rows.begin(), rows.end(), entry, [this](const Entry* a, const Entry* b) {
+      return less(a, b);
+    });
+    if (at == rows.end() || *at != entry) at = std::find(rows.begin(), rows.end(), entry);
+    if (at != rows.end()) rows.erase(at);
+  }
+
+  // Puts an entry into the order and its section, by what it held when last refreshed.
+  void place(Entry* entry) {
+    insertSorted(ordered, entry);
+    all.changed = true;
+    if (grouping()) {
+      Group& group = groups[linkOf(*entry)];
+      insertSorted(group.rows, entry);
+      group.changed = true;
+    }
+  }
+  void unplace(Entry* entry) {
+    eraseSorted(ordered, entry);
+    all.changed = true;
+    if (grouping()) {
+      Group& group = groups[linkOf(*entry)];
+      eraseSorted(group.rows, entry);
+      group.changed = true;
+    }
+  }
+
+  // ----- Bringing the order up to date -----
+
+  // More changes than this sort everything again.
+  std::size_t bulk() const { return std::max<std::size_t>(64, members.size() / 8); }
+
+  // Reads the profile's whole list, sorts and groups it. Entries of bills still in the list
+  // keep their keys.
+  void rebuild(const ProfileEntity& p) {
+    order = p.billSortType();
+    filter = p.collectionFilterType();
+    static const platform::PersistentModel::ModelList none;
+    const platform::PersistentModel::ModelList* list = p.billsWithoutCopy();
+    if (!list) list = &none;
+    ++generation;
+    members.clear();
+    members.reserve(list->size());
+    bool idsChanged = false;
+    for (const auto& member : *list) {
+      Entry& entry = entryFor(std::static_pointer_cast<BillEntity>(member));
+      entry.sequence = members.size();
+      entry.mark = generation;
+      idsChanged = idsChanged || (entry.pending & kIdChanged);
+      refresh(entry);
+      members.push_back(&entry);
+    }
+    for (auto it = entries.begin(); it != entries.end();) {
+      if (it->second->mark == generation) {
         ++it;
         continue;
       }
-      for (const Watch& w : it->second.watches) w.remove();
-      it = bills.erase(it);
+      it->second->watch.remove();
+      dropRowId(*it->second);
+      it = entries.erase(it);
+    }
+    nextSequence = members.size();
+    dirty.clear();
+    listChanged = false;
+    rebuildNeeded = false;
+    built = true;
+
+    ordered = members;
+    std::sort(ordered.begin(), ordered.end(), [this](const Entry* a, const Entry* b) { return less(a, b); });
+    all.rows = ordered;
+    all.changed = true;
+    all.idsChanged = all.idsChanged || idsChanged;
+    // Sections keep what they made last, for reuse when their rows come out the same.
+    auto previous = std::move(groups);
+    groups.clear();
+    if (grouping()) {
+      for (Entry* entry : ordered) groups[linkOf(*entry)].rows.push_back(entry);
+      for (auto& [link, group] : groups) {
+        if (auto found = previous.find(link); found != previous.end()) {
+          group.made = std::move(found->second.made);
+          group.idsChanged = idsChanged || found->second.idsChanged;
+        }
+      }
     }
   }
 
-  Bill& keyed(const BillEntity& bill) {
-    Bill& entry = bills[&bill];
-    if (!entry.keyed) {
-      const std::string name = bill.name();
-      entry.sortKey = rules->collator ? rules->sortKey(name) : std::string();
-      entry.searchKey = rules->folded(name);
-      entry.keyed = true;
+  // Applies the changes of the profile's list as bills removed and bills added: the longest
+  // start of the new list that keeps the old order stays, the bills left out of it go, and
+  // the rest of the new list comes in as new (a bill that moved in the list goes and comes
+  // back). False when that is too much to apply one by one; then everything is built again.
+  bool applyListChange(const ProfileEntity& p) {
+    const platform::PersistentModel::ModelList* list = p.billsWithoutCopy();
+    const std::size_t count = list ? list->size() : 0;
+    std::vector<Entry*> removed;
+    std::size_t old = 0;
+    std::size_t kept = 0;
+    for (; kept < count; ++kept) {
+      const platform::PersistentModel* bill = (*list)[kept].get();
+      while (old < members.size() && members[old]->bill.get() != bill) removed.push_back(members[old++]);
+      if (old == members.size()) break;
+      ++old;
     }
-    return entry;
-  }
+    while (old < members.size()) removed.push_back(members[old++]);
+    if (removed.size() + (count - kept) > bulk()) return false;
 
-  BillList sort(BillList list, BillSortType order) {
-    if ((order != BillSortType::name && order != BillSortType::nameReversed) || !rules->collator) {
-      return sortedBills(std::move(list), order);
+    for (Entry* entry : removed) {
+      unplace(entry);
+      entry->mark = 0;
     }
-    const bool reversed = order == BillSortType::nameReversed;
-    std::vector<std::pair<const std::string*, std::shared_ptr<BillEntity>>> keyedList;
-    keyedList.reserve(list.size());
-    for (auto& bill : list) keyedList.emplace_back(&keyed(*bill).sortKey, std::move(bill));
-    std::stable_sort(keyedList.begin(), keyedList.end(), [reversed](const auto& x, const auto& y) {
-      return reversed ? *y.first < *x.first : *x.first < *y.first;
-    });
-    list.clear();
-    for (auto& entry : keyedList) list.push_back(std::move(entry.second));
-    return list;
+    if (!removed.empty()) {
+      std::erase_if(members, [](const Entry* entry) { return entry->mark == 0; });
+      for (Entry* entry : removed) dropEntry(entry);
+    }
+    for (std::size_t i = kept; i < count; ++i) {
+      Entry& entry = entryFor(std::static_pointer_cast<BillEntity>((*list)[i]));
+      entry.sequence = nextSequence++;
+      entry.mark = generation;
+      refresh(entry);
+      members.push_back(&entry);
+      place(&entry);
+    }
+    listChanged = false;
+    return true;
   }
 
-  bool matches(const BillEntity& bill, std::string_view searchText, const icu::UnicodeString& needle) {
-    if (searchText.empty() || needle.isEmpty()) return false;
-    return keyed(bill).searchKey.indexOf(needle) >= 0;
+  // Moves each changed bill to where it now belongs.
+  void applyBillChanges() {
+    for (Entry* entry : dirty) {
+      const unsigned what = entry->pending;
+      if (what & kIdChanged) {
+        dropRowId(*entry);
+        all.changed = true;
+        all.idsChanged = true;
+        if (grouping()) {
+          Group& group = groups[linkOf(*entry)];
+          group.changed = group.idsChanged = true;
+        }
+      }
+      if ((what & kPlaceChanged) || ((what & kNameChanged) && isNameOrder(order))) {
+        unplace(entry);
+        refresh(*entry);
+        place(entry);
+      } else {
+        refresh(*entry);
+      }
+    }
+    dirty.clear();
   }
 
-  // billRowKeys(list), from the ids kept per bill.
-  std::shared_ptr<const std::vector<std::string>> rowKeys(const BillList& list) {
+  // Brings the order and the sections up to date with the profile; answers how.
+  LastUpdate update(const ProfileEntity& p) {
+    if (!sidesWatched) watchSides(p);
+    if (!built || rebuildNeeded || dirty.size() > bulk()) {
+      rebuild(p);
+      return LastUpdate::full;
+    }
+    if (dirty.empty() && !listChanged) return LastUpdate::kept;
+    applyBillChanges();
+    if (listChanged && !applyListChange(p)) {
+      rebuild(p);
+      return LastUpdate::full;
+    }
+    return LastUpdate::incremental;
+  }
+
+  // ----- The content -----
+
+  // billRowKeys of the rows, from the ids kept per bill.
+  std::shared_ptr<const std::vector<std::string>> rowKeys(const std::vector<Entry*>& rows) {
     std::vector<std::string> keys;
-    keys.reserve(list.size());
+    keys.reserve(rows.size());
+    for (Entry* entry : rows) keys.push_back(rowId(*entry));
+    if (sharedIds == 0) return std::make_shared<const std::vector<std::string>>(std::move(keys));
+    keys.clear();
     std::unordered_map<std::string_view, int> seen;
-    seen.reserve(list.size());
-    for (const auto& bill : list) {
-      Bill& entry = bills[bill.get()];
-      if (entry.rowId.empty()) entry.rowId = bill->id().uuidString();
-      const int count = ++seen[entry.rowId];
-      keys.push_back(count == 1 ? entry.rowId : entry.rowId + "#" + std::to_string(count));
+    seen.reserve(rows.size());
+    for (Entry* entry : rows) {
+      const std::string& key = rowId(*entry);
+      const int count = ++seen[key];
+      keys.push_back(count == 1 ? key : key + "#" + std::to_string(count));
     }
     return std::make_shared<const std::vector<std::string>>(std::move(keys));
   }
 
-  std::shared_ptr<const BillListModelContent> compute(const ProfileEntity& p, std::string_view searchText) {
-    const icu::UnicodeString needle = rules->folded(searchText);
-    BillListRules listRules{[this](BillList list, BillSortType order) { return sort(std::move(list), order); },
-                            [this, &needle](const BillEntity& bill, std::string_view text) {
-                              return matches(bill, text, needle);
-                            }};
-    auto model = std::make_shared<BillListModelContent>();
-    model->content = buildBillListContent(p, searchText, listRules);
-    BillListContent& content = model->content;
-    auto group = [&](BillList& list) {
-      for (const BillRowGroup& last : lastGroups) {
-        if (*last.bills == list) {
-          model->groups.push_back(last);
-          list.clear();
-          return;
-        }
-      }
-      auto shared = std::make_shared<const BillList>(std::move(list));
-      list.clear();
-      model->groups.push_back(BillRowGroup{shared, rowKeys(*shared)});
-    };
-    if (content.layout == BillListLayout::searchResults || content.layout == BillListLayout::allBills) {
-      group(content.rows);
-    } else {
-      for (auto& section : content.sections) group(section.bills);
+  BillRowGroup rowsOf(const std::vector<Entry*>& rows) {
+    BillList bills;
+    bills.reserve(rows.size());
+    for (Entry* entry : rows) bills.push_back(entry->bill);
+    return BillRowGroup{std::make_shared<const BillList>(std::move(bills)), rowKeys(rows)};
+  }
+
+  // The group's rows, made again only when they changed (and then kept when they came out as
+  // before: the same bills, none of them with another id).
+  const BillRowGroup& made(Group& group) {
+    if (group.made && group.changed) {
+      const BillList& last = *group.made->bills;
+      bool same = !group.idsChanged && last.size() == group.rows.size();
+      for (std::size_t i = 0; same && i < last.size(); ++i) same = last[i] == group.rows[i]->bill;
+      if (!same) group.made.reset();
     }
-    lastGroups = model->groups;
+    if (!group.made) group.made = rowsOf(group.rows);
+    group.changed = group.idsChanged = false;
+    return *group.made;
+  }
+
+  std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
+    auto model = std::make_shared<BillListModelContent>();
+    model->content.layout = BillListLayout::searchResults;
+    const icu::UnicodeString needle = rules->folded(searchText);
+    std::vector<Entry*> found;
+    if (!searchText.empty() && !needle.isEmpty()) {
+      for (Entry* entry : ordered) {
+        if (searchKey(*entry).indexOf(needle) >= 0) found.push_back(entry);
+      }
+    }
+    model->groups.push_back(rowsOf(found));
+    return model;
+  }
+
+  std::shared_ptr<const BillListModelContent> group(const ProfileEntity& p) {
+    auto model = std::make_shared<BillListModelContent>();
+    BillListContent& content = model->content;
+    content.layout = billListLayout(p, "");
+    if (content.layout == BillListLayout::allBills) {
+      all.rows = ordered;
+      model->groups.push_back(made(all));
+      return model;
+    }
+    content.sections = sectionsWithoutBills(p, content.layout);
+    const bool byAccount = content.layout == BillListLayout::bankAccountSections;
+    for (const BillSection& section : content.sections) {
+      const void* link = byAccount ? static_cast<const void*>(section.bankAccount.get()) : section.category.get();
+      auto found = groups.find(link);
+      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}));
+    }
+    if (auto none = groups.find(nullptr); none != groups.end() && !none->second.rows.empty()) {
+      BillSection section;
+      section.isUncategorized = true;
+      content.sections.push_back(std::move(section));
+      model->groups.push_back(made(none->second));
+    }
     return model;
   }
 };
 
 BillListModel& BillListModel::shared() {
   static BillListModel model;
+  static const bool resettable = [] {
+    platform::addProcessStateReset(+[] { BillListModel::shared().reset(); });
+    return true;
+  }();
+  (void)resettable;
   return model;
 }
 
@@ -284,44 +624,51 @@ BillListModel::~BillListModel() = default;
 
 void BillListModel::reset() { impl_->forget(); }
 
+BillListModel::LastUpdate BillListModel::lastUpdate() const { return impl_->lastUpdate; }
+
 CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity>& profile) {
   Impl& m = *impl_;
-  if (!profile) return collectionListState(profile);
-  m.select(profile);
-  if (!m.state) {
-    // Watched below rather than tracked by the render that asked.
-    platform::withoutObservationTracking([&] {
-      if (m.listWatches.empty()) m.watchLists(profile);
-      m.state = collectionListState(profile);
-    });
+  if (!profile) {
+    m.forget();  // lets go of the bills of a profile no longer shown
+    return collectionListState(profile);
   }
+  m.select(profile);
+  m.screensTold = false;
+  // Observed by the model rather than tracked by the render that asked.
+  if (!m.state) platform::withoutObservationTracking([&] { m.state = collectionListState(profile); });
   return *m.state;
 }
 
 std::shared_ptr<const BillListModelContent> BillListModel::content(const std::shared_ptr<ProfileEntity>& profile,
                                                                    std::string_view searchText) {
   Impl& m = *impl_;
+  m.lastUpdate = LastUpdate::none;
   if (!profile) return std::make_shared<const BillListModelContent>();
   m.select(profile);
+  m.screensTold = false;
   const std::string locale = platform::Locale::currentIdentifier();
   if (!m.rules || m.rules->locale != locale) {
     m.rules = std::make_unique<TextRules>(locale);
-    for (auto& [address, bill] : m.bills) bill.keyed = false;
+    for (auto& [address, entry] : m.entries) entry->sortKeyKnown = entry->searchKeyKnown = false;
+    m.rebuildNeeded = true;
     m.grouped.reset();
     m.searched.reset();
   }
   const bool searching = isSearching(searchText);
-  if (!searching && m.grouped) return m.grouped;
-  if (searching && m.searched && m.lastSearch == searchText) return m.searched;
+  if (!searching && m.grouped) {
+    m.lastUpdate = LastUpdate::kept;
+    return m.grouped;
+  }
+  if (searching && m.searched && m.lastSearch == searchText) {
+    m.lastUpdate = LastUpdate::kept;
+    return m.searched;
+  }
 
-  // What the list reads here is watched above; the render that asked need not track it.
+  // What the list reads here is observed by the model; the render that asked need not track it.
   std::shared_ptr<const BillListModelContent> result;
   platform::withoutObservationTracking([&] {
-    if (!m.grouped && !m.searched) {
-      m.watchLists(profile);
-      m.watchBills(profile->bills().value_or(BillList{}));
-    }
-    result = m.compute(*profile, searchText);
+    m.lastUpdate = m.update(*profile);
+    result = searching ? m.search(searchText) : m.group(*profile);
   });
   if (searching) {
     m.searched = result;

@@ -1,13 +1,17 @@
-// The bills list's derived data, kept between renders: the selected profile's bills sorted and
-// grouped under its choices, their row keys, each bill's collation key (for the name orders)
-// and search key (its name folded for a case-insensitive search), and the results of the last
-// search text. The current locale is read once per computation, not per comparison.
+// The bills list's derived data, kept between renders and brought up to date by the store's
+// change notices: the selected profile's bills sorted and grouped under its choices, their row
+// keys, each bill's collation key (for the name orders) and search key (its name folded for a
+// case-insensitive search), and the results of the last search text. The current locale and
+// its collator are read once per render, not per comparison.
 //
-// Every store property the list depends on is watched (the profile's lists and choices; each
-// bill's id, name, cost, timestamp and links; each account's and category's name, colour,
-// number, timestamp and bill list): a change drops what was derived from it and asks every
-// screen to render again (platform::ui::notifyCacheDropped). A bill's keys are made again only
-// when its name or the locale changed.
+// The model observes the profile, its accounts and categories, and each of its bills (one
+// observer per object). A notice marks what changed: a bill whose cost, date, link or name
+// changed is taken out of its place and put back where it now belongs, bills added to or
+// removed from the profile's list are inserted or removed alone, and a bill's keys are made
+// again only when its name or the locale changed. A change of the bill order, the grouping or
+// the locale, or a change to many bills at once, sorts and groups everything again. Each
+// change asks the screens to render again (platform::ui::notifyCacheDropped); a section whose
+// rows did not change keeps the same shared rows.
 //
 //   auto model = BillListModel::shared().content(profile, searchText);
 //   for (const BillRowGroup& group : model->groups) ...   // one per section, or one for rows
@@ -46,13 +50,17 @@ class BillListModel {
   BillListModel(const BillListModel&) = delete;
   BillListModel& operator=(const BillListModel&) = delete;
 
-  // The list's content for `profile` and the search text, computed again only after a change.
+  // The list's content for `profile` and the search text, brought up to date after a change.
   std::shared_ptr<const BillListModelContent> content(const std::shared_ptr<ProfileEntity>& profile,
                                                       std::string_view searchText);
   // collectionListState(profile), kept until the profile's bill list changes.
   CollectionListState listState(const std::shared_ptr<ProfileEntity>& profile);
-  // Forgets everything (the watches too).
+  // Forgets everything (the observers too).
   void reset();
+
+  // How the last content() call brought the model up to date, for tests.
+  enum class LastUpdate { none, kept, incremental, full };
+  LastUpdate lastUpdate() const;
 
  private:
   struct Impl;

@@ -10,8 +10,7 @@ namespace brivel {
 
 CollectionListState collectionListState(const std::shared_ptr<ProfileEntity>& selected) {
   if (!selected) return CollectionListState::noProfile;
-  auto bills = selected->bills();
-  if (bills && bills->empty()) return CollectionListState::emptyProfile;
+  if (selected->billCount() == std::size_t{0}) return CollectionListState::emptyProfile;
   return CollectionListState::filledProfile;
 }
 
@@ -21,50 +20,38 @@ bool billMatchesSearch(const BillEntity& bill, std::string_view searchText) {
   return platform::localizedCaseInsensitiveContains(bill.name(), searchText);
 }
 
-namespace {
-BillList matchingBills(const ProfileEntity& profile, std::string_view searchText, const BillListRules& rules) {
+BillList searchResults(const ProfileEntity& profile, std::string_view searchText) {
   BillList matches;
   for (const auto& bill : profile.bills().value_or(BillList{})) {
-    if (rules.matches(*bill, searchText)) matches.push_back(bill);
+    if (billMatchesSearch(*bill, searchText)) matches.push_back(bill);
   }
-  return rules.sort(std::move(matches), profile.billSortType());
+  return sortedBills(std::move(matches), profile.billSortType());
 }
-}  // namespace
 
-BillList searchResults(const ProfileEntity& profile, std::string_view searchText) {
-  return matchingBills(profile, searchText, BillListRules{sortedBills, billMatchesSearch});
+BillListLayout billListLayout(const ProfileEntity& profile, std::string_view searchText) {
+  if (isSearching(searchText)) return BillListLayout::searchResults;
+  switch (profile.collectionFilterType()) {
+    case CollectionFilterType::off:
+      return BillListLayout::allBills;
+    case CollectionFilterType::bankAccount:
+      return BillListLayout::bankAccountSections;
+    case CollectionFilterType::category:
+      return BillListLayout::categorySections;
+  }
+  return BillListLayout::allBills;
 }
 
 namespace {
 
-// The sections of one grouping. `linkOf` gives a bill's link, `candidates` the profile's
-// accounts or categories already in section order.
-template <class Entity, class LinkOf>
-std::vector<BillSection> groupedSections(const BillList& sortedBillsOfProfile,
-                                         const std::vector<std::shared_ptr<Entity>>& candidates, LinkOf linkOf,
-                                         std::shared_ptr<Entity> BillSection::*slot) {
-  std::unordered_map<const Entity*, BillList> linked;
-  BillList unlinked;
-  for (const auto& bill : sortedBillsOfProfile) {
-    if (auto link = linkOf(*bill)) {
-      linked[link.get()].push_back(bill);
-    } else {
-      unlinked.push_back(bill);
-    }
-  }
+// One section per candidate, already in section order, whose own bill list is absent or not empty.
+template <class Entity>
+std::vector<BillSection> sectionsOf(const std::vector<std::shared_ptr<Entity>>& candidates,
+                                    std::shared_ptr<Entity> BillSection::*slot) {
   std::vector<BillSection> sections;
   for (const auto& candidate : candidates) {
-    auto own = candidate->bills();
-    if (own && own->empty()) continue;
+    if (candidate->billCount() == std::size_t{0}) continue;
     BillSection section;
     section.*slot = candidate;
-    if (auto found = linked.find(candidate.get()); found != linked.end()) section.bills = found->second;
-    sections.push_back(std::move(section));
-  }
-  if (!unlinked.empty()) {
-    BillSection section;
-    section.isUncategorized = true;
-    section.bills = std::move(unlinked);
     sections.push_back(std::move(section));
   }
   return sections;
@@ -72,36 +59,56 @@ std::vector<BillSection> groupedSections(const BillList& sortedBillsOfProfile,
 
 }  // namespace
 
-BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText) {
-  return buildBillListContent(profile, searchText, BillListRules{sortedBills, billMatchesSearch});
+std::vector<BillSection> sectionsWithoutBills(const ProfileEntity& profile, BillListLayout layout) {
+  switch (layout) {
+    case BillListLayout::bankAccountSections:
+      return sectionsOf(
+          sortedBankAccounts(profile.bankAccounts().value_or(BankAccountList{}), profile.bankAccountSortType()),
+          &BillSection::bankAccount);
+    case BillListLayout::categorySections:
+      return sectionsOf(sortedCategories(profile.categories().value_or(CategoryList{}), profile.categorySortType()),
+                        &BillSection::category);
+    case BillListLayout::searchResults:
+    case BillListLayout::allBills:
+      break;
+  }
+  return {};
 }
 
-BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText,
-                                     const BillListRules& rules) {
+BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText) {
   BillListContent content;
-  if (isSearching(searchText)) {
-    content.layout = BillListLayout::searchResults;
-    content.rows = matchingBills(profile, searchText, rules);
+  content.layout = billListLayout(profile, searchText);
+  if (content.layout == BillListLayout::searchResults) {
+    content.rows = searchResults(profile, searchText);
     return content;
   }
-  BillList bills = rules.sort(profile.bills().value_or(BillList{}), profile.billSortType());
-  switch (profile.collectionFilterType()) {
-    case CollectionFilterType::off:
-      content.layout = BillListLayout::allBills;
-      content.rows = std::move(bills);
-      break;
-    case CollectionFilterType::bankAccount:
-      content.layout = BillListLayout::bankAccountSections;
-      content.sections = groupedSections(
-          bills, sortedBankAccounts(profile.bankAccounts().value_or(BankAccountList{}), profile.bankAccountSortType()),
-          [](const BillEntity& bill) { return bill.bankAccount(); }, &BillSection::bankAccount);
-      break;
-    case CollectionFilterType::category:
-      content.layout = BillListLayout::categorySections;
-      content.sections = groupedSections(
-          bills, sortedCategories(profile.categories().value_or(CategoryList{}), profile.categorySortType()),
-          [](const BillEntity& bill) { return bill.category(); }, &BillSection::category);
-      break;
+  BillList bills = sortedBills(profile.bills().value_or(BillList{}), profile.billSortType());
+  if (content.layout == BillListLayout::allBills) {
+    content.rows = std::move(bills);
+    return content;
+  }
+  const bool byAccount = content.layout == BillListLayout::bankAccountSections;
+  std::unordered_map<const void*, BillList> linked;
+  BillList unlinked;
+  for (const auto& bill : bills) {
+    const std::shared_ptr<const void> link =
+        byAccount ? std::shared_ptr<const void>(bill->bankAccount()) : std::shared_ptr<const void>(bill->category());
+    if (link) {
+      linked[link.get()].push_back(bill);
+    } else {
+      unlinked.push_back(bill);
+    }
+  }
+  content.sections = sectionsWithoutBills(profile, content.layout);
+  for (BillSection& section : content.sections) {
+    const void* own = byAccount ? static_cast<const void*>(section.bankAccount.get()) : section.category.get();
+    if (auto found = linked.find(own); found != linked.end()) section.bills = found->second;
+  }
+  if (!unlinked.empty()) {
+    BillSection section;
+    section.isUncategorized = true;
+    section.bills = std::move(unlinked);
+    content.sections.push_back(std::move(section));
   }
   return content;
 }

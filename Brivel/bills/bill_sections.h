@@ -4,11 +4,11 @@
 //   auto content = buildBillListContent(*profile, searchText);
 //   switch (content.layout) { ... content.rows ... content.sections ... }
 //
-// Nothing is cached: the content is computed from the profile's current lists and choices.
+// Nothing is cached: the content is computed from the profile's current lists and choices
+// (the bills list keeps it between renders: bill_list_model.h).
 // Main thread: the functions read entity properties.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -56,21 +56,20 @@ struct BillListContent {
   std::vector<BillSection> sections;  // the two grouped layouts
 };
 
-// The list's content: search results while searching, otherwise the profile's grouping.
-// An account or category gets a section when its own bill list is absent or not empty; its
-// rows are the profile's bills linked to it. Sections follow the profile's account or
-// category order, rows the bill order; bills without the link close the list in an
-// uncategorized section, which is left out when there are none.
-BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText);
+// Which layout the list shows: search results while searching, otherwise the profile's
+// grouping.
+BillListLayout billListLayout(const ProfileEntity& profile, std::string_view searchText);
 
-// The same with the caller's bill order and search match, which must agree with sortedBills
-// and billMatchesSearch (the cached list model's use keys made once per bill).
-struct BillListRules {
-  std::function<BillList(BillList, BillSortType)> sort;
-  std::function<bool(const BillEntity&, std::string_view searchText)> matches;
-};
-BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText,
-                                     const BillListRules& rules);
+// The sections of a grouped layout without their bills, in order: one per account or category
+// (by the profile's account or category order) whose own bill list is absent or not empty.
+// The uncategorized section is not among them. Empty for the other layouts.
+std::vector<BillSection> sectionsWithoutBills(const ProfileEntity& profile, BillListLayout layout);
+
+// The list's content: search results while searching, otherwise the profile's grouping.
+// The sections are sectionsWithoutBills(); each one's rows are the profile's bills linked to
+// its account or category. Rows follow the bill order; bills without the link close the list
+// in an uncategorized section, which is left out when there are none.
+BillListContent buildBillListContent(const ProfileEntity& profile, std::string_view searchText);
 
 // One key per element, unique within the list: the given key, and for its second and later
 // occurrences the key with "#2", "#3" ... appended, so rows or sections that share an id

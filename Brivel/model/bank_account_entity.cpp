@@ -75,6 +75,10 @@ std::shared_ptr<ProfileEntity> BankAccountEntity::profile() const {
 void BankAccountEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
   setRelated(Field::profile, value);
 }
+std::optional<std::size_t> BankAccountEntity::billCount() const {
+  const ModelList* list = listView(Field::bills);
+  return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
+}
 std::optional<BillList> BankAccountEntity::bills() const {
   return toMany<BillEntity>(Field::bills);
 }

@@ -71,6 +71,8 @@ class BankAccountEntity : private platform::PropertyStorage<BankAccountField::co
   std::shared_ptr<ProfileEntity> profile() const;
   void setProfile(const std::shared_ptr<ProfileEntity>& value);
   std::optional<BillList> bills() const;
+  // The number of bills; std::nullopt when the list is absent. Observed like bills().
+  std::optional<std::size_t> billCount() const;
   void setBills(const std::optional<BillList>& value);
   platform::Date timestamp() const;
   void setTimestamp(platform::Date value);

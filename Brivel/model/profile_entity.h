@@ -127,6 +127,11 @@ class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
   void setSalary(std::vector<double> value);
   std::optional<BillList> bills() const;
   void setBills(const std::optional<BillList>& value);
+  // The bill list itself, without a copy, for a walk that changes no list meanwhile (its
+  // members are BillEntity objects); nullptr when the list is absent. Observed like bills().
+  const platform::PersistentModel::ModelList* billsWithoutCopy() const;
+  // The number of bills; std::nullopt when the list is absent. Observed like bills().
+  std::optional<std::size_t> billCount() const;
   BillSortType billSortType() const;
   void setBillSortType(BillSortType value);
   std::optional<BankAccountList> bankAccounts() const;

@@ -9,9 +9,11 @@
 namespace platform {
 
 struct ObservationRegistrar::State {
+  // An observer of one property (`callback`), or of every property (`everyProperty`).
   struct Observer {
     PropertyIndex property;
     Callback callback;
+    PropertyCallback everyProperty;
   };
   std::map<ObserverToken, Observer> observers;
 };
@@ -61,15 +63,15 @@ void ObservationRegistrar::didChange(PropertyIndex property) const {
   }
   // Copy first: a callback may add or remove observers, or drop the object itself.
   std::shared_ptr<State> keepAlive = state_;
-  std::vector<std::pair<ObserverToken, Callback>> toCall;
+  std::vector<std::pair<ObserverToken, State::Observer>> toCall;
   for (const auto& [token, observer] : keepAlive->observers) {
-    if (observer.property == property) {
-      toCall.emplace_back(token, observer.callback);
+    if (observer.everyProperty || observer.property == property) {
+      toCall.emplace_back(token, observer);
     }
   }
-  for (auto& [token, callback] : toCall) {
+  for (auto& [token, observer] : toCall) {
     if (keepAlive->observers.count(token) != 0) {
-      callback();
+      observer.everyProperty ? observer.everyProperty(property) : observer.callback();
     }
   }
 }
@@ -77,7 +79,14 @@ void ObservationRegistrar::didChange(PropertyIndex property) const {
 ObservationRegistrar::ObserverToken ObservationRegistrar::addObserver(PropertyIndex property,
                                                                       Callback callback) const {
   ObserverToken token = nextToken();
-  state().observers.emplace(token, State::Observer{property, std::move(callback)});
+  state().observers.emplace(token, State::Observer{property, std::move(callback), {}});
+  return token;
+}
+
+ObservationRegistrar::ObserverToken ObservationRegistrar::addObserverOfEveryProperty(
+    PropertyCallback callback) const {
+  ObserverToken token = nextToken();
+  state().observers.emplace(token, State::Observer{0, {}, std::move(callback)});
   return token;
 }
 
@@ -155,11 +164,13 @@ ObservationTracking withObservationTracking(const std::function<void()>& apply,
     ObservationRegistrar::ObserverToken token = nextToken();
     // The observer owns the registration; the registration only names its observers.
     state->observers.emplace(
-        token, ObservationRegistrar::State::Observer{access.property, [registration] {
-          if (auto callback = registration->finish()) {
-            callback();
-          }
-        }});
+        token, ObservationRegistrar::State::Observer{access.property,
+                                                     [registration] {
+                                                       if (auto callback = registration->finish()) {
+                                                         callback();
+                                                       }
+                                                     },
+                                                     {}});
     registration->tokens.emplace_back(state, token);
   }
   tracking.registration_ = std::move(registration);

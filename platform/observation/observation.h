@@ -4,8 +4,10 @@
 // and its setters wrap the change in `withMutation(property, ...)`; observers of that one
 // property hear about the change after it is made, and nobody else does.
 //
-// Two ways to listen:
+// Three ways to listen:
 //   - `addObserver(property, callback)`: a lasting observer, removed with its token.
+//   - `addObserverOfEveryProperty(callback)`: a lasting observer of the whole object, told the
+//     index of each property that changed (one observer where a cache follows many fields).
 //   - `withObservationTracking(apply, onChange)`: runs `apply`, records every property it
 //     read on any registrar, and calls `onChange` once, at the first later change of any of
 //     them (the way a view re-renders when something it showed changes).
@@ -32,6 +34,7 @@ class ObservationRegistrar {
   using PropertyIndex = std::size_t;
   using ObserverToken = std::uint64_t;
   using Callback = std::function<void()>;
+  using PropertyCallback = std::function<void(PropertyIndex)>;
 
   ObservationRegistrar();
   ~ObservationRegistrar();
@@ -55,6 +58,9 @@ class ObservationRegistrar {
   void didChange(PropertyIndex property) const;
 
   ObserverToken addObserver(PropertyIndex property, Callback callback) const;
+  // Observes every property of the object: `callback` runs after each change with the index of
+  // the property that changed.
+  ObserverToken addObserverOfEveryProperty(PropertyCallback callback) const;
   void removeObserver(ObserverToken token) const;
 
  // Opaque; shared with tracking registrations, which may outlive the registrar.

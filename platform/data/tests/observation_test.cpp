@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/data/model_context.h"
 #include "platform/observation/observation.h"
 #include "platform/data/tests/test_schema.h"
@@ -23,6 +25,24 @@ TEST(ObservationTest, AWriteNotifiesObserversOfThatPropertyOnly) {
   registrar.removeObserver(titleToken);
   book->setTitle("C");
   EXPECT_EQ(titleChanges, 1);
+}
+
+TEST(ObservationTest, AnObserverOfEveryPropertyHearsWhichChanged) {
+  auto book = makeBook("A");
+  std::vector<std::size_t> heard;
+  const auto& registrar = book->observationRegistrar();
+  auto token = registrar.addObserverOfEveryProperty([&](std::size_t property) { heard.push_back(property); });
+  int titleChanges = 0;
+  registrar.addObserver(Book::kTitle, [&] { ++titleChanges; });
+
+  book->setTitle("B");
+  book->setPrice(2.0);
+  EXPECT_EQ(heard, (std::vector<std::size_t>{Book::kTitle, Book::kPrice}));
+  EXPECT_EQ(titleChanges, 1) << "a property's own observers still hear it";
+
+  registrar.removeObserver(token);
+  book->setTitle("C");
+  EXPECT_EQ(heard.size(), 2u);
 }
 
 TEST(ObservationTest, LinkingNotifiesTheListOnTheOtherEnd) {

@@ -1,0 +1,237 @@
+// The kept list model against a full computation: random edits of a real store's profile (bills
+// added, deleted, moved, renamed, re-dated, re-priced, re-linked, given other ids; orders,
+// groupings, categories and the locale changed) must always leave the model answering what
+// buildBillListContent answers, and most of them must be applied without sorting everything.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Brivel/bills/bill_list_model.h"
+#include "Brivel/bills/bill_sections.h"
+#include "bills_test_support.h"
+#include "platform/foundation/text.h"
+
+namespace brivel {
+namespace {
+
+class BillListModelTest : public testing::BillsTest {
+ protected:
+  // A readable name per object, so that two bills of one name still differ in a failure.
+  std::string label(const void* object) {
+    auto [at, added] = labels_.try_emplace(object, "");
+    if (added) at->second = "#" + std::to_string(labels_.size());
+    return at->second;
+  }
+
+  // The sections and rows of a content, one line each: "section <category>" then "<bill> <key>".
+  std::vector<std::string> describe(BillListLayout layout, const std::vector<BillSection>& sections,
+                                    const std::vector<BillList>& rows, const std::vector<std::vector<std::string>>& keys) {
+    std::vector<std::string> lines{"layout " + std::to_string(static_cast<int>(layout))};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (i < sections.size()) {
+        const BillSection& s = sections[i];
+        lines.push_back("section " + (s.isUncategorized ? std::string("-")
+                                      : s.category    ? s.category->name() + label(s.category.get())
+                                                      : s.bankAccount->name() + label(s.bankAccount.get())));
+      }
+      for (std::size_t j = 0; j < rows[i].size(); ++j) {
+        lines.push_back(rows[i][j]->name() + label(rows[i][j].get()) + " " + (j < keys[i].size() ? keys[i][j] : "?"));
+      }
+    }
+    return lines;
+  }
+
+  std::vector<std::string> kept(BillListModel& model, const std::shared_ptr<ProfileEntity>& profile,
+                                const std::string& search) {
+    auto content = model.content(profile, search);
+    std::vector<BillList> rows;
+    std::vector<std::vector<std::string>> keys;
+    for (const auto& group : content->groups) {
+      rows.push_back(*group.bills);
+      keys.push_back(*group.keys);
+    }
+    return describe(content->content.layout, content->content.sections, rows, keys);
+  }
+
+  std::vector<std::string> computed(const ProfileEntity& profile, const std::string& search) {
+    const BillListContent content = buildBillListContent(profile, search);
+    std::vector<BillList> rows;
+    if (content.layout == BillListLayout::searchResults || content.layout == BillListLayout::allBills) {
+      rows.push_back(content.rows);
+    } else {
+      for (const auto& section : content.sections) rows.push_back(section.bills);
+    }
+    std::vector<std::vector<std::string>> keys;
+    for (const auto& list : rows) keys.push_back(billRowKeys(list));
+    return describe(content.layout, content.sections, rows, keys);
+  }
+
+ private:
+  std::unordered_map<const void*, std::string> labels_;
+};
+
+template <class T>
+const T& pick(std::mt19937& random, const std::vector<T>& from) {
+  return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];
+}
+
+TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
+  const unsigned seed = 20261211;
+  std::mt19937 random(seed);
+  auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
+
+  auto profile = addProfile();
+  auto other = addProfile("Other");
+  std::vector<std::shared_ptr<CategoryEntity>> categories{addCategory(profile, "Flat"), addCategory(profile, "car"),
+                                                          addCategory(profile, "Äther")};
+  std::vector<std::shared_ptr<BankAccountEntity>> accounts{addAccount(profile, "Giro"), addAccount(profile, "Savings")};
+  // Few distinct values, so that equal keys (and so the list order between them) matter.
+  const std::vector<std::string> names{"Rent", "rent", "Äpfel", "Apfel", "Zoo", "gym", "Gym ", "Water", "Öl", ""};
+  const std::vector<double> costs{5, 20, 20.0, 900, -1, 0, std::nan("")};
+  const std::vector<double> ages{0, 60, 3600, 86400};
+  std::vector<platform::UUID> ids{platform::UUID::random()};
+
+  auto someCategory = [&]() -> std::shared_ptr<CategoryEntity> { return chance(25) ? nullptr : pick(random, categories); };
+  auto someAccount = [&]() -> std::shared_ptr<BankAccountEntity> { return chance(25) ? nullptr : pick(random, accounts); };
+  auto add = [&] {
+    return addBill(profile, pick(random, names), pick(random, costs), someCategory(), someAccount(), pick(random, ages));
+  };
+  for (int i = 0; i < 30; ++i) add();
+  profile->setCollectionFilterType(CollectionFilterType::category);
+
+  auto someBill = [&]() -> std::shared_ptr<BillEntity> {
+    auto bills = profile->bills().value_or(BillList{});
+    return bills.empty() ? add() : pick(random, bills);
+  };
+  struct Edit {
+    const char* what;
+    int weight;
+    std::function<void()> apply;
+  };
+  const std::vector<Edit> edits{
+      {"add a bill", 12, [&] { add(); }},
+      {"delete a bill", 8, [&] { context().deleteModel(someBill()); }},
+      {"take a bill out of the list", 4, [&] {
+         BillList bills = profile->bills().value_or(BillList{});
+         if (!bills.empty()) bills.erase(bills.begin() + static_cast<long>(random() % bills.size()));
+         profile->setBills(bills);
+       }},
+      {"move a bill to the end of the list", 3, [&] {
+         BillList bills = profile->bills().value_or(BillList{});
+         if (bills.empty()) return;
+         auto moved = bills.begin() + static_cast<long>(random() % bills.size());
+         std::rotate(moved, moved + 1, bills.end());
+         profile->setBills(bills);
+       }},
+      {"move a bill to the other profile", 3, [&] { someBill()->setProfile(other); }},
+      {"rename a bill", 12, [&] { someBill()->setName(pick(random, names)); }},
+      {"change a cost", 12, [&] { someBill()->setCost(pick(random, costs)); }},
+      {"change a date", 8, [&] {
+         someBill()->setTimestamp(platform::Date::now().addingTimeInterval(-pick(random, ages)));
+       }},
+      {"change a category", 10, [&] { someBill()->setCategory(someCategory()); }},
+      {"change an account", 6, [&] { someBill()->setBankAccount(someAccount()); }},
+      {"give a bill another id, or one it shares", 4, [&] {
+         auto bill = someBill();
+         if (chance(50)) ids.push_back(platform::UUID::random());
+         bill->setId(chance(50) ? pick(random, ids) : someBill()->id());
+       }},
+      {"change several bills in one turn", 3, [&] {
+         for (int i = 0; i < 5; ++i) someBill()->setCost(pick(random, costs));
+         add();
+       }},
+      {"change the bill order", 4, [&] {
+         profile->setBillSortType(static_cast<BillSortType>(std::uniform_int_distribution<int>(0, 5)(random)));
+       }},
+      {"change the grouping", 3, [&] {
+         profile->setCollectionFilterType(static_cast<CollectionFilterType>(std::uniform_int_distribution<int>(0, 2)(random)));
+       }},
+      {"rename a category or change the category order", 3, [&] {
+         if (chance(50)) {
+           pick(random, categories)->setName(pick(random, names));
+         } else {
+           profile->setCategorySortType(chance(50) ? CategorySortType::nameReversed : CategorySortType::name);
+         }
+       }},
+      {"replace a category", 1, [&] {
+         auto& slot = categories[random() % categories.size()];
+         context().deleteModel(slot);
+         slot = addCategory(profile, pick(random, names));
+       }},
+      {"reverse the profile's list", 1, [&] {
+         BillList bills = profile->bills().value_or(BillList{});
+         std::reverse(bills.begin(), bills.end());
+         profile->setBills(bills);
+       }},
+      {"switch the locale", 1, [&] { platform::Locale::setCurrent(chance(50) ? "sv_SE" : "en_US"); }},
+  };
+  std::vector<int> weights;
+  for (const auto& edit : edits) weights.push_back(edit.weight);
+  std::discrete_distribution<std::size_t> nextEdit(weights.begin(), weights.end());
+  const std::vector<std::string> searches{"e", "RENT", "äp", " g", "ö"};
+
+  BillListModel model;
+  int incremental = 0;
+  const int steps = 500;
+  std::vector<std::string> done;
+  for (int step = 0; step < steps; ++step) {
+    // One edit, or a few at once (as one action may make them) before the model is asked.
+    const int count = chance(25) ? 3 : 1;
+    for (int i = 0; i < count; ++i) {
+      const Edit& edit = edits[nextEdit(random)];
+      edit.apply();
+      done.push_back(edit.what);
+      if (done.size() > 5) done.erase(done.begin());
+    }
+    std::string trace = "seed " + std::to_string(seed) + ", step " + std::to_string(step) + ", last edits:";
+    for (const auto& what : done) trace += " / " + what;
+
+    ASSERT_EQ(kept(model, profile, ""), computed(*profile, "")) << trace;
+    if (model.lastUpdate() == BillListModel::LastUpdate::incremental) ++incremental;
+    const std::string& search = pick(random, searches);
+    ASSERT_EQ(kept(model, profile, search), computed(*profile, search)) << trace << ", search \"" << search << "\"";
+    ASSERT_EQ(model.listState(profile), collectionListState(profile)) << trace;
+  }
+  EXPECT_GT(incremental, steps / 2) << "most edits are applied to the kept order";
+}
+
+// A change the model applies in place keeps every other section's rows as they were shared.
+TEST_F(BillListModelTest, SectionsAnEditLeftAloneKeepTheirSharedRows) {
+  auto profile = addProfile();
+  auto flat = addCategory(profile, "Flat");
+  auto car = addCategory(profile, "Car");
+  auto rent = addBill(profile, "Rent", 900, flat);
+  addBill(profile, "Power", 40, flat);
+  addBill(profile, "Fuel", 60, car);
+  profile->setCollectionFilterType(CollectionFilterType::category);
+  BillListModel model;
+  auto before = model.content(profile, "");
+  ASSERT_EQ(before->groups.size(), 2u);  // Car, Flat
+
+  rent->setName("Bread");
+  auto renamed = model.content(profile, "");
+  EXPECT_EQ(model.lastUpdate(), BillListModel::LastUpdate::incremental);
+  EXPECT_EQ(renamed->groups[0].bills, before->groups[0].bills) << "Car did not change";
+  EXPECT_EQ(names(*renamed->groups[1].bills), (std::vector<std::string>{"Bread", "Power"}));
+
+  rent->setCost(901);  // the order is by name: nothing moves
+  auto repriced = model.content(profile, "");
+  EXPECT_EQ(repriced->groups[1].bills, renamed->groups[1].bills) << "Flat came out the same";
+  EXPECT_EQ(repriced->groups[1].keys, renamed->groups[1].keys);
+
+  // A new id in the same turn as a full sort that leaves the rows where they were.
+  rent->setId(platform::UUID::random());
+  profile->setBillSortType(BillSortType::name);
+  auto reidentified = model.content(profile, "");
+  EXPECT_EQ(model.lastUpdate(), BillListModel::LastUpdate::full);
+  EXPECT_EQ(*reidentified->groups[1].keys, billRowKeys(*reidentified->groups[1].bills));
+}
+
+}  // namespace
+}  // namespace brivel
