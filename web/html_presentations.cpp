@@ -41,7 +41,10 @@ void Writer::navigationPage(const Node& n) {
   open(tag);
   const TextContent* title = n.textContent(Attr::title);
   std::string titleText = title ? strings_.text(*title) : std::string();
-  if (!titleText.empty()) page_.title = titleText;
+  if (!titleText.empty()) {
+    page_.title = titleText;
+    notCacheable();
+  }
   bool large = n.choice<TitleDisplayMode>(Attr::titleDisplayMode) == TitleDisplayMode::large;
 
   std::vector<const Node*> leading, trailing;

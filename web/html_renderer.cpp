@@ -62,6 +62,7 @@ const std::string& KeyTable::keyFor(const std::string& identity) {
   if (keys_.size() >= kMostKeys && !keys_.count(identity)) {
     keys_.clear();
     identities_.clear();
+    ++generation_;
   }
   auto [at, added] = keys_.try_emplace(identity);
   if (added) {
@@ -103,11 +104,16 @@ std::optional<std::string> HtmlRenderer::renderRowMenu(const Node& root, const s
   return std::move(page.html);
 }
 
+HtmlRenderer::HtmlRenderer(const StringTable& strings, const IconTable& icons)
+    : strings_(strings), icons_(icons), subtrees_(std::make_shared<html::SubtreeCache>()) {}
+
 Page HtmlRenderer::render(const Node& root) const {
   Page page;
   page.html.reserve(16 * 1024);
-  Writer writer(strings_, icons_, *keys_, page);
+  ++subtrees_->render;
+  Writer writer(strings_, icons_, *keys_, page, subtrees_.get());
   writer.node(root);
+  subtrees_->dropUnused();
   if (page.title.empty()) page.title = "Brivel";
   return page;
 }

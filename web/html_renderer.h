@@ -37,19 +37,28 @@ class KeyTable {
   // The identity a key was given to, or null.
   const std::string* identityOf(const std::string& key) const;
   std::size_t size() const { return keys_.size(); }
+  // Grows each time the table starts afresh: keys given before then mean nothing now.
+  std::uint64_t generation() const { return generation_; }
 
  private:
   std::unordered_map<std::string, std::string> keys_;
   std::unordered_map<std::string, std::string> identities_;
   std::uint64_t next_ = 0;
+  std::uint64_t generation_ = 0;
 };
+
+namespace html {
+struct SubtreeCache;
+}
 
 class HtmlRenderer {
  public:
-  HtmlRenderer(const StringTable& strings, const IconTable& icons) : strings_(strings), icons_(icons) {}
+  HtmlRenderer(const StringTable& strings, const IconTable& icons);
 
   // Renders a `window` node (or any subtree) into a Page. Renders of one renderer share its
-  // key table, so call it from one thread at a time.
+  // key table, so call it from one thread at a time. A memoised subtree (platform/ui/memo.h)
+  // drawn by the previous render and repeated unchanged is copied from what that render wrote.
+  // The key table and the memoised subtrees last drawn are kept by the renderer.
   Page render(const platform::ui::Node& root) const;
   // The items of the actions menu of the row whose element key (in the latest render of this
   // renderer) is `key`: a row's swipe and context actions are drawn only when its menu opens.
@@ -60,6 +69,7 @@ class HtmlRenderer {
   const StringTable& strings_;
   const IconTable& icons_;
   std::shared_ptr<KeyTable> keys_ = std::make_shared<KeyTable>();
+  std::shared_ptr<html::SubtreeCache> subtrees_;
 };
 
 // The CSS value of a colour: a custom property of the palette ("var(--c-sonicBlue)"), a system

@@ -1,5 +1,6 @@
 #include "web/internal/html_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -163,6 +164,7 @@ void Writer::registerAction(const Node& n) {
     spec.multiline = n.choice<Axis>(Attr::axis) == Axis::vertical;
     if (auto limit = n.number(Attr::maxLength); limit && *limit >= 0) spec.maxLength = static_cast<size_t>(*limit);
   }
+  if (recording_) recording_->actions.emplace_back(n.actionId, spec);
   page_.actions[n.actionId] = spec;
 }
 
@@ -245,8 +247,121 @@ void Writer::decorate(const Node& n, Tag& tag) {
   if (const Color* c = n.color(Attr::listRowBackground)) tag.addStyle("--row-bg", cssColor(*c));
 }
 
+namespace {
+
+// Appends the stamps of `n` and all below it, in the order the walk below visits them; false
+// as soon as one node carries none.
+bool collectStamps(const Node& n, StampRuns& runs) {
+  if (n.memoStamp == 0) return false;
+  if (!runs.empty() && runs.back().first == n.memoStamp) {
+    ++runs.back().second;
+  } else {
+    runs.emplace_back(n.memoStamp, 1);
+  }
+  for (const auto& child : n.children) {
+    if (!collectStamps(child, runs)) return false;
+  }
+  for (const auto& [name, nodes] : n.slots) {
+    for (const auto& child : nodes) {
+      if (!collectStamps(child, runs)) return false;
+    }
+  }
+  return true;
+}
+
+// The attributes of a subtree's top node, but its place in a lazy list (which the row around
+// it draws, not the node).
+bool sameAttrs(const AttrTable& now, const AttrTable& cached) {
+  auto a = now.begin(), b = cached.begin();
+  for (;; ++a, ++b) {
+    while (a != now.end() && a->first == Attr::rowIndex) ++a;
+    while (b != cached.end() && b->first == Attr::rowIndex) ++b;
+    if (a == now.end() || b == cached.end()) return a == now.end() && b == cached.end();
+    if (!(*a == *b)) return false;
+  }
+}
+
+AttrTable withoutRowIndex(const AttrTable& attrs) {
+  AttrTable copy = attrs;
+  copy.erase(Attr::rowIndex);
+  return copy;
+}
+
+}  // namespace
+
+void SubtreeCache::dropUnused() {
+  for (auto it = byStamp.begin(); it != byStamp.end();) {
+    std::erase_if(it->second, [this](const CachedSubtree& c) { return c.usedInRender != render; });
+    it = it->second.empty() ? byStamp.erase(it) : std::next(it);
+  }
+}
+
 void Writer::node(const Node& n, Context context) {
   if (n.flag(Attr::hidden)) return;
+  // A memoised subtree is kept whole from its top node: nodes below it carrying its stamp are
+  // drawn with it.
+  if (cache_ && n.memoStamp != 0 && n.memoStamp != recordingStamp_ && !omitKeys_ && drawMemoised(n, context)) return;
+  draw(n, context);
+}
+
+bool Writer::drawMemoised(const Node& n, Context context) {
+  stampScratch_.clear();
+  if (!collectStamps(n, stampScratch_)) return false;
+  const bool inLazyList = rowCount_ >= 0;
+  auto lookup = [&]() -> CachedSubtree* {
+    for (CachedSubtree& c : cache_->byStamp[n.memoStamp]) {
+      if (c.identity == n.identity) return &c;
+    }
+    return nullptr;
+  };
+  CachedSubtree* found = lookup();
+  if (found && found->stamps == stampScratch_ && found->context == context &&
+      found->inLazyList == inLazyList && found->keyGeneration == keyTable_.generation() &&
+      found->fieldName == fieldName_ && sameAttrs(n.attrs, found->attrs) &&
+      std::none_of(found->keys.begin(), found->keys.end(), [this](const std::string& k) { return keys_.count(k) > 0; })) {
+    for (const std::string& k : found->keys) keys_.emplace(k, 1);
+    for (const auto& [id, spec] : found->actions) page_.actions[id] = spec;
+    out_ += found->html;
+    if (recording_) {
+      recording_->keys.insert(recording_->keys.end(), found->keys.begin(), found->keys.end());
+      recording_->actions.insert(recording_->actions.end(), found->actions.begin(), found->actions.end());
+    }
+    found->usedInRender = cache_->render;
+    return true;
+  }
+
+  StampRuns stamps = stampScratch_;
+  Recording recording;
+  Recording* outer = std::exchange(recording_, &recording);
+  const std::uint64_t outerStamp = std::exchange(recordingStamp_, n.memoStamp);
+  const std::size_t start = out_.size();
+  draw(n, context);
+  recording_ = outer;
+  recordingStamp_ = outerStamp;
+  if (outer) {
+    outer->keys.insert(outer->keys.end(), recording.keys.begin(), recording.keys.end());
+    outer->actions.insert(outer->actions.end(), recording.actions.begin(), recording.actions.end());
+    outer->cacheable = outer->cacheable && recording.cacheable;
+  }
+  if (!recording.cacheable) return true;
+  // Subtrees drawn meanwhile may have moved the entries.
+  found = lookup();
+  if (!found) found = &cache_->byStamp[n.memoStamp].emplace_back();
+  found->identity = n.identity;
+  found->stamps = std::move(stamps);
+  found->attrs = withoutRowIndex(n.attrs);
+  found->context = context;
+  found->inLazyList = inLazyList;
+  found->fieldName = fieldName_;
+  found->keyGeneration = keyTable_.generation();
+  found->html.assign(out_, start, std::string::npos);
+  found->keys = std::move(recording.keys);
+  found->actions = std::move(recording.actions);
+  found->usedInRender = cache_->render;
+  return true;
+}
+
+void Writer::draw(const Node& n, Context context) {
 
   bool actions = !n.slot("swipeActions").empty() || !n.slot("contextMenu").empty();
   bool layered = !n.slot("background").empty() || !n.slot("overlay").empty();

@@ -71,10 +71,12 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
 }
 
 // The rows of a list of bills; a long list builds only the rows around what the page shows.
+// A bill's row is the same row in search results and in any section, so typing in the search
+// field or regrouping repeats it rather than building it again.
 View billRows(const BillRowGroup& group, CollectionFilterType filter) {
   return LazyForEach(
       group.bills->size(), [keys = group.keys](std::size_t i) { return (*keys)[i]; },
-      [bills = group.bills, filter](std::size_t i) { return billRow((*bills)[i], filter); });
+      [bills = group.bills, filter](std::size_t i) { return billRow((*bills)[i], filter); }, RowIdentity::list);
 }
 
 View noResultsState() {

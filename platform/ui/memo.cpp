@@ -80,6 +80,21 @@ bool repeat(const MemoEntry& m, Builder& b) {
   return true;
 }
 
+// Marks the nodes of one build of a memoised subtree with a number of their own; nodes that
+// already carry one (those of a memoised subtree inside it) keep theirs.
+void stamp(std::vector<Node>& nodes, std::uint64_t number) {
+  for (Node& n : nodes) {
+    if (n.memoStamp == 0) n.memoStamp = number;
+    stamp(n.children, number);
+    for (auto& [name, slot] : n.slots) stamp(slot, number);
+  }
+}
+
+std::uint64_t nextStamp() {
+  static std::uint64_t last = 0;  // main thread only
+  return ++last;
+}
+
 // Puts the builder's recording back when a build ends, also by an exception.
 struct RecordingScope {
   RecordingScope(Builder& b, MemoRecord* record) : b(b), outer(b.recording), outerObjects(currentObjectReads) {
@@ -163,7 +178,12 @@ void MemoImpl::build(Builder& b, const std::string& path, std::vector<Node>& out
     record.reusable = false;
   }
   if (record.reusable) {
-    memo->nodes.assign(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+    std::vector<Node> built(std::make_move_iterator(out.begin() + static_cast<std::ptrdiff_t>(first)),
+                            std::make_move_iterator(out.end()));
+    out.resize(first);
+    stamp(built, nextStamp());
+    out.insert(out.end(), built.begin(), built.end());
+    memo->nodes = std::move(built);
     for (const std::string& id : record.actions) {
       if (const Handlers* handlers = b.handlers(id)) memo->handlers.emplace_back(id, *handlers);
     }

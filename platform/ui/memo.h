@@ -13,6 +13,8 @@
 //   - its build queued no lifecycle work, presented nothing and numbered no rows of a lazy
 //     list (such a subtree is built every time).
 // Anything else the content shows (the clock, a value read without tracking) must be in the key.
+// Each build stamps the nodes it made with a number of its own (Node::memoStamp) that every
+// copy repeats, so that a renderer can repeat what it drew for them as well.
 //
 //   LazyForEach(bills.size(), ..., [bills, filter](std::size_t i) {
 //     auto bill = bills[i];

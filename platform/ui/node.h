@@ -216,6 +216,12 @@ struct Node {
 
   AttrTable attrs;
   std::vector<Node> children;
+  // Non-zero on the nodes a memoised view (memo.h) produced: the same number on every copy
+  // it repeats, a new one each time it builds again, never used twice. A renderer may keep
+  // what it made of a subtree and reuse it while every node below carries the numbers it had
+  // then and the subtree's top node the same attributes (views around the memoised one may
+  // set those; a modifier that edits a node further down clears its number).
+  std::uint64_t memoStamp = 0;
   std::map<std::string, std::vector<Node>, std::less<>> slots;
 
   // Attribute accessors; each answers the fallback when the attribute is absent or of

@@ -89,7 +89,10 @@ void makeActionable(Builder& b, Node& n, Handlers h) {
 
 void forEachField(std::vector<Node>& nodes, const std::function<void(Node&)>& edit) {
   for (Node& n : nodes) {
-    if (n.kind == NodeKind::textField || n.kind == NodeKind::searchField) edit(n);
+    if (n.kind == NodeKind::textField || n.kind == NodeKind::searchField) {
+      n.memoStamp = 0;  // edited after the view that built it
+      edit(n);
+    }
     forEachField(n.children, edit);
     for (auto& [name, slot] : n.slots) forEachField(slot, edit);
   }
@@ -103,7 +106,10 @@ std::string shortKey(const std::string& key) {
 
 Node* firstOfKind(std::vector<Node>& nodes, NodeKind kind) {
   for (Node& n : nodes) {
-    if (n.kind == kind) return &n;
+    if (n.kind == kind) {
+      n.memoStamp = 0;  // found to be edited after the view that built it
+      return &n;
+    }
     if (Node* found = firstOfKind(n.children, kind)) return found;
   }
   return nullptr;

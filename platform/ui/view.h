@@ -485,8 +485,20 @@ std::string idText(const I& id)
 // its window, calling `id(i)` and `content(i)` for them while it renders. The functions run
 // after the body returned, so they must own what they use (capture by value). Ids must be
 // unique.
+//
+// Where the rows of a ForEach in a List take their identity (and so their state, memoised
+// copy and action ids) from:
+enum class RowIdentity {
+  // The ForEach's own place and the row's id: a row that a change moves into another section
+  // is another row (a bill moved from "to pay" to "paid" does something else when tapped).
+  forEach,
+  // The list and the row's id alone, whichever section holds it: a row stays the same row
+  // when a search or a regrouping moves it. Ids should be unique across the list; a repeated
+  // one gets a suffix.
+  list,
+};
 View LazyForEach(std::size_t count, std::function<std::string(std::size_t)> id,
-                 std::function<View(std::size_t)> content);
+                 std::function<View(std::size_t)> content, RowIdentity identity = RowIdentity::forEach);
 
 // A picker whose options are the nodes of `content` that carry a .tag of type T.
 template <class T>

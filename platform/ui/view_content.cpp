@@ -106,6 +106,7 @@ View List(std::vector<View> children) {
     Node n = node(NodeKind::list, path);
     auto shown = b.stateBox<std::int64_t>(path + ".firstShownRow", [] { return std::int64_t{0}; });
     detail::LazyRows rows;
+    rows.path = path;
     rows.first = std::max<std::int64_t>(0, shown->value - kRowsBefore);
     rows.end = shown->value + kRowsAfter;
     {
@@ -344,10 +345,12 @@ View makePicker(View label, View content, std::function<bool(const AnyValue&)> i
 
 namespace {
 
-// The elements of one ForEach: how many, the identity path of each, and how to build one.
+// The elements of one ForEach: how many, the id of each (as a path segment, unique within
+// the ForEach), and how to build one.
 struct Elements {
   std::size_t count = 0;
-  std::function<std::string(std::size_t)> pathOf;
+  RowIdentity identity = RowIdentity::forEach;
+  std::function<std::string(std::size_t)> idOf;
   std::function<void(std::size_t, const std::string& elementPath, std::vector<Node>& out)> build;
 };
 
@@ -361,9 +364,20 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
   detail::LazyRows* rows = b.scope.lazy;
   const bool windowed = rows && &out == b.scope.lazyRowsOut && (rowsByNature || b.scope.lazyInSection);
   if (!windowed) {
-    for (std::size_t i = 0; i < elements.count; ++i) elements.build(i, elements.pathOf(i), out);
+    for (std::size_t i = 0; i < elements.count; ++i) elements.build(i, path + "/[" + elements.idOf(i) + "]", out);
     return;
   }
+  // Rows may be known by the list alone (builder.h, LazyRows).
+  const bool byList = elements.identity == RowIdentity::list;
+  auto pathOf = [&](std::size_t i) { return (byList ? rows->path : path) + "/[" + elements.idOf(i) + "]"; };
+  auto claim = [rows, byList](std::string elementPath) {
+    if (!byList || rows->ids.insert(elementPath).second) return elementPath;
+    for (int n = 1;; ++n) {
+      std::string other = elementPath;
+      other.insert(other.size() - 1, "!" + std::to_string(n));
+      if (rows->ids.insert(other).second) return other;
+    }
+  };
   rows->any = true;
   // A covered list (a page under a pushed page, a hidden tab) shows no rows: it builds only
   // those that keep something on screen.
@@ -403,13 +417,14 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
       i = stop - base;
       continue;
     }
-    std::string elementPath = elements.pathOf(static_cast<std::size_t>(i));
+    std::string elementPath = pathOf(static_cast<std::size_t>(i));
     if (!inWindow && !pinned->paths.count(elementPath) && !pushedFrom(elementPath)) {
       if (gapStart < 0) gapStart = row;
       ++i;
       continue;
     }
     closeGap(row);
+    elementPath = claim(std::move(elementPath));
     const std::size_t before = out.size();
     const std::size_t presentations = b.presentationCount();
     elements.build(static_cast<std::size_t>(i), elementPath, out);
@@ -428,16 +443,16 @@ View makeForEach(std::vector<std::pair<std::string, View>> items) {
   return make([items](Builder& b, const std::string& path, std::vector<Node>& out) {
     // Ids should be unique; a repeated one gets a suffix so that two elements never share
     // state or actions.
-    std::vector<std::string> paths;
-    paths.reserve(items.size());
+    std::vector<std::string> ids;
+    ids.reserve(items.size());
     std::map<std::string, int> seen;
     for (const auto& [id, view] : items) {
       int n = seen[id]++;
-      paths.push_back(path + "/[" + id + (n == 0 ? "" : "%" + std::to_string(n)) + "]");
+      ids.push_back(n == 0 ? id : id + "%" + std::to_string(n));
     }
     Elements elements;
     elements.count = items.size();
-    elements.pathOf = [&paths](std::size_t i) { return paths[i]; };
+    elements.idOf = [&ids](std::size_t i) { return ids[i]; };
     elements.build = [&items, &b](std::size_t i, const std::string& elementPath, std::vector<Node>& into) {
       items[i].second.build(b, elementPath, into);
     };
@@ -448,11 +463,12 @@ View makeForEach(std::vector<std::pair<std::string, View>> items) {
 }  // namespace detail
 
 View LazyForEach(std::size_t count, std::function<std::string(std::size_t)> id,
-                 std::function<View(std::size_t)> content) {
-  return make([count, id, content](Builder& b, const std::string& path, std::vector<Node>& out) {
+                 std::function<View(std::size_t)> content, RowIdentity identity) {
+  return make([count, id, content, identity](Builder& b, const std::string& path, std::vector<Node>& out) {
     detail::Elements elements;
     elements.count = count;
-    elements.pathOf = [&](std::size_t i) { return path + "/[" + detail::idText(id(i)) + "]"; };
+    elements.identity = identity;
+    elements.idOf = [&](std::size_t i) { return detail::idText(id(i)); };
     elements.build = [&](std::size_t i, const std::string& elementPath, std::vector<Node>& into) {
       content(i).build(b, elementPath, into);
     };

@@ -83,10 +83,44 @@ struct Tag {
 
 enum class Context { normal, menu, bar };
 
+// The memo stamps (platform/ui/node.h) of a subtree's nodes in the writer's walk order, as runs
+// of one stamp.
+using StampRuns = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+
+// What the writer made of one memoised subtree, and what it was drawn from: the subtree is
+// drawn from here again while its nodes carry the same stamps, its top node the same
+// attributes, and the writer is where it was (same kind of container, same field name, same
+// element keys).
+struct CachedSubtree {
+  std::string identity;  // of the top node
+  StampRuns stamps;
+  platform::ui::AttrTable attrs;  // of the top node, but its place in a lazy list
+  Context context;
+  bool inLazyList = false;
+  std::string fieldName;
+  std::uint64_t keyGeneration = 0;
+  // What drawing it did: the bytes, the identities it drew keys for (each drawn for the first
+  // time in its page), the controls it registered.
+  std::string html;
+  std::vector<std::string> keys;
+  std::vector<std::pair<std::string, ActionSpec>> actions;
+  std::uint64_t usedInRender = 0;
+};
+
+// The memoised subtrees a renderer drew, kept from one render to the next; those a render did
+// not draw are dropped after it.
+struct SubtreeCache {
+  std::unordered_map<std::uint64_t, std::vector<CachedSubtree>> byStamp;  // of the top node
+  std::uint64_t render = 0;
+
+  void dropUnused();
+};
+
 class Writer {
  public:
-  Writer(const StringTable& strings, const IconTable& icons, KeyTable& keyTable, Page& page)
-      : strings_(strings), icons_(icons), keyTable_(keyTable), page_(page), out_(page.html) {}
+  Writer(const StringTable& strings, const IconTable& icons, KeyTable& keyTable, Page& page,
+         SubtreeCache* cache = nullptr)
+      : strings_(strings), icons_(icons), keyTable_(keyTable), page_(page), out_(page.html), cache_(cache) {}
 
   void node(const Node& n, Context context = Context::normal);
   // The items of a row's actions menu, as the menu shows them.
@@ -115,6 +149,11 @@ class Writer {
   void decorate(const Node& n, Tag& tag);
   void registerAction(const Node& n);
 
+  // One node with its wrapping modifiers, as node() draws it when no cached copy serves.
+  void draw(const Node& n, Context context);
+  // Draws a memoised subtree from the cache, or draws it and keeps it there; false when the
+  // subtree is not entirely memoised (node() then just draws it).
+  bool drawMemoised(const Node& n, Context context);
   // One node without its wrapping modifiers.
   void element(const Node& n, Context context);
   void window(const Node& n);
@@ -142,8 +181,24 @@ class Writer {
   const std::string& uniqueKey(const std::string& identity) {
     int& seen = keys_[identity];
     ++seen;
+    if (recording_) {
+      recording_->keys.push_back(identity);
+      if (seen != 1) recording_->cacheable = false;
+    }
     return keyTable_.keyFor(seen == 1 ? identity : identity + "#" + std::to_string(seen));
   }
+  // Drawing that a cached copy could not repeat (the page's title).
+  void notCacheable() {
+    if (recording_) recording_->cacheable = false;
+  }
+
+  // What drawing a memoised subtree does, recorded for its cached copy; nested subtrees add
+  // theirs to the one around them.
+  struct Recording {
+    std::vector<std::string> keys;
+    std::vector<std::pair<std::string, ActionSpec>> actions;
+    bool cacheable = true;
+  };
 
   const StringTable& strings_;
   const IconTable& icons_;
@@ -154,6 +209,10 @@ class Writer {
   // The row count of the lazy list being written, -1 outside one.
   std::int64_t rowCount_ = -1;
   bool omitKeys_ = false;
+  SubtreeCache* cache_;
+  Recording* recording_ = nullptr;
+  std::uint64_t recordingStamp_ = 0;  // of the memoised subtree being recorded
+  StampRuns stampScratch_;
   // What the row being written calls its value (its label, a switch above it, its section's
   // header): the accessible name of a field or choice that has no words of its own.
   std::string fieldName_;

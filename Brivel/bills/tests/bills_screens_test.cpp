@@ -2,6 +2,8 @@
 // its empty states, sort menu and search; the card; the new-bill editor; the detail screen.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,58 @@ TEST_F(BillsScreensTest, SearchShowsFlatResultsOrTheNoResultsState) {
   EXPECT_TRUE(cardNames().empty());
   driver().type(byKind(NodeKind::searchField), "   ");
   EXPECT_EQ(sectionTitles(), (std::vector<std::string>{"Home", "localizable_uncategorized"}));
+}
+
+// A bill's row is the same row in search results and in its section: repeated from its copy
+// (same identity, same stamp) while nothing it shows changed, built again when something did.
+TEST_F(BillsScreensTest, RowsAreRepeatedAcrossASearchAndBuiltAgainWhenWhatTheyShowChanges) {
+  auto profile = addProfile();
+  auto home = addCategory(profile, "Home");
+  auto giro = addAccount(profile, "Giro", "appleRed", "DE-123");
+  auto rent = addBill(profile, "Rent", 900, home, giro);
+  addBill(profile, "Water", 30, home);
+  profile->setCollectionFilterType(CollectionFilterType::category);
+  manager_->select(profile);
+  showList();
+  auto rentRow = [&] {
+    for (const Node* link : driver().findAll(byId("billRow"))) {
+      auto texts = textsIn(*link);
+      if (!texts.empty() && texts.front() == "Rent") return std::pair(link->identity, link->memoStamp);
+    }
+    return std::pair(std::string(), std::uint64_t{0});
+  };
+  const auto shown = rentRow();
+  ASSERT_NE(shown.second, 0u);
+  driver().type(byKind(NodeKind::searchField), "ren");
+  EXPECT_EQ(rentRow(), shown) << "in the search results";
+  driver().type(byKind(NodeKind::searchField), "");
+  EXPECT_EQ(rentRow(), shown) << "back in its section";
+
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    const char* shows;
+  };
+  const std::vector<Case> cases{
+      {"an edit", [&] { rent->setCost(950); }, "$950.00"},
+      {"its account's number", [&] { giro->setNumber("DE-456"); }, "DE-456"},
+      {"another grouping", [&] { profile->setCollectionFilterType(CollectionFilterType::bankAccount); }, "Home"},
+      {"another locale", [] { platform::Locale::setCurrent("de_DE"); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto before = rentRow();
+    c.change();
+    driver().pump();
+    driver().runtime().invalidate();
+    driver().tree();
+    const auto after = rentRow();
+    EXPECT_EQ(after.first, before.first);
+    EXPECT_NE(after.second, before.second) << "built again";
+    if (c.shows) EXPECT_TRUE(driver().exists(byText(c.shows)));
+  }
+  EXPECT_FALSE(driver().exists(byText("$950.00"))) << "the new locale's currency format";
+  platform::Locale::setCurrent("");
 }
 
 TEST_F(BillsScreensTest, BillsSharingAnIdStillListAsTwoRows) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/ui/environment.h"
@@ -92,11 +93,15 @@ struct NavCollector {
 
 // The window of a lazy list (see node.h): rows are numbered across the list as ForEach
 // elements meet it; those in [first, end) are built.
+// Rows of a ForEach with RowIdentity::list (view.h) take the list's path and their id as
+// identity ("list/[id]"), whichever ForEach or section they are in.
 struct LazyRows {
   std::int64_t first = 0;
   std::int64_t end = 0;
   std::int64_t next = 0;  // the number the next row gets; the row count at the end
   bool any = false;       // a ForEach numbered rows here
+  std::string path;       // the list's
+  std::unordered_set<std::string> ids;  // of such rows built so far (a repeated one gets a suffix)
 };
 
 // Preferences a sheet takes from its content.

@@ -276,5 +276,91 @@ TEST(Memo, NestedAndWhileHidden) {
   EXPECT_EQ(*hiddenBuilds, shownBuilds + 1);
 }
 
+// A row known by the list and its id (RowIdentity::list), whichever section holds it: a
+// search (the rows in one flat run) or a regrouping (other sections) keeps its identity, its
+// action ids, its state and its memoised copy, and the copy keeps its stamp.
+TEST(Memo, ListRowsKeepIdentityStateAndCopyWhenTheyMoveBetweenSections) {
+  auto items = std::make_shared<std::vector<std::shared_ptr<Item>>>(
+      std::vector<std::shared_ptr<Item>>{std::make_shared<Item>("rent"), std::make_shared<Item>("power"),
+                                         std::make_shared<Item>("water")});
+  auto builds = std::make_shared<int>(0);
+  // Taps on a row count in the row's own state.
+  struct Tapped {
+    std::shared_ptr<Item> item;
+    View body(Context& ctx) const {
+      auto taps = ctx.state<int>("taps", 0);
+      return Button(Verbatim(item->name() + " " + std::to_string(taps.get())), [taps] { taps.set(taps.get() + 1); })
+          .accessibilityIdentifier("row");
+    }
+  };
+  ViewDriver driver([=] {
+    return View(Closure("screen", [=](Context& ctx) {
+      auto layout = ctx.state<int>("layout", 0);  // 0: two sections, 1: flat, 2: one item in both sections
+      auto rows = [=](std::vector<std::shared_ptr<Item>> shown) {
+        auto list = std::make_shared<std::vector<std::shared_ptr<Item>>>(std::move(shown));
+        return LazyForEach(
+            list->size(), [list](std::size_t i) { return std::to_string(reinterpret_cast<std::uintptr_t>((*list)[i].get())); },
+            [list, builds](std::size_t i) {
+              auto item = (*list)[i];
+              return Memo(item, [item, builds] {
+                ++*builds;
+                return View(Tapped{item});
+              });
+            },
+            RowIdentity::list);
+      };
+      const auto& all = *items;
+      View content;
+      if (layout.get() == 1) {
+        content = rows(all);
+      } else {
+        std::vector<std::vector<std::shared_ptr<Item>>> sections{{all[0], all[1]}, {all[2]}};
+        if (layout.get() == 2) sections[1].push_back(all[0]);
+        content = ForEach(std::vector<int>{0, 1}, [](int s) { return s; },
+                          [=](int s) { return Section({rows(sections[static_cast<std::size_t>(s)])}, Verbatim("header")); });
+      }
+      return VStack({List({content}),
+                     Button(verbatim("layout"), [layout] { layout.set((layout.get() + 1) % 3); })});
+    }));
+  });
+  struct Seen {
+    std::string identity, actionId;
+    std::uint64_t stamp;
+    bool operator==(const Seen&) const = default;
+  };
+  auto rent = [&] {
+    const Node& n = driver.get(byText("rent 1").ofKind(NodeKind::button));
+    return Seen{n.identity, n.actionId, n.memoStamp};
+  };
+  driver.tap(byText("rent 0"));
+  const Seen inSections = rent();
+  EXPECT_NE(inSections.stamp, 0u);
+  const int before = *builds;
+  driver.tap(byText("layout"));
+  EXPECT_EQ(rent(), inSections) << "flat, as search results";
+  EXPECT_EQ(*builds, before) << "no row was built again";
+  driver.tap(byText("layout"));
+
+  // The same id twice in one list: two rows, each with an identity and state of its own.
+  auto twice = driver.findAll(byId("row"));
+  ASSERT_EQ(twice.size(), 4u);
+  EXPECT_NE(twice[0]->identity, twice[3]->identity);
+  EXPECT_NE(twice[0]->actionId, twice[3]->actionId);
+  const std::string second = twice[3]->actionId;
+  driver.runtime().dispatch(ActionEvent{second, EventKind::tap, {}});
+  driver.runtime().dispatch(ActionEvent{second, EventKind::tap, {}});
+  driver.tree();
+  EXPECT_TRUE(driver.exists(byText("rent 1")));
+  EXPECT_TRUE(driver.exists(byText("rent 2")));
+
+  // What the row shows changed: built again, with a new stamp.
+  driver.tap(byText("layout"));
+  items->at(0)->setName("mortgage");
+  driver.pump();
+  const Node& renamed = driver.get(byText("mortgage 1").ofKind(NodeKind::button));
+  EXPECT_EQ(renamed.identity, inSections.identity);
+  EXPECT_NE(renamed.memoStamp, inSections.stamp);
+}
+
 }  // namespace
 }  // namespace platform::ui
