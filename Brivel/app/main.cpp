@@ -198,8 +198,10 @@ int main(int argc, char** argv) {
     return platform::ui::View(brivel::ForecastScreen{profile});
   };
   // The screens the bills list and the profile editor open for a profile.
-  brivel::BrivelApp app({}, root);
-  app.delegate().application(platform::Application::shared(), std::nullopt);
+  // The app runs on this machine's application platform.
+  const platform::AppPlatform appPlatform = platform::AppPlatform::system();
+  brivel::BrivelApp app({}, root, appPlatform);
+  app.delegate().application(*appPlatform.application, std::nullopt);
   if (const platform::Status& sdk = app.delegate().sdkConfiguration(); !sdk.ok()) {
     std::cerr << "brivel: the telemetry SDK cannot be configured: " << sdk.error().localizedDescription() << "\n";
     return 1;
@@ -210,10 +212,11 @@ int main(int argc, char** argv) {
     auto strong = weak.lock();
     return strong ? strong->scenePhase() : platform::ui::ScenePhase::background;
   });
-  platform::Application::shared().connectScene(scene);
+  appPlatform.application->connectScene(scene);
   // The application becomes active whenever the page is shown; the SDK's heartbeats hang on it.
-  runtime->addRenderObserver([weak = std::weak_ptr(runtime)](const platform::ui::Node&, std::uint64_t) {
-    if (auto strong = weak.lock()) platform::Application::shared().noteScenePhase(strong->scenePhase());
+  runtime->addRenderObserver([weak = std::weak_ptr(runtime), application = appPlatform.application](
+                                 const platform::ui::Node&, std::uint64_t) {
+    if (auto strong = weak.lock()) application->noteScenePhase(strong->scenePhase());
   });
 
   web::WebServerOptions serverOptions;
@@ -231,10 +234,10 @@ int main(int argc, char** argv) {
 
   signals.startWatching();
   platform::MainLoop::run();
-  platform::Application::shared().noteWillTerminate();
+  appPlatform.application->noteWillTerminate();
 
   front.stop();
-  platform::Application::shared().disconnectScene(scene);
+  appPlatform.application->disconnectScene(scene);
   if (auto container = brivel::BrivelModelContainer::sharedContainer()) {
     platform::ModelContext& context = container->mainContext();
     platform::Status saved = context.save();

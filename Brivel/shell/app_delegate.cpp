@@ -4,8 +4,7 @@
 
 namespace brivel {
 
-void SegmentedPickerStyleManager::applyAppearance() {
-  auto& proxy = platform::AppearanceProxy::shared();
+void SegmentedPickerStyleManager::applyAppearance(platform::AppearanceProxy& proxy) {
   const platform::RGBAColor red{0.8, 0.2, 0.3, 1.0};
   proxy.setTableViewShowsVerticalScrollIndicator(false);
   proxy.setSegmentedControlSelectedSegmentTintColor(red);
@@ -13,15 +12,16 @@ void SegmentedPickerStyleManager::applyAppearance() {
   proxy.setSegmentedControlNormalTitleForegroundColor(platform::RGBAColor{0.8, 0.2, 0.3, 1.0});
 }
 
-AppDelegate::AppDelegate(std::function<platform::Status()> configureSDK)
-    : configureSDK_(configureSDK ? std::move(configureSDK) : std::function<platform::Status()>(&TELConfigureSDKAtLaunch)) {}
+AppDelegate::AppDelegate(platform::AppPlatform appPlatform, std::function<platform::Status()> configureSDK)
+    : platform_(std::move(appPlatform)),
+      configureSDK_(configureSDK ? std::move(configureSDK) : std::function<platform::Status()>(&TELConfigureSDKAtLaunch)) {}
 
 bool AppDelegate::application(platform::Application& application, const std::optional<LaunchOptions>&) {
-  platform::ApplicationCallLog::shared().record("TelemetryApp.configure");
   sdkConfiguration_ = configureSDK_();
   // A datastore that cannot be read leaves the tips in memory; launch goes on.
-  (void)platform::configureTips({platform::TipsConfigurationOption{platform::TipsDatastoreLocation::applicationDefault}});
-  SegmentedPickerStyleManager::applyAppearance();
+  (void)platform_.tips->configure(
+      {platform::TipsConfigurationOption{platform::TipsDatastoreLocation::applicationDefault}});
+  SegmentedPickerStyleManager::applyAppearance(*platform_.appearance);
   application.registerForRemoteNotifications();
   return true;
 }

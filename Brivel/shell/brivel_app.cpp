@@ -12,6 +12,7 @@ using platform::ui::View;
 struct BrivelApp::Storage {
   ContainerProvider container;
   RootScreen root;
+  platform::AppPlatform appPlatform;
   AppDelegate delegate;
   std::shared_ptr<UserDefaultsManager> userDefaultsManager;
   std::shared_ptr<ProfileManager> profileManager;
@@ -19,10 +20,13 @@ struct BrivelApp::Storage {
   std::shared_ptr<RingViewModel> ringVM;
 };
 
-BrivelApp::BrivelApp(ContainerProvider container, RootScreen root) : storage_(std::make_shared<Storage>()) {
-  storage_->container = container ? std::move(container) : ContainerProvider(&BrivelModelContainer::sharedContainer);
-  storage_->root = std::move(root);
-}
+BrivelApp::BrivelApp(ContainerProvider container, RootScreen root, platform::AppPlatform appPlatform)
+    : storage_(std::make_shared<Storage>(Storage{
+          .container = container ? std::move(container) : ContainerProvider(&BrivelModelContainer::sharedContainer),
+          .root = std::move(root),
+          .appPlatform = appPlatform,
+          .delegate = AppDelegate(appPlatform),
+      })) {}
 
 AppDelegate& BrivelApp::delegate() const { return storage_->delegate; }
 
@@ -51,7 +55,7 @@ bool BrivelApp::hasCreatedSharedObjects() const {
 }
 
 void BrivelApp::clearPendingNotifications() const {
-  platform::UserNotificationCenter::current().removeAllPendingNotificationRequests();
+  storage_->appPlatform.notificationCenter->removeAllPendingNotificationRequests();
   userDefaultsManager()->setGetNotified(false);
 }
 

@@ -1,5 +1,6 @@
 // BrivelApp: the app itself. It owns the AppDelegate and the four shared objects the screens
-// read from the environment, and builds the scene's content.
+// read from the environment, and builds the scene's content. It runs on the application
+// platform it is given (the program's is the system one; tests give a fake).
 //
 // The shared objects are created on first read, once per app, in the order the scene's
 // content reads them: UserDefaultsManager, ProfileManager, BillViewModel (which loads the
@@ -12,8 +13,9 @@
 // Copies of a BrivelApp share one app (its delegate, objects and container provider), so the
 // runtime's root closure can hold one by value:
 //
-//   BrivelApp app;
-//   app.delegate().application(platform::Application::shared(), std::nullopt);
+//   const platform::AppPlatform appPlatform = platform::AppPlatform::system();
+//   BrivelApp app({}, root, appPlatform);
+//   app.delegate().application(*appPlatform.application, std::nullopt);
 //   auto runtime = std::make_shared<ViewRuntime>([app] { return app.body(); });
 //
 // Threads: main thread.
@@ -39,8 +41,10 @@ class BrivelApp {
 
   // `container` answers the store container (nullptr when it could not be built); by default
   // the process's shared container. `root` is the root screen with the program's tabs; the
-  // program hands in the bills list and the forecast, which live above the shell.
-  explicit BrivelApp(ContainerProvider container = {}, RootScreen root = {});
+  // program hands in the bills list and the forecast, which live above the shell. The
+  // delegate's launch steps and the appear action run on `appPlatform`.
+  explicit BrivelApp(ContainerProvider container = {}, RootScreen root = {},
+                     platform::AppPlatform appPlatform = platform::AppPlatform::system());
 
   AppDelegate& delegate() const;
 

@@ -23,6 +23,7 @@
 #include "crash-reporting/core/binary_images.h"
 #include "crash-reporting/core/context.h"
 #include "crash-reporting/core/file.h"
+#include "platform/process_state/process_state.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ void BM_Baseline_Dladdr(benchmark::State& state) {
 void BM_CRContextInitialize(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
-    if (contextReady) CRContextResetForTesting();
+    if (contextReady) platform::resetProcessState();
     contextReady = false;
     state.ResumeTiming();
     ensureContext();

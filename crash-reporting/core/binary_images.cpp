@@ -277,7 +277,7 @@ bool CRBinaryImageStoreNode(bool added, const CRBinaryImage& node) {
   return false;
 }
 
-void CRBinaryImageStopForTesting() {
+void CRBinaryImageStopTracking() {
   Tracking& state = tracking();
   {
     std::lock_guard lock(state.mutex);

@@ -78,5 +78,6 @@ bool CRBinaryImageOpenIfNeeded(bool* outNeedsClosing);
 // exposed for tests. False, after logging, when no slot could be taken.
 bool CRBinaryImageStoreNode(bool added, const CRBinaryImage& node);
 
-// Tests only: stops tracking images (the context reset calls it).
-void CRBinaryImageStopForTesting();
+// Stops tracking images and forgets the known ones; forgetting the context (a test's fresh
+// process) calls it.
+void CRBinaryImageStopTracking();

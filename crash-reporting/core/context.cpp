@@ -20,6 +20,7 @@
 #include "crash-reporting/core/utilities.h"
 #include "platform/dispatch/group.h"
 #include "platform/dispatch/queue.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/utilities/environment.h"
 
 CRContextReadOnly* crReadOnlyContext = nullptr;
@@ -37,8 +38,13 @@ struct SetUpState {
   std::optional<platform::DispatchGroup> group;  // the last set-up, until its final block ends
 };
 
+void forgetContext();
+
 SetUpState& setUpState() {
-  static SetUpState* state = new SetUpState;
+  static SetUpState* state = [] {
+    platform::addProcessStateReset(&forgetContext);
+    return new SetUpState;
+  }();
   return *state;
 }
 
@@ -256,7 +262,7 @@ bool CRContextInitialize(const CRContextInitData* initDataIn) {
     if (metadataState().latest != initData) return;  // a newer session ID was written already
     if (!writeMetadataLocked(root.c_str(), *initData)) CRLogWarning("Unable to record context metadata\n");
   });
-  if (hooks.extraSetUpBlockForTesting) group.async(queue, hooks.extraSetUpBlockForTesting);
+  if (hooks.extraSetUpBlock) group.async(queue, hooks.extraSetUpBlock);
 
   // The wait covers the final block too, so that a set-up that finishes in time returns
   // with the context ready and protected.
@@ -368,8 +374,10 @@ std::shared_ptr<platform::DispatchQueue> CRContextExceptionQueue() {
   std::lock_guard lock(setUpState().mutex);
   return setUpState().exceptionQueue;
 }
-
-void CRContextResetForTesting() {
+namespace {
+// Waits for set-up blocks still running, stops image tracking and forgets the context, as a
+// fresh process has none. The old mapping is left in place.
+void forgetContext() {
   std::optional<platform::DispatchGroup> group;
   {
     std::lock_guard lock(setUpState().mutex);
@@ -378,7 +386,7 @@ void CRContextResetForTesting() {
     setUpState().hooks = {};
   }
   if (group) group->wait(std::chrono::seconds(30));
-  CRBinaryImageStopForTesting();
+  CRBinaryImageStopTracking();
   if (crWritableContext != nullptr) {
     const int fd = crWritableContext->internalLogging.logFd.exchange(-1);
     if (fd >= 0) close(fd);
@@ -387,3 +395,4 @@ void CRContextResetForTesting() {
   crWritableContext = nullptr;
   crContextAllocator = nullptr;
 }
+}  // namespace

@@ -166,8 +166,9 @@ struct CRContextHooks {
   std::function<bool()> exceptionInitialize;
   // Runs after the logging block has filled the stores' fields and made their A files active.
   std::function<void()> userLoggingInitialize;
-  // Tests only: one more block in the set-up group.
-  std::function<void()> extraSetUpBlockForTesting;
+  // One more block in the set-up group, after the six: where a test puts a slow block to see
+  // set-up stop waiting after five seconds.
+  std::function<void()> extraSetUpBlock;
 };
 void CRContextSetHooks(CRContextHooks hooks);
 
@@ -193,6 +194,3 @@ std::shared_ptr<platform::DispatchQueue> CRContextLoggingQueue();
 std::shared_ptr<platform::DispatchQueue> CRContextBinaryImagesQueue();
 std::shared_ptr<platform::DispatchQueue> CRContextExceptionQueue();
 
-// Tests only: waits for set-up blocks still running, stops image tracking and forgets the
-// context so that the next case starts from nothing. The old mapping is left in place.
-void CRContextResetForTesting();

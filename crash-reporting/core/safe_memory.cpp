@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/process_state/process_state.h"
+
 namespace {
 
 std::atomic<int> pipeRead{-1};
@@ -115,7 +117,8 @@ uint8_t CRHexDigitValue(char character) {
   return 255;
 }
 
-void CRSafeMemoryForcePipeForTesting(bool force) {
+void CRSafeMemoryForcePipe(bool force) {
   CRSafeMemoryPrepare();
+  platform::addProcessStateReset(+[] { vmReadRefused.store(false); });
   vmReadRefused.store(force);
 }

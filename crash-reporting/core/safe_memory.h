@@ -25,5 +25,6 @@ bool CRCheckReadableString(const char* source, const char** outString, size_t ma
 // 0-15 for a hex digit of either case, else 255.
 uint8_t CRHexDigitValue(char character);
 
-// Tests only: forces the pipe path as if process_vm_readv were refused.
-void CRSafeMemoryForcePipeForTesting(bool force);
+// Forces the pipe path as if process_vm_readv were refused (false: try it again), so that
+// the path a hardened kernel takes is tested on any machine. Not for crash time.
+void CRSafeMemoryForcePipe(bool force);

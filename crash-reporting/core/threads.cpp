@@ -21,6 +21,7 @@
 #include "crash-reporting/core/safe_memory.h"
 #include "crash-reporting/core/unwind.h"
 #include "platform/dispatch/thread_labels.h"
+#include "platform/process_state/process_state.h"
 
 namespace {
 
@@ -452,7 +453,10 @@ void CRHostRecordStorage(CRFile* file) {
   CRFileWriteSectionEnd(file);
 }
 
-void CRThreadsSetSectionHookForTesting(void (*hook)(const char* section)) { gSectionHook = hook; }
+void CRThreadsSetSectionHook(void (*hook)(const char* section)) {
+  platform::addProcessStateReset(+[] { gSectionHook = nullptr; });
+  gSectionHook = hook;
+}
 
 bool CRRecordCrashState(CRFile* file, pid_t crashedThread, const void* context) {
   static CRProcessSnapshot process;  // too large for a signal stack frame; one crash per process

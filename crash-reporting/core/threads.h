@@ -52,5 +52,6 @@ void CRProcessWriteThreadNames(CRProcessSnapshot* process, CRFile* file);
 bool CRProcessRecordStats(CRProcessSnapshot* process, CRFile* file);
 void CRHostRecordStorage(CRFile* file);
 
-// Tests only: called after each section of the record with its name.
-void CRThreadsSetSectionHookForTesting(void (*hook)(const char* section));
+// Called after each section of the record with its name (nullptr: nothing), at crash time:
+// where a test stops a crashing child between sections. Set it before the crash.
+void CRThreadsSetSectionHook(void (*hook)(const char* section));

@@ -1,7 +1,6 @@
 #include "platform/application/application.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "platform/background_tasks/background_tasks.h"
 #include "platform/foundation/notifications.h"
@@ -16,8 +15,16 @@ std::string rgba(const RGBAColor& c) {
   return ui::Appearance::rgba(c.red, c.green, c.blue, c.alpha);
 }
 
-// Hands the proxy's values to the view layer, which copies them onto every rendered window.
-void publish(const AppearanceProxy& proxy) {
+// The appearance values set so far; unset ones keep the view layer's defaults.
+struct AppearanceValues {
+  std::optional<bool> tableViewShowsVerticalScrollIndicator;
+  std::optional<RGBAColor> segmentedControlSelectedSegmentTintColor;
+  std::optional<RGBAColor> segmentedControlSelectedTitleForegroundColor;
+  std::optional<RGBAColor> segmentedControlNormalTitleForegroundColor;
+};
+
+// Hands the values to the view layer, which copies them onto every rendered window.
+void publish(const AppearanceValues& proxy) {
   ui::Appearance appearance = ui::Appearance::current();
   if (proxy.tableViewShowsVerticalScrollIndicator) {
     appearance.tableShowsVerticalScrollIndicator = *proxy.tableViewShowsVerticalScrollIndicator;
@@ -34,35 +41,7 @@ void publish(const AppearanceProxy& proxy) {
   ui::Appearance::set(std::move(appearance));
 }
 
-std::string describe(const RGBAColor& c) {
-  std::ostringstream out;
-  out << "rgba(" << c.red << "," << c.green << "," << c.blue << "," << c.alpha << ")";
-  return out.str();
-}
 }  // namespace
-
-ApplicationCallLog& ApplicationCallLog::shared() {
-  static auto* log = [] {
-    addProcessStateReset(+[] { ApplicationCallLog::shared().clear(); });
-    return new ApplicationCallLog();
-  }();
-  return *log;
-}
-
-void ApplicationCallLog::record(std::string call) {
-  std::lock_guard lock(mutex_);
-  entries_.push_back(std::move(call));
-}
-
-std::vector<std::string> ApplicationCallLog::entries() const {
-  std::lock_guard lock(mutex_);
-  return entries_;
-}
-
-void ApplicationCallLog::clear() {
-  std::lock_guard lock(mutex_);
-  entries_.clear();
-}
 
 SceneActivationState WindowScene::activationState() const {
   if (!phase_) return SceneActivationState::unattached;
@@ -77,32 +56,35 @@ SceneActivationState WindowScene::activationState() const {
   return SceneActivationState::unattached;
 }
 
-Application& Application::shared() {
+namespace {
+std::shared_ptr<SystemApplication>& sharedApplication() {
   static auto* application = [] {
-    addProcessStateReset(+[] { Application::shared() = Application(); });
-    return new Application();
+    addProcessStateReset(+[] { *sharedApplication() = SystemApplication(); });
+    return new std::shared_ptr<SystemApplication>(std::make_shared<SystemApplication>());
   }();
   return *application;
 }
+}  // namespace
 
-void Application::connectScene(std::shared_ptr<WindowScene> scene) {
+Application& Application::shared() { return *sharedApplication(); }
+
+void SystemApplication::connectScene(std::shared_ptr<WindowScene> scene) {
   if (scene && std::find(scenes_.begin(), scenes_.end(), scene) == scenes_.end()) {
     scenes_.push_back(std::move(scene));
   }
 }
 
-void Application::disconnectScene(const std::shared_ptr<WindowScene>& scene) {
+void SystemApplication::disconnectScene(const std::shared_ptr<WindowScene>& scene) {
   scenes_.erase(std::remove(scenes_.begin(), scenes_.end(), scene), scenes_.end());
 }
 
-std::vector<std::shared_ptr<WindowScene>> Application::connectedScenes() const { return scenes_; }
+std::vector<std::shared_ptr<WindowScene>> SystemApplication::connectedScenes() const { return scenes_; }
 
-void Application::registerForRemoteNotifications() {
-  ApplicationCallLog::shared().record("registerForRemoteNotifications");
+void SystemApplication::registerForRemoteNotifications() {
   ui::registerForRemoteNotifications();
 }
 
-void Application::noteScenePhase(ui::ScenePhase phase) {
+void SystemApplication::noteScenePhase(ui::ScenePhase phase) {
   using ui::ScenePhase;
   auto& center = NotificationCenter::defaultCenter();
   const bool launching = !lastPhase_;
@@ -121,53 +103,66 @@ void Application::noteScenePhase(ui::ScenePhase phase) {
   }
 }
 
-void Application::noteWillTerminate() {
+void SystemApplication::noteWillTerminate() {
   NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
 }
 
-void Application::open(const std::string& url) { ui::openURL(url); }
+void SystemApplication::open(const std::string& url) { ui::openURL(url); }
 
-UserNotificationCenter& UserNotificationCenter::current() {
-  static UserNotificationCenter center;
-  return center;
-}
+namespace {
 
-void UserNotificationCenter::removeAllPendingNotificationRequests() {
-  ApplicationCallLog::shared().record("removeAllPendingNotificationRequests");
-  ui::removeAllPendingNotificationRequests();
-}
+class SystemUserNotificationCenter final : public UserNotificationCenter {
+ public:
+  void removeAllPendingNotificationRequests() override { ui::removeAllPendingNotificationRequests(); }
+};
 
-AppearanceProxy& AppearanceProxy::shared() {
-  static auto* proxy = [] {
-    addProcessStateReset(+[] { AppearanceProxy::shared() = AppearanceProxy(); });
-    return new AppearanceProxy();
-  }();
-  return *proxy;
-}
+// Keeps the values set so far and hands them all to the view layer at each change.
+class SystemAppearanceProxy final : public AppearanceProxy {
+ public:
+  void setTableViewShowsVerticalScrollIndicator(bool shows) override {
+    update(&AppearanceValues::tableViewShowsVerticalScrollIndicator, shows);
+  }
+  void setSegmentedControlSelectedSegmentTintColor(RGBAColor color) override {
+    update(&AppearanceValues::segmentedControlSelectedSegmentTintColor, color);
+  }
+  void setSegmentedControlSelectedTitleForegroundColor(RGBAColor color) override {
+    update(&AppearanceValues::segmentedControlSelectedTitleForegroundColor, color);
+  }
+  void setSegmentedControlNormalTitleForegroundColor(RGBAColor color) override {
+    update(&AppearanceValues::segmentedControlNormalTitleForegroundColor, color);
+  }
 
-void AppearanceProxy::setTableViewShowsVerticalScrollIndicator(bool shows) {
-  tableViewShowsVerticalScrollIndicator = shows;
-  ApplicationCallLog::shared().record(std::string("UITableView.showsVerticalScrollIndicator=") +
-                                (shows ? "true" : "false"));
-  publish(*this);
-}
+ private:
+  // One set of values for the process, as the platform's appearance proxies are.
+  static AppearanceValues& values() {
+    static auto* kept = [] {
+      addProcessStateReset(+[] { values() = AppearanceValues(); });
+      return new AppearanceValues();
+    }();
+    return *kept;
+  }
 
-void AppearanceProxy::setSegmentedControlSelectedSegmentTintColor(RGBAColor color) {
-  segmentedControlSelectedSegmentTintColor = color;
-  ApplicationCallLog::shared().record("UISegmentedControl.selectedSegmentTintColor=" + describe(color));
-  publish(*this);
-}
+  template <typename Value>
+  static void update(std::optional<Value> AppearanceValues::*field, Value value) {
+    values().*field = value;
+    publish(values());
+  }
+};
 
-void AppearanceProxy::setSegmentedControlSelectedTitleForegroundColor(RGBAColor color) {
-  segmentedControlSelectedTitleForegroundColor = color;
-  ApplicationCallLog::shared().record("UISegmentedControl.selected.foregroundColor=" + describe(color));
-  publish(*this);
-}
+class SystemTipsConfigurator final : public TipsConfigurator {
+ public:
+  Status configure(const std::vector<TipsConfigurationOption>& options) override { return configureTips(options); }
+};
 
-void AppearanceProxy::setSegmentedControlNormalTitleForegroundColor(RGBAColor color) {
-  segmentedControlNormalTitleForegroundColor = color;
-  ApplicationCallLog::shared().record("UISegmentedControl.normal.foregroundColor=" + describe(color));
-  publish(*this);
+}  // namespace
+
+AppPlatform AppPlatform::system() {
+  return AppPlatform{
+      .application = sharedApplication(),
+      .notificationCenter = std::make_shared<SystemUserNotificationCenter>(),
+      .appearance = std::make_shared<SystemAppearanceProxy>(),
+      .tips = std::make_shared<SystemTipsConfigurator>(),
+  };
 }
 
 std::string tipsDatastorePath() {
@@ -175,7 +170,6 @@ std::string tipsDatastorePath() {
 }
 
 Status configureTips(const std::vector<TipsConfigurationOption>& options) {
-  ApplicationCallLog::shared().record("Tips.configure");
   for (const auto& option : options) {
     switch (option.datastoreLocation) {
       case TipsDatastoreLocation::applicationDefault:

@@ -48,7 +48,7 @@ BackgroundTaskService::Counts BackgroundTaskService::counts(const std::string& n
   return found == countsByName_.end() ? Counts{} : found->second;
 }
 
-void BackgroundTaskService::expireAllForTesting() {
+void BackgroundTaskService::expireAll() {
   std::vector<std::function<void()>> handlers;
   {
     std::lock_guard lock(mutex_);

@@ -4,7 +4,7 @@
 // it may be suspended: beginBackgroundTask gives a task identifier and ending it says the
 // work is done; when time runs out, the platform calls the task's expiration handler, which
 // must end it. Nothing suspends this program, so a task is only recorded until it is ended;
-// expireAllForTesting() calls the expiration handlers as the platform would.
+// expireAll() calls the expiration handlers as the platform would.
 //
 // Identifiers count from 1; kInvalidBackgroundTask (0) means no task, which is what a
 // process without an application (a plug-in) gets. Ending a task is idempotent: 0, an
@@ -14,7 +14,7 @@
 // page being shown and hidden is the scene's phase) and observed by the SDK.
 //
 // Thread safety: every member may be called from any thread; expiration handlers run on the
-// thread that calls expireAllForTesting(), outside the service's lock.
+// thread that calls expireAll(), outside the service's lock.
 #pragma once
 
 #include <cstdint>
@@ -62,8 +62,9 @@ class BackgroundTaskService {
   // Counts of the tasks of one name.
   Counts counts(const std::string& name) const;
 
-  // Calls the expiration handler of every active task, in the order begun. Tests only.
-  void expireAllForTesting();
+  // Calls the expiration handler of every active task, in the order begun: what the platform
+  // does when the time runs out, for a test to see the work wind down.
+  void expireAll();
 
  private:
   struct Task {

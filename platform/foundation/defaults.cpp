@@ -38,9 +38,18 @@ Status writePreferencesFile(const fs::path& file, const PlistValue::Dictionary& 
 
 namespace {
 std::mutex gDomainsMutex;
+std::map<fs::path, std::shared_ptr<PreferencesDomain>>& domains();
+
+// Forgets every loaded domain, so that the next open reads its file again as a new process
+// would. Handles already held keep their old domain.
+void discardLoadedDomains() {
+  std::lock_guard lock(gDomainsMutex);
+  domains().clear();
+}
+
 std::map<fs::path, std::shared_ptr<PreferencesDomain>>& domains() {
   static auto* registry = [] {
-    addProcessStateReset(&PreferencesDomain::discardLoadedDomainsForTesting);
+    addProcessStateReset(&discardLoadedDomains);
     return new std::map<fs::path, std::shared_ptr<PreferencesDomain>>();
   }();
   return *registry;
@@ -57,11 +66,6 @@ bool PreferencesDomain::isValidName(std::string_view name) {
     if (c == '/' || byte < 0x20 || byte == 0x7F) return false;
   }
   return true;
-}
-
-void PreferencesDomain::discardLoadedDomainsForTesting() {
-  std::lock_guard lock(gDomainsMutex);
-  domains().clear();
 }
 
 std::shared_ptr<PreferencesDomain> PreferencesDomain::named(std::string_view name) {

@@ -50,10 +50,6 @@ class PreferencesDomain {
   // the next write does not destroy it, and the domain starts empty.
   static std::shared_ptr<PreferencesDomain> forFile(const std::filesystem::path& file);
 
-  // Forgets every loaded domain, so that the next open reads its file again as a new process
-  // would. Handles already held keep their old domain. For tests that simulate a relaunch.
-  static void discardLoadedDomainsForTesting();
-
   // A suite name becomes a file name: it must be non-empty, at most 200 bytes, hold no '/',
   // no NUL and no control character, and not begin with '.'.
   static bool isValidName(std::string_view name);

@@ -95,7 +95,7 @@ fs::path FileLocations::resourceDirectory() {
   return *gResourceDirectory;
 }
 
-void setFileWriteFaultForTesting(FileWriteFault step) {
+void setFileWriteFault(FileWriteFault step) {
   addProcessStateReset(+[] { gWriteFault.store(FileWriteFault::None); });
   gWriteFault.store(step);
 }

@@ -56,8 +56,8 @@ std::string fileNameForID(std::string_view id);
 // Reads a whole file; std::nullopt when it is missing or unreadable.
 std::optional<std::vector<uint8_t>> readFileContents(const std::filesystem::path& path);
 
-// Makes the next atomic writes fail at `step` (FileWriteFault::None turns it off). Process
-// wide; for tests only.
-void setFileWriteFaultForTesting(FileWriteFault step);
+// Makes the next atomic writes fail at `step` (FileWriteFault::None turns it off), so that
+// every caller's failure path can be tested for real. Process wide; a fresh process has none.
+void setFileWriteFault(FileWriteFault step);
 
 }  // namespace platform

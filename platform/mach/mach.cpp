@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/process_state/process_state.h"
+
 namespace platform::mach {
 
 namespace {
@@ -32,9 +34,28 @@ struct State {
   ExceptionEntry exceptions[32];
 };
 
+void forgetPorts();
+
 State& state() {
-  static State* instance = new State();
+  static State* instance = [] {
+    addProcessStateReset(&forgetPorts);
+    return new State();
+  }();
   return *instance;
+}
+
+// Closes every port and empties the exception table, as a fresh process has them.
+void forgetPorts() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  for (PortEntry& entry : s.ports) {
+    if (entry.receiveFd >= 0) {
+      close(entry.receiveFd);
+      close(entry.sendFd);
+    }
+    entry = PortEntry{};
+  }
+  for (ExceptionEntry& entry : s.exceptions) entry = ExceptionEntry{};
 }
 
 PortEntry* entryFor(State& s, Port name) {
@@ -196,19 +217,6 @@ KernReturn RaiseException(Port task, pid_t thread, int exception, const int64_t*
   }
   PortDeallocate(kTaskSelf, replyPort);
   return result;
-}
-
-void ResetForTesting() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  for (PortEntry& entry : s.ports) {
-    if (entry.receiveFd >= 0) {
-      close(entry.receiveFd);
-      close(entry.sendFd);
-    }
-    entry = PortEntry{};
-  }
-  for (ExceptionEntry& entry : s.exceptions) entry = ExceptionEntry{};
 }
 
 }  // namespace platform::mach

@@ -110,7 +110,4 @@ KernReturn Send(const void* message, uint32_t size);
 // no port is registered or the reply does not come.
 KernReturn RaiseException(Port task, pid_t thread, int exception, const int64_t* codes, uint32_t codeCount);
 
-// Tests only: forgets every port and the exception table.
-void ResetForTesting();
-
 }  // namespace platform::mach

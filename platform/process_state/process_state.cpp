@@ -7,27 +7,38 @@
 namespace platform {
 
 namespace {
+struct Entry {
+  const void* owner;
+  std::function<void()> reset;
+};
+
 std::mutex gMutex;
-std::vector<ProcessStateReset>& resets() {
-  static auto* list = new std::vector<ProcessStateReset>();  // lives until exit, for late adders
+std::vector<Entry>& resets() {
+  static auto* list = new std::vector<Entry>();  // lives until exit, for late adders
   return *list;
 }
 }  // namespace
 
-void addProcessStateReset(ProcessStateReset reset) {
+void addProcessStateReset(const void* owner, std::function<void()> reset) {
   std::lock_guard lock(gMutex);
   auto& list = resets();
-  if (std::find(list.begin(), list.end(), reset) == list.end()) list.push_back(reset);
+  if (std::none_of(list.begin(), list.end(), [owner](const Entry& entry) { return entry.owner == owner; })) {
+    list.push_back(Entry{owner, std::move(reset)});
+  }
+}
+
+void addProcessStateReset(ProcessStateReset reset) {
+  addProcessStateReset(reinterpret_cast<const void*>(reset), reset);
 }
 
 void resetProcessState() {
-  std::vector<ProcessStateReset> pending;
+  std::vector<Entry> pending;
   {
     std::lock_guard lock(gMutex);
     pending = resets();
   }
   // Outside the lock: a reset may itself change state that adds a reset.
-  for (auto it = pending.rbegin(); it != pending.rend(); ++it) (*it)();
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) it->reset();
 }
 
 }  // namespace platform

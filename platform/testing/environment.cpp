@@ -12,4 +12,9 @@ Environment::Environment(const std::string& prefix) : root_(prefix) {
 
 Environment::~Environment() { resetProcessState(); }
 
+void Environment::relaunch() {
+  resetProcessState();
+  FileLocations::setDataDirectory(dataDirectory());
+}
+
 }  // namespace platform::testing

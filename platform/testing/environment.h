@@ -11,7 +11,14 @@
 //   };
 //
 // The data directory (`dataDirectory()`) is not created; whatever writes there first makes it,
-// as in the program. Main thread; one Environment at a time.
+// as in the program. A test that needs a second start of the program over the same files (a
+// setting read back, a store reopened) calls relaunch():
+//
+//   UTLUserDefaults defaults("suite");
+//   defaults.setObject(...);
+//   environment_.relaunch();  // what the next process reads is what was written
+//
+// Main thread; one Environment at a time.
 #pragma once
 
 #include <filesystem>
@@ -33,6 +40,12 @@ class Environment {
   const std::filesystem::path& root() const { return root_.path(); }
   // <root>/data, the data directory for the test's lifetime.
   std::filesystem::path dataDirectory() const { return root() / "data"; }
+
+  // Stands in for the program starting again: every process-wide state is put back as a fresh
+  // process has it (configured SDK, registrations, suites read, sinks, probes, launch
+  // arguments, main bundle) while the files stay and the data directory remains this one.
+  // Whatever a test set on the process before (a sink, a probe, a bundle) it sets again.
+  void relaunch();
 
  private:
   TempDirectory root_;

@@ -30,9 +30,11 @@ struct AppRegistry {
   std::optional<bool> infoPlistDataCollection;
 };
 
+void resetRegistry();
+
 AppRegistry& registry() {
   static AppRegistry* made = [] {
-    platform::addProcessStateReset(&TELApp::resetForTesting);
+    platform::addProcessStateReset(&resetRegistry);
     return new AppRegistry();  // apps may still be released at exit
   }();
   return *made;
@@ -382,8 +384,12 @@ bool TELApp::isDefaultAppConfigured() {
   return state.defaultApp != nullptr;
 }
 
-void TELApp::resetForTesting() {
-  resetApps();
+
+namespace {
+// Back to a fresh process: no apps, the once-only registration by name not run, an empty
+// configure-with-app list and no cached Info.plist data-collection value.
+void resetRegistry() {
+  TELApp::resetApps();
   auto& state = registry();
   {
     std::lock_guard lock(state.lock);
@@ -395,6 +401,7 @@ void TELApp::resetForTesting() {
   state.infoPlistRead = false;
   state.infoPlistDataCollection.reset();
 }
+}  // namespace
 
 // ---- Libraries -----------------------------------------------------------------------------
 

@@ -102,10 +102,6 @@ class TELApp : public std::enable_shared_from_this<TELApp> {
   TELApp(const TELApp&) = delete;
   TELApp& operator=(const TELApp&) = delete;
 
-  // Back to a fresh process: apps, the once-only registration by name, the configure-with-app
-  // list and the cached Info.plist data-collection value. Tests only.
-  static void resetForTesting();
-
  private:
   struct PrivateTag {};
 

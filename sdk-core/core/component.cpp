@@ -17,9 +17,14 @@ constexpr const char* kHostProductAppName = "HostProductTELApp";
 constexpr const char* kHostProductPushSenderID = "417092865301";
 constexpr const char* kAppCheckComponentClassName = "TELAppCheckComponent";
 
+TELComponentContainer::Registrants& registrantSet();
+
+// Forgets every registrant, as a fresh process has none.
+void forgetRegistrants() { registrantSet().clear(); }
+
 TELComponentContainer::Registrants& registrantSet() {
   static auto* set = [] {
-    platform::addProcessStateReset(&TELComponentContainer::resetRegistrantsForTesting);
+    platform::addProcessStateReset(&forgetRegistrants);
     return new TELComponentContainer::Registrants();
   }();
   return *set;
@@ -34,9 +39,18 @@ struct ClassTable {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<TELLibrary>> classes;
 };
+ClassTable& classTable();
+
+// Forgets every class, as a fresh process knows none before its registrations run.
+void forgetClasses() {
+  auto& table = classTable();
+  std::lock_guard lock(table.mutex);
+  table.classes.clear();
+}
+
 ClassTable& classTable() {
   static auto* table = [] {
-    platform::addProcessStateReset(&TELClassRegistry::resetForTesting);
+    platform::addProcessStateReset(&forgetClasses);
     return new ClassTable();
   }();
   return *table;
@@ -62,12 +76,6 @@ std::shared_ptr<TELLibrary> TELClassRegistry::libraryNamed(const std::string& na
   return it == table.classes.end() ? nullptr : it->second;
 }
 
-void TELClassRegistry::resetForTesting() {
-  auto& table = classTable();
-  std::lock_guard lock(table.mutex);
-  table.classes.clear();
-}
-
 // ---- Container ----------------------------------------------------------------------------
 
 void TELComponentContainer::registerAsComponentRegistrant(const std::shared_ptr<TELLibrary>& library) {
@@ -80,8 +88,6 @@ void TELComponentContainer::registerAsComponentRegistrant(const std::shared_ptr<
 }
 
 TELComponentContainer::Registrants TELComponentContainer::registrants() { return registrantSet(); }
-
-void TELComponentContainer::resetRegistrantsForTesting() { registrantSet().clear(); }
 
 TELComponentContainer::TELComponentContainer(const std::shared_ptr<TELApp>& app)
     : TELComponentContainer(app, [&app] {

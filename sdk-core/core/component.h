@@ -131,9 +131,6 @@ class TELComponentContainer {
   bool hasComponent(const std::string& protocolName) const;
   std::optional<std::vector<std::string>> eagerProtocolNames() const;
 
-  // Forgets every registrant. Tests only.
-  static void resetRegistrantsForTesting();
-
  private:
   void collectComponents(const Registrants& registrants, bool isDefaultApp);
 

@@ -6,6 +6,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
+#include "platform/process_state/process_state.h"
 #include "sdk-core/utilities/logger.h"
 
 namespace {
@@ -31,9 +32,22 @@ struct State {
   Table table;
 };
 
+void forgetTable();
+
 State& state() {
-  static State instance;
-  return instance;
+  static State* instance = [] {
+    platform::addProcessStateReset(&forgetTable);
+    return new State();
+  }();
+  return *instance;
+}
+
+// Back to the built-in table; the next read looks for the file beside the program again.
+void forgetTable() {
+  auto& s = state();
+  std::lock_guard lock(s.mutex);
+  s.loaded = false;
+  s.table = Table();
 }
 
 platform::Error endpointsError(const std::filesystem::path& file, const std::string& reason) {
@@ -165,11 +179,4 @@ void TELEndpoints::setCrashReportingSettingsBaseURL(std::string url) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
   loadedTable(s).settings = withoutTrailingSlash(std::move(url));
-}
-
-void TELEndpoints::reset() {
-  auto& s = state();
-  std::lock_guard lock(s.mutex);
-  s.loaded = false;
-  s.table = Table();
 }

@@ -36,10 +36,9 @@ class TELEndpoints {
   // the wrong type or an address that is not an http(s) URL.
   static platform::Status useFile(const std::filesystem::path& file);
 
-  // Entry setters for tests and tools; they win over the file until `reset`.
+  // Entry setters, for tests and tools that point the SDK at a service of their own; they win
+  // over the file for the rest of the process.
   static void setInstallationsBaseURL(std::string url);
   static void setUploadBaseURL(int target, std::string url);
   static void setCrashReportingSettingsBaseURL(std::string url);
-  // Back to the built-in table; the next read looks for the file beside the program again.
-  static void reset();
 };

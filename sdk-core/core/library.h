@@ -39,6 +39,4 @@ class TELClassRegistry {
   static bool classExists(const std::string& name);
   // The library face of the class of that name; nullptr when absent or not a library.
   static std::shared_ptr<TELLibrary> libraryNamed(const std::string& name);
-  // Forgets every class. Tests only.
-  static void resetForTesting();
 };

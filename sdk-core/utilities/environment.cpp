@@ -85,8 +85,8 @@ bool UTLEnvironmentProbe::hasResource(const std::string& name, const std::string
 
 namespace {
 
-std::mutex gArgumentsMutex;
-std::optional<std::vector<std::string>> gArgumentsOverride;
+// What replace() put in place of the real command line.
+platform::ProcessValue<std::optional<std::vector<std::string>>> gArgumentsOverride;
 
 std::vector<std::string> readCommandLine() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -100,8 +100,8 @@ std::vector<std::string> readCommandLine() {
 
 std::vector<std::string> UTLLaunchArguments::current() {
   static const std::vector<std::string> real = readCommandLine();
-  std::lock_guard lock(gArgumentsMutex);
-  return gArgumentsOverride ? *gArgumentsOverride : real;
+  auto replaced = gArgumentsOverride.get();
+  return replaced ? *replaced : real;
 }
 
 bool UTLLaunchArguments::contains(const std::string& argument) {
@@ -109,10 +109,8 @@ bool UTLLaunchArguments::contains(const std::string& argument) {
   return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
 }
 
-void UTLLaunchArguments::setForTesting(std::optional<std::vector<std::string>> arguments) {
-  platform::addProcessStateReset(+[] { UTLLaunchArguments::setForTesting(std::nullopt); });
-  std::lock_guard lock(gArgumentsMutex);
-  gArgumentsOverride = std::move(arguments);
+void UTLLaunchArguments::replace(std::optional<std::vector<std::string>> arguments) {
+  gArgumentsOverride.set(std::move(arguments));
 }
 
 // ---- Environment probes -----------------------------------------------------------------
@@ -143,8 +141,8 @@ T onceValue(std::optional<T> EnvironmentCache::*slot, F compute) {
 
 }  // namespace
 
-void UTLAppEnvironmentUtil::setProbeForTesting(std::shared_ptr<UTLEnvironmentProbe> probe) {
-  platform::addProcessStateReset(+[] { UTLAppEnvironmentUtil::setProbeForTesting(nullptr); });
+void UTLAppEnvironmentUtil::setProbe(std::shared_ptr<UTLEnvironmentProbe> probe) {
+  platform::addProcessStateReset(+[] { UTLAppEnvironmentUtil::setProbe(nullptr); });
   auto& c = cache();
   std::lock_guard lock(c.mutex);
   c.probe = probe ? std::move(probe) : std::make_shared<UTLEnvironmentProbe>();

@@ -6,7 +6,7 @@
 // (platform::Bundle) for Info.plist values and bundle files; an ELF program carries no
 // encryption information, so the encryption probe always answers "not encrypted", and
 // there is no telephony, no pad idiom and no app-on-another-OS mode. Tests install their
-// own probe with `UTLAppEnvironmentUtil::setProbeForTesting`, which also forgets the values
+// own probe with `UTLAppEnvironmentUtil::setProbe`, which also forgets the values
 // computed once per process.
 //
 // Thread safety: every operation may be called from any thread. `TELUserAgent` guards its
@@ -59,8 +59,9 @@ class UTLLaunchArguments {
  public:
   static std::vector<std::string> current();
   static bool contains(const std::string& argument);
-  // Replaces the arguments (std::nullopt: back to the real command line). Tests only.
-  static void setForTesting(std::optional<std::vector<std::string>> arguments);
+  // Stands other arguments in for the command line (std::nullopt: the real one again), as a
+  // test does to start the SDK as `brivel -TELDebugEnabled` would.
+  static void replace(std::optional<std::vector<std::string>> arguments);
 };
 
 class UTLAppEnvironmentUtil {
@@ -79,8 +80,9 @@ class UTLAppEnvironmentUtil {
   static std::string appleDevicePlatform();
   static std::string deploymentType();
 
-  // Installs a probe (nullptr: the Linux default) and forgets the once-computed values.
-  static void setProbeForTesting(std::shared_ptr<UTLEnvironmentProbe> probe);
+  // Installs a probe (nullptr: the Linux default) and forgets the once-computed values: how a
+  // test stands in another machine or bundle.
+  static void setProbe(std::shared_ptr<UTLEnvironmentProbe> probe);
   static std::shared_ptr<UTLEnvironmentProbe> probe();
 };
 

@@ -38,7 +38,7 @@ void report(platform::Error* out, platform::Error error) {
 
 }  // namespace
 
-void UTLGzip::setMaximumInputLengthForTesting(uint64_t length) {
+void UTLGzip::setMaximumInputLength(uint64_t length) {
   platform::addProcessStateReset(+[] { gMaximumInputLength = std::numeric_limits<uint32_t>::max(); });
   gMaximumInputLength = length;
 }

@@ -42,7 +42,7 @@ struct UTLGzip {
   static std::optional<std::vector<uint8_t>> utl_dataByInflatingGzippedData(
       const std::vector<uint8_t>& data, platform::Error* error = nullptr);
 
-  // Test seam: the largest input the operations accept. Defaults to 4,294,967,295;
-  // lowering it lets the too-large path run without allocating gigabytes.
-  static void setMaximumInputLengthForTesting(uint64_t length);
+  // The largest input the operations accept. Defaults to 4,294,967,295; lowering it lets a
+  // test take the too-large path without allocating gigabytes.
+  static void setMaximumInputLength(uint64_t length);
 };

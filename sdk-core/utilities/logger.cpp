@@ -32,12 +32,11 @@ struct UtilityState {
   std::shared_ptr<platform::DispatchQueue> queue;
 };
 
+void resetLogger();
+
 UtilityState& utility() {
   static UtilityState* state = [] {
-    platform::addProcessStateReset(+[] {
-      TELLoggerResetForTesting();
-      UTLLoggerSetSinkForTesting(nullptr);
-    });
+    platform::addProcessStateReset(&resetLogger);
     return new UtilityState();  // lives until the process ends
   }();
   return *state;
@@ -50,6 +49,22 @@ struct SdkState {
 SdkState& sdk() {
   static SdkState* state = new SdkState();
   return *state;
+}
+
+// Back to the state of a fresh process: both set-ups undone, level 5, debug off, no prefix,
+// no standard error, no sink.
+void resetLogger() {
+  UTLLoggerFlush();
+  auto& state = utility();
+  state.setUp.reset();
+  sdk().setUp.reset();
+  state.maximumLevel = static_cast<int>(UTLLoggerLevel::Notice);
+  state.filterLevel = static_cast<int>(UTLLoggerLevel::Notice);
+  state.debugMode = false;
+  state.standardError = false;
+  std::lock_guard lock(state.mutex);
+  state.versionPrefix.clear();
+  state.sink = nullptr;
 }
 
 void utilitySetUpOnce() {
@@ -266,27 +281,15 @@ void TELLoggerWrapper::logWithLevel(TELLoggerLevel level, std::string_view servi
   UTLLoggerWriteMessage(level, service, false, code, message);
 }
 
-// ---- Test seams ---------------------------------------------------------------------------
+// ---- Sink and flush ------------------------------------------------------------------------
 
-void UTLLoggerSetSinkForTesting(UTLLoggerSink sink) {
+void UTLLoggerSetSink(UTLLoggerSink sink) {
   auto& state = utility();
   std::lock_guard lock(state.mutex);
   state.sink = std::move(sink);
 }
 
-void UTLLoggerFlushForTesting() {
+void UTLLoggerFlush() {
   if (auto queue = loggingQueue()) queue->sync([] {});
 }
 
-void TELLoggerResetForTesting() {
-  UTLLoggerFlushForTesting();
-  auto& state = utility();
-  state.setUp.reset();
-  sdk().setUp.reset();
-  state.maximumLevel = static_cast<int>(UTLLoggerLevel::Notice);
-  state.filterLevel = static_cast<int>(UTLLoggerLevel::Notice);
-  state.debugMode = false;
-  state.standardError = false;
-  std::lock_guard lock(state.mutex);
-  state.versionPrefix.clear();
-}

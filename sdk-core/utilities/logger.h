@@ -95,13 +95,11 @@ struct TELLoggerWrapper {
                            std::string_view message);
 };
 
-// ---- Test seams ---------------------------------------------------------------------------
+// ---- Sink and flush ------------------------------------------------------------------------
 
-// Receives every line the client passes on (level, full line), on the logging queue.
+// Receives every line the client passes on (level, full line), on the logging queue, besides
+// the system log: how a test reads what the SDK told its console (nullptr: none).
 using UTLLoggerSink = std::function<void(UTLLoggerLevel level, const std::string& line)>;
-void UTLLoggerSetSinkForTesting(UTLLoggerSink sink);
+void UTLLoggerSetSink(UTLLoggerSink sink);
 // Waits until every line logged so far has reached the outputs.
-void UTLLoggerFlushForTesting();
-// Back to the state of a fresh process: both set-ups undone, level 5, debug off, no prefix,
-// no standard error. The sink stays.
-void TELLoggerResetForTesting();
+void UTLLoggerFlush();

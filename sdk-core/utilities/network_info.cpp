@@ -175,25 +175,28 @@ std::optional<std::string> UTLNetworkInfo::getNetworkRadioType() {
   return getNetworkInfo()->currentRadioAccessTechnology();
 }
 
-void UTLNetworkInfo::setTelephonyForTesting(std::shared_ptr<UTLTelephonyNetworkInfo> telephony) {
-  platform::addProcessStateReset(&UTLNetworkInfo::resetForTesting);
+namespace {
+// Back to the Linux objects.
+void useSystemNetworkInfo() {
+  auto& s = shared();
+  std::lock_guard lock(s.mutex);
+  s.telephony = std::make_shared<UTLTelephonyNetworkInfo>();
+  s.reachability = std::make_shared<UTLReachability>();
+}
+}  // namespace
+
+void UTLNetworkInfo::setTelephony(std::shared_ptr<UTLTelephonyNetworkInfo> telephony) {
+  platform::addProcessStateReset(&useSystemNetworkInfo);
   auto& s = shared();
   std::lock_guard lock(s.mutex);
   s.telephony = telephony ? std::move(telephony) : std::make_shared<UTLTelephonyNetworkInfo>();
 }
 
-void UTLNetworkInfo::setReachabilityForTesting(std::shared_ptr<UTLReachability> object) {
-  platform::addProcessStateReset(&UTLNetworkInfo::resetForTesting);
+void UTLNetworkInfo::setReachability(std::shared_ptr<UTLReachability> object) {
+  platform::addProcessStateReset(&useSystemNetworkInfo);
   auto& s = shared();
   std::lock_guard lock(s.mutex);
   s.reachability = std::move(object);
-}
-
-void UTLNetworkInfo::resetForTesting() {
-  auto& s = shared();
-  std::lock_guard lock(s.mutex);
-  s.telephony = std::make_shared<UTLTelephonyNetworkInfo>();
-  s.reachability = std::make_shared<UTLReachability>();
 }
 
 PRMPromise::Ptr utl_dataTaskPromiseWithRequest(const std::shared_ptr<platform::URLSession>& session,

@@ -69,11 +69,10 @@ class UTLNetworkInfo {
   static int getNetworkType();
   static std::optional<std::string> getNetworkRadioType();
 
-  // Test seams: replace the shared objects (nullptr reachability: "no object").
-  static void setTelephonyForTesting(std::shared_ptr<UTLTelephonyNetworkInfo> telephony);
-  static void setReachabilityForTesting(std::shared_ptr<UTLReachability> reachability);
-  // Back to the Linux objects.
-  static void resetForTesting();
+  // Stand other objects in for the Linux ones, as tests do to play a phone with a carrier or
+  // without a network (nullptr telephony: the Linux one; nullptr reachability: "no object").
+  static void setTelephony(std::shared_ptr<UTLTelephonyNetworkInfo> telephony);
+  static void setReachability(std::shared_ptr<UTLReachability> reachability);
 };
 
 // Flags of the Linux reachability from interface and route tables (files given for tests):

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/foundation/bundle.h"
+#include "platform/process_state/process_state.h"
 #include "transport/events/console.h"
 #include "transport/events/registrar.h"
 #include "transport/events/transport.h"
@@ -13,14 +14,14 @@ static_assert(ETBackgroundIdentifierInvalid == platform::kInvalidBackgroundTask,
 
 namespace {
 
-std::shared_ptr<ETApplication>& sharedApplicationSlot() {
-  static std::shared_ptr<ETApplication> application;
-  return application;
+platform::ProcessValue<std::shared_ptr<ETApplication>>& sharedApplicationSlot() {
+  static auto* application = new platform::ProcessValue<std::shared_ptr<ETApplication>>();
+  return *application;
 }
 
-std::shared_ptr<ETLifecycle>& sharedLifecycleSlot() {
-  static std::shared_ptr<ETLifecycle> lifecycle;
-  return lifecycle;
+platform::ProcessValue<std::shared_ptr<ETLifecycle>>& sharedLifecycleSlot() {
+  static auto* lifecycle = new platform::ProcessValue<std::shared_ptr<ETLifecycle>>();
+  return *lifecycle;
 }
 
 const char* operationWord(ETLifecycleOperation operation) {
@@ -39,20 +40,16 @@ const char* operationWord(ETLifecycleOperation operation) {
 
 // ---- ETApplication --------------------------------------------------------------------
 
-void ETApplication::load() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+void ETApplication::load() { (void)sharedApplication(); }
+
+std::shared_ptr<ETApplication> ETApplication::sharedApplication() {
+  return sharedApplicationSlot().getOrMake([] {
     ET_LOG_DEBUG(
         "ET is initializing. Please note that if you quit the app via the debugger and not through a lifecycle "
         "event, event data will remain on disk but storage won't have a reference to them since the singleton "
         "wasn't saved to disk.");
-    sharedApplicationSlot() = make();
+    return make();
   });
-}
-
-std::shared_ptr<ETApplication> ETApplication::sharedApplication() {
-  load();
-  return sharedApplicationSlot();
 }
 
 std::shared_ptr<ETApplication> ETApplication::make(PlatformApplicationProvider provider) {
@@ -126,14 +123,10 @@ std::shared_ptr<platform::BackgroundTaskService> ETApplication::sharedApplicatio
 
 // ---- ETLifecycle ----------------------------------------------------------------------
 
-void ETLifecycle::load() {
-  static std::once_flag once;
-  std::call_once(once, [] { sharedLifecycleSlot() = make(); });
-}
+void ETLifecycle::load() { (void)sharedInstance(); }
 
 std::shared_ptr<ETLifecycle> ETLifecycle::sharedInstance() {
-  load();
-  return sharedLifecycleSlot();
+  return sharedLifecycleSlot().getOrMake([] { return make(); });
 }
 
 std::shared_ptr<ETLifecycle> ETLifecycle::make() {

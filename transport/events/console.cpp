@@ -14,9 +14,8 @@ namespace {
 
 constexpr const char* kService = "[DiroriVazuZodurozir]";
 
-std::mutex gHooksMutex;
-ETAssertionBlock gOverride;
-std::function<void(const std::string&)> gSink;
+platform::ProcessValue<ETAssertionBlock> gOverride;
+platform::ProcessValue<std::function<void(const std::string&)>> gSink;
 
 std::string formatV(const char* format, va_list arguments) {
   va_list copy;
@@ -31,12 +30,7 @@ std::string formatV(const char* format, va_list arguments) {
 
 void writeLine(int priority, const std::string& line) {
   syslog(priority, "%s", line.c_str());
-  std::function<void(const std::string&)> sink;
-  {
-    std::lock_guard lock(gHooksMutex);
-    sink = gSink;
-  }
-  if (sink) sink(line);
+  if (auto sink = gSink.get()) sink(line);
 }
 
 }  // namespace
@@ -72,20 +66,15 @@ void ETConsoleAssertLog(bool fatal, const char* file, long line, const char* for
 }
 
 ETAssertionBlock ETAssertOverrideBlock() {
-  std::lock_guard lock(gHooksMutex);
-  return gOverride;
+  return gOverride.get();
 }
 
-void ETSetAssertOverrideBlockForTesting(ETAssertionBlock block) {
-  platform::addProcessStateReset(+[] { ETSetAssertOverrideBlockForTesting({}); });
-  std::lock_guard lock(gHooksMutex);
-  gOverride = std::move(block);
+void ETAssertHelperSetAssertionBlock(ETAssertionBlock block) {
+  gOverride.set(std::move(block));
 }
 
-void ETConsoleSetSinkForTesting(std::function<void(const std::string& line)> sink) {
-  platform::addProcessStateReset(+[] { ETConsoleSetSinkForTesting({}); });
-  std::lock_guard lock(gHooksMutex);
-  gSink = std::move(sink);
+void ETConsoleSetSink(std::function<void(const std::string& line)> sink) {
+  gSink.set(std::move(sink));
 }
 
 void ETAssertionFailed(bool fatal, const char* file, long line, const char* format, ...) {

@@ -46,10 +46,11 @@ std::string ETConsolePrefix(long code);
 // The assertion override: called with the message, file and line in place of the line.
 using ETAssertionBlock = std::function<void(const std::string& message, const char* file, long line)>;
 ETAssertionBlock ETAssertOverrideBlock();
-// Installs (or, with an empty block, removes) the override. Tests only.
-void ETSetAssertOverrideBlockForTesting(ETAssertionBlock block);
-// Receives every written line as well as the system log. Tests only.
-void ETConsoleSetSinkForTesting(std::function<void(const std::string& line)> sink);
+// Installs (or, with an empty block, removes) the override: how a test sees a failed
+// assertion instead of the exception a fatal one raises.
+void ETAssertHelperSetAssertionBlock(ETAssertionBlock block);
+// Receives every written line as well as the system log (empty: none), for a test to read.
+void ETConsoleSetSink(std::function<void(const std::string& line)> sink);
 
 // Runs a failed assertion: override or line, then, when fatal, the exception.
 void ETAssertionFailed(bool fatal, const char* file, long line, const char* format, ...) ET_PRINTF(4, 5);

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 #include "transport/events/console.h"
 
 namespace fs = std::filesystem;
@@ -93,11 +94,13 @@ std::optional<platform::Error> writeThroughTemporary(const fs::path& path, const
 }  // namespace
 
 fs::path ETEventsRootURL() {
-  static const fs::path root = [] {
+  // Found once per process, under the data directory of that process.
+  static auto* cached = new platform::ProcessValue<fs::path>();
+  const fs::path root = cached->getOrMake([] {
     fs::path path = platform::FileLocations::cachesDirectory() / "zideza-sdks-events";
     ET_LOG_DEBUG("ET's state will be saved to: %s", path.c_str());
     return path;
-  }();
+  });
   std::error_code failure;
   fs::create_directories(root, failure);
   ET_ASSERT(!failure, "There was an error creating ET's path");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
 #include "transport/events/registrar.h"
@@ -84,8 +85,8 @@ ETBytes int32Bytes(int32_t value) {
 // ---- Making and naming ----------------------------------------------------------------
 
 std::shared_ptr<ETFlatFileStorage> ETFlatFileStorage::sharedInstance() {
-  static const auto storage = make(ETEventsRootURL());
-  return storage;
+  static auto* storage = new platform::ProcessValue<std::shared_ptr<ETFlatFileStorage>>();
+  return storage->getOrMake([] { return make(ETEventsRootURL()); });
 }
 
 void ETFlatFileStorage::load(const std::shared_ptr<ETRegistrar>& registrar) {
@@ -440,7 +441,7 @@ void ETFlatFileStorage::setUploadCoordinator(std::shared_ptr<ETUploadCoordinator
   coordinator_ = std::move(coordinator);
 }
 
-void ETFlatFileStorage::setMoveFaultForTesting(MoveFaultHook hook) {
+void ETFlatFileStorage::setMoveFault(MoveFaultHook hook) {
   std::lock_guard lock(mutex_);
   moveFault_ = std::move(hook);
 }

@@ -142,9 +142,10 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   // Only on the storage queue.
   ETDirectorySizeTracker& sizeTracker() { return tracker_; }
 
-  // Makes a move of an event file fail when the hook answers true (from, to). Tests only.
+  // Makes a move of an event file fail when the hook answers true (from, to), so the paths of
+  // a batch that cannot be moved back are tested for real (nullptr: no fault).
   using MoveFaultHook = std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)>;
-  void setMoveFaultForTesting(MoveFaultHook hook);
+  void setMoveFault(MoveFaultHook hook);
 
  private:
   ETFlatFileStorage(std::filesystem::path root, std::shared_ptr<ETApplicationProtocol> application);

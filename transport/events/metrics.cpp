@@ -9,6 +9,7 @@
 
 #include "client_metrics.pb.h"
 #include "platform/foundation/bundle.h"
+#include "platform/process_state/process_state.h"
 #include "transport/events/console.h"
 #include "transport/events/flat_file_storage.h"
 #include "transport/events/nanopb_bytes.h"
@@ -214,8 +215,8 @@ std::shared_ptr<ETMetricsController> ETMetricsController::make(std::shared_ptr<E
 }
 
 std::shared_ptr<ETMetricsController> ETMetricsController::sharedInstance() {
-  static const auto controller = make(ETFlatFileStorage::sharedInstance());
-  return controller;
+  static auto* controller = new platform::ProcessValue<std::shared_ptr<ETMetricsController>>();
+  return controller->getOrMake([] { return make(ETFlatFileStorage::sharedInstance()); });
 }
 
 void ETMetricsController::load(const std::shared_ptr<ETRegistrar>& registrar) {

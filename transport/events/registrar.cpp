@@ -2,21 +2,20 @@
 
 #include <mutex>
 
+#include "platform/process_state/process_state.h"
 #include "transport/events/console.h"
 
 namespace {
-std::mutex gCoordinatorMutex;
-std::shared_ptr<ETUploadCoordinatorProtocol> gCoordinator;
+platform::ProcessValue<std::shared_ptr<ETUploadCoordinatorProtocol>>& sharedCoordinator() {
+  static auto* coordinator = new platform::ProcessValue<std::shared_ptr<ETUploadCoordinatorProtocol>>();
+  return *coordinator;
+}
 }  // namespace
 
-std::shared_ptr<ETUploadCoordinatorProtocol> ETSharedUploadCoordinator() {
-  std::lock_guard lock(gCoordinatorMutex);
-  return gCoordinator;
-}
+std::shared_ptr<ETUploadCoordinatorProtocol> ETSharedUploadCoordinator() { return sharedCoordinator().get(); }
 
 void ETSetSharedUploadCoordinator(std::shared_ptr<ETUploadCoordinatorProtocol> coordinator) {
-  std::lock_guard lock(gCoordinatorMutex);
-  gCoordinator = std::move(coordinator);
+  sharedCoordinator().set(std::move(coordinator));
 }
 
 bool ETLifecycleProtocol::performLifecycleOperation(ETLifecycleOperation operation,
@@ -54,8 +53,8 @@ bool ETBackgroundTask::end() {
 }
 
 std::shared_ptr<ETRegistrar> ETRegistrar::sharedInstance() {
-  static const auto registrar = std::make_shared<ETRegistrar>();
-  return registrar;
+  static auto* registrar = new platform::ProcessValue<std::shared_ptr<ETRegistrar>>();
+  return registrar->getOrMake([] { return std::make_shared<ETRegistrar>(); });
 }
 
 ETRegistrar::ETRegistrar() : queue_(platform::DispatchQueue::makeSerial("ziz.ozudor.ETRegistrar")) {}

@@ -1,15 +1,20 @@
 #include "transport/events/startup.h"
 
-#include <mutex>
-
+#include "platform/dispatch/once.h"
+#include "platform/process_state/process_state.h"
 #include "transport/events/application.h"
 #include "transport/events/event.h"
 #include "transport/events/flat_file_storage.h"
 #include "transport/events/registrar.h"
 
+namespace {
+platform::OnceFlag gRegistrationsOnce;
+}  // namespace
+
 void ETRunLoadTimeRegistrations(const ETLoadTimeRegistrations& registrations) {
-  static std::once_flag once;
-  std::call_once(once, [&registrations] {
+  gRegistrationsOnce.call([&registrations] {
+    // A fresh process (a test's) makes the shared objects anew, so they register again.
+    platform::addProcessStateReset(+[] { gRegistrationsOnce.reset(); });
     ETRegisterEventArchiveClasses();
     auto registrar = ETRegistrar::sharedInstance();
     if (registrations.uploader) registrations.uploader(registrar);

@@ -1,5 +1,6 @@
 #include "transport/events/transport.h"
 
+#include "platform/process_state/process_state.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
 #include "transport/events/registrar.h"
@@ -11,8 +12,8 @@ constexpr const char* kTransformerTaskName = "ETTransformer";
 // ---- ETTransformer --------------------------------------------------------------------
 
 std::shared_ptr<ETTransformer> ETTransformer::sharedInstance() {
-  static const auto transformer = std::make_shared<ETTransformer>();
-  return transformer;
+  static auto* transformer = new platform::ProcessValue<std::shared_ptr<ETTransformer>>();
+  return transformer->getOrMake([] { return std::make_shared<ETTransformer>(); });
 }
 
 ETTransformer::ETTransformer(std::shared_ptr<ETApplicationProtocol> application, std::shared_ptr<ETRegistrar> registrar)

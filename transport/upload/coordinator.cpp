@@ -32,13 +32,6 @@ std::shared_ptr<ETReachability> ETReachability::sharedInstance() {
   return gReachability;
 }
 
-void ETReachability::setSharedInstanceForTesting(std::shared_ptr<ETReachability> reachability) {
-  // Back to the machine's own, made again at the next sharedInstance().
-  platform::addProcessStateReset(+[] { ETReachability::setSharedInstanceForTesting(nullptr); });
-  std::lock_guard lock(gReachabilityMutex);
-  gReachability = std::move(reachability);
-}
-
 void ETReachability::start(std::shared_ptr<platform::NetworkReachability> provider) {
   provider_ = std::move(provider);
   std::weak_ptr<ETReachability> weak = weak_from_this();
@@ -101,12 +94,12 @@ std::shared_ptr<ETUploadCoordinator> ETUploadCoordinator::make(std::shared_ptr<E
 }
 
 std::shared_ptr<ETUploadCoordinator> ETUploadCoordinator::sharedInstance() {
-  static std::shared_ptr<ETUploadCoordinator> instance = [] {
+  static auto* instance = new platform::ProcessValue<std::shared_ptr<ETUploadCoordinator>>();
+  return instance->getOrMake([] {
     auto coordinator = make(ETRegistrar::sharedInstance());
     coordinator->startTimer();
     return coordinator;
-  }();
-  return instance;
+  });
 }
 
 std::shared_ptr<ETReachability> ETUploadCoordinator::reachability() {

@@ -39,8 +39,6 @@ class ETReachability : public std::enable_shared_from_this<ETReachability> {
  public:
   // Over the machine's interfaces and default route, polled; made once.
   static std::shared_ptr<ETReachability> sharedInstance();
-  // Replaces the shared instance (tests).
-  static void setSharedInstanceForTesting(std::shared_ptr<ETReachability> reachability);
   static std::shared_ptr<ETReachability> make(std::shared_ptr<platform::NetworkReachability> provider);
 
   // The callback flags when non-zero, else the start-up flags.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/process_state/process_state.h"
 #include "sdk-core/core/endpoints.h"
 #include "transport/events/application.h"
 #include "transport/events/console.h"
@@ -52,8 +53,8 @@ std::shared_ptr<UPUploader> UPUploader::make(std::shared_ptr<ETRegistrar> regist
 }
 
 std::shared_ptr<UPUploader> UPUploader::sharedInstance() {
-  static const auto uploader = make(ETRegistrar::sharedInstance());
-  return uploader;
+  static auto* uploader = new platform::ProcessValue<std::shared_ptr<UPUploader>>();
+  return uploader->getOrMake([] { return make(ETRegistrar::sharedInstance()); });
 }
 
 void UPUploader::load(const std::shared_ptr<ETRegistrar>& registrar) {

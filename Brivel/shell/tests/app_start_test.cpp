@@ -16,6 +16,7 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/defaults.h"
+#include "platform/application/testing/recording_app_platform.h"
 #include "platform/foundation/notifications.h"
 #include "platform/ui/testing/driver.h"
 #include "shell_test_support.h"
@@ -27,7 +28,10 @@ using namespace platform::ui;
 using namespace platform::ui::testing;
 using namespace std::chrono_literals;
 
-class AppStartTest : public brivel::testing::ShellTest {};
+class AppStartTest : public brivel::testing::ShellTest {
+ protected:
+  platform::testing::RecordingAppPlatform platform_;
+};
 
 const std::vector<std::string> kLaunchSteps = {
     "TelemetryApp.configure",
@@ -43,15 +47,16 @@ TEST_F(AppStartTest, LaunchStepsRunInOrderWhateverTheOptions) {
   LaunchOptions fromNotification;
   fromNotification["remoteNotification"] = "{}";
   for (const auto& options : {std::optional<LaunchOptions>(), std::optional<LaunchOptions>(fromNotification)}) {
-    platform::ApplicationCallLog::shared().clear();
+    platform_.clear();
     int sdkConfigurations = 0;
-    AppDelegate delegate([&sdkConfigurations] {
+    AppDelegate delegate(platform_, [this, &sdkConfigurations] {
       ++sdkConfigurations;
+      platform_.record("TelemetryApp.configure");
       return platform::Status();
     });
-    EXPECT_TRUE(delegate.application(platform::Application::shared(), options));
+    EXPECT_TRUE(delegate.application(*platform_.application, options));
     EXPECT_EQ(sdkConfigurations, 1);
-    EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
+    EXPECT_EQ(platform_.calls(), kLaunchSteps);
   }
   // The tips keep their state in the data directory.
   Tips::invalidate("ProfileActionsTip", "tipClosed");
@@ -63,7 +68,7 @@ TEST_F(AppStartTest, BecomingActivePostsOncePerChangeIntoTheActivePhase) {
   auto& center = platform::NotificationCenter::defaultCenter();
   auto token = center.addObserver(platform::kApplicationDidBecomeActiveNotification,
                                   [&posts](const platform::Notification&) { ++posts; });
-  platform::Application application;
+  platform::SystemApplication application;
   for (ScenePhase phase : {ScenePhase::active, ScenePhase::active, ScenePhase::inactive, ScenePhase::background,
                            ScenePhase::active}) {
     application.noteScenePhase(phase);
@@ -78,7 +83,7 @@ TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatfo
   auto token = center.addObserver("", [&posted](const platform::Notification& note) {
     if (note.name.starts_with("UIApplication") || note.name.starts_with("UIScene")) posted.push_back(note.name);
   });
-  platform::Application application;
+  platform::SystemApplication application;
   application.noteScenePhase(ScenePhase::active);
   application.noteScenePhase(ScenePhase::background);
   application.noteScenePhase(ScenePhase::active);
@@ -94,9 +99,12 @@ TEST_F(AppStartTest, ThePageBeingHiddenAndShownPostsTheLifecycleNamesInThePlatfo
 TEST_F(AppStartTest, UnreadableTipsDatastoreDoesNotStopTheLaunch) {
   std::filesystem::create_directories(std::filesystem::path(platform::tipsDatastorePath()).parent_path());
   std::ofstream(platform::tipsDatastorePath()) << "{ not json";
-  AppDelegate delegate([] { return platform::Status(); });
-  EXPECT_TRUE(delegate.application(platform::Application::shared(), std::nullopt));
-  EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), kLaunchSteps);
+  AppDelegate delegate(platform_, [this] {
+    platform_.record("TelemetryApp.configure");
+    return platform::Status();
+  });
+  EXPECT_TRUE(delegate.application(*platform_.application, std::nullopt));
+  EXPECT_EQ(platform_.calls(), kLaunchSteps);
 }
 
 TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) {
@@ -104,14 +112,14 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
   ASSERT_TRUE(defaults->set("getNotified", platform::PlistValue(true)).ok());
   auto container = openStore();
   ASSERT_NE(container, nullptr);
-  BrivelApp app([container] { return container; });
+  BrivelApp app([container] { return container; }, {}, platform_);
   EXPECT_FALSE(app.hasCreatedSharedObjects()) << "nothing is created before the content is built";
 
   ViewDriver driver([app] { return app.body(); });
   EXPECT_TRUE(driver.exists(byKind(NodeKind::tab).ofKind(NodeKind::tab)));
   EXPECT_TRUE(driver.exists(byText("localizable_collection")));
   EXPECT_TRUE(app.hasCreatedSharedObjects());
-  EXPECT_EQ(platform::ApplicationCallLog::shared().entries(), (std::vector<std::string>{"removeAllPendingNotificationRequests"}));
+  EXPECT_EQ(platform_.calls(), (std::vector<std::string>{"removeAllPendingNotificationRequests"}));
   EXPECT_EQ(defaults->boolean("getNotified"), false);
 
   // Later renders keep the same shared objects and do not run the appear action again.
@@ -119,13 +127,13 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
   driver.runtime().invalidate();
   driver.tree();
   EXPECT_EQ(app.profileManager(), profileManager);
-  EXPECT_EQ(platform::ApplicationCallLog::shared().entries().size(), 1u);
+  EXPECT_EQ(platform_.calls().size(), 1u);
 }
 
 TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
   auto defaults = platform::UserDefaults::standard();
   ASSERT_TRUE(defaults->set("getNotified", platform::PlistValue(true)).ok());
-  BrivelApp app([] { return std::shared_ptr<platform::ModelContainer>(); });
+  BrivelApp app([] { return std::shared_ptr<platform::ModelContainer>(); }, {}, platform_);
   ViewDriver driver([app] { return app.body(); });
 
   auto texts = driver.visibleTexts();
@@ -139,7 +147,7 @@ TEST_F(AppStartTest, SceneWithoutAStoreShowsOnlyTheFailureScreen) {
   EXPECT_FALSE(driver.exists(byKind(NodeKind::tabView)));
 
   EXPECT_FALSE(app.hasCreatedSharedObjects());
-  EXPECT_TRUE(platform::ApplicationCallLog::shared().entries().empty()) << "pending notifications are left alone";
+  EXPECT_TRUE(platform_.calls().empty()) << "pending notifications are left alone";
   EXPECT_EQ(defaults->boolean("getNotified"), true);
 }
 

@@ -1,6 +1,6 @@
 // A fixture for the shell's tests: a fresh data directory (defaults, store, tips and review
-// files), a main bundle whose Info.plist the test controls, and empty call and event logs
-// (the environment puts every process-wide state back before and after each test).
+// files), a main bundle whose Info.plist the test controls, and an empty event log (the
+// environment puts every process-wide state back before and after each test).
 #pragma once
 
 #include <gtest/gtest.h>

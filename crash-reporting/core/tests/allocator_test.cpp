@@ -96,10 +96,10 @@ TEST(CRHostTest, APadReportsIpadosWhileThePlatformStaysIos) {
   struct PadProbe : UTLEnvironmentProbe {
     bool isPadInterfaceIdiom() const override { return true; }
   };
-  UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<PadProbe>());
+  UTLAppEnvironmentUtil::setProbe(std::make_shared<PadProbe>());
   EXPECT_EQ(CRAppTelemetryPlatformName(), "ipados");
   EXPECT_STREQ(CRAppPlatformName(), "ios");
-  UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+  UTLAppEnvironmentUtil::setProbe(nullptr);
   EXPECT_EQ(CRAppTelemetryPlatformName(), "ios");
 }
 

@@ -277,7 +277,7 @@ TEST(CrashCaptureTest, TwoThreadsFaultingAtOnceLeaveOneRecord) {
 TEST(CrashCaptureTest, AFaultWhileRecordingKillsWithTheLinesSoFar) {
   CrashChild child;
   const CrashResult result = child.run({}, [](SharedPage&) {
-    CRThreadsSetSectionHookForTesting([](const char* section) {
+    CRThreadsSetSectionHook([](const char* section) {
       if (std::strcmp(section, "threads") == 0) *gNowhere = 3;
     });
     raise(SIGABRT);

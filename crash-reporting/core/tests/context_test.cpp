@@ -82,7 +82,7 @@ TEST_F(ContextTest, MissingInitDataOrRootPathFails) {
 
 TEST_F(ContextTest, ASlowSetUpReturnsAfterFiveSecondsAndBecomesReadyLater) {
   CRContextHooks hooks;
-  hooks.extraSetUpBlockForTesting = [] { std::this_thread::sleep_for(std::chrono::seconds(6)); };
+  hooks.extraSetUpBlock = [] { std::this_thread::sleep_for(std::chrono::seconds(6)); };
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(setUpContext(hooks));
   const auto waited = std::chrono::steady_clock::now() - start;

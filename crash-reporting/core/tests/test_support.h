@@ -14,6 +14,7 @@
 
 #include "crash-reporting/core/context.h"
 #include "crash-reporting/core/section_reader.h"
+#include "platform/testing/environment.h"
 #include "platform/testing/temp_directory.h"
 
 namespace crash_test {
@@ -50,13 +51,14 @@ inline CRContextInitData initDataFor(const TempDir& folder) {
 // A context set up in a fresh report folder, forgotten when the case ends.
 class ContextTest : public ::testing::Test {
  protected:
-  void TearDown() override { CRContextResetForTesting(); }
   bool setUpContext(CRContextHooks hooks = {}) {
     CRContextSetHooks(std::move(hooks));
     const CRContextInitData data = initDataFor(folder);
     return CRContextInitialize(&data);
   }
   TempDir folder;
+  // Declared after the folder, so the context is forgotten before the folder goes.
+  platform::testing::Environment environment_{"crash-core"};
 };
 
 }  // namespace crash_test

@@ -74,7 +74,7 @@ TEST(CRSafeMemoryTest, CopiesReadableMemoryAndRefusesTheRest) {
 
   for (bool pipePath : {false, true}) {
     SCOPED_TRACE(pipePath ? "pipe" : "process_vm_readv");
-    CRSafeMemoryForcePipeForTesting(pipePath);
+    CRSafeMemoryForcePipe(pipePath);
     char out[16] = {};
     EXPECT_TRUE(CRSafeCopyMemory(pages + page - 6, out, 6));
     EXPECT_STREQ(out, "hello");
@@ -97,7 +97,7 @@ TEST(CRSafeMemoryTest, CopiesReadableMemoryAndRefusesTheRest) {
     std::memcpy(pages + page - 6, "hello", 6);
     EXPECT_FALSE(CRCheckReadableString(reinterpret_cast<const char*>(100), &checked, 10, &length));
   }
-  CRSafeMemoryForcePipeForTesting(false);
+  CRSafeMemoryForcePipe(false);
   munmap(pages, 2 * page);
 }
 

@@ -27,7 +27,7 @@ TEST(BackgroundTaskServiceTest, ExpiryCallsTheHandlersWhichMayEndTheirTasks) {
   int lingeringCalls = 0;
   ending = service.beginBackgroundTask("ends", [&] { service.endBackgroundTask(ending); });
   service.beginBackgroundTask("lingers", [&] { ++lingeringCalls; });
-  service.expireAllForTesting();
+  service.expireAll();
   EXPECT_EQ(lingeringCalls, 1);
   EXPECT_EQ(service.activeTaskNames(), std::vector<std::string>{"lingers"});
   EXPECT_EQ(service.counts().expired, 2u);

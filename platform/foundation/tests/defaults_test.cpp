@@ -51,7 +51,7 @@ TEST_F(DefaultsTest, RoundTripThroughTheSuiteFile) {
   const auto written = group->domain()->dictionary();
 
   // As the next launch would: the suite is read back from its file.
-  PreferencesDomain::discardLoadedDomainsForTesting();
+  environment_.relaunch();
   auto reopened = UserDefaults::suite("group.ruv.vantoru.Duvenmark");
   ASSERT_NE(reopened->domain(), group->domain());
   EXPECT_EQ(reopened->domain()->dictionary(), written);
@@ -118,7 +118,7 @@ TEST_F(DefaultsTest, AtomicReplaceKeepsTheOldFileWhenAnyStepFails) {
   for (FileWriteFault step : {FileWriteFault::CreateTemporary, FileWriteFault::Write,
                               FileWriteFault::Sync, FileWriteFault::Rename}) {
     SCOPED_TRACE(static_cast<int>(step));
-    setFileWriteFaultForTesting(step);
+    setFileWriteFault(step);
     auto stored = defaults->set("value", "new");
     ASSERT_FALSE(stored.ok());
     EXPECT_EQ(stored.error().domain, kPOSIXErrorDomain);
@@ -126,14 +126,14 @@ TEST_F(DefaultsTest, AtomicReplaceKeepsTheOldFileWhenAnyStepFails) {
     EXPECT_EQ(defaults->string("value"), "new");
     EXPECT_EQ(loadPreferencesFile(prefs("atomic"))->at("value"), PlistValue("old"));
     EXPECT_EQ(filesIn(root_ / "Preferences"), std::vector<std::string>{"atomic.plist"});
-    setFileWriteFaultForTesting(FileWriteFault::None);
+    setFileWriteFault(FileWriteFault::None);
     ASSERT_TRUE(defaults->set("value", "old").ok());
   }
 
   // A failed write is retried by the next synchronize even without a new change.
-  setFileWriteFaultForTesting(FileWriteFault::Rename);
+  setFileWriteFault(FileWriteFault::Rename);
   ASSERT_FALSE(defaults->set("value", "later").ok());
-  setFileWriteFaultForTesting(FileWriteFault::None);
+  setFileWriteFault(FileWriteFault::None);
   EXPECT_TRUE(defaults->synchronize().ok());
   EXPECT_EQ(loadPreferencesFile(prefs("atomic"))->at("value"), PlistValue("later"));
 }
@@ -174,7 +174,7 @@ TEST_F(DefaultsTest, DamagedFilesAreSetAsideAndToldNeverFatal) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    PreferencesDomain::discardLoadedDomainsForTesting();
+    environment_.relaunch();
     DataNotices::shared().reset();
     fs::remove_all(root_ / "Preferences");
     fs::create_directories(root_ / "Preferences");
@@ -201,7 +201,7 @@ TEST_F(DefaultsTest, DamagedFilesAreSetAsideAndToldNeverFatal) {
     EXPECT_NE(notices[0].text.find(aside.string()), std::string::npos) << notices[0].text;
     // The suite works on from an empty file.
     ASSERT_TRUE(defaults->set("k", 1).ok());
-    PreferencesDomain::discardLoadedDomainsForTesting();
+    environment_.relaunch();
     EXPECT_EQ(UserDefaults::suite("damaged")->integer("k"), 1);
   }
   DataNotices::shared().reset();
@@ -214,7 +214,7 @@ TEST_F(DefaultsTest, TextThatIsNotUtf8IsRepairedSoTheFileStaysReadable) {
   EXPECT_EQ(defaults->string("name"), "caf\xEF\xBF\xBD");
   ASSERT_TRUE(defaults->set("other", 1).ok());
 
-  PreferencesDomain::discardLoadedDomainsForTesting();
+  environment_.relaunch();
   auto again = UserDefaults::suite("latin");
   EXPECT_EQ(again->string("name"), "caf\xEF\xBF\xBD");
   EXPECT_FALSE(fs::exists(prefs("latin").string() + ".unreadable"));

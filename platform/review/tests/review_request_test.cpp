@@ -64,10 +64,10 @@ TEST_F(ReviewRequestTest, UnreadableFileCountsAsNoPromptsAndIsReplaced) {
 
 TEST_F(ReviewRequestTest, PromptIsNotShownWhenItsRecordCannotBeWritten) {
   ReviewPromptStore store(file());
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::Write);
+  platform::setFileWriteFault(platform::FileWriteFault::Write);
   EXPECT_EQ(store.requestReview(), ReviewRequestOutcome::ignored);
   EXPECT_EQ(EventLog::shared().count(LoggedEventType::reviewRequest), 0u);
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
+  platform::setFileWriteFault(platform::FileWriteFault::None);
   EXPECT_EQ(store.requestReview(), ReviewRequestOutcome::shown);
 }
 

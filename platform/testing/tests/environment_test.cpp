@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/data_notices.h"
+#include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 
 namespace platform::testing {
 namespace {
@@ -37,7 +40,7 @@ TEST(EnvironmentTest, PutsBackWhatATestChangedInTheProcess) {
     EXPECT_EQ(FileLocations::dataDirectory(), environment.dataDirectory());
     Bundle::setMain(root);
     DataNotices::shared().set("test", "a notice");
-    setFileWriteFaultForTesting(FileWriteFault::Write);
+    setFileWriteFault(FileWriteFault::Write);
   }
   EXPECT_FALSE(std::filesystem::exists(root));
   EXPECT_EQ(FileLocations::dataDirectory(), programData);
@@ -46,6 +49,42 @@ TEST(EnvironmentTest, PutsBackWhatATestChangedInTheProcess) {
 
   Environment next("env");
   EXPECT_TRUE(writeFileAtomically(next.root() / "file", std::vector<uint8_t>{1}).ok()) << "no write fault left";
+}
+
+// A relaunch is a new process over the same files: what was written stays, what the process
+// had read or set is gone.
+TEST(EnvironmentTest, RelaunchKeepsTheFilesAndForgetsTheProcess) {
+  Environment environment("env");
+  auto before = UserDefaults::standard();
+  ASSERT_TRUE(before->set("kept", 1).ok());
+  setFileWriteFault(FileWriteFault::Write);
+
+  environment.relaunch();
+  EXPECT_EQ(FileLocations::dataDirectory(), environment.dataDirectory());
+  auto after = UserDefaults::standard();
+  EXPECT_NE(after->domain(), before->domain()) << "the suite is read again from its file";
+  EXPECT_EQ(after->integer("kept"), 1);
+  EXPECT_TRUE(after->set("written", 2).ok()) << "no write fault left";
+}
+
+TEST(ProcessValueTest, GoesBackToWhatAFreshProcessHas) {
+  static ProcessValue<int> value(7);
+  static ProcessValue<std::shared_ptr<int>> shared;
+  Environment environment("process-value");
+  int made = 0;
+  auto make = [&made] { return std::make_shared<int>(++made); };
+
+  EXPECT_EQ(value.get(), 7);
+  value.set(9);
+  auto first = shared.getOrMake(make);
+  EXPECT_EQ(shared.getOrMake(make), first) << "made once";
+  EXPECT_EQ(value.get(), 9);
+
+  resetProcessState();
+  EXPECT_EQ(value.get(), 7);
+  auto second = shared.getOrMake(make);
+  EXPECT_NE(second, first) << "made anew after a reset";
+  EXPECT_EQ(*second, 2);
 }
 
 }  // namespace

@@ -233,7 +233,8 @@ TEST_F(AppTest, DataCollectionPrefersTheStoredValueThenInfoPlistThenOn) {
   EXPECT_FALSE(app->isDataCollectionDefaultEnabled());
 
   // The Info.plist value, read once per process, counts when nothing is stored.
-  TELApp::resetForTesting();
+  relaunch();
+  defaults = platform::UserDefaults::standard();
   useBundle("Off", {{"TelemetryDataCollectionDefaultEnabled", false}});
   TELApp::configureWithName("plist", validOptions());
   auto off = TELApp::appNamed("plist");
@@ -252,7 +253,7 @@ TEST_F(AppTest, TheDefaultAppSwitchesAnalyticsUnlessTheOptionsDecide) {
   TELApp::configureWithName("other", validOptions());
   TELApp::appNamed("other")->setDataCollectionDefaultEnabled(false);  // not the default app
 
-  TELApp::resetForTesting();
+  relaunch();
   auto explicitOptions = optionsDictionary();
   explicitOptions["IS_MEASUREMENT_ENABLED"] = true;
   TELApp::configureWithOptions(TELOptions::initInternalWithOptionsDictionary(explicitOptions));

@@ -10,16 +10,8 @@ class EndpointsTest : public SdkCoreTest {
  protected:
   void SetUp() override {
     SdkCoreTest::SetUp();
-    previousResources_ = platform::FileLocations::resourceDirectory();
     platform::FileLocations::setResourceDirectory(root_ / "Brivel");
-    TELEndpoints::reset();
   }
-  void TearDown() override {
-    TELEndpoints::reset();
-    platform::FileLocations::setResourceDirectory(previousResources_);
-    SdkCoreTest::TearDown();
-  }
-  std::filesystem::path previousResources_;
 };
 
 TEST_F(EndpointsTest, TheFileBesideTheProgramOverridesTheBuiltInAddresses) {
@@ -30,7 +22,8 @@ TEST_F(EndpointsTest, TheFileBesideTheProgramOverridesTheBuiltInAddresses) {
              platform::PlistValue::Dictionary{
                  {"InstallationsBaseURL", "http://127.0.0.1:8080/"},
                  {"UploadBaseURLs", platform::PlistValue::Dictionary{{"1002", "http://127.0.0.1:9000"}}}});
-  TELEndpoints::reset();
+  relaunch();  // the file is read once per process
+  platform::FileLocations::setResourceDirectory(root_ / "Brivel");
   EXPECT_EQ(TELEndpoints::installationsBaseURL(), "http://127.0.0.1:8080");
   EXPECT_EQ(TELEndpoints::uploadBaseURLForTarget(1002), "http://127.0.0.1:9000");
   EXPECT_EQ(TELEndpoints::uploadBaseURLForTarget(1001), "https://upload-1001.telemetry.invalid");

@@ -31,14 +31,22 @@ class SdkCoreTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(root_ / "data");
     useBundle("Brivel", {{"CFBundleIdentifier", "ruv.test.app"}});
-    UTLLoggerSetSinkForTesting([this](UTLLoggerLevel, const std::string& line) {
+    UTLLoggerSetSink([this](UTLLoggerLevel, const std::string& line) {
       std::lock_guard lock(linesMutex_);
       lines_.push_back(line);
     });
     UTLLoggerSetMaximumLevel(UTLLoggerLevel::Debug);
   }
 
-  void TearDown() override { UTLLoggerFlushForTesting(); }
+  void TearDown() override { UTLLoggerFlush(); }
+
+  // The program starting again over the same data directory: a fresh process with this
+  // fixture's bundle and console capture.
+  void relaunch() {
+    UTLLoggerFlush();
+    environment_.relaunch();
+    SdkCoreTest::SetUp();
+  }
 
   // Makes <root>/<folder> the main bundle with the given Info.plist.
   std::filesystem::path useBundle(const std::string& folder, const platform::PlistValue::Dictionary& info) {
@@ -46,7 +54,7 @@ class SdkCoreTest : public ::testing::Test {
     std::filesystem::create_directories(directory);
     writePlist(directory / "Info.plist", info);
     platform::Bundle::setMain(directory);
-    UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+    UTLAppEnvironmentUtil::setProbe(nullptr);
     return directory;
   }
 
@@ -72,7 +80,7 @@ class SdkCoreTest : public ::testing::Test {
 
   // The console lines so far that carry `code`.
   std::vector<std::string> linesWith(const std::string& code) {
-    UTLLoggerFlushForTesting();
+    UTLLoggerFlush();
     std::lock_guard lock(linesMutex_);
     std::vector<std::string> found;
     for (const auto& line : lines_) {

@@ -88,9 +88,9 @@ TEST_F(HeartbeatControllerTest, AFailedFlushKeepsTheHeartbeatsForTheNextOne) {
   controller.log("a");
   controller.storage()->updateSynchronously([](auto bundle) { return bundle; });  // the log is on disk
 
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::Rename);
+  platform::setFileWriteFault(platform::FileWriteFault::Rename);
   EXPECT_TRUE(controller.flush().isEmpty());
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
+  platform::setFileWriteFault(platform::FileWriteFault::None);
   EXPECT_EQ(controller.flush(), HeartbeatsPayload({{"a", {day(1)}}}));
 }
 

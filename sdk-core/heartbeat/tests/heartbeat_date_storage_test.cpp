@@ -66,7 +66,7 @@ TEST_F(HeartbeatDateStorageTest, DefaultsStoreKeepsADictionaryUnderItsKey) {
   EXPECT_EQ(store.heartbeatDateForTag("daily"), std::nullopt);
 
   // A write the disk refuses is reported, though the date stays readable.
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::Write);
+  platform::setFileWriteFault(platform::FileWriteFault::Write);
   EXPECT_FALSE(store.setHearbeatDate(Date{30.0}, "daily"));
   EXPECT_EQ(store.heartbeatDateForTag("daily"), Date{30.0});
 }

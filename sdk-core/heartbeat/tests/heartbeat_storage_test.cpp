@@ -122,12 +122,12 @@ TEST_F(HeartbeatStorageTest, AFailedWriteKeepsThePreviousFileAndFailsFetchAndRep
   const std::string before = readFile(heartbeatFile("heartbeats-app"));
 
   for (auto fault : {platform::FileWriteFault::Sync, platform::FileWriteFault::Rename}) {
-    platform::setFileWriteFaultForTesting(fault);
+    platform::setFileWriteFault(fault);
     auto result = storage->fetchAndReplace([](auto) { return std::optional<HeartbeatsBundle>(); });
     EXPECT_EQ(result.error, StorageError::writeError);
     EXPECT_EQ(result.previous, std::nullopt);
     storage->updateSynchronously([](auto) { return bundleWith("lost"); });  // dropped quietly
-    platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
+    platform::setFileWriteFault(platform::FileWriteFault::None);
     EXPECT_EQ(readFile(heartbeatFile("heartbeats-app")), before);
   }
 

@@ -97,7 +97,6 @@ TEST_F(StoreTest, SecondProcessReader) {
   const char* directory = std::getenv("BRIVEL_INSTALLATIONS_READER_DATA_DIR");
   if (!directory) GTEST_SKIP() << "run by ASecondProcessFindsTheSameInstID";
   platform::FileLocations::setDataDirectory(directory);
-  platform::PreferencesDomain::discardLoadedDomainsForTesting();
   auto item = itemOf(makeStore()->installationForAppID(kValidAppID, kTELDefaultAppName));
   ASSERT_TRUE(item);
   std::printf("InstID=%s\n", item->telemetryInstallationID.value_or("").c_str());

@@ -44,7 +44,6 @@ class InstallationsTest : public SdkCoreTest {
   void SetUp() override {
     SdkCoreTest::SetUp();
     TELInstallationsRegisterArchiveClasses();
-    TELEndpoints::reset();
     TELEndpoints::setInstallationsBaseURL(peer_.baseURL());
     peer_.route("POST", kRegisterPath, registerReply());
     peer_.route("POST", kGeneratePath, tokenReply("fresh-token"));
@@ -60,7 +59,6 @@ class InstallationsTest : public SdkCoreTest {
     platform::NotificationCenter::defaultCenter().removeObserver(changeObserver_);
     // Let chains still in flight settle before the data directory goes.
     platform::MainLoop::runUntil([] { return false; }, std::chrono::milliseconds(50));
-    TELEndpoints::reset();
     SdkCoreTest::TearDown();
   }
 

@@ -51,7 +51,7 @@ class EnvironmentTest : public ::testing::Test {
     platform::Locale::setCurrent("en_US");
     install();
   }
-  void install() { UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<FakeProbe>(probe_)); }
+  void install() { UTLAppEnvironmentUtil::setProbe(std::make_shared<FakeProbe>(probe_)); }
 
   platform::testing::Environment environment_{"sdk-environment"};
   FakeProbe probe_;
@@ -158,7 +158,7 @@ TEST_F(EnvironmentTest, PlatformAndBundleProbes) {
 }
 
 TEST(EnvironmentLinuxTest, DefaultProbeAnswersFromTheRunningSystem) {
-  UTLAppEnvironmentUtil::setProbeForTesting(nullptr);
+  UTLAppEnvironmentUtil::setProbe(nullptr);
   utsname name{};
   ASSERT_EQ(::uname(&name), 0);
   EXPECT_EQ(UTLAppEnvironmentUtil::deviceModel(), std::string(name.machine));
@@ -170,14 +170,14 @@ TEST(EnvironmentLinuxTest, DefaultProbeAnswersFromTheRunningSystem) {
 }
 
 TEST(LaunchArgumentsTest, ReadsTheRealCommandLine) {
-  UTLLaunchArguments::setForTesting(std::nullopt);
+  UTLLaunchArguments::replace(std::nullopt);
   const auto arguments = UTLLaunchArguments::current();
   ASSERT_FALSE(arguments.empty());
   EXPECT_NE(arguments.front().find("sdk_core_test"), std::string::npos) << arguments.front();
-  UTLLaunchArguments::setForTesting(std::vector<std::string>{"x", "-TELDebugEnabled"});
+  UTLLaunchArguments::replace(std::vector<std::string>{"x", "-TELDebugEnabled"});
   EXPECT_TRUE(UTLLaunchArguments::contains("-TELDebugEnabled"));
   EXPECT_FALSE(UTLLaunchArguments::contains("-TELDebug"));
-  UTLLaunchArguments::setForTesting(std::nullopt);
+  UTLLaunchArguments::replace(std::nullopt);
 }
 
 }  // namespace

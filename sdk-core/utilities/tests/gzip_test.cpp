@@ -112,7 +112,7 @@ TEST(GzipTest, CorruptInputFailsWithZlibStatus) {
 }
 
 TEST(GzipTest, InputAboveTheLimitIsRefused) {
-  UTLGzip::setMaximumInputLengthForTesting(16);
+  UTLGzip::setMaximumInputLength(16);
   platform::Error error;
   EXPECT_FALSE(UTLGzip::utl_dataByGzippingData(std::vector<uint8_t>(17, 'a'), &error).has_value());
   EXPECT_EQ(error.code, 1024);
@@ -121,7 +121,7 @@ TEST(GzipTest, InputAboveTheLimitIsRefused) {
   EXPECT_FALSE(UTLGzip::utl_dataByInflatingGzippedData(std::vector<uint8_t>(17, 'a'), &error).has_value());
   EXPECT_TRUE(error.domain.empty());  // too long to inflate: nothing, no error
   EXPECT_TRUE(UTLGzip::utl_dataByGzippingData(std::vector<uint8_t>(16, 'a')).has_value());
-  UTLGzip::setMaximumInputLengthForTesting(0xFFFFFFFFull);
+  UTLGzip::setMaximumInputLength(0xFFFFFFFFull);
 }
 
 }  // namespace

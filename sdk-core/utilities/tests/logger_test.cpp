@@ -27,32 +27,30 @@ class BuildProbe : public UTLEnvironmentProbe {
 
 class LoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<BuildProbe>(false));
-    launch({});
-    UTLLoggerSetSinkForTesting([this](UTLLoggerLevel level, const std::string& line) {
+  void SetUp() override { launch({}); }
+
+  // A new process start with these launch arguments, on a build from the store or not.
+  void launch(std::vector<std::string> arguments, bool storeBuild = false) {
+    environment_.relaunch();
+    UTLAppEnvironmentUtil::setProbe(std::make_shared<BuildProbe>(storeBuild));
+    arguments.insert(arguments.begin(), "brivel");
+    UTLLaunchArguments::replace(arguments);
+    UTLLoggerSetSink([this](UTLLoggerLevel level, const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
     });
-  }
-
-  // A new process start with these launch arguments.
-  void launch(std::vector<std::string> arguments) {
-    TELLoggerResetForTesting();
-    arguments.insert(arguments.begin(), "brivel");
-    UTLLaunchArguments::setForTesting(arguments);
     std::lock_guard lock(mutex_);
     lines_.clear();
   }
 
   void clearLines() {
-    UTLLoggerFlushForTesting();
+    UTLLoggerFlush();
     std::lock_guard lock(mutex_);
     lines_.clear();
   }
 
   std::vector<std::string> lines() {
-    UTLLoggerFlushForTesting();
+    UTLLoggerFlush();
     std::lock_guard lock(mutex_);
     return lines_;
   }
@@ -105,8 +103,7 @@ TEST_F(LoggerTest, DebugLaunchArgumentsPersistAcrossLaunches) {
 }
 
 TEST_F(LoggerTest, StoreBuildNeverEntersDebugModeNorRaisesTheLevel) {
-  UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<BuildProbe>(true));
-  launch({"-TELDebugEnabled"});
+  launch({"-TELDebugEnabled"}, /*storeBuild=*/true);
   TELLoggerSetLevel(TELLoggerLevel::Info);
   EXPECT_EQ(levelsWritten(), (std::vector<int>{3, 4, 5}));
   TELLoggerSetLevel(TELLoggerLevel::Warning);  // lowering still works
@@ -146,7 +143,7 @@ TEST_F(LoggerTest, ForceStandardErrorCopiesLinesToStandardError) {
   launch({"-TELLoggerForceSTDERR"});
   testing::internal::CaptureStderr();
   TELLoggerLogWarning("[TelemetryCore]", "I-COR000002", "to stderr");
-  UTLLoggerFlushForTesting();
+  UTLLoggerFlush();
   const std::string captured = testing::internal::GetCapturedStderr();
   EXPECT_NE(captured.find("10.27.0 - [TelemetryCore][I-COR000002] to stderr\n"), std::string::npos) << captured;
 }

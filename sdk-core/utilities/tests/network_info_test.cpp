@@ -4,10 +4,16 @@
 
 #include "platform/dispatch/queue.h"
 #include "platform/net/testing/loopback_server.h"
+#include "platform/testing/environment.h"
 
 namespace {
 
-TEST(NetworkInfoTest, FormatMccJoinsValidCodesOnly) {
+class NetworkInfoTest : public ::testing::Test {
+ protected:
+  platform::testing::Environment environment_{"network-info"};
+};
+
+TEST_F(NetworkInfoTest, FormatMccJoinsValidCodesOnly) {
   struct Case {
     std::optional<std::string> mcc, mnc, expected;
   };
@@ -40,7 +46,7 @@ class FakeReachability : public UTLReachability {
   std::optional<uint32_t> flags_;
 };
 
-TEST(NetworkInfoTest, NetworkTypeFollowsTheReachabilityFlags) {
+TEST_F(NetworkInfoTest, NetworkTypeFollowsTheReachabilityFlags) {
   struct Case {
     std::shared_ptr<UTLReachability> object;
     int expected;
@@ -55,14 +61,14 @@ TEST(NetworkInfoTest, NetworkTypeFollowsTheReachabilityFlags) {
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
-    UTLNetworkInfo::setReachabilityForTesting(cases[i].object);
+    UTLNetworkInfo::setReachability(cases[i].object);
     EXPECT_EQ(UTLNetworkInfo::getNetworkType(), cases[i].expected);
   }
-  UTLNetworkInfo::resetForTesting();
+  environment_.relaunch();
   EXPECT_NE(UTLNetworkInfo::getNetworkType(), 0) << "this machine has no cellular interface";
 }
 
-TEST(NetworkInfoTest, LinuxReachabilityNeedsAnUpInterfaceWithADefaultRoute) {
+TEST_F(NetworkInfoTest, LinuxReachabilityNeedsAnUpInterfaceWithADefaultRoute) {
   const std::string v4Header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
   const std::string v4Default = v4Header + "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
   const std::string v4LocalOnly = v4Header + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
@@ -103,16 +109,14 @@ class FakeTelephony : public UTLTelephonyNetworkInfo {
   std::optional<std::string> currentRadioAccessTechnology() const override { return "LTE"; }
 };
 
-TEST(NetworkInfoTest, TelephonyIsAbsentUnlessAProviderIsInstalled) {
-  UTLNetworkInfo::resetForTesting();
+TEST_F(NetworkInfoTest, TelephonyIsAbsentUnlessAProviderIsInstalled) {
   EXPECT_EQ(UTLNetworkInfo::getNetworkMobileCountryCode(), std::nullopt);
   EXPECT_EQ(UTLNetworkInfo::getNetworkMobileNetworkCode(), std::nullopt);
   EXPECT_EQ(UTLNetworkInfo::getNetworkRadioType(), std::nullopt);
-  UTLNetworkInfo::setTelephonyForTesting(std::make_shared<FakeTelephony>());
+  UTLNetworkInfo::setTelephony(std::make_shared<FakeTelephony>());
   EXPECT_EQ(UTLNetworkInfo::getNetworkMobileCountryCode(), "262");
   EXPECT_EQ(UTLNetworkInfo::getNetworkMobileNetworkCode(), "01");
   EXPECT_EQ(UTLNetworkInfo::getNetworkRadioType(), "LTE");
-  UTLNetworkInfo::resetForTesting();
 }
 
 PRMPromise::Ptr settled(PRMPromise::Ptr promise) {

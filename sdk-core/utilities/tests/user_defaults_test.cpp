@@ -19,14 +19,14 @@ using platform::PlistValue;
 class UserDefaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UTLLoggerSetSinkForTesting([this](UTLLoggerLevel, const std::string& line) {
+    UTLLoggerSetSink([this](UTLLoggerLevel, const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
     });
   }
 
   std::vector<std::string> lines() {
-    UTLLoggerFlushForTesting();
+    UTLLoggerFlush();
     std::lock_guard lock(mutex_);
     return lines_;
   }
@@ -146,14 +146,14 @@ TEST_F(UserDefaultsTest, DestroyingAnInstanceFlushesItsPendingWrite) {
 TEST_F(UserDefaultsTest, FailedSynchronizeIsLoggedAndValuesStayReadable) {
   UTLUserDefaults defaults("ruv.test.Failing");
   defaults.setObject("memory", "value");
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::Rename);
+  platform::setFileWriteFault(platform::FileWriteFault::Rename);
   EXPECT_FALSE(defaults.synchronize());
   EXPECT_EQ(defaults.stringForKey("value"), "memory");
   const auto written = lines();
   ASSERT_FALSE(written.empty());
   EXPECT_EQ(written.back(), " - [ZidezaUtilities/UserDefaults][I-UTL000004] Cannot synchronize user defaults to disk");
 
-  platform::setFileWriteFaultForTesting(platform::FileWriteFault::None);
+  platform::setFileWriteFault(platform::FileWriteFault::None);
   EXPECT_TRUE(defaults.synchronize());
   EXPECT_EQ(onDisk("ruv.test.Failing").at("value"), PlistValue("memory"));
 }

@@ -148,7 +148,7 @@ TEST_F(BatchesTest, UnreadableFilesAreRemovedAndFailedMovesNeverLoseOrDuplicateA
   auto moves = stored(1001, "1974", 4);
   std::ofstream(eventDirectory(1001) / "BROKEN-3-9999999999-1974") << "not an archive";
   // The first event cannot be moved into the batch: it stays out of it, and where it was.
-  storage_->setMoveFaultForTesting([&](const fs::path& from, const fs::path&) {
+  storage_->setMoveFault([&](const fs::path& from, const fs::path&) {
     return from.filename().string().starts_with(stays->eventID());
   });
   auto batch = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
@@ -159,11 +159,11 @@ TEST_F(BatchesTest, UnreadableFilesAreRemovedAndFailedMovesNeverLoseOrDuplicateA
   EXPECT_TRUE(left[0].starts_with(stays->eventID()));
 
   // Moving back fails: the batch directory stays for the next attempt, which succeeds.
-  storage_->setMoveFaultForTesting([](const fs::path&, const fs::path&) { return true; });
+  storage_->setMoveFault([](const fs::path&, const fs::path&) { return true; });
   await(storage_->removeBatchWithID(batch->batchID, false));
   EXPECT_EQ(namesIn(storage_->batchDataStoragePath()).size(), 1u);
   EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 1u);
-  storage_->setMoveFaultForTesting(nullptr);
+  storage_->setMoveFault(nullptr);
   await(storage_->removeBatchWithID(batch->batchID, false));
   EXPECT_TRUE(namesIn(storage_->batchDataStoragePath()).empty());
   EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 2u);

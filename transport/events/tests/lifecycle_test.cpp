@@ -81,25 +81,32 @@ TEST_F(LifecycleTest, EachBackgroundNoticeReachesTheStorageOncePerTarget) {
   EXPECT_TRUE(platform::BackgroundTaskService::shared()->activeTaskNames().empty());
 }
 
-TEST(ApplicationTest, WithoutAPlatformApplicationNoTaskBegins) {
+// A sink a failed test leaves set goes with the environment.
+class ConsoleTest : public ::testing::Test {
+ protected:
+  platform::testing::Environment environment_{"et-console"};
+};
+using ApplicationTest = ConsoleTest;
+
+TEST_F(ApplicationTest, WithoutAPlatformApplicationNoTaskBegins) {
   std::vector<std::string> lines;
-  ETConsoleSetSinkForTesting([&lines](const std::string& line) { lines.push_back(line); });
+  ETConsoleSetSink([&lines](const std::string& line) { lines.push_back(line); });
   auto extension = ETApplication::make([] { return std::shared_ptr<platform::BackgroundTaskService>(); });
   EXPECT_EQ(extension->beginBackgroundTaskWithName("ETStorage", [] {}), 0);
   extension->endBackgroundTask(0);
-  ETConsoleSetSinkForTesting(nullptr);
+  ETConsoleSetSink(nullptr);
   EXPECT_TRUE(lines.empty());
 }
 
-TEST(ConsoleTest, OnlyErrorAndAssertionLinesAreWritten) {
+TEST_F(ConsoleTest, OnlyErrorAndAssertionLinesAreWritten) {
   std::vector<std::string> lines;
-  ETConsoleSetSinkForTesting([&lines](const std::string& line) { lines.push_back(line); });
+  ETConsoleSetSink([&lines](const std::string& line) { lines.push_back(line); });
   ET_LOG_DEBUG("not written %d", 1);
   ET_LOG(ETMCDefault, ETLogLevelWarning, "not written either");
   ET_LOG_ERROR(ETMCTransformerDoesntImplementTransform, "Transformer doesn't implement transformETEvent: %s", "x");
   ETConsoleAssertLog(false, "file.cpp", 12, "went %s", "wrong");
   EXPECT_THROW(ET_FATAL_ASSERT(1 + 1 == 3, "fatal %d", 7), platform::Exception);
-  ETConsoleSetSinkForTesting(nullptr);
+  ETConsoleSetSink(nullptr);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "[DiroriVazuZodurozir][I-ET001000] Transformer doesn't implement transformETEvent: x");
   EXPECT_EQ(lines[1], "[DiroriVazuZodurozir][I-ET001006] (file.cpp:12) : went wrong");

@@ -116,9 +116,9 @@ TEST_F(TransportSendTest, TransformersRunInOrderAndADroppedEventCompletesWithout
   EXPECT_EQ(after->calls, 0);
 
   std::vector<std::string> lines;
-  ETConsoleSetSinkForTesting([&lines](const std::string& line) { lines.push_back(line); });
+  ETConsoleSetSink([&lines](const std::string& line) { lines.push_back(line); });
   Outcome refused = send(ETTransport::make("1974", {nullptr}, 1001, transformer_), makeEvent());
-  ETConsoleSetSinkForTesting(nullptr);
+  ETConsoleSetSink(nullptr);
   EXPECT_FALSE(refused.written);
   EXPECT_FALSE(refused.error);
   ASSERT_EQ(lines.size(), 1u);
@@ -170,7 +170,7 @@ TEST_F(TransportSendTest, AnExpiredTransformerTaskIsEndedOnceAndTheSendStillComp
   transformer_->eventWritingQueue()->async([&release] { release.wait(); });
   platform::DispatchSemaphore done;
   ETTransport::make("1974", {}, 1001, transformer_)->sendDataEvent(makeEvent(), [&done](bool, const auto&) { done.signal(); });
-  tasks_->expireAllForTesting();
+  tasks_->expireAll();
   EXPECT_TRUE(tasks_->activeTaskNames().empty());
   release.signal();
   EXPECT_TRUE(done.wait(std::chrono::seconds(30)));

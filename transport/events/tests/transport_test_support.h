@@ -78,7 +78,7 @@ class TransportTest : public ::testing::Test {
     storage_ = ETFlatFileStorage::make(root_ / "events", application_);
     coordinator_ = std::make_shared<CountingCoordinator>();
     storage_->setUploadCoordinator(coordinator_);
-    ETSetAssertOverrideBlockForTesting([this](const std::string& message, const char*, long) {
+    ETAssertHelperSetAssertionBlock([this](const std::string& message, const char*, long) {
       std::lock_guard lock(assertionsMutex_);
       assertions_.push_back(message);
     });

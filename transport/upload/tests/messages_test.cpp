@@ -17,7 +17,7 @@ class VersionProbe : public UTLEnvironmentProbe {
 
 class MessagesTest : public ::testing::Test {
  protected:
-  void SetUp() override { UTLAppEnvironmentUtil::setProbeForTesting(std::make_shared<VersionProbe>()); }
+  void SetUp() override { UTLAppEnvironmentUtil::setProbe(std::make_shared<VersionProbe>()); }
   platform::testing::Environment environment_{"messages"};
 };
 

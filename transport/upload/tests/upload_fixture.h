@@ -33,7 +33,6 @@ class UploadTest : public et_testing::TransportTest {
   }
   void TearDown() override {
     uploader_->uploadOperationQueue()->waitUntilAllOperationsAreFinished();
-    TELEndpoints::reset();
     TransportTest::TearDown();
   }
 

@@ -278,7 +278,7 @@ TEST_F(UploadTest, AnExpiringBackgroundTaskCancelsTheTransfer) {
   ASSERT_TRUE(store(makeEvent(1003, "7")).written);
   uploader_->uploadTarget(1003, 4);
   ASSERT_TRUE(slow.waitForRequests(1, std::chrono::seconds(20)));
-  tasks_->expireAllForTesting();
+  tasks_->expireAll();
   finish();  // returns without the reply: the transfer was cancelled
   EXPECT_EQ(storedEvents(1003), 1u);
   EXPECT_FALSE(uploader_->nextUploadTimeForTarget(1003));
