@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/ui/internal/view_parts.h"
@@ -47,10 +48,16 @@ void ClosureComponent::build(Builder& b, const std::string& path, std::vector<No
 }
 
 std::string idText(const std::string& id) {
-  // Keep ids from looking like path structure.
-  std::string escaped;
-  for (char c : id) {
-    if (c == '/' || c == '[' || c == ']' || c == '%' || c == '#' || c == '$' || c == '!') {
+  // Keep ids from looking like path structure. Most ids (uuids, numbers) have nothing to
+  // escape and are answered as they are: a covered long list asks for every row's id.
+  constexpr std::string_view kStructure = "/[]%#$!";
+  std::size_t at = id.find_first_of(kStructure);
+  if (at == std::string::npos) return id;
+  std::string escaped(id, 0, at);
+  escaped.reserve(id.size() + 8);
+  for (; at < id.size(); ++at) {
+    const char c = id[at];
+    if (kStructure.find(c) != std::string_view::npos) {
       static const char* hex = "0123456789ABCDEF";
       escaped += '%';
       escaped += hex[(static_cast<unsigned char>(c) >> 4) & 0xF];

@@ -102,6 +102,21 @@ TEST(ViewState, RepeatedForEachIdsNeverShareStateOrActions) {
   EXPECT_EQ(driver.visibleTexts(), (std::vector<std::string>{"dup=0", "dup=1"}));
 }
 
+TEST(ViewState, IdsThatLookLikePathsOrTheirEscapesKeepStateApart) {
+  // Each pair would meet in one path if an id's structure characters, or the escape
+  // character itself, anywhere in the id went through unescaped.
+  const std::vector<std::string> ids{"a/b", "a%2Fb", "x]", "x%5D", "plain", "[r]$!#"};
+  ViewDriver driver([ids] {
+    return View(VStack({ForEach(ids, [](const std::string& id) { return id; },
+                                [](const std::string& id) { return Counter{id}; })}));
+  });
+  driver.tap(byText("a/b=0"));
+  driver.tap(byText("x%5D=0"));
+  driver.tap(byText("[r]$!#=0"));
+  EXPECT_EQ(driver.visibleTexts(),
+            (std::vector<std::string>{"a/b=1", "a%2Fb=0", "x]=0", "x%5D=1", "plain=0", "[r]$!#=1"}));
+}
+
 TEST(ViewState, AnotherComponentTypeAtTheSamePositionGetsItsOwnState) {
   auto useOther = std::make_shared<bool>(false);
   ViewDriver driver([useOther] {
