@@ -1,10 +1,13 @@
 #include "platform/dispatch/queue.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -39,8 +42,29 @@ struct MainState {
   int pumpDepth = 0;   // touched only by the pumping thread
 };
 
+MainState& mainState();
+
+// Held across fork() so that the child never inherits it locked by a thread it does not
+// have; the child gets a fresh condition variable, and the pump of a thread that is gone
+// is forgotten. These handlers allocate nothing.
+void mainStateBeforeFork() { mainState().mutex.lock(); }
+void mainStateAfterForkInParent() { mainState().mutex.unlock(); }
+void mainStateAfterForkInChild() {
+  auto& s = mainState();
+  new (&s.cv) std::condition_variable();
+  if (s.pumpingThread.load() != std::this_thread::get_id()) {
+    s.pumpingThread.store(std::thread::id{});
+    s.pumpDepth = 0;
+  }
+  s.mutex.unlock();
+}
+
 MainState& mainState() {
-  static MainState* state = new MainState();
+  static MainState* state = [] {
+    auto* made = new MainState();
+    pthread_atfork(&mainStateBeforeFork, &mainStateAfterForkInParent, &mainStateAfterForkInChild);
+    return made;
+  }();
   return *state;
 }
 // Captures the thread that runs static initialisation (the program's main thread).

@@ -2,8 +2,11 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_labels.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 namespace platform::internal {
@@ -20,18 +23,50 @@ thread_local CurrentQueueScope* tCurrentTop = nullptr;
 
 TimerScheduler& TimerScheduler::shared() {
   // Never destroyed: its thread may be waiting when the program exits.
-  static TimerScheduler* scheduler = new TimerScheduler();
+  static TimerScheduler* scheduler = [] {
+    auto* made = new TimerScheduler();
+    pthread_atfork(&beforeFork, &afterForkInParent, &afterForkInChild);
+    return made;
+  }();
   return *scheduler;
 }
 
-TimerScheduler::TimerScheduler() {
-  thread_ = std::thread([this] { threadMain(); });
-  thread_.detach();
+TimerScheduler::TimerScheduler() = default;
+
+// The fork handlers run on the forking thread and allocate nothing: the child may have
+// inherited the allocator's locks from threads it does not have.
+void TimerScheduler::beforeFork() { shared().mutex_.lock(); }
+
+void TimerScheduler::afterForkInParent() { shared().mutex_.unlock(); }
+
+void TimerScheduler::afterForkInChild() {
+  auto& scheduler = shared();
+  // The scheduler thread, which may have been waiting on cv_, does not exist here; a
+  // fresh condition variable has no waiters to wait for.
+  new (&scheduler.cv_) std::condition_variable();
+  scheduler.threadRunning_ = false;
+  scheduler.inheritedEntries_ = true;
+  scheduler.mutex_.unlock();
+}
+
+void TimerScheduler::startThreadLocked() {
+  if (threadRunning_) return;
+  if (inheritedEntries_) {
+    // A forked child drops the parent's timers: firing them would touch timers whose
+    // locks a thread that is gone may hold, and block the child's own timers behind them.
+    inheritedEntries_ = false;
+    entries_.clear();
+    byDeadline_.clear();
+    byLatest_.clear();
+  }
+  std::thread([this] { threadMain(); }).detach();
+  threadRunning_ = true;
 }
 
 std::uint64_t TimerScheduler::schedule(TimePoint deadline, Duration leeway, Block fire) {
   if (leeway < Duration::zero()) leeway = Duration::zero();
   std::lock_guard lock(mutex_);
+  startThreadLocked();
   const std::uint64_t id = nextId_++;
   entries_.emplace(id, Entry{deadline, leeway, std::move(fire)});
   byDeadline_.emplace(deadline, id);
@@ -123,6 +158,7 @@ void TimerScheduler::endVirtual() {
     byLatest_.emplace(entry.deadline + entry.leeway, id);
   }
   virtual_ = false;
+  if (!entries_.empty()) startThreadLocked();
   cv_.notify_all();
 }
 
@@ -148,12 +184,29 @@ void TimerScheduler::advance(Duration by) {
 
 ThreadPool& ThreadPool::shared() {
   // Never destroyed: detached workers may still be running when the program exits.
-  static ThreadPool* pool = new ThreadPool();
+  static ThreadPool* pool = [] {
+    auto* made = new ThreadPool();
+    pthread_atfork(&beforeFork, &afterForkInParent, &afterForkInChild);
+    return made;
+  }();
   return *pool;
 }
 
-ThreadPool::ThreadPool() : eagerThreads_(std::max(4, static_cast<int>(std::thread::hardware_concurrency()))) {
-  std::thread([this] { monitorMain(); }).detach();
+ThreadPool::ThreadPool() : eagerThreads_(std::max(4, static_cast<int>(std::thread::hardware_concurrency()))) {}
+
+void ThreadPool::beforeFork() { shared().mutex_.lock(); }
+
+void ThreadPool::afterForkInParent() { shared().mutex_.unlock(); }
+
+void ThreadPool::afterForkInChild() {
+  auto& pool = shared();
+  new (&pool.cv_) std::condition_variable();
+  new (&pool.monitorCv_) std::condition_variable();
+  pool.threads_ = 0;
+  pool.idle_ = 0;
+  pool.monitorRunning_ = false;
+  pool.inheritedTasks_ = true;
+  pool.mutex_.unlock();
 }
 
 void ThreadPool::spawnLocked() {
@@ -163,6 +216,15 @@ void ThreadPool::spawnLocked() {
 
 void ThreadPool::submit(Block task) {
   std::lock_guard lock(mutex_);
+  if (inheritedTasks_) {
+    // A forked child drops the parent's queued tasks, for the same reason as its timers.
+    inheritedTasks_ = false;
+    tasks_.clear();
+  }
+  if (!monitorRunning_) {
+    std::thread([this] { monitorMain(); }).detach();
+    monitorRunning_ = true;
+  }
   tasks_.push_back(std::move(task));
   if (static_cast<int>(tasks_.size()) > idle_ && threads_ < eagerThreads_) {
     spawnLocked();

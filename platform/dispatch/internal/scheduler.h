@@ -1,6 +1,13 @@
 // The process-wide timer scheduler behind asyncAfter, DispatchTimer and the virtual
 // clock. Entries are small "fire" callbacks that only post work to a queue; they run on
 // the scheduler's own thread on real time, or inside VirtualClock::advance().
+//
+// fork(): the scheduler and the pool hold their locks across fork() (pthread_atfork), so a
+// child never inherits one held by a thread it does not have. Their threads are gone in the
+// child; new ones start with its first timer or task. The child drops the parent's pending
+// timers and queued pool tasks: they would touch objects whose locks the parent's threads
+// may have held at the fork, and block the child's own work behind them. So the queues and
+// timers of the parent are not for the child to use; it makes its own.
 #pragma once
 
 #include <chrono>
@@ -42,7 +49,11 @@ class TimerScheduler {
  private:
   TimerScheduler();
   void threadMain();
+  void startThreadLocked();
   void eraseLocked(std::uint64_t id);
+  static void beforeFork();
+  static void afterForkInParent();
+  static void afterForkInChild();
 
   struct Entry {
     TimePoint deadline;
@@ -60,7 +71,8 @@ class TimerScheduler {
   TimePoint virtualMonoStart_{};
   TimePoint virtualMonoNow_{};
   WallPoint virtualWallStart_{};
-  std::thread thread_;
+  bool threadRunning_ = false;
+  bool inheritedEntries_ = false;   // in a forked child, until its first timer
 };
 
 // The shared worker pool. Starts a thread whenever work waits and no worker is idle, up
@@ -77,6 +89,9 @@ class ThreadPool {
   void workerMain();
   void monitorMain();
   void spawnLocked();
+  static void beforeFork();
+  static void afterForkInParent();
+  static void afterForkInChild();
 
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -85,6 +100,8 @@ class ThreadPool {
   int eagerThreads_;
   int threads_ = 0;
   int idle_ = 0;
+  bool monitorRunning_ = false;
+  bool inheritedTasks_ = false;   // in a forked child, until its first task
   std::uint64_t progress_ = 0;   // tasks taken so far
 };
 
