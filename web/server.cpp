@@ -350,6 +350,8 @@ const char* kHowToOpen =
 constexpr std::size_t kMaxPageId = 64;
 // The largest row number a page may name when it scrolls a lazy list.
 constexpr int64_t kMaxRowIndex = int64_t{1} << 40;
+// The most rows a page may say its window holds.
+constexpr int64_t kMaxRowsShown = 500;
 
 }  // namespace
 
@@ -672,6 +674,14 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
       return {400, json{{"error", "a row number expected"}}.dump()};
     }
     event.value = value->get<int64_t>();
+    // How many rows the page's window holds sizes the list's window; it is optional.
+    if (request.contains("rows")) {
+      const json& rows = request.at("rows");
+      if (!rows.is_number_integer() || rows.get<int64_t>() < 1 || rows.get<int64_t>() > kMaxRowsShown) {
+        return {400, json{{"error", "a number of rows from 1 to 500 expected"}}.dump()};
+      }
+      event.rowsShown = rows.get<int64_t>();
+    }
   }
 
   // The page numbers its actions; an attempt the server has seen (a retry after a 503 whose

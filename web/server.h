@@ -26,7 +26,8 @@
 //   POST /action        {"id", "event", "value", "base", "page", "seq"}: carries out one action, has the source
 //                       commit it (PageSource::commit) and only then answers the new render;
 //                       a commit that failed answers 500 {"error", "render"} (token). "scroll"
-//                       with a row number moves a long list's window. With "base", the version
+//                       with a row number moves a long list's window; its optional "rows" (1 to
+//                       500, how many rows the page's window holds) sizes it. With "base", the version
 //                       the page holds, the answer may be a patch {version, base, title, ops}
 //                       instead, whose ops name the elements of the page that change
 //                       (page_patch.h).

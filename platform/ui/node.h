@@ -41,7 +41,8 @@
 // the pushed page) are built. Each built row carries attr "rowIndex"; each run of rows left
 // out is one `spacer` node with attrs "placeholderRows" (how many) and "firstRow". Such a list
 // carries "rowCount" (all its numbered rows) and is actionable: a `scroll` event with the
-// index of the first row the page shows moves the window.
+// index of the first row the page shows moves the window, and the number of rows the page's
+// window holds (ActionEvent::rowsShown), when given, sizes it.
 //
 // Modifier slots any node may carry: "overlay", "safeAreaInset", "background", "contextMenu",
 // "swipeActions", "popoverTip", "toolbar" (only outside a navigation stack). Attributes are
@@ -262,6 +263,8 @@ struct ActionEvent {
   std::string actionId;
   EventKind kind = EventKind::tap;
   EventValue value;
+  // A scroll: how many rows the page's window holds; 0 when the page did not say.
+  std::int64_t rowsShown = 0;
 };
 
 enum class DispatchStatus {

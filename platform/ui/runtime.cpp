@@ -269,7 +269,7 @@ DispatchStatus ViewRuntime::dispatch(const ActionEvent& event) {
       break;
     case EventKind::scroll:
       if (const std::int64_t* row = std::get_if<std::int64_t>(&event.value); row && *row >= 0 && h.scroll) {
-        run = [&h, row = *row] { h.scroll(row); };
+        run = [&h, row = *row, shownRows = event.rowsShown] { h.scroll(row, shownRows); };
       }
       break;
   }

@@ -95,20 +95,25 @@ View Group(std::vector<View> children) {
   });
 }
 namespace {
-// A lazy list builds the rows from a little before the first row the page shows to well past
-// the last one a tall window shows; the page asks for another window as it scrolls.
-constexpr std::int64_t kRowsBefore = 10;
-constexpr std::int64_t kRowsAfter = 40;
+// A lazy list builds the rows the page's window holds, from the first one it shows, and an
+// overscan of half a window (at least a few rows) on either side, so that the page carries
+// about two windows of rows. The page says how many rows its window holds when it scrolls;
+// until it has, the list takes a phone screen's worth.
+constexpr std::int64_t kPhoneRowsShown = 10;
+constexpr std::int64_t kMinOverscan = 3;
+std::int64_t overscanFor(std::int64_t rowsShown) { return std::max(kMinOverscan, (rowsShown + 1) / 2); }
 }  // namespace
 
 View List(std::vector<View> children) {
   return make([children](Builder& b, const std::string& path, std::vector<Node>& out) {
     Node n = node(NodeKind::list, path);
     auto shown = b.stateBox<std::int64_t>(path + ".firstShownRow", [] { return std::int64_t{0}; });
+    auto perWindow = b.stateBox<std::int64_t>(path + ".rowsShown", [] { return kPhoneRowsShown; });
+    const std::int64_t overscan = overscanFor(perWindow->value);
     detail::LazyRows rows;
     rows.path = path;
-    rows.first = std::max<std::int64_t>(0, shown->value - kRowsBefore);
-    rows.end = shown->value + kRowsAfter;
+    rows.first = std::max<std::int64_t>(0, shown->value - overscan);
+    rows.end = shown->value + perWindow->value + overscan;
     {
       ScopeGuard guard(b);
       b.scope.lazy = &rows;
@@ -120,11 +125,15 @@ View List(std::vector<View> children) {
       n.attrs[Attr::rowCount] = rows.next;
       if (shown->value > 0 && rows.first >= rows.next) {
         // The list got shorter than where the page was: show its end instead.
-        shown->value = std::max<std::int64_t>(0, rows.next - kRowsAfter);
+        shown->value = std::max<std::int64_t>(0, rows.next - perWindow->value);
         shown->changed();
       }
       Handlers h;
-      h.scroll = [shown](std::int64_t row) {
+      h.scroll = [shown, perWindow](std::int64_t row, std::int64_t rowsShown) {
+        if (rowsShown > 0 && rowsShown != perWindow->value) {
+          perWindow->value = rowsShown;
+          perWindow->changed();
+        }
         if (row == shown->value) return;
         shown->value = row;
         shown->changed();

@@ -576,28 +576,34 @@
 
   const askedRow = new Map();
 
+  // The app builds the rows the window holds from the first one shown, and half a window more
+  // (at least 3 rows) on either side; the page asks again once fewer than this many rows are
+  // left built beyond the window in the way it scrolls, so a fresh answer never needs asking.
+  const askMargin = 2;
+
   function fillLists() {
     if (topLayer()) return;
     for (const list of app.querySelectorAll('[data-rows-action]')) {
       const count = Number(list.dataset.rowCount) || 0;
       const middle = rowAtMiddle(list);
       if (middle === null || count === 0) continue;
-      const perScreen = Math.ceil(window.innerHeight / (rowHeight || 96));
+      const perScreen = Math.max(1, Math.min(500, Math.ceil(window.innerHeight / (rowHeight || 96))));
       const first = Math.max(0, Math.min(count - 1, middle - Math.floor(perScreen / 2)));
       const built = new Set();
       for (const row of list.querySelectorAll('.row[data-row]')) built.add(Number(row.dataset.row));
       // Ask ahead: before the rows on screen run out in either direction.
       let missing = false;
-      for (let i = Math.max(0, first - 5); i < Math.min(count, first + perScreen + 10); i += 1) {
+      for (let i = Math.max(0, first - askMargin); i < Math.min(count, first + perScreen + askMargin); i += 1) {
         if (!built.has(i)) {
           missing = true;
           break;
         }
       }
       const id = list.dataset.rowsAction;
-      if (missing && askedRow.get(id) !== first) {
-        askedRow.set(id, first);
-        post({ id, event: 'scroll', value: first });
+      const ask = `${first}/${perScreen}`;
+      if (missing && askedRow.get(id) !== ask) {
+        askedRow.set(id, ask);
+        post({ id, event: 'scroll', value: first, rows: perScreen });
       }
     }
   }

@@ -34,7 +34,7 @@ struct Handlers {
   std::vector<std::function<void()>> submit;
   std::function<void(bool)> focus;
   std::function<void()> dismiss;
-  std::function<void(std::int64_t)> scroll;
+  std::function<void(std::int64_t first, std::int64_t rowsShown)> scroll;
   std::optional<std::size_t> maxLength;
   bool disabled = false;
   bool refuseDismiss = false;

@@ -92,28 +92,42 @@ TEST(LazyList, BuildsTheWindowAroundTheShownRowAndPlaceholdersForTheRest) {
     const Node& first = theList(driver);
     EXPECT_EQ(first.number(Attr::rowCount), 500);
     ASSERT_FALSE(first.actionId.empty());
+    // Until the page says how many rows its window holds, a phone screen's worth (10) and
+    // half as many again below it.
     Shape top = shapeOf(first);
-    EXPECT_EQ(top.rows, range(0, 40));
+    EXPECT_EQ(top.rows, range(0, 15));
     if (sectioned) {
-      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40, 210}, {250, 250}}));
+      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{15, 235}, {250, 250}}));
     } else {
-      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40, 460}}));
+      EXPECT_EQ(top.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{15, 485}}));
     }
 
-    // The page shows row 300 first: rows 290..339 are built.
+    // The page shows row 300 first: its window and half a window on either side are built.
     EXPECT_EQ(driver.send(byKind(NodeKind::list), EventKind::scroll, std::int64_t{300}), DispatchStatus::handled);
     Shape middle = shapeOf(theList(driver));
-    EXPECT_EQ(middle.rows, range(290, 340));
+    EXPECT_EQ(middle.rows, range(295, 315));
     EXPECT_TRUE(driver.exists(byText("row 300")));
     EXPECT_FALSE(driver.exists(byText("row 0")));
     EXPECT_EQ(driver.send(byKind(NodeKind::list), EventKind::scroll, std::string("300")), DispatchStatus::refused);
+
+    // The window follows what the page says it holds; a scroll that does not say keeps it.
+    const std::string list = theList(driver).actionId;
+    struct Case {
+      std::int64_t row, rowsShown, from, to;
+    };
+    for (const Case& c : {Case{300, 30, 285, 345}, Case{100, 0, 85, 145}, Case{0, 1, 0, 4}, Case{498, 4, 495, 500}}) {
+      SCOPED_TRACE("row " + std::to_string(c.row) + ", " + std::to_string(c.rowsShown) + " shown");
+      EXPECT_EQ(driver.runtime().dispatch({list, EventKind::scroll, c.row, c.rowsShown}), DispatchStatus::handled);
+      EXPECT_EQ(shapeOf(theList(driver)).rows, range(c.from, c.to));
+    }
+    driver.runtime().dispatch({list, EventKind::scroll, std::int64_t{300}, 10});
 
     // The list shrinks under the window: its end is shown.
     *rows = 30;
     driver.runtime().invalidate();
     Shape shrunk = shapeOf(theList(driver));
-    EXPECT_EQ(shrunk.rows, range(0, 30));
-    EXPECT_TRUE(shrunk.gaps.empty());
+    EXPECT_EQ(shrunk.rows, range(15, 30));
+    EXPECT_EQ(shrunk.gaps, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 15}}));
   }
 }
 
