@@ -393,6 +393,8 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
   const bool covered = b.scope.hidden;
   struct Pinned {
     std::set<std::string> paths;
+    std::map<std::string, std::size_t> at;  // where each pinned row was, as a hint
+    std::size_t builtFrom = 0, builtTo = 0;  // the elements built last time
   };
   auto pinned = b.persistent<Pinned>(path + "#pinned", [] { return std::make_shared<Pinned>(); });
   std::set<std::string> stillPinned;
@@ -416,15 +418,45 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
   // A covered list may have just pushed the page over it: look for the row that did.
   const bool seekPusher = covered && nav && !nav->pushed.empty() &&
                           std::none_of(pinned->paths.begin(), pinned->paths.end(), pushedFrom);
+  // Outside the window only rows that keep something on screen are looked at: the pinned rows
+  // where they were last time and, seeking the pusher, the rows built last time (a tap comes
+  // from a row the page holds). When a hint misses (a search or a regrouping moved a pinned
+  // row, a push came from elsewhere) every row is looked at, as a long list cannot afford on
+  // every render.
+  std::set<std::size_t> look;
+  bool walkAll = false;
+  for (const auto& [plainPath, at] : pinned->at) {
+    if (at < elements.count && pathOf(at) == plainPath) {
+      look.insert(at);
+    } else {
+      walkAll = true;
+    }
+  }
+  if (seekPusher && !walkAll) {
+    bool found = false;
+    for (std::size_t i = pinned->builtFrom; i < std::min(pinned->builtTo, elements.count); ++i) {
+      if (pushedFrom(pathOf(i))) {
+        look.insert(i);
+        found = true;
+      }
+    }
+    walkAll = !found;
+  }
+  std::map<std::string, std::size_t> stillAt;
+  std::size_t builtFrom = elements.count, builtTo = 0;
   for (std::int64_t i = 0; i < count;) {
     const std::int64_t row = base + i;
     const bool inWindow = !covered && row >= rows->first && row < rows->end;
-    if (!inWindow && pinned->paths.empty() && !seekPusher) {
-      // Nothing to keep out here: skip to the window or to the end at once.
-      const std::int64_t stop = row < rows->first ? std::min(base + count, rows->first) : base + count;
-      if (gapStart < 0) gapStart = row;
-      i = stop - base;
-      continue;
+    if (!inWindow && !walkAll) {
+      // Skip at once to the next row worth a look, or to the window.
+      auto next = look.lower_bound(static_cast<std::size_t>(i));
+      std::int64_t stop = next == look.end() ? count : static_cast<std::int64_t>(*next);
+      if (!covered && row < rows->first) stop = std::min(stop, rows->first - base);
+      if (stop > i) {
+        if (gapStart < 0) gapStart = row;
+        i = stop;
+        continue;
+      }
     }
     std::string elementPath = pathOf(static_cast<std::size_t>(i));
     if (!inWindow && !pinned->paths.count(elementPath) && !pushedFrom(elementPath)) {
@@ -433,17 +465,27 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
       continue;
     }
     closeGap(row);
+    std::string plainPath = elementPath;
     elementPath = claim(std::move(elementPath));
     const std::size_t before = out.size();
     const std::size_t presentations = b.presentationCount();
-    elements.build(static_cast<std::size_t>(i), elementPath, out);
+    const auto at = static_cast<std::size_t>(i);
+    elements.build(at, elementPath, out);
+    builtFrom = std::min(builtFrom, at);
+    builtTo = std::max(builtTo, at + 1);
     for (std::size_t k = before; k < out.size(); ++k) out[k].attrs[Attr::rowIndex] = row;
     const bool presents = b.presentationCount() > presentations || pushedFrom(elementPath);
-    if (presents) stillPinned.insert(std::move(elementPath));
+    if (presents) {
+      stillAt[std::move(plainPath)] = at;
+      stillPinned.insert(std::move(elementPath));
+    }
     ++i;
   }
   closeGap(base + count);
   pinned->paths = std::move(stillPinned);
+  pinned->at = std::move(stillAt);
+  pinned->builtFrom = builtTo > 0 ? builtFrom : 0;
+  pinned->builtTo = builtTo;
 }
 
 }  // namespace
