@@ -419,10 +419,10 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
   const bool seekPusher = covered && nav && !nav->pushed.empty() &&
                           std::none_of(pinned->paths.begin(), pinned->paths.end(), pushedFrom);
   // Outside the window only rows that keep something on screen are looked at: the pinned rows
-  // where they were last time and, seeking the pusher, the rows built last time (a tap comes
-  // from a row the page holds). When a hint misses (a search or a regrouping moved a pinned
-  // row, a push came from elsewhere) every row is looked at, as a long list cannot afford on
-  // every render.
+  // where they were last time and, seeking the pusher, the rows built last time (only a row
+  // that was built can have pushed; in a list of sections, most sections hold no such row).
+  // When a pinned row is not where it was (a search or a regrouping moved it) every row is
+  // looked at, as a long list cannot afford on every render.
   std::set<std::size_t> look;
   bool walkAll = false;
   for (const auto& [plainPath, at] : pinned->at) {
@@ -433,14 +433,9 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
     }
   }
   if (seekPusher && !walkAll) {
-    bool found = false;
     for (std::size_t i = pinned->builtFrom; i < std::min(pinned->builtTo, elements.count); ++i) {
-      if (pushedFrom(pathOf(i))) {
-        look.insert(i);
-        found = true;
-      }
+      if (pushedFrom(pathOf(i))) look.insert(i);
     }
-    walkAll = !found;
   }
   std::map<std::string, std::size_t> stillAt;
   std::size_t builtFrom = elements.count, builtTo = 0;
