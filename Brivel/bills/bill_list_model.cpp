@@ -124,9 +124,8 @@ struct BillListModel::Impl {
 
   std::unordered_map<const BillEntity*, std::unique_ptr<Entry>> entries;
   std::vector<Entry*> members;  // in the profile's list order, as last seen
-  std::vector<Entry*> ordered;  // in the bill order
+  Group all;                                      // every bill, in the bill order
   std::unordered_map<const void*, Group> groups;  // by account or category (null: none)
-  Group all;                                      // the ordered rows as one group
   BillSortType order = BillSortType::name;
   CollectionFilterType filter = CollectionFilterType::off;
   // How many made row ids each id has, and how many ids more than one bill has: while none
@@ -159,7 +158,6 @@ struct BillListModel::Impl {
     idUses.clear();
     sharedIds = 0;
     members.clear();
-    ordered.clear();
     groups.clear();
     all = {};
     dirty.clear();
@@ -371,24 +369,26 @@ struct BillListModel::Impl {
     if (at != rows.end()) rows.erase(at);
   }
 
-  // Puts an entry into the order and its section, by what it held when last refreshed.
+  // Calls `f` with each group the entry is in, by what it held when last refreshed: every
+  // bill's and, when the list is grouped, its section's.
+  template <typename F>
+  void eachGroupOf(const Entry& entry, F&& f) {
+    f(all);
+    if (grouping()) f(groups[linkOf(entry)]);
+  }
+
+  // Puts an entry into the order and its section, or takes it out.
   void place(Entry* entry) {
-    insertSorted(ordered, entry);
-    all.changed = true;
-    if (grouping()) {
-      Group& group = groups[linkOf(*entry)];
+    eachGroupOf(*entry, [&](Group& group) {
       insertSorted(group.rows, entry);
       group.changed = true;
-    }
+    });
   }
   void unplace(Entry* entry) {
-    eraseSorted(ordered, entry);
-    all.changed = true;
-    if (grouping()) {
-      Group& group = groups[linkOf(*entry)];
+    eachGroupOf(*entry, [&](Group& group) {
       eraseSorted(group.rows, entry);
       group.changed = true;
-    }
+    });
   }
 
   // ----- Bringing the order up to date -----
@@ -416,31 +416,26 @@ struct BillListModel::Impl {
       refresh(entry);
       members.push_back(&entry);
     }
-    for (auto it = entries.begin(); it != entries.end();) {
-      if (it->second->mark == generation) {
-        ++it;
-        continue;
-      }
-      it->second->watch.remove();
-      dropRowId(*it->second);
-      it = entries.erase(it);
+    std::vector<Entry*> gone;
+    for (const auto& [address, entry] : entries) {
+      if (entry->mark != generation) gone.push_back(entry.get());
     }
+    for (Entry* entry : gone) dropEntry(entry);
     nextSequence = members.size();
     dirty.clear();
     listChanged = false;
     rebuildNeeded = false;
     built = true;
 
-    ordered = members;
-    std::sort(ordered.begin(), ordered.end(), [this](const Entry* a, const Entry* b) { return less(a, b); });
-    all.rows = ordered;
+    all.rows = members;
+    std::sort(all.rows.begin(), all.rows.end(), [this](const Entry* a, const Entry* b) { return less(a, b); });
     all.changed = true;
     all.idsChanged = all.idsChanged || idsChanged;
     // Sections keep what they made last, for reuse when their rows come out the same.
     auto previous = std::move(groups);
     groups.clear();
     if (grouping()) {
-      for (Entry* entry : ordered) groups[linkOf(*entry)].rows.push_back(entry);
+      for (Entry* entry : all.rows) groups[linkOf(*entry)].rows.push_back(entry);
       for (auto& [link, group] : groups) {
         if (auto found = previous.find(link); found != previous.end()) {
           group.made = std::move(found->second.made);
@@ -495,12 +490,7 @@ struct BillListModel::Impl {
       const unsigned what = entry->pending;
       if (what & kIdChanged) {
         dropRowId(*entry);
-        all.changed = true;
-        all.idsChanged = true;
-        if (grouping()) {
-          Group& group = groups[linkOf(*entry)];
-          group.changed = group.idsChanged = true;
-        }
+        eachGroupOf(*entry, [](Group& group) { group.changed = group.idsChanged = true; });
       }
       if ((what & kPlaceChanged) || ((what & kNameChanged) && isNameOrder(order))) {
         unplace(entry);
@@ -575,7 +565,7 @@ struct BillListModel::Impl {
     const icu::UnicodeString needle = rules->folded(searchText);
     std::vector<Entry*> found;
     if (!searchText.empty() && !needle.isEmpty()) {
-      for (Entry* entry : ordered) {
+      for (Entry* entry : all.rows) {
         if (searchKey(*entry).indexOf(needle) >= 0) found.push_back(entry);
       }
     }
@@ -588,7 +578,6 @@ struct BillListModel::Impl {
     BillListContent& content = model->content;
     content.layout = billListLayout(p, "");
     if (content.layout == BillListLayout::allBills) {
-      all.rows = ordered;
       model->groups.push_back(made(all));
       return model;
     }
