@@ -76,8 +76,7 @@ void BankAccountEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) 
   setRelated(Field::profile, value);
 }
 std::optional<std::size_t> BankAccountEntity::billCount() const {
-  const ModelList* list = listView(Field::bills);
-  return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
+  return listSize(Field::bills);
 }
 std::optional<BillList> BankAccountEntity::bills() const {
   return toMany<BillEntity>(Field::bills);

@@ -61,8 +61,7 @@ void CategoryEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
   setRelated(Field::profile, value);
 }
 std::optional<std::size_t> CategoryEntity::billCount() const {
-  const ModelList* list = listView(Field::bills);
-  return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
+  return listSize(Field::bills);
 }
 std::optional<BillList> CategoryEntity::bills() const { return toMany<BillEntity>(Field::bills); }
 void CategoryEntity::setBills(const std::optional<BillList>& value) {

@@ -124,8 +124,7 @@ void ProfileEntity::setSalary(std::vector<double> value) {
 std::optional<BillList> ProfileEntity::bills() const { return toMany<BillEntity>(Field::bills); }
 const platform::PersistentModel::ModelList* ProfileEntity::billsWithoutCopy() const { return listView(Field::bills); }
 std::optional<std::size_t> ProfileEntity::billCount() const {
-  const ModelList* list = listView(Field::bills);
-  return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
+  return listSize(Field::bills);
 }
 void ProfileEntity::setBills(const std::optional<BillList>& value) {
   setToMany(Field::bills, value);

@@ -187,6 +187,11 @@ class PersistentModel : public std::enable_shared_from_this<PersistentModel> {
     const PropertySlot& slot = slots_[property];
     return slot.listPresent() ? &slot.list() : nullptr;
   }
+  // The number of members of the list; std::nullopt when it is absent. Observed as listView.
+  std::optional<std::size_t> listSize(std::size_t property) const {
+    const ModelList* list = listView(property);
+    return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
+  }
   // The value of an attribute without registering an observation access, for derived values
   // that a cache keeps (the cache replays the reads itself when someone tracks them);
   // nullptr when the attribute is absent or holds another type.
