@@ -34,6 +34,14 @@ namespace web {
 
 using nlohmann::json;
 
+namespace {
+// A render's HTML; empty before the first render.
+const std::string& htmlOf(const std::shared_ptr<const ParsedHtml>& page) {
+  static const std::string kNone;
+  return page ? page->html() : kNone;
+}
+}  // namespace
+
 // State that the server's threads and the main thread share. Everything but `alive` is
 // guarded by `mutex`; `alive` is read and written on the main thread only.
 struct WebServer::Shared {
@@ -59,10 +67,7 @@ struct WebServer::Shared {
 
   // The whole render as JSON. Call with `mutex` held.
   const std::string& wholeText();
-  const std::string& html() const {
-    static const std::string kNone;
-    return page ? page->html() : kNone;
-  }
+  const std::string& html() const { return htmlOf(page); }
 };
 
 struct WebServer::Outcome {
@@ -595,8 +600,7 @@ std::string WebServer::pageDocument() {
     title = shared_->title.empty() ? "Brivel" : shared_->title;
     page = shared_->page;
   }
-  static const std::string kNoHtml;
-  const std::string& html = page ? page->html() : kNoHtml;
+  const std::string& html = htmlOf(page);
 
   std::string doc;
   doc.reserve(html.size() + 1024);
@@ -688,11 +692,12 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   // first attempt ran after all) gets the current render and does not act again.
   std::optional<uint64_t> base;
   if (request.contains("base") && request.at("base").is_number_unsigned()) base = request.at("base").get<uint64_t>();
-  if (request.contains("page") && request.at("page").is_string() && request.contains("seq") &&
-      request.at("seq").is_number_unsigned()) {
-    const std::string& pageId = request.at("page").get_ref<const std::string&>();
-    if (pageId.empty() || pageId.size() > kMaxPageId) return {400, json{{"error", "a page id of 1 to 64 characters expected"}}.dump()};
-    if (!isNewAction(pageId, request.at("seq").get<uint64_t>())) return {200, renderFor(base)};
+  const std::string* pageId =
+      request.contains("page") && request.at("page").is_string() ? &request.at("page").get_ref<const std::string&>() : nullptr;
+  const bool pageNamed = pageId && !pageId->empty() && pageId->size() <= kMaxPageId;
+  if (pageId && request.contains("seq") && request.at("seq").is_number_unsigned()) {
+    if (!pageNamed) return {400, json{{"error", "a page id of 1 to 64 characters expected"}}.dump()};
+    if (!isNewAction(*pageId, request.at("seq").get<uint64_t>())) return {200, renderFor(base)};
   }
 
   auto began = std::chrono::steady_clock::now();
@@ -702,10 +707,7 @@ WebServer::Outcome WebServer::performOnMain(const json& request) {
   platform::Status committed = source_->commit();
   // The new render reaches the posting page in this answer; its event stream need not carry
   // it too.
-  if (status == platform::ui::DispatchStatus::handled && committed.ok() && request.contains("page") &&
-      request.at("page").is_string() && request.at("page").get_ref<const std::string&>().size() <= kMaxPageId) {
-    answering_ = request.at("page").get<std::string>();
-  }
+  if (status == platform::ui::DispatchStatus::handled && committed.ok() && pageNamed) answering_ = *pageId;
   refresh();
   auto refreshed = std::chrono::steady_clock::now();
   if (!committed.ok()) {
