@@ -73,17 +73,21 @@ class ProcessValue {
   }
 
  private:
+  // Once per value: the list keeps its resets, so later calls need not look it through.
   void addReset() {
-    addProcessStateReset(this, [this] {
-      T old;
-      {
-        std::lock_guard lock(mutex_);
-        old = std::exchange(value_, fresh_);
-      }
-      // `old` goes here, outside the lock: its destructor may use other process values.
+    std::call_once(resetAdded_, [this] {
+      addProcessStateReset(this, [this] {
+        T old;
+        {
+          std::lock_guard lock(mutex_);
+          old = std::exchange(value_, fresh_);
+        }
+        // `old` goes here, outside the lock: its destructor may use other process values.
+      });
     });
   }
 
+  std::once_flag resetAdded_;
   mutable std::mutex mutex_;
   const T fresh_{};
   T value_{};
