@@ -49,7 +49,7 @@ void ClosureComponent::build(Builder& b, const std::string& path, std::vector<No
 
 std::string idText(const std::string& id) {
   // Keep ids from looking like path structure. Most ids (uuids, numbers) have nothing to
-  // escape and are answered as they are: a covered long list asks for every row's id.
+  // escape and are answered as they are: a long list asks for many rows' ids.
   constexpr std::string_view kStructure = "/[]%#$!";
   std::size_t at = id.find_first_of(kStructure);
   if (at == std::string::npos) return id;

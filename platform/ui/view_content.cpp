@@ -392,8 +392,8 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
   // those that keep something on screen.
   const bool covered = b.scope.hidden;
   struct Pinned {
-    std::set<std::string> paths;
-    std::map<std::string, std::size_t> at;  // where each pinned row was, as a hint
+    std::set<std::string> paths;            // as built (a repeated id's with its suffix)
+    std::map<std::string, std::size_t> at;  // by path before any suffix: where it was, as a hint
     std::size_t builtFrom = 0, builtTo = 0;  // the elements built last time
   };
   auto pinned = b.persistent<Pinned>(path + "#pinned", [] { return std::make_shared<Pinned>(); });
@@ -454,7 +454,7 @@ void buildElements(Builder& b, const std::string& path, std::vector<Node>& out, 
       }
     }
     std::string elementPath = pathOf(static_cast<std::size_t>(i));
-    if (!inWindow && !pinned->paths.count(elementPath) && !pushedFrom(elementPath)) {
+    if (!inWindow && !pinned->at.count(elementPath) && !pushedFrom(elementPath)) {
       if (gapStart < 0) gapStart = row;
       ++i;
       continue;
