@@ -180,7 +180,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (path != nullptr) {
     const int flags = appendMode ? (O_WRONLY | O_APPEND | O_CREAT) : (O_WRONLY | O_CREAT | O_TRUNC);
     file->fd = open(path, flags | O_CLOEXEC, 0644);
-    if (file->fd < 0) CRLogWarning("Error: Unable to open file %s\n", strerror(errno));
+    if (file->fd < 0) CRLogWarning("Error: Unable to open file (errno %d)\n", errno);
   }
   if (file->fd < 0) {
     CRLogWarning("Error: file descriptor invalid\n");
@@ -190,7 +190,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (bufferWrites) {
     file->writeBuffer = static_cast<char*>(std::malloc(kCRFileBufferSize));
     if (file->writeBuffer == nullptr) {
-      CRConsoleError("Unable to malloc in CRFileInit");
+      CRLogWarning("Unable to malloc in CRFileInit\n");
       close(file->fd);
       *file = CRFile{};
       return false;
@@ -200,7 +200,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (appendMode) {
     struct stat status;
     if (fstat(file->fd, &status) != 0) {
-      CRConsoleError("Failed to read filesize from %s with error %s", path, strerror(errno));
+      CRLogWarning("Failed to read filesize from %s (errno %d)\n", path, errno);
       std::free(file->writeBuffer);
       close(file->fd);
       *file = CRFile{};
@@ -227,7 +227,7 @@ bool CRFileCloseWithOffset(CRFile* file, int64_t* outLength) {
   }
   if (outLength != nullptr) *outLength = file->writtenLength;
   if (close(file->fd) != 0) {
-    CRLogWarning("Error: Unable to close file %s\n", strerror(errno));
+    CRLogWarning("Error: Unable to close file (errno %d)\n", errno);
     return false;
   }
   *file = CRFile{};
@@ -338,3 +338,10 @@ void CRFileWriteArrayEntryHexEncodedString(CRFile* file, const char* value) {
 }
 
 void CRFileWriteRaw(CRFile* file, const char* text, size_t length) { writeBuffered(file, text, length); }
+
+void CRFileAbandonLine(CRFile* file) {
+  if (file == nullptr) return;
+  if (file->collectionDepth > 0) writeCharacter(file, '\n');
+  file->collectionDepth = 0;
+  file->needComma = false;
+}

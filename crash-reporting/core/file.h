@@ -75,5 +75,9 @@ void CRFileWriteArrayEntryUint64(CRFile* file, uint64_t value);
 void CRFileWriteArrayEntryString(CRFile* file, const char* value);
 void CRFileWriteArrayEntryHexEncodedString(CRFile* file, const char* value);
 
+// Ends a section cut short (a fault while writing it): a newline when one is open, so that
+// what follows starts a line of its own; the structure state is reset.
+void CRFileAbandonLine(CRFile* file);
+
 // Text appended as it is (pre-built JSON).
 void CRFileWriteRaw(CRFile* file, const char* text, size_t length);
