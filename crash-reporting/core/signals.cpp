@@ -274,6 +274,12 @@ void CRSignalHandler(int signal, siginfo_t* info, void* context) {
   pid_t first = 0;
   if (!gCrashingThread.compare_exchange_strong(first, me)) {
     if (first == me) {
+      if (!returnRaisesAgain(signal, info)) {
+        // Sent again (or a trap) while this thread handles the crash: the crash ends the
+        // process anyway.
+        errno = savedErrno;
+        return;
+      }
       // A fault in the handler itself, outside the guarded record: the default action takes
       // it, so that the process ends by this signal.
       struct sigaction fallback {};
