@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -16,25 +17,36 @@ namespace {
 
 constexpr int kMaxPorts = 64;
 
+// Every field is an atomic: the crash-time entries read and write them without the lock.
+// A port's receive descriptor is stored last when it is made (and cleared first when it
+// goes), so a reader that sees it sees the rest.
 struct PortEntry {
-  int receiveFd = -1;
-  int sendFd = -1;
-  bool sendRight = false;
+  std::atomic<int> receiveFd{-1};
+  std::atomic<int> sendFd{-1};
+  std::atomic<bool> sendRight{false};
 };
 
 struct ExceptionEntry {
-  Port port = kPortNull;
-  uint32_t behavior = 0;
-  uint32_t flavor = 0;
+  std::atomic<Port> port{kPortNull};
+  std::atomic<uint32_t> behavior{0};
+  std::atomic<uint32_t> flavor{0};
 };
 
 struct State {
-  std::mutex mutex;
+  std::mutex mutex;  // serialises port creation and removal (set-up only)
   PortEntry ports[kMaxPorts];  // name = index + 1
   ExceptionEntry exceptions[32];
 };
 
 void forgetPorts();
+
+void clearPort(PortEntry& entry) {
+  const int receiveFd = entry.receiveFd.exchange(-1);
+  const int sendFd = entry.sendFd.exchange(-1);
+  entry.sendRight.store(false);
+  if (receiveFd >= 0) close(receiveFd);
+  if (sendFd >= 0) close(sendFd);
+}
 
 State& state() {
   static State* instance = [] {
@@ -48,20 +60,18 @@ State& state() {
 void forgetPorts() {
   State& s = state();
   std::lock_guard lock(s.mutex);
-  for (PortEntry& entry : s.ports) {
-    if (entry.receiveFd >= 0) {
-      close(entry.receiveFd);
-      close(entry.sendFd);
-    }
-    entry = PortEntry{};
+  for (PortEntry& entry : s.ports) clearPort(entry);
+  for (ExceptionEntry& entry : s.exceptions) {
+    entry.port.store(kPortNull);
+    entry.behavior.store(0);
+    entry.flavor.store(0);
   }
-  for (ExceptionEntry& entry : s.exceptions) entry = ExceptionEntry{};
 }
 
 PortEntry* entryFor(State& s, Port name) {
   if (name == kPortNull || name > kMaxPorts) return nullptr;
   PortEntry* entry = &s.ports[name - 1];
-  return entry->receiveFd >= 0 ? entry : nullptr;
+  return entry->receiveFd.load(std::memory_order_acquire) >= 0 ? entry : nullptr;
 }
 
 void collect(State& s, uint32_t mask, ExceptionPorts* out) {
@@ -69,18 +79,21 @@ void collect(State& s, uint32_t mask, ExceptionPorts* out) {
   for (int exception = 1; exception < 32; ++exception) {
     if ((mask & maskFor(exception)) == 0) continue;
     const ExceptionEntry& entry = s.exceptions[exception];
+    const Port port = entry.port.load();
+    const uint32_t behavior = entry.behavior.load();
+    const uint32_t flavor = entry.flavor.load();
     bool grouped = false;
     for (uint32_t i = 0; i < out->count; ++i) {
-      if (out->ports[i] == entry.port && out->behaviors[i] == entry.behavior && out->flavors[i] == entry.flavor) {
+      if (out->ports[i] == port && out->behaviors[i] == behavior && out->flavors[i] == flavor) {
         out->masks[i] |= maskFor(exception);
         grouped = true;
       }
     }
     if (grouped || out->count == kExceptionPortCount) continue;
     out->masks[out->count] = maskFor(exception);
-    out->ports[out->count] = entry.port;
-    out->behaviors[out->count] = entry.behavior;
-    out->flavors[out->count] = entry.flavor;
+    out->ports[out->count] = port;
+    out->behaviors[out->count] = behavior;
+    out->flavors[out->count] = flavor;
     ++out->count;
   }
 }
@@ -95,10 +108,12 @@ KernReturn PortAllocate(Port task, Port* outName) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   for (int i = 0; i < kMaxPorts; ++i) {
-    if (s.ports[i].receiveFd >= 0) continue;
+    if (s.ports[i].receiveFd.load() >= 0) continue;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return kFailure;
-    s.ports[i] = PortEntry{fds[0], fds[1], false};
+    s.ports[i].sendRight.store(false);
+    s.ports[i].sendFd.store(fds[1]);
+    s.ports[i].receiveFd.store(fds[0], std::memory_order_release);
     *outName = static_cast<Port>(i + 1);
     return kSuccess;
   }
@@ -111,7 +126,7 @@ KernReturn PortInsertSendRight(Port task, Port name) {
   std::lock_guard lock(s.mutex);
   PortEntry* entry = entryFor(s, name);
   if (entry == nullptr) return kInvalidName;
-  entry->sendRight = true;
+  entry->sendRight.store(true);
   return kSuccess;
 }
 
@@ -121,9 +136,7 @@ KernReturn PortDeallocate(Port task, Port name) {
   std::lock_guard lock(s.mutex);
   PortEntry* entry = entryFor(s, name);
   if (entry == nullptr) return kInvalidName;
-  close(entry->receiveFd);
-  close(entry->sendFd);
-  *entry = PortEntry{};
+  clearPort(*entry);
   return kSuccess;
 }
 
@@ -131,11 +144,14 @@ KernReturn TaskSwapExceptionPorts(Port task, uint32_t mask, Port port, uint32_t 
                                   ExceptionPorts* previous) {
   if (task != kTaskSelf || previous == nullptr) return kInvalidArgument;
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  if (port != kPortNull && (entryFor(s, port) == nullptr || !entryFor(s, port)->sendRight)) return kInvalidName;
+  const PortEntry* entry = entryFor(s, port);
+  if (port != kPortNull && (entry == nullptr || !entry->sendRight.load())) return kInvalidName;
   collect(s, mask, previous);
   for (int exception = 1; exception < 32; ++exception) {
-    if ((mask & maskFor(exception)) != 0) s.exceptions[exception] = ExceptionEntry{port, behavior, flavor};
+    if ((mask & maskFor(exception)) == 0) continue;
+    s.exceptions[exception].behavior.store(behavior);
+    s.exceptions[exception].flavor.store(flavor);
+    s.exceptions[exception].port.store(port);
   }
   return kSuccess;
 }
@@ -147,16 +163,14 @@ KernReturn TaskSetExceptionPorts(Port task, uint32_t mask, Port port, uint32_t b
 
 KernReturn TaskGetExceptionPorts(Port task, uint32_t mask, ExceptionPorts* current) {
   if (task != kTaskSelf || current == nullptr) return kInvalidArgument;
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  collect(s, mask, current);
+  collect(state(), mask, current);
   return kSuccess;
 }
 
 KernReturn Receive(Port name, void* message, uint32_t size) {
   State& s = state();
   if (name == kPortNull || name > kMaxPorts) return kReceiveError;
-  const int fd = s.ports[name - 1].receiveFd;  // set before any message can be sent
+  const int fd = s.ports[name - 1].receiveFd.load(std::memory_order_acquire);
   if (fd < 0) return kReceiveError;
   for (;;) {
     const ssize_t got = recv(fd, message, size, 0);
@@ -170,7 +184,7 @@ namespace {
 KernReturn sendTo(Port destination, const void* message, uint32_t size) {
   State& s = state();
   if (destination == kPortNull || destination > kMaxPorts) return kSendError;
-  const int fd = s.ports[destination - 1].sendFd;
+  const int fd = s.ports[destination - 1].sendFd.load(std::memory_order_acquire);
   if (fd < 0) return kSendError;
   for (;;) {
     const ssize_t sent = send(fd, message, size, MSG_NOSIGNAL);
@@ -218,5 +232,7 @@ KernReturn RaiseException(Port task, pid_t thread, int exception, const int64_t*
   PortDeallocate(kTaskSelf, replyPort);
   return result;
 }
+
+std::mutex& testing::PortTableLock() { return state().mutex; }
 
 }  // namespace platform::mach

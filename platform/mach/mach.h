@@ -5,13 +5,17 @@
 // kernel id. A test driver plays the kernel with `RaiseException`: it sends the 92-byte
 // request to the port registered for that exception and waits for the 36-byte reply.
 //
-// Threads: the port table is guarded by a mutex (set-up and tests); `Receive` and `Send`
-// only read and write a descriptor and are safe on a crash-time server thread.
+// Threads: making and removing ports is serialised by a mutex (set-up and tests). What a
+// crash-time server thread calls takes no lock: `Receive` and `Send` only read and write a
+// descriptor, and the exception-port calls (`TaskSwapExceptionPorts`, `TaskSetExceptionPorts`,
+// `TaskGetExceptionPorts`) read and store atomic table entries, so a crash that comes while
+// another thread holds the mutex cannot stop them.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <mutex>
 
 namespace platform::mach {
 
@@ -109,5 +113,10 @@ KernReturn Send(const void* message, uint32_t size);
 // the registered port and waits for the reply; the reply's return code, or kFailure when
 // no port is registered or the reply does not come.
 KernReturn RaiseException(Port task, pid_t thread, int exception, const int64_t* codes, uint32_t codeCount);
+
+namespace testing {
+// The mutex that serialises port creation, for tests that hold it across a crash.
+std::mutex& PortTableLock();
+}  // namespace testing
 
 }  // namespace platform::mach

@@ -515,6 +515,32 @@ TEST(CrashCaptureTest, MachExceptionIsRecordedThenPortsAndHandlersGoBack) {
   }
 }
 
+// What the server does at crash time takes no lock: with the port table's mutex held by
+// another thread for good (a crash in the middle of making a port), handing the ports back
+// and reading them still finishes.
+TEST(CrashCaptureTest, MachCrashTimeCallsTakeNoLock) {
+  CrashChild child;
+  child.withMachServer = true;
+  const CrashResult result = child.run({}, [](SharedPage& page) {
+    std::atomic<bool> held{false};
+    std::thread([&held] {
+      mach::testing::PortTableLock().lock();
+      held.store(true);
+      for (;;) pause();
+    }).detach();
+    while (!held.load()) std::this_thread::yield();
+    mach::ExceptionPorts current;
+    page.values[1].store(mach::TaskGetExceptionPorts(mach::TaskSelf(), kCRMachExceptionMask, &current));
+    const mach::ExceptionPorts nothing;
+    page.values[2].store(CRMachExceptionUnregister(&nothing, kCRMachExceptionMask));
+    _exit(0);
+  }, std::chrono::seconds(10));
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.page->values[1].load(), mach::kSuccess);
+  EXPECT_EQ(result.page->values[2].load(), 1);
+}
+
 TEST(CrashCaptureTest, MachMessageWithoutCodes) {
   CrashChild child;
   child.withMachServer = true;
