@@ -366,6 +366,14 @@ bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* 
         process->threads[process->threadCount++] = tid;
       } else {
         ++process->omittedThreads;
+        // The crashed thread and this one are always recorded: they take the last places.
+        const bool mustKeep = tid == crashedThread || tid == process->thisThread;
+        for (uint32_t last = capacity; mustKeep && last > 0; --last) {
+          const pid_t held = process->threads[last - 1];
+          if (held == crashedThread || held == process->thisThread) continue;
+          process->threads[last - 1] = tid;
+          break;
+        }
       }
       offset += length;
     }

@@ -368,6 +368,43 @@ TEST(CrashCaptureTest, ThreadsAreDescribed) {
   EXPECT_EQ(*result.section("storage"), (json{{"free", 0}, {"total", 0}}));
 }
 
+// Every thread is listed however many there are (the tables are sized at set-up); past a
+// capacity set smaller, the threads left out are counted in the log.
+TEST(CrashCaptureTest, ManyThreadsAreAllListedAndOverflowIsCounted) {
+  struct Case {
+    uint32_t capacity;  // 0: the default
+    int workers;
+  };
+  for (const Case& c : {Case{0, 600}, Case{8, 20}}) {
+    SCOPED_TRACE(c.workers);
+    CrashChild child;
+    static uint32_t capacity;
+    static int workers;
+    capacity = c.capacity;
+    workers = c.workers;
+    child.setupBeforeContext = [](SharedPage&) {
+      if (capacity != 0) CRThreadsSetCapacity(capacity);
+    };
+    // The crash comes from the last worker: past the capacity, it is still recorded.
+    const CrashResult result = child.run({}, [](SharedPage&) {
+      crash_test::startWorkers(workers - 1, "many");
+      crash_test::startWorkers(1, "many", [] { *gNowhere = 6; });
+      for (;;) pause();
+    });
+    EXPECT_EQ(result.signal, SIGSEGV);
+    ASSERT_NE(result.section("threads"), nullptr);
+    const json& names = *result.section("thread_names");
+    EXPECT_EQ(result.section("threads")->size(), names.size());
+    if (c.capacity == 0) {
+      EXPECT_EQ(std::count(names.begin(), names.end(), json("many")), c.workers);
+    } else {
+      EXPECT_EQ(names.size(), c.capacity);
+    }
+    EXPECT_EQ(crashedCount(result), 1);
+    EXPECT_EQ(result.log.find("beyond the capacity") != std::string::npos, c.capacity != 0) << result.log;
+  }
+}
+
 TEST(CrashCaptureTest, ThreadsRunAgainAfterAnOnDemandRecord) {
   CrashChild child;
   static std::atomic<int64_t> ticks{0};
