@@ -168,7 +168,10 @@ void CRBinaryImageInit() {
   });
 }
 
-void CRBinaryImageRescan() { platform::images::rescan(); }
+void CRBinaryImageRescan() {
+  platform::images::rescan();
+  CRBinaryImageWaitForPendingEvents();
+}
 
 void CRBinaryImageWaitForPendingEvents() {
   if (auto queue = CRContextBinaryImagesQueue()) queue->sync([] {});

@@ -58,8 +58,11 @@ struct CRBinaryImageInfo {
 // Set-up (after the context's binary-image path is stored): resets the table and the file,
 // then tracks every image now loaded and every later change found by a rescan.
 void CRBinaryImageInit();
-// Reads the loaded set again (the loader has no callbacks on Linux): called before a report
-// is written; our dlopen/dlclose wrappers do it themselves.
+// Reads the loaded set again and waits until the table and the file follow it: set-up reads
+// it first, the image service's openLibrary/closeLibrary report their own changes, and the
+// on-demand record (threads.h) calls this so that libraries opened or closed behind the
+// service's back are in the table (or out of it) before the record is written. Not on the
+// ".binary-images" queue.
 void CRBinaryImageRescan();
 // Waits until every image event queued so far is stored and written.
 void CRBinaryImageWaitForPendingEvents();

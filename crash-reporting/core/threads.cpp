@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crash-reporting/core/binary_images.h"
 #include "crash-reporting/core/context.h"
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
@@ -671,4 +672,9 @@ bool CRRecordCrashState(CRFile* file, pid_t crashedThread, const void* context) 
   const bool released = CRProcessReleaseOtherThreads(&process);
   CRThreadsRecorderLeave();
   return whole && released;
+}
+
+bool CRRecordProcessStateOnDemand(CRFile* file, pid_t thread) {
+  CRBinaryImageRescan();
+  return CRRecordCrashState(file, thread, nullptr);
 }

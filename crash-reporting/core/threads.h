@@ -97,6 +97,11 @@ pid_t CRCurrentThreadId();
 // at most 2 s); returns whether it was written and every held thread let go. A fault while
 // writing it ends the record with an "incomplete" section and lets the held threads go.
 bool CRRecordCrashState(CRFile* file, pid_t crashedThread, const void* context);
+// The process record for an on-demand path (not crash time): first brings the image table
+// up to date with what the loader has now (libraries loaded or unloaded behind the image
+// service's back), then writes the record as a crash does, `thread` marked as the crashed
+// one. Other threads are held meanwhile; the gate serialises it with any crash.
+bool CRRecordProcessStateOnDemand(CRFile* file, pid_t thread);
 
 bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* context);
 bool CRProcessHoldOtherThreads(CRProcessSnapshot* process);

@@ -427,6 +427,44 @@ TEST(CrashCaptureTest, ThreadsRunAgainAfterAnOnDemandRecord) {
   EXPECT_EQ(crashedCount(result), 1);
 }
 
+// A library opened and closed behind the image service's back is in the table for the
+// on-demand record made while it is loaded, and out of it for the one made after.
+TEST(CrashCaptureTest, AnOnDemandRecordFollowsLibrariesLoadedBehindTheImageService) {
+  CrashChild child;
+  const CrashResult result = child.run({}, [&child](SharedPage& page) {
+    auto record = [&child] {
+      CRFile file;
+      if (!CRFileInit(&file, child.folder().file("on-demand.crrecord").c_str(), false)) _exit(2);
+      const bool whole = CRRecordProcessStateOnDemand(&file, CRCurrentThreadId());
+      CRFileShut(&file);
+      return whole;
+    };
+    void* handle = dlopen(CRASH_CORE_TEST_IMAGE, RTLD_NOW | RTLD_LOCAL);
+    const auto function = reinterpret_cast<uintptr_t>(dlsym(handle, "crash_core_test_image_function"));
+    CRBinaryImage slot;
+    page.values[1].store(CRBinaryImageSafeFindImageForAddress(function, &slot));
+    page.values[2].store(record());
+    page.values[3].store(CRBinaryImageSafeFindImageForAddress(function, &slot));
+    dlclose(handle);
+    page.values[4].store(record());
+    page.values[5].store(CRBinaryImageSafeFindImageForAddress(function, &slot));
+    _exit(0);
+  });
+  EXPECT_TRUE(result.exited);
+  const SharedPage& page = *result.page;
+  EXPECT_EQ(page.values[1].load(), 0);  // not seen before the record
+  EXPECT_EQ(page.values[2].load(), 1);
+  EXPECT_EQ(page.values[3].load(), 1);
+  EXPECT_EQ(page.values[4].load(), 1);
+  EXPECT_EQ(page.values[5].load(), 0);
+  std::vector<std::string> events;
+  for (const json& line : crash_test::readSections(child.folder().file("binary_images.crrecord"))) {
+    const std::string kind = line.begin().key();
+    if (line[kind].value("path", "").find("crash_core_test_image") != std::string::npos) events.push_back(kind);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"load", "unload"}));
+}
+
 SharedPage* gMallocPage = nullptr;
 
 TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {
