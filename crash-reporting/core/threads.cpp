@@ -340,6 +340,7 @@ bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* 
   process->threadCount = 0;
   process->omittedThreads = 0;
   process->threads = gThreadIds.load();
+  CRUnwindForgetCheckedImages();
   const uint32_t capacity = gCapacity.load();
   const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {

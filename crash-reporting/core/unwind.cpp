@@ -45,6 +45,27 @@ bool readable(uintptr_t address, void* out, size_t length) {
   return address >= kCRMinimumValidAddress && CRSafeCopyMemory(p(address), out, length);
 }
 
+// Pages of images found readable on this thread since the start of the record (round
+// robin): the images stay as they are while the other threads are held.
+constexpr int kCheckedPages = 16;
+thread_local uintptr_t tCheckedPages[kCheckedPages] = {};
+thread_local int tNextCheckedPage = 0;
+
+// Whether [address, address + length) can be read, through the fault-tolerant reader the
+// first time a page is seen in a walk.
+bool pagesReadable(uintptr_t address, size_t length) {
+  for (uintptr_t page = address & ~(kCachePage - 1); page < address + length; page += kCachePage) {
+    bool known = false;
+    for (uintptr_t checked : tCheckedPages) known = known || checked == page;
+    if (known) continue;
+    uint8_t byte;
+    if (!readable(page < address ? address : page, &byte, 1)) return false;
+    tCheckedPages[tNextCheckedPage] = page;
+    tNextCheckedPage = (tNextCheckedPage + 1) % kCheckedPages;
+  }
+  return true;
+}
+
 // The size of a fixed-size pointer encoding of `.eh_frame_hdr`, 0 for any other.
 size_t encodedSize(uint8_t encoding) {
   switch (encoding & 0x0F) {
@@ -68,38 +89,35 @@ struct FDETable {
 };
 
 bool checkedTable(uintptr_t header, FDETable* out) {
-  uint8_t fields[4];
-  if (!readable(header, fields, sizeof fields) || fields[0] != 1) return false;
+  if (!pagesReadable(header, 4)) return false;
+  const auto* fields = reinterpret_cast<const uint8_t*>(header);
+  if (fields[0] != 1) return false;
   // The table is what linkers write: pairs of signed 4-byte offsets from the header.
   if (fields[3] != 0x3B) return false;
   const size_t pointerSize = encodedSize(fields[1]);
   const size_t countSize = encodedSize(fields[2]);
   if (pointerSize == 0 || countSize == 0 || (fields[2] & 0x70) != 0) return false;
-  unsigned char countBytes[8] = {};
-  if (!readable(header + 4 + pointerSize, countBytes, countSize)) return false;
+  if (!pagesReadable(header + 4, pointerSize + countSize)) return false;
+  const auto* countBytes = reinterpret_cast<const uint8_t*>(header + 4 + pointerSize);
   uint64_t count = 0;
   for (size_t i = 0; i < countSize; ++i) count |= static_cast<uint64_t>(countBytes[i]) << (8 * i);
   if ((fields[2] & 0x08) != 0 && (countBytes[countSize - 1] & 0x80) != 0) return false;  // a negative count
   if (count == 0 || count > (uint64_t{1} << 28)) return false;
   const uintptr_t table = header + 4 + pointerSize + countSize;
-  int32_t ends[2];
-  if (!readable(table, ends, sizeof ends) || !readable(table + (count - 1) * 8, ends, sizeof ends)) return false;
+  if (!pagesReadable(table, 8) || !pagesReadable(table + (count - 1) * 8, 8)) return false;
   out->entries = reinterpret_cast<const int32_t*>(table);
   out->count = count;
   return true;
 }
 
 // The last table checked on this thread: a walk looks up many frames in the same image.
-// Forgotten whenever a cursor is set up.
 thread_local uintptr_t tCheckedHeader = 0;
 thread_local FDETable tCheckedTable;
-thread_local uintptr_t tCheckedFDE = 0;
 
 // Finds the FDE covering `pc` in the binary-search table of `.eh_frame_hdr`; 0 if none.
 uintptr_t findFDEInTable(uintptr_t header, uint64_t pc) {
   if (header != tCheckedHeader || tCheckedTable.count == 0) {
     tCheckedHeader = 0;
-    tCheckedFDE = 0;
     if (!checkedTable(header, &tCheckedTable)) return 0;
     tCheckedHeader = header;
   }
@@ -117,10 +135,7 @@ uintptr_t findFDEInTable(uintptr_t header, uint64_t pc) {
   if (header + static_cast<int64_t>(table.entries[low * 2]) > pc) return 0;
   const uintptr_t fde = header + static_cast<int64_t>(table.entries[low * 2 + 1]);
   // The record's length and CIE pointer must be there before the DWARF reader takes it.
-  uint32_t start[2];
-  if (fde != tCheckedFDE && !readable(fde, start, sizeof start)) return 0;
-  tCheckedFDE = fde;
-  return fde;
+  return pagesReadable(fde, 8) ? fde : 0;
 }
 
 bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
@@ -147,7 +162,7 @@ bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
   } else if (!sameImage && !CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
     image = CRBinaryImage{};
     CRLogWarning("Unable to find binary for %p\n", p(lookup));
-  } else if (uint8_t magic = 0; !sameImage && !readable(image.baseAddress, &magic, sizeof magic)) {
+  } else if (!sameImage && !pagesReadable(image.baseAddress, 1)) {
     // Listed, but no longer mapped (unloaded since): its tables are not read.
     CRLogWarning("Binary image at %p is no longer mapped\n", p(image.baseAddress));
     image = CRBinaryImage{};
@@ -310,7 +325,10 @@ bool CRUnwindReadStack(uint64_t address, void* out, size_t length) {
 void CRUnwindForgetStackCache() {
   for (bool& valid : tStackCache.valid) valid = false;
   tStackCacheActive = false;
+}
+
+void CRUnwindForgetCheckedImages() {
   tCheckedHeader = 0;
   tCheckedTable = FDETable{};
-  tCheckedFDE = 0;
+  for (uintptr_t& page : tCheckedPages) page = 0;
 }

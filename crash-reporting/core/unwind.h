@@ -49,3 +49,7 @@ uint64_t CRUnwindStackPointerForFramePointer(uint64_t fp);
 // set up; other reads go straight to CRSafeCopyMemory.
 bool CRUnwindReadStack(uint64_t address, void* out, size_t length);
 void CRUnwindForgetStackCache();
+// Image pages and search tables found readable are remembered on the calling thread from
+// one walk to the next (the 17 walks of a record share their images); a record forgets
+// them when it starts, and so must any caller whose images may have changed since.
+void CRUnwindForgetCheckedImages();

@@ -535,7 +535,7 @@ TEST(CRUnwindTest, SearchTablesAreReadWithoutFaulting) {
     std::memcpy(header + 8, &count, 4);
     const int32_t entry[2] = {-16, fdeOffset};
     std::memcpy(header + 12, entry, sizeof entry);
-    CRUnwindForgetStackCache();  // a checked table is remembered by its address
+    CRUnwindForgetCheckedImages();  // a checked table is remembered by its address
     return reinterpret_cast<uintptr_t>(header);
   };
   const uintptr_t fits = tableAt(page - 64, 1, 32);
@@ -545,6 +545,7 @@ TEST(CRUnwindTest, SearchTablesAreReadWithoutFaulting) {
   const uintptr_t pointsAway = tableAt(page - 64, 1, 128);
   EXPECT_EQ(CRUnwindFindFDE(pointsAway, pointsAway), 0u);
   const uintptr_t gone = reinterpret_cast<uintptr_t>(mapping + page);
+  CRUnwindForgetCheckedImages();
   EXPECT_EQ(CRUnwindFindFDE(gone, gone + 100), 0u);
   CRThreadContext registers = registersWith(gone + 100, 0x10000, 0);
   EXPECT_FALSE(CRUnwindWithEhFrameHeader(gone, &registers));
