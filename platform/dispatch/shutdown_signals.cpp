@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/dispatch/queue.h"
+#include "platform/dispatch/thread_labels.h"
 
 namespace platform {
 
@@ -17,6 +18,7 @@ ShutdownSignals::ShutdownSignals() {
 
 void ShutdownSignals::startWatching() {
   std::thread([set = set_] {
+    ThreadEntered();
     int received = 0;
     sigwait(&set, &received);
     DispatchQueue::main()->async([] { MainLoop::stop(); });

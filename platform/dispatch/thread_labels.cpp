@@ -46,14 +46,16 @@ thread_local void (*tPrepared)() = nullptr;
 
 void SetThreadPrepareHook(void (*hook)()) { gPrepareHook.store(hook); }
 
-void ThreadLabelSetCurrent(const char* label) {
-  if (label != nullptr) {
-    void (*hook)() = gPrepareHook.load(std::memory_order_acquire);
-    if (hook != nullptr && tPrepared != hook) {
-      tPrepared = hook;
-      hook();
-    }
+void ThreadEntered() {
+  void (*hook)() = gPrepareHook.load(std::memory_order_acquire);
+  if (hook != nullptr && tPrepared != hook) {
+    tPrepared = hook;
+    hook();
   }
+}
+
+void ThreadLabelSetCurrent(const char* label) {
+  if (label != nullptr) ThreadEntered();
   if (tEntry == nullptr) {
     if (label == nullptr) return;
     (void)&tRelease;

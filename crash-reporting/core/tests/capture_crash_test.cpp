@@ -465,6 +465,35 @@ TEST(CrashCaptureTest, AnOnDemandRecordFollowsLibrariesLoadedBehindTheImageServi
   EXPECT_EQ(events, (std::vector<std::string>{"load", "unload"}));
 }
 
+// Holding a thread does not break the system call it was blocked in: a read on a pipe goes
+// on after an on-demand record and returns the data, not EINTR.
+TEST(CrashCaptureTest, HeldThreadsSystemCallsAreRestarted) {
+  CrashChild child;
+  const CrashResult result = child.run({}, [&child](SharedPage& page) {
+    static int fds[2];
+    if (pipe(fds) != 0) _exit(2);
+    static SharedPage* shared = &page;
+    std::atomic<bool> started{false};
+    std::thread reader([&started] {
+      started.store(true);
+      char byte = 0;
+      const ssize_t got = read(fds[0], &byte, 1);
+      shared->values[1].store(got == 1 ? byte : -errno);
+    });
+    while (!started.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it block in read
+    CRFile file;
+    if (!CRFileInit(&file, child.folder().file("on-demand.crrecord").c_str(), false)) _exit(3);
+    CRRecordProcessStateOnDemand(&file, CRCurrentThreadId());
+    CRFileShut(&file);
+    (void)!write(fds[1], "x", 1);
+    reader.join();
+    _exit(0);
+  });
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.page->values[1].load(), 'x');
+}
+
 SharedPage* gMallocPage = nullptr;
 
 TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {

@@ -59,7 +59,10 @@ void TimerScheduler::startThreadLocked() {
     byDeadline_.clear();
     byLatest_.clear();
   }
-  std::thread([this] { threadMain(); }).detach();
+  std::thread([this] {
+    ThreadEntered();
+    threadMain();
+  }).detach();
   threadRunning_ = true;
 }
 
@@ -211,7 +214,10 @@ void ThreadPool::afterForkInChild() {
 
 void ThreadPool::spawnLocked() {
   ++threads_;
-  std::thread([this] { workerMain(); }).detach();
+  std::thread([this] {
+    ThreadEntered();
+    workerMain();
+  }).detach();
 }
 
 void ThreadPool::submit(Block task) {
@@ -222,7 +228,10 @@ void ThreadPool::submit(Block task) {
     tasks_.clear();
   }
   if (!monitorRunning_) {
-    std::thread([this] { monitorMain(); }).detach();
+    std::thread([this] {
+      ThreadEntered();
+      monitorMain();
+    }).detach();
     monitorRunning_ = true;
   }
   tasks_.push_back(std::move(task));

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/thread_labels.h"
 #include "platform/foundation/expected.h"
 #include "platform/net/url_session.h"
 
@@ -115,7 +116,10 @@ struct TransferEngine::State {
   State() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi = curl_multi_init();
-    std::thread([this] { run(); }).detach();
+    std::thread([this] {
+      ThreadEntered();
+      run();
+    }).detach();
   }
 
   void post(std::function<void()> command) {
