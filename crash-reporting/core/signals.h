@@ -4,17 +4,22 @@
 // on to the previous handler.
 //
 // What a crash must survive:
-// - one record per process: the handlers stay installed while the record is written, so
-//   that a crash on a second thread waits (at most 10 s) for the first record, then ends
-//   the process with _exit(1); a fault inside the recorder falls to the default action (the
-//   lines so far stay), any other re-entry on the recording thread ends the process at once;
-// - only a real previous handler is called (never a saved SIG_IGN or SIG_DFL), in the form
-//   it was installed with, with its mask blocked;
-// - a sent signal (si_code <= 0) whose restored action is the default is sent again with
-//   tgkill so that the process ends;
+// - one record per process: the first crashing thread owns the crash; a crash on a second
+//   thread waits on a futex (at most 10 s) until the first has recorded and chained, so the
+//   process ends by the first thread's signal; the second then ends as it would without us;
+// - a fault inside the record comes back to the recorder's fault guard (threads.h): the
+//   record says it is incomplete, and the crash still chains on; a signal sent again to the
+//   crashing thread meanwhile is let be;
+// - only a real previous handler is called (never a saved SIG_IGN or SIG_DFL), once, in the
+//   form it was installed with, with its mask blocked;
+// - the process ends by its signal as it would without us: a fault the kernel raised happens
+//   again when the handler returns; a trap, SIGSYS and a sent signal (si_code <= 0), which
+//   returning would not raise again, are sent again with tgkill when the restored action is
+//   the default;
 // - the previous alternate stack is not put back while this one is in use;
 // - every thread that may crash has an alternate stack of its own: the context's on the
-//   thread that sets it up, `CRSignalInstallThreadAlternateStack` on any other.
+//   thread that sets it up, `CRSignalInstallThreadAlternateStack` on any other (platform
+//   threads at their entry).
 //
 // Contract: the handler and everything it calls are async-signal-safe, allocate nothing and
 // take no lock. Set-up functions (`CRSignalInitialize`, `CRSignalCheckHandlers`, the
