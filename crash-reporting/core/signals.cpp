@@ -88,7 +88,11 @@ void writeSignalSection(CRFile* file, int signal, const siginfo_t* info, int sav
 }
 
 void recordSignal(int signal, siginfo_t* info, void* context, int savedErrno) {
-  CRContextSetCrashedOnce();
+  if (CRContextSetCrashedOnce()) {
+    // Another path (an exception message, the terminate handler) recorded this crash.
+    CRLogWarning("Error: aborting signal handler because crash has already occurred\n");
+    return;
+  }
   CRFile file;
   if (!CRFileInit(&file, crReadOnlyContext->signal.path, false)) {
     CRLogWarning("Unable to open signal file\n");
