@@ -89,34 +89,29 @@ void writeQuoted(CRFile* file, const char* text, char terminator) {
     }
     buffer[used++] = character;
   };
+  auto putEscaped = [&](unsigned char byte) {
+    put('\\');
+    put('u');
+    put('0');
+    put('0');
+    put(kHex[byte >> 4]);
+    put(kHex[byte & 0x0f]);
+  };
   put('"');
   for (const char* at = text; *at != '\0'; ++at) {
     const auto byte = static_cast<unsigned char>(*at);
-    if (byte >= 0x80) {
-      // A whole, valid UTF-8 sequence goes as it is; any other byte is escaped as the code
-      // point of the same value, so that the line stays valid JSON and the byte is kept.
-      const size_t length = CRFileUTF8SequenceLength(at);
-      if (length == 0) {
-        put('\\');
-        put('u');
-        put('0');
-        put('0');
-        put(kHex[byte >> 4]);
-        put(kHex[byte & 0x0f]);
-      } else {
-        for (size_t i = 0; i < length; ++i) put(at[i]);
-        at += length - 1;
-      }
+    // A whole, valid UTF-8 sequence goes as it is; any other byte of 0x80 or more is escaped
+    // as the code point of the same value, so that the line stays valid JSON and the byte is
+    // kept.
+    const size_t length = byte >= 0x80 ? CRFileUTF8SequenceLength(at) : 1;
+    if (length > 1) {
+      for (size_t i = 0; i < length; ++i) put(at[i]);
+      at += length - 1;
     } else if (byte == '"' || byte == '\\') {
       put('\\');
       put(static_cast<char>(byte));
-    } else if (byte < 0x20) {
-      put('\\');
-      put('u');
-      put('0');
-      put('0');
-      put(kHex[byte >> 4]);
-      put(kHex[byte & 0x0f]);
+    } else if (byte < 0x20 || length == 0) {
+      putEscaped(byte);
     } else {
       put(static_cast<char>(byte));
     }
