@@ -42,7 +42,7 @@ uint64_t readLEB128(CRDataCursor* cursor, unsigned* shiftOut, uint8_t* last) {
 }  // namespace
 
 bool CRDataCursor::skip(uint64_t count) {
-  if (count > remaining()) {
+  if (failed || count > remaining()) {
     failed = true;
     return false;
   }

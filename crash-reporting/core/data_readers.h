@@ -18,7 +18,8 @@ struct CRDataCursor {
 
   // The bytes left before the end (0 once failed).
   uint64_t remaining() const { return failed || position >= end ? 0 : end - position; }
-  // Moves `count` bytes on; fails (and stays put) when that would pass the end.
+  // Moves `count` bytes on; fails (and stays put) when that would pass the end or the cursor
+  // has failed already (a length that could not be read is no length).
   bool skip(uint64_t count);
 };
 
