@@ -1,6 +1,8 @@
 // Replays a fuzz target's inputs through its entry point, once each, without libFuzzer: the
 // corpus as a plain test. Arguments are files and folders (every file in a folder, in name
 // order). Fails when no input was found, so a corpus that went missing is noticed.
+//
+// `--write-seeds <folder>` writes the target's seeds (fuzz_seeds.h) there instead.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "fuzz_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -22,6 +26,13 @@ std::vector<uint8_t> readAll(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--write-seeds") {
+    for (const FuzzSeed& seed : fuzzSeeds()) {
+      std::ofstream(std::filesystem::path(argv[2]) / ("seed-" + seed.label), std::ios::binary)
+          .write(reinterpret_cast<const char*>(seed.bytes.data()), static_cast<std::streamsize>(seed.bytes.size()));
+    }
+    return 0;
+  }
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path argument(argv[i]);
