@@ -127,6 +127,11 @@ bool CRCompactUnwindLookup(CRCompactUnwindState* state, uintptr_t pc, CRCompactU
   const uint32_t count = state->header[6];
   if (count < 2 || pc < state->loadAddress) return false;
   const uint64_t offset = pc - state->loadAddress;
+  // The whole first-level index must lie inside the image before it is walked.
+  if (state->header[5] + count * 12ull > state->imageEnd - state->unwindInfo) {
+    CRLogWarning("Error: first-level index runs past the image\n");
+    return false;
+  }
   bool found = false;
   uint32_t entry[3];
   if (!readAt(state, state->header[5], &entry)) return false;
@@ -175,8 +180,15 @@ bool CRCompactUnwindComputeRegisters(CRCompactUnwindState* state, const CRCompac
 
 bool CRCompactUnwindDwarfFrame(CRCompactUnwindState* state, uintptr_t fdeOffset, CRThreadContext* registers) {
   CRLogInfo("Trying to read dwarf data with offset %x\n", static_cast<unsigned>(fdeOffset));
+  // The offset comes from the table (up to 16 MiB): the FDE, its CIE and everything they
+  // frame must lie between the start of `.eh_frame` and the end of the image.
+  if (state->ehFrame < state->loadAddress || state->ehFrame >= state->imageEnd ||
+      fdeOffset >= state->imageEnd - state->ehFrame) {
+    CRLogWarning("Error: FDE offset %x is outside the image\n", static_cast<unsigned>(fdeOffset));
+    return false;
+  }
   CRDwarfCIEPair pair;
-  if (!CRDwarfFDEPairInit(&pair, state->ehFrame, fdeOffset)) {
+  if (!CRDwarfFDEPairInit(&pair, state->ehFrame, fdeOffset, state->imageEnd)) {
     CRLogError("Unable to init FDE\n");
     return false;
   }

@@ -7,6 +7,11 @@
 // val_offset, GNU_args_size and the GNU negative offset, plus the expression
 // opcodes for constants, arithmetic, shifts and comparisons.
 //
+// Every read of unwind data is checked against the length that frames it (the record, the
+// augmentation data, the instruction list, the expression) and against the section's end
+// where the caller knows it; every loop over that data has a step budget, and arithmetic on
+// factors taken from it is checked. Malformed data fails the step, never reads outside.
+//
 // Contract: async-signal-safe, no allocation, no lock. `.eh_frame` of loaded images is read
 // as mapped memory; stack memory only through CRSafeCopyMemory.
 #pragma once
@@ -27,7 +32,7 @@ struct CRDwarfCIERecord {
   int64_t dataAlignmentFactor = 0;
   uint64_t returnAddressRegister = 0;
   bool signalFrame = false;
-  uint32_t instructionsLength = 0;
+  uint64_t instructionsLength = 0;
   uintptr_t instructionsStart = 0;
 };
 
@@ -36,7 +41,7 @@ struct CRDwarfFDERecord {
   uint32_t ciePointer = 0;
   uint64_t pcStart = 0;
   uint64_t pcRange = 0;
-  uint32_t instructionsLength = 0;
+  uint64_t instructionsLength = 0;
   uintptr_t instructionsStart = 0;
 };
 
@@ -70,10 +75,21 @@ struct CRDwarfState {
   CRDwarfRegisterRule registers[kCRDwarfRuleCount];
 };
 
-bool CRDwarfParseCIERecord(CRDwarfCIERecord* cie, uintptr_t address);
-bool CRDwarfParseFDERecord(CRDwarfFDERecord* fde, bool parseCIE, CRDwarfCIERecord* cie, uintptr_t address);
-// The FDE at ehFrame + fdeOffset and its CIE.
-bool CRDwarfFDEPairInit(CRDwarfCIEPair* pair, uintptr_t ehFrame, uintptr_t fdeOffset);
+// Instructions run per instruction list, and operations per expression, before the data is
+// taken to be malformed (real lists and expressions are far shorter; a backward branch in an
+// expression could otherwise loop forever).
+inline constexpr uint32_t kCRDwarfInstructionBudget = 1u << 20;
+inline constexpr uint32_t kCRDwarfExpressionBudget = 4096;
+
+// A record must end at or before `sectionEnd`; an FDE's CIE must start at or after
+// `sectionStart`. Callers that do not know their section's bounds leave the defaults, and the
+// records' own lengths still frame every read.
+bool CRDwarfParseCIERecord(CRDwarfCIERecord* cie, uintptr_t address, uintptr_t sectionEnd = UINTPTR_MAX);
+bool CRDwarfParseFDERecord(CRDwarfFDERecord* fde, bool parseCIE, CRDwarfCIERecord* cie, uintptr_t address,
+                           uintptr_t sectionStart = 0, uintptr_t sectionEnd = UINTPTR_MAX);
+// The FDE at ehFrame + fdeOffset and its CIE, both inside [ehFrame, sectionEnd).
+bool CRDwarfFDEPairInit(CRDwarfCIEPair* pair, uintptr_t ehFrame, uintptr_t fdeOffset,
+                        uintptr_t sectionEnd = UINTPTR_MAX);
 // Registers in, the caller's registers out (in place). Fails for a pc outside the FDE.
 bool CRDwarfUnwindComputeRegisters(const CRDwarfCIEPair* pair, CRThreadContext* registers);
 
@@ -87,6 +103,7 @@ uint64_t CRDwarfGetSavedRegister(const CRThreadContext* registers, uint64_t cfa,
 bool CRDwarfUnwindAssignRegisters(const CRDwarfState* state, const CRThreadContext* registers, uint64_t cfa,
                                   uint64_t returnAddressRegister, CRThreadContext* out);
 
-// Evaluates the expression whose ULEB128 length is at `expression`.
+// Evaluates the expression whose ULEB128 length is at `expression`; it must end at or before
+// `end` (a rule's expression was checked against its instruction list when the rule was made).
 bool CRDwarfEvalulateExpression(uintptr_t expression, const CRThreadContext* registers, uint64_t initialValue,
-                                uint64_t* result);
+                                uint64_t* result, uintptr_t end = UINTPTR_MAX);

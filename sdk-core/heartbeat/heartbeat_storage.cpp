@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
 
 namespace {
@@ -47,6 +48,8 @@ std::optional<StorageError> FileStorage::write(const std::optional<std::vector<u
   if (!platform::writeFileAtomically(url_, bytes ? *bytes : kNothing).ok()) return StorageError::writeError;
   return std::nullopt;
 }
+
+bool FileStorage::setAsideDamaged() { return !platform::moveDamagedFileAside(url_, "the heartbeats file").empty(); }
 
 // ---- UserDefaultsStorage ------------------------------------------------------------------
 
@@ -132,9 +135,9 @@ const std::optional<HeartbeatsBundle>& HeartbeatStorage::current() {
   if (!loaded_) {
     auto bytes = storage_->read();
     current_ = bytes && !bytes->empty() ? decodeHeartbeatsBundle(*bytes) : std::nullopt;
-    // A file that does not read as a bundle is replaced by the next write, even one that
-    // stores nothing.
-    pending_ = !current_ && bytes && !bytes->empty();
+    // Bytes that do not read as a bundle are set aside, and heartbeats start afresh; where
+    // they cannot be, the next write replaces them, even one that stores nothing.
+    pending_ = !current_ && bytes && !bytes->empty() && !storage_->setAsideDamaged();
     loaded_ = true;
   }
   return current_;

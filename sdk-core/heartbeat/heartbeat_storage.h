@@ -10,8 +10,8 @@
 // memory as it was when that write fails); asynchronous updates change memory and leave one
 // write queued behind them, so a burst of them is written once. The file is rewritten
 // atomically (written aside, flushed, renamed), so a failed or interrupted write leaves the
-// previous contents; a file that does not read as a bundle counts as empty and is replaced
-// by the next write.
+// previous contents; a file that does not read as a bundle is set aside (with the notice
+// every damaged file gives) and heartbeats start afresh.
 //
 // At a normal exit every storage writes what is pending before the program's statics are
 // destroyed, and then closes: work still queued after that runs nothing, and later
@@ -46,6 +46,9 @@ class Storage {
   [[nodiscard]] virtual std::optional<std::vector<uint8_t>> read() = 0;
   // Stores the bytes (nothing stores zero bytes); answers the failure, if any.
   [[nodiscard]] virtual std::optional<StorageError> write(const std::optional<std::vector<uint8_t>>& bytes) = 0;
+  // Moves stored bytes that do not read as a bundle out of the way and tells the user, as for
+  // any damaged file; false when this storage keeps nothing it could set aside.
+  virtual bool setAsideDamaged() { return false; }
 };
 
 // A Storage kept in a file, written atomically.
@@ -58,6 +61,7 @@ class FileStorage final : public Storage {
   const std::filesystem::path& url() const { return url_; }
   std::optional<std::vector<uint8_t>> read() override;
   std::optional<StorageError> write(const std::optional<std::vector<uint8_t>>& bytes) override;
+  bool setAsideDamaged() override;
 
  private:
   std::filesystem::path url_;

@@ -204,7 +204,7 @@ std::optional<HeartbeatsBundle> decodeHeartbeatsBundle(const std::vector<uint8_t
   const auto* buffer = member(root, "buffer");
   if (!capacity || !dates || !buffer || !dates->is_array() || !buffer->is_object()) return std::nullopt;
   auto capacityNumber = readInteger(*capacity);
-  if (!capacityNumber) return std::nullopt;
+  if (!capacityNumber || *capacityNumber < 0 || *capacityNumber > kHeartbeatsBundleMaxCapacity) return std::nullopt;
 
   HeartbeatsBundle::DatesCache cache;
   if (dates->size() % 2 != 0) return std::nullopt;
@@ -221,6 +221,9 @@ std::optional<HeartbeatsBundle> decodeHeartbeatsBundle(const std::vector<uint8_t
   if (!queue || !tail || !queue->is_array()) return std::nullopt;
   auto tailIndex = readInteger(*tail);
   if (!tailIndex) return std::nullopt;
+  // The queue always has `capacity` slots and the tail points at one of them.
+  const auto slots = static_cast<int64_t>(queue->size());
+  if (slots != *capacityNumber || *tailIndex < 0 || *tailIndex >= std::max<int64_t>(slots, 1)) return std::nullopt;
 
   HeartbeatsBundle bundle(0, std::move(cache));
   bundle.capacity = *capacityNumber;

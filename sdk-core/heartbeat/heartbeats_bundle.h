@@ -146,6 +146,11 @@ struct HeartbeatsBundle final : HeartbeatsPayloadConvertible {
 // {"circularQueue": [null | {"agent","date","version","timePeriods"}], "tailIndex"}}, dates as
 // seconds since 2001-01-01 UTC.
 std::vector<uint8_t> encodeHeartbeatsBundle(const HeartbeatsBundle& bundle);
+// The most slots a stored bundle may claim; the app keeps 30.
+inline constexpr int64_t kHeartbeatsBundleMaxCapacity = 1000;
+
 // std::nullopt when the bytes are not such a bundle (a required key missing, a wrong type,
-// an unknown period).
+// an unknown period) or not one that could have been written: a capacity outside
+// 0...kHeartbeatsBundleMaxCapacity, a queue whose length is not the capacity, or a tail index
+// outside the queue (0 for an empty one). Nothing read sizes an allocation unchecked.
 std::optional<HeartbeatsBundle> decodeHeartbeatsBundle(const std::vector<uint8_t>& bytes);

@@ -60,11 +60,12 @@ TEST(CRDataReadersTest, LEB128AndPointerEncodings) {
       {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7F}, true, INT64_MIN, 10},
   };
   for (const Case& c : cases) {
-    uintptr_t cursor = at(c.bytes);
+    CRDataCursor cursor = CRDataCursorMake(at(c.bytes), c.bytes.size());
     const int64_t value =
         c.isSigned ? CRDataReadSLEB128(&cursor) : static_cast<int64_t>(CRDataReadULEB128(&cursor));
     EXPECT_EQ(value, c.value);
-    EXPECT_EQ(cursor - at(c.bytes), c.consumed);
+    EXPECT_EQ(cursor.position - at(c.bytes), c.consumed);
+    EXPECT_FALSE(cursor.failed);
   }
 
   uint64_t target = 0x1122334455667788;

@@ -74,8 +74,10 @@ TEST_F(HeartbeatControllerTest, FlushOfAMissingEmptyOrDamagedStoreIsEmpty) {
     std::ofstream(heartbeatFile("heartbeats-app")) << contents;
     // A new storage reads the file afresh (a live one keeps what it read).
     EXPECT_TRUE(HeartbeatController(id).flush().isEmpty()) << contents;
-    EXPECT_EQ(std::filesystem::file_size(heartbeatFile("heartbeats-app")), 0u);
   }
+  // The damaged one was set aside; the empty one stays as it was.
+  EXPECT_FALSE(std::filesystem::exists(heartbeatFile("heartbeats-app")));
+  EXPECT_EQ(std::filesystem::file_size(heartbeatFile("heartbeats-app.unreadable")), 12u);
 }
 
 TEST_F(HeartbeatControllerTest, AFailedFlushKeepsTheHeartbeatsForTheNextOne) {

@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/foundation/data_notices.h"
 #include "platform/foundation/defaults.h"
 #include "platform/testing/temp_directory.h"
 #include "sdk-core/heartbeat/heartbeat_controller.h"
@@ -99,10 +100,17 @@ TEST_F(HeartbeatStorageTest, SavingNothingLeavesAnEmptyFileThatReadsAsNothing) {
   EXPECT_EQ(stored(*storage), std::nullopt);
 }
 
-TEST_F(HeartbeatStorageTest, UnreadableOrTornFilesCountAsEmptyAndAreReplaced) {
+TEST_F(HeartbeatStorageTest, DamagedFilesAreSetAsideToldAndStartedAfresh) {
   const auto file = heartbeatFile("heartbeats-app");
   const auto full = encodeHeartbeatsBundle(bundleWith("a"));
-  for (const std::string& damaged : {std::string("not a bundle"), std::string(full.begin(), full.begin() + 40)}) {
+  // The last one, found by fuzzing, aborted every start: a failed append rebuilt the bundle
+  // with the file's capacity of 2^62 slots.
+  const std::string damagedFiles[] = {
+      "not a bundle", std::string(full.begin(), full.begin() + 40),
+      R"({"buffer":{"circularQueue":[null],"tailIndex":5},"capacity":4611686018427387904,"lastAddedHeartbeatDates":[]})"};
+  for (const std::string& damaged : damagedFiles) {
+    platform::DataNotices::shared().reset();
+    std::filesystem::remove(file.string() + ".unreadable");
     writeFile(file, damaged);
     // A new storage reads the file afresh (a live one keeps what it read).
     auto storage = HeartbeatStorage::sharedInstance("app");
@@ -113,7 +121,17 @@ TEST_F(HeartbeatStorageTest, UnreadableOrTornFilesCountAsEmptyAndAreReplaced) {
     });
     EXPECT_EQ(seen, std::nullopt) << damaged;
     EXPECT_EQ(stored(*storage), bundleWith("b"));
+    EXPECT_EQ(readFile(file.string() + ".unreadable"), damaged);
+    const auto notices = platform::DataNotices::shared().all();
+    ASSERT_EQ(notices.size(), 1u) << damaged;
+    EXPECT_NE(notices[0].text.find("the heartbeats file"), std::string::npos) << notices[0].text;
   }
+
+  // Through the controller, as at a start: the day's heartbeat is logged and sent.
+  writeFile(heartbeatFile("heartbeats-app-2"), damagedFiles[2]);
+  HeartbeatController controller("app-2");
+  controller.log("agent/1");
+  EXPECT_FALSE(controller.flush().isEmpty());
 }
 
 TEST_F(HeartbeatStorageTest, AFailedWriteKeepsThePreviousFileAndFailsFetchAndReplace) {

@@ -63,9 +63,8 @@ TEST(HeartbeatsBundleTest, AppendCopesWithDamagedBundles) {
   EXPECT_EQ(none.lastAddedHeartbeatDates.at(TimePeriod::daily), heartbeatDistantPast());
 
   // A positive capacity over no slots: nothing is stored, yet the cache takes the date.
-  auto slotless = decodeHeartbeatsBundle(bytesOf(
-      R"({"capacity":30,"lastAddedHeartbeatDates":[1,0],"buffer":{"circularQueue":[],"tailIndex":0}})"));
-  ASSERT_TRUE(slotless);
+  auto slotless = std::optional<HeartbeatsBundle>(HeartbeatsBundle(30));
+  slotless->buffer.circularQueue.clear();
   slotless->append(heartbeat("a", 0));
   EXPECT_TRUE(slotless->heartbeats().empty());
   EXPECT_EQ(slotless->lastAddedHeartbeatDates.at(TimePeriod::daily), heartbeat("a", 0).date);
@@ -125,6 +124,7 @@ TEST(HeartbeatsBundleTest, StoredFormRoundTripsAndRejectsIncompleteFiles) {
       R"({"capacity":1,"lastAddedHeartbeatDates":[1,5.0],"buffer":{"circularQueue":)"
       R"([{"agent":"a","date":5.0,"version":0,"timePeriods":[1]}],"tailIndex":0},"extra":true})";
   EXPECT_TRUE(decodeHeartbeatsBundle(bytesOf(valid)));
+  EXPECT_TRUE(decodeHeartbeatsBundle(encodeHeartbeatsBundle(HeartbeatsBundle(0))));
 
   const std::vector<std::pair<const char*, std::string>> broken = {
       {"missing version", R"({"capacity":1,"lastAddedHeartbeatDates":[1,5.0],"buffer":{"circularQueue":)"
@@ -137,6 +137,22 @@ TEST(HeartbeatsBundleTest, StoredFormRoundTripsAndRejectsIncompleteFiles) {
                           R"("tailIndex":0}})"},
       {"no buffer", R"({"capacity":1,"lastAddedHeartbeatDates":[]})"},
       {"torn", valid.substr(0, valid.size() / 2)},
+      // Sizes that disagree, or that would size an allocation: a file found by fuzzing made
+      // the rebuild after a failed append ask for 2^62 slots.
+      {"huge capacity", R"({"buffer":{"circularQueue":[null],"tailIndex":5},"capacity":4611686018427387904,)"
+                        R"("lastAddedHeartbeatDates":[]})"},
+      {"capacity over the bound", R"({"capacity":1001,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[],)"
+                                  R"("tailIndex":0}})"},
+      {"negative capacity", R"({"capacity":-1,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[],)"
+                            R"("tailIndex":0}})"},
+      {"fewer slots than the capacity", R"({"capacity":2,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":)"
+                                        R"([null],"tailIndex":0}})"},
+      {"tail past the slots", R"({"capacity":1,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[null],)"
+                              R"("tailIndex":1}})"},
+      {"negative tail", R"({"capacity":1,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[null],)"
+                        R"("tailIndex":-1}})"},
+      {"tail in no slots", R"({"capacity":0,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[],)"
+                           R"("tailIndex":1}})"},
       {"not json", "capacity=1"},
       {"array root", "[]"},
   };
