@@ -1,5 +1,7 @@
 #include "platform/foundation/paths.h"
 
+#include "platform/foundation/file_names.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -154,7 +156,7 @@ Status writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t si
   return {};
 }
 
-std::string fileNameForID(std::string_view id, std::string_view separators) {
+std::string fileNamePartForID(std::string_view id, std::string_view separators) {
   if (id == "." || id == "..") return id.size() == 1 ? "%2E" : "%2E%2E";
   static const char* kHex = "0123456789ABCDEF";
   std::string name;
@@ -172,7 +174,7 @@ std::string fileNameForID(std::string_view id, std::string_view separators) {
   return name;
 }
 
-std::optional<std::string> idFromFileName(std::string_view name, std::string_view separators) {
+std::optional<std::string> idFromFileNamePart(std::string_view name, std::string_view separators) {
   auto hexDigit = [](char c) -> int {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -192,9 +194,11 @@ std::optional<std::string> idFromFileName(std::string_view name, std::string_vie
     id += static_cast<char>(high * 16 + low);
     i += 2;
   }
-  if (fileNameForID(id, separators) != name) return std::nullopt;
+  if (fileNamePartForID(id, separators) != name) return std::nullopt;
   return id;
 }
+
+std::string fileNameForID(std::string_view id) { return fileNamePartForID(id, {}); }
 
 std::optional<std::vector<uint8_t>> readFileContents(const fs::path& path) {
   // Plain reads: a folder or an unreadable file in the file's place is "no contents", never an

@@ -50,16 +50,8 @@ inline Status writeFileAtomically(
 // %2F, %00 and %25, and a whole name of "." or ".." is written with %2E for each dot: so
 // the name always stays inside the folder it is joined to, and distinct identifiers give
 // distinct names. Callers add a prefix or refuse an empty identifier (it names the folder).
-// A name that joins several parts with a separator gives the separators too: each of their
-// characters is then also written %XX, so the name splits back into its parts.
 //   fileNameForID("1:123:ios:ab") == "1:123:ios:ab"; fileNameForID("../x") == "..%2Fx"
-//   fileNameForID("a-b", "-") == "a%2Db"
-std::string fileNameForID(std::string_view id, std::string_view separators = {});
-
-// The identifier that fileNameForID(id, separators) made `name` from; std::nullopt when no
-// identifier gives exactly this name (a stray "%", an escape in lower case, a separator left
-// as it is), so a name is only ever taken for what it says when it parses back exactly.
-std::optional<std::string> idFromFileName(std::string_view name, std::string_view separators = {});
+std::string fileNameForID(std::string_view id);
 
 // Reads a whole file; std::nullopt when it is missing or unreadable.
 std::optional<std::vector<uint8_t>> readFileContents(const std::filesystem::path& path);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/file_names.h"
 #include "platform/foundation/paths.h"
 #include "platform/process_state/process_state.h"
 #include "transport/events/application.h"
@@ -145,8 +146,8 @@ fs::path ETFlatFileStorage::pathForTarget(long target, const std::string& eventI
   std::snprintf(numbers, sizeof numbers, "-%" PRIu64 "-", expirationSeconds(expirationDate));
   // The write makes the directories when they are missing.
   return eventDataPath_ / std::to_string(target) /
-         (platform::fileNameForID(eventID, kNameSeparator) + kNameSeparator +
-          platform::fileNameForID(std::to_string(qosTier), kNameSeparator) + numbers + encodedMappingID(mappingID));
+         (platform::fileNamePartForID(eventID, kNameSeparator) + kNameSeparator +
+          platform::fileNamePartForID(std::to_string(qosTier), kNameSeparator) + numbers + encodedMappingID(mappingID));
 }
 
 fs::path ETFlatFileStorage::batchPathForTarget(long target, ETBatchID batchID, platform::Date expirationDate) const {
@@ -161,8 +162,8 @@ std::optional<ETEventComponents> ETFlatFileStorage::eventComponentsFromFilename(
   std::optional<long> tier;
   std::optional<uint64_t> expiration;
   if (parts.size() >= 4) {
-    eventID = platform::idFromFileName(parts[0], kNameSeparator);
-    if (auto tierText = platform::idFromFileName(parts[1], kNameSeparator)) tier = exactInteger<long>(*tierText);
+    eventID = platform::idFromFileNamePart(parts[0], kNameSeparator);
+    if (auto tierText = platform::idFromFileNamePart(parts[1], kNameSeparator)) tier = exactInteger<long>(*tierText);
     expiration = exactInteger<uint64_t>(parts[2]);
   }
   std::string mappingID = parts.size() >= 4 ? parts[3] : std::string();

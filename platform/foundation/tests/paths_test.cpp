@@ -1,6 +1,8 @@
-#include "platform/foundation/paths.h"
+#include "platform/foundation/file_names.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/foundation/paths.h"
 
 namespace platform {
 namespace {
@@ -23,13 +25,16 @@ TEST(FileNameForIDTest, NamesStayInTheirFolderAndParseBackExactly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(fileNameForID(c.id, c.separators), c.name);
-    EXPECT_EQ(idFromFileName(c.name, c.separators), c.id);
+    EXPECT_EQ(fileNamePartForID(c.id, c.separators), c.name);
+    if (c.separators.empty()) {
+      EXPECT_EQ(fileNameForID(c.id), c.name);
+    }
+    EXPECT_EQ(idFromFileNamePart(c.name, c.separators), c.id);
   }
   // Names that no identifier gives are not taken for one.
   for (const std::string name : {"a-b", "%2d1", "%2", "%zz", "a%2Fb%", "%41", "."}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(idFromFileName(name, "-"), std::nullopt);
+    EXPECT_EQ(idFromFileNamePart(name, "-"), std::nullopt);
   }
 }
 

@@ -293,6 +293,12 @@ TEST(DirectorySizeTrackerTest, CountsVisibleRegularFilesAndNeverGoesBelowZero) {
   EXPECT_EQ(tracker.directoryContentSize(), 0u);
   tracker.resetCachedSize();
   EXPECT_EQ(tracker.directoryContentSize(), 5u);
+
+  // A file written while there is no total yet is counted once, by the walk.
+  ETDirectorySizeTracker fresh(root.string());
+  std::ofstream(root / "a" / "new") << "123";
+  fresh.fileWasAddedAtPath((root / "a" / "new").string(), 3);
+  EXPECT_EQ(fresh.directoryContentSize(), 8u);
 }
 
 // A child storing 64 KiB events in a loop is killed; whatever it left, selection sees only
