@@ -9,11 +9,13 @@
 // TelemetryEndpoints.plist beside the program (whose hosts lead nowhere).
 // The printed address carries a one-time secret; only a browser that opened it can use the
 // page. Everything under the data directory is this user's only (folder 0700, files 0600).
+// One program runs per data folder: a second start on a folder in use says which process has
+// it (and its page's address) and exits with status 1, touching nothing.
 // SIGINT and SIGTERM end the program cleanly: the main loop stops, the server closes and the
 // store is saved (when saving fails the program says so and keeps trying for a few seconds)
-// and checkpointed into its one file. Exit codes: 0 after a clean end, 1 when the page cannot
-// be served, the telemetry SDK cannot be configured or changes could not be saved, 2 for a bad
-// command line.
+// and checkpointed into its one file. Exit codes: 0 after a clean end, 1 when the data folder
+// is in use by another program, the page cannot be served, the telemetry SDK cannot be
+// configured or changes could not be saved, 2 for a bad command line.
 #include <sys/stat.h>
 
 #include <functional>
@@ -24,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "Brivel/app/data_folder.h"
 #include "Brivel/model/brivel_model_container.h"
 #include "platform/application/application.h"
 #include "Brivel/bills/collection_list_screen.h"
@@ -35,6 +38,7 @@
 #include "Brivel/forecast/salary_list_screen.h"
 #include "Brivel/profiles/profiles_item_screen.h"
 #include "Brivel/shell/brivel_app.h"
+#include "platform/data/recovery_journal.h"
 #include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/shutdown_signals.h"
@@ -178,15 +182,20 @@ int main(int argc, char** argv) {
   const std::filesystem::path dataDirectory = platform::FileLocations::dataDirectory();
   std::error_code dataError;
   std::filesystem::create_directories(dataDirectory, dataError);
+  // Held until the program ends: one program per data folder.
+  std::unique_ptr<platform::DataFolderLock> folderLock;
   if (dataError || !std::filesystem::is_directory(dataDirectory, dataError)) {
     std::cerr << "brivel: the data folder " << dataDirectory.string() << " cannot be used: "
               << platform::describeFileProblem(dataError && dataError.value() != EEXIST ? dataError.value() : ENOTDIR,
                                                dataDirectory)
               << "\n";
   } else {
+    if (!brivel::app::lockDataFolder(dataDirectory, "brivel", folderLock)) return 1;
     ::chmod(dataDirectory.c_str(), 0700);
     // Left by writes that an earlier run did not finish.
     platform::sweepStaleTemporaryFiles(dataDirectory);
+    // Changes the last stop could not save, kept elsewhere: back into the store before it opens.
+    platform::replayRecoveryJournal(brivel::app::storeFile(dataDirectory), platform::recoveryJournalRoot());
   }
 
   // A link the app opens is printed for the user to follow.
@@ -231,6 +240,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;
+  if (folderLock) folderLock->setAddress(front.launchUrl());
 
   signals.startWatching();
   platform::MainLoop::run();
@@ -252,7 +262,7 @@ int main(int argc, char** argv) {
         saved = context.save();
       }
       if (!saved.ok()) {
-        std::cerr << "brivel: your latest changes could not be saved and are lost: " << reason() << "\n";
+        brivel::app::keepUnsavedChanges(*container, reason());
         return 1;
       }
       std::cerr << "brivel: your changes are saved now.\n";

@@ -5,12 +5,19 @@
 //     into one directory;
 //   - making one batch of 10,000 stored events (read, unarchive and move each file), beside
 //     listing the directory, reading each file and renaming it into another directory.
+//   - storing 10,000 events straight into the storage (archive, size check, atomic write)
+//     until every completion has come, beside creating, writing and renaming 10,000 files of
+//     the same archive size (goal: >= 0.5x);
+//   - draining 10,000 stored events through the uploader to a loopback collector (batch,
+//     encode, gzip, POST, delete), beside plain libcurl POSTs of the same gzipped batches to
+//     the same collector (goal: the drain takes <= 1.5x the POSTs' time).
 // Figures are events per second; the ratio is ours / baseline (the goal for sending: >= 0.5x).
 // Files go to /dev/shm when the machine has it, so both sides measure the work around the
 // writes rather than the disk.
 //
 //   build/<dir>/bench/transport/bench_transport
 #include <benchmark/benchmark.h>
+#include <curl/curl.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,11 +30,15 @@
 
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/semaphore.h"
+#include "sdk-core/core/endpoints.h"
 #include "sdk-core/promises/promise.h"
 #include "transport/events/application.h"
 #include "transport/events/flat_file_storage.h"
 #include "transport/events/registrar.h"
 #include "transport/events/transport.h"
+#include "transport/upload/messages.h"
+#include "transport/upload/testing/log_collector.h"
+#include "transport/upload/uploader.h"
 
 namespace {
 
@@ -212,23 +223,188 @@ void BM_Baseline_ReaddirReadRename(benchmark::State& state) {
   setRate(state, kBatchEvents);
 }
 
+// ---- Storing and draining 10,000 events --------------------------------------------------
+
+std::vector<std::shared_ptr<ETEvent>> newEvents(long target) {
+  std::vector<std::shared_ptr<ETEvent>> events;
+  for (int i = 0; i < kBatchEvents; ++i) {
+    auto event = ETEvent::initWithMappingID("1974", target);
+    event->setDataObject(std::make_shared<Payload>());
+    event->setClockSnapshot(ETClock::snapshot());
+    events.push_back(std::move(event));
+  }
+  return events;
+}
+
+void BM_Store10000Events(benchmark::State& state) {
+  const fs::path root = benchDirectory() / "store";
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(root);
+    Pipeline pipeline(root);
+    const auto events = newEvents(1001);
+    std::atomic<int> written{0};
+    std::atomic<int> completed{0};
+    platform::DispatchSemaphore done;
+    state.ResumeTiming();
+    for (const auto& event : events) {
+      pipeline.storage->storeEvent(event, [&](bool ok, const std::optional<platform::Error>&) {
+        if (ok) ++written;
+        if (++completed == kBatchEvents) done.signal();
+      });
+    }
+    done.wait();
+    state.PauseTiming();
+    if (written.load() != kBatchEvents) state.SkipWithError("an event was not stored");
+    state.ResumeTiming();
+  }
+  setRate(state, kBatchEvents);
+}
+
+void BM_Baseline_CreateWriteRename10000(benchmark::State& state) {
+  const fs::path directory = benchDirectory() / "baseline-write-10000";
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    state.ResumeTiming();
+    writeFiles(directory, kBatchEvents, archiveSize(), state);
+  }
+  setRate(state, kBatchEvents);
+}
+
+// A storage and an uploader for target 1003, posting to a loopback collector.
+struct DrainEnvironment {
+  DrainEnvironment() {
+    Pipeline pipeline(benchDirectory() / "drain");
+    storage = pipeline.storage;
+    application = pipeline.application;
+    registrar = std::make_shared<ETRegistrar>();
+    uploader = UPUploader::make(registrar, application);
+    registrar->registerUploader(uploader, 1003);
+    registrar->registerStorage(storage, 1003);
+    TELEndpoints::setUploadBaseURL(1003, collector.baseURL());
+  }
+  LoopbackLogCollector collector;
+  std::shared_ptr<ETApplication> application;
+  std::shared_ptr<ETFlatFileStorage> storage;
+  std::shared_ptr<ETRegistrar> registrar;
+  std::shared_ptr<UPUploader> uploader;
+};
+
+DrainEnvironment& drainEnvironment() {
+  static auto* environment = new DrainEnvironment();
+  return *environment;
+}
+
+bool hasEvents(ETFlatFileStorage& storage, long target) {
+  platform::Error error;
+  const PRMObject value = PRMPromiseAwait(storage.hasEventsForTarget(target), &error);
+  const bool* has = value.get<bool>();
+  return has != nullptr && *has;
+}
+
+void BM_Drain10000Events(benchmark::State& state) {
+  auto& env = drainEnvironment();
+  size_t posts = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const auto events = newEvents(1003);
+    platform::DispatchSemaphore stored;
+    std::atomic<int> count{0};
+    for (const auto& event : events) {
+      env.storage->storeEvent(event, [&](bool, const std::optional<platform::Error>&) {
+        if (++count == kBatchEvents) stored.signal();
+      });
+    }
+    stored.wait();
+    env.collector.clear();
+    state.ResumeTiming();
+    // High priority, as a forced upload: every tier goes.
+    for (int round = 0; round < 100 && hasEvents(*env.storage, 1003); ++round) {
+      env.uploader->uploadTarget(1003, 16);
+      env.uploader->uploadOperationQueue()->waitUntilAllOperationsAreFinished();
+    }
+    env.storage->storageQueue()->sync([] {});
+    state.PauseTiming();
+    if (hasEvents(*env.storage, 1003)) state.SkipWithError("the drain left events behind");
+    posts = env.collector.uploadCount();
+    size_t delivered = 0;
+    for (const auto& upload : env.collector.uploads()) {
+      if (!upload.requests) continue;
+      for (const auto& request : *upload.requests) delivered += request.events.size();
+    }
+    if (delivered != static_cast<size_t>(kBatchEvents)) state.SkipWithError("the collector did not get every event");
+    state.ResumeTiming();
+  }
+  state.counters["posts"] = static_cast<double>(posts);
+  setRate(state, kBatchEvents);
+}
+
+size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// Events like the drain's in as many posts as it made (read from the collector after the
+// drain, which runs first), each body encoded and gzipped beforehand.
+void BM_Baseline_CurlPostsOfTheSameBatches(benchmark::State& state) {
+  auto& env = drainEnvironment();
+  const auto stored = newEvents(1003);
+  const size_t posts = std::max<size_t>(1, env.collector.uploadCount());
+  std::vector<std::vector<uint8_t>> bodies;
+  for (size_t i = 0; i < posts; ++i) {
+    ETEventSet part;
+    for (size_t j = i; j < stored.size(); j += posts) part.insert(stored[j]);
+    bodies.push_back(*UPCompressionHelper::gzippedData(UPConstructRequestProtoWithEvents(part)));
+  }
+  const std::string url = env.collector.url("/bench/batchlog");
+  for (auto _ : state) {
+    for (const auto& body : bodies) {
+      CURL* curl = curl_easy_init();
+      curl_slist* headers = nullptr;
+      headers = curl_slist_append(headers, "Content-Type: application/x-protobuf");
+      headers = curl_slist_append(headers, "Content-Encoding: gzip");
+      curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
+      curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+      if (curl_easy_perform(curl) != CURLE_OK) state.SkipWithError("POST failed");
+      curl_slist_free_all(headers);
+      curl_easy_cleanup(curl);
+    }
+  }
+  setRate(state, kBatchEvents);
+}
+
 BENCHMARK(BM_SendDataEvents)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_Baseline_CreateWriteRename)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_BatchOf10000Events)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Baseline_ReaddirReadRename)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Store10000Events)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Baseline_CreateWriteRename10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Drain10000Events)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Baseline_CurlPostsOfTheSameBatches)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
   brivel::bench::RatioReporter reporter;
   if (!reporter.run(&argc, argv)) return 1;
   const auto rate = brivel::bench::Measure::counterNamed("events_per_s");
   reporter.printRatios("Events per second, ours / baseline (goal for sending: >= 0.5x):",
                        {{"BM_SendDataEvents/iterations:5/real_time", "BM_Baseline_CreateWriteRename/iterations:5/real_time"},
                         {"BM_BatchOf10000Events/iterations:3/real_time",
-                         "BM_Baseline_ReaddirReadRename/iterations:3/real_time"}},
+                         "BM_Baseline_ReaddirReadRename/iterations:3/real_time"},
+                        {"BM_Store10000Events/iterations:5/real_time",
+                         "BM_Baseline_CreateWriteRename10000/iterations:5/real_time"}},
                        {rate});
+  reporter.printRatios("Draining 10,000 events through the uploader, time beside plain POSTs of the same batches "
+                       "(ours / POSTs, goal <= 1.5x):",
+                       {{"BM_Drain10000Events/iterations:3/real_time",
+                         "BM_Baseline_CurlPostsOfTheSameBatches/iterations:3/real_time"}});
   std::filesystem::remove_all(benchDirectory());
   benchmark::Shutdown();
+  curl_global_cleanup();
   return 0;
 }

@@ -35,6 +35,21 @@ void ModelContainer::checkpoint() {
   if (mainContext_ && mainContext_->store_) mainContext_->store_->checkpoint();
 }
 
+Expected<std::string> ModelContainer::writeCopyWithUnsavedChanges(const std::filesystem::path& file) {
+  if (!mainContext_ || !mainContext_->store_ || url_.empty()) {
+    return Error::described(kModelStoreErrorDomain, static_cast<long>(ModelStoreError::SaveFailed),
+                            "This store keeps nothing on disk.");
+  }
+  data_internal::SqliteStore& store = *mainContext_->store_;
+  std::string digest = store.savedContentDigest();
+  if (Status copied = store.copySavedTo(file); !copied.ok()) return copied.error();
+  auto copy = data_internal::SqliteStore::open(file, schema_);
+  if (!copy.ok()) return copy.error();
+  if (Status written = (*copy)->write(mainContext_->pendingRows(), nullptr); !written.ok()) return written.error();
+  (*copy)->checkpoint();
+  return digest;
+}
+
 Expected<std::shared_ptr<ModelContainer>> ModelContainer::open(const Schema& schema,
                                                                const ModelConfiguration& configuration) {
   std::filesystem::path url;

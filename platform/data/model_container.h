@@ -64,6 +64,11 @@ class ModelContainer {
   // Copies everything saved into the store file itself and empties its journal (saves do this
   // shortly after on their own; call it before the program ends). Main thread.
   void checkpoint();
+  // For a stop whose save failed: writes the store as saved plus every change of the main
+  // context not saved yet as a new store file at `file` (elsewhere, say another disk), leaving
+  // the store itself as it is. Answers the digest of the store's saved content the copy was
+  // made over (recovery_journal.h). Main thread.
+  Expected<std::string> writeCopyWithUnsavedChanges(const std::filesystem::path& file);
   // The store file (empty for an in-memory store).
   const std::filesystem::path& url() const { return url_; }
 

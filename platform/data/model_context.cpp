@@ -283,17 +283,10 @@ Status ModelContext::save() {
     return Error(kModelStoreErrorDomain, static_cast<long>(ModelStoreError::SaveFailed),
                  {{kErrorLocalizedDescriptionKey, PlistValue("This store does not allow saving.")}});
   }
-  assignListPositions();
-  if (changed_.empty()) {
+  std::vector<PersistentModel*> rows = pendingRows();
+  if (rows.empty()) {
     return {};  // only lists were rewritten with the same order
   }
-
-  // Deterministic order: by entity, then row key.
-  std::vector<PersistentModel*> rows(changed_.begin(), changed_.end());
-  std::sort(rows.begin(), rows.end(), [](const PersistentModel* a, const PersistentModel* b) {
-    return std::forward_as_tuple(a->entity().name, a->primaryKey_) <
-           std::forward_as_tuple(b->entity().name, b->primaryKey_);
-  });
   if (store_) {
     if (Status written = store_->write(rows, saveFault_); !written.ok()) {
       return written;
@@ -302,6 +295,18 @@ Status ModelContext::save() {
   }
   finishSave();
   return {};
+}
+
+std::vector<PersistentModel*> ModelContext::pendingRows() {
+  deleteOrphans();
+  assignListPositions();
+  // Deterministic order: by entity, then row key.
+  std::vector<PersistentModel*> rows(changed_.begin(), changed_.end());
+  std::sort(rows.begin(), rows.end(), [](const PersistentModel* a, const PersistentModel* b) {
+    return std::forward_as_tuple(a->entity().name, a->primaryKey_) <
+           std::forward_as_tuple(b->entity().name, b->primaryKey_);
+  });
+  return rows;
 }
 
 void ModelContext::finishSave() {

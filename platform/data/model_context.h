@@ -147,6 +147,9 @@ class ModelContext {
   void membershipChanged(const EntityDescription& entity) const;
   void assignListPositions();
   void finishSave();
+  // The rows a save would write now (inserted, changed or deleted), in the order it writes
+  // them; empty when there is nothing to save.
+  std::vector<PersistentModel*> pendingRows();
 
   // The registered objects of one entity, in row-key order (which is insertion order: new
   // objects take keys above every loaded one).

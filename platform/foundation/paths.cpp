@@ -1,5 +1,7 @@
 #include "platform/foundation/paths.h"
 
+#include "platform/foundation/file_names.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -154,27 +156,49 @@ Status writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t si
   return {};
 }
 
-std::string fileNameForID(std::string_view id) {
+std::string fileNamePartForID(std::string_view id, std::string_view separators) {
   if (id == "." || id == "..") return id.size() == 1 ? "%2E" : "%2E%2E";
+  static const char* kHex = "0123456789ABCDEF";
   std::string name;
   name.reserve(id.size());
   for (char c : id) {
-    switch (c) {
-      case '/':
-        name += "%2F";
-        break;
-      case '\0':
-        name += "%00";
-        break;
-      case '%':
-        name += "%25";
-        break;
-      default:
-        name += c;
+    if (c == '/' || c == '\0' || c == '%' || separators.find(c) != std::string_view::npos) {
+      const auto byte = static_cast<unsigned char>(c);
+      name += '%';
+      name += kHex[byte >> 4];
+      name += kHex[byte & 0xF];
+    } else {
+      name += c;
     }
   }
   return name;
 }
+
+std::optional<std::string> idFromFileNamePart(std::string_view name, std::string_view separators) {
+  auto hexDigit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string id;
+  id.reserve(name.size());
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] != '%') {
+      id += name[i];
+      continue;
+    }
+    if (i + 2 >= name.size()) return std::nullopt;
+    const int high = hexDigit(name[i + 1]);
+    const int low = hexDigit(name[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    id += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  if (fileNamePartForID(id, separators) != name) return std::nullopt;
+  return id;
+}
+
+std::string fileNameForID(std::string_view id) { return fileNamePartForID(id, {}); }
 
 std::optional<std::vector<uint8_t>> readFileContents(const fs::path& path) {
   // Plain reads: a folder or an unreadable file in the file's place is "no contents", never an

@@ -1,5 +1,9 @@
 #include "sdk-core/installations/installations_item.h"
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/uuid.h"
@@ -196,6 +200,28 @@ std::optional<nlohmann::json> TELInstallationsItem::dictionaryFromJSONData(const
   return json;
 }
 
+namespace {
+
+// Digits with an optional fraction ("3600", "0.5"), as a finite number of seconds; anything
+// else ("inf", "nan", "0x10", "1e400", a sign, spaces, an empty text) counts as 0, so no
+// reply can set an expiry that is not a plain number.
+double plainDecimalSecondsOrZero(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == 0) return 0;
+  if (i < text.size() && text[i] == '.') {
+    const size_t fraction = ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == fraction) return 0;
+  }
+  if (i != text.size()) return 0;
+  double value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return failure == std::errc() && end == text.data() + text.size() && std::isfinite(value) ? value : 0;
+}
+
+}  // namespace
+
 std::optional<std::string> TELInstallationsItem::validStringOrNilForKey(const std::string& key,
                                                                         const nlohmann::json& dict) {
   auto it = dict.find(key);
@@ -221,14 +247,7 @@ std::shared_ptr<TELInstallationsStoredAuthToken> TELInstallationsItem::authToken
     return nullptr;
   }
   // The value ends in a unit letter ("3600s"); the last character is dropped whatever it is.
-  const std::string seconds = expiresIn->substr(0, expiresIn->size() - 1);
-  double interval = 0;
-  try {
-    size_t used = 0;
-    interval = std::stod(seconds, &used);
-  } catch (const std::exception&) {
-    interval = 0;
-  }
+  const double interval = plainDecimalSecondsOrZero(expiresIn->substr(0, expiresIn->size() - 1));
   auto result = std::make_shared<TELInstallationsStoredAuthToken>();
   result->setStatus(TELInstallationsStoredAuthToken::TELInstallationsAuthTokenStatusTokenReceived);
   result->setToken(*token);

@@ -30,6 +30,7 @@ enum ETMessageCode : long {
   ETMCEncoderSize = 1005,
   ETMCGeneral = 1006,
   ETMCFatalAssert = 1007,
+  ETMCStorageRepair = 1011,  // the storage found and mended a damaged counter, name or batch
 };
 
 inline constexpr ETLogLevel ETConsoleThreshold = ETLogLevelError;

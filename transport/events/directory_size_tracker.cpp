@@ -29,15 +29,16 @@ uint64_t ETDirectorySizeTracker::calculateDirectoryContentSize() const {
   return total;
 }
 
+// Without a cached total there is nothing to move: the walk of the next read sees the file
+// as it is now (walking here, after the write, would count it twice).
 void ETDirectorySizeTracker::fileWasAddedAtPath(const std::string& path, uint64_t size) {
-  if (!contains(path)) return;
-  cachedSizeBytes_ = directoryContentSize() + size;
+  if (!contains(path) || !cachedSizeBytes_) return;
+  cachedSizeBytes_ = *cachedSizeBytes_ + size;
 }
 
 void ETDirectorySizeTracker::fileWasRemovedAtPath(const std::string& path, uint64_t size) {
-  if (!contains(path)) return;
-  const uint64_t current = directoryContentSize();
-  cachedSizeBytes_ = size > current ? 0 : current - size;
+  if (!contains(path) || !cachedSizeBytes_) return;
+  cachedSizeBytes_ = size > *cachedSizeBytes_ ? 0 : *cachedSizeBytes_ - size;
 }
 
 uint64_t ETDirectorySizeTracker::fileSizeAtURL(const fs::path& path) {

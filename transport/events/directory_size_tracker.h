@@ -17,7 +17,8 @@ class ETDirectorySizeTracker {
   // The walk: regular files in the whole tree, hidden entries (and what is below them)
   // skipped, going on past entries that cannot be read.
   uint64_t calculateDirectoryContentSize() const;
-  // Paths outside the directory are ignored. A removal never takes the total below 0.
+  // Paths outside the directory are ignored, and so is every notice while there is no cached
+  // total (the next read walks the tree as it then is). A removal never takes the total below 0.
   void fileWasAddedAtPath(const std::string& path, uint64_t size);
   void fileWasRemovedAtPath(const std::string& path, uint64_t size);
   void resetCachedSize() { cachedSizeBytes_.reset(); }

@@ -3,12 +3,14 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/file_names.h"
 #include "platform/foundation/paths.h"
 #include "platform/process_state/process_state.h"
 #include "transport/events/application.h"
@@ -44,10 +46,21 @@ std::vector<std::string> splitAtDashes(const std::string& name) {
   return parts;
 }
 
-// The leading integer of the text (after white space, with a sign), 0 when there is none;
-// the way the platform's text-to-number conversions read names.
-int64_t integerValue(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
-double doubleValue(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+// Names join their parts with "-"; a part that could hold one (an event ID, a tier) has it
+// written %2D, so every name splits back into the parts it was made of.
+constexpr const char* kNameSeparator = "-";
+
+// The whole text as an integer written the way the names write them (decimal, no sign
+// unless allowed, no leading zeros, no spaces); std::nullopt for anything else, so a name
+// that does not parse back exactly is never taken for what it seems to say.
+template <class Integer>
+std::optional<Integer> exactInteger(const std::string& text) {
+  Integer value{};
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value);
+  if (failure != std::errc() || stop != end || std::to_string(value) != text) return std::nullopt;
+  return value;
+}
 
 uint64_t expirationSeconds(platform::Date date) {
   const double seconds = date.timeIntervalSince1970();
@@ -129,11 +142,12 @@ fs::path ETFlatFileStorage::libraryDataStoragePath() const {
 
 fs::path ETFlatFileStorage::pathForTarget(long target, const std::string& eventID, long qosTier,
                                           platform::Date expirationDate, const std::string& mappingID) const {
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "-%ld-%" PRIu64 "-", qosTier, expirationSeconds(expirationDate));
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, "-%" PRIu64 "-", expirationSeconds(expirationDate));
   // The write makes the directories when they are missing.
   return eventDataPath_ / std::to_string(target) /
-         (platform::fileNameForID(eventID) + numbers + encodedMappingID(mappingID));
+         (platform::fileNamePartForID(eventID, kNameSeparator) + kNameSeparator +
+          platform::fileNamePartForID(std::to_string(qosTier), kNameSeparator) + numbers + encodedMappingID(mappingID));
 }
 
 fs::path ETFlatFileStorage::batchPathForTarget(long target, ETBatchID batchID, platform::Date expirationDate) const {
@@ -144,29 +158,47 @@ fs::path ETFlatFileStorage::batchPathForTarget(long target, ETBatchID batchID, p
 
 std::optional<ETEventComponents> ETFlatFileStorage::eventComponentsFromFilename(const std::string& name) {
   const std::vector<std::string> parts = splitAtDashes(name);
-  if (parts.size() < 4) {
+  std::optional<std::string> eventID;
+  std::optional<long> tier;
+  std::optional<uint64_t> expiration;
+  if (parts.size() >= 4) {
+    eventID = platform::idFromFileNamePart(parts[0], kNameSeparator);
+    if (auto tierText = platform::idFromFileNamePart(parts[1], kNameSeparator)) tier = exactInteger<long>(*tierText);
+    expiration = exactInteger<uint64_t>(parts[2]);
+  }
+  std::string mappingID = parts.size() >= 4 ? parts[3] : std::string();
+  for (size_t i = 4; i < parts.size(); ++i) mappingID += "-" + parts[i];
+  if (!eventID || eventID->empty() || !tier || !expiration || mappingID.empty() ||
+      encodedMappingID(decodedMappingID(mappingID)) != mappingID) {
     ET_LOG_DEBUG("Couldn't parse the event file name: %s", name.c_str());
     return std::nullopt;
   }
   ETEventComponents components;
-  components.eventID = parts[0];
-  components.qosTier = static_cast<long>(integerValue(parts[1]));
-  components.expiration = platform::Date::fromTimeIntervalSince1970(static_cast<double>(integerValue(parts[2])));
-  components.mappingID = parts[3];
-  for (size_t i = 4; i < parts.size(); ++i) components.mappingID += "-" + parts[i];
+  components.eventID = std::move(*eventID);
+  components.qosTier = *tier;
+  components.expiration = platform::Date::fromTimeIntervalSince1970(static_cast<double>(*expiration));
+  components.mappingID = std::move(mappingID);
   return components;
 }
 
 std::optional<ETBatchComponents> ETFlatFileStorage::batchComponentsFromFilename(const std::string& name) {
   const std::vector<std::string> parts = splitAtDashes(name);
-  if (parts.size() != 3) {
+  std::optional<long> target;
+  std::optional<ETBatchID> batchID;
+  std::optional<uint64_t> expiration;
+  if (parts.size() == 3) {
+    target = exactInteger<long>(parts[0]);
+    batchID = exactInteger<ETBatchID>(parts[1]);
+    expiration = exactInteger<uint64_t>(parts[2]);
+  }
+  if (!target || !batchID || !expiration) {
     ET_LOG_DEBUG("Couldn't parse the batch directory name: %s", name.c_str());
     return std::nullopt;
   }
   ETBatchComponents components;
-  components.target = static_cast<long>(integerValue(parts[0]));
-  components.batchID = integerValue(parts[1]);
-  components.expiration = platform::Date::fromTimeIntervalSince1970(doubleValue(parts[2]));
+  components.target = *target;
+  components.batchID = *batchID;
+  components.expiration = platform::Date::fromTimeIntervalSince1970(static_cast<double>(*expiration));
   return components;
 }
 
@@ -257,6 +289,7 @@ void ETFlatFileStorage::checkForExpirations() {
   queue_->async([self = shared_from_this()] {
     ET_LOG_DEBUG("Checking for expired events and batches");
     const double now = platform::Date::now().timeIntervalSince1970();
+    ETEventSet expired;
 
     // Listed first: restoring a batch removes entries from the directory being listed.
     std::vector<std::string> batchNames;
@@ -266,37 +299,37 @@ void ETFlatFileStorage::checkForExpirations() {
       batchNames.push_back(it->path().filename().string());
     }
     for (const std::string& name : batchNames) {
+      const fs::path directory = self->batchDataPath_ / name;
       auto components = batchComponentsFromFilename(name);
-      if (components && components->expiration.timeIntervalSince1970() < now) {
-        self->syncThreadUnsafeRemoveBatchWithID(components->batchID, false);
+      if (!components) {
+        self->recoverUnnamedBatch(directory);
+        continue;
       }
+      if (components->expiration.timeIntervalSince1970() >= now) continue;
+      self->syncThreadUnsafeRemoveBatchWithID(components->batchID, false);
+      std::error_code existsError;
+      if (fs::exists(directory, existsError)) self->expireEventsOfKeptBatch(directory, now, expired);
     }
 
     std::vector<fs::path> entries;
     std::error_code walkError;
     fs::recursive_directory_iterator walk(self->eventDataStoragePath(), walkError);
     for (; !walkError && walk != fs::recursive_directory_iterator(); walk.increment(walkError)) {
-      entries.push_back(walk->path());
+      std::error_code typeError;
+      if (walk->is_regular_file(typeError)) entries.push_back(walk->path());
     }
-    ETEventSet expired;
-    for (const fs::path& path : entries) {
+    for (fs::path path : entries) {
       const std::string name = path.filename().string();
-      if (ETIsTemporaryFileName(name)) continue;
+      if (name.empty() || name[0] == '.') continue;  // temporaries, removed below when stale
       auto components = eventComponentsFromFilename(name);
-      if (!components || components->expiration.timeIntervalSince1970() >= now) continue;
-      std::optional<platform::Error> readError;
-      auto event = ETUnarchiveFile<ETEvent>(path, &readError);
-      if (!event) {
-        ET_LOG_DEBUG("Error deserializing event while checking for expired events: %s",
-                     readError ? readError->localizedDescription().c_str() : "(null)");
+      if (!components) {
+        auto renamed = self->repairEventFile(path);
+        if (!renamed) continue;
+        path = *renamed;
+        components = eventComponentsFromFilename(path.filename().string());
+        if (!components) continue;
       }
-      std::error_code removeError;
-      if (fs::remove(path, removeError)) {
-        ET_LOG_DEBUG("Item deleted because it expired: %s", path.c_str());
-        if (event) expired.insert(event);
-      } else {
-        ET_LOG_DEBUG("There was an error deleting an expired item: %s", path.c_str());
-      }
+      self->removeIfExpired(path, *components, now, expired);
     }
     self->removeExpiredTemporaries(self->eventDataPath_, true);
     self->removeExpiredTemporaries(self->libraryDataPath_, false);
@@ -307,6 +340,97 @@ void ETFlatFileStorage::checkForExpirations() {
     }
     self->tracker_.resetCachedSize();
   });
+}
+
+void ETFlatFileStorage::removeIfExpired(const fs::path& path, const ETEventComponents& components, double now,
+                                        ETEventSet& expired) {
+  if (components.expiration.timeIntervalSince1970() >= now) return;
+  std::optional<platform::Error> readError;
+  auto event = ETUnarchiveFile<ETEvent>(path, &readError);
+  if (!event) {
+    ET_LOG_DEBUG("Error deserializing event while checking for expired events: %s",
+                 readError ? readError->localizedDescription().c_str() : "(null)");
+  }
+  std::error_code removeError;
+  if (fs::remove(path, removeError)) {
+    ET_LOG_DEBUG("Item deleted because it expired: %s", path.c_str());
+    if (event) expired.insert(event);
+  } else {
+    ET_LOG_DEBUG("There was an error deleting an expired item: %s", path.c_str());
+  }
+}
+
+std::optional<fs::path> ETFlatFileStorage::repairEventFile(const fs::path& path) {
+  std::optional<platform::Error> readError;
+  auto event = ETUnarchiveFile<ETEvent>(path, &readError);
+  std::error_code error;
+  if (!event) {
+    if (fs::remove(path, error)) {
+      ET_LOG_ERROR(ETMCStorageRepair, "Removed a file of the event store that holds no event: %s", path.c_str());
+    }
+    return std::nullopt;
+  }
+  const fs::path named = pathForTarget(event->target(), event->eventID(), event->qosTier(), event->expirationDate(),
+                                       event->mappingID());
+  if (named == path) return named;
+  fs::create_directories(named.parent_path(), error);
+  std::optional<platform::Error> moveError;
+  if (!moveItem(path, named, &moveError)) {
+    ET_LOG_ERROR(ETMCStorageRepair, "An event file whose name does not parse could not be renamed: %s: %s",
+                 path.c_str(), moveError ? moveError->localizedDescription().c_str() : "(null)");
+    return std::nullopt;
+  }
+  ET_LOG_ERROR(ETMCStorageRepair, "An event file whose name did not parse was renamed: %s to %s", path.c_str(),
+               named.c_str());
+  return named;
+}
+
+void ETFlatFileStorage::recoverUnnamedBatch(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_directory(path, error)) {
+    if (fs::remove(path, error)) {
+      ET_LOG_ERROR(ETMCStorageRepair, "Removed an entry of the batch directory that is no batch: %s", path.c_str());
+    }
+    return;
+  }
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) entries.push_back(it->path());
+  bool emptied = !error;
+  for (const fs::path& entry : entries) {
+    std::error_code entryError;
+    const std::string name = entry.filename().string();
+    if (!fs::is_regular_file(entry, entryError) || name.empty() || name[0] == '.') {
+      fs::remove_all(entry, entryError);
+    } else if (!repairEventFile(entry)) {
+      std::error_code existsError;
+      if (fs::exists(entry, existsError)) emptied = false;
+    }
+    if (entryError) emptied = false;
+  }
+  if (emptied && fs::remove(path, error)) {
+    ET_LOG_ERROR(ETMCStorageRepair, "The events of a batch whose name does not parse were put back: %s", path.c_str());
+  } else {
+    ET_LOG_ERROR(ETMCStorageRepair, "A batch whose name does not parse could not be emptied yet: %s", path.c_str());
+  }
+}
+
+void ETFlatFileStorage::expireEventsOfKeptBatch(const fs::path& directory, double now, ETEventSet& expired) {
+  ET_LOG_ERROR(ETMCStorageRepair, "A batch's events could not all be moved back; those past their age go: %s",
+               directory.c_str());
+  std::vector<fs::path> entries;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  for (const fs::path& entry : entries) {
+    const std::string name = entry.filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    if (auto components = eventComponentsFromFilename(name)) removeIfExpired(entry, *components, now, expired);
+  }
+  std::error_code removeError;
+  if (fs::is_empty(directory, error) && !error && fs::remove(directory, removeError)) {
+    ET_LOG_DEBUG("Batch removed at path: %s", directory.c_str());
+  }
 }
 
 void ETFlatFileStorage::removeExpiredTemporaries(const fs::path& directory, bool recursive) {
@@ -400,13 +524,30 @@ void ETFlatFileStorage::storageSizeWithCallback(std::function<void(uint64_t size
 
 void ETFlatFileStorage::nextBatchID(std::function<void(std::optional<ETBatchID>)> onComplete) {
   auto working = std::make_shared<int32_t>(-1);
+  auto self = shared_from_this();
   libraryDataForKey(
       ETFlatFileStorageBatchIDCounterKey,
-      [working, onComplete](const std::optional<ETBytes>& data, const std::optional<platform::Error>& error) {
+      [self, working, onComplete](const std::optional<ETBytes>& data, const std::optional<platform::Error>& error) {
         if (!error && data && data->size() >= 4) {
           std::memcpy(working.get(), data->data(), 4);
         } else if (!error || !data) {
           *working = 0;  // no counter yet, or one too short to hold a value
+        }
+        // A negative counter, or one that names a batch still on disk (a lost or damaged
+        // counter file), would make batches that are never listed or two batches of one ID,
+        // where removing one removes the other's events: it starts again after the highest.
+        const std::set<ETBatchID> onDisk = self->batchIDsOnDisk();
+        if (*working < 0 || onDisk.contains(*working)) {
+          const int32_t damaged = *working;
+          int32_t next = 0;
+          if (!onDisk.empty() && *onDisk.rbegin() < INT32_MAX) {
+            next = static_cast<int32_t>(*onDisk.rbegin() + 1);
+          } else {
+            while (onDisk.contains(next)) ++next;
+          }
+          *working = next;
+          ET_LOG_ERROR(ETMCStorageRepair, "The batch ID counter held %d; it goes on from %d, after the batches on disk",
+                       damaged, next);
         }
         if (onComplete) onComplete(static_cast<ETBatchID>(*working));
       },
@@ -414,6 +555,17 @@ void ETFlatFileStorage::nextBatchID(std::function<void(std::optional<ETBatchID>)
         if (*working == -1) return std::nullopt;
         return int32Bytes(*working == INT32_MAX ? 0 : *working + 1);
       });
+}
+
+std::set<ETBatchID> ETFlatFileStorage::batchIDsOnDisk() const {
+  std::set<ETBatchID> batchIDs;
+  std::error_code error;
+  for (fs::directory_iterator it(batchDataStoragePath(), error), end; !error && it != end; it.increment(error)) {
+    if (auto components = batchComponentsFromFilename(it->path().filename().string())) {
+      batchIDs.insert(components->batchID);
+    }
+  }
+  return batchIDs;
 }
 
 // ---- Delegate, coordinator, lifecycle -----------------------------------------------------

@@ -5,7 +5,11 @@
 //   R/ETFlatFileStorage/et_batch_data/<target>-<batch ID>-<expiry s>/<event file names>
 //   R/ETFlatFileStorage/et_library_data/<key>
 // Mapping IDs are percent-encoded in names except letters, marks, numbers and "-", so no
-// mapping ID can leave its directory. Event files hold the event's keyed archive, written
+// mapping ID can leave its directory; event IDs and tiers have "/", "%" and "-" written %XX
+// (platform::fileNameForID), so a name splits back into exactly the fields it was made of. A
+// name that does not parse back exactly is never taken as expired: the sweep reads the file
+// and puts its event back under the name its fields give, or removes a file that holds no
+// event. A batch directory whose name does not parse has its events put back the same way. Event files hold the event's keyed archive, written
 // atomically (hidden temporary, rename). The storage holds at most 20,000,000 bytes below R,
 // as its size tracker counts them; an event that would pass that is refused (code 0) and
 // reported to the delegate. Storing a tier-4 event asks the upload coordinator for an
@@ -14,7 +18,8 @@
 // A batch moves the selected event files into its own directory, so later selections do not
 // see them, and hands back their events. Removing it deletes them, or moves them back
 // under their names; a batch whose events could not all be moved back keeps its directory,
-// so a later removal or the expiry sweep tries again. The sweep restores expired batches,
+// so a later removal or the expiry sweep tries again, and the sweep removes those of its
+// events that have expired by their own names. The sweep restores expired batches,
 // removes expired events (reporting them to the delegate) and removes temporaries that a
 // killed writer left behind more than a day ago.
 //
@@ -102,7 +107,8 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
 
   // The batch-ID counter: hands out the stored value (0 at first) and stores the next one,
   // in one step of the queue. A stored value shorter than 4 bytes counts as 0; after
-  // INT32_MAX the counter starts again at 0.
+  // INT32_MAX the counter starts again at 0. A negative value, or one that a batch on disk
+  // still has, is damaged: the counter goes on after the highest batch ID on disk (logged).
   void nextBatchID(std::function<void(std::optional<ETBatchID>)> onComplete);
 
   // ---- Promises --------------------------------------------------------------------------
@@ -152,6 +158,21 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   // rename(2) through the fault hook.
   bool moveItem(const std::filesystem::path& from, const std::filesystem::path& to, std::optional<platform::Error>* error) const;
   void removeExpiredTemporaries(const std::filesystem::path& directory, bool recursive);
+  // Steps of the sweep, on the storage queue. An event file whose name says it expired
+  // before `now` is removed (and its event, when it reads, joins `expired`).
+  void removeIfExpired(const std::filesystem::path& path, const ETEventComponents& components, double now,
+                       ETEventSet& expired);
+  // A file whose name does not parse back exactly: an event goes back into its target's
+  // directory under the name its fields give (returned), anything else is removed.
+  std::optional<std::filesystem::path> repairEventFile(const std::filesystem::path& path);
+  // An entry of the batch directory whose name does not parse: its events go back into the
+  // store and it is removed.
+  void recoverUnnamedBatch(const std::filesystem::path& path);
+  // An expired batch that kept its directory because a move back failed: its events that have
+  // expired by their own names are removed, the rest wait for the next try.
+  void expireEventsOfKeptBatch(const std::filesystem::path& directory, double now, ETEventSet& expired);
+  // The IDs of the batch directories whose names parse.
+  std::set<ETBatchID> batchIDsOnDisk() const;
 
   std::filesystem::path root_;
   std::filesystem::path eventDataPath_;

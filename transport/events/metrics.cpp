@@ -149,22 +149,29 @@ std::optional<std::vector<uint8_t>> ETMetrics::transportBytes() const {
 
   const auto& counts = logSourceMetrics ? logSourceMetrics->droppedEventCounterByLogSource()
                                         : ETLogSourceMetrics::Counts{};
-  bool allocated = true;
-  if (!counts.empty() && counts.size() <= PB_SIZE_MAX) {
+  // Whether every count found its place in the message: a count that cannot be held (no
+  // memory, more sources or a longer source name than the message's sizes allow) fails the
+  // whole encoding, as sending the rest would reset the lost count with the window.
+  bool complete = counts.size() <= PB_SIZE_MAX;
+  if (complete && !counts.empty()) {
     message.log_sources = static_cast<LogSourceDrops*>(std::calloc(counts.size(), sizeof(LogSourceDrops)));
-    allocated = message.log_sources != nullptr;
-    if (allocated) message.log_sources_count = static_cast<pb_size_t>(counts.size());
+    complete = message.log_sources != nullptr;
+    if (complete) message.log_sources_count = static_cast<pb_size_t>(counts.size());
   }
   size_t i = 0;
   for (const auto& [source, reasons] : counts) {
-    if (message.log_sources == nullptr) break;
+    if (!complete) break;
     LogSourceDrops& drops = message.log_sources[i++];
     drops.log_source = bytesOf(source);
+    if (drops.log_source == nullptr || reasons.size() > PB_SIZE_MAX) {
+      complete = false;
+      break;
+    }
     if (reasons.empty()) continue;
     drops.drops = static_cast<DropCount*>(std::calloc(reasons.size(), sizeof(DropCount)));
     if (drops.drops == nullptr) {
-      allocated = false;
-      continue;
+      complete = false;
+      break;
     }
     drops.drops_count = static_cast<pb_size_t>(reasons.size());
     size_t j = 0;
@@ -180,20 +187,20 @@ std::optional<std::vector<uint8_t>> ETMetrics::transportBytes() const {
   message.has_cache = message.cache.has_sizes;
   if (!bundleID.empty()) message.bundle_id = bytesOf(bundleID);
 
-  std::vector<uint8_t> bytes;
+  std::optional<std::vector<uint8_t>> bytes;
   pb_ostream_t sizing = PB_OSTREAM_SIZING;
-  if (!allocated) {
-    ET_LOG_ERROR(ETMCEncoderSize, "Error in nanopb encoding for size: %s", "out of memory");
+  if (!complete) {
+    ET_LOG_ERROR(ETMCEncoderSize, "Error in nanopb encoding for size: %s", "a count could not be held");
   } else if (!pb_encode(&sizing, ClientMetrics_fields, &message)) {
     ET_LOG_ERROR(ETMCEncoderSize, "Error in nanopb encoding for size: %s", errorText(sizing).c_str());
   } else {
-    bytes.resize(sizing.bytes_written);
-    pb_ostream_t stream = pb_ostream_from_buffer(bytes.data(), bytes.size());
+    std::vector<uint8_t> encoded(sizing.bytes_written);
+    pb_ostream_t stream = pb_ostream_from_buffer(encoded.data(), encoded.size());
     if (!pb_encode(&stream, ClientMetrics_fields, &message)) {
       ET_LOG_ERROR(ETMCEncoderSize, "Error in nanopb encoding for bytes: %s", errorText(stream).c_str());
-      bytes.clear();
     } else {
-      bytes.resize(stream.bytes_written);
+      encoded.resize(stream.bytes_written);
+      bytes = std::move(encoded);
     }
   }
   pb_release(ClientMetrics_fields, &message);
@@ -204,6 +211,7 @@ std::shared_ptr<ETEvent> ETEventWithMetrics(const std::shared_ptr<ETMetrics>& me
   auto event = ETEvent::initWithMappingID(ETMetricsMappingID, target);
   if (!event) return nullptr;
   event->setDataObject(metrics);
+  if (!event->serializedDataObjectBytes()) return nullptr;  // the encoding failed and logged why
   event->setClockSnapshot(ETClock::snapshot());
   return event;
 }

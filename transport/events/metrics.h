@@ -87,12 +87,12 @@ class ETMetrics : public ETEventDataObject {
   const std::string bundleID;
 
   bool isEqual(const ETMetrics& other) const;
-  // The encoded ClientMetrics; empty (never partly written) when encoding fails.
+  // The encoded ClientMetrics; none (never partly written) when encoding fails.
   std::optional<std::vector<uint8_t>> transportBytes() const override;
 };
 
 // An event of mapping ID "1710" for the target carrying the metrics, with a clock snapshot
-// taken now.
+// taken now; nullptr when the metrics cannot be encoded (nothing is then sent for them).
 std::shared_ptr<ETEvent> ETEventWithMetrics(const std::shared_ptr<ETMetrics>& metrics, long target);
 
 // Makes ETLogSourceMetrics and ETMetricsMetadata readable by the keyed archiver.

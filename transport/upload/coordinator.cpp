@@ -135,7 +135,7 @@ void ETUploadCoordinator::uploadTargets(std::vector<long> targets, ETUploadCondi
 ETUploadConditions ETUploadCoordinator::uploadConditions() {
   const uint32_t flags = reachability()->currentFlags();
   if (!ETFlagsSayReachable(flags)) return ETUploadConditionNoNetwork;
-  return ETFlagsSayMobileData(flags) ? ETUploadConditionMobileData : ETUploadConditionWifiData;
+  return ETFlagsSayCellular(flags) ? ETUploadConditionMobileData : ETUploadConditionWifiData;
 }
 
 void ETUploadCoordinator::startTimer() {

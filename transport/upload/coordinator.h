@@ -19,6 +19,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/timer.h"
 #include "platform/reachability/reachability.h"
+#include "transport/events/files.h"
 #include "transport/events/protocols.h"
 
 class ETRegistrar;
@@ -30,10 +31,6 @@ enum : ETUploadConditions {
   ETUploadConditionWifiData = 4,
   ETUploadConditionHighPriority = 16,
 };
-
-// Reachable: the reachable bit set and the connection-required bit clear.
-inline bool ETFlagsSayReachable(uint32_t flags) { return (flags & 6) == 2; }
-inline bool ETFlagsSayMobileData(uint32_t flags) { return (flags & platform::kReachabilityFlagIsWWAN) != 0; }
 
 class ETReachability : public std::enable_shared_from_this<ETReachability> {
  public:

@@ -216,9 +216,17 @@ PRMPromise::Ptr UPUploadOperation::batchByAddingMetricsEventToBatch(const std::s
                [me, batch](const PRMObject& value) -> PRMObject {
                  const auto* metrics = value.get<std::shared_ptr<ETMetrics>>();
                  if (metrics == nullptr || !*metrics) return batch;
+                 auto event = ETEventWithMetrics(*metrics, me->target_);
+                 if (!event) {
+                   // Nothing is sent for counts that could not be encoded; they go back for
+                   // the next upload.
+                   ET_LOG_ERROR(ETMCEncoderSize, "The client metrics were not sent: they could not be encoded");
+                   me->metricsController_->offerMetrics(*metrics);
+                   return batch;
+                 }
                  me->currentMetrics_ = *metrics;
                  ETEventSet events = batch->events;
-                 if (auto event = ETEventWithMetrics(*metrics, me->target_)) events.insert(event);
+                 events.insert(event);
                  return std::make_shared<ETUploadBatch>(batch->batchID, std::move(events));
                })
       ->recoverOn(uploaderQueue_, [batch](const platform::Error&) -> PRMObject { return batch; });

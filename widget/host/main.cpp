@@ -7,8 +7,9 @@
 // --plugin names the plug-in (default: BrivelWidgetsExtension.so beside this program);
 // --data-dir keeps the placements under DIR (default $XDG_DATA_HOME/brivel-widget-host, else
 // ~/.local/share/brivel-widget-host); --port serves on port N of 127.0.0.1 (default, or 0: a
-// free port). Exit codes: 0 after a clean end (SIGINT, SIGTERM), 1 when the plug-in cannot be
-// used or the page cannot be served, 2 for a bad command line.
+// free port). One host runs per data folder: a second one on it says which process has it and
+// exits. Exit codes: 0 after a clean end (SIGINT, SIGTERM), 1 when the plug-in cannot be used,
+// the data folder is in use or the page cannot be served, 2 for a bad command line.
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -20,6 +21,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/shutdown_signals.h"
 #include "platform/dispatch/timer.h"
+#include "platform/foundation/data_folder_lock.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/runtime.h"
 #include "web/front.h"
@@ -107,6 +109,16 @@ int main(int argc, char** argv) {
   const std::filesystem::path dataDirectory =
       std::filesystem::absolute(options->dataDirectory.value_or(defaultDataDirectory()));
   platform::FileLocations::setDataDirectory(dataDirectory);
+  // One program per data folder, taken before the placements are read.
+  std::error_code folderError;
+  std::filesystem::create_directories(dataDirectory, folderError);
+  std::unique_ptr<platform::DataFolderLock> folderLock;
+  if (auto taken = platform::DataFolderLock::acquire(dataDirectory, "The widget host"); taken.ok()) {
+    folderLock = std::move(*taken);
+  } else {
+    std::cerr << "brivel-widget-host: " << taken.error().localizedDescription() << "\n";
+    if (taken.error().code == static_cast<long>(platform::DataFolderLockError::HeldElsewhere)) return 1;
+  }
   auto model = std::make_shared<brivel::widgethost::LockScreenModel>(
       plugin, brivel::widgethost::PlacementFile(dataDirectory / "lock-screen.json"));
   model->start();
@@ -131,6 +143,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << front.launchUrl() << std::endl;
+  if (folderLock) folderLock->setAddress(front.launchUrl());
 
   signals.startWatching();
   platform::MainLoop::run();

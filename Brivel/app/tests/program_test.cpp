@@ -75,6 +75,7 @@ class Program {
   }
 
   const std::string& address() const { return address_; }
+  pid_t pid() const { return pid_; }
   int port() const { return std::stoi(address_.substr(address_.rfind(':') + 1)); }
   std::string secret() const { return address_.substr(address_.find("?secret=") + 8); }
 
@@ -193,6 +194,24 @@ TEST_F(ProgramTest, DamagedFilesNeverStopItAndAreTold) {
   }
 }
 
+// An empty store file and a damaged keychain are told like the other damaged files, and kept.
+TEST_F(ProgramTest, AnEmptyStoreAndADamagedKeychainAreToldOnThePage) {
+  std::ofstream(dir_ / "Brivel.store");
+  std::ofstream(dir_ / "keychain.plist", std::ios::binary) << "bplist00 not a keychain \xff";
+  Program program(dir_);
+  auto page = program.page();
+  ASSERT_TRUE(page) << "the program runs";
+  const std::string store = "The empty file was set aside as " + (dir_ / "Brivel.store.empty").string();
+  const std::string keychain = "set aside as " + (dir_ / "keychain.plist.corrupt").string();
+  EXPECT_NE(page->find(store), std::string::npos) << *page;
+  EXPECT_NE(page->find(keychain), std::string::npos) << *page;
+  std::string stderrText;
+  EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
+  EXPECT_NE(stderrText.find(store), std::string::npos) << stderrText;
+  EXPECT_TRUE(fs::exists(dir_ / "Brivel.store.empty"));
+  EXPECT_EQ(contents(dir_ / "keychain.plist.corrupt"), "bplist00 not a keychain \xff");
+}
+
 TEST_F(ProgramTest, TextThatIsNotUtf8IsReadAndWrittenBackReadable) {
   const fs::path standard = dir_ / "Preferences" / "standard.plist";
   std::ofstream(standard, std::ios::binary) << binaryDictionary("note", "caf\xE9");
@@ -238,6 +257,46 @@ TEST_F(ProgramTest, AStoreWhoseJournalLostSavesIsRefusedWithItsReasonAndLeftAsIt
   EXPECT_EQ(program.stop(stderrText), 0) << stderrText;
   EXPECT_NE(stderrText.find("was not opened because its journal"), std::string::npos) << stderrText;
   EXPECT_EQ(contents(store) + contents(wal) + contents(store.string() + "-shm"), before);
+}
+
+// Two programs on one folder would number rows twice over: the second refuses, says which
+// process has the folder and where its page is, and changes nothing there.
+TEST_F(ProgramTest, ASecondStartOnTheSameDataFolderRefusesAndTouchesNothing) {
+  Program first(dir_);
+  ASSERT_NE(first.address().find("http://127.0.0.1:"), std::string::npos) << "the program did not start";
+  auto snapshot = [&] {
+    std::string all;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+      all += entry.path().string() + "\n";
+      if (entry.is_regular_file()) all += contents(entry.path());
+    }
+    return all;
+  };
+  // The first one's own start-up writes settle first.
+  std::string before = snapshot();
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(500ms);
+    std::string now = snapshot();
+    if (now == before) break;
+    before = std::move(now);
+  }
+
+  Program second(dir_);
+  std::string secondErr;
+  EXPECT_EQ(second.stop(secondErr), 1) << secondErr;
+  EXPECT_TRUE(second.address().empty());
+  EXPECT_NE(secondErr.find("Brivel is already running with this data folder (process " +
+                           std::to_string(first.pid()) + ")."),
+            std::string::npos)
+      << secondErr;
+  EXPECT_NE(secondErr.find(first.address()), std::string::npos) << secondErr;
+  EXPECT_EQ(snapshot(), before);
+
+  // Once the first has ended, the folder is free again.
+  std::string firstErr;
+  EXPECT_EQ(first.stop(firstErr), 0) << firstErr;
+  Program third(dir_);
+  EXPECT_NE(third.address().find("http://127.0.0.1:"), std::string::npos);
 }
 
 TEST_F(ProgramTest, ThePageWithoutTheSecretShowsHowToOpenBrivelAndTheDataIsPrivate) {

@@ -337,6 +337,37 @@ class Statement {
 
 }  // namespace
 
+namespace {
+
+// A store file of 0 bytes with no journal holds nothing SQLite would read: opened as it is,
+// it would silently become a new empty store. It is set aside and the user is told, like any
+// other damaged file, before a new store is made in its place.
+void setAsideEmptyStore(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path, error);
+  if (error || status.type() != std::filesystem::file_type::regular) return;
+  if (std::filesystem::file_size(path, error) != 0 || error) return;
+  const std::filesystem::path wal = path.string() + "-wal";
+  if (std::filesystem::exists(wal, error) && std::filesystem::file_size(wal, error) != 0) return;
+  std::filesystem::path aside = path.string() + ".empty";
+  for (int n = 2; std::filesystem::symlink_status(aside, error).type() != std::filesystem::file_type::not_found &&
+                  n < 1000;
+       ++n) {
+    aside = path.string() + ".empty-" + std::to_string(n);
+  }
+  std::filesystem::rename(path, aside, error);
+  std::string text = error ? "Brivel found the store " + path.string() +
+                                 " empty (0 bytes), so everything saved in it is gone; it starts with a new, empty "
+                                 "store."
+                           : "Brivel found the store " + path.string() +
+                                 " empty (0 bytes), so everything saved in it is gone; it starts with a new, empty "
+                                 "store. The empty file was set aside as " +
+                                 aside.string() + ".";
+  DataNotices::shared().set("aside:" + path.string(), std::move(text), true);
+}
+
+}  // namespace
+
 Expected<std::shared_ptr<SqliteStore>> SqliteStore::open(const std::filesystem::path& path, const Schema& schema) {
   std::string location = path.empty() ? std::string(":memory:") : path.string();
   if (!path.empty()) {
@@ -357,6 +388,7 @@ Expected<std::shared_ptr<SqliteStore>> SqliteStore::open(const std::filesystem::
                             ". Saved changes may be missing from it, so nothing was changed: every file "
                             "is left as it was.");
     }
+    setAsideEmptyStore(path);
     // Only this user may read the store: a new file is made 0600 before SQLite opens it (its
     // journal files take the store's permissions), an existing one is brought to 0600.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -798,6 +830,109 @@ void SqliteStore::checkpointSoon() {
       store->checkpoint();
     }
   });
+}
+
+namespace {
+
+// FNV-1a over the bytes of every row of every table (by name, rows by key), with each value's
+// type and length, so that no two different contents read alike by accident of layout.
+std::optional<std::string> digestOf(sqlite3* db) {
+  std::vector<std::string> tables;
+  {
+    Statement list(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' ORDER BY name");
+    if (!list) return std::nullopt;
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+    }
+  }
+  uint64_t hash = 1469598103934665603ull;
+  auto mix = [&hash](const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  };
+  for (const std::string& table : tables) {
+    mix(table.data(), table.size() + 1);
+    Statement rows(db, "SELECT * FROM " + sqlName(table) + " ORDER BY rowid");
+    if (!rows) return std::nullopt;
+    int status;
+    while ((status = sqlite3_step(rows.get())) == SQLITE_ROW) {
+      const int columns = sqlite3_column_count(rows.get());
+      for (int c = 0; c < columns; ++c) {
+        const int type = sqlite3_column_type(rows.get(), c);
+        const void* data = type == SQLITE_BLOB ? sqlite3_column_blob(rows.get(), c)
+                                               : static_cast<const void*>(sqlite3_column_text(rows.get(), c));
+        const int size = sqlite3_column_bytes(rows.get(), c);
+        mix(&type, sizeof type);
+        mix(&size, sizeof size);
+        if (data != nullptr && size > 0) mix(data, static_cast<size_t>(size));
+      }
+    }
+    if (status != SQLITE_DONE) return std::nullopt;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string(text);
+}
+
+Status backup(sqlite3* from, sqlite3* to, const std::string& what) {
+  sqlite3_backup* copy = sqlite3_backup_init(to, "main", from, "main");
+  if (copy == nullptr) {
+    return storeError(ModelStoreError::SaveFailed, what + ": " + sqlite3_errmsg(to));
+  }
+  const int stepped = sqlite3_backup_step(copy, -1);
+  const int finished = sqlite3_backup_finish(copy);
+  if (stepped != SQLITE_DONE || finished != SQLITE_OK) {
+    return storeError(ModelStoreError::SaveFailed,
+                      reasonOf(sqlite3_errcode(to), what + ": " + sqlite3_errmsg(to)));
+  }
+  return {};
+}
+
+sqlite3* openFile(const std::filesystem::path& file, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  return db;
+}
+
+}  // namespace
+
+Status SqliteStore::copySavedTo(const std::filesystem::path& file) {
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) std::filesystem::remove(file.string() + suffix, ignored);
+  sqlite3* copy = openFile(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (copy == nullptr) {
+    return storeError(ModelStoreError::SaveFailed, "A copy of the store cannot be made at " + file.string() + ".");
+  }
+  Status copied = backup(db_, copy, "The store cannot be copied to " + file.string());
+  sqlite3_close(copy);
+  return copied;
+}
+
+std::string SqliteStore::savedContentDigest() { return digestOf(db_).value_or(std::string()); }
+
+std::optional<std::string> SqliteStore::savedContentDigestOf(const std::filesystem::path& store) {
+  sqlite3* db = openFile(store, SQLITE_OPEN_READWRITE);
+  if (db == nullptr) return std::nullopt;
+  auto digest = digestOf(db);
+  sqlite3_close(db);
+  return digest;
+}
+
+Status SqliteStore::replaceContent(const std::filesystem::path& store, const std::filesystem::path& copy) {
+  sqlite3* from = openFile(copy, SQLITE_OPEN_READONLY);
+  sqlite3* to = from ? openFile(store, SQLITE_OPEN_READWRITE) : nullptr;
+  Status replaced = from && to ? backup(from, to, "The saved changes cannot be put back into " + store.string())
+                               : storeError(ModelStoreError::OpenFailed,
+                                            "The store at " + store.string() + " or its copy cannot be opened.");
+  if (to != nullptr) sqlite3_wal_checkpoint_v2(to, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_close(to);
+  sqlite3_close(from);
+  return replaced;
 }
 
 }  // namespace platform::data_internal

@@ -42,6 +42,17 @@ class SqliteStore : public std::enable_shared_from_this<SqliteStore> {
   Status write(const std::vector<PersistentModel*>& models, const std::function<bool(SaveStep)>& fault);
   // Copies the journal into the store file and empties the journal.
   void checkpoint();
+  // Copies what the store holds as saved into a new store file at `file` (replaced when it
+  // exists), through SQLite's backup, so the copy is whole or the call fails.
+  Status copySavedTo(const std::filesystem::path& file);
+  // A digest of every row of every table as saved: equal digests, equal saved content.
+  std::string savedContentDigest();
+
+  // The same for a store file that no container has open; nullopt when it cannot be read.
+  static std::optional<std::string> savedContentDigestOf(const std::filesystem::path& store);
+  // Makes the store file at `store` hold exactly what the store file at `copy` holds, in one
+  // transaction of the store (so a stop half-way leaves it as it was).
+  static Status replaceContent(const std::filesystem::path& store, const std::filesystem::path& copy);
   // The same, shortly, on the main queue (once for any number of calls before it runs).
   void checkpointSoon();
 

@@ -119,7 +119,15 @@ TEST_F(StorageTest, FileAndBatchNamesParseOnlyWithEnoughParts) {
   for (const EventCase& c : std::vector<EventCase>{{"abc-3-17", false},
                                                    {"ID-3-17-1974", true, "ID", 3, 17, "1974"},
                                                    {"ID-4-17-x-y", true, "ID", 4, 17, "x-y"},
-                                                   {"ID-x-y-z", true, "ID", 0, 0, "z"},
+                                                   {"ID-%2D1-17-1974", true, "ID", -1, 17, "1974"},
+                                                   {"a%2Db-3-17-1974", true, "a-b", 3, 17, "1974"},
+                                                   // Only names that parse back exactly:
+                                                   {"ID-x-y-z", false},
+                                                   {"a-b-3-17-1974", false},  // an unescaped "-"
+                                                   {"ID--1-17-1974", false},
+                                                   {"ID-3-017-1974", false},
+                                                   {"ID-3- 17-1974", false},
+                                                   {"ID-3-17-a b", false},
                                                    {"1001", false}}) {
     auto components = ETFlatFileStorage::eventComponentsFromFilename(c.name);
     ASSERT_EQ(components.has_value(), c.parses) << c.name;
@@ -136,7 +144,12 @@ TEST_F(StorageTest, FileAndBatchNamesParseOnlyWithEnoughParts) {
     ETBatchID batchID;
   };
   for (const BatchCase& c : std::vector<BatchCase>{
-           {"1001-5", false}, {"1001-5-17", true, 1001, 5}, {"1001-5-17-1", false}, {"1002-0-1.5", true, 1002, 0}}) {
+           {"1001-5", false},
+           {"1001-5-17", true, 1001, 5},
+           {"1001-5-17-1", false},
+           {"1002-0-1.5", false},
+           {"1001--1-17", false},
+           {"1001-x-17", false}}) {
     auto components = ETFlatFileStorage::batchComponentsFromFilename(c.name);
     ASSERT_EQ(components.has_value(), c.parses) << c.name;
     if (!components) continue;
@@ -280,6 +293,12 @@ TEST(DirectorySizeTrackerTest, CountsVisibleRegularFilesAndNeverGoesBelowZero) {
   EXPECT_EQ(tracker.directoryContentSize(), 0u);
   tracker.resetCachedSize();
   EXPECT_EQ(tracker.directoryContentSize(), 5u);
+
+  // A file written while there is no total yet is counted once, by the walk.
+  ETDirectorySizeTracker fresh(root.string());
+  std::ofstream(root / "a" / "new") << "123";
+  fresh.fileWasAddedAtPath((root / "a" / "new").string(), 3);
+  EXPECT_EQ(fresh.directoryContentSize(), 8u);
 }
 
 // A child storing 64 KiB events in a loop is killed; whatever it left, selection sees only

@@ -155,6 +155,21 @@ TEST_F(UploadTest, ASizeLimitDropAppearsInTheNextSessionUpload) {
   EXPECT_TRUE(takeCounts().empty());
 }
 
+// A log source name longer than the message can hold fails the metrics encoding: the upload
+// goes without a metrics event (never an empty one) and the counts stay for the next one.
+TEST_F(UploadTest, MetricsThatCannotBeEncodedAreNotSentAndKeepTheirCounts) {
+  const std::string longSource(70000, 's');
+  metrics_->storageDidDropEvent(*storage_, makeEvent(1001, longSource));
+  ASSERT_TRUE(store(makeEvent(1001, "1974")).written);
+  upload(1001, 4);
+  auto upload = collector_.uploads().at(0);
+  ASSERT_TRUE(upload.requests);
+  EXPECT_EQ(upload.eventCount(), 1u);
+  for (const auto& request : *upload.requests) EXPECT_NE(request.logSource, 1710);
+  EXPECT_EQ(storedEvents(1001), 0u);
+  EXPECT_EQ(takeCounts(), (ETLogSourceMetrics::Counts{{longSource, {{2, 1}}}}));
+}
+
 TEST_F(UploadTest, ARedirectIsPostedAgainWithTheBodyAndTheTargetsKey) {
   LoopbackResponse redirect{.status = 302};
   redirect.headers.set("Location", collector_.url("/moved"));
