@@ -1,4 +1,4 @@
-#include "sdk-core/startup/startup.h"
+#include "sdk/startup/startup.h"
 
 #include <cstdio>
 #include <string>
