@@ -1,6 +1,6 @@
 #include "Brivel/shell/app_delegate.h"
 
-#include "sdk-core/startup/startup.h"
+#include "sdk/startup/startup.h"
 
 namespace brivel {
 

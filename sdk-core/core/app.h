@@ -11,7 +11,7 @@
 // `TELAnalyticsConfiguration` are the two small singletons beside it.
 //
 // Libraries register before the first configuration, from the SDK's start-up registration
-// function (sdk-core/core/startup.h), which the launch step runs.
+// function (sdk/startup/startup.h), which the launch step runs.
 //
 // Threads: every registry operation takes the class's one recursive lock, so a component's
 // creation block may call `defaultApp()` or `appNamed()` on the same thread. Each app observes

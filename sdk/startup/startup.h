@@ -7,7 +7,7 @@
 //      before the SDK's; the upload library hands in its uploader and metrics controller
 //   1. installations   — TELApp::registerInternalLibrary(<library>, "tel-install")
 //   2. crash reporting — TELApp::registerInternalLibrary(<library>, "telemetry-vuzirerered")
-//   3. session producer — TELClassRegistry::registerClass("TELSessions", <library>); TELApp
+//   3. session producer — TELSessionsRegister(), which enters "TELSessions" in TELClassRegistry; TELApp
 //      registers it by that name ("tel-ses") at the first configuration.
 //
 // Threads: main thread, at launch, before any SDK queue exists.

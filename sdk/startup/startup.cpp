@@ -1,4 +1,4 @@
-#include "sdk-core/startup/startup.h"
+#include "sdk/startup/startup.h"
 
 #include <cstdio>
 #include <string>
@@ -8,6 +8,7 @@
 #include "sdk-core/core/app.h"
 #include "sdk-core/installations/installations.h"
 #include "transport/events/startup.h"
+#include "transport/sessions/sessions.h"
 #include "transport/upload/startup.h"
 
 namespace {
@@ -23,8 +24,10 @@ void TELRunStartupRegistrations() {
     ETRunLoadTimeRegistrations(UPLoadTimeRegistrations());
     // 1. installations ("tel-install").
     TELInstallationsRegister();
-    // Crash reporting and the session producer add their calls here, in the order the
-    // header lists.
+    // 2. crash reporting ("telemetry-vuzirerered"): its registration goes here, before the
+    //    session producer, as it declares itself the producer's subscriber.
+    // 3. the session producer: found by its class name "TELSessions" at the first configuration.
+    TELSessionsRegister();
   });
 }
 

@@ -1,4 +1,4 @@
-#include "sdk-core/startup/startup.h"
+#include "sdk/startup/startup.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include "sdk-core/core/tests/sdk_test_support.h"
 #include "transport/events/registrar.h"
 #include "sdk-core/installations/installations.h"
+#include "transport/sessions/sessions.h"
 
 namespace {
 
@@ -32,6 +33,19 @@ TEST_F(StartupTest, LaunchConfiguresTheDefaultAppFromTheInstalledFileOnce) {
   ASSERT_EQ(payload.userAgentPayloads.size(), 1u);
   EXPECT_NE(payload.userAgentPayloads[0].agent.find("tel-install/10.27.0"), std::string::npos)
       << payload.userAgentPayloads[0].agent;
+  EXPECT_NE(payload.userAgentPayloads[0].agent.find("tel-ses/10.27.0"), std::string::npos)
+      << payload.userAgentPayloads[0].agent;
+
+  // The session producer was made eagerly and started the first session; with no subscriber
+  // declared, it says that nothing will be sent.
+  EXPECT_TRUE(TELComponentType<TELSessionsProvider>::instanceForProtocol(TELSessionsProviderProtocol(), app->container()));
+  const auto sessionLines = linesWith("I-SES000000");
+  ASSERT_EQ(sessionLines.size(), 2u);
+  EXPECT_NE(sessionLines[0].find("Expecting subscriptions from: []"), std::string::npos) << sessionLines[0];
+  EXPECT_NE(sessionLines[1].find("Sessions SDK did not have any dependent SDKs register as dependencies. Events will "
+                                 "not be sent."),
+            std::string::npos)
+      << sessionLines[1];
 
   auto again = TELConfigureSDKAtLaunch();
   ASSERT_FALSE(again.ok());
