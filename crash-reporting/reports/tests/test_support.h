@@ -41,3 +41,40 @@ class ReportsTest : public ::testing::Test {
 };
 
 }  // namespace reports_test
+
+#include <nlohmann/json.hpp>
+
+#include "crash-reporting/core/context.h"
+#include "crash-reporting/core/section_reader.h"
+#include "platform/dispatch/queue.h"
+
+namespace reports_test {
+
+inline std::vector<nlohmann::json> readSections(const std::filesystem::path& path) {
+  return CRFileReadSections(path.c_str(), false).value_or(std::vector<nlohmann::json>{});
+}
+
+// A crash-time context set up in a report folder of the test's own (no handlers installed).
+class ContextTest : public ReportsTest {
+ protected:
+  ContextTest() {
+    initData.rootPath = reportPath().string();
+    initData.previouslyCrashedFileRootPath = reportPath().string();
+    initData.sessionId = "0123456789abcdef0123456789abcdef";
+    initData.errorsEnabled = true;
+    initData.customExceptionsEnabled = true;
+    initData.maxCustomExceptions = 8;
+    initData.maxLogSize = 64000;
+    initData.maxKeyValues = 64;
+    std::filesystem::create_directories(reportPath());
+  }
+  std::filesystem::path reportPath() const { return environment_.root() / "report"; }
+  std::filesystem::path file(const std::string& name) const { return reportPath() / name; }
+  bool setUpContext() { return CRContextInitialize(&initData); }
+  // Waits until every block queued on the logging queue so far has run.
+  static void drainLoggingQueue() { CRContextLoggingQueue()->sync([] {}); }
+
+  CRContextInitData initData;
+};
+
+}  // namespace reports_test
