@@ -92,7 +92,22 @@ void writeQuoted(CRFile* file, const char* text, char terminator) {
   put('"');
   for (const char* at = text; *at != '\0'; ++at) {
     const auto byte = static_cast<unsigned char>(*at);
-    if (byte == '"' || byte == '\\') {
+    if (byte >= 0x80) {
+      // A whole, valid UTF-8 sequence goes as it is; any other byte is escaped as the code
+      // point of the same value, so that the line stays valid JSON and the byte is kept.
+      const size_t length = CRFileUTF8SequenceLength(at);
+      if (length == 0) {
+        put('\\');
+        put('u');
+        put('0');
+        put('0');
+        put(kHex[byte >> 4]);
+        put(kHex[byte & 0x0f]);
+      } else {
+        for (size_t i = 0; i < length; ++i) put(at[i]);
+        at += length - 1;
+      }
+    } else if (byte == '"' || byte == '\\') {
       put('\\');
       put(static_cast<char>(byte));
     } else if (byte < 0x20) {
@@ -171,6 +186,30 @@ void arrayElementPrefix(CRFile* file) {
 
 }  // namespace
 
+size_t CRFileUTF8SequenceLength(const char* text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char lead = bytes[0];
+  size_t length = 0;
+  uint32_t minimum = 0;
+  uint32_t point = 0;
+  if (lead < 0x80) return lead == 0 ? 0 : 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, minimum = 0x80, point = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, minimum = 0x800, point = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, minimum = 0x10000, point = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  for (size_t i = 1; i < length; ++i) {
+    if ((bytes[i] & 0xC0) != 0x80) return 0;  // the terminating zero stops here too
+    point = point << 6 | (bytes[i] & 0x3Fu);
+  }
+  if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+  return length;
+}
+
 bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, bool bufferWrites) {
   if (file == nullptr) {
     CRLogWarning("Error: file is null\n");
@@ -180,7 +219,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (path != nullptr) {
     const int flags = appendMode ? (O_WRONLY | O_APPEND | O_CREAT) : (O_WRONLY | O_CREAT | O_TRUNC);
     file->fd = open(path, flags | O_CLOEXEC, 0644);
-    if (file->fd < 0) CRLogWarning("Error: Unable to open file %s\n", strerror(errno));
+    if (file->fd < 0) CRLogWarning("Error: Unable to open file (errno %d)\n", errno);
   }
   if (file->fd < 0) {
     CRLogWarning("Error: file descriptor invalid\n");
@@ -190,7 +229,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (bufferWrites) {
     file->writeBuffer = static_cast<char*>(std::malloc(kCRFileBufferSize));
     if (file->writeBuffer == nullptr) {
-      CRConsoleError("Unable to malloc in CRFileInit");
+      CRLogWarning("Unable to malloc in CRFileInit\n");
       close(file->fd);
       *file = CRFile{};
       return false;
@@ -200,7 +239,7 @@ bool CRFileInitWithPathMode(CRFile* file, const char* path, bool appendMode, boo
   if (appendMode) {
     struct stat status;
     if (fstat(file->fd, &status) != 0) {
-      CRConsoleError("Failed to read filesize from %s with error %s", path, strerror(errno));
+      CRLogWarning("Failed to read filesize from %s (errno %d)\n", path, errno);
       std::free(file->writeBuffer);
       close(file->fd);
       *file = CRFile{};
@@ -227,7 +266,7 @@ bool CRFileCloseWithOffset(CRFile* file, int64_t* outLength) {
   }
   if (outLength != nullptr) *outLength = file->writtenLength;
   if (close(file->fd) != 0) {
-    CRLogWarning("Error: Unable to close file %s\n", strerror(errno));
+    CRLogWarning("Error: Unable to close file (errno %d)\n", errno);
     return false;
   }
   *file = CRFile{};
@@ -338,3 +377,10 @@ void CRFileWriteArrayEntryHexEncodedString(CRFile* file, const char* value) {
 }
 
 void CRFileWriteRaw(CRFile* file, const char* text, size_t length) { writeBuffered(file, text, length); }
+
+void CRFileAbandonLine(CRFile* file) {
+  if (file == nullptr) return;
+  if (file->collectionDepth > 0) writeCharacter(file, '\n');
+  file->collectionDepth = 0;
+  file->needComma = false;
+}

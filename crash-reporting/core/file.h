@@ -8,7 +8,9 @@
 // A record file holds one JSON object per line, a "section":
 //   {"name":{"key":"value","count":3,"list":[1,2]}}
 // Keys and plain strings are written as JSON strings: `"`, `\` and bytes below 0x20 are
-// escaped, everything else is written as given. Text that may hold arbitrary bytes is
+// escaped, valid UTF-8 is written as given, and any byte that is not part of a valid UTF-8
+// sequence (a thread name cut mid-character, a Latin-1 path) is written as the escape of the
+// code point of the same value (0xE9 as "\u00e9"): every line stays valid UTF-8 JSON. Text that may hold arbitrary bytes is
 // written in the hex form instead (two lowercase hex digits a byte). A null C string is
 // written as `null`.
 //
@@ -74,6 +76,14 @@ void CRFileWriteHashEntryBoolean(CRFile* file, const char* key, bool value);
 void CRFileWriteArrayEntryUint64(CRFile* file, uint64_t value);
 void CRFileWriteArrayEntryString(CRFile* file, const char* value);
 void CRFileWriteArrayEntryHexEncodedString(CRFile* file, const char* value);
+
+// Ends a section cut short (a fault while writing it): a newline when one is open, so that
+// what follows starts a line of its own; the structure state is reset.
+void CRFileAbandonLine(CRFile* file);
+
+// The length of the valid UTF-8 sequence at `text` (1 to 4), 0 for a byte that does not
+// begin one (overlong forms and surrogates included) or for the terminating zero.
+size_t CRFileUTF8SequenceLength(const char* text);
 
 // Text appended as it is (pre-built JSON).
 void CRFileWriteRaw(CRFile* file, const char* text, size_t length);

@@ -6,8 +6,32 @@
 #include <fstream>
 #include <sstream>
 
+#include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/safe_memory.h"
+
+namespace {
+
+// `text` with every byte that is not part of a valid UTF-8 sequence replaced by U+FFFD: a
+// line written by an older writer (or damaged on disk) keeps its other values.
+std::string withValidUTF8(std::string_view text) {
+  std::string valid;
+  valid.reserve(text.size());
+  const std::string terminated(text);
+  for (size_t at = 0; at < terminated.size();) {
+    const size_t length = terminated[at] == '\0' ? 1 : CRFileUTF8SequenceLength(terminated.c_str() + at);
+    if (length == 0) {
+      valid += "\xEF\xBF\xBD";
+      ++at;
+    } else {
+      valid.append(terminated, at, length);
+      at += length;
+    }
+  }
+  return valid;
+}
+
+}  // namespace
 
 std::optional<std::vector<nlohmann::json>> CRFileReadSections(
     const char* path, bool deleteOnFailure,
@@ -33,6 +57,7 @@ std::optional<std::vector<nlohmann::json>> CRFileReadSections(
     if (end == std::string::npos) end = text.size();
     const std::string_view piece(text.data() + start, end - start);
     nlohmann::json value = nlohmann::json::parse(piece, nullptr, false);
+    if (value.is_discarded()) value = nlohmann::json::parse(withValidUTF8(piece), nullptr, false);
     if (!value.is_discarded()) {
       if (transform) {
         if (auto kept = transform(std::move(value))) sections.push_back(std::move(*kept));

@@ -2,6 +2,8 @@
 #include "crash-reporting/core/signals.h"
 
 #include <dlfcn.h>
+#include <linux/futex.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -24,10 +26,12 @@ constexpr int kSignalCount = 8;
 constexpr size_t kThreadStackSize = 65536;
 constexpr int64_t kSecondCrashWaitNs = 10'000'000'000;
 
-std::atomic<pid_t> gRecordingThread{0};
+// The thread whose crash is being handled (the first to arrive), and whether its handler
+// has chained on and is about to return or raise.
+std::atomic<pid_t> gCrashingThread{0};
+std::atomic<uint32_t> gCrashHandled{0};
 // The thread that installed the context's alternate stack (the one whose previous stack is saved).
 std::atomic<pid_t> gContextStackThread{0};
-std::atomic<bool> gRecordDone{false};
 
 struct ThreadStack {
   void* mapping = nullptr;
@@ -57,7 +61,7 @@ bool installAltStack(void* stack, size_t size, stack_t* previous) {
   descriptor.ss_size = size;
   descriptor.ss_flags = 0;
   if (sigaltstack(&descriptor, previous) != 0) {
-    CRLogWarning("Unable to setup stack %s\n", strerror(errno));
+    CRLogWarning("Unable to setup stack (errno %d)\n", errno);
     return false;
   }
   return true;
@@ -84,31 +88,55 @@ void writeSignalSection(CRFile* file, int signal, const siginfo_t* info, int sav
 }
 
 void recordSignal(int signal, siginfo_t* info, void* context, int savedErrno) {
-  const pid_t me = CRCurrentThreadId();
-  if (CRContextSetCrashedOnce()) {
-    CRLogWarning("Error: aborting signal handler because crash has already occurred");
-    if (gRecordingThread.load() != me) {
-      // Another thread is writing the record: let it finish before the process ends.
-      const int64_t deadline = monotonicNs() + kSecondCrashWaitNs;
-      while (!gRecordDone.load() && monotonicNs() < deadline) {
-        timespec pause{0, 1'000'000};
-        nanosleep(&pause, nullptr);
-      }
-    }
-    _exit(1);
-  }
-  gRecordingThread.store(me);
+  CRContextSetCrashedOnce();
   CRFile file;
   if (!CRFileInit(&file, crReadOnlyContext->signal.path, false)) {
     CRLogWarning("Unable to open signal file\n");
-  } else {
-    writeSignalSection(&file, signal, info, savedErrno);
-    CRRecordCrashState(&file, me, context);
-    CRFileShut(&file);
+    return;
   }
-  gRecordDone.store(true);
+  writeSignalSection(&file, signal, info, savedErrno);
+  CRRecordCrashState(&file, CRCurrentThreadId(), context);
+  CRFileShut(&file);
 }
 
+// Whether returning from the handler runs the faulting instruction again, so that the
+// signal comes back by itself: true for faults the kernel raised; false for traps (the
+// process goes on after the breakpoint), SIGSYS (after the refused call) and signals sent by
+// kill, raise or tgkill.
+bool returnRaisesAgain(int signal, const siginfo_t* info) {
+  if (info == nullptr || info->si_code <= 0) return false;
+  return signal != SIGTRAP && signal != SIGSYS;
+}
+
+// Ends the handling of `signal` on this thread as the process would without us, once the
+// dispositions in force are the previous ones: a fault is left to happen again; anything
+// else is sent again to this thread, unblocked, when its action is the default one.
+void finishAsWithoutUs(int signal, const siginfo_t* info) {
+  if (returnRaisesAgain(signal, info)) return;
+  struct sigaction current {};
+  if (sigaction(signal, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  sigaddset(&unblock, signal);
+  pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+  syscall(SYS_tgkill, getpid(), CRCurrentThreadId(), signal);
+}
+
+// A second crash while the first is handled: wait (bounded, a futex on the handled word)
+// until the first has chained on; the first normally ends the process meanwhile.
+void waitForFirstCrash() {
+  const int64_t deadline = monotonicNs() + kSecondCrashWaitNs;
+  while (gCrashHandled.load() == 0) {
+    const int64_t left = deadline - monotonicNs();
+    if (left <= 0) {
+      CRLogWarning("The first crash was not handled in time\n");
+      return;
+    }
+    timespec timeout{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&gCrashHandled), FUTEX_WAIT_PRIVATE, 0, &timeout, nullptr, 0);
+  }
+}
 }  // namespace
 
 void CRSignalNames(int signal, const char** outName, const char** outCodeName) {
@@ -163,7 +191,7 @@ bool CRSignalInitialize() {
   CRContextReadOnly* readOnly = crReadOnlyContext;
   if (readOnly == nullptr) return false;
   if (!CRRemoveFileIfPresent(readOnly->signal.path)) {
-    CRLogWarning("Unable to reset the signal log file %s\n", strerror(errno));
+    CRLogWarning("Unable to reset the signal log file (errno %d)\n", errno);
   }
   CRThreadsPrepare();
   for (int i = 0; i < kSignalCount; ++i) {
@@ -174,7 +202,7 @@ bool CRSignalInitialize() {
     struct sigaction previous {};
     std::memset(&readOnly->signal.originalActions[i], 0, sizeof(struct sigaction));
     if (sigaction(kCRHandledSignals[i], &action, &previous) != 0) {
-      CRLogWarning("Unable to install handler for %d (%s)\n", kCRHandledSignals[i], strerror(errno));
+      CRLogWarning("Unable to install handler for %d (errno %d)\n", kCRHandledSignals[i], errno);
       continue;
     }
     if (previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO) != 0) {
@@ -190,7 +218,7 @@ void CRSignalSafeRemoveHandlers(bool includingAbort) {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     if (sigaction(signal, &action, nullptr) != 0) {
-      CRLogWarning("Unable to set default handler for %d (%s)\n", signal, strerror(errno));
+      CRLogWarning("Unable to set default handler for %d (errno %d)\n", signal, errno);
     }
   }
 }
@@ -206,7 +234,7 @@ bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* c
     if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_ONSTACK) == 0) {
       stack_t previous = readOnly->signal.originalStack;
       if (sigaltstack(&previous, nullptr) != 0) {
-        CRLogWarning("Unable to setup stack %s\n", strerror(errno));
+        CRLogWarning("Unable to setup stack (errno %d)\n", errno);
         success = false;
       }
     }
@@ -215,7 +243,7 @@ bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* c
     const struct sigaction& saved = readOnly->signal.originalActions[i];
     const bool hasAction = saved.sa_handler != nullptr;
     if (hasAction && sigaction(kCRHandledSignals[i], &saved, nullptr) != 0) {
-      CRLogWarning("Unable to install handler for %d (%s)\n", kCRHandledSignals[i], strerror(errno));
+      CRLogWarning("Unable to install handler for %d (errno %d)\n", kCRHandledSignals[i], errno);
       success = false;
     }
     if (signal < 0 || signal != kCRHandledSignals[i]) continue;
@@ -237,41 +265,57 @@ bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* c
 
 void CRSignalHandler(int signal, siginfo_t* info, void* context) {
   const int savedErrno = errno;
+  // A fault inside a guarded part of the recorder goes back to it (no return).
+  CRFaultGuardRecover(signal);
   errno = 0;
-  if (gRecordingThread.load() == CRCurrentThreadId()) {
-    // A fault inside the recorder: the default action takes it when the instruction runs
-    // again, and the lines written so far stay. Anything else ends the process at once.
-    if (info != nullptr && info->si_code > 0) {
+  if (reinterpret_cast<uintptr_t>(context) < 4096) context = nullptr;
+  if (reinterpret_cast<uintptr_t>(info) < 4096) info = nullptr;
+  const pid_t me = CRCurrentThreadId();
+  pid_t first = 0;
+  if (!gCrashingThread.compare_exchange_strong(first, me)) {
+    if (first == me) {
+      if (!returnRaisesAgain(signal, info)) {
+        // Sent again (or a trap) while this thread handles the crash: the crash ends the
+        // process anyway.
+        errno = savedErrno;
+        return;
+      }
+      // A fault in the handler itself, outside the guarded record: the default action takes
+      // it, so that the process ends by this signal.
       struct sigaction fallback {};
       fallback.sa_handler = SIG_DFL;
       sigaction(signal, &fallback, nullptr);
+      finishAsWithoutUs(signal, info);
+      errno = savedErrno;
       return;
     }
-    _exit(1);
+    // Another thread crashed first: it records and chains; this one waits, its signals
+    // open so that it can still be held and described.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
+    waitForFirstCrash();
+    if (gCrashHandled.load() == 0) {
+      // The first never finished: end by this signal rather than hang.
+      CRSignalSafeRemoveHandlers(true);
+    }
+    finishAsWithoutUs(signal, info);
+    errno = savedErrno;
+    return;
   }
   CRLogWarning("Signal: %d\n", signal);
   // Our handlers stay in place while the record is written, so that a crash on another
   // thread waits for it instead of ending the process; they give way after the record.
   sigset_t all;
   sigfillset(&all);
-  if (sigprocmask(SIG_UNBLOCK, &all, nullptr) != 0) {
+  if (pthread_sigmask(SIG_UNBLOCK, &all, nullptr) != 0) {
     CRLogWarning("Unable to unmask signals - we risk infinite recursion here\n");
   }
-  if (reinterpret_cast<uintptr_t>(context) < 4096) context = nullptr;
-  if (reinterpret_cast<uintptr_t>(info) < 4096) info = nullptr;
   if (crReadOnlyContext != nullptr) recordSignal(signal, info, context, savedErrno);
   CRSignalSafeInstallPreexistingHandlers(signal, info, context);
-  gRecordingThread.store(0);
-
-  // A sent signal is not raised again by returning: send it once more when its action is
-  // now the default, so that the process ends as the sender meant.
-  if (info != nullptr && info->si_code <= 0) {
-    struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
-        current.sa_handler == SIG_DFL) {
-      syscall(SYS_tgkill, getpid(), CRCurrentThreadId(), signal);
-    }
-  }
+  gCrashHandled.store(1);
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&gCrashHandled), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+  finishAsWithoutUs(signal, info);
   errno = savedErrno;
 }
 

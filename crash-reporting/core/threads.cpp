@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -34,8 +35,21 @@ struct HoldSlot {
   CRThreadContext registers;
 };
 
-HoldSlot gSlots[kCRMaxThreads];
+constexpr int64_t kRecorderWaitNs = 2'000'000'000;
+
+// The tables: static ones until set-up maps the process's own.
+HoldSlot gFallbackSlots[kCRFallbackThreadCapacity];
+pid_t gFallbackThreads[kCRFallbackThreadCapacity];
+std::atomic<HoldSlot*> gSlots{gFallbackSlots};
+std::atomic<pid_t*> gThreadIds{gFallbackThreads};
+std::atomic<uint32_t> gCapacity{kCRFallbackThreadCapacity};
+uint32_t gWantedCapacity = kCRDefaultThreadCapacity;
 std::atomic<uint32_t> gSlotCount{0};
+
+// The recorder gate: its owner's thread id (0: free) and how often the owner entered.
+std::atomic<uint32_t> gRecorderOwner{0};
+uint32_t gRecorderDepth = 0;  // touched by the owner only
+std::atomic<CRFaultGuard*> gFaultGuard{nullptr};
 // Odd while threads are held; held threads wait until it changes.
 std::atomic<uint32_t> gHoldWord{0};
 std::atomic<uint32_t> gCapturedCount{0};
@@ -68,10 +82,11 @@ void holdHandler(int, siginfo_t*, void* context) {
   gInsideHoldHandler.fetch_add(1);
   const pid_t me = CRCurrentThreadId();
   const uint32_t count = gSlotCount.load();
+  HoldSlot* slots = gSlots.load();
   for (uint32_t i = 0; i < count; ++i) {
-    if (gSlots[i].tid.load() != me || gSlots[i].captured.load() != 0) continue;
-    CRRegistersFromUserContext(static_cast<const ucontext_t*>(context), &gSlots[i].registers);
-    gSlots[i].captured.store(1);
+    if (slots[i].tid.load() != me || slots[i].captured.load() != 0) continue;
+    CRRegistersFromUserContext(static_cast<const ucontext_t*>(context), &slots[i].registers);
+    slots[i].captured.store(1);
     gCapturedCount.fetch_add(1);
     futexWakeAll(&gCapturedCount);
     break;
@@ -136,37 +151,100 @@ int64_t fieldValue(const char* text, const char* key) {
   return -1;
 }
 
-void writeStacktrace(CRFile* file, const CRThreadContext* registers, bool exact, uint64_t* repeatedPC,
-                     uint32_t* repeatCount) {
-  CRContextWritable* writable = crWritableContext;
-  const uint32_t savedLevel = writable != nullptr ? writable->internalLogging.logLevel : CRLogLevelDebug;
+struct StackWalk {
   CRUnwindCursor cursor;
-  CRUnwindInitCursor(&cursor, registers, exact);
-  CRFileWriteHashKey(file, "stacktrace");
-  CRJsonBuffer json(file);
-  json.character('[');
+  CRJsonBuffer* json = nullptr;
   bool first = true;
-  while (CRUnwindNextFrame(&cursor)) {
-    const uint64_t pc = CRUnwindCursorPC(&cursor);
-    const uint32_t repeats = CRUnwindCursorRepeatCount(&cursor);
-    if (*repeatedPC != 0 && pc == *repeatedPC) {
-      *repeatCount = repeats;
-    } else if (repeats < 10 || *repeatedPC != 0) {
-      if (*repeatedPC != 0 && writable != nullptr) writable->internalLogging.logLevel = savedLevel;
-      if (!first) json.character(',');
-      json.number(pc);
-      first = false;
+  uint64_t* repeatedPC = nullptr;
+  uint32_t* repeatCount = nullptr;
+  uint32_t savedLevel = CRLogLevelDebug;
+};
+
+// Writes the frames one by one; kept out of line so that what it wrote is in memory when a
+// fault brings the caller back to its guard.
+__attribute__((noinline)) void walkFrames(StackWalk* walk) {
+  CRContextWritable* writable = crWritableContext;
+  while (CRUnwindNextFrame(&walk->cursor)) {
+    const uint64_t pc = CRUnwindCursorPC(&walk->cursor);
+    const uint32_t repeats = CRUnwindCursorRepeatCount(&walk->cursor);
+    if (*walk->repeatedPC != 0 && pc == *walk->repeatedPC) {
+      *walk->repeatCount = repeats;
+    } else if (repeats < 10 || *walk->repeatedPC != 0) {
+      if (*walk->repeatedPC != 0 && writable != nullptr) writable->internalLogging.logLevel = walk->savedLevel;
+      if (!walk->first) walk->json->character(',');
+      walk->json->number(pc);
+      walk->first = false;
     } else {
       CRLogWarning("Possible infinite recursion - suppressing logging\n");
       if (writable != nullptr) writable->internalLogging.logLevel = CRLogLevelWarning;
-      *repeatedPC = pc;
-      *repeatCount = repeats;
+      *walk->repeatedPC = pc;
+      *walk->repeatCount = repeats;
     }
   }
+}
+
+// Returns false when the walk was cut by a fault (the frames found so far are written).
+bool writeStacktrace(CRFile* file, const CRThreadContext* registers, bool exact, uint64_t* repeatedPC,
+                     uint32_t* repeatCount) {
+  CRContextWritable* writable = crWritableContext;
+  static StackWalk walk;  // the cursor is too large for a signal stack; one recorder at a time
+  walk = StackWalk{};
+  walk.savedLevel = writable != nullptr ? writable->internalLogging.logLevel : CRLogLevelDebug;
+  walk.repeatedPC = repeatedPC;
+  walk.repeatCount = repeatCount;
+  CRUnwindInitCursor(&walk.cursor, registers, exact);
+  CRFileWriteHashKey(file, "stacktrace");
+  CRJsonBuffer json(file);
+  walk.json = &json;
+  json.character('[');
+  bool whole = true;
+  CRFaultGuard guard;
+  if (sigsetjmp(guard.jump, 0) == 0) {
+    CRFaultGuardEnter(&guard);
+    walkFrames(&walk);
+  } else {
+    whole = false;
+    CRUnwindForgetStackCache();
+    CRLogWarning("Signal %d while unwinding: the stack ends here\n", guard.signal);
+  }
+  CRFaultGuardLeave(&guard);
   json.character(']');
   json.flush();
   file->needComma = true;
-  if (writable != nullptr) writable->internalLogging.logLevel = savedLevel;
+  if (writable != nullptr) writable->internalLogging.logLevel = walk.savedLevel;
+  return whole;
+}
+
+// Maps `count` zeroed entries of T (pages are touched only as they are used).
+template <typename T>
+T* mapTable(uint32_t count) {
+  void* mapping = mmap(nullptr, sizeof(T) * count, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                       -1, 0);
+  return mapping == MAP_FAILED ? nullptr : static_cast<T*>(mapping);
+}
+
+bool mapTables() {
+  const uint32_t wanted = gWantedCapacity;
+  if (gCapacity.load() == wanted) return true;
+  auto* slots = mapTable<HoldSlot>(wanted);
+  auto* ids = mapTable<pid_t>(wanted);
+  if (slots == nullptr || ids == nullptr) {
+    if (slots != nullptr) munmap(slots, sizeof(HoldSlot) * wanted);
+    if (ids != nullptr) munmap(ids, sizeof(pid_t) * wanted);
+    CRLogWarning("Unable to map thread tables for %u threads (errno %d)\n", wanted, errno);
+    return false;
+  }
+  HoldSlot* oldSlots = gSlots.load();
+  pid_t* oldIds = gThreadIds.load();
+  const uint32_t oldCapacity = gCapacity.load();
+  gSlotCount.store(0);
+  gCapacity.store(0);
+  gSlots.store(slots);
+  gThreadIds.store(ids);
+  gCapacity.store(wanted);
+  if (oldSlots != gFallbackSlots) munmap(oldSlots, sizeof(HoldSlot) * oldCapacity);
+  if (oldIds != gFallbackThreads) munmap(oldIds, sizeof(pid_t) * oldCapacity);
+  return true;
 }
 
 }  // namespace
@@ -175,7 +253,73 @@ int CRThreadsHoldSignal() { return SIGRTMAX - 2; }
 
 pid_t CRCurrentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
+void CRThreadsSetCapacity(uint32_t capacity) {
+  gWantedCapacity = capacity < 2 ? 2 : capacity;
+}
+
+uint32_t CRThreadsCapacity() { return gCapacity.load(); }
+
+bool CRThreadsRecorderTryEnter(int64_t waitNs) {
+  const auto me = static_cast<uint32_t>(CRCurrentThreadId());
+  if (gRecorderOwner.load() == me) {
+    ++gRecorderDepth;
+    return true;
+  }
+  const int64_t deadline = monotonicNs() + waitNs;
+  for (;;) {
+    uint32_t owner = 0;
+    if (gRecorderOwner.compare_exchange_strong(owner, me)) {
+      gRecorderDepth = 1;
+      return true;
+    }
+    const int64_t left = deadline - monotonicNs();
+    if (left <= 0) {
+      CRLogWarning("The recorder is busy on thread %u\n", owner);
+      return false;
+    }
+    futexWait(&gRecorderOwner, owner, left);
+  }
+}
+
+void CRThreadsRecorderLeave() {
+  if (gRecorderOwner.load() != static_cast<uint32_t>(CRCurrentThreadId())) return;
+  if (--gRecorderDepth > 0) return;
+  gRecorderOwner.store(0);
+  futexWakeAll(&gRecorderOwner);
+}
+
+pid_t CRThreadsRecorderOwner() { return static_cast<pid_t>(gRecorderOwner.load()); }
+
+bool CRFaultGuardEnter(CRFaultGuard* guard) {
+  guard->entered = false;
+  if (gRecorderOwner.load() != static_cast<uint32_t>(CRCurrentThreadId())) return false;
+  guard->signal = 0;
+  guard->previous = gFaultGuard.load();
+  gFaultGuard.store(guard);
+  guard->entered = true;
+  return true;
+}
+
+void CRFaultGuardLeave(CRFaultGuard* guard) {
+  if (!guard->entered) return;
+  guard->entered = false;
+  gFaultGuard.store(guard->previous);
+}
+
+void CRFaultGuardRecover(int signal) {
+  CRFaultGuard* guard = gFaultGuard.load();
+  if (guard == nullptr || gRecorderOwner.load() != static_cast<uint32_t>(CRCurrentThreadId())) return;
+  // The jump leaves the handler without sigreturn: the signal stays blocked unless undone.
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  sigaddset(&unblock, signal);
+  pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+  guard->signal = signal;
+  siglongjmp(guard->jump, 1);
+}
+
 bool CRThreadsPrepare() {
+  mapTables();
   struct sigaction action {};
   action.sa_sigaction = holdHandler;
   sigfillset(&action.sa_mask);
@@ -193,6 +337,9 @@ bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* 
   process->crashedThread = crashedThread;
   process->context = context;
   process->threadCount = 0;
+  process->omittedThreads = 0;
+  process->threads = gThreadIds.load();
+  const uint32_t capacity = gCapacity.load();
   const int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     CRLogWarning("Error: unable to get task threads\n");
@@ -213,11 +360,20 @@ bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* 
         if (*c < '0' || *c > '9') numeric = false;
         tid = tid * 10 + (*c - '0');
       }
-      if (numeric && process->threadCount < kCRMaxThreads) process->threads[process->threadCount++] = tid;
+      if (!numeric) {
+        // not a thread
+      } else if (process->threadCount < capacity) {
+        process->threads[process->threadCount++] = tid;
+      } else {
+        ++process->omittedThreads;
+      }
       offset += length;
     }
   }
   close(fd);
+  if (process->omittedThreads > 0) {
+    CRLogWarning("%u threads beyond the capacity of %u are not recorded\n", process->omittedThreads, capacity);
+  }
   return true;
 }
 
@@ -225,9 +381,10 @@ bool CRProcessHoldOtherThreads(CRProcessSnapshot* process) {
   const uint32_t generation = gHoldWord.load() | 1u;
   gSlotCount.store(0);
   gCapturedCount.store(0);
+  HoldSlot* slots = gSlots.load();
   for (uint32_t i = 0; i < process->threadCount; ++i) {
-    gSlots[i].tid.store(process->threads[i]);
-    gSlots[i].captured.store(0);
+    slots[i].tid.store(process->threads[i]);
+    slots[i].captured.store(0);
   }
   gSlotCount.store(process->threadCount);
   gHoldWord.store(generation);
@@ -280,9 +437,10 @@ bool CRProcessGetThreadState(const CRProcessSnapshot* process, pid_t thread, CRT
     return true;
   }
   const uint32_t count = gSlotCount.load();
+  const HoldSlot* slots = gSlots.load();
   for (uint32_t i = 0; i < count; ++i) {
-    if (gSlots[i].tid.load() == thread && gSlots[i].captured.load() != 0) {
-      *out = gSlots[i].registers;
+    if (slots[i].tid.load() == thread && slots[i].captured.load() != 0) {
+      *out = slots[i].registers;
       return true;
     }
   }
@@ -306,7 +464,9 @@ bool CRProcessRecordAllThreads(CRProcessSnapshot* process, CRFile* file) {
       CRFileWriteHashKey(file, "registers");
       CRRegistersWrite(file, &registers);
       const bool exact = process->context != nullptr || thread != process->thisThread;
-      writeStacktrace(file, &registers, exact, &repeatedPC, &repeatCount);
+      if (!writeStacktrace(file, &registers, exact, &repeatedPC, &repeatCount)) {
+        CRFileWriteHashEntryBoolean(file, "stacktrace_cut", true);
+      }
     } else {
       // A thread without state is written empty; the others still follow.
       CRFileWriteHashKey(file, "registers");
@@ -459,24 +619,48 @@ void CRThreadsSetSectionHook(void (*hook)(const char* section)) {
 }
 
 bool CRRecordCrashState(CRFile* file, pid_t crashedThread, const void* context) {
-  static CRProcessSnapshot process;  // too large for a signal stack frame; one crash per process
-  auto after = [](const char* section) {
-    if (gSectionHook != nullptr) gSectionHook(section);
-  };
-  CRProcessInit(&process, crashedThread, context);
-  CRProcessHoldOtherThreads(&process);
-  CRProcessRecordAllThreads(&process, file);
-  after("threads");
-  CRProcessRecordRuntimeInfo(&process, file);
-  after("runtime");
-  CRProcessWriteQueueNames(&process, file);
-  after("dispatch_queue_names");
-  CRProcessWriteThreadNames(&process, file);
-  after("thread_names");
-  CRProcessRecordStats(&process, file);
-  after("process_stats");
-  CRHostRecordStorage(file);
-  after("storage");
+  static CRProcessSnapshot process;  // one recorder at a time (the gate)
+  static const char* volatile lastSection = nullptr;
+  if (!CRThreadsRecorderTryEnter(kRecorderWaitNs)) return false;
+  lastSection = "signal";
+  CRFaultGuard guard;
+  bool whole = true;
+  if (sigsetjmp(guard.jump, 0) == 0) {
+    CRFaultGuardEnter(&guard);
+    auto after = [](const char* section) {
+      lastSection = section;
+      if (gSectionHook != nullptr) gSectionHook(section);
+    };
+    CRProcessInit(&process, crashedThread, context);
+    CRProcessHoldOtherThreads(&process);
+    CRProcessRecordAllThreads(&process, file);
+    after("threads");
+    CRProcessRecordRuntimeInfo(&process, file);
+    after("runtime");
+    CRProcessWriteQueueNames(&process, file);
+    after("dispatch_queue_names");
+    CRProcessWriteThreadNames(&process, file);
+    after("thread_names");
+    CRProcessRecordStats(&process, file);
+    after("process_stats");
+    CRHostRecordStorage(file);
+    after("storage");
+  } else {
+    // A fault while writing: the line in progress is closed as it stands (the reader skips
+    // it) and the record says where it stopped.
+    whole = false;
+    CRFileAbandonLine(file);
+    CRFileWriteSectionStart(file, "incomplete");
+    CRFileWriteHashStart(file);
+    CRFileWriteHashEntryUint64(file, "signal", static_cast<uint64_t>(guard.signal));
+    CRFileWriteHashEntryString(file, "after", lastSection);
+    CRFileWriteHashEnd(file);
+    CRFileWriteSectionEnd(file);
+    CRLogWarning("Signal %d while recording after %s: the record is incomplete\n", guard.signal, lastSection);
+  }
+  CRFaultGuardLeave(&guard);
   CRCreateCrashedMarkerFile();
-  return CRProcessReleaseOtherThreads(&process);
+  const bool released = CRProcessReleaseOtherThreads(&process);
+  CRThreadsRecorderLeave();
+  return whole && released;
 }

@@ -8,10 +8,26 @@
 // A thread that does not answer within 200 ms (it blocks the signal, say) is still listed,
 // with empty registers and stack.
 //
-// Contract: async-signal-safe, no allocation, no lock (static tables, stack buffers, system
-// calls). `CRThreadsPrepare` runs at set-up and installs the holding handler.
+// The tables are sized at set-up for the process (`CRThreadsPrepare` maps them once,
+// `kCRDefaultThreadCapacity` threads unless set otherwise); threads beyond the capacity are
+// counted in the internal log, never dropped silently.
+//
+// One recorder at a time: a crash and an on-demand record share the holding table, so each
+// enters the recorder gate first (`CRThreadsRecorderTryEnter`). The gate is lock-free: a
+// compare-and-swap of the owner's thread id and a bounded futex wait for whoever finds it
+// taken.
+//
+// A fault on the thread that owns the gate, inside a `CRFaultGuard` region, does not end
+// the process: the fatal-signal handler jumps back to where the region began. The recorder
+// guards every thread's stack walk (a walk that faults ends with the frames found so far)
+// and the signal handler guards the whole record.
+//
+// Contract: async-signal-safe, no allocation, no lock (tables mapped at set-up, stack
+// buffers, system calls). `CRThreadsPrepare` runs at set-up and installs the holding
+// handler.
 #pragma once
 
+#include <setjmp.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -20,25 +36,66 @@
 
 struct CRFile;
 
-inline constexpr uint32_t kCRMaxThreads = 512;
+// Threads a record holds when set-up says nothing else; before `CRThreadsPrepare` has
+// mapped the tables, a static table of kCRFallbackThreadCapacity serves.
+inline constexpr uint32_t kCRDefaultThreadCapacity = 16384;
+inline constexpr uint32_t kCRFallbackThreadCapacity = 512;
 
 struct CRProcessSnapshot {
   pid_t task = 0;
   pid_t thisThread = 0;
   pid_t crashedThread = 0;
-  pid_t threads[kCRMaxThreads] = {};
+  pid_t* threads = nullptr;  // the tables mapped at set-up
   uint32_t threadCount = 0;
+  uint32_t omittedThreads = 0;  // listed by the kernel beyond the capacity
   const void* context = nullptr;  // the signal's ucontext_t, or null
 };
 
 // The signal that holds threads (a real-time signal the program does not otherwise use).
 int CRThreadsHoldSignal();
-// Installs the holding handler (set-up; safe to call again).
+// Sets the number of threads a record can hold (set-up, before `CRThreadsPrepare`; a later
+// Prepare maps the tables again at the new size).
+void CRThreadsSetCapacity(uint32_t capacity);
+uint32_t CRThreadsCapacity();
+// Maps the tables and installs the holding handler (SA_RESTART: the app's system calls are
+// not interrupted by it). Set-up; safe to call again.
 bool CRThreadsPrepare();
+
+// The recorder gate. True when the calling thread now owns it (or already did: entries
+// nest); false when another thread kept it for `waitNs`. Every true is matched by a leave.
+bool CRThreadsRecorderTryEnter(int64_t waitNs);
+void CRThreadsRecorderLeave();
+// The thread that owns the gate, or 0.
+pid_t CRThreadsRecorderOwner();
+
+// A region where a fault on the gate's owner comes back to the region's start:
+//   CRFaultGuard guard;
+//   if (sigsetjmp(guard.jump, 0) == 0) {
+//     CRFaultGuardEnter(&guard);
+//     ... reads that may fault ...
+//   } else {
+//     ... recovered: guard.signal is the fault's signal ...
+//   }
+//   CRFaultGuardLeave(&guard);
+// Regions nest. Only the gate's owner can enter one (Enter returns false otherwise, and
+// faults then take their normal course).
+struct CRFaultGuard {
+  sigjmp_buf jump;
+  CRFaultGuard* previous = nullptr;
+  volatile int signal = 0;
+  bool entered = false;
+};
+bool CRFaultGuardEnter(CRFaultGuard* guard);
+void CRFaultGuardLeave(CRFaultGuard* guard);
+// Called first by the fatal-signal handler: when the calling thread is inside a region, the
+// signal is unblocked and the region's start is resumed (no return). Otherwise returns.
+void CRFaultGuardRecover(int signal);
 
 pid_t CRCurrentThreadId();
 
-// The whole record; returns whether every held thread was let go.
+// The whole record, inside the recorder gate (it waits for an on-demand record in progress,
+// at most 2 s); returns whether it was written and every held thread let go. A fault while
+// writing it ends the record with an "incomplete" section and lets the held threads go.
 bool CRRecordCrashState(CRFile* file, pid_t crashedThread, const void* context);
 
 bool CRProcessInit(CRProcessSnapshot* process, pid_t crashedThread, const void* context);

@@ -41,28 +41,86 @@ const unsigned char* cachedPage(uint64_t address) {
   return cache.pages[slot];
 }
 
+bool readable(uintptr_t address, void* out, size_t length) {
+  return address >= kCRMinimumValidAddress && CRSafeCopyMemory(p(address), out, length);
+}
+
+// The size of a fixed-size pointer encoding of `.eh_frame_hdr`, 0 for any other.
+size_t encodedSize(uint8_t encoding) {
+  switch (encoding & 0x0F) {
+    case 0x02:
+    case 0x0A: return 2;
+    case 0x03:
+    case 0x0B: return 4;
+    case 0x00:
+    case 0x04:
+    case 0x0C: return 8;
+    default: return 0;
+  }
+}
+
+// The search table of an `.eh_frame_hdr`: its entries and their count, once its header and
+// both ends have been read through the fault-tolerant reader (a table that is not all there,
+// an image gone since it was listed, gives none).
+struct FDETable {
+  const int32_t* entries = nullptr;
+  uint64_t count = 0;
+};
+
+bool checkedTable(uintptr_t header, FDETable* out) {
+  uint8_t fields[4];
+  if (!readable(header, fields, sizeof fields) || fields[0] != 1) return false;
+  // The table is what linkers write: pairs of signed 4-byte offsets from the header.
+  if (fields[3] != 0x3B) return false;
+  const size_t pointerSize = encodedSize(fields[1]);
+  const size_t countSize = encodedSize(fields[2]);
+  if (pointerSize == 0 || countSize == 0 || (fields[2] & 0x70) != 0) return false;
+  unsigned char countBytes[8] = {};
+  if (!readable(header + 4 + pointerSize, countBytes, countSize)) return false;
+  uint64_t count = 0;
+  for (size_t i = 0; i < countSize; ++i) count |= static_cast<uint64_t>(countBytes[i]) << (8 * i);
+  if ((fields[2] & 0x08) != 0 && (countBytes[countSize - 1] & 0x80) != 0) return false;  // a negative count
+  if (count == 0 || count > (uint64_t{1} << 28)) return false;
+  const uintptr_t table = header + 4 + pointerSize + countSize;
+  int32_t ends[2];
+  if (!readable(table, ends, sizeof ends) || !readable(table + (count - 1) * 8, ends, sizeof ends)) return false;
+  out->entries = reinterpret_cast<const int32_t*>(table);
+  out->count = count;
+  return true;
+}
+
+// The last table checked on this thread: a walk looks up many frames in the same image.
+// Forgotten whenever a cursor is set up.
+thread_local uintptr_t tCheckedHeader = 0;
+thread_local FDETable tCheckedTable;
+thread_local uintptr_t tCheckedFDE = 0;
+
 // Finds the FDE covering `pc` in the binary-search table of `.eh_frame_hdr`; 0 if none.
 uintptr_t findFDEInTable(uintptr_t header, uint64_t pc) {
-  const auto* fields = reinterpret_cast<const uint8_t*>(header);
-  if (fields[0] != 1) return 0;
-  uintptr_t cursor = header + 4;
-  const uint64_t ehFrame = CRParseAddressWithEncodingAndAdvance(&cursor, fields[1]);
-  const uint64_t count = CRParseAddressWithEncodingAndAdvance(&cursor, fields[2]);
-  // The table is what linkers write: pairs of signed 4-byte offsets from the header.
-  if (ehFrame == kCRDataReadFailure || count == kCRDataReadFailure || count == 0 || fields[3] != 0x3B) return 0;
-  const auto* table = reinterpret_cast<const int32_t*>(cursor);
+  if (header != tCheckedHeader || tCheckedTable.count == 0) {
+    tCheckedHeader = 0;
+    tCheckedFDE = 0;
+    if (!checkedTable(header, &tCheckedTable)) return 0;
+    tCheckedHeader = header;
+  }
+  const FDETable table = tCheckedTable;
   uint64_t low = 0;
-  uint64_t high = count;
+  uint64_t high = table.count;
   while (high - low > 1) {
     const uint64_t middle = low + (high - low) / 2;
-    if (header + static_cast<int64_t>(table[middle * 2]) <= pc) {
+    if (header + static_cast<int64_t>(table.entries[middle * 2]) <= pc) {
       low = middle;
     } else {
       high = middle;
     }
   }
-  if (header + static_cast<int64_t>(table[low * 2]) > pc) return 0;
-  return header + static_cast<int64_t>(table[low * 2 + 1]);
+  if (header + static_cast<int64_t>(table.entries[low * 2]) > pc) return 0;
+  const uintptr_t fde = header + static_cast<int64_t>(table.entries[low * 2 + 1]);
+  // The record's length and CIE pointer must be there before the DWARF reader takes it.
+  uint32_t start[2];
+  if (fde != tCheckedFDE && !readable(fde, start, sizeof start)) return 0;
+  tCheckedFDE = fde;
+  return fde;
 }
 
 bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
@@ -89,6 +147,10 @@ bool unwindWithAllStrategies(CRUnwindCursor* cursor) {
   } else if (!sameImage && !CRBinaryImageSafeFindImageForAddress(lookup, &image)) {
     image = CRBinaryImage{};
     CRLogWarning("Unable to find binary for %p\n", p(lookup));
+  } else if (uint8_t magic = 0; !sameImage && !readable(image.baseAddress, &magic, sizeof magic)) {
+    // Listed, but no longer mapped (unloaded since): its tables are not read.
+    CRLogWarning("Binary image at %p is no longer mapped\n", p(image.baseAddress));
+    image = CRBinaryImage{};
   } else {
     // Logged when the walk enters an image, not for every frame inside it (a line is a write).
     if (!sameImage) CRLogDebug("Binary image for %p at %p\n", p(lookup), p(image.baseAddress));
@@ -247,4 +309,8 @@ bool CRUnwindReadStack(uint64_t address, void* out, size_t length) {
 
 void CRUnwindForgetStackCache() {
   for (bool& valid : tStackCache.valid) valid = false;
+  tStackCacheActive = false;
+  tCheckedHeader = 0;
+  tCheckedTable = FDETable{};
+  tCheckedFDE = 0;
 }

@@ -4,7 +4,10 @@
 // captured frame to its caller; 0 on real x86-64 captures) and the frame-pointer chain.
 //
 // Contract: async-signal-safe, no allocation, no lock. Stack memory is read only with
-// CRSafeCopyMemory; unwind sections of loaded images are read as mapped memory.
+// CRSafeCopyMemory. An image is first checked to be still mapped, and its `.eh_frame_hdr`
+// header, both ends of its search table and each FDE's start are read with CRSafeCopyMemory
+// before the mapped bytes are used; a fault in what is left (CFI records that point
+// elsewhere) ends the walk of that thread under the recorder's fault guard (threads.h).
 #pragma once
 
 #include <cstdint>

@@ -267,23 +267,37 @@ TEST(CrashCaptureTest, TwoThreadsFaultingAtOnceLeaveOneRecord) {
     for (;;) pause();
   });
   EXPECT_FALSE(result.timedOut);
-  EXPECT_TRUE(result.signal == SIGSEGV || (result.exited && result.exitCode == 1));
+  EXPECT_EQ(result.signal, SIGSEGV);
   EXPECT_EQ(result.sections.size(), 7u);
   EXPECT_EQ(crashedCount(result), 1);
 }
 
-// A fault inside the recorder itself ends the process by that signal, and the lines written
-// so far still parse.
-TEST(CrashCaptureTest, AFaultWhileRecordingKillsWithTheLinesSoFar) {
+// A fault inside the recorder itself ends the record where it stood, says so, and the crash
+// still goes on to its previous handler and its own signal.
+TEST(CrashCaptureTest, AFaultWhileRecordingEndsTheRecordAndChainsOn) {
   CrashChild child;
+  child.setupBeforeContext = [](SharedPage& page) {
+    static SharedPage* shared = &page;
+    struct sigaction action {};
+    action.sa_handler = [](int signal) {
+      shared->values[4].fetch_add(1);
+      ::signal(signal, SIG_DFL);
+    };
+    sigaction(SIGABRT, &action, nullptr);
+  };
   const CrashResult result = child.run({}, [](SharedPage&) {
     CRThreadsSetSectionHook([](const char* section) {
       if (std::strcmp(section, "threads") == 0) *gNowhere = 3;
     });
     raise(SIGABRT);
   });
-  EXPECT_EQ(result.signal, SIGSEGV);
-  EXPECT_EQ(result.sectionNames(), (std::vector<std::string>{"signal", "threads"}));
+  EXPECT_EQ(result.signal, SIGABRT);
+  EXPECT_EQ(result.page->values[4].load(), 1);
+  EXPECT_TRUE(result.marker);
+  EXPECT_EQ(result.sectionNames(), (std::vector<std::string>{"signal", "threads", "incomplete"}));
+  const json* incomplete = result.section("incomplete");
+  ASSERT_NE(incomplete, nullptr);
+  EXPECT_EQ(*incomplete, (json{{"signal", SIGSEGV}, {"after", "threads"}}));
 }
 
 // --- Threads ------------------------------------------------------------------------------

@@ -41,6 +41,7 @@ struct CrashResult {
   int exitCode = -1;
   int signal = 0;
   bool timedOut = false;
+  int64_t endedAt = 0;  // nowNs() when the child was reaped
   std::vector<nlohmann::json> sections;  // of signal.crrecord
   bool marker = false;
   std::string log;
@@ -94,7 +95,10 @@ class CrashChild {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       const pid_t done = waitpid(child, &status, WNOHANG);
-      if (done == child) break;
+      if (done == child) {
+        result.endedAt = nowNs();
+        break;
+      }
       if (std::chrono::steady_clock::now() > deadline) {
         result.timedOut = true;
         kill(child, SIGKILL);

@@ -218,6 +218,55 @@ TEST(CRFileTest, InterruptedWritesAreRetried) {
   EXPECT_EQ(file.writtenLength, static_cast<int64_t>(bytes.size()));
 }
 
+// Bytes that are not UTF-8 (a thread name cut mid-character, a Latin-1 path, a lone
+// continuation byte, an overlong form, a surrogate) are escaped as the code point of the
+// same value; valid sequences stay as they are. Every line parses.
+TEST(CRFileTest, InvalidUTF8IsEscapedAndTheLineStaysValid) {
+  struct Case {
+    std::string written;
+    std::string read;
+  };
+  const Case cases[] = {
+      {"caf\xc3\xa9", "café"},
+      {"worker-\xe2\x82", "worker-\u00e2\u0082"},
+      {"/tmp/caf\xe9.so", "/tmp/café.so"},
+      {"\x80lone", "\u0080lone"},
+      {"overlong \xc0\xaf", "overlong \u00c0\u00af"},
+      {"surrogate \xed\xa0\x80", "surrogate \u00ed\u00a0\u0080"},
+      {"emoji \xf0\x9f\x98\x80 ok", "emoji \xf0\x9f\x98\x80 ok"},
+      {"beyond \xf4\x90\x80\x80", "beyond \u00f4\u0090\u0080\u0080"},
+  };
+  TempDir folder;
+  const std::string path = folder.file("utf8.crrecord");
+  CRFile file;
+  ASSERT_TRUE(CRFileInitWithPathMode(&file, path.c_str(), false, false));
+  for (const Case& c : cases) {
+    CRFileWriteSectionStart(&file, "names");
+    CRFileWriteArrayStart(&file);
+    CRFileWriteArrayEntryString(&file, c.written.c_str());
+    CRFileWriteArrayEntryString(&file, "next");
+    CRFileWriteArrayEnd(&file);
+    CRFileWriteSectionEnd(&file);
+  }
+  ASSERT_TRUE(CRFileShut(&file));
+  const auto sections = readSections(path);
+  ASSERT_EQ(sections.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(sections[i]["names"], nlohmann::json::array({nlohmann::json::parse("\"" + cases[i].read + "\""), "next"}))
+        << i;
+  }
+}
+
+// A line holding bytes that are not UTF-8 (from an older writer) keeps its other values.
+TEST(CRFileTest, ReadingKeepsALineWithAnOddValue) {
+  TempDir folder;
+  const std::string path = folder.file("odd.crrecord");
+  std::ofstream(path) << "{\"thread_names\":[\"main\",\"bad\xff\xfe name\",\"worker\"]}\n";
+  const auto sections = readSections(path);
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(sections[0]["thread_names"], nlohmann::json::array({"main", "bad\xef\xbf\xbd\xef\xbf\xbd name", "worker"}));
+}
+
 TEST(CRFileTest, ReadingSkipsACutOffLastLineAndGarbage) {
   TempDir folder;
   const std::string path = folder.file("cut.crrecord");

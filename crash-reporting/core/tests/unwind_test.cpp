@@ -1,6 +1,8 @@
 // The unwinders on synthetic stacks and hand-built unwind tables, and on this program's own
 // `.eh_frame`, checked against the system unwinder.
+#include <sys/mman.h>
 #include <ucontext.h>
+#include <unistd.h>
 #include <unwind.h>
 
 #include <cstring>
@@ -511,6 +513,42 @@ TEST_F(CRRealUnwindTest, MatchesTheSystemUnwinder) {
   EXPECT_GE(ours.size() + 1, captured.systemFrames.size());
 
   EXPECT_EQ(captured.viaCompactDwarf, ours[1]);
+}
+
+}  // namespace
+
+namespace {
+
+// Tables that are not all there (an unloaded image, a count that runs off the mapping, an
+// FDE pointer into nothing) give no FDE instead of a fault.
+TEST(CRUnwindTest, SearchTablesAreReadWithoutFaulting) {
+  const size_t page = static_cast<size_t>(getpagesize());
+  auto* mapping = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(mapping, MAP_FAILED);
+  ASSERT_EQ(munmap(mapping + page, page), 0);
+  // A header at the end of the mapped page: version 1, pcrel sdata4, udata4, datarel sdata4.
+  auto tableAt = [&](size_t offset, uint32_t count, int32_t fdeOffset) {
+    uint8_t* header = mapping + offset;
+    const uint8_t fields[4] = {1, 0x1B, 0x03, 0x3B};
+    std::memcpy(header, fields, 4);
+    std::memset(header + 4, 0, 4);
+    std::memcpy(header + 8, &count, 4);
+    const int32_t entry[2] = {-16, fdeOffset};
+    std::memcpy(header + 12, entry, sizeof entry);
+    CRUnwindForgetStackCache();  // a checked table is remembered by its address
+    return reinterpret_cast<uintptr_t>(header);
+  };
+  const uintptr_t fits = tableAt(page - 64, 1, 32);
+  EXPECT_EQ(CRUnwindFindFDE(fits, fits), fits + 32);
+  const uintptr_t runsOff = tableAt(page - 64, 100, 32);
+  EXPECT_EQ(CRUnwindFindFDE(runsOff, runsOff), 0u);
+  const uintptr_t pointsAway = tableAt(page - 64, 1, 128);
+  EXPECT_EQ(CRUnwindFindFDE(pointsAway, pointsAway), 0u);
+  const uintptr_t gone = reinterpret_cast<uintptr_t>(mapping + page);
+  EXPECT_EQ(CRUnwindFindFDE(gone, gone + 100), 0u);
+  CRThreadContext registers = registersWith(gone + 100, 0x10000, 0);
+  EXPECT_FALSE(CRUnwindWithEhFrameHeader(gone, &registers));
+  munmap(mapping, page);
 }
 
 }  // namespace

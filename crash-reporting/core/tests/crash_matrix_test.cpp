@@ -1,0 +1,275 @@
+// Every way a process can crash, in every place a crash can come from: each forked child dies
+// by the signal it was sent or caused, within two seconds, having left a whole record and
+// called the handler installed before ours exactly once. Unsanitized tree only (`ctest -L
+// crash`). Built with frame pointers: `crashNow` rewrites its own return address.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <pthread.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "crash-reporting/core/binary_images.h"
+#include "crash-reporting/core/safe_memory.h"
+#include "crash-reporting/core/tests/crash_harness.h"
+#include "platform/dispatch/queue.h"
+#include "platform/images/images.h"
+
+namespace {
+
+using crash_test::CrashChild;
+using crash_test::CrashResult;
+using crash_test::SharedPage;
+using nlohmann::json;
+
+// Shared page slots.
+constexpr int kPreviousCalls = 1;
+constexpr int kSetupFailed = 2;
+constexpr int kSeccompRefused = 3;
+
+int* volatile gNowhere = nullptr;
+volatile int gZero = 0;
+volatile int gSeven = 7;
+volatile int gSink = 0;
+const volatile int* gBusPage = nullptr;
+SharedPage* gPage = nullptr;
+void (*gCrash)() = nullptr;
+// A return address planted in the crashing frame (a library that is gone or whose unwind
+// tables are garbage), 0 for none.
+uintptr_t gFakeCaller = 0;
+
+// --- The rows: how the process crashes --------------------------------------------------
+
+void segv() { *gNowhere = 1; }
+void bus() { gSink = *gBusPage; }  // a mapped page past the end of an empty file
+void ill() { __builtin_trap(); }
+void fpe() { gSink = gSeven / gZero; }
+void abrt() { abort(); }
+void trap() { asm volatile("int3"); }
+void sys() { syscall(SYS_acct, nullptr); }  // refused by the seccomp filter below
+void sent() { kill(getpid(), SIGSEGV); }
+
+struct Row {
+  const char* name;
+  int signal;
+  void (*crash)();
+};
+constexpr Row kRows[] = {
+    {"SIGSEGV", SIGSEGV, segv}, {"SIGBUS", SIGBUS, bus},   {"SIGILL", SIGILL, ill},
+    {"SIGFPE", SIGFPE, fpe},    {"SIGABRT", SIGABRT, abrt}, {"SIGTRAP", SIGTRAP, trap},
+    {"SIGSYS", SIGSYS, sys},    {"kill SIGSEGV", SIGSEGV, sent},
+};
+
+__attribute__((noinline)) void crashNow() {
+  if (gFakeCaller != 0) reinterpret_cast<volatile uintptr_t*>(__builtin_frame_address(0))[1] = gFakeCaller;
+  gCrash();
+  for (;;) pause();  // a signal that returned here has been swallowed: the test times out
+}
+
+// --- The columns: where it crashes ------------------------------------------------------
+
+void previousHandler(int signal, siginfo_t*, void*) {
+  gPage->values[kPreviousCalls].fetch_add(1);
+  ::signal(signal, SIG_DFL);
+}
+
+void installSeccompTrap() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_acct, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    gPage->values[kSeccompRefused].store(1);
+  }
+}
+
+void mapPastTheEndOfAFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  void* mapping = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (mapping == MAP_FAILED) gPage->values[kSetupFailed].store(1);
+  gBusPage = static_cast<const volatile int*>(mapping);
+}
+
+__attribute__((noinline)) void overflow(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  overflow(depth + 1);
+  gSink = frame[0];
+}
+
+// Spends the stack until little more than 8 KiB is left, then crashes there.
+__attribute__((noinline)) void crashNearStackEnd(uintptr_t low) {
+  volatile char frame[512];
+  frame[0] = 1;
+  if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - low > 8192) {
+    crashNearStackEnd(low);
+  } else {
+    crashNow();
+  }
+  gSink = frame[0];
+}
+
+void* smallStackThread(void*) {
+  CRSignalInstallThreadAlternateStack();
+  if (gCrash == segv) {
+    overflow(0);
+  } else {
+    pthread_attr_t attributes;
+    pthread_getattr_np(pthread_self(), &attributes);
+    void* low = nullptr;
+    size_t size = 0;
+    pthread_attr_getstack(&attributes, &low, &size);
+    crashNearStackEnd(reinterpret_cast<uintptr_t>(low));
+  }
+  return nullptr;
+}
+
+// Loads the test library through the image service (so the table has its slot) and returns
+// an address inside its function.
+uintptr_t loadTestLibrary(void** handle) {
+  *handle = platform::images::openLibrary(CRASH_CORE_TEST_IMAGE, RTLD_NOW | RTLD_LOCAL);
+  CRBinaryImageWaitForPendingEvents();
+  void* function = *handle != nullptr ? dlsym(*handle, "crash_core_test_image_function") : nullptr;
+  if (function == nullptr) gPage->values[kSetupFailed].store(1);
+  return reinterpret_cast<uintptr_t>(function) + 4;
+}
+
+void inUnloadedLibrary() {
+  void* handle = nullptr;
+  const uintptr_t inside = loadTestLibrary(&handle);
+  dlclose(handle);  // behind the image service's back: the slot stays
+  char byte;
+  CRBinaryImage image;
+  if (CRSafeCopyMemory(reinterpret_cast<void*>(inside), &byte, 1) ||
+      !CRBinaryImageSafeFindImageForAddress(inside, &image)) {
+    gPage->values[kSetupFailed].store(1);  // still mapped, or no stale slot: not this case
+  }
+  gFakeCaller = inside;
+  crashNow();
+}
+
+// Every entry of the library's FDE search table points 2 GiB away, at nothing.
+void withCorruptedCfi() {
+  void* handle = nullptr;
+  const uintptr_t inside = loadTestLibrary(&handle);
+  CRBinaryImage image;
+  if (!CRBinaryImageSafeFindImageForAddress(inside, &image) || image.ehFrameHeader == 0) {
+    gPage->values[kSetupFailed].store(1);
+  } else {
+    const uintptr_t header = image.ehFrameHeader;
+    uint32_t count = 0;
+    std::memcpy(&count, reinterpret_cast<const void*>(header + 8), sizeof count);
+    const uintptr_t table = header + 12;
+    const uintptr_t first = table & ~uintptr_t{4095};
+    const uintptr_t end = table + count * 8;
+    if (mprotect(reinterpret_cast<void*>(first), end - first, PROT_READ | PROT_WRITE) != 0) {
+      gPage->values[kSetupFailed].store(1);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const int32_t nowhere = 0x7ff00000;
+      std::memcpy(reinterpret_cast<void*>(table + i * 8 + 4), &nowhere, sizeof nowhere);
+    }
+  }
+  gFakeCaller = inside;
+  crashNow();
+}
+
+void twoAtOnce() {
+  static std::atomic<int> ready{0};
+  for (int i = 0; i < 2; ++i) {
+    std::thread([] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      crashNow();
+    }).detach();
+  }
+  for (;;) pause();
+}
+
+void onSmallStack() {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_t thread;
+  pthread_create(&thread, &attributes, smallStackThread, nullptr);
+  for (;;) pause();
+}
+
+struct Column {
+  const char* name;
+  void (*crash)();
+};
+const Column kColumns[] = {
+    {"main thread", crashNow},
+    {"platform thread",
+     [] {
+       platform::DispatchQueue::global()->async([] { crashNow(); });
+       for (;;) pause();
+     }},
+    {"plain std::thread",
+     [] {
+       std::thread([] { crashNow(); }).detach();
+       for (;;) pause();
+     }},
+    {"two threads at once", twoAtOnce},
+    // A real overflow for SIGSEGV; the other signals come with almost no stack left.
+    {"stack overflow", onSmallStack},
+    {"inside a dlclosed library", inUnloadedLibrary},
+    {"with a corrupted CFI section", withCorruptedCfi},
+};
+
+TEST(CrashMatrixTest, EveryCrashEndsByItsSignalWithAWholeRecordAndOnePreviousHandlerCall) {
+  const std::vector<std::string> kWholeRecord = {"signal",      "threads",       "runtime", "dispatch_queue_names",
+                                                 "thread_names", "process_stats", "storage"};
+  for (const Row& row : kRows) {
+    for (const Column& column : kColumns) {
+      SCOPED_TRACE(std::string(row.name) + " / " + column.name);
+      CrashChild child;
+      const std::string busFile = child.folder().file("empty-file");
+      static const Row* gRow;
+      static const std::string* gBusFile;
+      gRow = &row;
+      gBusFile = &busFile;
+      child.setupBeforeContext = [](SharedPage& page) {
+        gPage = &page;
+        gCrash = gRow->crash;
+        struct sigaction action {};
+        action.sa_sigaction = previousHandler;
+        action.sa_flags = SA_SIGINFO;
+        sigaction(gRow->signal, &action, nullptr);
+        if (gRow->signal == SIGSYS) installSeccompTrap();
+        if (gRow->signal == SIGBUS) mapPastTheEndOfAFile(*gBusFile);
+      };
+      const auto crash = column.crash;
+      const CrashResult result = child.run({}, [crash](SharedPage&) { crash(); }, std::chrono::seconds(10));
+      const SharedPage& page = *result.page;
+      ASSERT_EQ(page.values[kSetupFailed].load(), 0);
+      if (page.values[kSeccompRefused].load() != 0) {
+        std::fprintf(stderr, "seccomp refused here: %s / %s not run\n", row.name, column.name);
+        continue;
+      }
+      EXPECT_FALSE(result.timedOut);
+      EXPECT_FALSE(result.exited) << "exit " << result.exitCode;
+      EXPECT_EQ(result.signal, row.signal);
+      EXPECT_LT(result.endedAt - page.values[0].load(), 2'000'000'000) << "ns from crash to end";
+      EXPECT_EQ(page.values[kPreviousCalls].load(), 1);
+      EXPECT_EQ(result.sectionNames(), kWholeRecord);
+      EXPECT_TRUE(result.marker);
+      const json* signal = result.section("signal");
+      ASSERT_NE(signal, nullptr);
+      EXPECT_EQ(signal->value("number", 0), row.signal);
+    }
+  }
+}
+
+}  // namespace
