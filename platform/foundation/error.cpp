@@ -1,5 +1,7 @@
 #include "platform/foundation/error.h"
 
+#include <execinfo.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,5 +43,15 @@ void misuse(const char* what) {
 }
 
 }  // namespace expected_internal
+
+std::vector<uintptr_t> Exception::captureReturnAddresses() {
+  constexpr int kMaxFrames = 128;
+  void* frames[kMaxFrames];
+  const int count = ::backtrace(frames, kMaxFrames);
+  std::vector<uintptr_t> addresses;
+  // Frame 0 is this function; the constructor itself is inline in its caller.
+  for (int i = 1; i < count; ++i) addresses.push_back(reinterpret_cast<uintptr_t>(frames[i]));
+  return addresses;
+}
 
 }  // namespace platform

@@ -6,9 +6,11 @@
 // a reason. Both are plain values, safe to copy between threads.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/plist.h"
 
@@ -48,22 +50,31 @@ struct Error {
 };
 
 // A named exception: `name()` classifies it ("NSInvalidArgumentException", ...), `reason()`
-// explains it; `what()` answers the reason.
+// explains it; `what()` answers the reason. It keeps the return addresses of the stack that
+// made it (innermost first), so whoever records it uncaught can tell where it came from.
 class Exception : public std::exception {
  public:
   Exception(std::string name, std::string reason,
             std::map<std::string, PlistValue> userInfo = {})
-      : name_(std::move(name)), reason_(std::move(reason)), userInfo_(std::move(userInfo)) {}
+      : name_(std::move(name)),
+        reason_(std::move(reason)),
+        userInfo_(std::move(userInfo)),
+        callStackReturnAddresses_(captureReturnAddresses()) {}
 
   const std::string& name() const { return name_; }
   const std::string& reason() const { return reason_; }
   const std::map<std::string, PlistValue>& userInfo() const { return userInfo_; }
+  const std::vector<uintptr_t>& callStackReturnAddresses() const { return callStackReturnAddresses_; }
   const char* what() const noexcept override { return reason_.c_str(); }
 
  private:
+  // The caller's return addresses, this constructor's own frames left out.
+  static std::vector<uintptr_t> captureReturnAddresses();
+
   std::string name_;
   std::string reason_;
   std::map<std::string, PlistValue> userInfo_;
+  std::vector<uintptr_t> callStackReturnAddresses_;
 };
 
 inline constexpr const char* kInvalidArgumentException = "NSInvalidArgumentException";
