@@ -33,23 +33,15 @@
 #include "crash-reporting/settings/install_identifier_model.h"
 #include "crash-reporting/settings/settings.h"
 #include "crash-reporting/settings/settings_manager.h"
+#include "crash-reporting/settings/testing/silent_installations.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/paths.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/installations/installations.h"
 #include "sdk-core/testing/rest_peer.h"
 
 namespace {
 
 constexpr const char* kAppID = "1:123456789012:ios:0a1b2c3d4e5f";
-
-class NoInstallations : public TELInstallationsInstanceProvider {
- public:
-  void installationIDWithCompletion(IDHandler) override {}
-  void authTokenWithCompletion(TokenHandler) override {}
-  void authTokenForcingRefresh(bool, TokenHandler) override {}
-  void deleteWithCompletion(DeleteHandler) override {}
-};
 
 // A settings document of the usual size.
 nlohmann::json settingsDocument() {
@@ -94,7 +86,7 @@ struct Environment {
     fileManager = std::make_shared<CRFileManager>();
     appIDModel = CRApplicationIdentifierModel::make();
     settings = std::make_shared<CRSettings>(fileManager, appIDModel);
-    installIDModel = std::make_shared<CRInstallIdentifierModel>(std::make_shared<NoInstallations>(),
+    installIDModel = std::make_shared<CRInstallIdentifierModel>(std::make_shared<CRSilentInstallations>(),
                                                                 std::make_shared<CRUserDefaults>());
   }
   ~Environment() { std::filesystem::remove_all(directory); }

@@ -1,4 +1,5 @@
 #include "crash-reporting/settings/settings_manager.h"
+#include "crash-reporting/settings/testing/silent_installations.h"
 
 #include <chrono>
 #include <future>
@@ -10,7 +11,6 @@
 #include "crash-reporting/settings/tests/test_support.h"
 #include "crash-reporting/reports/user_defaults.h"
 #include "sdk-core/core/endpoints.h"
-#include "sdk-core/installations/installations.h"
 #include "sdk-core/testing/rest_peer.h"
 #include "sdk-core/utilities/logger.h"
 
@@ -21,14 +21,6 @@ using settings_test::readFile;
 
 constexpr const char* kRoute = "/spi/v2/platforms/ios/mp/*/settings";
 
-class NoInstallations : public TELInstallationsInstanceProvider {
- public:
-  void installationIDWithCompletion(IDHandler) override {}
-  void authTokenWithCompletion(TokenHandler) override {}
-  void authTokenForcingRefresh(bool, TokenHandler) override {}
-  void deleteWithCompletion(DeleteHandler) override {}
-};
-
 class SettingsFetchTest : public settings_test::SettingsTest {
  protected:
   SettingsFetchTest() {
@@ -37,7 +29,7 @@ class SettingsFetchTest : public settings_test::SettingsTest {
       std::lock_guard lock(logMutex_);
       log_.push_back(line);
     });
-    installIDModel_ = std::make_shared<CRInstallIdentifierModel>(std::make_shared<NoInstallations>(),
+    installIDModel_ = std::make_shared<CRInstallIdentifierModel>(std::make_shared<CRSilentInstallations>(),
                                                                  std::make_shared<CRUserDefaults>());
     makeManager();
   }

@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
 #include "crash-reporting/reports/file_manager.h"
+#include "crash-reporting/reports/tests/test_support.h"
 #include "crash-reporting/settings/application_identifier_model.h"
 #include "crash-reporting/settings/settings.h"
 #include "platform/foundation/bundle.h"
@@ -19,17 +18,8 @@
 
 namespace settings_test {
 
-inline std::string readFile(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::ostringstream text;
-  text << stream.rdbuf();
-  return text.str();
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
+using reports_test::readFile;
+using reports_test::writeFile;
 
 // Points the main bundle at a folder whose Info.plist names the app and its versions.
 inline void useBundle(const std::filesystem::path& folder, const std::string& identifier,
