@@ -49,16 +49,27 @@ CRCompoundOperation::CRCompoundOperation(std::vector<std::shared_ptr<CRBaseAsync
           "raz.ovevar.uvivarud.ezivezireze.CRCompoundOperation.dispatch-queue.counting-queue")),
       name_(std::move(name)) {}
 
+void CRCompoundOperation::onCountingQueue(const std::shared_ptr<platform::DispatchQueue>& queue,
+                                          const platform::Block& block) {
+  // A completion that already runs there (a sub-operation's own, say) must not wait for itself.
+  if (queue->isCurrent()) return block();
+  queue->sync(block);
+}
+
 std::weak_ptr<CRCompoundOperation> CRCompoundOperation::weakSelf() {
   return std::static_pointer_cast<CRCompoundOperation>(shared_from_this());
 }
 
 uint64_t CRCompoundOperation::completedOperations() const {
-  return countingQueue_->syncResult([&] { return completedOperations_; });
+  uint64_t count = 0;
+  onCountingQueue(countingQueue_, [&] { count = completedOperations_; });
+  return count;
 }
 
 std::vector<platform::Error> CRCompoundOperation::errors() const {
-  return countingQueue_->syncResult([&] { return errors_; });
+  std::vector<platform::Error> errors;
+  onCountingQueue(countingQueue_, [&] { errors = errors_; });
+  return errors;
 }
 
 platform::PlistValue CRCompoundOperation::encodeError(const platform::Error& error) {
@@ -77,7 +88,7 @@ void CRCompoundOperation::main() {
   }
   if (operations_.empty()) {
     // Nothing will report, so nothing else would ever finish the compound.
-    countingQueue_->sync([this] { attemptCompoundCompletion(); });
+    onCountingQueue(countingQueue_, [this] { attemptCompoundCompletion(); });
     return;
   }
   for (const auto& operation : operations_) {
@@ -93,7 +104,7 @@ void CRCompoundOperation::injectCompoundAsyncCompletionInOperation(
   auto weak = weakSelf();
   auto countingQueue = countingQueue_;
   operation->setAsyncCompletion([weak, own, countingQueue](const std::optional<platform::Error>& error) {
-    if (own) countingQueue->sync([&] { own(error); });
+    if (own) onCountingQueue(countingQueue, [&] { own(error); });
     if (auto self = weak.lock()) self->updateCompletionCountsWithError(error);
   });
 }
@@ -104,14 +115,14 @@ void CRCompoundOperation::injectCompoundSyncCompletionInOperation(
   auto weak = weakSelf();
   auto countingQueue = countingQueue_;
   operation->setCompletionBlock([weak, own, countingQueue] {
-    if (own) countingQueue->sync(own);
+    if (own) onCountingQueue(countingQueue, own);
     auto self = weak.lock();
-    if (self) countingQueue->sync([&] { self->attemptCompoundCompletion(); });
+    if (self) onCountingQueue(countingQueue, [&] { self->attemptCompoundCompletion(); });
   });
 }
 
 void CRCompoundOperation::updateCompletionCountsWithError(const std::optional<platform::Error>& error) {
-  countingQueue_->sync([&] {
+  onCountingQueue(countingQueue_, [&] {
     if (error) {
       errors_.push_back(*error);
     } else {
@@ -154,7 +165,7 @@ void CRCompoundOperation::cancel() {
     }
   } else {
     compoundQueue_->cancelAllOperations();
-    countingQueue_->sync([this] { attemptCompoundCompletion(); });
+    onCountingQueue(countingQueue_, [this] { attemptCompoundCompletion(); });
   }
   CRBaseAsyncOperation::cancel();
 }

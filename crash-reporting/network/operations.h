@@ -105,6 +105,8 @@ class CRCompoundOperation : public CRBaseAsyncOperation {
   // Runs on the counting queue.
   void attemptCompoundCompletion();
   std::weak_ptr<CRCompoundOperation> weakSelf();
+  // Runs the block on the counting queue and waits for it (at once when already there).
+  static void onCountingQueue(const std::shared_ptr<platform::DispatchQueue>& queue, const platform::Block& block);
 
   const std::vector<std::shared_ptr<CRBaseAsyncOperation>> operations_;
   const std::shared_ptr<platform::OperationQueue> compoundQueue_;
