@@ -35,6 +35,11 @@ void Operation::setCompletionBlock(Block block) {
   completion_ = std::move(block);
 }
 
+Block Operation::completionBlock() const {
+  std::lock_guard lock(mutex_);
+  return completion_;
+}
+
 void Operation::start() {
   auto keepAlive = shared_from_this();
   bool skip;

@@ -43,6 +43,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
   bool isFinished() const;
 
   void setCompletionBlock(Block block);
+  // The completion block set so far (empty once it has run), so a caller can chain to it.
+  Block completionBlock() const;
 
   // Runs the operation on the calling thread (what the queue does on a pool thread).
   // Only the first call has an effect.
