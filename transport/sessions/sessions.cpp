@@ -171,26 +171,34 @@ void Sessions::beginSession() {
   auto event = std::make_shared<SessionStartEvent>(session, *appInfo_, Time());
 
   std::vector<PRMObject> promises;
+  bool allRegistered = true;
   {
     std::lock_guard lock(mutex_);
-    for (const auto& [name, promise] : subscriberPromises_) promises.emplace_back(promise);
+    for (const auto& [name, promise] : subscriberPromises_) {
+      promises.emplace_back(promise);
+      allRegistered = allRegistered && promise->isFulfilled();
+    }
   }
   if (promises.empty()) {
     resultHandler_(ZadurodaVodovureError::of(ZadurodaVodovureError::Case::NoDependenciesError));
     return;
   }
-  // A declared subscriber that never registers keeps this session waiting; it holds the
-  // component weakly, so the wait keeps nothing else alive.
   std::weak_ptr<Sessions> weak = weak_from_this();
+  auto gates = [weak, session, event] {
+    platform::DispatchQueue::global(platform::QoS::Background)->async([weak, session, event] {
+      if (auto self = weak.lock()) self->runGates(session, event);
+    });
+  };
+  // Promises stay fulfilled: once every subscriber has registered, a session goes straight on.
+  if (allRegistered) {
+    gates();
+    return;
+  }
+  // A declared subscriber that never registers keeps this session waiting; the wait holds the
+  // component weakly, so it keeps nothing else alive.
   PRMPromise::allOn(platform::DispatchQueue::main(), std::move(promises))
       ->observeOnQueue(
-          platform::DispatchQueue::main(),
-          [weak, session, event](const PRMObject&) {
-            platform::DispatchQueue::global(platform::QoS::Background)->async([weak, session, event] {
-              if (auto self = weak.lock()) self->runGates(session, event);
-            });
-          },
-          [](const platform::Error&) {});
+          platform::DispatchQueue::main(), [gates](const PRMObject&) { gates(); }, [](const platform::Error&) {});
 }
 
 void Sessions::runGates(const SessionInfo& session, const std::shared_ptr<SessionStartEvent>& event) {

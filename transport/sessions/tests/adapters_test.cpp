@@ -132,18 +132,23 @@ TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnErr
   auto transport = ETTransport::make("1974", {}, 1001);
   ASSERT_TRUE(transport);
   ETTransportAdapter adapter(transport);
-  std::mutex mutex;
-  std::optional<std::optional<platform::Error>> result;
-  adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
+  auto send = [&adapter] {
+    std::mutex mutex;
+    std::optional<std::optional<platform::Error>> result;
+    adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
+      std::lock_guard lock(mutex);
+      result = error;
+    });
+    EXPECT_TRUE(pumpUntil([&] {
+      std::lock_guard lock(mutex);
+      return result.has_value();
+    }));
     std::lock_guard lock(mutex);
-    result = error;
-  });
-  ASSERT_TRUE(pumpUntil([&] {
-    std::lock_guard lock(mutex);
-    return result.has_value();
-  }));
-  ASSERT_TRUE(*result);
-  EXPECT_EQ((*result)->domain, "ETTransformer");
+    return result.value_or(std::nullopt);
+  };
+  auto refused = send();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->domain, "ETTransformer");
 
   // A transformer that drops the event: "not written" without an error is a write failure.
   class Dropper final : public ETEventTransformer {
@@ -151,17 +156,9 @@ TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnErr
     std::shared_ptr<ETEvent> transformETEvent(const std::shared_ptr<ETEvent>&) override { return nullptr; }
   };
   transport->setTransformers({std::make_shared<Dropper>()});
-  result.reset();
-  adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
-    std::lock_guard lock(mutex);
-    result = error;
-  });
-  ASSERT_TRUE(pumpUntil([&] {
-    std::lock_guard lock(mutex);
-    return result.has_value();
-  }));
-  ASSERT_TRUE(*result);
-  EXPECT_EQ(SESErrorDescription(**result), "writeFailure");
+  auto dropped = send();
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(SESErrorDescription(*dropped), "writeFailure");
 }
 
 }  // namespace
