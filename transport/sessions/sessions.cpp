@@ -1,7 +1,5 @@
 #include "transport/sessions/sessions.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -82,21 +80,6 @@ bool SESSamplingDecision(double rate, const std::function<uint64_t()>& randomWor
   while (word >= kLimit) word = randomWord();
   const double u = static_cast<double>(word % kCount) * 0x1p-53;
   return u <= rate;
-}
-
-uint64_t SESSystemRandomWord() {
-  uint64_t word = 0;
-  auto* bytes = reinterpret_cast<unsigned char*>(&word);
-  size_t filled = 0;
-  while (filled < sizeof word) {
-    const ssize_t got = ::getrandom(bytes + filled, sizeof word - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      std::abort();  // the kernel's random source is always there on a supported system
-    }
-    filled += static_cast<size_t>(got);
-  }
-  return word;
 }
 
 // ---- Construction ------------------------------------------------------------------------
