@@ -125,6 +125,14 @@ TEST_F(SessionAdaptersTest, TheLoggerSendsATierThreeEventOfTheSessionTransportAn
   EXPECT_EQ(sent->target(), 1001);
   EXPECT_EQ(sent->serializedDataObjectBytes(), event->transportBytes());
   EXPECT_EQ(console->events().size(), 1u);
+
+  // Through the real transport, which copies the event on its way: one encoding all the same.
+  auto fresh = std::make_shared<SessionStartEvent>(SessionInfo{"b", "a", true, 1}, *appInfo, Time());
+  EventETLogger real(std::make_shared<ETTransportAdapter>(ETTransport::make("1974", {}, 1001)), nullptr);
+  std::atomic<bool> answered{false};
+  real.logEvent(fresh, [&](std::optional<platform::Error>) { answered = true; });
+  ASSERT_TRUE(pumpUntil([&] { return answered.load(); }));
+  EXPECT_EQ(fresh->encodeCount(), 1);
 }
 
 TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnError) {
