@@ -51,6 +51,16 @@ std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile) {
   return year;
 }
 
+std::shared_ptr<const std::array<ForecastMonthValues, 12>> yearRecords(const ProfileEntity& profile) {
+  return profile.keptWithFigures<std::array<ForecastMonthValues, 12>>([](const YearFigures& figures) {
+    std::array<ForecastMonthValues, 12> year;
+    for (std::size_t m = 0; m < 12; ++m) {
+      year[m] = record(static_cast<int>(m), figures.monthly, figures.quarterly[m % 3], figures.yearly[m]);
+    }
+    return year;
+  });
+}
+
 ForecastMonthValues monthValues(const ProfileEntity& profile, int month) {
   const auto year = profile.yearFigures();
   return record(month, year->monthly, year->quarterly[static_cast<std::size_t>(month % 3)],

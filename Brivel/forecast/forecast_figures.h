@@ -13,11 +13,13 @@
 //   double left = spendableAmount(*profile, year[11]);
 //   Verbatim(amountText(left));
 //
-// Records are computed on each call from the profile's current bills; nothing is kept.
+// monthValues() computes the records on each call from the profile's current bills;
+// yearRecords() are kept with the profile's figures until one of its bill figures changes.
 // Main thread: the functions read entity properties.
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +43,10 @@ std::optional<int> forecastMonthIndex(std::string_view monthKey);
 
 // The twelve month records of the profile, January first.
 std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile);
+// The same twelve records, shared and unchanging: made once from the profile's figures and
+// handed out again until a bill figure changes (reading them registers the figures' reads, so
+// a view showing them redraws on such a change).
+std::shared_ptr<const std::array<ForecastMonthValues, 12>> yearRecords(const ProfileEntity& profile);
 // The record of month `month` (0..11) alone.
 ForecastMonthValues monthValues(const ProfileEntity& profile, int month);
 

@@ -67,10 +67,12 @@ View emptyOccurrenceState(OccurringType occurring) {
 }
 
 View yearRows(const std::shared_ptr<ProfileEntity>& profile) {
-  auto year = monthValues(*profile);
+  // The records are kept with the profile's figures: a render that changed no bill figure
+  // shares them.
+  auto year = yearRecords(*profile);
   std::vector<std::shared_ptr<const ForecastMonthValues>> records;
-  records.reserve(year.size());
-  for (auto& values : year) records.push_back(std::make_shared<const ForecastMonthValues>(std::move(values)));
+  records.reserve(year->size());
+  for (const auto& values : *year) records.emplace_back(year, &values);
   return ForEach(
       records, [](const auto& values) { return values->month; },
       [&](const auto& values) { return View(ForecastMonthView{profile, values}); });

@@ -277,74 +277,49 @@ const YearFigures& ProfileEntity::figures() const {
   return *figures_;
 }
 
-void ProfileEntity::registerBillReads(Reads reads) const {
-  const ModelList* list = listView(Field::bills);
-  if (list == nullptr || !platform::ObservationRegistrar::isTracking()) {
+void ProfileEntity::billFiguresChanged() {
+  figures_.reset();
+  derived_.reset();
+  observationRegistrar().didChange(kBillFigures);
+}
+
+void ProfileEntity::registerBillReads() const {
+  if (!platform::ObservationRegistrar::isTracking()) {
     return;
   }
-  for (const auto& member : *list) {
-    const auto& bill = static_cast<const BillEntity&>(*member);
-    OccurringType occurring = bill.occurring();
-    bool readsCost = false;
-    switch (reads) {
-      case Reads::occurrence:
-        break;
-      case Reads::costs:
-        readsCost = true;
-        break;
-      case Reads::monthly:
-        readsCost = occurring == OccurringType::monthly;
-        break;
-      case Reads::quarterly:
-        readsCost = occurring == OccurringType::quarterly && bill.quarterly();
-        break;
-      case Reads::yearly:
-        readsCost = occurring == OccurringType::yearly && bill.yearly();
-        break;
-      case Reads::all:
-        if (occurring == OccurringType::quarterly) {
-          bill.quarterly();
-        } else if (occurring == OccurringType::yearly) {
-          bill.yearly();
-        }
-        readsCost = true;
-        break;
-    }
-    if (readsCost) {
-      bill.cost();
-    }
-  }
+  listView(Field::bills);
+  observationRegistrar().access(kBillFigures);
 }
 
 std::int64_t ProfileEntity::billsPerYear() const {
-  registerBillReads(Reads::occurrence);
+  registerBillReads();
   return figures().billsPerYear;
 }
 
 double ProfileEntity::costPerYear() const {
-  registerBillReads(Reads::costs);
+  registerBillReads();
   return figures().costPerYear;
 }
 
 BillsCost ProfileEntity::monthlyBillsCost() const {
-  registerBillReads(Reads::monthly);
+  registerBillReads();
   return figures().monthly;
 }
 
 BillsCost ProfileEntity::quarterlyBillsCost(QuarterType quarter) const {
   // A quarterly bill without a quarter month matches none.
-  registerBillReads(Reads::quarterly);
+  registerBillReads();
   return figures().quarterly[static_cast<std::size_t>(rawValue(quarter))];
 }
 
 BillsCost ProfileEntity::yearlyBillsCost(YearlyType month) const {
   // A yearly bill without a month matches none.
-  registerBillReads(Reads::yearly);
+  registerBillReads();
   return figures().yearly[static_cast<std::size_t>(rawValue(month))];
 }
 
 std::array<BillsCost, 12> ProfileEntity::monthFigures() const {
-  registerBillReads(Reads::all);
+  registerBillReads();
   const YearFigures& year = figures();
   std::array<BillsCost, 12> months;
   for (std::size_t m = 0; m < 12; ++m) {
@@ -361,7 +336,7 @@ std::array<BillsCost, 12> ProfileEntity::monthFigures() const {
 }
 
 std::shared_ptr<const YearFigures> ProfileEntity::yearFigures() const {
-  registerBillReads(Reads::all);
+  registerBillReads();
   figures();
   return figures_;
 }

@@ -7,9 +7,9 @@
 // number of bill payments, yearly bill cost) and the three selections from which the forecast
 // builds each month. The bill figures are made together in one walk over the bills and kept
 // until a bill's cost or timing (occurrence, quarter month, month) changes or the bill list
-// does. A read still registers observation access to the bill list and to every bill field
-// the figure depends on, so a view showing a figure redraws when a bill is added, removed or
-// changed.
+// does. A read registers observation access to the bill list and to the figures as a whole
+// (one index the profile tells whenever it drops them), so a view showing a figure redraws
+// when a bill is added, removed or changed, without observing each bill.
 //
 //   auto profile = ProfileEntity::make({.name = "Home", .color = "appleRed"});
 //   context.insert(profile);
@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "Brivel/model/entities_fwd.h"
@@ -179,6 +180,21 @@ class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
   // All bill figures at once, shared and unchanging; reading it registers the accesses of
   // every figure.
   std::shared_ptr<const YearFigures> yearFigures() const;
+  // A value made from the bill figures alone (such as a screen's month records), kept with
+  // them: `make` runs on the first ask after a bill figure changed, later asks for the same
+  // type share its result. One such value is kept at a time. Reading it registers the
+  // accesses of every figure.
+  template <class T, class Make>
+  std::shared_ptr<const T> keptWithFigures(const Make& make) const {
+    registerBillReads();
+    if (!derived_ || derivedType_ != &typeid(T)) {
+      auto made = std::make_shared<const T>(make(figures()));
+      derived_ = made;
+      derivedType_ = &typeid(T);
+      return made;
+    }
+    return std::static_pointer_cast<const T>(derived_);
+  }
 
  protected:
   void propertyDidChange(std::size_t property) override;
@@ -186,16 +202,21 @@ class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
  private:
   friend class BillEntity;
 
-  // Drops the kept figures; the next read makes them anew.
-  void billFiguresChanged() { figures_.reset(); }
+  // The observation index that stands for every bill figure at once: not a stored property,
+  // told whenever the kept figures are dropped. A reader of the figures observes it and the
+  // bill list, not each bill.
+  static constexpr std::size_t kBillFigures = ProfileField::count;
+  // Drops the kept figures and tells their readers; the next read makes them anew.
+  void billFiguresChanged();
   // The kept figures, made first when there are none. Registers no access.
   const YearFigures& figures() const;
-  // What a figure reads, registered with the current tracking scope (if any): the bill list,
-  // every bill's occurrence, and what else of each bill that figure looks at.
-  enum class Reads { occurrence, costs, monthly, quarterly, yearly, all };
-  void registerBillReads(Reads reads) const;
+  // Registers a read of the figures with the current tracking scope (if any): the bill list
+  // and the figures' own index, two observers however many bills there are.
+  void registerBillReads() const;
 
   mutable std::shared_ptr<const YearFigures> figures_;
+  mutable std::shared_ptr<const void> derived_;
+  mutable const std::type_info* derivedType_ = nullptr;
 };
 
 }  // namespace brivel

@@ -2,7 +2,9 @@
 // without their period, most linked to one of five bank accounts), beside baselines measured in
 // the same run:
 //   - the year's twelve month records and one month's figures (its record and its spendable
-//     amount), beside a plain loop that sums each month by the same rule over the same bills;
+//     amount) as the forecast tab reads them, the records again after a bill's cost changed
+//     (made anew from the bills) and made by copy, each beside a plain loop that sums each
+//     month by the same rule over the same bills;
 //   - three actions posted over HTTP on 127.0.0.1 and timed inside the server (its
 //     Server-Timing "total": checks, the hop to the main thread, the action, the new render and
 //     its JSON answer), as the web front's benchmark times a posted action: the forecast tab
@@ -125,16 +127,44 @@ Fixture& fixture() {
 
 // ----- Figures -----
 
+// What the forecast tab reads on a render: the year's records (kept with the profile's
+// figures) and one month's figures.
 void BM_YearAndMonthFigures(benchmark::State& state) {
   Fixture& f = fixture();
   for (auto _ : state) {
-    auto year = brivel::monthValues(*f.profile);
+    auto year = brivel::yearRecords(*f.profile);
     auto december = brivel::monthValues(*f.profile, 11);
-    benchmark::DoNotOptimize(year[0].cost);
+    benchmark::DoNotOptimize((*year)[0].cost);
     benchmark::DoNotOptimize(brivel::spendableAmount(*f.profile, december));
   }
 }
 BENCHMARK(BM_YearAndMonthFigures)->Unit(benchmark::kMicrosecond);
+
+// The same after a bill's cost changed each time: the figures are made again from the bills,
+// and the twelve records from them.
+void BM_YearRecordsAfterACostChange(benchmark::State& state) {
+  Fixture& f = fixture();
+  auto bill = f.profile->bills()->front();
+  const double cost = bill->cost();
+  int flip = 0;
+  for (auto _ : state) {
+    bill->setCost(cost + (++flip % 2));
+    auto year = brivel::yearRecords(*f.profile);
+    benchmark::DoNotOptimize((*year)[0].cost);
+  }
+  bill->setCost(cost);
+}
+BENCHMARK(BM_YearRecordsAfterACostChange)->Unit(benchmark::kMicrosecond);
+
+// Every month's record made afresh by copy, as a caller of monthValues(profile) gets them.
+void BM_YearRecordsByValue(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) {
+    auto year = brivel::monthValues(*f.profile);
+    benchmark::DoNotOptimize(year[0].cost);
+  }
+}
+BENCHMARK(BM_YearRecordsByValue)->Unit(benchmark::kMicrosecond);
 
 // The same rule as a plain loop: one walk over the bills, each adding its cost to the months it
 // falls in, then one month's spendable amount.
@@ -313,6 +343,8 @@ int main(int argc, char** argv) {
   reporter.printRatios("The forecast at 10,000 bills beside plain work (ratio = ours / baseline):",
                        {
                            {"BM_YearAndMonthFigures", "BM_Baseline_PlainMonthSums"},
+                           {"BM_YearRecordsAfterACostChange", "BM_Baseline_PlainMonthSums"},
+                           {"BM_YearRecordsByValue", "BM_Baseline_PlainMonthSums"},
                            {"forecast_tab_spendable_switch/manual_time", "tree_to_json/forecast_tab"},
                            {"month_screen_push/manual_time", "tree_to_json/month_screen"},
                            {"checklist_tick/manual_time", "tree_to_json/checklist_tick"},

@@ -1,25 +1,30 @@
-// The bills list as a person sees it, in headless Chromium at a phone viewport, at 1,000 and
-// 10,000 bills (each over a fresh store served by page_fixture). Run by hand, not in CI:
+// The real program as a person uses it, in headless Chromium at a phone viewport, at 1,000,
+// 10,000 and 50,000 bills: page_fixture seeds a data folder (one profile of N bills, picked),
+// then the shipped `brivel` is started on it (both tabs, the SDK configured) for each run.
+// Run by hand, not in CI:
 //
-//   node bench/page/page_bench.mjs --fixture build/rel/bench/page/page_fixture [--runs 5] [--bills 1000,10000]
+//   node bench/page/page_bench.mjs --fixture build/rel/bench/page/page_fixture \
+//       --program build/rel/Brivel/shell/brivel [--runs 3] [--bills 1000,10000,50000] [--actions 1000]
 //
-// For each size it prints, as the median of the runs:
-//   first paint     from asking for the page to its first contentful paint (the browser's
-//                   paint timing; the rows come with the page)
-//   rows shown      from asking for the page until a script in it finds a row and two more
-//                   animation frames passed (what a test harness sees; a few frames later)
-//   tap row         click on the first bill to its detail page shown (the way back is not timed)
+// For each size it prints, as the median of the runs, each figure as the browser feels it
+// (from the input to its change on screen and the next frame painted) and as the server
+// spent it (the sum of the Server-Timing "total" of the posts the action made):
+//   first paint     from asking for the page to its first contentful paint
+//   rows shown      from asking for the page until a row is found and two frames passed
+//   tap row         click on the first bill to its detail page shown
 //   search letter   one letter typed into the focused search field to the results shown
 //   clear search    the letter deleted to the whole list shown again
 //   add bill        the editor's save clicked to the editor emptied for the next bill
 //   scroll          the page scrolled 3,000 px down to the rows there painted
-//   elements        the page's element count once the list shows
-// beside the baseline of the same run: the same number of plain rows (one div and two spans
-// each) written into a blank page of the same browser, and the goals (first paint 300 ms, an
-// action 100 ms, 5,000 elements). An action is "settled" when its change is on screen and the
-// next animation frame has painted.
+//   open forecast   the forecast tab clicked to its month cards shown
+//   push month      January's card clicked to its month screen shown
+//   tick checklist  an unpaid bill of January's checklist ticked to it shown paid
+//   RSS             the program's resident memory with the page open, and after --actions
+//                   more actions (search letters typed and deleted) in the last run
+// beside the baselines of the same run: the same actions at 1,000 bills (the ratio the server
+// may grow by, goal 1.3x), and 50 plain rows written into a blank page of the same browser.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { cpSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -32,41 +37,94 @@ const option = (name, fallback) => {
   return i > 0 && i + 1 < process.argv.length ? process.argv[i + 1] : fallback;
 };
 const fixture = option('--fixture');
-const runs = Number(option('--runs', '5'));
-const sizes = option('--bills', '1000,10000').split(',').map(Number);
-if (!fixture) {
-  console.error('usage: node bench/page/page_bench.mjs --fixture PATH/page_fixture [--runs N] [--bills N,M]');
+const program = option('--program');
+const runs = Number(option('--runs', '3'));
+const sizes = option('--bills', '1000,10000,50000').split(',').map(Number);
+const extraActions = Number(option('--actions', '1000'));
+if (!fixture || !program) {
+  console.error('usage: node bench/page/page_bench.mjs --fixture PATH/page_fixture --program PATH/brivel ' +
+    '[--runs N] [--bills N,M] [--actions N]');
   process.exit(2);
 }
 // playwright-core as the browser tests install it (scripts/deps: brivel_install_e2e_tools).
 const require = createRequire(join(here, '../../tests/e2e/package.json'));
 const { chromium } = require('playwright-core');
 
-function serve(bills, dir) {
+function run(path, args) {
   return new Promise((resolve, reject) => {
-    const child = spawn(fixture, ['--bills', String(bills), '--data-dir', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
-    createInterface({ input: child.stdout }).once('line', (url) => resolve({ child, url: url.trim() }));
-    child.once('exit', (code) => reject(new Error(`page_fixture exited with ${code}`)));
+    const child = spawn(path, args, { stdio: ['ignore', 'ignore', 'inherit'] });
+    child.once('exit', (code) => (code === 0 ? resolve() : reject(new Error(`${path} exited with ${code}`))));
   });
 }
+
+// The real program on a copy of the seeded folder; resolves with it and its page's address.
+function serve(seeded) {
+  const dir = mkdtempSync(join(tmpdir(), 'brivel-page-run-'));
+  cpSync(seeded, dir, { recursive: true });
+  return new Promise((resolve, reject) => {
+    const child = spawn(program, ['--data-dir', dir, '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+    createInterface({ input: child.stdout }).on('line', (line) => {
+      if (/^http:\/\/127\.0\.0\.1:\d+\/\?secret=/.test(line.trim())) resolve({ child, dir, url: line.trim() });
+    });
+    child.once('exit', (code) => reject(new Error(`brivel exited with ${code}`)));
+  });
+}
+
+async function stop({ child, dir }) {
+  const exited = new Promise((r) => child.once('exit', r));
+  child.kill('SIGTERM');
+  await exited;
+  rmSync(dir, { recursive: true, force: true });
+}
+
+const rssMB = (pid) => {
+  const line = readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith('VmRSS:'));
+  return Number(line.replace(/\D+/g, '')) / 1024;
+};
 
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 const settle = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
 
-async function timed(page, act, settled) {
-  const began = performance.now();
-  await act();
-  await page.waitForFunction(settled, null, { timeout: 60000 });
-  await settle(page);
-  return performance.now() - began;
+// The server's time of every action post answered since the last call, in ms.
+function serverClock(page) {
+  let spent = 0;
+  page.on('response', (response) => {
+    if (!response.url().endsWith('/action')) return;
+    const total = /total;dur=([0-9.]+)/.exec(response.headers()['server-timing'] ?? '');
+    if (total) spent += Number(total[1]);
+  });
+  return () => {
+    const was = spent;
+    spent = 0;
+    return was;
+  };
 }
 
-async function measure(browser, url) {
+// Times `act` to `settled` as the browser feels it; `server` collects the server's share.
+async function timed(page, act, settled, arg, figures, name, server) {
+  await settle(page);
+  server?.();
+  const began = performance.now();
+  await act();
+  await page.waitForFunction(settled, arg ?? null, { timeout: 120000 });
+  await settle(page);
+  const took = performance.now() - began;
+  if (figures && name) {
+    figures[name] = took;
+    if (server) figures[`${name}.server`] = server();
+  }
+  return took;
+}
+
+const visible = (selector) => [...document.querySelectorAll(selector)].some((e) => e.offsetParent !== null);
+
+async function measure(browser, app, withRss) {
   const context = await browser.newContext({ viewport: { width: 390, height: 844 } });
   const page = await context.newPage();
+  const server = serverClock(page);
   const figures = {};
   const asked = Date.now();
-  figures.rowsShown = await timed(page, () => page.goto(url, { waitUntil: 'commit' }),
+  figures.rowsShown = await timed(page, () => page.goto(app.url, { waitUntil: 'commit' }),
     () => document.querySelector('[data-id="billRow"]') !== null);
   await page.waitForLoadState('load');
   await settle(page);
@@ -75,6 +133,7 @@ async function measure(browser, url) {
   figures.firstPaint = await page.evaluate(
     () => performance.timeOrigin + performance.getEntriesByName('first-contentful-paint')[0].startTime) - asked;
   figures.elements = await page.evaluate(() => document.getElementsByTagName('*').length);
+  figures.rss = rssMB(app.child.pid);
 
   // Each action is timed from the input itself (a click at the control's place, a key press)
   // to settled: finding the control and waiting for it to be still is not the user's wait.
@@ -84,20 +143,19 @@ async function measure(browser, url) {
     return [box.x + box.width / 2, box.y + box.height / 2];
   };
   const [rowX, rowY] = await centre(page.locator('[data-id="billRow"]').first());
-  figures.tapRow = await timed(page, () => page.mouse.click(rowX, rowY),
-    () => [...document.querySelectorAll('button.nav-back')].some((b) => b.offsetParent !== null));
+  await timed(page, () => page.mouse.click(rowX, rowY), visible, 'button.nav-back', figures, 'tapRow', server);
   await page.locator('button.nav-back:visible').last().click();
-  await page.waitForFunction(() => ![...document.querySelectorAll('button.nav-back')].some((b) => b.offsetParent !== null));
+  await page.waitForFunction((s) => ![...document.querySelectorAll(s)].some((e) => e.offsetParent !== null), 'button.nav-back');
 
   const search = page.locator('input[type="search"]').first();
   await search.focus();
   await settle(page);
   const firstName = () => page.evaluate(() => document.querySelector('[data-id="billRow"]')?.innerText ?? '');
   const before = await firstName();
-  figures.searchLetter = await timed(page, () => page.keyboard.press('7'),
-    (b) => (document.querySelector('[data-id="billRow"]')?.innerText ?? '') !== b, before);
-  figures.clearSearch = await timed(page, () => page.keyboard.press('Backspace'),
-    () => document.querySelector('.section-header') !== null);
+  await timed(page, () => page.keyboard.press('7'),
+    (b) => (document.querySelector('[data-id="billRow"]')?.innerText ?? '') !== b, before, figures, 'searchLetter', server);
+  await timed(page, () => page.keyboard.press('Backspace'),
+    () => document.querySelector('.section-header') !== null, null, figures, 'clearSearch', server);
 
   await page.locator('[data-id="addBill"]').first().click();
   const name = page.locator('input[data-id="billName"], [data-id="billName"] input').first();
@@ -105,19 +163,56 @@ async function measure(browser, url) {
   await name.fill('New bill');
   await page.locator('input[data-id="billCost"], [data-id="billCost"] input').first().fill('12.5');
   const [saveX, saveY] = await centre(page.locator('[data-id="saveBill"]').first());
-  figures.addBill = await timed(page, () => page.mouse.click(saveX, saveY),
-    () => document.querySelector('input[data-id="billName"]')?.value === '');
+  server();
+  await timed(page, () => page.mouse.click(saveX, saveY),
+    () => document.querySelector('input[data-id="billName"]')?.value === '', null, figures, 'addBill', server);
   await page.locator('.sheet [data-id="close"]').last().click();
   await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
 
-  figures.scroll = await timed(page, () => page.evaluate(() => window.scrollBy(0, 3000)),
+  await timed(page, () => page.evaluate(() => window.scrollBy(0, 3000)),
     () => {
       const middle = window.innerHeight / 2;
       return [...document.querySelectorAll('.row[role="listitem"]')].some((row) => {
         const box = row.getBoundingClientRect();
         return box.top <= middle && box.bottom >= middle;
       });
-    });
+    }, null, figures, 'scroll', server);
+  await page.evaluate(() => window.scrollTo(0, 0));
+
+  // The forecast: its tab, January's month screen, one tick of that month's checklist.
+  const [tabX, tabY] = await centre(page.locator('.tab-bar .tab-item', { hasText: 'Forecast' }));
+  await timed(page, () => page.mouse.click(tabX, tabY), visible, '[data-id="monthRow"]', figures, 'openForecast', server);
+  const [monthX, monthY] = await centre(page.locator('[data-id="monthRow"]:visible').first());
+  await timed(page, () => page.mouse.click(monthX, monthY), visible, '[data-id="monthSummary"]', figures, 'pushMonth', server);
+  await page.locator('[data-id="monthSummary"]:visible').click();
+  await page.locator('[data-id="unpaidBill"]:visible').first().waitFor();
+  // The ticked bill leaves the unpaid rows (the paid ones sit at the list's end, beyond the
+  // rows the page has built).
+  const firstUnpaid = () => document.querySelector('[data-id="unpaidBill"]')?.innerText ?? '';
+  const unpaidBefore = await page.evaluate(firstUnpaid);
+  const [tickX, tickY] = await centre(page.locator('[data-id="unpaidBill"]:visible').first());
+  await timed(page, () => page.mouse.click(tickX, tickY),
+    (b) => (document.querySelector('[data-id="unpaidBill"]')?.innerText ?? '') !== b, unpaidBefore, figures,
+    'tickChecklist', server);
+  await page.locator('.sheet [data-id="close"]:visible').last().click();
+  await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+  await page.locator('button.nav-back:visible').last().click();
+  await page.locator('.tab-bar .tab-item').first().click();
+  await page.locator('[data-id="billRow"]').first().waitFor();
+
+  if (withRss && extraActions > 0) {
+    // Memory after many more actions: search letters typed and deleted, each to its answer.
+    await search.focus();
+    for (let i = 0; i < extraActions; i += 2) {
+      const shown = await firstName();
+      await page.keyboard.press(String(i % 10));
+      await page.waitForFunction((b) => (document.querySelector('[data-id="billRow"]')?.innerText ?? '') !== b, shown,
+        { timeout: 120000 }).catch(() => {});
+      await page.keyboard.press('Backspace');
+      await page.waitForFunction(() => document.querySelector('.section-header') !== null, null, { timeout: 120000 });
+    }
+    figures.rssAfter = rssMB(app.child.pid);
+  }
   await context.close();
   return figures;
 }
@@ -144,25 +239,51 @@ const browser = await chromium.launch({
   headless: true,
   args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'],
 });
-const goals = { firstPaint: 300, rowsShown: 300, tapRow: 100, searchLetter: 100, clearSearch: 100, addBill: 100, scroll: 100 };
+const goals = { firstPaint: 300, rowsShown: 300, tapRow: 100, searchLetter: 100, clearSearch: 100, addBill: 100,
+  scroll: 100, openForecast: 100, pushMonth: 100, tickChecklist: 100 };
+const actions = ['tapRow', 'searchLetter', 'clearSearch', 'addBill', 'scroll', 'openForecast', 'pushMonth', 'tickChecklist'];
+const f1 = (v) => (v === undefined || Number.isNaN(v) ? '-' : v.toFixed(1));
 try {
+  let smallest;
   for (const bills of sizes) {
-    const dir = mkdtempSync(join(tmpdir(), 'brivel-page-bench-'));
-    const { child, url } = await serve(bills, dir);
+    const seeded = mkdtempSync(join(tmpdir(), 'brivel-page-seed-'));
     try {
+      await run(fixture, ['--bills', String(bills), '--data-dir', seeded]);
       const all = [];
-      for (let run = 0; run < runs; run += 1) all.push(await measure(browser, url));
-      const base = await baseline(browser, 50);
-      console.log(`\n${bills} bills (median of ${runs} runs; baseline: 50 plain rows written, ${base.toFixed(1)} ms)`);
-      console.log(`${'figure'.padEnd(16)} ${'ms'.padStart(9)} ${'goal'.padStart(6)} ${'ratio to baseline'.padStart(18)}`);
-      for (const key of Object.keys(goals)) {
-        const value = median(all.map((f) => f[key]));
-        console.log(`${key.padEnd(16)} ${value.toFixed(1).padStart(9)} ${String(goals[key]).padStart(6)} ${(value / base).toFixed(2).padStart(17)}x`);
+      for (let r = 0; r < runs; r += 1) {
+        const app = await serve(seeded);
+        try {
+          all.push(await measure(browser, app, r === runs - 1));
+        } finally {
+          await stop(app);
+        }
       }
-      console.log(`${'elements'.padEnd(16)} ${String(median(all.map((f) => f.elements))).padStart(9)} ${'5000'.padStart(6)}`);
+      const base = await baseline(browser, 50);
+      const at = (key) => median(all.map((f) => f[key]).filter((v) => v !== undefined));
+      const figures = Object.fromEntries([...new Set(all.flatMap((f) => Object.keys(f)))].map((k) => [k, at(k)]));
+      smallest ??= { bills, figures };
+      console.log(`\n${bills} bills (median of ${runs} runs; baseline: 50 plain rows written, ${base.toFixed(1)} ms; ` +
+        `server baseline: the same action at ${smallest.bills} bills)`);
+      console.log(`${'figure'.padEnd(15)} ${'browser ms'.padStart(10)} ${'goal'.padStart(5)} ${'x rows'.padStart(7)} ` +
+        `${'server ms'.padStart(9)} ${'goal'.padStart(5)} ${`at ${smallest.bills}`.padStart(8)} ${'ratio'.padStart(6)} ${'goal'.padStart(5)}`);
+      for (const key of Object.keys(goals)) {
+        const value = figures[key];
+        const line = `${key.padEnd(15)} ${f1(value).padStart(10)} ${String(goals[key]).padStart(5)} ${(value / base).toFixed(1).padStart(6)}x`;
+        if (!actions.includes(key)) {
+          console.log(line);
+          continue;
+        }
+        const spent = figures[`${key}.server`];
+        const small = smallest.figures[`${key}.server`];
+        console.log(`${line} ${f1(spent).padStart(9)} ${'5'.padStart(5)} ${f1(small).padStart(8)} ${(spent / small).toFixed(2).padStart(5)}x ${'1.3x'.padStart(5)}`);
+      }
+      console.log(`${'elements'.padEnd(15)} ${String(figures.elements).padStart(10)} ${'5000'.padStart(5)}`);
+      console.log(`${'RSS MB'.padEnd(15)} ${f1(figures.rss).padStart(10)} ${'120'.padStart(5)}`);
+      if (figures.rssAfter !== undefined) {
+        console.log(`${`RSS +${extraActions}`.padEnd(15)} ${f1(figures.rssAfter).padStart(10)} ${'flat'.padStart(5)}`);
+      }
     } finally {
-      child.kill('SIGTERM');
-      rmSync(dir, { recursive: true, force: true });
+      rmSync(seeded, { recursive: true, force: true });
     }
   }
 } finally {

@@ -1,18 +1,17 @@
-// Serves the bills list over a fresh store of N bills for bench/page/page_bench.mjs: prints the
-// page's address on one line, then serves until it is killed.
+// Seeds a data folder for bench/page/page_bench.mjs: a store of N bills in one profile, picked
+// as the last one used, so that the real `brivel` started on the folder opens with it shown.
+// It writes the folder and exits; the program itself serves the page.
 //
-//   page_fixture --bills 10000 --data-dir /tmp/x
+//   page_fixture --bills 10000 --data-dir /tmp/x && brivel --data-dir /tmp/x --port 0
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
 
 #include "bench/common/bill_store.h"
-#include "platform/dispatch/queue.h"
+#include "platform/foundation/defaults.h"
 #include "platform/foundation/paths.h"
-#include "web/front.h"
 
 int main(int argc, char** argv) {
   int bills = 1000;
@@ -28,15 +27,13 @@ int main(int argc, char** argv) {
   }
   std::filesystem::create_directories(dir);
   platform::FileLocations::setDataDirectory(dir);
-  auto store = brivel::bench::makeBillStore(dir / "Brivel.store", bills);
-  auto runtime = std::make_shared<platform::ui::ViewRuntime>(store.root());
-  web::WebFront front(runtime);
-  if (auto started = front.start(); !started.ok()) {
-    const std::string error = started.error().localizedDescription();
-    std::cerr << error << "\n";
-    return 1;
+  {
+    auto store = brivel::bench::makeBillStore(dir / "Brivel.store", bills);
+    store.manager->select(store.profile);
+    if (!platform::UserDefaults::standard()->synchronize().ok()) {
+      std::cerr << "the pick could not be remembered\n";
+      return 1;
+    }
   }
-  std::cout << front.launchUrl() << std::endl;
-  platform::MainLoop::run();
   return 0;
 }

@@ -43,8 +43,10 @@ struct NavMarks {
   }
 };
 
-bool stillValid(const MemoEntry& m, const Builder& b, const AnyValue& key) {
-  if (*m.stale || !m.record.reusable || !(m.key == key)) return false;
+// `storeChangesWait`: a change of stored data the build read does not end the copy (see
+// MemoImpl::build).
+bool stillValid(const MemoEntry& m, const Builder& b, const AnyValue& key, bool storeChangesWait) {
+  if ((*m.stale && !storeChangesWait) || !m.record.reusable || !(m.key == key)) return false;
   const Scope& scope = b.scope;
   if (scope.hidden != m.hidden || scope.disabled != m.disabled || (scope.nav != nullptr) != m.hadNav ||
       scope.afterAction) {
@@ -58,7 +60,7 @@ bool stillValid(const MemoEntry& m, const Builder& b, const AnyValue& key) {
     if (*m.record.objects.counts[i] != m.record.objects.seen[i]) return false;
   }
   for (const auto& nested : m.record.nestedStale) {
-    if (*nested) return false;
+    if (*nested && !storeChangesWait) return false;
   }
   for (const auto& same : m.record.environment) {
     if (!same(scope.env)) return false;
@@ -120,7 +122,11 @@ void MemoImpl::build(Builder& b, const std::string& path, std::vector<Node>& out
   auto memo = b.persistent<MemoEntry>(
       path + "#memo", [] { return std::make_shared<MemoEntry>(); }, [](MemoEntry& m) { m.tracking.cancel(); });
   MemoRecord* outer = b.recording;
-  if (stillValid(*memo, b, key_) && repeat(*memo, b)) {
+  // A subtree kept only while hidden waits for its shown build to catch up with changed
+  // stored data: nobody sees it meanwhile, and it is built anew whenever it shows. Its own
+  // state, the environment, the key and the rest still end the copy.
+  const bool storeChangesWait = onlyWhileHidden_;
+  if (stillValid(*memo, b, key_, storeChangesWait) && repeat(*memo, b)) {
     out.insert(out.end(), memo->nodes.begin(), memo->nodes.end());
     if (outer) {
       outer->merge(memo->record);

@@ -22,7 +22,9 @@
 //   });
 //
 // MemoWhileHidden(key, content) keeps a copy only while the subtree is hidden (a tab not
-// selected, a page under a pushed one); shown, it is built every time.
+// selected, a page under a pushed one); shown, it is built every time. While hidden, a change
+// of stored data it read waits: the copy stays until the subtree shows again (or something
+// else above ends it), since nothing of it is seen meanwhile.
 //
 // Threads: main thread only, like the views.
 #pragma once

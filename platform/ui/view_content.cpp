@@ -346,6 +346,9 @@ View makePicker(View label, View content, std::function<bool(const AnyValue&)> i
       wrapped.children.push_back(std::move(option));
       makeActionable(b, wrapped, std::move(h));
       picker.children.push_back(std::move(wrapped));
+      // The tag is the picker's own now: a memoised subtree around the picker leaves no tag
+      // behind, and can be repeated from a copy.
+      b.tags().erase(tag);
     }
     if (b.scope.disabled) picker.attrs[Attr::disabled] = true;
     out.push_back(std::move(picker));

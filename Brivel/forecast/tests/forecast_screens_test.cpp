@@ -3,6 +3,7 @@
 // screen and the left-to-pay checklist.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -91,6 +92,45 @@ TEST_F(ForecastScreensTest, YearOverviewShowsTwelveMonthCardsWithTheirFigures) {
   EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Y", "Y'"}));
   choose("localizable_month");
   EXPECT_EQ(billRowNames(), (std::vector<std::string>{"M"}));
+}
+
+TEST_F(ForecastScreensTest, HiddenBehindTheBillsTabItIsNotBuiltAgainUntilShown) {
+  auto profile = addProfile();
+  auto rent = addBill(profile, "Rent", 900);
+  addBill(profile, "Fee", 12, OccurringType::quarterly, QuarterType::quarter3);
+  ASSERT_TRUE(context().save().ok());
+  manager_->select(profile);
+  auto builds = std::make_shared<int>(0);
+  RootScreen root;
+  root.forecastTab = [builds](const std::shared_ptr<ProfileEntity>& shown) {
+    return View(Closure("countedForecast", [builds, shown](Context&) {
+      ++*builds;
+      return View(ForecastScreen{shown});
+    }));
+  };
+  show([root] { return View(root); });
+  ASSERT_TRUE(driver().exists(byText("localizable_forecast").ofKind(NodeKind::tab)));
+
+  // The bills tab opens and closes its settings sheet, and renders again for nothing: the
+  // forecast behind it reads none of that.
+  const int hidden = *builds;
+  driver().tap(byId("settings"));
+  ASSERT_TRUE(driver().exists(byKind(NodeKind::sheet)));
+  driver().runtime().invalidate();
+  driver().tree();
+  EXPECT_EQ(*builds, hidden);
+
+  // A bill it shows changes: hidden, it waits to be shown.
+  rent->setCost(950);
+  driver().tree();
+  EXPECT_EQ(*builds, hidden);
+
+  // Shown, it has the new figure and its picker still works.
+  driver().tap(byText("localizable_forecast").ofKind(NodeKind::tab));
+  const auto january = monthCards().front();
+  EXPECT_NE(std::find(january.begin(), january.end(), "$950.00"), january.end());
+  choose("localizable_quarter");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Fee"}));
 }
 
 TEST_F(ForecastScreensTest, EachEmptyKindShowsItsEmptyStateButTheYearNever) {

@@ -193,6 +193,36 @@ TEST(Memo, SubtreesWithWorkEveryRenderAreNotCopied) {
   EXPECT_EQ(*updates, 2);
 }
 
+// A picker with tagged options inside a memo is repeated from a copy, and the copy's options
+// still choose (the choice is in the key, so choosing builds it again).
+TEST(Memo, APickerInsideIsRepeatedAndStillChooses) {
+  auto builds = std::make_shared<int>(0);
+  ViewDriver driver([builds] {
+    return View(Closure("screen", [builds](Context& ctx) {
+      auto counter = ctx.state<int>("counter", 0);
+      auto choice = ctx.state<int>("choice", 1);
+      return VStack({Memo(choice.get(),
+                          [builds, choice] {
+                            ++*builds;
+                            return VStack({Picker<int>(Verbatim("kind"), choice.binding(),
+                                                       Group({Verbatim("one").tag(1), Verbatim("two").tag(2)})),
+                                           Verbatim("chose " + std::to_string(choice.get()))});
+                          }),
+                     Button(verbatim("count"), [counter] { counter.set(counter.get() + 1); })});
+    }));
+  });
+  driver.tree();
+  driver.tap(byText("count"));
+  driver.tap(byText("count"));
+  EXPECT_EQ(*builds, 1);
+  ASSERT_EQ(driver.tap(byText("two").ofKind(NodeKind::pickerOption)), DispatchStatus::handled);
+  EXPECT_TRUE(driver.exists(byText("chose 2")));
+  EXPECT_EQ(*builds, 2);
+  driver.tap(byText("count"));
+  ASSERT_EQ(driver.tap(byText("one").ofKind(NodeKind::pickerOption)), DispatchStatus::handled);
+  EXPECT_TRUE(driver.exists(byText("chose 1")));
+}
+
 // An observable object's change rebuilds the subtrees that read one of its published fields
 // or took it from the environment, and no other.
 TEST(Memo, ObservableObjectsRebuildTheirReaders) {
@@ -274,6 +304,39 @@ TEST(Memo, NestedAndWhileHidden) {
   driver.runtime().invalidate();
   driver.tree();
   EXPECT_EQ(*hiddenBuilds, shownBuilds + 1);
+}
+
+// A hidden tab is not built for a change of stored data it read while it stays hidden; it
+// shows the change as soon as it is selected. Its own state still rebuilds it.
+TEST(Memo, AHiddenTabCatchesUpWithStoredChangesWhenShown) {
+  auto item = std::make_shared<Item>("rent");
+  auto builds = std::make_shared<int>(0);
+  auto flag = std::make_shared<std::function<void()>>();
+  ViewDriver driver([=] {
+    View first = Verbatim("first content").tabItem(Verbatim("first"));
+    View second = MemoWhileHidden(0, [=] {
+                    return View(Closure("second", [=](Context& ctx) {
+                      ++*builds;
+                      auto marked = ctx.state<bool>("marked", false);
+                      *flag = [marked] { marked.toggle(); };
+                      return Verbatim("second: " + item->name() + (marked.get() ? " (marked)" : ""));
+                    }));
+                  }).tabItem(Verbatim("second"));
+    return TabView({first, second});
+  });
+  driver.tree();
+  ASSERT_EQ(*builds, 1);
+  item->setName("power");
+  driver.pump();
+  driver.tree();
+  EXPECT_EQ(*builds, 1);
+  (*flag)();
+  driver.tree();
+  EXPECT_EQ(*builds, 2);
+  item->setName("water");
+  driver.tree();
+  driver.tap(byText("second").ofKind(NodeKind::tab));
+  EXPECT_TRUE(driver.exists(byText("second: water (marked)")));
 }
 
 // A row known by the list and its id (RowIdentity::list), whichever section holds it: a
