@@ -16,7 +16,9 @@
 #include "Brivel/collections/category_screens.h"
 #include "Brivel/shell/palette.h"
 #include "bills_test_support.h"
+#include "platform/data/save_reporter.h"
 #include "platform/dispatch/clock.h"
+#include "platform/foundation/data_notices.h"
 
 namespace brivel {
 namespace {
@@ -229,7 +231,9 @@ TEST_F(BillsScreensTest, RowsAreRepeatedAcrossASearchAndBuiltAgainWhenWhatTheySh
     const auto after = rentRow();
     EXPECT_EQ(after.first, before.first);
     EXPECT_NE(after.second, before.second) << "built again";
-    if (c.shows) EXPECT_TRUE(driver().exists(byText(c.shows)));
+    if (c.shows) {
+      EXPECT_TRUE(driver().exists(byText(c.shows)));
+    }
   }
   EXPECT_FALSE(driver().exists(byText("$950.00"))) << "the new locale's currency format";
   platform::Locale::setCurrent("");
@@ -369,6 +373,22 @@ TEST_F(BillsScreensTest, EditorSavesTrimmedBillResetsAndKeepsOpenWithAToast) {
   // The store's automatic save persists the bill.
   platform::MainLoop::drain();
   EXPECT_FALSE(context().hasChanges());
+
+  // While saves fail, a save plays no success haptic and shows no toast; the next one that
+  // is saved does both again.
+  platform::DataNotices::shared().set(platform::kSaveFailureNoticeKey, "Your latest changes are not saved yet.", false);
+  driver().type(byId("billName"), "Water");
+  driver().tap(byId("saveBill"));
+  EXPECT_EQ(profile->bills()->size(), 2u);
+  EXPECT_EQ(hapticCount("success"), 1u);
+  EXPECT_FALSE(driver().exists(byText("localizable_added")));
+  platform::DataNotices::shared().clear(platform::kSaveFailureNoticeKey);
+  clock_.advance(std::chrono::milliseconds(1700));
+  driver().tree();
+  EXPECT_EQ(hapticCount("success"), 1u) << "the missed haptic is not played late";
+  driver().type(byId("billName"), "Power");
+  driver().tap(byId("saveBill"));
+  EXPECT_EQ(hapticCount("success"), 2u);
 }
 
 TEST_F(BillsScreensTest, EditorCreatesTheMissingBillListAndClosesWhenSetTo) {
