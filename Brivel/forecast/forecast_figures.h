@@ -41,8 +41,8 @@ std::optional<int> forecastMonthIndex(std::string_view monthKey);
 
 // The twelve month records of the profile, January first.
 std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile);
-// The record of month `month` (0..11) alone.
-ForecastMonthValues monthValues(const ProfileEntity& profile, int month);
+// The record of month `month` alone; none for a month outside 0..11.
+std::optional<ForecastMonthValues> monthValues(const ProfileEntity& profile, int month);
 
 // The profile's bills of one occurrence, in stored order, then sorted stably in the
 // profile's bill order.

@@ -117,7 +117,7 @@ TEST_F(BillsScreensTest, AbsentBillListCountsAsFilled) {
   EXPECT_TRUE(driver().exists(byKind(NodeKind::searchField)));
 }
 
-TEST_F(BillsScreensTest, QuickActionFollowsTheProfileChoiceAndOpensAClosableSheet) {
+TEST_F(BillsScreensTest, QuickActionFollowsTheProfileChoiceAndOpensItsSheet) {
   auto profile = addProfile();
   manager_->select(profile);
   showList();
@@ -126,9 +126,8 @@ TEST_F(BillsScreensTest, QuickActionFollowsTheProfileChoiceAndOpensAClosableShee
   EXPECT_TRUE(driver().exists(byText("localizable_salary").ofKind(NodeKind::button)));
   EXPECT_FALSE(driver().exists(byText("localizable_notes").ofKind(NodeKind::button)));
   driver().tap(byId("quickAction"));
+  // The salary screen in it, and its close button, are the forecast's (its tests show them here).
   ASSERT_TRUE(driver().exists(byKind(NodeKind::sheet)));
-  driver().tap(byId("close"));
-  EXPECT_FALSE(driver().exists(byKind(NodeKind::sheet)));
 }
 
 TEST_F(BillsScreensTest, SortMenuGroupsAndTogglesOrdersOnTheProfile) {
