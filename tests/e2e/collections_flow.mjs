@@ -84,7 +84,7 @@ try {
                clear: el.getBoundingClientRect().right - last.right };
     });
     expect(colours.wider && /gradient/.test(colours.mask), `the colour row gives no sign that it scrolls: ${JSON.stringify(colours)}`);
-    expect(colours.clear >= 30, `the last colour stays under the fade: ${JSON.stringify(colours)}`);
+    expect(colours.clear >= 16, `the last colour stays under the fade: ${JSON.stringify(colours)}`);
     await field('categoryName').fill('  Flat ');
     await waitEnabled('saveCategory');
     await byId('saveCategory').click();
@@ -115,10 +115,6 @@ try {
     await page.locator('.sheet').last().locator('[data-id="close"]').click();
     await field('bankAccountName').waitFor({ state: 'detached' });
     await waitRows('bankAccountRow', ['main', 'savings'], 'accounts by name');
-    // The count badge: its fill casts a faint shadow.
-    const shadows = await page.$$eval('[data-id="countBadge"]:not([hidden]) *, [data-id="countBadge"]', (els) =>
-      els.map((e) => getComputedStyle(e).filter).filter((f) => /drop-shadow/.test(f)));
-    expect(shadows.some((f) => /rgba\(0, 0, 0, 0\.3\d*\) 0px 0px 1px\)/.test(f)), `the badge casts no faint shadow: ${shadows}`);
 
     // Rename one.
     await page.locator('[data-id="bankAccountRow"]', { hasText: 'savings' }).first().click();
