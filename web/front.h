@@ -72,7 +72,7 @@ class WebFront {
   void stop();
 
   std::string url() const { return server_ ? server_->url() : std::string(); }
-  // The address to print: url() with the one-time secret.
+  // The address to print: url() with the launch's secret.
   std::string launchUrl() const { return server_ ? server_->launchUrl() : std::string(); }
   WebServer* server() { return server_.get(); }
 

@@ -74,7 +74,9 @@ void Writer::button(const Node& n, Context context) {
   }
   if (!n.actionId.empty()) tag.addAttribute("data-action", n.actionId);
   if (disabled && !container) tag.addFlag("disabled");
-  if (!hasText(n)) {
+  if (std::string spoken = spokenName(n); !spoken.empty()) {
+    tag.addAttribute("aria-label", spoken);
+  } else if (!hasText(n)) {
     if (auto symbol = firstSymbol(n)) {
       tag.addAttribute("aria-label", iconName(*symbol));
     } else if (auto colour = firstFill(n)) {
@@ -187,7 +189,9 @@ void Writer::picker(const Node& n, Context context) {
       segment.addAttribute("role", "radio");
       segment.addAttribute("aria-checked", option.flag(Attr::selected) ? "true" : "false");
       if (!option.actionId.empty()) segment.addAttribute("data-action", option.actionId);
-      if (!hasText(option)) {
+      if (std::string spoken = spokenName(option); !spoken.empty()) {
+        segment.addAttribute("aria-label", spoken);
+      } else if (!hasText(option)) {
         if (auto symbol = firstSymbol(option)) segment.addAttribute("aria-label", iconName(*symbol));
       }
       if (option.flag(Attr::disabled) || n.flag(Attr::disabled)) segment.addFlag("disabled");
@@ -251,7 +255,9 @@ void Writer::menu(const Node& n, Context context) {
   trigger.addAttribute("aria-expanded", "false");
   if (n.flag(Attr::disabled)) trigger.addFlag("disabled");
   Node labelNode = group(n.slot("label"));
-  if (!hasText(labelNode)) {
+  if (const auto* spoken = n.textContent(Attr::accessibilityLabel)) {
+    trigger.addAttribute("aria-label", strings_.text(*spoken));
+  } else if (!hasText(labelNode)) {
     if (auto symbol = firstSymbol(labelNode)) trigger.addAttribute("aria-label", iconName(*symbol));
   }
   open(trigger);

@@ -138,6 +138,14 @@ std::string Writer::plainText(const Node& n) const {
 bool Writer::hasText(const Node& n) const { return !plainText(n).empty(); }
 
 
+std::string Writer::spokenName(const Node& n) const {
+  if (const auto* label = n.textContent(Attr::accessibilityLabel)) return strings_.text(*label);
+  if (n.children.size() == 1) {
+    if (const auto* label = n.children.front().textContent(Attr::accessibilityLabel)) return strings_.text(*label);
+  }
+  return {};
+}
+
 std::optional<std::string> Writer::firstSymbol(const Node& n) const {
   if (n.kind == NodeKind::image) {
     std::string name = n.string(Attr::systemName);

@@ -6,12 +6,16 @@
 // per-launch token that only the page served at "/" knows; a posted action must also name a
 // control of the latest render and is cut to that control's limits here, whatever the page did.
 //
-// The address the program prints carries a one-time secret ("/?secret=..."). Opening it sets
-// an HttpOnly, SameSite=Strict cookie and leads to "/"; "/" without that cookie shows how to
-// open Brivel instead of the app, so another local user who finds the port cannot drive it.
-// A client gets a few seconds for its whole request (head and body, with caps on both), and
-// the Host and token checks run before any body is read, so slow or greedy clients cannot hold
-// the server.
+// The address the program prints carries a secret of this launch ("/?secret=..."); it can be
+// opened again and again while the program runs. Opening it sets an HttpOnly, SameSite=Strict
+// cookie named after the port ("brivel_secret_PORT", so that two launches on other ports keep
+// theirs) and leads to "/"; "/" without that cookie shows how to open Brivel instead of the
+// app, so another local user who finds the port cannot drive it.
+// A client's request head must arrive within about a second and the whole request within a
+// few, with caps on both; the Host and token checks run before any body is read. Requests are
+// read by one gate thread and reach the threads that run routes only when whole, and a client
+// keeps only a few connections waiting, so slow or greedy clients cannot hold the server
+// (web/internal/guarded_http.h). A body over the cap is refused with a reason the page shows.
 //
 // Routes:
 //   GET  /              the page, with the current render and the token (cookie)
@@ -91,11 +95,16 @@ struct WebServerOptions {
   std::filesystem::path assetDirectory;
   // The per-launch token; empty means a fresh random one.
   std::string token;
-  // The one-time secret of the printed address (launchUrl()); empty means a fresh random one.
-  // Opening that address turns it into a cookie that the page needs.
+  // The secret of the printed address (launchUrl()), good for the whole launch; empty means a
+  // fresh random one. Opening that address turns it into a cookie that the page needs.
   std::string secret;
+  // How long a client may take to send a request's head before it is cut off.
+  platform::Duration headerDeadline = std::chrono::seconds(1);
   // How long a client may take to send a whole request (head and body) before it is cut off.
   platform::Duration requestDeadline = std::chrono::seconds(5);
+  // Connections one client (a peer address) may keep waiting for their request to arrive; a
+  // new one beyond this cuts off its oldest.
+  size_t maxWaitingPerClient = 16;
   // Caps on a request's head: its bytes and its header lines.
   size_t maxHeaderBytes = 16 * 1024;
   size_t maxHeaderCount = 64;
@@ -128,9 +137,11 @@ class WebServer {
   int port() const { return port_; }
   // "http://127.0.0.1:PORT/"
   std::string url() const;
-  // The address to print for the user: url() with the one-time secret, "...?secret=...".
+  // The address to print for the user: url() with the launch's secret, "...?secret=...".
   std::string launchUrl() const;
   const std::string& secret() const { return options_.secret; }
+  // The name of the cookie the secret becomes: "brivel_secret_PORT".
+  std::string secretCookieName() const;
   const std::string& token() const { return options_.token; }
   // The number of the latest render (0 before the first).
   uint64_t version() const;
@@ -179,11 +190,6 @@ class WebServer {
   std::map<std::string, uint64_t, std::less<>> lastActions_;
   std::deque<std::string> pageOrder_;
 };
-
-// Cuts posted text to what a control accepts: line breaks only in a multi-line field (a
-// single-line one gets none), no other control characters but tabs, and at most `maxLength`
-// user-perceived characters.
-std::string cutPostedText(const std::string& text, size_t maxLength, bool multiline);
 
 // The event of a post by its name in the request: "tap", "set", "submit", "focus", "dismiss",
 // "scroll".

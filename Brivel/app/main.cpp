@@ -42,6 +42,7 @@
 #include "platform/data/save_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/shutdown_signals.h"
+#include "platform/foundation/arguments.h"
 #include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
 #include "platform/keychain/keychain.h"
@@ -70,47 +71,27 @@ struct Options {
 
 // Parses the command line; on a bad one writes why to `error` and answers std::nullopt.
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+  // The SDK's launch switches pass: its logger and session producer read them themselves.
+  static const platform::ArgumentSpec spec{
+      .valued = {"--data-dir", "--port", "--sdk-endpoints"},
+      .switches = {"--help", "-h"},
+      .passed = {"-TELDebugEnabled", "-TELDebugDisabled", "-TELLoggerForceSTDERR", "-TELSessionsDebugEvents"}};
+  const platform::Expected<platform::Arguments> arguments = platform::parseArguments(argc, argv, spec);
+  if (!arguments.ok()) {
+    error = arguments.error().localizedDescription();
+    return std::nullopt;
+  }
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      continue;
-    }
-    // The SDK's launch switches: its logger and session producer read them themselves.
-    if (argument == "-TELDebugEnabled" || argument == "-TELDebugDisabled" || argument == "-TELLoggerForceSTDERR" ||
-        argument == "-TELSessionsDebugEvents") {
-      continue;
-    }
-    if (argument != "--data-dir" && argument != "--port" && argument != "--sdk-endpoints") {
-      error = "unknown argument '" + std::string(argument) + "'";
+  options.help = arguments->has("--help") || arguments->has("-h");
+  if (auto dataDirectory = arguments->value("--data-dir")) options.dataDirectory = std::filesystem::path(*dataDirectory);
+  if (auto endpoints = arguments->value("--sdk-endpoints")) options.sdkEndpoints = std::filesystem::path(*endpoints);
+  if (auto value = arguments->value("--port")) {
+    const platform::Expected<int> port = web::parsePortArgument(*value);
+    if (!port.ok()) {
+      error = port.error().localizedDescription();
       return std::nullopt;
     }
-    if (i + 1 >= argc) {
-      error = std::string(argument) + " needs a value";
-      return std::nullopt;
-    }
-    const std::string_view value = argv[++i];
-    if (argument == "--data-dir") {
-      if (value.empty()) {
-        error = "--data-dir needs a directory";
-        return std::nullopt;
-      }
-      options.dataDirectory = std::filesystem::path(value);
-    } else if (argument == "--sdk-endpoints") {
-      if (value.empty()) {
-        error = "--sdk-endpoints needs a file";
-        return std::nullopt;
-      }
-      options.sdkEndpoints = std::filesystem::path(value);
-    } else {
-      const platform::Expected<int> port = web::parsePortArgument(value);
-      if (!port.ok()) {
-        error = port.error().localizedDescription();
-        return std::nullopt;
-      }
-      options.port = *port;
-    }
+    options.port = *port;
   }
   return options;
 }

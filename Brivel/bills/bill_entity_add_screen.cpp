@@ -85,7 +85,7 @@ View BillEntityAddScreen::body(Context& ctx) const {
   auto nameFocus = focus.name;
   return NavigationStack(content)
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(colorFromAssetName(profile->color()))
       .onAppear([nameFocus] { nameFocus.set(true); })
       .onDisappear([vm] { vm->resetForm(); });

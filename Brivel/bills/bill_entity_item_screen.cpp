@@ -126,7 +126,7 @@ View BillEntityItemScreen::body(Context& ctx) const {
   const Color accent = colorFromAssetName(profile ? profile->color() : "sonicBlue");
   return NavigationStack(content)
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .sensoryFeedback(SensoryFeedback::warning, vm->deleteDialogHaptic.get())
       .accentColor(accent)
       .confirmationDialog(keyText(localizable_deleteBill), fieldBinding(vm, &BillEntityItemScreenViewModel::showDeleteDialog),

@@ -12,16 +12,13 @@
 #include "Brivel/bills/bill_list_model.h"
 #include "Brivel/bills/bill_sections.h"
 #include "Brivel/bills/bill_sort_menu.h"
-#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/bills/profile_sheets.h"
 #include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/model/profile_manager.h"
 #include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/profiles/profiles_item_screen.h"
-#include "Brivel/profiles/profiles_list_screen.h"
 #include "Brivel/shell/entity_unavailable_view.h"
 #include "Brivel/shell/localized_keys.h"
 #include "Brivel/shell/palette.h"
-#include "Brivel/shell/settings_screen.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 #include "platform/ui/memo.h"
@@ -131,38 +128,13 @@ View groupedContent(const std::shared_ptr<ProfileEntity>& profile, const std::st
       });
 }
 
-// The one quick action of the leading menu, by the profile's choice.
-View quickActionButton(FavoriteQuickAction action, const State<bool>& bankAccounts, const State<bool>& categories,
-                       const State<bool>& notes, const State<bool>& salary) {
-  auto button = [](std::string_view key, std::string symbol, State<bool> flag) {
-    return Button(Label(keyText(key), std::move(symbol)), [flag] { flag.toggle(); })
-        .accessibilityIdentifier("quickAction");
-  };
-  switch (action) {
-    case FavoriteQuickAction::openBankAccounts:
-      return button(localizable_bankAccounts, "creditcard", bankAccounts);
-    case FavoriteQuickAction::openCategories:
-      return button(localizable_categories, "personalhotspot", categories);
-    case FavoriteQuickAction::openNotes:
-      return button(localizable_notes, "paperclip", notes);
-    case FavoriteQuickAction::openSalary:
-      return button(localizable_salary, "centsign", salary);
-  }
-  return View();
-}
-
 }  // namespace
 
 View CollectionListScreen::body(Context& ctx) const {
   auto profileManager = ctx.environmentObject<ProfileManager>();
   ctx.environmentObject<UserDefaultsManager>();  // the presented screens need it
-  auto showEditUsersListScreen = ctx.state<bool>("showEditUsersListScreen", false);
-  auto showBankAccountsListScreen = ctx.state<bool>("showBankAccountsListScreen", false);
-  auto showCategoriesListScreen = ctx.state<bool>("showCategoriesListScreen", false);
-  auto showNotesListScreen = ctx.state<bool>("showNotesListScreen", false);
-  auto showSalaryListScreen = ctx.state<bool>("showSalaryListScreen", false);
-  auto showUsersListScreen = ctx.state<bool>("showUsersListScreen", false);
-  auto showSettingsScreen = ctx.state<bool>("showSettingsScreen", false);
+  const ProfileSheets sheets = ProfileSheets::state(ctx);
+  auto showUsersListScreen = sheets.showUsersListScreen;
   auto showCreateBillScreen = ctx.state<bool>("showCreateBillScreen", false);
   auto showSearchable = ctx.state<bool>("showSearchable", false);
   auto searchableText = ctx.state<std::string>("searchableText", "");
@@ -206,22 +178,8 @@ View CollectionListScreen::body(Context& ctx) const {
              .navigationTitle(selected ? verbatim(selected->name()) : keyText(localizable_collection));
 
   // 11: the toolbar.
-  std::vector<View> profileMenu{
-      when(selected != nullptr, [&] {
-        return Button(Label(verbatim(selected->name()), "person.crop.circle.fill"),
-                      [showEditUsersListScreen] { showEditUsersListScreen.toggle(); })
-            .accessibilityIdentifier("editProfile");
-      }),
-      when(selected != nullptr, [&] {
-        return quickActionButton(selected->favoriteQuickAction(), showBankAccountsListScreen, showCategoriesListScreen,
-                                 showNotesListScreen, showSalaryListScreen);
-      }),
-      Divider(),
-      Button(Label(keyText(localizable_profiles), "person.2"), [showUsersListScreen] { showUsersListScreen.toggle(); })
-          .accessibilityIdentifier("profiles"),
-      Button(Label(keyText(localizable_settings), "gearshape"), [showSettingsScreen] { showSettingsScreen.toggle(); })
-          .accessibilityIdentifier("settings"),
-  };
+  std::vector<View> profileMenu = sheets.menuEntries(selected);
+
   std::vector<View> toolbar{ToolbarItemGroup(ToolbarPlacement::topBarLeading,
                                              {ControlGroup(SystemImage("person.crop.circle.fill"), std::move(profileMenu))
                                                   .controlGroupStyle(ControlGroupStyle::menu)
@@ -241,36 +199,7 @@ View CollectionListScreen::body(Context& ctx) const {
   list = list.toolbar(std::move(toolbar));
 
   // 10: the sheets, each built from the selection at the moment it is shown.
-  auto profileSheet = [profileManager](std::string name, BillsNeighbourScreens::MakeProfileScreen BillsNeighbourScreens::*make) {
-    return [profileManager, name, make] {
-      auto profile = profileManager->selectedUser();
-      if (!profile) return View();
-      return Closure(name, [profile, make](Context& sheet) {
-                       return (sheet.environment<BillsNeighbourScreensKey>().*make)(profile, sheet.dismiss());
-                     })
-          .presentationSizing(PresentationSizing::page);
-    };
-  };
-  return NavigationStack(list)
-      .sheet(showEditUsersListScreen.binding(),
-             [profileManager] {
-               auto profile = profileManager->selectedUser();
-               if (!profile) return View();
-               return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile})
-                   .presentationSizing(PresentationSizing::page);
-             })
-      .sheet(showBankAccountsListScreen.binding(), profileSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
-      .sheet(showCategoriesListScreen.binding(), profileSheet("categoriesSheet", &BillsNeighbourScreens::categories))
-      .sheet(showNotesListScreen.binding(), profileSheet("notesSheet", &BillsNeighbourScreens::notes))
-      .sheet(showSalaryListScreen.binding(), profileSheet("salarySheet", &BillsNeighbourScreens::salary))
-      .sheet(showUsersListScreen.binding(),
-             [showUsersListScreen] {
-               return View(ProfilesListScreen{showUsersListScreen.binding()}).presentationSizing(PresentationSizing::page);
-             })
-      .sheet(showSettingsScreen.binding(),
-             [showSettingsScreen] {
-               return View(SettingsScreen{showSettingsScreen.binding()}).presentationSizing(PresentationSizing::form);
-             })
+  return sheets.present(NavigationStack(list), [profileManager] { return profileManager->selectedUser(); })
       .sheet(showCreateBillScreen.binding(), [profileManager, showCreateBillScreen] {
         auto profile = profileManager->selectedUser();
         if (!profile) return View();

@@ -1,8 +1,8 @@
 // The screens of other subsystems that the bills screens present, handed in through the
 // view environment so that the bills screens do not depend on where those screens live.
 //
-// The app puts the real screens here (Brivel/app/main.cpp). Until it does, the list and
-// create entries show nothing, and the salary sheet shows an empty state with a close button.
+// The app puts the real screens here (Brivel/app/main.cpp); where it puts none, the entry
+// shows nothing.
 //
 //   content.environment<BillsNeighbourScreensKey>(screens)
 //
@@ -45,7 +45,7 @@ struct BillsNeighbourScreens {
 
 struct BillsNeighbourScreensKey {
   using Value = BillsNeighbourScreens;
-  // Empty screens, and the interim salary sheet.
+  // Empty screens.
   static Value defaultValue();
 };
 

@@ -131,7 +131,7 @@ View BankAccountsAddScreen::body(Context& ctx) const {
            if (on) focus.note.set(true);
          }))
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(colorFromAssetName(profile->color()))
       .onAppear([focus] { focus.name.set(true); });
 }

@@ -77,7 +77,7 @@ View CategoriesAddScreen::body(Context& ctx) const {
          ToastMessageModifier{vm->savedToastMessage.get(), ToastMessageType::added, SFSymbols::personalhotspot};
   return NavigationStack(form)
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(colorFromAssetName(profile->color()))
       .onAppear([nameIsFocused] { nameIsFocused.set(true); });
 }

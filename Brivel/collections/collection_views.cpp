@@ -44,11 +44,14 @@ View rowTitleLabel(View title, std::string_view symbol) {
 
 View countBadge(std::size_t count, std::string_view symbol, std::string_view colorName, std::shared_ptr<const Tip> tip,
                 bool countFirst) {
-  View number = whiteHeadline(Text(localized("%lld", {std::to_string(count)}))).contentTransition(ContentTransition::numericText);
+  // The count rolls up or down digit by digit as it changes.
+  View number =
+      whiteHeadline(Text(localized("%lld", {std::to_string(count)}))).contentTransition(ContentTransition::numericTextCountingUp);
   View image = SystemImage(std::string(symbol)).symbolVariant(SymbolVariant::fill).foregroundStyle(Color::system("white"));
   View label = countFirst ? HStack({number, image}) : Label(number, image);
+  View fill = ShapeView(Shape::roundedRectangle(22, true), assetColor(colorName).withGradient()).shadow(faintShadow(), 1);
   return label.padding(12)
-      .background(assetColor(colorName).withGradient(), Shape::roundedRectangle(22, true))
+      .background(fill)
       .opacity(0.8)
       .clipShape(Shape::roundedRectangle(26, true))
       .padding(9)

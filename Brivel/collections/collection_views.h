@@ -47,7 +47,8 @@ platform::ui::View deleteMenuLabel();
 platform::ui::View rowTitleLabel(platform::ui::View title, std::string_view symbol);
 
 // The floating count badge of the list screens: the count and a filled symbol in white on
-// a rounded rectangle of the gradient of `colorName`, with `tip` hanging from it. With
+// a rounded rectangle of the gradient of `colorName` with a faint shadow, with `tip` hanging
+// from it; the count rolls as it changes. With
 // `countFirst` the count stands before the symbol.
 platform::ui::View countBadge(std::size_t count, std::string_view symbol, std::string_view colorName,
                               std::shared_ptr<const platform::ui::Tip> tip, bool countFirst = false);

@@ -95,7 +95,7 @@ View NotesAddScreen::body(Context& ctx) const {
          ToastMessageModifier{vm->savedToastMessage.get(), ToastMessageType::added, SFSymbols::paperclip};
   return NavigationStack(form)
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(colorFromAssetName(profile->color()))
       .onAppear([nameIsFocused] { nameIsFocused.set(true); });
 }

@@ -61,7 +61,8 @@ std::shared_ptr<const std::array<ForecastMonthValues, 12>> yearRecords(const Pro
   });
 }
 
-ForecastMonthValues monthValues(const ProfileEntity& profile, int month) {
+std::optional<ForecastMonthValues> monthValues(const ProfileEntity& profile, int month) {
+  if (month < 0 || month >= static_cast<int>(kForecastMonthKeys.size())) return std::nullopt;
   const auto year = profile.yearFigures();
   return record(month, year->monthly, year->quarterly[static_cast<std::size_t>(month % 3)],
                 year->yearly[static_cast<std::size_t>(month)]);

@@ -47,8 +47,8 @@ std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile);
 // handed out again until a bill figure changes (reading them registers the figures' reads, so
 // a view showing them redraws on such a change).
 std::shared_ptr<const std::array<ForecastMonthValues, 12>> yearRecords(const ProfileEntity& profile);
-// The record of month `month` (0..11) alone.
-ForecastMonthValues monthValues(const ProfileEntity& profile, int month);
+// The record of month `month` alone; none for a month outside 0..11.
+std::optional<ForecastMonthValues> monthValues(const ProfileEntity& profile, int month);
 
 // The profile's bills of one occurrence, in stored order, then sorted stably in the
 // profile's bill order.

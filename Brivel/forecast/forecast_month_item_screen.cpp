@@ -25,7 +25,7 @@ using namespace platform::ui;
 
 ForecastMonthValues currentMonthValues(const ProfileEntity& profile, const ForecastMonthValues& values) {
   const std::optional<int> month = forecastMonthIndex(values.month);
-  return month ? monthValues(profile, *month) : values;
+  return month ? monthValues(profile, *month).value_or(values) : values;
 }
 
 namespace {

@@ -73,7 +73,8 @@ std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayG
                     .listRowBackground(background);
   View sum = rolling(Verbatim(amountText(group.cost)) |
                      SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading})
-                 .frame(fullWidth(Alignment::trailing));
+                 .frame(fullWidth(Alignment::trailing))
+                 .accessibilityIdentifier("groupSum");
   return {header, billRows(group.bills, pay, "unpaidBill"), sum};
 }
 
@@ -143,6 +144,7 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
                        ToolbarItem(ToolbarPlacement::primaryAction,
                                    toolbarTipImageButton(reset, SystemImage("arrow.circlepath"), now.payedBills.empty(),
                                                          true, nullptr)
+                                       .accessibilityLabel(keyText(localizable_markAllUnpaid))
                                        .accessibilityIdentifier("resetPayedBills"))});
   return NavigationStack(list)
       .interactiveDismissDisabled(true)

@@ -7,18 +7,14 @@
 #include <vector>
 
 #include "Brivel/bills/bill_entity_view.h"
-#include "Brivel/bills/neighbour_screens.h"
+#include "Brivel/bills/profile_sheets.h"
 #include "Brivel/forecast/forecast_figures.h"
 #include "Brivel/forecast/forecast_month_view.h"
 #include "Brivel/forecast/forecast_sort_menu.h"
 #include "Brivel/forecast/internal/bill_rows.h"
-#include "Brivel/forecast/salary_list_screen.h"
 #include "Brivel/model/user_defaults_manager.h"
-#include "Brivel/profiles/profiles_item_screen.h"
-#include "Brivel/profiles/profiles_list_screen.h"
 #include "Brivel/shell/entity_unavailable_view.h"
 #include "Brivel/shell/localized_keys.h"
-#include "Brivel/shell/settings_screen.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 
@@ -89,25 +85,6 @@ View occurrenceRows(const ProfileEntity& profile, OccurringType occurring) {
   });
 }
 
-// The one favourite entry of the profile menu.
-View favouriteEntry(FavoriteQuickAction action, const State<bool>& bankAccounts, const State<bool>& categories,
-                    const State<bool>& notes, const State<bool>& salary) {
-  auto entry = [](std::string_view key, std::string symbol, State<bool> flag) {
-    return Button(Label(keyText(key), std::move(symbol)), [flag] { flag.toggle(); }).accessibilityIdentifier("quickAction");
-  };
-  switch (action) {
-    case FavoriteQuickAction::openBankAccounts:
-      return entry(localizable_bankAccounts, "creditcard", bankAccounts);
-    case FavoriteQuickAction::openCategories:
-      return entry(localizable_categories, "personalhotspot", categories);
-    case FavoriteQuickAction::openNotes:
-      return entry(localizable_notes, "paperclip", notes);
-    case FavoriteQuickAction::openSalary:
-      return entry(localizable_salary, "centsign", salary);
-  }
-  return View();
-}
-
 View spendableMenu(const std::shared_ptr<ProfileEntity>& profile) {
   const bool shown = profile->showSpendable();
   return Menu(SystemImage(shown ? "eyeglasses" : "eyeglasses.slash"),
@@ -115,6 +92,7 @@ View spendableMenu(const std::shared_ptr<ProfileEntity>& profile) {
                             shown ? "eyeglasses.slash" : "eyeglasses"),
                       [profile] { profile->setShowSpendable(!profile->showSpendable()); })
                    .accessibilityIdentifier("toggleSpendable")})
+      .accessibilityLabel(keyText(shown ? localizable_hideSpendable : localizable_showSpendable))
       .accessibilityIdentifier("spendableMenu");
 }
 
@@ -123,13 +101,7 @@ View spendableMenu(const std::shared_ptr<ProfileEntity>& profile) {
 View ForecastScreen::body(Context& ctx) const {
   ctx.environmentObject<UserDefaultsManager>();  // the presented screens need it
   auto selectedForecastScreen = ctx.state<ForecastType>("selectedForecastScreen", ForecastType::all);
-  auto showEditUsersListScreen = ctx.state<bool>("showEditUsersListScreen", false);
-  auto showBankAccountsListScreen = ctx.state<bool>("showBankAccountsListScreen", false);
-  auto showCategoriesListScreen = ctx.state<bool>("showCategoriesListScreen", false);
-  auto showNotesListScreen = ctx.state<bool>("showNotesListScreen", false);
-  auto showSalaryListScreen = ctx.state<bool>("showSalaryListScreen", false);
-  auto showUsersListScreen = ctx.state<bool>("showUsersListScreen", false);
-  auto showSettingsScreen = ctx.state<bool>("showSettingsScreen", false);
+  const ProfileSheets sheets = ProfileSheets::state(ctx);
   // A profile deleted under the tab (from its own profiles sheet) is gone, or going: the tab
   // is on its way out, and nothing of the record is read.
   if (!profile || profile->isDeleted() || profile->modelContext() == nullptr) return View();
@@ -138,7 +110,10 @@ View ForecastScreen::body(Context& ctx) const {
   const std::optional<OccurringType> occurring = occurrenceOf(selection);
 
   View picker = Picker<ForecastType>(Text(keyText(localizable_forecast)), selectedForecastScreen.binding().animation(),
-                                     Group({SystemImage("sun.max").symbolVariant(SymbolVariant::fill).tag(ForecastType::all),
+                                     Group({SystemImage("sun.max")
+                                                .symbolVariant(SymbolVariant::fill)
+                                                .accessibilityLabel(keyText(localizable_allMonths))
+                                                .tag(ForecastType::all),
                                             LocalizedText(localizable_month).tag(ForecastType::month),
                                             LocalizedText(localizable_quarter).tag(ForecastType::quarter),
                                             LocalizedText(localizable_year).tag(ForecastType::year)}))
@@ -155,56 +130,15 @@ View ForecastScreen::body(Context& ctx) const {
   content = content.overlay(
       when(occurring && !hasBills(*profile, *occurring), [&] { return emptyOccurrenceState(*occurring); }), Alignment::center);
 
-  std::vector<View> profileMenu{
-      Button(Label(verbatim(profile->name()), "person.crop.circle.fill"),
-             [showEditUsersListScreen] { showEditUsersListScreen.toggle(); })
-          .accessibilityIdentifier("editProfile"),
-      favouriteEntry(profile->favoriteQuickAction(), showBankAccountsListScreen, showCategoriesListScreen,
-                     showNotesListScreen, showSalaryListScreen),
-      Divider(),
-      Button(Label(keyText(localizable_profiles), "person.2"), [showUsersListScreen] { showUsersListScreen.toggle(); })
-          .accessibilityIdentifier("profiles"),
-      Button(Label(keyText(localizable_settings), "gearshape"), [showSettingsScreen] { showSettingsScreen.toggle(); })
-          .accessibilityIdentifier("settings"),
-  };
   content = content.toolbar(
-      {ToolbarItem(ToolbarPlacement::topBarLeading, ControlGroup(SystemImage("person.crop.circle.fill"), std::move(profileMenu))
-                                                        .controlGroupStyle(ControlGroupStyle::menu)
-                                                        .accessibilityIdentifier("profileMenu")),
+      {ToolbarItem(ToolbarPlacement::topBarLeading,
+                   ControlGroup(SystemImage("person.crop.circle.fill"), sheets.menuEntries(profile))
+                       .controlGroupStyle(ControlGroupStyle::menu)
+                       .accessibilityIdentifier("profileMenu")),
        ToolbarItem(ToolbarPlacement::primaryAction,
                    selection == ForecastType::all ? spendableMenu(profile) : forecastSortMenu(profile))});
 
-  // The side lists close through their own sheet's dismiss action.
-  using MakeList = BillsNeighbourScreens::MakeProfileScreen BillsNeighbourScreens::*;
-  auto listSheet = [profile = profile](std::string name, MakeList make) {
-    return [profile, name, make] {
-      return Closure(name, [profile, make](Context& sheet) {
-               return (sheet.environment<BillsNeighbourScreensKey>().*make)(profile, sheet.dismiss());
-             })
-          .presentationSizing(PresentationSizing::page);
-    };
-  };
-  return NavigationStack(content)
-      .sheet(showEditUsersListScreen.binding(),
-             [profile = profile] {
-               return View(ProfilessItemScreen{.viewInSheet = true, .profile = profile})
-                   .presentationSizing(PresentationSizing::page);
-             })
-      .sheet(showBankAccountsListScreen.binding(), listSheet("bankAccountsSheet", &BillsNeighbourScreens::bankAccounts))
-      .sheet(showCategoriesListScreen.binding(), listSheet("categoriesSheet", &BillsNeighbourScreens::categories))
-      .sheet(showNotesListScreen.binding(), listSheet("notesSheet", &BillsNeighbourScreens::notes))
-      .sheet(showSalaryListScreen.binding(),
-             [profile = profile] {
-               return View(SalaryListScreen{.profile = profile, .presentedInSheet = true})
-                   .presentationSizing(PresentationSizing::page);
-             })
-      .sheet(showUsersListScreen.binding(),
-             [showUsersListScreen] {
-               return View(ProfilesListScreen{showUsersListScreen.binding()}).presentationSizing(PresentationSizing::page);
-             })
-      .sheet(showSettingsScreen.binding(), [showSettingsScreen] {
-        return View(SettingsScreen{showSettingsScreen.binding()}).presentationSizing(PresentationSizing::form);
-      });
+  return sheets.present(NavigationStack(content), [profile = profile] { return profile; });
 }
 
 }  // namespace brivel

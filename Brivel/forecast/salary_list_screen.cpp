@@ -97,7 +97,7 @@ View SalaryListScreen::body(Context& ctx) const {
   // presenter's stack and "back" returns there.
   View content = presentedInSheet ? NavigationStack(form) : form;
   return content.interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(colorFromAssetName(shown->color()))
       .onAppear([vm, shown] { loadSalary(*vm, *shown); })
       .onDisappear([vm] { clearSalaryForm(*vm); });

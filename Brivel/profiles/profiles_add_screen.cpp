@@ -68,7 +68,7 @@ View ProfilesAddScreen::body(Context& ctx) const {
 
   return NavigationStack(form)
       .interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .onAppear([nameIsFocused] { nameIsFocused.set(true); });
 }
 

@@ -13,6 +13,7 @@
 #include "Brivel/shell/localized_keys.h"
 #include "Brivel/shell/model_environment.h"
 #include "Brivel/shell/palette.h"
+#include "Brivel/shell/toast.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 
@@ -50,7 +51,7 @@ View ProfilesArchiveScreen::body(Context& ctx) const {
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_archive)};
 
   const bool isEmpty = archivedUsers.empty();
-  return list.sensoryFeedback(SensoryFeedback::success, unarchivedHaptic.get())
+  return list.sensoryFeedback(SensoryFeedback::success, unarchivedHaptic.get(), savesSucceed())
       .animation(Animation::default_, static_cast<std::int64_t>(archivedUsers.size()))
       .onChange(isEmpty,
                 [dismiss](const bool&, const bool& nowEmpty) {

@@ -170,7 +170,7 @@ View progressView(const std::shared_ptr<VM>& vm) {
                                                 BillEntitySmallListView{bill->name(), bill->cost(), nullptr, bill->category()});
                                           });
                          })})
-                    .sensoryFeedback(SensoryFeedback::success, vm->importFinishedHaptic.get());
+                    .sensoryFeedback(SensoryFeedback::success, vm->importFinishedHaptic.get(), savesSucceed());
   View deleteSwitch = when(finished && !failed, [&] {
     return Section({Toggle(bind(vm, &VM::deleteBackup), LocalizedText(localizable_deleteBackup))
                         .tint(assetColor("sonicGreen"))

@@ -11,7 +11,6 @@
 #include "Brivel/profiles/internal/profile_name_field.h"
 #include "Brivel/profiles/profile_ordering.h"
 #include "Brivel/shell/color_picker_view.h"
-#include "Brivel/shell/entity_unavailable_view.h"
 #include "Brivel/shell/localized_keys.h"
 #include "Brivel/shell/tips.h"
 #include "Brivel/shell/toast.h"
@@ -25,14 +24,6 @@ using namespace platform::ui;
 using namespace profiles_internal;
 
 namespace {
-
-// The salary row's page until the salary screen is put here: an empty state titled like it.
-ProfileCollectionScreens::Make interimScreen(std::string_view titleKey, SFSymbols symbol) {
-  return [titleKey, symbol](const std::shared_ptr<ProfileEntity>&, DismissAction) {
-    return View(EntityUnavailableView{keyText(titleKey), SymbolImage(symbol), std::nullopt, std::nullopt, {}}) |
-           NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(titleKey)};
-  };
-}
 
 View countText(std::size_t count) { return Text(localized("%lld", {std::to_string(count)})); }
 
@@ -49,7 +40,7 @@ View figureRow(std::string_view key, View value) {
 
 ProfileCollectionScreens ProfileCollectionScreensKey::defaultValue() {
   auto none = [](const std::shared_ptr<ProfileEntity>&, DismissAction) { return View(); };
-  return {none, none, none, interimScreen(localizable_nettoSalary, SFSymbols::centSign)};
+  return {none, none, none, none};
 }
 
 View ProfilessItemScreen::body(Context& ctx) const {
@@ -135,7 +126,7 @@ View ProfilessItemScreen::body(Context& ctx) const {
   // presenter's stack, so that its rows push there and "back" returns to the list.
   View content = viewInSheet ? NavigationStack(form) : form;
   return content.interactiveDismissDisabled(true)
-      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get())
+      .sensoryFeedback(SensoryFeedback::success, vm->savedHaptic.get(), savesSucceed())
       .accentColor(vm->selectedColor.get())
       .onAppear([vm, shown] {
         vm->name = shown->name();

@@ -38,9 +38,8 @@ struct ProfileCollectionScreens {
   Make salary;
 };
 
-// The app puts the collections' screens here (Brivel/app/main.cpp); until it does, their
-// rows open an empty page, and the salary row a page with an empty state until the salary
-// screen is put here.
+// The app puts the collections' and the salary screens here (Brivel/app/main.cpp); a row
+// whose screen is not put here opens an empty page.
 struct ProfileCollectionScreensKey {
   using Value = ProfileCollectionScreens;
   static Value defaultValue();

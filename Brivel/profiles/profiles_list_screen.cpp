@@ -20,6 +20,7 @@
 #include "Brivel/shell/palette.h"
 #include "Brivel/shell/review_handler.h"
 #include "Brivel/shell/tips.h"
+#include "Brivel/shell/toast.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 
@@ -136,7 +137,7 @@ View ProfilesListScreen::body(Context& ctx) const {
                                                                                              Alignment::trailing) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_profiles)};
   list = list.animation(Animation::default_, static_cast<std::int64_t>(unarchivedProfiles.size()))
-             .sensoryFeedback(SensoryFeedback::success, profileArchivedHaptic.get())
+             .sensoryFeedback(SensoryFeedback::success, profileArchivedHaptic.get(), savesSucceed())
              .navigationDestination(showArchiveScreen.binding(), [] { return View(ProfilesArchiveScreen{}); })
              .sheet(showCreateProfileScreen.binding(),
                     [showCreateProfileScreen, close] {

@@ -14,6 +14,7 @@ inline constexpr std::string_view localizable_addBankAccount = "localizable_addB
 inline constexpr std::string_view localizable_addCategory = "localizable_addCategory";
 inline constexpr std::string_view localizable_added = "localizable_added";
 inline constexpr std::string_view localizable_addNote = "localizable_addNote";
+inline constexpr std::string_view localizable_allMonths = "localizable_allMonths";
 inline constexpr std::string_view localizable_allPayed = "localizable_allPayed";
 inline constexpr std::string_view localizable_appCrashed = "localizable_appCrashed";
 inline constexpr std::string_view localizable_april = "localizable_april";
@@ -76,6 +77,7 @@ inline constexpr std::string_view localizable_june = "localizable_june";
 inline constexpr std::string_view localizable_leftToPay = "localizable_leftToPay";
 inline constexpr std::string_view localizable_leftToPayTipMessage = "localizable_leftToPayTipMessage";
 inline constexpr std::string_view localizable_march = "localizable_march";
+inline constexpr std::string_view localizable_markAllUnpaid = "localizable_markAllUnpaid";
 inline constexpr std::string_view localizable_may = "localizable_may";
 inline constexpr std::string_view localizable_month = "localizable_month";
 inline constexpr std::string_view localizable_monthly = "localizable_monthly";
@@ -143,12 +145,13 @@ inline constexpr std::string_view localizable_year = "localizable_year";
 inline constexpr std::string_view localizable_yearly = "localizable_yearly";
 
 // Every key above, in declaration order.
-inline constexpr std::array<std::string_view, 132> kLocalizedKeys = {
+inline constexpr std::array<std::string_view, 134> kLocalizedKeys = {
     localizable_add,
     localizable_addBankAccount,
     localizable_addCategory,
     localizable_added,
     localizable_addNote,
+    localizable_allMonths,
     localizable_allPayed,
     localizable_appCrashed,
     localizable_april,
@@ -211,6 +214,7 @@ inline constexpr std::array<std::string_view, 132> kLocalizedKeys = {
     localizable_leftToPay,
     localizable_leftToPayTipMessage,
     localizable_march,
+    localizable_markAllUnpaid,
     localizable_may,
     localizable_month,
     localizable_monthly,

@@ -5,9 +5,8 @@
 // profile to the environment's ProfileManager, which re-selects the last picked one.
 //
 // It reads the ProfileManager and the store container from the environment (BrivelApp puts
-// them there). Until the bills list and the forecast screens exist, each tab shows an
-// empty state with a settings button in its toolbar; `collectionTab` and `forecastTab` are
-// where the real screens plug in.
+// them there). The tabs' screens live above the shell: the program hands them in as
+// `collectionTab` and `forecastTab`; a tab left unset is empty.
 //
 // The tab not shown is kept from its last build while nothing it read changed.
 //
@@ -22,22 +21,9 @@
 
 namespace brivel {
 
-// The bills tab until the bills list exists: an empty state (no profile selected, or no
-// bills) and a toolbar button that opens the settings sheet.
-struct InterimCollectionTab {
-  platform::ui::View body(platform::ui::Context& ctx) const;
-};
-
-// The forecast tab until the forecast exists: an empty state and the settings button.
-struct InterimForecastTab {
-  std::shared_ptr<ProfileEntity> profile;
-  platform::ui::View body(platform::ui::Context& ctx) const;
-};
-
 struct RootScreen {
-  std::function<platform::ui::View()> collectionTab = [] { return platform::ui::View(InterimCollectionTab{}); };
-  std::function<platform::ui::View(const std::shared_ptr<ProfileEntity>&)> forecastTab =
-      [](const std::shared_ptr<ProfileEntity>& profile) { return platform::ui::View(InterimForecastTab{profile}); };
+  std::function<platform::ui::View()> collectionTab;
+  std::function<platform::ui::View(const std::shared_ptr<ProfileEntity>&)> forecastTab;
 
   platform::ui::View body(platform::ui::Context& ctx) const;
 };

@@ -41,10 +41,10 @@ View ToastMessageView::body(Context&) const {
 View ToastMessageModifier::apply(const View& content) const {
   const ToastMessageType shownType = type;
   const SFSymbols shownSymbol = symbol;
-  // A toast confirms a save; while saves fail the page shows that instead, never a success.
-  const bool saved = !platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey);
-  return content.overlay(when(trigger && saved, [&] { return View(ToastMessageView{shownType, shownSymbol}); }), Alignment::top);
+  return content.overlay(when(trigger && savesSucceed(), [&] { return View(ToastMessageView{shownType, shownSymbol}); }), Alignment::top);
 }
+
+bool savesSucceed() { return !platform::DataNotices::shared().has(platform::kSaveFailureNoticeKey); }
 
 void showToast(Binding<bool> flag) {
   if (flag.get()) return;

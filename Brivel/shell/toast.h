@@ -41,6 +41,10 @@ struct ToastMessageModifier {
   platform::ui::View apply(const platform::ui::View& content) const;
 };
 
+// False while the store's saves fail: a toast or a success haptic confirms a save, so
+// neither shows then (the page says that the changes are not saved instead).
+bool savesSucceed();
+
 // Shows the toast of `flag` for 1.66 seconds. A toast already showing is neither restarted
 // nor extended.
 void showToast(platform::ui::Binding<bool> flag);

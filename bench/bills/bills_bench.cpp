@@ -180,7 +180,7 @@ void BM_Open(benchmark::State& state) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     // The page as a browser that opened the printed address asks for it: with the secret cookie.
-    const httplib::Headers cookie{{"Cookie", "brivel_secret=" + f->front->server()->secret()}};
+    const httplib::Headers cookie{{"Cookie", f->front->server()->secretCookieName() + "=" + f->front->server()->secret()}};
     auto& res = send(*f, [&cookie](httplib::Client& c) { return c.Get("/", cookie); });
     if (!res || res->status != 200) {
       state.SkipWithError("the page failed");

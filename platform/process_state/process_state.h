@@ -77,11 +77,10 @@ class ProcessValue {
   void addReset() {
     std::call_once(resetAdded_, [this] {
       addProcessStateReset(this, [this] {
-        T old;
-        {
+        T old = [this] {
           std::lock_guard lock(mutex_);
-          old = std::exchange(value_, fresh_);
-        }
+          return std::exchange(value_, fresh_);
+        }();
         // `old` goes here, outside the lock: its destructor may use other process values.
       });
     });

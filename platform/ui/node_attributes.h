@@ -183,7 +183,8 @@ constexpr std::string_view name(E value) {
   X(appearanceSegmentedNormalTitleColor, "appearance.segmentedNormalTitleColor")                          \
   /* Any node */                                                                                          \
   X(hidden, "hidden") X(disabled, "disabled") X(accessibilityIdentifier, "accessibilityIdentifier")       \
-  X(accessibilityAnnouncement, "accessibilityAnnouncement") X(id, "id")                                   \
+  X(accessibilityAnnouncement, "accessibilityAnnouncement") X(accessibilityLabel, "accessibilityLabel")    \
+  X(id, "id")                                                                                             \
   X(font, "font") X(bold, "bold") X(foregroundStyle, "foregroundStyle") X(tint, "tint")                   \
   X(tintCleared, "tintCleared") X(accentColor, "accentColor")                                             \
   X(multilineTextAlignment, "multilineTextAlignment") X(lineLimit, "lineLimit")                           \

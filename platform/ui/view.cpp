@@ -307,6 +307,7 @@ View View::tag(detail::AnyValue value) const {
 }
 
 View View::accessibilityIdentifier(std::string id) const { return attr(Attr::accessibilityIdentifier, std::move(id)); }
+View View::accessibilityLabel(TextContent label) const { return attr(Attr::accessibilityLabel, std::move(label)); }
 View View::id(std::string id) const { return attr(Attr::id, std::move(id)); }
 
 // ----- Text input -----
@@ -498,10 +499,10 @@ View View::taskOn(detail::AnyValue id, std::function<void(const TaskHandle&)> ac
   });
 }
 
-View View::feedbackOn(SensoryFeedback feedback, detail::AnyValue trigger) const {
-  return modified([feedback, trigger](Builder& b, const std::string& path, const View& base, std::vector<Node>& out) {
+View View::feedbackOn(SensoryFeedback feedback, detail::AnyValue trigger, bool play) const {
+  return modified([feedback, trigger, play](Builder& b, const std::string& path, const View& base, std::vector<Node>& out) {
     base.build(b, path, out);
-    if (changedSinceLastRender(b, b.subKey(path, "feedback"), trigger)) {
+    if (changedSinceLastRender(b, b.subKey(path, "feedback"), trigger) && play) {
       std::string name = feedbackName(feedback);
       b.afterRender([name, path] { EventLog::shared().record(LoggedEventType::haptic, name, path); });
     }

@@ -170,6 +170,8 @@ class View {
     return tag(detail::AnyValue::of(std::move(value)));
   }
   View accessibilityIdentifier(std::string id) const;
+  // What a screen reader calls the view, for a control whose label is an image alone.
+  View accessibilityLabel(TextContent label) const;
   View id(std::string id) const;
 
   // Text input.
@@ -276,10 +278,11 @@ class View {
   View task(std::function<void(const TaskHandle&)> action) const {
     return taskOn(detail::AnyValue::of(0), std::move(action));
   }
-  // Logs a haptic each time `trigger` changes between renders.
+  // Logs a haptic each time `trigger` changes between renders; with `play` false the change
+  // is taken in silently (the haptic would confirm something that did not happen).
   template <class T>
-  View sensoryFeedback(SensoryFeedback feedback, T trigger) const {
-    return feedbackOn(feedback, detail::AnyValue::of(std::move(trigger)));
+  View sensoryFeedback(SensoryFeedback feedback, T trigger, bool play = true) const {
+    return feedbackOn(feedback, detail::AnyValue::of(std::move(trigger)), play);
   }
   // Logs a symbol effect (a bounce) each time `value` changes between renders.
   template <class T>
@@ -293,7 +296,7 @@ class View {
  private:
   View animationOn(Animation animation, detail::AnyValue value) const;
   View taskOn(detail::AnyValue id, std::function<void(const TaskHandle&)> action) const;
-  View feedbackOn(SensoryFeedback feedback, detail::AnyValue trigger) const;
+  View feedbackOn(SensoryFeedback feedback, detail::AnyValue trigger, bool play) const;
   View symbolEffectOn(SymbolEffect effect, detail::AnyValue value) const;
 
   std::shared_ptr<const detail::ViewImpl> impl_;

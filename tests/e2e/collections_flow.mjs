@@ -73,6 +73,18 @@ try {
     await field('billCost').fill('900');
     await page.locator('[data-id="connectCategory"] input[type="checkbox"]').click();
     await byId('createCategory').click();
+    await field('categoryName').waitFor({ state: 'visible' });
+    // The colour row is wider than the page: it fades out where it is cut, and its last colour
+    // scrolls clear of the fade.
+    const colours = await page.locator('.sheet .scroll-h:visible').last().evaluate((el) => {
+      el.scrollLeft = el.scrollWidth;
+      const items = el.querySelectorAll('[data-id^="swatch."]');
+      const last = items[items.length - 1].getBoundingClientRect();
+      return { mask: getComputedStyle(el).maskImage || getComputedStyle(el).webkitMaskImage, wider: el.scrollWidth > el.clientWidth,
+               clear: el.getBoundingClientRect().right - last.right };
+    });
+    expect(colours.wider && /gradient/.test(colours.mask), `the colour row gives no sign that it scrolls: ${JSON.stringify(colours)}`);
+    expect(colours.clear >= 16, `the last colour stays under the fade: ${JSON.stringify(colours)}`);
     await field('categoryName').fill('  Flat ');
     await waitEnabled('saveCategory');
     await byId('saveCategory').click();
@@ -128,6 +140,19 @@ try {
     await waitRows('bankAccountRow', ['main'], 'the account is gone');
     await byId('uncategorized').waitFor({ state: 'visible' });
     await page.screenshot({ path: join(outDir, 'collections-accounts.png'), animations: 'disabled' });
+
+    // The unlinked bill's row puts its cost at the trailing edge, as every bill list does.
+    await byId('uncategorized').click();
+    await page.locator('[data-id="linkBill"]').first().waitFor();
+    const costGap = await page.locator('[data-id="linkBill"]').first().evaluate((el) => {
+      const row = el.closest('.row').getBoundingClientRect();
+      const cost = [...el.querySelectorAll('*')].find((e) => e.children.length === 0 && /\$900\.00/.test(e.textContent));
+      return { end: row.right - cost.getBoundingClientRect().right, width: row.width };
+    });
+    expect(costGap.end >= 0 && costGap.end <= 40, `the cost ends ${costGap.end}px before its ${costGap.width}px row ends`);
+    await page.screenshot({ path: join(outDir, 'collections-uncategorized.png'), animations: 'disabled' });
+    await back();
+    await byId('uncategorized').waitFor({ state: 'visible' });
     await back();
     await page.locator('.sheet').last().locator('[data-id="close"]').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);

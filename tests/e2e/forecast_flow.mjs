@@ -10,7 +10,8 @@
 // ticks its bill off in the left-to-pay checklist; after a reload and a restart the salary is
 // still there.
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
-import { join } from 'node:path';
+import { readdirSync } from 'node:fs';
+import { dirname, join } from 'node:path';
 
 import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
 
@@ -34,6 +35,34 @@ const noSheets = () => page.waitForFunction(() => document.querySelectorAll('.sh
 // The texts of the month cards, top to bottom.
 const monthCards = () => page.$$eval('[data-id="monthRow"]', (rows) =>
   rows.filter((r) => r.offsetParent !== null).map((r) => r.innerText.replace(/\s+/g, ' ').trim()));
+
+// The names an icon alone would give: each symbol of the page's icon table, read out.
+const symbolNames = new Set(readdirSync(join(dirname(programPath), 'web', 'icons'))
+  .filter((f) => f.endsWith('.svg')).map((f) => f.slice(0, -4).replace(/\./g, ' ')));
+
+// The controls of the accessibility tree of the top-most layer (or the whole app) without a
+// name, or named after a symbol rather than by what they do.
+async function badNames(what) {
+  const layers = page.locator('.layer');
+  const root = (await layers.count()) ? layers.last() : page.locator('#app');
+  const bad = [];
+  let controls = 0;
+  for (const line of (await root.ariaSnapshot()).split('\n')) {
+    const m = /^\s*- (button|textbox|combobox|checkbox|switch|menuitem|link|radio|menuitemradio)\b(?: "([^"]*)")?/.exec(line);
+    if (!m) continue;
+    controls += 1;
+    const name = (m[2] ?? '').trim();
+    if (!name || symbolNames.has(name)) bad.push(`${what}: ${line.trim()}`);
+  }
+  if (controls < 2) bad.push(`${what}: no controls`);
+  return bad;
+}
+
+// Where the card of a bill row is on the page.
+const cardBox = (locator) => locator.evaluate((el) => {
+  const r = el.closest('.row').firstElementChild.getBoundingClientRect();
+  return { left: r.left, right: r.right, width: r.width };
+});
 
 async function launch(dataDir) {
   const run = start(programPath, ['--data-dir', dataDir, '--port', '0']);
@@ -137,6 +166,9 @@ try {
     // January opens with its one bill; its summary opens the checklist, where Rent is ticked off.
     await page.locator('[data-id="monthRow"]:visible').first().click();
     await byId('monthSummary').waitFor({ state: 'visible' });
+    // Its tip points at what opens the checklist on this screen: the summary, not a bill.
+    const tip = await page.locator('.tip:visible .tip-message').first().innerText();
+    expect(/summary/i.test(tip) && !/tap a bill/i.test(tip), `the month screen's tip reads "${tip}"`);
     await page.screenshot({ path: join(outDir, 'forecast-month.png'), animations: 'disabled' });
     await byId('monthSummary').click();
     await byId('unpaidBill').waitFor({ state: 'visible' });
@@ -155,6 +187,73 @@ try {
     await launch(dataDir);
     await openForecast();
     await monthCardsRead(/\$1,100\.00/, 0, 'January spendable after a restart');
+  });
+
+  await check('forecast look: cards and rows run the full width, sums sit trailing, every control has a name', async () => {
+    await page.setViewportSize({ width: 430, height: 932 });
+    const bad = [];
+    // The bills list's row, for comparison.
+    await page.locator('.tab-bar .tab-item', { hasText: 'Bills' }).click();
+    const billRow = await cardBox(page.locator('[data-id="billRow"]:visible', { hasText: 'Rent' }).first());
+    await openForecast();
+    await page.locator('[data-id="monthRow"]:visible').first().waitFor();
+    bad.push(...(await badNames('forecast')));
+    const cards = await page.$$eval('[data-id="monthRow"]', (rows) => rows.filter((r) => r.offsetParent !== null)
+      .map((r) => { const b = r.getBoundingClientRect(); return { left: b.left, width: b.width }; }));
+    expect(cards.length === 12, `${cards.length} month cards`);
+    for (const card of cards) {
+      expect(Math.abs(card.width - cards[0].width) < 1 && Math.abs(card.left - cards[0].left) < 1,
+        `the month cards differ: ${JSON.stringify(cards)}`);
+    }
+    expect(cards[0].width >= billRow.width - 1,
+      `a month card is ${cards[0].width}px wide on a 430px page, the bills list's card ${billRow.width}px`);
+
+    // The monthly list's row is the bills list's row.
+    await page.locator('[data-id="forecastPicker"] .segment', { hasText: 'Month' }).click();
+    const row = await cardBox(page.locator('[data-id="billRow"]:visible', { hasText: 'Rent' }).first());
+    expect(Math.abs(row.width - billRow.width) < 1 && Math.abs(row.left - billRow.left) < 1,
+      `the forecast's bill row ${JSON.stringify(row)} is not the bills list's ${JSON.stringify(billRow)}`);
+    bad.push(...(await badNames('forecast monthly list')));
+    await page.locator('[data-id="forecastPicker"] .segment[aria-label]').first().click();
+
+    // February's month screen and its checklist: the group's sum at the trailing edge.
+    await page.locator('[data-id="monthRow"]:visible').nth(1).click();
+    await byId('monthSummary').waitFor({ state: 'visible' });
+    bad.push(...(await badNames('month screen')));
+    await byId('monthSummary').click();
+    await byId('unpaidBill').waitFor({ state: 'visible' });
+    bad.push(...(await badNames('left-to-pay checklist')));
+    const sum = await page.locator('.sheet [data-id="groupSum"]:visible').first().evaluate((el) => {
+      const row = el.closest('.row').getBoundingClientRect();
+      const range = document.createRange();
+      range.selectNodeContents(el);
+      const text = range.getBoundingClientRect();
+      return { end: row.right - text.right, start: text.left - row.left, width: row.width };
+    });
+    expect(sum.end <= 40 && sum.start > sum.width / 2, `the group's sum is not at the trailing edge: ${JSON.stringify(sum)}`);
+    await page.screenshot({ path: join(outDir, 'forecast-look-checklist.png'), animations: 'disabled' });
+    await page.locator('.sheet [data-id="close"]:visible').last().click();
+    await noSheets();
+    await page.locator('button.nav-back:visible').last().click();
+
+    // The salary sheet and the bill editor's in-place buttons.
+    await openMenu('profileMenu');
+    await byId('editProfile').click();
+    await page.locator('.sheet .nav-link', { hasText: 'Net Salary' }).first().click();
+    await field('salary.fixed').waitFor({ state: 'visible' });
+    bad.push(...(await badNames('salary')));
+    await page.locator('button.nav-back:visible').last().click();
+    await page.locator('.sheet [data-id="close"]:visible').last().click();
+    await noSheets();
+    await page.locator('.tab-bar .tab-item', { hasText: 'Bills' }).click();
+    await byId('addBill').click();
+    await page.locator('[data-id="connectBankAccount"] input[type="checkbox"]').click();
+    await page.locator('[data-id="connectCategory"] input[type="checkbox"]').click();
+    await byId('createBankAccount').waitFor({ state: 'visible' });
+    bad.push(...(await badNames('bill editor')));
+    await page.locator('.sheet').last().locator('[data-id="close"]').click();
+    await noSheets();
+    expect(bad.length === 0, `controls without a name in words:\n${bad.join('\n')}`);
   });
 } catch (error) {
   failSetup(error);

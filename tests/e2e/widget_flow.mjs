@@ -62,6 +62,9 @@ try {
     const slot = byId('slot-circular-1-WidgetAccessoryCircularBrivelIcon');
     await slot.waitFor({ state: 'visible' });
     expect(await slot.locator('svg, img, .icon').count() > 0, 'the circular slot shows no mark');
+    // A screen reader reads the placed widget's name, and the empty places' offer.
+    expect(await slot.getAttribute('aria-label') === 'Brivel', `the placed widget is named "${await slot.getAttribute('aria-label')}"`);
+    expect(await byId('slot-circular-2-empty').getAttribute('aria-label') === 'Add Widget', 'an empty place is named by its offer');
     await shot('3-both-placed');
   });
 

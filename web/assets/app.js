@@ -18,12 +18,44 @@
   let lastSeq = 0;
   const app = document.getElementById('app');
   const statusLine = document.getElementById('status');
+  const meta = (name) => document.querySelector(`meta[name="${name}"]`)?.content;
+  // The longest text a field without a limit of its own keeps, and the most one post may carry:
+  // text is cut to them here, where the user sees it, and the app cuts it again.
+  const textLimit = Number(meta('brivel-text-limit')) || 10000;
+  const bodyLimit = Number(meta('brivel-body-limit')) || 65536;
 
   // ----- Status line -----
 
   function showStatus(text) {
     statusLine.textContent = text;
     statusLine.classList.toggle('visible', text !== '');
+  }
+
+  // ----- Cutting text -----
+
+  const graphemes = typeof Intl !== 'undefined' && Intl.Segmenter
+    ? (text) => Array.from(new Intl.Segmenter(undefined, { granularity: 'grapheme' }).segment(text), (s) => s.segment)
+    : (text) => Array.from(text);
+  const encoder = new TextEncoder();
+
+  // `text` cut to `limit` user-perceived characters and to what fits in one post, with how many
+  // characters were kept.
+  function cutText(text, limit) {
+    // Room for the rest of the post: its id, page and numbers.
+    const budget = bodyLimit - 2048;
+    if (text.length <= limit && encoder.encode(JSON.stringify(text)).length <= budget) return { text, cut: false };
+    let kept = '';
+    let count = 0;
+    let size = 2;
+    for (const piece of graphemes(text)) {
+      if (count >= limit) break;
+      const bytes = encoder.encode(JSON.stringify(piece)).length - 2;
+      if (size + bytes > budget) break;
+      kept += piece;
+      count += 1;
+      size += bytes;
+    }
+    return { text: kept, cut: kept !== text, count };
   }
 
   // ----- Posting actions -----
@@ -66,10 +98,11 @@
     try {
       let response;
       for (let attempt = 0; ; attempt += 1) {
+        const { notice, ...action } = inFlight;
         response = await fetch('/action', {
           method: 'POST',
           headers: { 'Content-Type': 'application/json', 'X-Brivel-Token': token },
-          body: JSON.stringify({ ...inFlight, base: version, page: pageId, seq }),
+          body: JSON.stringify({ ...action, base: version, page: pageId, seq }),
         });
         if (response.status !== 503 || attempt >= retryDelays.length) break;
         await new Promise((resolve) => setTimeout(resolve, retryDelays[attempt]));
@@ -78,7 +111,7 @@
       if (response.ok) {
         answer = body;
         lost = !body;
-        showStatus('');
+        showStatus(inFlight.notice || '');
       } else if (response.status === 409 && body && body.render) {
         answer = body.render;  // the page was stale; catch up
       } else if (response.status === 500 && body && body.render) {
@@ -87,6 +120,8 @@
         showStatus(body.error || 'Your change could not be saved.');
       } else if (response.status === 403) {
         showStatus('Brivel was restarted. Open the address it printed when it started.');
+      } else if (response.status === 413) {
+        showStatus((body && body.error) || 'This is too much to send at once. Shorten the text and try again.');
       } else {
         showStatus((body && body.error) || 'The action failed.');
         // The action may have run after all; its render does not come on the event stream.
@@ -796,7 +831,16 @@
 
   document.addEventListener('input', (event) => {
     const el = event.target;
-    if (isTextField(el) && el.dataset.action) post({ id: el.dataset.action, event: 'set', value: el.value });
+    if (!isTextField(el) || !el.dataset.action) return;
+    // A paste longer than the field takes is cut here, and the user is told.
+    const limit = Math.min(Number(el.dataset.maxLength) || textLimit, textLimit);
+    const { text, cut, count } = cutText(el.value, limit);
+    const action = { id: el.dataset.action, event: 'set', value: text };
+    if (cut) {
+      el.value = text;
+      action.notice = `Only the first ${count} characters fit here; the rest was left out.`;
+    }
+    post(action);
   });
 
   document.addEventListener('focusin', (event) => {

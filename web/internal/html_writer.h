@@ -138,6 +138,9 @@ class Writer {
   std::string plainText(const Node& n) const;
   bool hasText(const Node& n) const;
   std::optional<std::string> firstSymbol(const Node& n) const;
+  // The name a control gives itself for a screen reader (accessibilityLabel), on its node or
+  // on the one view its node wraps; empty when it gives none.
+  std::string spokenName(const Node& n) const;
   void children(const Node& n, Context context = Context::normal) {
     for (const auto& child : n.children) node(child, context);
   }

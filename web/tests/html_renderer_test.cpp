@@ -100,6 +100,15 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
                          make(NodeKind::pickerOption, {}, {verbatim("Month")}, "s2")});
   Node menu = make(NodeKind::menu, {}, {make(NodeKind::button, {{Attr::role, ButtonRole::destructive}}, {verbatim("Delete")}, "m1")});
   menu.slots["label"] = {symbol("ellipsis")};
+  // Controls that name themselves: the name wins over the icon's.
+  const TextContent saved{"localizable_saved", {}, false};
+  Node namedMenu = make(NodeKind::menu, {{Attr::accessibilityLabel, saved}},
+                        {make(NodeKind::button, {}, {verbatim("Show")}, "m2")});
+  namedMenu.slots["label"] = {symbol("eyeglasses")};
+  Node namedSymbol = symbol("sun.max");
+  namedSymbol.attrs[Attr::accessibilityLabel] = saved;
+  Node namedSegments = make(NodeKind::picker, {{Attr::pickerStyle, PickerStyle::segmented}},
+                            {make(NodeKind::pickerOption, {{Attr::selected, true}}, {namedSymbol}, "s3")});
   Node clippedCard = make(NodeKind::vStack, {{Attr::clipShape, ShapeKind::roundedRectangle}, {Attr::clipShapeCornerRadius, 25.0}},
                           {verbatim("Rent")});
   clippedCard.slots["background"] = {make(NodeKind::shape, {{Attr::fill, Color{Color::Kind::system, "regularMaterial"}}})};
@@ -122,6 +131,10 @@ TEST_F(HtmlRendererTest, DrawsEachKindAsARealControl) {
       {"menu picker", picker, {"<select", "<option value=\"o1\">Monthly</option>", "<option value=\"o2\" selected>Yearly"}},
       {"segmented picker", segmented, {"role=\"radiogroup\"", "aria-checked=\"true\" data-action=\"s1\"", "aria-label=\"sun max\""}},
       {"menu", menu, {"aria-haspopup=\"menu\"", "role=\"menu\" hidden", "role=\"menuitem\"", "role-destructive", "aria-label=\"More\""}},
+      {"named button", make(NodeKind::button, {{Attr::accessibilityLabel, saved}}, {symbol("arrow.circlepath")}, "b3"),
+       {"aria-label=\"Saved\""}},
+      {"named menu", namedMenu, {"aria-haspopup=\"menu\" aria-expanded=\"false\" aria-label=\"Saved\""}},
+      {"named segment", namedSegments, {"aria-label=\"Saved\""}},
       {"safe link", make(NodeKind::link, {{Attr::url, std::string("mailto:help@example.org")}}, {verbatim("Mail")}, "l1"),
        {"href=\"mailto:help@example.org\"", "rel=\"noopener noreferrer\""}},
       {"artwork", make(NodeKind::image, {{Attr::assetName, std::string("brivelTips")}}), {"<img", "brivelTips.svg"}},

@@ -18,6 +18,7 @@
 
 #include "platform/dispatch/queue.h"
 #include "web/escape.h"
+#include "web/posted_text.h"
 
 namespace web {
 namespace {
@@ -119,7 +120,7 @@ class ServerTest : public ::testing::Test {
 
   httplib::Headers postHeaders() const { return {{"X-Brivel-Token", server->token()}}; }
   // What a browser that opened the printed address sends for the page.
-  httplib::Headers pageHeaders() const { return {{"Cookie", "brivel_secret=" + server->secret()}}; }
+  httplib::Headers pageHeaders() const { return {{"Cookie", server->secretCookieName() + "=" + server->secret()}}; }
 
   struct Reply {
     int status = 0;
@@ -509,6 +510,9 @@ TEST_F(SlowMainServerTest, AnActionRunsOnceWhateverThePageRetries) {
 
 TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
   EXPECT_EQ(server->launchUrl(), server->url() + "?secret=" + server->secret());
+  // The cookie is named after the port: a launch on another port keeps its own.
+  const std::string name = server->secretCookieName();
+  EXPECT_EQ(name, "brivel_secret_" + std::to_string(server->port()));
   std::string wrong = server->secret();
   wrong.back() = wrong.back() == 'a' ? 'b' : 'a';
   struct Case {
@@ -519,8 +523,10 @@ TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
       {"no secret", "/", {}},
       {"wrong secret", "/?secret=" + wrong, {}},
       {"empty secret", "/?secret=", {}},
-      {"wrong cookie", "/", {{"Cookie", "brivel_secret=" + wrong}}},
-      {"token as cookie", "/", {{"Cookie", "brivel_secret=" + server->token()}}},
+      {"wrong cookie", "/", {{"Cookie", name + "=" + wrong}}},
+      {"token as cookie", "/", {{"Cookie", name + "=" + server->token()}}},
+      {"another port's cookie", "/", {{"Cookie", "brivel_secret_1=" + server->secret()}}},
+      {"an unnamed port's cookie", "/", {{"Cookie", "brivel_secret=" + server->secret()}}},
   };
   for (const auto& c : refused) {
     auto res = call([&] { return client().Get(c.path.c_str(), c.headers); });
@@ -533,17 +539,20 @@ TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
     EXPECT_FALSE(res->has_header("Set-Cookie")) << c.name;
   }
 
-  // The printed address turns the secret into a strict cookie and leaves the address bar.
-  auto opened = call([&] { return client().Get(("/?secret=" + server->secret()).c_str()); });
-  ASSERT_TRUE(opened);
-  EXPECT_EQ(opened->status, 303);
-  EXPECT_EQ(opened->get_header_value("Location"), "/");
-  const std::string cookie = opened->get_header_value("Set-Cookie");
-  EXPECT_EQ(cookie.rfind("brivel_secret=" + server->secret() + ";", 0), 0u) << cookie;
-  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+  // The printed address turns the secret into a strict cookie and leaves the address bar; it
+  // works again for the whole launch (another browser, a cleared cookie).
+  for (int open = 0; open < 2; ++open) {
+    auto opened = call([&] { return client().Get(("/?secret=" + server->secret()).c_str()); });
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->status, 303);
+    EXPECT_EQ(opened->get_header_value("Location"), "/");
+    const std::string cookie = opened->get_header_value("Set-Cookie");
+    EXPECT_EQ(cookie.rfind(name + "=" + server->secret() + ";", 0), 0u) << cookie;
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+    EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+  }
   auto page = call([&] {
-    return client().Get("/", {{"Cookie", "other=1; brivel_secret=" + server->secret()}});
+    return client().Get("/", {{"Cookie", "brivel_secret_1=x; other=1; " + name + "=" + server->secret()}});
   });
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
@@ -594,7 +603,8 @@ class RawClient {
 class GuardedServerTest : public ServerTest {
  protected:
   void configure(WebServerOptions& options) override {
-    options.requestDeadline = 3s;
+    options.headerDeadline = 1s;
+    options.requestDeadline = 6s;
     options.maxHeaderBytes = 4096;
     options.maxHeaderCount = 20;
     options.maxBodyBytes = 2048;
@@ -602,8 +612,20 @@ class GuardedServerTest : public ServerTest {
   std::string host() const { return "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n"; }
 };
 
-TEST_F(GuardedServerTest, SlowClientsAreCutOffAndDoNotHoldThePage) {
-  constexpr int kSlow = 16;
+// Forty clients that send their request a byte at a time, beside the page. Their heads may take
+// as long as the test's whole request (so that, were they holding the threads that run routes,
+// the page would wait for them), and each client may keep all of them waiting.
+class DripServerTest : public GuardedServerTest {
+ protected:
+  void configure(WebServerOptions& options) override {
+    GuardedServerTest::configure(options);
+    options.headerDeadline = options.requestDeadline = 4s;
+    options.maxWaitingPerClient = 64;
+  }
+};
+
+TEST_F(DripServerTest, FortySlowClientsHoldNothingThePageNeedsAndAreCutOff) {
+  constexpr int kSlow = 40;
   std::vector<std::unique_ptr<RawClient>> slow;
   for (int i = 0; i < kSlow; ++i) {
     slow.push_back(std::make_unique<RawClient>(server->port()));
@@ -620,15 +642,17 @@ TEST_F(GuardedServerTest, SlowClientsAreCutOffAndDoNotHoldThePage) {
     }
   });
 
-  // A normal page load beside them is answered.
+  // A page load and a post beside them are answered while every slow client still waits.
   auto page = call([&] { return client().Get("/", pageHeaders()); });
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
+  EXPECT_EQ(act({{"id", "count"}}).status, 200);
+  for (auto& client : slow) EXPECT_EQ(client->receive(1ms), "") << "cut off before the page was answered";
 
-  // Each slow client is cut off once its request took longer than the deadline.
+  // Each slow client is cut off once its head took longer than the deadline.
   std::vector<std::future<std::string>> answers;
   for (auto& client : slow) {
-    answers.push_back(std::async(std::launch::async, [&client] { return client->receive(10s); }));
+    answers.push_back(std::async(std::launch::async, [&client] { return client->receive(15s); }));
   }
   for (auto& answer : answers) {
     std::string text = answer.get();
@@ -636,6 +660,47 @@ TEST_F(GuardedServerTest, SlowClientsAreCutOffAndDoNotHoldThePage) {
   }
   stop = true;
   trickle.join();
+}
+
+TEST_F(GuardedServerTest, AHeadMustArriveWithinItsDeadline) {
+  // The head has a second, the whole request six: a client whose head is in may still send its
+  // body after the head's deadline.
+  const std::string body = R"({"id":"count"})";
+  RawClient slowBody(server->port());
+  slowBody.send("POST /action HTTP/1.1\r\n" + host() + "X-Brivel-Token: " + server->token() +
+                "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+  RawClient slowHead(server->port());
+  slowHead.send("GET / HTTP/1.1\r\n" + host());
+  EXPECT_EQ(slowHead.receive(10s).rfind("HTTP/1.1 408", 0), 0u);
+  slowBody.send(body);
+  auto answer = std::async(std::launch::async, [&] { return slowBody.receive(10s); });
+  MainLoop::runUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }, 15s);
+  EXPECT_EQ(answer.get().rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(source->count, 1);
+}
+
+// A client may keep four connections waiting; their heads may take six seconds.
+class CapServerTest : public GuardedServerTest {
+ protected:
+  void configure(WebServerOptions& options) override {
+    GuardedServerTest::configure(options);
+    options.headerDeadline = 6s;
+    options.maxWaitingPerClient = 4;
+  }
+};
+
+TEST_F(CapServerTest, AFifthWaitingConnectionCutsOffTheClientsOldest) {
+  std::vector<std::unique_ptr<RawClient>> waiting;
+  for (int i = 0; i < 5; ++i) {
+    waiting.push_back(std::make_unique<RawClient>(server->port()));
+    ASSERT_TRUE(waiting.back()->connected());
+    waiting.back()->send("GET / HTTP/1.1\r\n");
+  }
+  const std::string oldest = waiting.front()->receive(10s);
+  EXPECT_EQ(oldest.rfind("HTTP/1.1 429", 0), 0u) << oldest;
+  for (size_t i = 1; i < waiting.size(); ++i) {
+    EXPECT_EQ(waiting[i]->receive(15s).rfind("HTTP/1.1 408", 0), 0u) << i << ": kept until its deadline";
+  }
 }
 
 TEST_F(GuardedServerTest, RefusesOversizedOrUnauthorisedRequestsBeforeReadingTheirBody) {
@@ -662,6 +727,10 @@ TEST_F(GuardedServerTest, RefusesOversizedOrUnauthorisedRequestsBeforeReadingThe
     raw.send(c.request);
     std::string answer = raw.receive(5s);
     EXPECT_EQ(answer.rfind(std::string("HTTP/1.1 ") + c.status, 0), 0u) << c.name << ": " << answer;
+    if (std::string_view(c.status) == "413") {
+      // The page shows why its post was refused.
+      EXPECT_NE(answer.find(R"({"error":"This is too much to send at once: at most 2 KiB.)"), std::string::npos) << answer;
+    }
     // Answered at once, not at the deadline.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << c.name;
   }

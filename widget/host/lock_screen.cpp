@@ -34,8 +34,14 @@ View slotView(const std::shared_ptr<LockScreenModel>& model, std::size_t slot) {
   View label = content.frame(frame);
   if (!isInline) label = label.background(Color::system("regularMaterial"), Shape::circle());
   const std::string name = model->placed(slot) ? *model->placed(slot) : "empty";
+  // A placed widget is named by its display name, an empty place by what it offers.
+  std::string spoken = "Add Widget";
+  for (const auto* widget : model->widgetsFor(slot)) {
+    if (model->placed(slot) == widget->kind) spoken = widget->displayName;
+  }
   return Button(label, [model, slot] { model->openGallery(slot); })
       .buttonStyle(ButtonStyle::plain)
+      .accessibilityLabel(verbatim(spoken))
       .accessibilityIdentifier("slot-" + slotName(slot) + "-" + name);
 }
 

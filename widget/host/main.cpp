@@ -21,6 +21,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/shutdown_signals.h"
 #include "platform/dispatch/timer.h"
+#include "platform/foundation/arguments.h"
 #include "platform/foundation/data_folder_lock.h"
 #include "platform/foundation/paths.h"
 #include "platform/ui/runtime.h"
@@ -41,34 +42,23 @@ struct Options {
 };
 
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+  static const platform::ArgumentSpec spec{.valued = {"--plugin", "--data-dir", "--port"}, .switches = {"--help", "-h"}};
+  const platform::Expected<platform::Arguments> arguments = platform::parseArguments(argc, argv, spec);
+  if (!arguments.ok()) {
+    error = arguments.error().localizedDescription();
+    return std::nullopt;
+  }
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (argument != "--plugin" && argument != "--data-dir" && argument != "--port") {
-      error = "unknown argument '" + std::string(argument) + "'";
+  options.help = arguments->has("--help") || arguments->has("-h");
+  if (auto plugin = arguments->value("--plugin")) options.plugin = std::filesystem::path(*plugin);
+  if (auto dataDirectory = arguments->value("--data-dir")) options.dataDirectory = std::filesystem::path(*dataDirectory);
+  if (auto value = arguments->value("--port")) {
+    const platform::Expected<int> port = web::parsePortArgument(*value);
+    if (!port.ok()) {
+      error = port.error().localizedDescription();
       return std::nullopt;
     }
-    if (i + 1 >= argc || std::string_view(argv[i + 1]).empty()) {
-      error = std::string(argument) + " needs a value";
-      return std::nullopt;
-    }
-    const std::string_view value = argv[++i];
-    if (argument == "--plugin") {
-      options.plugin = std::filesystem::path(value);
-    } else if (argument == "--data-dir") {
-      options.dataDirectory = std::filesystem::path(value);
-    } else {
-      const platform::Expected<int> port = web::parsePortArgument(value);
-      if (!port.ok()) {
-        error = port.error().localizedDescription();
-        return std::nullopt;
-      }
-      options.port = *port;
-    }
+    options.port = *port;
   }
   return options;
 }

@@ -91,11 +91,12 @@ View linkPicker(std::string_view symbol, Binding<std::shared_ptr<Entity>> select
       .foregroundStyle(color);
 }
 
-View createButton(std::string_view asset, std::string_view rowColor, std::function<void()> action,
+View createButton(std::string_view asset, std::string_view nameKey, std::string_view rowColor, std::function<void()> action,
                   std::string accessibilityId) {
   return Button(AssetImage(std::string(asset)).foregroundStyle(Color::system("white").withGradient()).frame(trailingFullWidth()),
                 std::move(action))
       .listRowBackground(assetColor(rowColor))
+      .accessibilityLabel(keyText(nameKey))
       .accessibilityIdentifier(std::move(accessibilityId));
 }
 
@@ -203,7 +204,7 @@ View BillForm::costAndBankAccountSection() const {
         .accessibilityIdentifier("bankAccountPicker");
   });
   View create = when(connected, [&] {
-    return createButton("creditcard.badge.plus", "sonicBlue",
+    return createButton("creditcard.badge.plus", localizable_addBankAccount, "sonicBlue",
                         [model] { model->showCreateBankAccountScreen = !model->showCreateBankAccountScreen.get(); },
                         "createBankAccount");
   });
@@ -268,7 +269,7 @@ View BillForm::categorySection() const {
         .accessibilityIdentifier("categoryPicker");
   });
   View create = when(connected, [&] {
-    return createButton("personalhotspot.badge.plus", "sonicPurple",
+    return createButton("personalhotspot.badge.plus", localizable_addCategory, "sonicPurple",
                         [model] { model->showCreateCategoryScreen = !model->showCreateCategoryScreen.get(); },
                         "createCategory");
   });

@@ -8,6 +8,7 @@
 #include "Brivel/collections/toolbar_buttons.h"
 #include "Brivel/shell/localized_keys.h"
 #include "Brivel/shell/palette.h"
+#include "Brivel/shell/toast.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 
@@ -64,7 +65,7 @@ View collectionRow(const RowSpec& spec, const RowState& state) {
 View itemScreenFrame(const View& form, const ItemFrame& frame) {
   View stack = NavigationStack(form)
                    .interactiveDismissDisabled(true)
-                   .sensoryFeedback(SensoryFeedback::success, frame.savedHaptic)
+                   .sensoryFeedback(SensoryFeedback::success, frame.savedHaptic, savesSucceed())
                    .sensoryFeedback(SensoryFeedback::warning, frame.deleteDialogHaptic)
                    .accentColor(frame.accent);
   return withDeleteDialog(stack, frame.deleteTitleKey, frame.deleteMessageKey, frame.showDeleteDialog,
@@ -134,7 +135,7 @@ View uncategorizedScreen(Context& ctx, const UncategorizedSpec& spec) {
   View list = List({Section({ForEach(billsByName(unlinked), [](const auto& bill) { return bill->id().uuidString(); }, row)},
                             billsCountSectionHeader(listed))}) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, std::string(localizable_uncategorized)};
-  return NavigationStack(list.sensoryFeedback(SensoryFeedback::success, linkedBillHaptic.get()))
+  return NavigationStack(list.sensoryFeedback(SensoryFeedback::success, linkedBillHaptic.get(), savesSucceed()))
       .interactiveDismissDisabled(true);
 }
 

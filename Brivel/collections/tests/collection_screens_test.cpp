@@ -453,6 +453,21 @@ TEST_F(CollectionScreensTest, ListsTellAnAbsentListFromAnEmptyOneAndHideTheBadge
   EXPECT_TRUE(driver().exists(byId("close")));
   ASSERT_TRUE(driver().exists(byId("countBadge")));
   EXPECT_EQ(counts(), (std::vector<std::string>{"1"}));
+  // Its fill carries a faint black shadow of radius 1, and its count rolls up as it changes.
+  std::vector<const Node*> shadowed, rolling;
+  std::function<void(const Node&)> walk = [&](const Node& n) {
+    if (n.number(Attr::shadowRadius) == 1.0) shadowed.push_back(&n);
+    if (n.choice<ContentTransition>(Attr::contentTransition) == ContentTransition::numericTextCountingUp) rolling.push_back(&n);
+    for (const auto& child : n.children) walk(child);
+    for (const auto& [name, nodes] : n.slots) {
+      for (const auto& child : nodes) walk(child);
+    }
+  };
+  walk(driver().get(byId("countBadge")));
+  ASSERT_EQ(shadowed.size(), 1u);
+  EXPECT_EQ(*shadowed.front()->color(Attr::shadowColor), Color::system("black").withOpacity(0.33));
+  ASSERT_EQ(rolling.size(), 1u);
+  EXPECT_EQ(textsIn(*rolling.front()), (std::vector<std::string>{"%lld"})) << "the count itself";
   driver().tap(byId("add"));
   EXPECT_FALSE(driver().exists(byId("countBadge"))) << "hidden while the add sheet is up";
   driver().tap(byId("close"));

@@ -39,7 +39,10 @@ TEST_F(ForecastLogicTest, MonthRecordsFollowEachBillsPeriod) {
     if (i == 11) items.push_back(y);
     EXPECT_EQ(month.items, items) << month.month << ": monthly, then quarterly, then yearly";
   }
-  EXPECT_EQ(monthValues(*profile, 4).items, year[4].items);
+  EXPECT_EQ(monthValues(*profile, 4)->items, year[4].items);
+  EXPECT_EQ(monthValues(*profile, 11)->cost, 130.0);
+  EXPECT_FALSE(monthValues(*profile, -1).has_value()) << "no month before January";
+  EXPECT_FALSE(monthValues(*profile, 12).has_value()) << "none after December";
 
   EXPECT_EQ(occurrenceList(*profile, OccurringType::quarterly), (BillList{q, qLoose}));
   EXPECT_EQ(occurrenceList(*profile, OccurringType::yearly), (BillList{y, yLoose}));

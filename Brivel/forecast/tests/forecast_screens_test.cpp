@@ -195,6 +195,7 @@ TEST_F(ForecastScreensTest, EverySheetClosesByItsOwnButton) {
     sheets.notes = [](const Profile& p, DismissAction) {
       return View(NotesListScreen{.profile = p, .presentedInSheet = true});
     };
+    sheets.salary = salarySheetScreen;
     return View(ForecastScreen{profile}).environment<BillsNeighbourScreensKey>(sheets);
   });
   struct Case {
@@ -327,7 +328,7 @@ TEST_F(ForecastScreensTest, MonthCardSpendableFollowsTheSalary) {
 
 TEST_F(ForecastScreensTest, EmptyMonthShowsItsEmptyStateAndNoCard) {
   auto profile = addProfile();
-  show([profile] { return NavigationStack(View(ForecastMonthItemScreen{profile, monthValues(*profile, 3)})); });
+  show([profile] { return NavigationStack(View(ForecastMonthItemScreen{profile, *monthValues(*profile, 3)})); });
   EXPECT_TRUE(driver().exists(byText("localizable_noBillsThisMonth")));
   EXPECT_FALSE(driver().exists(byId("monthSummary")));
   EXPECT_FALSE(driver().exists(byKind(NodeKind::popoverTip)));
@@ -398,7 +399,7 @@ class LeftToPayScreenTest : public ForecastScreensTest {
     b = addBill(profile, "B bill", 5);
     c = addBill(profile, "C bill", 2.5, OccurringType::monthly, std::nullopt, std::nullopt, acc2);
     ASSERT_TRUE(context().save().ok());
-    auto values = monthValues(*profile, 0);
+    auto values = *monthValues(*profile, 0);
     showInSheet([this, values](Binding<bool> flag) {
       return View(ForecastMonthLeftToPayScreen{flag, profile, values, {}});
     });

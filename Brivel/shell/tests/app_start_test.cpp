@@ -112,7 +112,7 @@ TEST_F(AppStartTest, SceneWithAStoreShowsTheRootAndClearsNotificationsOnAppear) 
   ASSERT_TRUE(defaults->set("getNotified", platform::PlistValue(true)).ok());
   auto container = openStore();
   ASSERT_NE(container, nullptr);
-  BrivelApp app([container] { return container; }, {}, platform_);
+  BrivelApp app([container] { return container; }, testing::testRootScreen(), platform_);
   EXPECT_FALSE(app.hasCreatedSharedObjects()) << "nothing is created before the content is built";
 
   ViewDriver driver([app] { return app.body(); });

@@ -28,7 +28,7 @@ TEST(LocalizedKeysTest, KeysAreUniqueAndPrefixed) {
     EXPECT_TRUE(key.starts_with("localizable_")) << key;
     EXPECT_TRUE(seen.insert(key).second) << key;
   }
-  EXPECT_EQ(kLocalizedKeys.size(), 132u);
+  EXPECT_EQ(kLocalizedKeys.size(), 134u);
 }
 
 TEST(PaletteTest, KnownNamesSurviveTheRoundTrip) {

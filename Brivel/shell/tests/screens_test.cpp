@@ -39,7 +39,7 @@ class ScreensTest : public brivel::testing::ShellTest {
   }
   void launch() {
     auto container = container_;
-    app_ = std::make_unique<BrivelApp>([container] { return container; });
+    app_ = std::make_unique<BrivelApp>([container] { return container; }, testing::testRootScreen());
     driver_ = std::make_unique<ViewDriver>([app = *app_] { return app.body(); });
     driver_->tree();
   }
@@ -107,10 +107,10 @@ TEST_F(ScreensTest, TheHiddenTabIsBuiltAgainOnlyWhenSomethingItReadChanged) {
   auto home = addProfile("Home", "appleGreen");
   rememberPick(home);
   auto builds = std::make_shared<int>(0);
-  RootScreen root;
+  RootScreen root = testing::testRootScreen();
   root.forecastTab = [builds](const std::shared_ptr<ProfileEntity>& profile) {
     ++*builds;
-    return View(InterimForecastTab{profile});
+    return View(testing::TestTab{true});
   };
   auto container = container_;
   app_ = std::make_unique<BrivelApp>([container] { return container; }, root);

@@ -11,15 +11,57 @@
 
 #include "Brivel/model/brivel_model_container.h"
 #include "Brivel/model/profile_entity.h"
+#include "Brivel/model/profile_manager.h"
+#include "Brivel/shell/entity_unavailable_view.h"
+#include "Brivel/shell/localized_keys.h"
+#include "Brivel/shell/root_screen.h"
+#include "Brivel/shell/settings_screen.h"
+#include "Brivel/shell/view_helpers.h"
 #include "platform/application/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/plist.h"
 #include "platform/testing/environment.h"
+#include "platform/ui/environment.h"
 #include "platform/ui/services.h"
 
 namespace brivel::testing {
+
+// A tab for the root screen's tests, which sit below the real screens: a navigation stack
+// with an empty state (no profile selected, or none to show) and a toolbar button that opens
+// the settings sheet.
+struct TestTab {
+  bool forecast = false;
+
+  platform::ui::View body(platform::ui::Context& ctx) const {
+    using namespace platform::ui;
+    const bool hasProfile = ctx.environmentObject<ProfileManager>()->selectedUser() != nullptr;
+    EntityUnavailableView empty =
+        hasProfile || forecast
+            ? EntityUnavailableView{keyText(localizable_noBillsAvailable), SymbolImage(SFSymbols::cloudSun),
+                                    keyText(localizable_noBillsAvailableDescription), std::nullopt, {}}
+            : EntityUnavailableView{keyText(localizable_noProfileSelected),
+                                    SymbolImage(SFSymbols::personCropCircleBadgeQuestionmarkFill),
+                                    keyText(localizable_noProfileSelectedDescription), std::nullopt, {}};
+    auto showSettingsScreen = ctx.state<bool>("showSettingsScreen", false);
+    View settingsButton =
+        Button(SymbolImage(SFSymbols::gearshape), [showSettingsScreen] { showSettingsScreen.set(true); })
+            .accessibilityIdentifier("settings");
+    View page = View(empty).toolbar({ToolbarItem(ToolbarPlacement::topBarTrailing, settingsButton)});
+    return NavigationStack(page).sheet(showSettingsScreen.binding(), [showSettingsScreen] {
+      return View(SettingsScreen{showSettingsScreen.binding()}).presentationSizing(PresentationSizing::form);
+    });
+  }
+};
+
+// A root screen whose two tabs are test tabs.
+inline RootScreen testRootScreen() {
+  RootScreen root;
+  root.collectionTab = [] { return platform::ui::View(TestTab{}); };
+  root.forecastTab = [](const std::shared_ptr<ProfileEntity>&) { return platform::ui::View(TestTab{true}); };
+  return root;
+}
 
 class ShellTest : public ::testing::Test {
  protected:

@@ -116,7 +116,6 @@ std::optional<std::string> damagedLog(const std::filesystem::path& store) {
 
   // The log's frames that SQLite would accept: same salts as the header, checksums chained.
   uint32_t soundFrames = 0;
-  bool torn = false;
   if (wal && !wal->empty()) {
     const std::vector<uint8_t>& log = *wal;
     const uint32_t magic = log.size() >= 32 ? bigEndian32(log.data()) : 0;
@@ -136,7 +135,6 @@ std::optional<std::string> damagedLog(const std::filesystem::path& store) {
     }
     const uint32_t salt1 = bigEndian32(log.data() + 16), salt2 = bigEndian32(log.data() + 20);
     const size_t frameSize = size_t{pageSize} + 24;
-    torn = (log.size() - 32) % frameSize != 0;
     for (size_t at = 32; at + frameSize <= log.size(); at += frameSize) {
       const uint8_t* frame = log.data() + at;
       if (bigEndian32(frame + 8) != salt1 || bigEndian32(frame + 12) != salt2) break;  // an older log's page

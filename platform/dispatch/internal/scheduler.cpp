@@ -279,6 +279,17 @@ void ThreadPool::workerMain() {
   }
 }
 
+namespace {
+
+// The scheduler and the pool are made, and their fork handlers registered, while the program
+// starts, before any thread of ours exists. Made on first use instead, one could be half made
+// when another thread forks (its handlers not yet registered, or its initialisation still
+// under way on a thread the child does not have), and the child would wait forever on its
+// lock or on its initialisation.
+[[maybe_unused]] const bool kReadyForFork = (TimerScheduler::shared(), ThreadPool::shared(), true);
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------
 // CurrentQueueScope
 

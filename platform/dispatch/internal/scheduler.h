@@ -2,8 +2,9 @@
 // clock. Entries are small "fire" callbacks that only post work to a queue; they run on
 // the scheduler's own thread on real time, or inside VirtualClock::advance().
 //
-// fork(): the scheduler and the pool hold their locks across fork() (pthread_atfork), so a
-// child never inherits one held by a thread it does not have. Their threads are gone in the
+// fork(): the scheduler and the pool are made while the program starts, and hold their locks
+// across fork() (pthread_atfork), so a child never inherits one held by a thread it does not
+// have. Their threads are gone in the
 // child; new ones start with its first timer or task. The child drops the parent's pending
 // timers and queued pool tasks: they would touch objects whose locks the parent's threads
 // may have held at the fork, and block the child's own work behind them. So the queues and
