@@ -4,6 +4,7 @@
 #include <pb_encode.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,8 +14,11 @@
 #include "crash-reporting/settings/install_identifier_model.h"
 #include "platform/foundation/paths.h"
 #include "platform/foundation/text.h"
+#include "platform/process_state/process_state.h"
 
 namespace {
+
+std::atomic<bool> gEncodingFails{false};
 
 const char* codecError(const pb_ostream_t& stream) {
   const char* text = PB_GET_ERROR(&stream);
@@ -245,7 +249,16 @@ nlohmann::json CRReportAdapter::combinedDictionariesFromFilePath(const std::stri
   return combined;
 }
 
+void CRReportAdapter::setEncodingFailsForTesting(bool fails) {
+  platform::addProcessStateReset(+[] { gEncodingFails = false; });
+  gEncodingFails = fails;
+}
+
 std::optional<std::vector<uint8_t>> CRReportAdapter::transportBytes() const {
+  if (gEncodingFails) {
+    CRConsoleError("Error in nanopb encoding for size: %s", "(injected failure)");
+    return std::nullopt;
+  }
   size_t size = 0;
   if (!pb_get_encoded_size(&size, zideza_vuzirerered_Report_fields, &report_)) {
     pb_ostream_t sizing = PB_OSTREAM_SIZING;

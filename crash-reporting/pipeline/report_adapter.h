@@ -89,6 +89,8 @@ class CRReportAdapter : public ETEventDataObject {
 
   // The encoded message; std::nullopt (after an error log) when encoding fails.
   std::optional<std::vector<uint8_t>> transportBytes() const override;
+  // For tests: makes every encoding fail (false turns it off). Process wide.
+  static void setEncodingFailsForTesting(bool fails);
 
   // All line objects of a record file merged in line order (a later line's top-level key
   // replaces an earlier one's).
