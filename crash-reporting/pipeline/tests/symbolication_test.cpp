@@ -20,8 +20,11 @@ constexpr uint64_t kRecordedBase = 0x7000'0000'0000;  // where the crashed proce
 class SymbolicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    handle_ = dlopen(CR_SYMBOLS_LIBRARY, RTLD_NOW);
+    // Opened once for the whole run: the image list must not hold a mapping that went away.
+    static void* const handle = dlopen(CR_SYMBOLS_LIBRARY, RTLD_NOW | RTLD_NODELETE);
+    handle_ = handle;
     ASSERT_NE(handle_, nullptr) << dlerror();
+    platform::images::rescan();
     for (const auto& image : platform::images::loadedImages()) {
       if (std::filesystem::equivalent(image.path, CR_SYMBOLS_LIBRARY)) library_ = image;
     }
@@ -33,9 +36,6 @@ class SymbolicationTest : public ::testing::Test {
       uuid_ += hex[facts.buildId[i] & 15];
     }
     ASSERT_EQ(uuid_.size(), 32u);
-  }
-  void TearDown() override {
-    if (handle_ != nullptr) dlclose(handle_);
   }
   // The address the crashed process would have recorded for `symbol` + `delta`.
   uint64_t recorded(const char* symbol, uint64_t delta) {
