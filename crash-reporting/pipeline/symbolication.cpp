@@ -79,12 +79,11 @@ bool CRSymbolResolver::updateStackFrame(TELStackFrame& frame) const {
   if (frame.address == 0) return false;
   const auto image = loadedBinaryImageForPC(frame.address);
   if (!image) return false;
-  CRBinaryImageInfo details;
   const auto uuid = image->find("uuid");
-  if (uuid == image->end() || !uuid->is_string() || !fillInImageDetails(&details, uuid->get<std::string>())) {
-    return false;
-  }
-  const uint64_t runtimeAddress = frame.address - *unsignedOf(*image, "base") + details.node.baseAddress;
+  if (uuid == image->end() || !uuid->is_string()) return false;
+  const CRBinaryImageInfo* details = loadedImageForUUID(uuid->get<std::string>());
+  if (details == nullptr) return false;
+  const uint64_t runtimeAddress = frame.address - *unsignedOf(*image, "base") + details->node.baseAddress;
   Dl_info info{};
   if (dladdr(reinterpret_cast<const void*>(runtimeAddress), &info) == 0) return false;
   if (reinterpret_cast<uint64_t>(info.dli_saddr) == runtimeAddress &&
@@ -101,6 +100,16 @@ bool CRSymbolResolver::updateStackFrame(TELStackFrame& frame) const {
     frame.library = std::filesystem::path((*image)["path"].get<std::string>()).filename().string();
   }
   return true;
+}
+
+const CRBinaryImageInfo* CRSymbolResolver::loadedImageForUUID(const std::string& uuid) const {
+  auto found = loadedImages_.find(uuid);
+  if (found == loadedImages_.end()) {
+    auto details = std::make_shared<CRBinaryImageInfo>();
+    if (!fillInImageDetails(details.get(), uuid)) details = nullptr;
+    found = loadedImages_.emplace(uuid, std::move(details)).first;
+  }
+  return found->second.get();
 }
 
 std::optional<TELStackFrame> CRSymbolResolver::frameForAddress(uint64_t address) const {

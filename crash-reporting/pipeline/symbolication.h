@@ -13,11 +13,14 @@
 // crash file without threads is skipped and a frame that cannot be resolved keeps its
 // address only.
 //
+// The images loaded now are looked up once per build ID and report.
+//
 // Threads: runs synchronously on the caller's thread (the uploader's queue), one report at a
 // time per resolver.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -40,7 +43,11 @@ class CRSymbolResolver {
   const std::vector<nlohmann::json>& binaryImages() const { return binaryImages_; }
 
  private:
+  // This process's image for a build ID, looked up once per resolver (one report).
+  const CRBinaryImageInfo* loadedImageForUUID(const std::string& uuid) const;
+
   std::vector<nlohmann::json> binaryImages_;  // sorted by "base"
+  mutable std::map<std::string, std::shared_ptr<CRBinaryImageInfo>> loadedImages_;  // null: not loaded
 };
 
 // One thread's frames per entry; the operations below share them.
