@@ -102,7 +102,7 @@ std::optional<std::string> CRExceptionRecordOnDemand(uint32_t type, const std::o
   const std::string newPath = fileManager.activePath() + "/" + identifier.executionID();
 
   bool copied = false;
-  CRUserLoggingRunOnQueue([&] {
+  CRUserLoggingRunExclusive([&] {
     copied = copyReport(currentPath, fileManager.activePath(), identifier.executionID(), newPath);
     if (!copied) return;
     // The custom exceptions now live in the copy.

@@ -3,8 +3,8 @@
 // on-demand exceptions, for which the current report is copied into a new report folder
 // that is finished at once, to be sent during this launch.
 //
-// An on-demand copy is made on the logging queue, so no key, log or exception write lands
-// half in the old report and half in the new one. The copy is built under a dot name (which
+// An on-demand copy is made in the logging work's turn (see user_logging.h), so no key, log or
+// exception write lands half in the old report and half in the new one. The copy is built under a dot name (which
 // listings skip) and renamed into place when complete; only then do the custom-exception
 // files leave the current report. The new folder then gets the two on-demand counts as
 // internal keys and the exception with the process record:

@@ -1,14 +1,17 @@
 #include "crash-reporting/reports/user_logging.h"
 
 #include <execinfo.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <ctime>
 #include <mutex>
 #include <sstream>
@@ -20,7 +23,7 @@
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/section_reader.h"
 #include "platform/dispatch/queue.h"
-#include "platform/foundation/paths.h"
+#include "platform/process_state/process_state.h"
 #include "platform/foundation/text.h"
 
 namespace {
@@ -29,6 +32,61 @@ namespace {
 std::mutex& abLock() {
   static std::mutex lock;
   return lock;
+}
+
+// Held by every piece of logging work, on the caller's thread or in a block of the logging
+// queue, so that no two of them touch the files at once. A write takes it on the calling
+// thread instead of hopping onto the queue and back.
+std::recursive_mutex& loggingLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+// Work queued for the logging queue and not yet run, oldest first (under the logging lock).
+// Whoever takes the lock next runs it first, the queue's block or a write on its caller's
+// thread, so work runs in the order it was handed in.
+std::deque<std::function<void()>>& queuedWork() {
+  static std::deque<std::function<void()>> work;
+  platform::addProcessStateReset(+[] {
+    std::lock_guard lock(loggingLock());
+    queuedWork().clear();
+  });
+  return work;
+}
+
+void runQueuedWork() {
+  auto& queue = queuedWork();
+  while (!queue.empty()) {
+    const std::function<void()> next = std::move(queue.front());
+    queue.pop_front();
+    next();
+  }
+}
+
+std::atomic<CRCompactionFault> gCompactionFault{CRCompactionFault::None};
+
+bool writeAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+// Writes `content` beside `path` and renames it over `path`: readers see the old file or the
+// new one, never a part. (Not synced to disk: it guards against the app dying, not the power.)
+bool replaceFile(const char* path, const std::string& content) {
+  const std::string temporary = std::string(path) + ".tmp";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = gCompactionFault.load() != CRCompactionFault::Write && writeAll(fd, content);
+  if (::close(fd) != 0) ok = false;
+  if (ok && gCompactionFault.load() != CRCompactionFault::Rename && ::rename(temporary.c_str(), path) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 constexpr int kMaxErrorFrames = 128;
@@ -178,22 +236,31 @@ CRUserLoggingKVStorage* CRUserLoggingInternalKVStorage() {
   return crReadOnlyContext ? &crReadOnlyContext->logging.internalKVStorage : nullptr;
 }
 
-void CRUserLoggingRunOnQueue(const std::function<void()>& work) {
-  const auto queue = CRContextLoggingQueue();
-  if (!queue || queue->isCurrent()) {
-    work();
-    return;
-  }
-  queue->sync(work);
+void CRUserLoggingSetCompactionFault(CRCompactionFault fault) {
+  platform::addProcessStateReset(+[] { gCompactionFault.store(CRCompactionFault::None); });
+  gCompactionFault.store(fault);
+}
+
+void CRUserLoggingRunExclusive(const std::function<void()>& work) {
+  std::lock_guard lock(loggingLock());
+  runQueuedWork();
+  work();
 }
 
 void CRUserLoggingRunOnQueueAsync(std::function<void()> work) {
   const auto queue = CRContextLoggingQueue();
   if (!queue) {
-    work();
+    CRUserLoggingRunExclusive(work);
     return;
   }
-  queue->async(std::move(work));
+  {
+    std::lock_guard lock(loggingLock());
+    queuedWork().push_back(std::move(work));
+  }
+  queue->async([] {
+    std::lock_guard lock(loggingLock());
+    runQueuedWork();
+  });
 }
 
 void CRUserLoggingRecordUserKeyValue(const std::optional<std::string>& key, const std::optional<std::string>& value) {
@@ -238,8 +305,7 @@ void CRUserLoggingRecordKeysAndValues(const CRKeyValues& keysAndValues, const CR
   }
   bool hasRemoval = false;
   for (const auto& entry : keysAndValues) hasRemoval = hasRemoval || !entry.second;
-  CRUserLoggingRunOnQueue(
-      [&] { CRUserLoggingWriteKeysAndValues(keysAndValues, storage, counter, hasRemoval); });
+  CRUserLoggingWriteKeysAndValues(keysAndValues, storage, counter, hasRemoval);
 }
 
 void CRUserLoggingWriteKeysAndValues(const CRKeyValues& keysAndValues, const CRUserLoggingKVStorage* storage,
@@ -248,6 +314,8 @@ void CRUserLoggingWriteKeysAndValues(const CRKeyValues& keysAndValues, const CRU
     CRLogError("Bad parameters\n");
     return;
   }
+  std::lock_guard lock(loggingLock());
+  runQueuedWork();
   CRFile file;
   if (!CRFileInit(&file, storage->incrementalPath, true)) {
     CRLogError("Unable to open k-v file\n");
@@ -256,11 +324,10 @@ void CRUserLoggingWriteKeysAndValues(const CRKeyValues& keysAndValues, const CRU
   for (const auto& [key, value] : keysAndValues) writeKVRecord(&file, key.c_str(), value ? value->c_str() : nullptr);
   CRFileShut(&file);
   *counter += static_cast<uint32_t>(keysAndValues.size());
-  if (*counter >= storage->incrementalLimit || forceCompaction) {
-    CRUserLoggingRunOnQueueAsync([storage, counter] {
-      // A failed compaction keeps the count, so the next append tries again.
-      if (CRUserLoggingCompactKVEntries(storage)) *counter = 0;
-    });
+  // Compacted at once, in this write's turn: the next write would run it first anyway.
+  // A failed compaction keeps the count, so the next append tries again.
+  if ((*counter >= storage->incrementalLimit || forceCompaction) && CRUserLoggingCompactKVEntries(storage)) {
+    *counter = 0;
   }
 }
 
@@ -305,6 +372,7 @@ bool CRUserLoggingCompactKVEntries(const CRUserLoggingKVStorage* storage) {
     CRLogError("Error: storage invalid\n");
     return false;
   }
+  std::lock_guard lock(loggingLock());
   auto entries = CRUserLoggingGetCompactedKVEntries(storage, false);
   if (!entries) {
     CRLogWarning("Error: Unable to read the k-v files; compaction skipped\n");
@@ -323,9 +391,7 @@ bool CRUserLoggingCompactKVEntries(const CRUserLoggingKVStorage* storage) {
   }
   // Written beside the old compacted file and renamed over it: until the rename both old
   // files hold every key.
-  const auto written = platform::writeFileAtomically(
-      storage->compactedPath, reinterpret_cast<const uint8_t*>(content.data()), content.size());
-  if (!written.ok()) {
+  if (!replaceFile(storage->compactedPath, content)) {
     CRLogWarning("Error: Unable to open compacted k-v file\n");
     return false;
   }
@@ -426,30 +492,30 @@ void CRUserLoggingWriteAndCheckABFiles(const CRUserLoggingABStorage* storage, co
     if (*activePath == nullptr) return;
   }
   if (storage->restrictBySize ? storage->maxSize == 0 : storage->maxEntries == 0) return;
-  CRUserLoggingRunOnQueue([&] {
-    const char* path;
-    {
-      // Read on the queue, behind any rotation queued before this write.
-      std::lock_guard lock(abLock());
-      path = *activePath;
-    }
-    CRFile file;
-    if (!CRFileInit(&file, path, true)) {
-      CRLogWarning("Unable to open log file\n");
-      return;
-    }
-    writer(&file);
-    int64_t finalSize = 0;
-    if (!CRFileCloseWithOffset(&file, &finalSize)) return;
-    if (!storage->restrictBySize && storage->entryCount != nullptr) *storage->entryCount += 1;
-    CRUserLoggingRunOnQueueAsync(
-        [storage, activePath, finalSize] { CRUserLoggingCheckAndSwapABFiles(storage, activePath, finalSize); });
-  });
+  std::lock_guard lock(loggingLock());
+  runQueuedWork();
+  const char* path;
+  {
+    std::lock_guard abGuard(abLock());
+    path = *activePath;
+  }
+  CRFile file;
+  if (!CRFileInit(&file, path, true)) {
+    CRLogWarning("Unable to open log file\n");
+    return;
+  }
+  writer(&file);
+  int64_t finalSize = 0;
+  if (!CRFileCloseWithOffset(&file, &finalSize)) return;
+  if (!storage->restrictBySize && storage->entryCount != nullptr) *storage->entryCount += 1;
+  // Rotated at once, so the next write finds the pair as this one left it.
+  CRUserLoggingCheckAndSwapABFiles(storage, activePath, finalSize);
 }
 
 void CRUserLoggingCheckAndSwapABFiles(const CRUserLoggingABStorage* storage, const char** activePath,
                                       int64_t finalSize) {
   if (storage == nullptr || activePath == nullptr) return;
+  std::lock_guard lock(loggingLock());
   if (!storage->restrictBySize) {
     if (storage->entryCount == nullptr) {
       CRLogError("Error: storage has invalid pointer, but is restricted by entry count\n");
@@ -462,12 +528,12 @@ void CRUserLoggingCheckAndSwapABFiles(const CRUserLoggingABStorage* storage, con
   }
   const char* current;
   {
-    std::lock_guard lock(abLock());
+    std::lock_guard abGuard(abLock());
     current = *activePath;
   }
   const bool onA = current == storage->aPath || (current && storage->aPath && std::strcmp(current, storage->aPath) == 0);
   const char* other = onA ? storage->bPath : storage->aPath;
   if (other != nullptr) ::unlink(other);
-  std::lock_guard lock(abLock());
+  std::lock_guard abGuard(abLock());
   *activePath = other;
 }

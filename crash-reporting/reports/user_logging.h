@@ -2,8 +2,9 @@
 // reporting's own), log lines, non-fatal error records, and the A/B file pairs that hold
 // logs, errors and custom exceptions.
 //
-// Everything is written as record lines into the report folder on the crash context's
-// ".logging" queue, so the files are complete at any moment and need no work at crash time:
+// Everything is written as record lines into the report folder, one piece of work at a time
+// (on the caller's thread or, for queued work, on the crash context's ".logging" queue), so
+// the files are complete at any moment and need no work at crash time:
 //
 //   {"kv":{"key":"<hex>","value":"<hex>"}}            user_/internal_{incremental,compacted}_kv
 //   {"log":{"msg":"<hex>","time":<ms since 1970>}}     log_a / log_b
@@ -19,8 +20,7 @@
 // generation and the growing one.
 //
 // Nothing is written before the crash-time context is set up. Failures are logged to the
-// internal log and dropped. Callers may be on any thread, the logging queue included (the
-// work then runs inline).
+// internal log and dropped. Callers may be on any thread, the logging queue included.
 #pragma once
 
 #include <cstdint>
@@ -63,7 +63,8 @@ void CRUserLoggingRecordKeyValue(const std::optional<std::string>& key, const st
                                  const CRUserLoggingKVStorage* storage, uint32_t* counter);
 void CRUserLoggingRecordKeysAndValues(const CRKeyValues& keysAndValues, const CRUserLoggingKVStorage* storage,
                                       uint32_t* counter);
-// Appends on the calling thread and queues a compaction when due (or forced).
+// Appends on the calling thread and compacts when due (or forced). Callable from the logging
+// queue's blocks at start-up as well.
 void CRUserLoggingWriteKeysAndValues(const CRKeyValues& keysAndValues, const CRUserLoggingKVStorage* storage,
                                      uint32_t* counter, bool forceCompaction);
 
@@ -94,8 +95,14 @@ void CRUserLoggingWriteAndCheckABFiles(const CRUserLoggingABStorage* storage, co
 void CRUserLoggingCheckAndSwapABFiles(const CRUserLoggingABStorage* storage, const char** activePath,
                                       int64_t finalSize);
 
-// Runs `work` on the logging queue and waits for it; inline when already there or when no
-// context (and so no queue) exists yet.
-void CRUserLoggingRunOnQueue(const std::function<void()>& work);
-// Queues `work` behind what the logging queue holds (inline without a queue).
+// Runs `work` in its turn among the logging work, on the calling thread: under the lock that
+// all logging work holds (re-entrant, so work already in its turn runs at once), after any
+// work queued before it. Writes run this way instead of hopping onto the queue and back.
+void CRUserLoggingRunExclusive(const std::function<void()>& work);
+// Queues `work` behind the logging work handed in so far; the logging queue runs it, unless a
+// write on another thread takes its turn first (at once without a queue).
 void CRUserLoggingRunOnQueueAsync(std::function<void()> work);
+
+// Makes the next compactions fail at a step, so that the failure path is tested for real.
+enum class CRCompactionFault { None, Write, Rename };
+void CRUserLoggingSetCompactionFault(CRCompactionFault fault);

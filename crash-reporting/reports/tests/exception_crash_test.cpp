@@ -66,15 +66,7 @@ class ExceptionCrashTest : public ReportsTest {
       CRSignalFillHooks(&hooks);
       CRExceptionFillHooks(&hooks);
       CRContextSetHooks(hooks);
-      CRContextInitData data;
-      data.rootPath = report;
-      data.previouslyCrashedFileRootPath = report;
-      data.sessionId = "0123456789abcdef0123456789abcdef";
-      data.errorsEnabled = true;
-      data.customExceptionsEnabled = true;
-      data.maxCustomExceptions = 8;
-      data.maxLogSize = 64000;
-      data.maxKeyValues = 64;
+      const CRContextInitData data = reports_test::initDataFor(report);
       if (!CRContextInitialize(&data) || !CRContextIsReady()) _exit(90);
       CRBinaryImageWaitForPendingEvents();
       body();

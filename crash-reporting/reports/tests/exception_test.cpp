@@ -130,8 +130,7 @@ TEST_F(ExceptionRecordingTest, AReportFolderHoldsWellFormedRecordsOfEveryKind) {
       EXPECT_TRUE(nlohmann::json::accept(line)) << name << ": " << line;
     }
   }
-  for (const char* name : {"user_compacted_kv.crrecord", "user_incremental_kv.crrecord",
-                           "internal_incremental_kv.crrecord", "log_a.crrecord", "errors_a.crrecord",
+  for (const char* name : {"user_compacted_kv.crrecord", "internal_incremental_kv.crrecord", "log_a.crrecord", "errors_a.crrecord",
                            "custom_exception_a.crrecord", "rollouts.crrecord", "metadata.crrecord"}) {
     EXPECT_EQ(files.count(name), 1u) << name;
   }

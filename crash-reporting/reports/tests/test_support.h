@@ -54,20 +54,24 @@ inline std::vector<nlohmann::json> readSections(const std::filesystem::path& pat
   return CRFileReadSections(path.c_str(), false).value_or(std::vector<nlohmann::json>{});
 }
 
+// Set-up data for a report folder: errors and custom exceptions on, the default limits.
+inline CRContextInitData initDataFor(const std::string& folder) {
+  CRContextInitData data;
+  data.rootPath = folder;
+  data.previouslyCrashedFileRootPath = folder;
+  data.sessionId = "0123456789abcdef0123456789abcdef";
+  data.errorsEnabled = true;
+  data.customExceptionsEnabled = true;
+  data.maxCustomExceptions = 8;
+  data.maxLogSize = 64000;
+  data.maxKeyValues = 64;
+  return data;
+}
+
 // A crash-time context set up in a report folder of the test's own (no handlers installed).
 class ContextTest : public ReportsTest {
  protected:
-  ContextTest() {
-    initData.rootPath = reportPath().string();
-    initData.previouslyCrashedFileRootPath = reportPath().string();
-    initData.sessionId = "0123456789abcdef0123456789abcdef";
-    initData.errorsEnabled = true;
-    initData.customExceptionsEnabled = true;
-    initData.maxCustomExceptions = 8;
-    initData.maxLogSize = 64000;
-    initData.maxKeyValues = 64;
-    std::filesystem::create_directories(reportPath());
-  }
+  ContextTest() : initData(initDataFor(reportPath().string())) { std::filesystem::create_directories(reportPath()); }
   std::filesystem::path reportPath() const { return environment_.root() / "report"; }
   std::filesystem::path file(const std::string& name) const { return reportPath() / name; }
   bool setUpContext() { return CRContextInitialize(&initData); }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "crash-reporting/reports/rollouts.h"
 #include "crash-reporting/reports/tests/test_support.h"
 #include "platform/foundation/paths.h"
 
@@ -14,19 +15,10 @@ using reports_test::readFile;
 using reports_test::readSections;
 using reports_test::writeFile;
 
-std::string hex(const std::string& text) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+std::string hex(const std::string& text) { return CRwiftFileUtility::stringToHexConverterFor(text); }
 
 class UserLoggingTest : public ContextTest {
  protected:
-  ~UserLoggingTest() override { platform::setFileWriteFault(platform::FileWriteFault::None); }
   std::map<std::string, std::string> userKeys() {
     drainLoggingQueue();
     std::map<std::string, std::string> keys;
@@ -94,18 +86,22 @@ TEST_F(UserLoggingTest, AFailedCompactionLosesNoKey) {
   ASSERT_TRUE(setUpContext());
   CRUserLoggingRecordUserKeyValue("old", "1");
   CRUserLoggingRecordUserKeyValue("old", std::nullopt);  // compacts: an empty compacted file
+  drainLoggingQueue();
   CRUserLoggingRecordUserKeyValue("kept", "1");
   drainLoggingQueue();
   ASSERT_TRUE(exists("user_compacted_kv.crrecord"));
 
-  platform::setFileWriteFault(platform::FileWriteFault::Rename);
-  CRUserLoggingRecordUserKeyValue("gone", std::nullopt);
-  drainLoggingQueue();
-  EXPECT_TRUE(exists("user_incremental_kv.crrecord"));
-  EXPECT_EQ(userKeys(), (std::map<std::string, std::string>{{"kept", "1"}}));
+  for (const auto fault : {CRCompactionFault::Write, CRCompactionFault::Rename}) {
+    CRUserLoggingSetCompactionFault(fault);
+    CRUserLoggingRecordUserKeyValue("gone", std::nullopt);
+    drainLoggingQueue();
+    EXPECT_TRUE(exists("user_incremental_kv.crrecord"));
+    EXPECT_FALSE(exists("user_compacted_kv.crrecord.tmp"));
+    EXPECT_EQ(userKeys(), (std::map<std::string, std::string>{{"kept", "1"}}));
+  }
 
   // A compacted file that exists but cannot be read stops the compaction too.
-  platform::setFileWriteFault(platform::FileWriteFault::None);
+  CRUserLoggingSetCompactionFault(CRCompactionFault::None);
   std::filesystem::remove(file("user_compacted_kv.crrecord"));
   std::filesystem::create_directory(file("user_compacted_kv.crrecord"));
   CRUserLoggingRecordUserKeyValue("other", std::nullopt);
