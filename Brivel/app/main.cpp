@@ -47,6 +47,7 @@
 #include "platform/ui/runtime.h"
 #include "platform/ui/services.h"
 #include "sdk-core/core/endpoints.h"
+#include "sdk-core/utilities/logger.h"
 #include "web/front.h"
 
 namespace {
@@ -152,6 +153,18 @@ platform::ui::View withNeighbourScreens(const platform::ui::View& content) {
       .environment<brivel::ProfileCollectionScreensKey>(pushed);
 }
 
+// With -TELSessionsDebugEvents the session producer prints every session event at info level:
+// the SDK's log then shows that level, and copies its lines to standard error as well.
+void showSessionEventPrintouts(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "-TELSessionsDebugEvents") {
+      TELLoggerSetLevel(TELLoggerLevel::Info);
+      UTLLoggerAddStandardError();
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,6 +222,7 @@ int main(int argc, char** argv) {
   // The screens the bills list and the profile editor open for a profile.
   // The app runs on this machine's application platform.
   const platform::AppPlatform appPlatform = platform::AppPlatform::system();
+  showSessionEventPrintouts(argc, argv);
   brivel::BrivelApp app({}, root, appPlatform);
   app.delegate().application(*appPlatform.application, std::nullopt);
   if (const platform::Status& sdk = app.delegate().sdkConfiguration(); !sdk.ok()) {

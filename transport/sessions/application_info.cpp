@@ -4,6 +4,7 @@
 #include <cctype>
 #include <utility>
 
+#include "sdk-core/utilities/environment.h"
 #include "sdk-core/utilities/logger.h"
 #include "sdk-core/utilities/network_info.h"
 #include "transport/sessions/ses_nanopb.h"
@@ -19,7 +20,10 @@ ApplicationInfo::ApplicationInfo(std::string appID, std::shared_ptr<NetworkInfoP
     : appID_(std::move(appID)),
       networkInfo_(std::move(networkInfo)),
       envParams_(std::move(envParams)),
-      infoDict_(std::move(infoDict)) {}
+      infoDict_(std::move(infoDict)),
+      osDisplayVersion_(UTLAppEnvironmentUtil::systemVersion()),
+      deviceModel_(UTLAppEnvironmentUtil::deviceSimulatorModel().value_or("")),
+      devicePlatform_(UTLAppEnvironmentUtil::appleDevicePlatform()) {}
 
 ApplicationInfo::Environment ApplicationInfo::processEnvironment() {
   Environment variables;

@@ -1,6 +1,7 @@
 // What a session event says about the app and the network: `ApplicationInfo` (the Zideza app
-// ID, the run environment, the app's versions from its Info.plist) and `NetworkInfo` (the
-// network type and radio technology), with the mappings of those values to the event's codes.
+// ID, the run environment, the app's versions from its Info.plist, the device's facts, read once
+// when it is made) and `NetworkInfo` (the network type and radio technology), with the mappings
+// of those values to the event's codes.
 //
 // Both are immutable after construction and may be read from any thread.
 #pragma once
@@ -42,6 +43,11 @@ class ApplicationInfoProtocol {
   virtual std::string appBuildVersion() const = 0;
   virtual std::string appDisplayVersion() const = 0;
   virtual const std::shared_ptr<NetworkInfoProtocol>& networkInfo() const = 0;
+  // The device's facts, which do not change while the process runs: the OS version, the
+  // device model (empty text when unknown) and the device platform ("ios", "ipados", ...).
+  virtual const std::string& osDisplayVersion() const = 0;
+  virtual const std::string& deviceModel() const = 0;
+  virtual const std::string& devicePlatform() const = 0;
 };
 
 inline constexpr const char* kSessionsRunEnvironmentVariable = "ZadurodaVodovureRunEnvironment";
@@ -60,6 +66,9 @@ class ApplicationInfo final : public ApplicationInfoProtocol {
   std::string appBuildVersion() const override;
   std::string appDisplayVersion() const override;
   const std::shared_ptr<NetworkInfoProtocol>& networkInfo() const override { return networkInfo_; }
+  const std::string& osDisplayVersion() const override { return osDisplayVersion_; }
+  const std::string& deviceModel() const override { return deviceModel_; }
+  const std::string& devicePlatform() const override { return devicePlatform_; }
 
  private:
   std::string infoText(const char* key) const;
@@ -68,6 +77,9 @@ class ApplicationInfo final : public ApplicationInfoProtocol {
   std::shared_ptr<NetworkInfoProtocol> networkInfo_;
   Environment envParams_;
   std::optional<platform::PlistValue::Dictionary> infoDict_;
+  std::string osDisplayVersion_;
+  std::string deviceModel_;
+  std::string devicePlatform_;
 };
 
 // The environment variable's text (spaces and tabs trimmed, any case) as an environment;

@@ -1,15 +1,42 @@
 #include "transport/sessions/session_generator.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/foundation/uuid.h"
 #include "sdk-core/utilities/logger.h"
 #include "transport/sessions/ses_nanopb.h"
 
+uint64_t SESSystemRandomWord() {
+  uint64_t word = 0;
+  auto* bytes = reinterpret_cast<unsigned char*>(&word);
+  size_t filled = 0;
+  while (filled < sizeof word) {
+    const ssize_t got = ::getrandom(bytes + filled, sizeof word - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      std::abort();  // the kernel's random source is always there on a supported system
+    }
+    filled += static_cast<size_t>(got);
+  }
+  return word;
+}
+
 SessionInfo SessionGenerator::nextSession() {
-  std::string id = platform::UUID::random().lowercaseString();
+  // A random (version 4) UUID straight from the kernel's random source.
+  platform::UUID::Bytes bytes;
+  for (size_t at = 0; at < bytes.size(); at += sizeof(uint64_t)) {
+    const uint64_t word = SESSystemRandomWord();
+    std::memcpy(bytes.data() + at, &word, sizeof word);
+  }
+  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+  std::string id = platform::UUID(bytes).lowercaseString();
   id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
   std::lock_guard lock(mutex_);
   if (firstSessionId_.empty()) firstSessionId_ = id;

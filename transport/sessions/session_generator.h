@@ -24,6 +24,9 @@
 #include "transport/sessions/session_info.h"
 #include "transport/sessions/settings_protocol.h"
 
+// 64 random bits from the system (getrandom).
+uint64_t SESSystemRandomWord();
+
 class SessionGenerator {
  public:
   // `collectEvents`: the process's sampling decision, copied into every session.

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "platform/foundation/date.h"
-#include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/environment.h"  // TELSDKVersionString
 #include "sdk-core/utilities/logger.h"
 #include "transport/sessions/ses_nanopb.h"
 
@@ -35,16 +35,16 @@ SessionStartEvent::SessionStartEvent(const SessionInfo& session, const Applicati
   auto& application = proto_.application_info;
   application.app_id = SESBytesFromString(appInfo.appID());
   application.session_sdk_version = SESBytesFromString(TELSDKVersionString());
-  application.os_version = SESBytesFromString(UTLAppEnvironmentUtil::systemVersion());
+  application.os_version = SESBytesFromString(appInfo.osDisplayVersion());
   application.log_environment =
       static_cast<telemetry_quality_sessions_LogEnvironment>(3 - static_cast<int>(appInfo.environment()));
-  application.device_model = SESBytesFromString(UTLAppEnvironmentUtil::deviceSimulatorModel().value_or(""));
+  application.device_model = SESBytesFromString(appInfo.deviceModel());
 
   application.which_platform_info = SESAppleInfoSelector();
   auto& apple = application.platform_info.apple_app_info;
   apple.bundle_short_version = SESBytesFromString(appInfo.appDisplayVersion());
   apple.app_build_version = SESBytesFromString(appInfo.appBuildVersion());
-  apple.os_name = SESOsNameFor(UTLAppEnvironmentUtil::appleDevicePlatform());
+  apple.os_name = SESOsNameFor(appInfo.devicePlatform());
   apple.reserved_text = SESBytesFromString("");
   apple.has_network_connection_info = true;
   apple.network_connection_info.network_type = telemetry_quality_sessions_NetworkType_NETWORK_TYPE_NONE;

@@ -1,7 +1,5 @@
 #include "transport/sessions/sessions.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -84,21 +82,6 @@ bool SESSamplingDecision(double rate, const std::function<uint64_t()>& randomWor
   return u <= rate;
 }
 
-uint64_t SESSystemRandomWord() {
-  uint64_t word = 0;
-  auto* bytes = reinterpret_cast<unsigned char*>(&word);
-  size_t filled = 0;
-  while (filled < sizeof word) {
-    const ssize_t got = ::getrandom(bytes + filled, sizeof word - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      std::abort();  // the kernel's random source is always there on a supported system
-    }
-    filled += static_cast<size_t>(got);
-  }
-  return word;
-}
-
 // ---- Construction ------------------------------------------------------------------------
 
 std::shared_ptr<Sessions> Sessions::make(const std::string& appID, std::shared_ptr<InstallationsProtocol> installations,
@@ -171,26 +154,34 @@ void Sessions::beginSession() {
   auto event = std::make_shared<SessionStartEvent>(session, *appInfo_, Time());
 
   std::vector<PRMObject> promises;
+  bool allRegistered = true;
   {
     std::lock_guard lock(mutex_);
-    for (const auto& [name, promise] : subscriberPromises_) promises.emplace_back(promise);
+    for (const auto& [name, promise] : subscriberPromises_) {
+      promises.emplace_back(promise);
+      allRegistered = allRegistered && promise->isFulfilled();
+    }
   }
   if (promises.empty()) {
     resultHandler_(ZadurodaVodovureError::of(ZadurodaVodovureError::Case::NoDependenciesError));
     return;
   }
-  // A declared subscriber that never registers keeps this session waiting; it holds the
-  // component weakly, so the wait keeps nothing else alive.
   std::weak_ptr<Sessions> weak = weak_from_this();
+  auto gates = [weak, session, event] {
+    platform::DispatchQueue::global(platform::QoS::Background)->async([weak, session, event] {
+      if (auto self = weak.lock()) self->runGates(session, event);
+    });
+  };
+  // Promises stay fulfilled: once every subscriber has registered, a session goes straight on.
+  if (allRegistered) {
+    gates();
+    return;
+  }
+  // A declared subscriber that never registers keeps this session waiting; the wait holds the
+  // component weakly, so it keeps nothing else alive.
   PRMPromise::allOn(platform::DispatchQueue::main(), std::move(promises))
       ->observeOnQueue(
-          platform::DispatchQueue::main(),
-          [weak, session, event](const PRMObject&) {
-            platform::DispatchQueue::global(platform::QoS::Background)->async([weak, session, event] {
-              if (auto self = weak.lock()) self->runGates(session, event);
-            });
-          },
-          [](const platform::Error&) {});
+          platform::DispatchQueue::main(), [gates](const PRMObject&) { gates(); }, [](const platform::Error&) {});
 }
 
 void Sessions::runGates(const SessionInfo& session, const std::shared_ptr<SessionStartEvent>& event) {

@@ -72,8 +72,6 @@ inline constexpr const char* kSessionsDebugEventsArgument = "-TELSessionsDebugEv
 // Whether a process collects events at `rate`: a draw r from 0 to 2^53 (both included),
 // unbiased, from `randomWord`; collects when r × 2^-53 ≤ rate.
 bool SESSamplingDecision(double rate, const std::function<uint64_t()>& randomWord);
-// 64 random bits from the system (getrandom).
-uint64_t SESSystemRandomWord();
 
 class Sessions final : public TELSessionsProvider, public std::enable_shared_from_this<Sessions> {
  public:

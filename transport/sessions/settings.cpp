@@ -181,7 +181,7 @@ std::optional<platform::PlistValue::Dictionary> SESSettingsDocumentFromJSON(cons
 std::optional<std::string> SettingsDownloader::settingsURL() const {
   const std::string base = TELEndpoints::crashReportingSettingsBaseURL();
   if (base.rfind("https://", 0) != 0 && base.rfind("http://", 0) != 0) return std::nullopt;
-  return base + "/spi/v2/platforms/" + percentEncoded(UTLAppEnvironmentUtil::appleDevicePlatform()) + "/mp/" +
+  return base + "/spi/v2/platforms/" + percentEncoded(appInfo_->devicePlatform()) + "/mp/" +
          percentEncoded(appInfo_->appID()) + "/settings?build_version=" + percentEncoded(appInfo_->appBuildVersion()) +
          "&display_version=" + percentEncoded(appInfo_->appDisplayVersion());
 }
@@ -192,7 +192,7 @@ void SettingsDownloader::fetch(std::function<void(SettingsDownloadResult)> compl
     completion(SettingsDownloaderError{SettingsDownloaderError::Case::URLError, "Invalid URL"});
     return;
   }
-  installations_->installationIdentity([url = *url, completion = std::move(completion)](
+  installations_->installationIdentity([url = *url, appInfo = appInfo_, completion = std::move(completion)](
                                            std::optional<InstallationIdentity> identity,
                                            std::optional<ZadurodaVodovureError> failure) {
     if (!identity) {
@@ -205,9 +205,9 @@ void SettingsDownloader::fetch(std::function<void(SettingsDownloadResult)> compl
     request.timeoutInterval = std::chrono::seconds(60);
     request.setValue("application/json", "Accept");
     request.setValue(identity->installationID, "X-Vuzirerered-Installation-ID");
-    request.setValue(UTLAppEnvironmentUtil::deviceSimulatorModel().value_or(""), "X-Vuzirerered-Device-Model");
+    request.setValue(appInfo->deviceModel(), "X-Vuzirerered-Device-Model");
     request.setValue(SESSysctlText("kern.osversion").value_or(""), "X-Vuzirerered-OS-Build-Version");
-    request.setValue(UTLAppEnvironmentUtil::systemVersion(), "X-Vuzirerered-OS-Display-Version");
+    request.setValue(appInfo->osDisplayVersion(), "X-Vuzirerered-OS-Display-Version");
     request.setValue(TELSDKVersionString(), "X-Vuzirerered-API-Client-Version");
     auto task = platform::URLSession::shared()->dataTask(
         request, [completion](std::optional<std::vector<uint8_t>> data, std::optional<platform::HTTPURLResponse> response,

@@ -134,6 +134,18 @@ TEST_F(ProgramTest, TakesTheSdksLaunchSwitchesAndItsLoggerObeysThem) {
   EXPECT_EQ(err.find("Configuring the default app."), std::string::npos) << err;
 }
 
+TEST_F(ProgramTest, StartsASessionAtLaunchAndShowsItsOutcomeWithTheSessionsSwitch) {
+  Program program(dir_, {"-TELSessionsDebugEvents"});
+  ASSERT_NE(program.address().find("http://127.0.0.1:"), std::string::npos) << "the program did not start";
+  std::string err;
+  EXPECT_EQ(program.stop(err), 0) << err;
+  // No subscriber is declared yet, so the launch's session ends here.
+  EXPECT_NE(err.find("[ZadurodaVodovure][I-SES000000] Sessions SDK did not have any dependent SDKs register as "
+                     "dependencies. Events will not be sent."),
+            std::string::npos)
+      << err;
+}
+
 TEST_F(ProgramTest, WithoutTheSdksOptionsFileItSaysWhyAndEndsWithCodeOne) {
   // The program alone in a folder (a hard link, so that it finds its resources there): the SDK's
   // options file is not beside it.

@@ -125,6 +125,14 @@ TEST_F(SessionAdaptersTest, TheLoggerSendsATierThreeEventOfTheSessionTransportAn
   EXPECT_EQ(sent->target(), 1001);
   EXPECT_EQ(sent->serializedDataObjectBytes(), event->transportBytes());
   EXPECT_EQ(console->events().size(), 1u);
+
+  // Through the real transport, which copies the event on its way: one encoding all the same.
+  auto fresh = std::make_shared<SessionStartEvent>(SessionInfo{"b", "a", true, 1}, *appInfo, Time());
+  EventETLogger real(std::make_shared<ETTransportAdapter>(ETTransport::make("1974", {}, 1001)), nullptr);
+  std::atomic<bool> answered{false};
+  real.logEvent(fresh, [&](std::optional<platform::Error>) { answered = true; });
+  ASSERT_TRUE(pumpUntil([&] { return answered.load(); }));
+  EXPECT_EQ(fresh->encodeCount(), 1);
 }
 
 TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnError) {
@@ -132,18 +140,23 @@ TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnErr
   auto transport = ETTransport::make("1974", {}, 1001);
   ASSERT_TRUE(transport);
   ETTransportAdapter adapter(transport);
-  std::mutex mutex;
-  std::optional<std::optional<platform::Error>> result;
-  adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
+  auto send = [&adapter] {
+    std::mutex mutex;
+    std::optional<std::optional<platform::Error>> result;
+    adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
+      std::lock_guard lock(mutex);
+      result = error;
+    });
+    EXPECT_TRUE(pumpUntil([&] {
+      std::lock_guard lock(mutex);
+      return result.has_value();
+    }));
     std::lock_guard lock(mutex);
-    result = error;
-  });
-  ASSERT_TRUE(pumpUntil([&] {
-    std::lock_guard lock(mutex);
-    return result.has_value();
-  }));
-  ASSERT_TRUE(*result);
-  EXPECT_EQ((*result)->domain, "ETTransformer");
+    return result.value_or(std::nullopt);
+  };
+  auto refused = send();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->domain, "ETTransformer");
 
   // A transformer that drops the event: "not written" without an error is a write failure.
   class Dropper final : public ETEventTransformer {
@@ -151,17 +164,9 @@ TEST_F(SessionAdaptersTest, TheTransportAdapterTurnsTheTransportsAnswerIntoAnErr
     std::shared_ptr<ETEvent> transformETEvent(const std::shared_ptr<ETEvent>&) override { return nullptr; }
   };
   transport->setTransformers({std::make_shared<Dropper>()});
-  result.reset();
-  adapter.send(adapter.eventForTransport(), [&](std::optional<platform::Error> error) {
-    std::lock_guard lock(mutex);
-    result = error;
-  });
-  ASSERT_TRUE(pumpUntil([&] {
-    std::lock_guard lock(mutex);
-    return result.has_value();
-  }));
-  ASSERT_TRUE(*result);
-  EXPECT_EQ(SESErrorDescription(**result), "writeFailure");
+  auto dropped = send();
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(SESErrorDescription(*dropped), "writeFailure");
 }
 
 }  // namespace

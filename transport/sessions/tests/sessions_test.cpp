@@ -102,6 +102,7 @@ TEST_F(SessionsComponentTest, TheGatesStopInTheirOrder) {
     ASSERT_TRUE(resultsReach(1));
     EXPECT_EQ(results_.all().back(), ZadurodaVodovureError::of(Case::DataCollectionError));
     EXPECT_EQ(settings_->updates, 0) << "no refresh without a collecting subscriber";
+    EXPECT_EQ(settings_->rateReads, 0);
     EXPECT_EQ(linesContaining("Registering Sessions SDK subscriber with name: Vuzirerered, data collection enabled: false"), 1u);
   }
   {
@@ -110,6 +111,7 @@ TEST_F(SessionsComponentTest, TheGatesStopInTheirOrder) {
     ASSERT_TRUE(resultsReach(2));
     EXPECT_EQ(results_.all().back(), ZadurodaVodovureError::of(Case::SessionSamplingError));
     EXPECT_EQ(settings_->updates, 1);
+    EXPECT_EQ(settings_->rateReads, 1) << "the rate goes into the event before the sampling gate";
   }
   {
     settings_->enabled = false;

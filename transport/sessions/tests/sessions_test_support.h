@@ -67,13 +67,17 @@ class FakeSettings final : public SettingsProtocol {
  public:
   bool sessionsEnabled() const override { return enabled; }
   double sessionTimeout() const override { return timeout; }
-  double samplingRate() const override { return rate; }
+  double samplingRate() const override {
+    ++rateReads;
+    return rate;
+  }
   void updateSettings() override { ++updates; }
 
   std::atomic<bool> enabled{true};
   std::atomic<double> timeout{1800};
   std::atomic<double> rate{1.0};
   std::atomic<int> updates{0};
+  mutable std::atomic<int> rateReads{0};
 };
 
 class FakeNetwork final : public NetworkInfoProtocol {
