@@ -270,7 +270,7 @@ bool CRSignalSafeInstallPreexistingHandlers(int signal, siginfo_t* info, void* c
 void CRSignalHandler(int signal, siginfo_t* info, void* context) {
   const int savedErrno = errno;
   // A fault inside a guarded part of the recorder goes back to it (no return).
-  CRFaultGuardRecover(signal);
+  if (reinterpret_cast<uintptr_t>(info) >= 4096) CRFaultGuardRecover(signal, info);
   errno = 0;
   if (reinterpret_cast<uintptr_t>(context) < 4096) context = nullptr;
   if (reinterpret_cast<uintptr_t>(info) < 4096) info = nullptr;

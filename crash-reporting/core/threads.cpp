@@ -307,7 +307,9 @@ void CRFaultGuardLeave(CRFaultGuard* guard) {
   gFaultGuard.store(guard->previous);
 }
 
-void CRFaultGuardRecover(int signal) {
+void CRFaultGuardRecover(int signal, const siginfo_t* info) {
+  if (info == nullptr || info->si_code <= 0) return;
+  if (signal != SIGSEGV && signal != SIGBUS && signal != SIGILL && signal != SIGFPE) return;
   CRFaultGuard* guard = gFaultGuard.load();
   if (guard == nullptr || gRecorderOwner.load() != static_cast<uint32_t>(CRCurrentThreadId())) return;
   // The jump leaves the handler without sigreturn: the signal stays blocked unless undone.

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <setjmp.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -87,9 +88,11 @@ struct CRFaultGuard {
 };
 bool CRFaultGuardEnter(CRFaultGuard* guard);
 void CRFaultGuardLeave(CRFaultGuard* guard);
-// Called first by the fatal-signal handler: when the calling thread is inside a region, the
-// signal is unblocked and the region's start is resumed (no return). Otherwise returns.
-void CRFaultGuardRecover(int signal);
+// Called first by the fatal-signal handler: when the signal is a fault the kernel raised
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE with si_code > 0) and the calling thread is inside a
+// region, the signal is unblocked and the region's start is resumed (no return). Otherwise
+// (a signal sent from elsewhere, say) returns.
+void CRFaultGuardRecover(int signal, const siginfo_t* info);
 
 pid_t CRCurrentThreadId();
 

@@ -300,6 +300,20 @@ TEST(CrashCaptureTest, AFaultWhileRecordingEndsTheRecordAndChainsOn) {
   EXPECT_EQ(*incomplete, (json{{"signal", SIGSEGV}, {"after", "threads"}}));
 }
 
+// A signal sent to the recording thread is not a fault of the recorder: the record goes on
+// whole and the process ends by the crash's own signal.
+TEST(CrashCaptureTest, ASignalSentWhileRecordingLeavesTheRecordWhole) {
+  CrashChild child;
+  const CrashResult result = child.run({}, [](SharedPage&) {
+    CRThreadsSetSectionHook([](const char* section) {
+      if (std::strcmp(section, "threads") == 0) kill(getpid(), SIGSEGV);
+    });
+    abort();
+  });
+  EXPECT_EQ(result.signal, SIGABRT);
+  expectCompleteRecord(result, SIGABRT);
+}
+
 // --- Threads ------------------------------------------------------------------------------
 
 __attribute__((noinline)) void recurse(int depth) {

@@ -17,6 +17,7 @@
 #include "crash-reporting/core/binary_images.h"
 #include "crash-reporting/core/safe_memory.h"
 #include "crash-reporting/core/tests/crash_harness.h"
+#include "crash-reporting/core/unwind.h"
 #include "platform/dispatch/queue.h"
 #include "platform/images/images.h"
 
@@ -157,27 +158,36 @@ void inUnloadedLibrary() {
   crashNow();
 }
 
-// Every entry of the library's FDE search table points 2 GiB away, at nothing.
+// The call-frame instructions of the library's function become a CFA expression that jumps
+// back to itself for ever (DW_OP_skip -3): the unwinder must give that frame up.
 void withCorruptedCfi() {
   void* handle = nullptr;
   const uintptr_t inside = loadTestLibrary(&handle);
   CRBinaryImage image;
-  if (!CRBinaryImageSafeFindImageForAddress(inside, &image) || image.ehFrameHeader == 0) {
+  const uintptr_t fde = CRBinaryImageSafeFindImageForAddress(inside, &image) && image.ehFrameHeader != 0
+                            ? CRUnwindFindFDE(image.ehFrameHeader, inside - 1)
+                            : 0;
+  uint32_t length = 0;
+  int32_t ciePointer = 0;
+  if (fde != 0) {
+    std::memcpy(&length, reinterpret_cast<const void*>(fde), 4);
+    std::memcpy(&ciePointer, reinterpret_cast<const void*>(fde + 4), 4);
+  }
+  // What compilers write: a "zR" CIE, 4-byte pc begin and range, no augmentation data.
+  const char* augmentation = reinterpret_cast<const char*>(fde + 4 - ciePointer + 9);
+  const uintptr_t instructions = fde + 17;
+  const uintptr_t end = fde + 4 + length;
+  if (fde == 0 || length == 0xffffffff || std::strcmp(augmentation, "zR") != 0 ||
+      *reinterpret_cast<const uint8_t*>(fde + 16) != 0 || end < instructions + 5) {
     gPage->values[kSetupFailed].store(1);
   } else {
-    const uintptr_t header = image.ehFrameHeader;
-    uint32_t count = 0;
-    std::memcpy(&count, reinterpret_cast<const void*>(header + 8), sizeof count);
-    const uintptr_t table = header + 12;
-    const uintptr_t first = table & ~uintptr_t{4095};
-    const uintptr_t end = table + count * 8;
+    const uintptr_t first = instructions & ~uintptr_t{4095};
     if (mprotect(reinterpret_cast<void*>(first), end - first, PROT_READ | PROT_WRITE) != 0) {
       gPage->values[kSetupFailed].store(1);
     }
-    for (uint32_t i = 0; i < count; ++i) {
-      const int32_t nowhere = 0x7ff00000;
-      std::memcpy(reinterpret_cast<void*>(table + i * 8 + 4), &nowhere, sizeof nowhere);
-    }
+    const uint8_t loop[5] = {0x0f, 0x03, 0x2f, 0xfd, 0xff};  // def_cfa_expression { skip -3 }
+    std::memcpy(reinterpret_cast<void*>(instructions), loop, sizeof loop);
+    std::memset(reinterpret_cast<void*>(instructions + sizeof loop), 0, end - instructions - sizeof loop);
   }
   gFakeCaller = inside;
   crashNow();
