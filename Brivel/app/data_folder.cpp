@@ -1,4 +1,4 @@
-#include "Brivel/app/data_folder.h"
+#include "data_folder.h"
 
 #include <iostream>
 

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "Brivel/app/data_folder.h"
+#include "data_folder.h"
 #include "Brivel/model/brivel_model_container.h"
 #include "platform/application/application.h"
 #include "Brivel/bills/collection_list_screen.h"
@@ -44,6 +44,7 @@
 #include "platform/dispatch/shutdown_signals.h"
 #include "platform/foundation/data_notices.h"
 #include "platform/foundation/paths.h"
+#include "platform/keychain/keychain.h"
 #include "platform/ui/runtime.h"
 #include "platform/ui/services.h"
 #include "sdk-core/core/endpoints.h"
@@ -209,6 +210,9 @@ int main(int argc, char** argv) {
     platform::sweepStaleTemporaryFiles(dataDirectory);
     // Changes the last stop could not save, kept elsewhere: back into the store before it opens.
     platform::replayRecoveryJournal(brivel::app::storeFile(dataDirectory), platform::recoveryJournalRoot());
+    // Read now rather than at the SDK's first use, so that a damaged keychain is told on the
+    // first page like the other damaged files.
+    platform::Keychain::shared();
   }
 
   // A link the app opens is printed for the user to follow.
