@@ -11,6 +11,7 @@
 #include "crash-reporting/settings/install_identifier_model.h"
 #include "platform/dispatch/semaphore.h"
 #include "platform/testing/environment.h"
+#include "sdk-core/utilities/logger.h"
 
 namespace {
 
@@ -69,6 +70,13 @@ class ExistingReportManagerTest : public ::testing::Test {
 };
 
 TEST_F(ExistingReportManagerTest, KeepsTheFourNewestAndRemovesEmptyOldAndUnreadableFolders) {
+  std::mutex logMutex;
+  std::vector<std::string> log;
+  UTLLoggerSetMaximumLevel(UTLLoggerLevel::Info);
+  UTLLoggerSetSink([&](UTLLoggerLevel, const std::string& line) {
+    std::lock_guard lock(logMutex);
+    log.push_back(line);
+  });
   for (int i = 0; i < 7; ++i) makeReport("r" + std::to_string(i), 1000 + i);
   makeReport("metadata-only", 5000, false);
   std::filesystem::create_directories(fileManager->activePath() + "/unreadable");
@@ -78,6 +86,20 @@ TEST_F(ExistingReportManagerTest, KeepsTheFourNewestAndRemovesEmptyOldAndUnreada
   ASSERT_TRUE(manager.newestUnsentReport());
   EXPECT_EQ(manager.newestUnsentReport()->identifier(), "r6");
   EXPECT_EQ(names(fileManager->activePath()), (std::vector<std::string>{"r3", "r4", "r5", "r6"}));
+  UTLLoggerFlush();
+  UTLLoggerSetSink(nullptr);
+  const bool told = std::any_of(log.begin(), log.end(), [](const std::string& line) {
+    return line.find("Deleting 3 unsent reports over the limit of 4") != std::string::npos;
+  });
+  EXPECT_TRUE(told);
+}
+
+TEST_F(ExistingReportManagerTest, ExactlyFourReportsAreAllKept) {
+  for (int i = 0; i < 4; ++i) makeReport("r" + std::to_string(i), 1000 + i);
+  manager.collectExistingReports();
+  drain();
+  EXPECT_EQ(manager.unsentReportsCount(), 4u);
+  EXPECT_EQ(names(fileManager->activePath()).size(), 4u);
 }
 
 TEST_F(ExistingReportManagerTest, EqualDatesAreOrderedByFolderNameAndNothingKeptMeansNoNewest) {
