@@ -7,8 +7,8 @@
 // ~/.local/share/brivel); --port serves on port N of 127.0.0.1 (default, or 0: a free port);
 // --sdk-endpoints reads the SDK's service addresses from FILE instead of the
 // TelemetryEndpoints.plist beside the program (whose hosts lead nowhere).
-// The printed address carries a one-time secret; only a browser that opened it can use the
-// page. Everything under the data directory is this user's only (folder 0700, files 0600).
+// The printed address carries a secret made for this launch (it stays good until the program
+// stops); only a browser that opened it can use the page. Everything under the data directory is this user's only (folder 0700, files 0600).
 // One program runs per data folder: a second start on a folder in use says which process has
 // it (and its page's address) and exits with status 1, touching nothing.
 // SIGINT and SIGTERM end the program cleanly: the main loop stops, the server closes and the

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/bills/neighbour_screens.h"
 #include "Brivel/collections/bank_account_screens.h"
 #include "Brivel/collections/category_screens.h"
@@ -102,6 +103,7 @@ TEST_F(ForecastScreensTest, HiddenBehindTheBillsTabItIsNotBuiltAgainUntilShown) 
   manager_->select(profile);
   auto builds = std::make_shared<int>(0);
   RootScreen root;
+  root.collectionTab = [] { return View(CollectionListScreen{}); };
   root.forecastTab = [builds](const std::shared_ptr<ProfileEntity>& shown) {
     return View(Closure("countedForecast", [builds, shown](Context&) {
       ++*builds;
