@@ -133,7 +133,7 @@ void BM_YearAndMonthFigures(benchmark::State& state) {
   Fixture& f = fixture();
   for (auto _ : state) {
     auto year = brivel::yearRecords(*f.profile);
-    auto december = brivel::monthValues(*f.profile, 11);
+    auto december = *brivel::monthValues(*f.profile, 11);
     benchmark::DoNotOptimize((*year)[0].cost);
     benchmark::DoNotOptimize(brivel::spendableAmount(*f.profile, december));
   }

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/plain_post.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/semaphore.h"
 #include "sdk-core/core/endpoints.h"
@@ -341,7 +342,6 @@ void BM_Drain10000Events(benchmark::State& state) {
   setRate(state, kBatchEvents);
 }
 
-size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 // Events like the drain's in as many posts as it made (read from the collector after the
 // drain, which runs first), each body encoded and gzipped beforehand.
@@ -358,19 +358,7 @@ void BM_Baseline_CurlPostsOfTheSameBatches(benchmark::State& state) {
   const std::string url = env.collector.url("/bench/batchlog");
   for (auto _ : state) {
     for (const auto& body : bodies) {
-      CURL* curl = curl_easy_init();
-      curl_slist* headers = nullptr;
-      headers = curl_slist_append(headers, "Content-Type: application/x-protobuf");
-      headers = curl_slist_append(headers, "Content-Encoding: gzip");
-      curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-      curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-      if (curl_easy_perform(curl) != CURLE_OK) state.SkipWithError("POST failed");
-      curl_slist_free_all(headers);
-      curl_easy_cleanup(curl);
+      if (!brivel::bench::plainGzipPost(url, body)) state.SkipWithError("POST failed");
     }
   }
   setRate(state, kBatchEvents);

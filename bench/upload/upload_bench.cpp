@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 
+#include "bench/common/plain_post.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/semaphore.h"
 #include "platform/foundation/uuid.h"
@@ -155,26 +156,13 @@ void BM_UploadCycle(benchmark::State& state) {
   if (env.collector.uploadCount() != 1) state.SkipWithError("the cycle did not post once");
 }
 
-size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 void BM_Baseline_CurlPost(benchmark::State& state) {
   auto& env = environment();
   auto body = *UPCompressionHelper::gzippedData(UPConstructRequestProtoWithEvents(cycleEvents()));
   const std::string url = env.collector.url("/dummy/api/very/long");
   for (auto _ : state) {
-    CURL* curl = curl_easy_init();
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/x-protobuf");
-    headers = curl_slist_append(headers, "Content-Encoding: gzip");
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    if (curl_easy_perform(curl) != CURLE_OK) state.SkipWithError("POST failed");
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    if (!brivel::bench::plainGzipPost(url, body)) state.SkipWithError("POST failed");
   }
 }
 

@@ -42,7 +42,7 @@ struct Options {
 };
 
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
-  static const platform::ArgumentSpec spec{.valued = {"--plugin", "--data-dir", "--port"}, .switches = {"--help", "-h"}};
+  static const platform::ArgumentSpec spec{.valued = {"--plugin", "--data-dir", "--port"}, .switches = {"--help", "-h"}, .passed = {}};
   const platform::Expected<platform::Arguments> arguments = platform::parseArguments(argc, argv, spec);
   if (!arguments.ok()) {
     error = arguments.error().localizedDescription();
