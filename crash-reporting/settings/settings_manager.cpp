@@ -38,7 +38,9 @@ std::optional<std::string> readWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Writes `bytes` to a new hidden file in `directory` and flushes it to disk.
+// Writes `bytes` to a new hidden file in `directory`. No fsync: the rename that follows keeps
+// the old document or the new one whole when the process dies, and after a power loss a cut
+// file only fails to parse, which falls back to the defaults and fetches again.
 std::optional<std::string> writeTemporaryFile(const std::string& directory, const std::string& bytes, int* errnoOut) {
   std::string pattern = directory + "/.settings-XXXXXX";
   const int fd = mkstemp(pattern.data());
@@ -58,7 +60,7 @@ std::optional<std::string> writeTemporaryFile(const std::string& directory, cons
     }
     written += static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0 || close(fd) != 0) {
+  if (close(fd) != 0) {
     *errnoOut = errno;
     unlink(pattern.c_str());
     return std::nullopt;
