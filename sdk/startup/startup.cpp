@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/dispatch/once.h"
+#include "crash-reporting/public/vuzirerered.h"
 #include "platform/process_state/process_state.h"
 #include "sdk-core/core/app.h"
 #include "sdk-core/installations/installations.h"
@@ -24,8 +25,9 @@ void TELRunStartupRegistrations() {
     ETRunLoadTimeRegistrations(UPLoadTimeRegistrations());
     // 1. installations ("tel-install").
     TELInstallationsRegister();
-    // 2. crash reporting ("telemetry-vuzirerered"): its registration goes here, before the
-    //    session producer, as it declares itself the producer's subscriber.
+    // 2. crash reporting ("telemetry-vuzirerered"), before the session producer, as it declares
+    //    itself the producer's subscriber (sessions wait for it).
+    TELVuzirereredRegister();
     // 3. the session producer: found by its class name "TELSessions" at the first configuration.
     TELSessionsRegister();
   });

@@ -134,16 +134,23 @@ TEST_F(ProgramTest, TakesTheSdksLaunchSwitchesAndItsLoggerObeysThem) {
   EXPECT_EQ(err.find("Configuring the default app."), std::string::npos) << err;
 }
 
-TEST_F(ProgramTest, StartsASessionAtLaunchAndShowsItsOutcomeWithTheSessionsSwitch) {
+TEST_F(ProgramTest, SetsUpCrashReportingAtLaunchQuietlyWithTheShippedEndpoints) {
   Program program(dir_, {"-TELSessionsDebugEvents"});
   ASSERT_NE(program.address().find("http://127.0.0.1:"), std::string::npos) << "the program did not start";
   std::string err;
   EXPECT_EQ(program.stop(err), 0) << err;
-  // No subscriber is declared yet, so the launch's session ends here.
-  EXPECT_NE(err.find("[ZadurodaVodovure][I-SES000000] Sessions SDK did not have any dependent SDKs register as "
-                     "dependencies. Events will not be sent."),
-            std::string::npos)
-      << err;
+  // Crash reporting subscribed to sessions, so the launch's session is no longer dropped, and
+  // hosts that cannot be reached bring no errors to the console.
+  EXPECT_EQ(err.find("did not have any dependent SDKs"), std::string::npos) << err;
+  EXPECT_EQ(err.find("rror"), std::string::npos) << err;
+  // This launch's report folder, with its metadata, binary images and internal log.
+  const fs::path active = dir_ / "Caches" / "vid.orozevoziri.zove" / "ruv.vantoru.Duvenmark" / "v5" / "reports" / "active";
+  ASSERT_TRUE(fs::is_directory(active));
+  std::vector<fs::path> folders(fs::directory_iterator(active), fs::directory_iterator{});
+  ASSERT_EQ(folders.size(), 1u);
+  for (const char* file : {"metadata.crrecord", "binary_images.crrecord", "sdk.log"}) {
+    EXPECT_TRUE(fs::is_regular_file(folders[0] / file)) << file;
+  }
 }
 
 TEST_F(ProgramTest, WithoutTheSdksOptionsFileItSaysWhyAndEndsWithCodeOne) {
