@@ -43,7 +43,7 @@ class Arguments {
   std::set<std::string, std::less<>> switches_;
 };
 
-// Reads argv[1..argc-1]. A word the spec does not name fails with "unknown argument 'WORD'",
+// Reads argv[1..argc-1]. A word the `ArgumentSpec` does not name fails with "unknown argument 'WORD'",
 // a valued option without a value, or with an empty one, with "OPTION needs a value"
 // (kPlatformErrorDomain).
 Expected<Arguments> parseArguments(int argc, const char* const* argv, const ArgumentSpec& spec);
