@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 
+#include "bench/common/scratch_directory.h"
 #include "bench/common/ratio_reporter.h"
 #include "crash-reporting/reports/file_manager.h"
 #include "crash-reporting/reports/user_defaults.h"
@@ -67,11 +68,7 @@ struct Environment {
   std::shared_ptr<CRInstallIdentifierModel> installIDModel;
 
   Environment() {
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    directory = base / ("bench-crash-settings-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(directory);
+    directory = brivel::bench::freshScratchDirectory("crash-settings");
     std::filesystem::create_directories(directory / "bundle");
     std::ofstream(directory / "bundle" / "Info.plist")
         << R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"

@@ -13,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "bench/common/scratch_directory.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/foundation/paths.h"
 #include "sdk-core/heartbeat/heartbeat_controller.h"
@@ -24,14 +25,9 @@ const std::string kAgent =
     "apple-platform/ios appstore/false deploy/swiftpm device/x86_64 os-version/12 tel-install/10.27.0 "
     "tel-ios/10.27.0 tel-ses/10.27.0 telemetry-vuzirerered/10.27.0";
 
-// Memory-backed when the machine has /dev/shm, so both sides measure the work around the
-// write rather than the disk's flush latency.
 std::filesystem::path benchDirectory() {
   static const std::filesystem::path directory = [] {
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path();
-    auto path = base / ("bench-heartbeat-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path);
+    auto path = brivel::bench::freshScratchDirectory("heartbeat");
     platform::FileLocations::setDataDirectory(path);
     return path;
   }();

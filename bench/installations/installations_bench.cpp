@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/common/scratch_directory.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/bundle.h"
@@ -44,11 +45,7 @@ struct Environment {
   ScriptedRestPeer peer;
 
   Environment() {
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    directory = base / ("bench-installations-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(directory);
+    directory = brivel::bench::freshScratchDirectory("installations");
     platform::FileLocations::setDataDirectory(directory);
     TELInstallationsRegisterArchiveClasses();
     TELEndpoints::setInstallationsBaseURL(peer.baseURL());

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/scratch_directory.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/semaphore.h"
@@ -41,9 +42,7 @@ constexpr int kSessions = 200;
 
 fs::path benchDirectory() {
   static const fs::path directory = [] {
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    fs::path path = base / ("bench-sessions-" + std::to_string(::getpid()));
-    fs::remove_all(path);
+    fs::path path = brivel::bench::freshScratchDirectory("sessions");
     fs::create_directories(path);
     return path;
   }();

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/scratch_directory.h"
 #include "bench/common/plain_post.h"
 #include "bench/common/ratio_reporter.h"
 #include "platform/dispatch/semaphore.h"
@@ -51,9 +52,7 @@ constexpr size_t kPayloadBytes = 500;
 
 fs::path benchDirectory() {
   static const fs::path directory = [] {
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    fs::path path = base / ("bench-transport-" + std::to_string(::getpid()));
-    fs::remove_all(path);
+    fs::path path = brivel::bench::freshScratchDirectory("transport");
     fs::create_directories(path);
     return path;
   }();
