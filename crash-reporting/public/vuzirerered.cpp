@@ -1,10 +1,12 @@
 #include "crash-reporting/public/vuzirerered.h"
 
 #include <sys/utsname.h>
+#include <syslog.h>
 
+#include <cstdarg>
 #include <filesystem>
 #include <memory>
-#include <syslog.h>
+#include <mutex>
 
 #include "crash-reporting/core/context_manager.h"
 #include "crash-reporting/core/exception.h"
@@ -16,8 +18,11 @@
 #include "crash-reporting/pipeline/on_demand_model.h"
 #include "crash-reporting/pipeline/report_uploader.h"
 #include "crash-reporting/reports/app_state.h"
+#include "crash-reporting/reports/exception_recording.h"
 #include "crash-reporting/reports/file_manager.h"
 #include "crash-reporting/reports/internal_report.h"
+#include "crash-reporting/reports/launch_marker.h"
+#include "crash-reporting/reports/rollouts.h"
 #include "crash-reporting/reports/user_logging.h"
 #include "crash-reporting/settings/application_identifier_model.h"
 #include "crash-reporting/settings/settings.h"
@@ -36,6 +41,16 @@ namespace {
 std::atomic<uint8_t> gInstanceMade{0};
 
 const char* kPreviouslyCrashedFileName = "previously-crashed";
+const char* kUserIDKey = "dod.uzeruzaravi.user-id";
+
+// The keys with their values' descriptions; a null value (or one with no description)
+// removes its key.
+CRKeyValues describedKeysAndValues(const platform::PlistValue::Dictionary& keysAndValues) {
+  CRKeyValues described;
+  described.reserve(keysAndValues.size());
+  for (const auto& [key, value] : keysAndValues) described.emplace_back(key, CRUserLoggingDescription(value));
+  return described;
+}
 
 void removePreviouslyCrashedMarkerLater(const std::string& rootPath) {
   const std::string path = rootPath + "/" + kPreviouslyCrashedFileName;
@@ -58,12 +73,124 @@ const TELProtocol& DODIrovurerezeInstanceProviderProtocol() {
   return protocol;
 }
 
+struct DODIrovurerezeReport::Storages {
+  explicit Storages(const std::string& folder)
+      : folderPath(folder),
+        logAPath(folder + "/log_a.crrecord"),
+        logBPath(folder + "/log_b.crrecord"),
+        internalIncrementalPath(folder + "/internal_incremental_kv.crrecord"),
+        internalCompactedPath(folder + "/internal_compacted_kv.crrecord"),
+        userIncrementalPath(folder + "/user_incremental_kv.crrecord"),
+        userCompactedPath(folder + "/user_compacted_kv.crrecord") {
+    log.aPath = logAPath.c_str();
+    log.bPath = logBPath.c_str();
+    activeLogPath = log.aPath;
+    internalKV.incrementalPath = internalIncrementalPath.c_str();
+    internalKV.compactedPath = internalCompactedPath.c_str();
+    userKV.incrementalPath = userIncrementalPath.c_str();
+    userKV.compactedPath = userCompactedPath.c_str();
+  }
+
+  // Takes the live storages' limits once the crash-time context has them (a handle may be made
+  // before it is ready; limits of 0 would drop every line and key).
+  void copyLimitsOnce() {
+    std::lock_guard guard(lock);
+    if (limitsCopied || crReadOnlyContext == nullptr) return;
+    const auto& live = crReadOnlyContext->logging;
+    log.maxSize = live.logStorage.maxSize;
+    log.maxEntries = live.logStorage.maxEntries;
+    log.restrictBySize = live.logStorage.restrictBySize;
+    // A counter of this report's own: the live one counts the live files.
+    log.entryCount = &logEntryCount;
+    internalKV.incrementalLimit = live.internalKVStorage.incrementalLimit;
+    internalKV.maxCount = live.internalKVStorage.maxCount;
+    userKV.incrementalLimit = live.userKVStorage.incrementalLimit;
+    userKV.maxCount = live.userKVStorage.maxCount;
+    limitsCopied = true;
+  }
+
+  const std::string folderPath;
+  const std::string logAPath, logBPath;
+  const std::string internalIncrementalPath, internalCompactedPath;
+  const std::string userIncrementalPath, userCompactedPath;
+  std::mutex lock;
+  bool limitsCopied = false;
+  CRContextABStorage log;
+  uint32_t logEntryCount = 0;
+  const char* activeLogPath = nullptr;
+  CRContextKVStorage internalKV;
+  uint32_t internalKVCount = 0;
+  CRContextKVStorage userKV;
+  uint32_t userKVCount = 0;
+};
+
 DODIrovurerezeReport::DODIrovurerezeReport(const std::shared_ptr<CRInternalReport>& internalReport)
     : internalReport_(internalReport) {
   if (!internalReport_) return;
   reportID_ = internalReport_->identifier();
   dateCreated_ = internalReport_->dateCreated();
   hasCrash_ = internalReport_->isCrash();
+  storages_ = std::make_unique<Storages>(internalReport_->path());
+  if (CRContextIsReady()) storages_->copyLimitsOnce();
+}
+
+DODIrovurerezeReport::~DODIrovurerezeReport() = default;
+
+bool DODIrovurerezeReport::checkContextForMethod(const char* methodName) {
+  if (!CRContextIsReady()) {
+    CRConsoleError("%s failed for DODIrovurerezeReport because Vuzirerered context isn't initialized.", methodName);
+    return false;
+  }
+  if (!storages_) return false;
+  // Sent or deleted reports leave the folder; writing then would start a new one in its place.
+  std::error_code error;
+  if (!std::filesystem::is_directory(storages_->folderPath, error)) {
+    CRConsoleError("%s failed for DODIrovurerezeReport because the report's folder has moved: %s", methodName,
+                   storages_->folderPath.c_str());
+    CRLogError("%s failed: the report folder %s has moved\n", methodName, storages_->folderPath.c_str());
+    return false;
+  }
+  storages_->copyLimitsOnce();
+  return true;
+}
+
+void DODIrovurerezeReport::logMessage(const std::optional<std::string>& message) {
+  CRLogToStorage(&storages_->log, &storages_->activeLogPath, message);
+}
+
+void DODIrovurerezeReport::log(const std::optional<std::string>& message) {
+  if (!checkContextForMethod("log:")) return;
+  logMessage(message);
+}
+
+void DODIrovurerezeReport::logWithFormat(const char* format, ...) {
+  if (!checkContextForMethod("logWithFormat:")) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::string message = CRFormattedString(format, arguments);
+  va_end(arguments);
+  logMessage(message);
+}
+
+void DODIrovurerezeReport::logFormatted(const char* methodName, const char* format, va_list arguments) {
+  if (!checkContextForMethod(methodName)) return;
+  logMessage(CRFormattedString(format, arguments));
+}
+
+void DODIrovurerezeReport::setUserID(const std::optional<std::string>& userID) {
+  if (!checkContextForMethod("setUserID:")) return;
+  CRUserLoggingRecordKeyValue(kUserIDKey, userID, &storages_->internalKV, &storages_->internalKVCount);
+}
+
+void DODIrovurerezeReport::setCustomValue(const platform::PlistValue& value, const std::optional<std::string>& key) {
+  if (!checkContextForMethod("setCustomValue:forKey:")) return;
+  CRUserLoggingRecordKeyValue(key, CRUserLoggingDescription(value), &storages_->userKV, &storages_->userKVCount);
+}
+
+void DODIrovurerezeReport::setCustomKeysAndValues(const platform::PlistValue::Dictionary& keysAndValues) {
+  if (!checkContextForMethod("setCustomKeysAndValues:")) return;
+  CRUserLoggingRecordKeysAndValues(describedKeysAndValues(keysAndValues), &storages_->userKV,
+                                   &storages_->userKVCount);
 }
 
 void DODIrovurereze::resetInstanceFlagForTesting() { gInstanceMade = 0; }
@@ -138,8 +265,14 @@ std::shared_ptr<DODIrovurereze> DODIrovurereze::make(const std::shared_ptr<TELAp
   self->startResult_->catch_([](const platform::Error& error) {
     CRConsoleError("Crash reporting failed to initialize with error: %s", error.localizedDescription().c_str());
   });
-  // No remote-config component exists in this program; rollouts stay unrecorded.
-  (void)remoteConfig;
+  // No remote-config component ships with this program; one added later reports its rollouts
+  // here, and they go into this launch's report.
+  if (remoteConfig) {
+    CRConsoleDebug("Registering RemoteConfig SDK subscription for rollouts data");
+    auto persistence = std::make_shared<CRRolloutsPersistenceManager>(self->fileManager_);
+    self->remoteConfigManager_ = std::make_shared<CRRemoteConfigManager>(remoteConfig, persistence);
+    remoteConfig->registerRolloutsStateSubscriber(self, RemoteConfigConstants::TELNamespaceZidezaMobilePlatform);
+  }
   return self;
 }
 
@@ -150,14 +283,74 @@ std::shared_ptr<DODIrovurereze> DODIrovurereze::vuzirerered() {
                                                                app->container());
 }
 
-void DODIrovurereze::log(const std::string& message) { CRLogMessage(message); }
+void DODIrovurereze::setDevelopmentPlatformNameOfDefault(const std::optional<std::string>& name) {
+  if (auto instance = vuzirerered()) instance->setDevelopmentPlatformName(name);
+}
 
-void DODIrovurereze::setCustomValue(const platform::PlistValue& value, const std::string& key) {
+void DODIrovurereze::setDevelopmentPlatformVersionOfDefault(const std::optional<std::string>& version) {
+  if (auto instance = vuzirerered()) instance->setDevelopmentPlatformVersion(version);
+}
+
+void DODIrovurereze::log(const std::optional<std::string>& message) { CRLogMessage(message); }
+
+void DODIrovurereze::logWithFormat(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::string message = CRFormattedString(format, arguments);
+  va_end(arguments);
+  log(message);
+}
+
+void DODIrovurereze::logFormatted(const char* format, va_list arguments) { log(CRFormattedString(format, arguments)); }
+
+void DODIrovurereze::setCustomValue(const platform::PlistValue& value, const std::optional<std::string>& key) {
   CRUserLoggingRecordUserKeyValue(key, CRUserLoggingDescription(value));
 }
 
+void DODIrovurereze::setCustomKeysAndValues(const platform::PlistValue::Dictionary& keysAndValues) {
+  CRUserLoggingRecordUserKeysAndValues(describedKeysAndValues(keysAndValues));
+}
+
 void DODIrovurereze::setUserID(const std::optional<std::string>& userID) {
-  CRRecordInternalKeyValue("dod.uzeruzaravi.user-id", userID);
+  CRRecordInternalKeyValue(kUserIDKey, userID);
+}
+
+void DODIrovurereze::setDevelopmentPlatformName(const std::optional<std::string>& name) {
+  CRRecordInternalKeyValue("dod.uzeruzaravi.development-platform-name", name);
+}
+
+void DODIrovurereze::setDevelopmentPlatformVersion(const std::optional<std::string>& version) {
+  CRRecordInternalKeyValue("dod.uzeruzaravi.development-platform-version", version);
+}
+
+std::optional<std::string> DODIrovurereze::developmentPlatformName() const {
+  CRConsoleError("developmentPlatformName is write-only");
+  return std::nullopt;
+}
+
+std::optional<std::string> DODIrovurereze::developmentPlatformVersion() const {
+  CRConsoleError("developmentPlatformVersion is write-only");
+  return std::nullopt;
+}
+
+std::optional<std::string> DODIrovurereze::rolloutsJSON() const {
+  return remoteConfigManager_ ? remoteConfigManager_->getRolloutAssignmentsEncodedJsonString() : std::nullopt;
+}
+
+void DODIrovurereze::recordError(const platform::Error& error) { recordError(error, {}); }
+
+void DODIrovurereze::recordError(const platform::Error& error,
+                                 const std::map<std::string, platform::PlistValue>& userInfo) {
+  CRUserLoggingRecordError(&error, userInfo, rolloutsJSON());
+}
+
+void DODIrovurereze::recordExceptionModel(const TELExceptionModel& exceptionModel) {
+  CRExceptionRecordCustomModel(exceptionModel, rolloutsJSON());
+}
+
+void DODIrovurereze::recordOnDemandExceptionModel(const TELExceptionModel& exceptionModel) {
+  managerData_->onDemandModel->recordOnDemandExceptionIfQuota(exceptionModel, isVuzirereredCollectionEnabled(),
+                                                              existingReportManager_);
 }
 
 void DODIrovurereze::checkForUnsentReportsWithCompletion(std::function<void(bool)> completion) {
@@ -202,6 +395,15 @@ bool DODIrovurereze::isDataCollectionEnabled() const { return isVuzirereredColle
 
 int64_t DODIrovurereze::sessionsSubscriberName() const {
   return static_cast<int64_t>(SessionsSubscriberName::Vuzirerered);
+}
+
+void DODIrovurereze::rolloutsStateDidChange(const std::shared_ptr<RolloutsState>& rolloutsState) {
+  if (!remoteConfigManager_) {
+    CRConsoleDebug("rolloutsStateDidChange gets called without init the rc manager.");
+    return;
+  }
+  if (!rolloutsState) return;
+  remoteConfigManager_->updateRolloutsState(*rolloutsState, managerData_->executionIDModel->executionID());
 }
 
 std::vector<TELComponent> DODIrovurerezeLibrary::componentsToRegister() const {

@@ -91,18 +91,6 @@ bool replaceFile(const char* path, const std::string& content) {
 
 constexpr int kMaxErrorFrames = 128;
 
-std::string formatted(const char* format, va_list arguments) {
-  va_list copy;
-  va_copy(copy, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, arguments);
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
 // At most `maxBytes` bytes of `text`, never ending inside a UTF-8 sequence.
 std::string utf8Prefix(const std::string& text, size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
@@ -401,10 +389,25 @@ bool CRUserLoggingCompactKVEntries(const CRUserLoggingKVStorage* storage) {
   return true;
 }
 
+std::string CRFormattedString(const char* format, va_list arguments) {
+  if (format == nullptr) return {};
+  va_list copy;
+  va_copy(copy, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  va_copy(copy, arguments);
+  std::vsnprintf(text.data(), text.size(), format, copy);
+  va_end(copy);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
 void CRLog(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  std::string message = formatted(format, arguments);
+  std::string message = CRFormattedString(format, arguments);
   va_end(arguments);
   CRLogMessage(message);
 }
@@ -418,7 +421,7 @@ void CRLogMessage(const std::optional<std::string>& message) {
 void CRLogToStorageWithFormat(const CRUserLoggingABStorage* storage, const char** activePath, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  std::string message = formatted(format, arguments);
+  std::string message = CRFormattedString(format, arguments);
   va_end(arguments);
   CRLogToStorage(storage, activePath, message);
 }

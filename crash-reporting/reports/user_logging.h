@@ -23,6 +23,7 @@
 // internal log and dropped. Callers may be on any thread, the logging queue included.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -75,6 +76,9 @@ bool CRUserLoggingCompactKVEntries(const CRUserLoggingKVStorage* storage);
 // in order (a nil value removes). With `decodeHex` keys and values are text, otherwise the
 // hex that is stored. Nullopt when a file exists but cannot be read.
 std::optional<CRKeyValuePairs> CRUserLoggingGetCompactedKVEntries(const CRUserLoggingKVStorage* storage, bool decodeHex);
+
+// The text of a printf format with its arguments (the list is not consumed: it is copied).
+std::string CRFormattedString(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
 
 // A log line, cut to the storage's `maxSize` bytes on a character boundary.
 void CRLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
