@@ -107,6 +107,19 @@ void logThrough(DODIrovurerezeReport& report, const char* format, ...) {
   va_end(arguments);
 }
 
+// Whether the crash-time context's exception-server thread has started (it reads the context
+// as it starts, so a test must not forget the context before then). Thread names hold 15
+// characters.
+bool exceptionServerStarted() {
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == std::string("raz.ovevar.uvivarud.ezivezireze.MachExceptionServer").substr(0, 15)) return true;
+  }
+  return false;
+}
+
 // Records the subscriber a remote-config component would tell of rollout changes (weakly:
 // the subscriber holds this component).
 class RecordingRemoteConfig : public TELRemoteConfigInterop {
@@ -139,6 +152,7 @@ class PublicObjectTest : public SdkCoreTest {
       crash->managerData()->operationQueue->waitUntilAllOperationsAreFinished();
       CRContextBinaryImagesQueue()->sync([] {});
       CRContextLoggingQueue()->sync([] {});
+      platform::MainLoop::runUntil(exceptionServerStarted, 20s);
     }
     SdkCoreTest::TearDown();
     UTLLoggerSetSink(nullptr);
@@ -208,8 +222,11 @@ TEST_F(PublicObjectTest, EachPublicCallWritesItsRecordIntoTheReport) {
   const std::vector<PublicCall> calls = {
       {"log", [](auto& c) { c.log("plain text"); }, "", "log_a.crrecord", "plain text\n", true},
       {"log of nothing", [](auto& c) { c.log(std::nullopt); }, "", "log_a.crrecord", "\n\n", false},
-      {"logWithFormat", [](auto& c) { c.logWithFormat("%d bills, next on the %dth", 3, 0); }, "", "log_a.crrecord",
-       "3 bills, next on the 0th\n", true},
+      {"logWithFormat", [](auto& c) { c.logWithFormat("%d bills, next on the %s", 3, "5th"); }, "", "log_a.crrecord",
+       "3 bills, next on the 5th\n", true},
+      // A literal 0 is no argument list.
+      {"logWithFormat with a 0", [](auto& c) { c.logWithFormat("%d overdue", 0); }, "", "log_a.crrecord",
+       "0 overdue\n", true},
       {"logWithFormat:arguments:", [](auto& c) { logThrough(c, "%s by %d", "forwarded", 2); }, "", "log_a.crrecord",
        "forwarded by 2\n", true},
       {"setCustomValue:forKey:", [](auto& c) { c.setCustomValue(42, "count"); }, "", "user", "count=42\n", true},
@@ -261,7 +278,7 @@ TEST_F(PublicObjectTest, EachPublicCallWritesItsRecordIntoTheReport) {
   EXPECT_FALSE(fs::exists(current / "user_incremental_kv.crrecord"));
   EXPECT_FALSE(fs::exists(current / "log_b.crrecord"));
   const std::string lines = records(current / "log_a.crrecord");
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4);
 }
 
 TEST_F(PublicObjectTest, WriteOnlyPropertiesAndRolloutsWithoutRemoteConfigOnlyLog) {
