@@ -90,20 +90,15 @@ std::string contents(const fs::path& folder, const std::string& file) {
   return records(folder / file);
 }
 
-// A caller's own variadic function handing its argument list on, as a wrapper in the app would.
-void logThrough(DODIrovurereze& crash, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logThrough(DODIrovurereze& crash, const char* format, ...) {
+// A caller's own variadic function handing its argument list on, as a wrapper in the app would
+// (to the object or to a report handle).
+template <class Logger>
+void logThrough(Logger& logger, const char* format, ...) __attribute__((format(printf, 2, 3)));
+template <class Logger>
+void logThrough(Logger& logger, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  crash.logWithFormat(format, arguments);
-  va_end(arguments);
-}
-
-void logThrough(DODIrovurerezeReport& report, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logThrough(DODIrovurerezeReport& report, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  report.logWithFormat(format, arguments);
+  logger.logWithFormat(format, arguments);
   va_end(arguments);
 }
 
