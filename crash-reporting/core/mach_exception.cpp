@@ -93,13 +93,15 @@ mach::KernReturn dispatch(const mach::ExceptionRequest& request) {
   return mach::kSuccess;
 }
 
-void* serve(void*) {
+// The context comes as the thread's argument: read from the global when the thread first runs,
+// it could already be gone (a test tearing crash reporting down before the thread was scheduled).
+void* serve(void* argument) {
   char name[16];
   std::memcpy(name, kServerThreadName, sizeof(name) - 1);  // thread names hold 15 characters
   name[sizeof(name) - 1] = '\0';
   pthread_setname_np(pthread_self(), name);
   CRSignalInstallThreadAlternateStack();
-  const CRContextReadOnly* readOnly = crReadOnlyContext;
+  const auto* readOnly = static_cast<const CRContextReadOnly*>(argument);
   for (;;) {
     mach::ExceptionRequest request;
     const mach::KernReturn received = mach::Receive(readOnly->machException.port, &request, sizeof(request));
@@ -174,7 +176,7 @@ bool startThread(CRContextReadOnly* readOnly) {
     CRLogWarning("pthread_attr_setdetachstate %s\n", strerror(error));
   } else if ((error = pthread_attr_setstack(&attributes, readOnly->machStack, kCRStackSize)) != 0) {
     CRLogWarning("pthread_attr_setstack %s\n", strerror(error));
-  } else if ((error = pthread_create(&thread, &attributes, serve, nullptr)) != 0) {
+  } else if ((error = pthread_create(&thread, &attributes, serve, readOnly)) != 0) {
     CRLogWarning("pthread_create %s\n", strerror(error));
   } else {
     readOnly->machException.thread = static_cast<uintptr_t>(thread);
