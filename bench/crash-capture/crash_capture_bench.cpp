@@ -104,7 +104,6 @@ bool crashOnce(bool stackOverflow) {
     std::atomic<int> parked{0};
     for (int i = 0; i < kThreads; ++i) {
       std::thread([&parked] {
-        CRSignalInstallThreadAlternateStack();
         atDepth(kDepth, [&parked] {
           parked.fetch_add(1);
           while (!gStop.load()) pause();

@@ -13,6 +13,7 @@
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/signals.h"
 #include "crash-reporting/core/threads.h"
+#include "platform/dispatch/thread_start.h"
 
 namespace mach = platform::mach;
 
@@ -98,7 +99,7 @@ void* serve(void*) {
   std::memcpy(name, kServerThreadName, sizeof(name) - 1);  // thread names hold 15 characters
   name[sizeof(name) - 1] = '\0';
   pthread_setname_np(pthread_self(), name);
-  CRSignalInstallThreadAlternateStack();
+  platform::EnsureThreadSignalStack();  // where the process's pthread_create gave it none
   const CRContextReadOnly* readOnly = crReadOnlyContext;
   for (;;) {
     mach::ExceptionRequest request;
