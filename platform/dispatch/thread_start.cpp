@@ -4,20 +4,58 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace platform {
 
 namespace {
 
-// The calling thread's own stack, once it has made one.
+size_t guardSize() { return static_cast<size_t>(getpagesize()); }
+size_t mappingSize() { return guardSize() + kThreadSignalStackSize; }
+
+// Stacks of threads that ended, kept for the next threads (a thread a lookup, as some
+// libraries start, would otherwise map and unmap one each time). A slot is taken with an
+// exchange and filled with a compare-and-swap: no lock, so a fork at any moment leaves them
+// usable.
+constexpr int kKeptStacks = 16;
+std::atomic<void*> gKeptStacks[kKeptStacks];
+
+void* takeKeptStack() {
+  for (std::atomic<void*>& slot : gKeptStacks) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    if (void* mapping = slot.exchange(nullptr, std::memory_order_acquire)) return mapping;
+  }
+  return nullptr;
+}
+
+void keepOrUnmap(void* mapping) {
+  for (std::atomic<void*>& slot : gKeptStacks) {
+    void* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, mapping, std::memory_order_release, std::memory_order_relaxed)) return;
+  }
+  munmap(mapping, mappingSize());
+}
+
+// A new stack: the guard page below it inaccessible.
+void* mapStack() {
+  void* mapping = mmap(nullptr, mappingSize(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (mapping == MAP_FAILED) return nullptr;
+  if (mprotect(mapping, guardSize(), PROT_NONE) != 0) {
+    munmap(mapping, mappingSize());
+    return nullptr;
+  }
+  return mapping;
+}
+
+// The calling thread's own stack, once it has one.
 struct SignalStack {
   void* mapping = nullptr;
-  size_t size = 0;
   // The thread has an alternate stack (its own or another's): nothing more to look at.
   bool settled = false;
   // Gone with the thread: never made again (a later thread_local destructor asking).
   bool ended = false;
 
-  char* usable() const { return static_cast<char*>(mapping) + (size - kThreadSignalStackSize); }
+  char* usable() const { return static_cast<char*>(mapping) + guardSize(); }
 
   ~SignalStack() {
     ended = true;
@@ -31,7 +69,7 @@ struct SignalStack {
       disable.ss_flags = SS_DISABLE;
       if (sigaltstack(&disable, nullptr) != 0) return;
     }
-    munmap(mapping, size);
+    keepOrUnmap(mapping);
     mapping = nullptr;
   }
 };
@@ -49,23 +87,18 @@ bool EnsureThreadSignalStack() {
     own.settled = true;
     return true;
   }
-  const size_t guard = static_cast<size_t>(getpagesize());
-  const size_t size = guard + kThreadSignalStackSize;
-  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (mapping == MAP_FAILED) return false;
-  if (mprotect(mapping, guard, PROT_NONE) != 0) {
-    munmap(mapping, size);
-    return false;
-  }
+  void* mapping = takeKeptStack();
+  if (mapping == nullptr) mapping = mapStack();
+  if (mapping == nullptr) return false;
+  own.mapping = mapping;
   stack_t stack{};
-  stack.ss_sp = static_cast<char*>(mapping) + guard;
+  stack.ss_sp = own.usable();
   stack.ss_size = kThreadSignalStackSize;
   if (sigaltstack(&stack, nullptr) != 0) {
-    munmap(mapping, size);
+    own.mapping = nullptr;
+    keepOrUnmap(mapping);
     return false;
   }
-  own.mapping = mapping;
-  own.size = size;
   own.settled = true;
   return true;
 }
