@@ -13,8 +13,8 @@ namespace {
 size_t guardSize() { return static_cast<size_t>(getpagesize()); }
 size_t mappingSize() { return guardSize() + kThreadSignalStackSize; }
 
-// Stacks of threads that ended, kept for the next threads (a thread a lookup, as some
-// libraries start, would otherwise map and unmap one each time). A slot is taken with an
+// Stacks of threads that ended, kept for the next threads (some libraries start a thread for
+// each lookup, and each would otherwise map and unmap one). A slot is taken with an
 // exchange and filled with a compare-and-swap: no lock, so a fork at any moment leaves them
 // usable.
 constexpr int kKeptStacks = 16;
