@@ -5,7 +5,11 @@
 //   registers copied) and `_Unwind_Backtrace` of a 200-frame stack (goal: 10 ms or less);
 // - the alternate stack the handler used, by painting it with 0xA5 first (a fault and a
 //   stack overflow; goal: 16 KiB or less);
-// - frames per second of the frame-pointer walk beside the DWARF walk.
+// - frames per second of the frame-pointer walk beside the DWARF walk;
+// - a thread created and joined through the process's pthread_create, which gives it its
+//   alternate stack, beside one made by the C library's directly.
+#include <dlfcn.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -104,7 +108,6 @@ bool crashOnce(bool stackOverflow) {
     std::atomic<int> parked{0};
     for (int i = 0; i < kThreads; ++i) {
       std::thread([&parked] {
-        CRSignalInstallThreadAlternateStack();
         atDepth(kDepth, [&parked] {
           parked.fetch_add(1);
           while (!gStop.load()) pause();
@@ -251,6 +254,23 @@ void BM_RecordProcessState(benchmark::State& state) {
 void BM_UnwindFramePointer(benchmark::State& state) { walkFrames(state, true); }
 void BM_UnwindDwarf(benchmark::State& state) { walkFrames(state, false); }
 
+void* doNothing(void*) { return nullptr; }
+
+void createAndJoin(benchmark::State& state, decltype(&pthread_create) create) {
+  for (auto _ : state) {
+    pthread_t thread;
+    if (create(&thread, nullptr, doNothing, nullptr) != 0 || pthread_join(thread, nullptr) != 0) {
+      state.SkipWithError("no thread");
+      return;
+    }
+  }
+}
+
+void BM_ThreadCreateJoin(benchmark::State& state) { createAndJoin(state, pthread_create); }
+void BM_Baseline_ThreadCreateJoinUnwrapped(benchmark::State& state) {
+  createAndJoin(state, reinterpret_cast<decltype(&pthread_create)>(dlsym(RTLD_NEXT, "pthread_create")));
+}
+
 BENCHMARK(BM_CrashSignalToRecordClosed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_StackOverflowAltStackUse)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_Baseline_CaptureOnlyRoundTrip)->Unit(benchmark::kMicrosecond);
@@ -258,6 +278,9 @@ BENCHMARK(BM_Baseline_UnwindBacktrace)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RecordProcessState)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnwindFramePointer)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_UnwindDwarf)->Unit(benchmark::kMicrosecond);
+// CPU time of the whole process, the new thread's own work included.
+BENCHMARK(BM_ThreadCreateJoin)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Baseline_ThreadCreateJoinUnwrapped)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -272,6 +295,10 @@ int main(int argc, char** argv) {
                         {crash, "BM_Baseline_UnwindBacktrace"},
                         {"BM_RecordProcessState", "BM_Baseline_CaptureOnlyRoundTrip"},
                         {"BM_UnwindDwarf", "BM_UnwindFramePointer"}});
+  reporter.printRatios("A thread created and joined with its alternate stack beside one without (ratio = ours / "
+                       "baseline; CPU time of the process):",
+                       {{"BM_ThreadCreateJoin/process_time", "BM_Baseline_ThreadCreateJoinUnwrapped/process_time"}},
+                       {brivel::bench::Measure::realTime(), brivel::bench::Measure::cpuTime()});
   if (const auto record = reporter.value(crash)) {
     std::printf("\ncrash signal to record closed, 16 threads at 200 frames: %.2f ms (goal: 10 ms or less)\n",
                 *record * 1e3);

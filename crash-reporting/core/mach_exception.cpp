@@ -13,6 +13,7 @@
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/signals.h"
 #include "crash-reporting/core/threads.h"
+#include "platform/dispatch/thread_start.h"
 
 namespace mach = platform::mach;
 
@@ -100,7 +101,7 @@ void* serve(void* argument) {
   std::memcpy(name, kServerThreadName, sizeof(name) - 1);  // thread names hold 15 characters
   name[sizeof(name) - 1] = '\0';
   pthread_setname_np(pthread_self(), name);
-  CRSignalInstallThreadAlternateStack();
+  platform::EnsureThreadSignalStack();  // where the process's pthread_create gave it none
   const auto* readOnly = static_cast<const CRContextReadOnly*>(argument);
   for (;;) {
     mach::ExceptionRequest request;

@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <linux/futex.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,12 +17,10 @@
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/threads.h"
-#include "platform/dispatch/thread_labels.h"
 
 namespace {
 
 constexpr int kSignalCount = 8;
-constexpr size_t kThreadStackSize = 65536;
 constexpr int64_t kSecondCrashWaitNs = 10'000'000'000;
 
 // The thread whose crash is being handled (the first to arrive), and whether its handler
@@ -32,22 +29,6 @@ std::atomic<pid_t> gCrashingThread{0};
 std::atomic<uint32_t> gCrashHandled{0};
 // The thread that installed the context's alternate stack (the one whose previous stack is saved).
 std::atomic<pid_t> gContextStackThread{0};
-
-struct ThreadStack {
-  void* mapping = nullptr;
-  size_t size = 0;
-  ~ThreadStack() {
-    if (mapping == nullptr) return;
-    stack_t disable{};
-    disable.ss_flags = SS_DISABLE;
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == static_cast<char*>(mapping) + getpagesize()) {
-      sigaltstack(&disable, nullptr);
-    }
-    munmap(mapping, size);
-  }
-};
-thread_local ThreadStack tThreadStack;
 
 int64_t monotonicNs() {
   timespec now{};
@@ -167,27 +148,9 @@ bool CRSignalInstallContextAlternateStack() {
   return true;
 }
 
-bool CRSignalInstallThreadAlternateStack() {
-  if (tThreadStack.mapping != nullptr) return true;
-  // A thread that has one already (the context's, or the program's own) keeps it.
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
-  const size_t page = static_cast<size_t>(getpagesize());
-  const size_t size = kThreadStackSize + page;
-  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (mapping == MAP_FAILED) return false;
-  mprotect(mapping, page, PROT_NONE);  // a guard below the stack
-  tThreadStack.mapping = mapping;
-  tThreadStack.size = size;
-  return installAltStack(static_cast<char*>(mapping) + page, kThreadStackSize, nullptr);
-}
-
 void CRSignalFillHooks(CRContextHooks* hooks) {
-  hooks->callingThreadInitialize = [] {
-    CRSignalInstallContextAlternateStack();
-    // Queue threads get theirs before their next block.
-    platform::SetThreadPrepareHook([] { CRSignalInstallThreadAlternateStack(); });
-  };
+  // Every other thread has its own from its start (platform/dispatch/thread_start.h).
+  hooks->callingThreadInitialize = [] { CRSignalInstallContextAlternateStack(); };
   hooks->signalInitialize = [] { return CRSignalInitialize(); };
 }
 

@@ -18,12 +18,12 @@
 //   the default;
 // - the previous alternate stack is not put back while this one is in use;
 // - every thread that may crash has an alternate stack of its own: the context's on the
-//   thread that sets it up, `CRSignalInstallThreadAlternateStack` on any other (platform
-//   threads at their entry).
+//   thread that sets it up; every other thread has its own from its start, whoever started
+//   it and whether it started before set-up or after (platform/dispatch/thread_start.h).
 //
 // Contract: the handler and everything it calls are async-signal-safe, allocate nothing and
-// take no lock. Set-up functions (`CRSignalInitialize`, `CRSignalCheckHandlers`, the
-// per-thread stack helper) are ordinary code.
+// take no lock. Set-up functions (`CRSignalInitialize`, `CRSignalCheckHandlers`) are
+// ordinary code.
 #pragma once
 
 #include <signal.h>
@@ -38,9 +38,6 @@ bool CRSignalInitialize();
 // Installs the context's signal stack on the calling thread (the thread that sets the
 // context up).
 bool CRSignalInstallContextAlternateStack();
-// Gives the calling thread an alternate stack of its own, released when the thread ends,
-// unless it has one already.
-bool CRSignalInstallThreadAlternateStack();
 
 void CRSignalHandler(int signal, siginfo_t* info, void* context);
 void CRSignalSafeRemoveHandlers(bool includingAbort);

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "platform/dispatch/thread_start.h"
+
 namespace platform {
 
 namespace {
@@ -39,20 +41,9 @@ struct Release {
 };
 thread_local Release tRelease;
 
-std::atomic<void (*)()> gPrepareHook{nullptr};
-thread_local void (*tPrepared)() = nullptr;
-
 }  // namespace
 
-void SetThreadPrepareHook(void (*hook)()) { gPrepareHook.store(hook); }
-
-void ThreadEntered() {
-  void (*hook)() = gPrepareHook.load(std::memory_order_acquire);
-  if (hook != nullptr && tPrepared != hook) {
-    tPrepared = hook;
-    hook();
-  }
-}
+void ThreadEntered() { EnsureThreadSignalStack(); }
 
 void ThreadLabelSetCurrent(const char* label) {
   if (label != nullptr) ThreadEntered();

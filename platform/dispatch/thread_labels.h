@@ -14,13 +14,9 @@ void ThreadLabelSetCurrent(const char* label);
 // The label of `tid`, or null. Lock-free, allocation-free, async-signal-safe.
 const char* ThreadLabelFor(pid_t tid);
 
-// A function every platform thread runs once: at its entry (ThreadEntered) when the hook is
-// set by then, otherwise before its next block (crash reporting gives each thread its own
-// alternate signal stack this way, so that a stack overflow there can be recorded). Null:
-// none.
-void SetThreadPrepareHook(void (*hook)());
 // Called first by every thread the platform starts (pool workers, the pool's monitor, the
-// timer thread, signal watchers, transfer threads): runs the prepare hook on it.
+// timer thread, signal watchers, transfer threads), and before every block: gives the thread
+// its alternate signal stack where the process's pthread_create has not (thread_start.h).
 void ThreadEntered();
 
 }  // namespace platform

@@ -127,14 +127,13 @@ class CrashChild {
   SharedPage* page_ = nullptr;
 };
 
-// Starts `count` threads named `name`, each with its own alternate stack, that run `body`
-// (by default: sleep until the process ends).
+// Starts `count` threads named `name` that run `body` (by default: sleep until the process
+// ends); each has its own alternate stack from its start, as every thread does.
 inline void startWorkers(int count, const char* name, std::function<void()> body = {}) {
   std::atomic<int> started{0};
   for (int i = 0; i < count; ++i) {
     std::thread([name, body, &started] {
       pthread_setname_np(pthread_self(), name);
-      CRSignalInstallThreadAlternateStack();
       started.fetch_add(1);
       if (body) body();
       for (;;) pause();

@@ -103,7 +103,7 @@ void mapPastTheEndOfAFile(const std::string& path) {
 __attribute__((noinline)) void overflow(int depth) {
   volatile char frame[512];
   frame[0] = static_cast<char>(depth);
-  overflow(depth + 1);
+  if (depth >= 0) overflow(depth + 1);  // always: the stack ends first
   gSink = frame[0];
 }
 
@@ -119,8 +119,9 @@ __attribute__((noinline)) void crashNearStackEnd(uintptr_t low) {
   gSink = frame[0];
 }
 
-void* smallStackThread(void*) {
-  CRSignalInstallThreadAlternateStack();
+// Runs out of stack: a real overflow for SIGSEGV; the other signals come with almost no stack
+// left. The thread has no alternate stack but the one every thread gets at its start.
+void* spendStack(void*) {
   if (gCrash == segv) {
     overflow(0);
   } else {
@@ -206,18 +207,55 @@ void twoAtOnce() {
   for (;;) pause();
 }
 
-void onSmallStack() {
+constexpr size_t kSmallStack = 256 * 1024;
+
+void onRawPthread() {
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_attr_setstacksize(&attributes, kSmallStack);
   pthread_t thread;
-  pthread_create(&thread, &attributes, smallStackThread, nullptr);
+  if (pthread_create(&thread, &attributes, spendStack, nullptr) != 0) gPage->values[kSetupFailed].store(1);
+  for (;;) pause();
+}
+
+void onStdThread() {
+  std::thread([] { spendStack(nullptr); }).detach();
+  for (;;) pause();
+}
+
+// A stack the caller mapped, with a guard page of its own below it.
+void onCallerMadeStack() {
+  const size_t guard = static_cast<size_t>(getpagesize());
+  char* mapping = static_cast<char*>(
+      mmap(nullptr, guard + kSmallStack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0));
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_t thread;
+  if (mapping == MAP_FAILED || mprotect(mapping, guard, PROT_NONE) != 0 ||
+      pthread_attr_setstack(&attributes, mapping + guard, kSmallStack) != 0 ||
+      pthread_create(&thread, &attributes, spendStack, nullptr) != 0) {
+    gPage->values[kSetupFailed].store(1);
+  }
+  for (;;) pause();
+}
+
+// A thread started before crash reporting was set up, which runs out of stack after.
+std::atomic<bool> gEarlyThreadGo{false};
+void startEarlyThread() {
+  std::thread([] {
+    while (!gEarlyThreadGo.load()) usleep(1000);
+    spendStack(nullptr);
+  }).detach();
+}
+void letEarlyThreadGo() {
+  gEarlyThreadGo.store(true);
   for (;;) pause();
 }
 
 struct Column {
   const char* name;
   void (*crash)();
+  void (*beforeSetUp)() = nullptr;  // run in the child before crash reporting is set up
 };
 const Column kColumns[] = {
     {"main thread", crashNow},
@@ -232,52 +270,74 @@ const Column kColumns[] = {
        for (;;) pause();
      }},
     {"two threads at once", twoAtOnce},
-    // A real overflow for SIGSEGV; the other signals come with almost no stack left.
-    {"stack overflow", onSmallStack},
+    // Out of stack on threads that never asked for an alternate stack.
+    {"stack overflow, raw pthread", onRawPthread},
+    {"stack overflow, plain std::thread", onStdThread},
+    {"stack overflow, thread started before set-up", letEarlyThreadGo, startEarlyThread},
+    {"stack overflow, stack made by the caller", onCallerMadeStack},
     {"inside a dlclosed library", inUnloadedLibrary},
     {"with a corrupted CFI section", withCorruptedCfi},
 };
 
+const std::vector<std::string> kWholeRecord = {"signal",       "threads",       "runtime", "dispatch_queue_names",
+                                               "thread_names", "process_stats", "storage"};
+
+// One cell of the table; a failed assertion ends the cell, not the table.
+void crashAndCheck(const Row& row, const Column& column) {
+  CrashChild child;
+  const std::string busFile = child.folder().file("empty-file");
+  static const Row* gRow;
+  static const Column* gColumn;
+  static const std::string* gBusFile;
+  gRow = &row;
+  gColumn = &column;
+  gBusFile = &busFile;
+  child.setupBeforeContext = [](SharedPage& page) {
+    gPage = &page;
+    gCrash = gRow->crash;
+    struct sigaction action {};
+    action.sa_sigaction = previousHandler;
+    action.sa_flags = SA_SIGINFO;
+    sigaction(gRow->signal, &action, nullptr);
+    if (gRow->signal == SIGSYS) installSeccompTrap();
+    if (gRow->signal == SIGBUS) mapPastTheEndOfAFile(*gBusFile);
+    if (gColumn->beforeSetUp != nullptr) gColumn->beforeSetUp();
+  };
+  const auto crash = column.crash;
+  const CrashResult result = child.run({}, [crash](SharedPage&) { crash(); }, std::chrono::seconds(10));
+  const SharedPage& page = *result.page;
+  ASSERT_EQ(page.values[kSetupFailed].load(), 0);
+  if (page.values[kSeccompRefused].load() != 0) {
+    std::fprintf(stderr, "seccomp refused here: %s / %s not run\n", row.name, column.name);
+    return;
+  }
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_FALSE(result.exited) << "exit " << result.exitCode;
+  EXPECT_EQ(result.signal, row.signal);
+  EXPECT_LT(result.endedAt - page.values[0].load(), 2'000'000'000) << "ns from crash to end";
+  EXPECT_EQ(page.values[kPreviousCalls].load(), 1);
+  EXPECT_EQ(result.sectionNames(), kWholeRecord);
+  EXPECT_TRUE(result.marker);
+  const json* signal = result.section("signal");
+  ASSERT_NE(signal, nullptr);
+  EXPECT_EQ(signal->value("number", 0), row.signal);
+  // The crashed thread is in the record, with its stack.
+  const json* threads = result.section("threads");
+  ASSERT_NE(threads, nullptr);
+  int crashed = 0;
+  for (const json& thread : *threads) {
+    if (!thread.value("crashed", false)) continue;
+    ++crashed;
+    EXPECT_FALSE(thread.value("stacktrace", json::array()).empty());
+  }
+  EXPECT_EQ(crashed, 1);
+}
+
 TEST(CrashMatrixTest, EveryCrashEndsByItsSignalWithAWholeRecordAndOnePreviousHandlerCall) {
-  const std::vector<std::string> kWholeRecord = {"signal",      "threads",       "runtime", "dispatch_queue_names",
-                                                 "thread_names", "process_stats", "storage"};
   for (const Row& row : kRows) {
     for (const Column& column : kColumns) {
       SCOPED_TRACE(std::string(row.name) + " / " + column.name);
-      CrashChild child;
-      const std::string busFile = child.folder().file("empty-file");
-      static const Row* gRow;
-      static const std::string* gBusFile;
-      gRow = &row;
-      gBusFile = &busFile;
-      child.setupBeforeContext = [](SharedPage& page) {
-        gPage = &page;
-        gCrash = gRow->crash;
-        struct sigaction action {};
-        action.sa_sigaction = previousHandler;
-        action.sa_flags = SA_SIGINFO;
-        sigaction(gRow->signal, &action, nullptr);
-        if (gRow->signal == SIGSYS) installSeccompTrap();
-        if (gRow->signal == SIGBUS) mapPastTheEndOfAFile(*gBusFile);
-      };
-      const auto crash = column.crash;
-      const CrashResult result = child.run({}, [crash](SharedPage&) { crash(); }, std::chrono::seconds(10));
-      const SharedPage& page = *result.page;
-      ASSERT_EQ(page.values[kSetupFailed].load(), 0);
-      if (page.values[kSeccompRefused].load() != 0) {
-        std::fprintf(stderr, "seccomp refused here: %s / %s not run\n", row.name, column.name);
-        continue;
-      }
-      EXPECT_FALSE(result.timedOut);
-      EXPECT_FALSE(result.exited) << "exit " << result.exitCode;
-      EXPECT_EQ(result.signal, row.signal);
-      EXPECT_LT(result.endedAt - page.values[0].load(), 2'000'000'000) << "ns from crash to end";
-      EXPECT_EQ(page.values[kPreviousCalls].load(), 1);
-      EXPECT_EQ(result.sectionNames(), kWholeRecord);
-      EXPECT_TRUE(result.marker);
-      const json* signal = result.section("signal");
-      ASSERT_NE(signal, nullptr);
-      EXPECT_EQ(signal->value("number", 0), row.signal);
+      crashAndCheck(row, column);
     }
   }
 }

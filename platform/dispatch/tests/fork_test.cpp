@@ -11,7 +11,6 @@
 #include "platform/dispatch/clock.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/semaphore.h"
-#include "platform/dispatch/thread_labels.h"
 #include "platform/dispatch/timer.h"
 
 namespace platform {
@@ -74,25 +73,6 @@ TEST(ForkTest, ChildCanUseDispatchWhileParentThreadsWereBusy) {
   hammer.join();
   timer->cancel();
   MainLoop::drain();
-}
-
-// Every thread the platform starts runs the prepare hook at its entry, the pool's monitor
-// too, which never runs a block (crash reporting gives each one an alternate signal stack
-// this way). A child starts a fresh pool: a worker and the monitor for one block.
-std::atomic<int> gPreparedThreads{0};
-
-TEST(ForkTest, EveryNewPlatformThreadRunsThePrepareHookAtItsEntry) {
-  const pid_t child = fork();
-  if (child == 0) {
-    SetThreadPrepareHook([] { gPreparedThreads.fetch_add(1); });
-    DispatchSemaphore done(0);
-    DispatchQueue::global()->async([&done] { done.signal(); });
-    if (!done.wait(std::chrono::seconds(5))) _exit(100);
-    for (int i = 0; i < 5000 && gPreparedThreads.load() < 2; ++i) std::this_thread::sleep_for(1ms);
-    _exit(gPreparedThreads.load());
-  }
-  ASSERT_GE(child, 0);
-  EXPECT_EQ(waitWithWatchdog(child), 2);
 }
 
 }  // namespace
