@@ -209,9 +209,10 @@ TEST_F(CrashUploadTest, ACrashIsRecordedAndPostedAtTheNextLaunchWithTheSessionEv
 // sends the report at once, on the start-up queue, before anything queued behind it.
 TEST_F(CrashUploadTest, ACrashDuringLaunchIsSentUrgentlyAtTheNextLaunch) {
   {
-    // Its output pipe is full: it stops at printing its address, before its main loop runs.
+    // Its output pipe is full: it stops at printing its address, configured and serving but
+    // before its main loop runs.
     Program crashing(dir_, arguments(), Program::Output::Held);
-    ASSERT_TRUE(crashing.waitForErrors("brivel: telemetry SDK configured", 30s)) << crashing.errors();
+    ASSERT_TRUE(crashing.waitUntilBlockedOnOutput(30s)) << crashing.errors();
     ASSERT_TRUE(fs::exists(reports_ / "launchmarker"));
     const std::optional<int> status = crashing.signalAndWait(SIGABRT, 30s);
     ASSERT_TRUE(status) << "it did not end";

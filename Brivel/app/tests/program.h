@@ -4,8 +4,8 @@
 // standard error is read all the time by a thread of the object (so that a talkative child
 // never blocks on a full pipe), and its first line of standard output is the page's address,
 // which the constructor waits for (at most 60 s) unless the output is held: then the pipe is
-// full before the child starts, and the child stops at its first line of output, before its
-// main loop ever turns. Every wait is bounded; the destructor kills a child still running.
+// full before the child starts, and the child stops at its first line of output (its address),
+// before its main loop ever turns. Every wait is bounded; the destructor kills a child still running.
 //
 //   Program program(dir, {"-TELDebugEnabled"});
 //   ASSERT_TRUE(program.page());
@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -108,6 +109,24 @@ class Program {
         if (errors_.find(text) != std::string::npos) return true;
         if (errorsClosed_) return false;
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // Waits until its main thread is blocked writing to its held standard output (the kernel
+  // names the wait, or the write call to descriptor 1 is under way); false after `timeout`.
+  bool waitUntilBlockedOnOutput(std::chrono::milliseconds timeout) const {
+    const std::string task = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/";
+    auto firstLine = [](const std::string& path) {
+      std::ifstream in(path);
+      std::string line;
+      std::getline(in, line);
+      return line;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (firstLine(task + "wchan") == "pipe_write" || firstLine(task + "syscall").starts_with("1 0x1 ")) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
