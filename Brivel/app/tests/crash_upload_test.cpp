@@ -161,7 +161,7 @@ TEST_F(CrashUploadTest, ACrashIsRecordedAndPostedAtTheNextLaunchWithTheSessionEv
   EXPECT_TRUE(fs::exists(root_ / "previously-crashed"));
   EXPECT_FALSE(fs::exists(reports_ / "launchmarker"));
 
-  Program next(dir_, arguments());
+  Program next(dir_, arguments({"-TELDebugEnabled", "-TELLoggerForceSTDERR"}));
   ASSERT_TRUE(next.page()) << next.errors();
   const std::optional<CRDecodedReport> report = uploadedReport();
   ASSERT_TRUE(report) << "the posted report does not decode";
@@ -202,6 +202,8 @@ TEST_F(CrashUploadTest, ACrashIsRecordedAndPostedAtTheNextLaunchWithTheSessionEv
 
   std::string errors;
   EXPECT_EQ(next.stop(errors), 0) << errors;
+  EXPECT_NE(errors.find("Completed report submission with id: " + crashed->filename().string()), std::string::npos)
+      << errors;
   EXPECT_FALSE(fs::exists(root_ / "previously-crashed"));
 }
 
