@@ -187,7 +187,7 @@ TEST_F(CrashUploadTest, ACrashIsRecordedAndPostedAtTheNextLaunchWithTheSessionEv
   }
   EXPECT_TRUE(entries(reports_ / "processing").empty());
 
-  // The crashed launch's session event, uploaded for target 1001, says crash reporting is on.
+  // The session events of both launches, uploaded for target 1001, say crash reporting is on.
   ASSERT_TRUE(eventually([&] { return !eventsFor(1974).empty(); })) << "no session event was posted";
   bool enabled = false;
   for (const CollectedEvent& event : eventsFor(1974)) {
