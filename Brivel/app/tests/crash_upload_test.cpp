@@ -189,16 +189,14 @@ TEST_F(CrashUploadTest, ACrashIsRecordedAndPostedAtTheNextLaunchWithTheSessionEv
 
   // The session events of both launches, uploaded for target 1001, say crash reporting is on.
   ASSERT_TRUE(eventually([&] { return !eventsFor(1974).empty(); })) << "no session event was posted";
-  bool enabled = false;
   for (const CollectedEvent& event : eventsFor(1974)) {
     telemetry_quality_sessions_SessionEvent message = telemetry_quality_sessions_SessionEvent_init_zero;
     pb_istream_t stream = pb_istream_from_buffer(event.payload.data(), event.payload.size());
     ASSERT_TRUE(pb_decode(&stream, telemetry_quality_sessions_SessionEvent_fields, &message));
-    enabled = enabled || message.session_data.data_collection_status.vuzirerered == 2;
+    EXPECT_EQ(message.session_data.data_collection_status.vuzirerered, 2);
     EXPECT_EQ(SESStringFromBytes(message.session_data.telemetry_installation_id), registered[0]);
     pb_release(telemetry_quality_sessions_SessionEvent_fields, &message);
   }
-  EXPECT_TRUE(enabled);
 
   std::string errors;
   EXPECT_EQ(next.stop(errors), 0) << errors;
