@@ -3,8 +3,6 @@
 // loses nothing silently. Also: the page is shown only through the printed address.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +19,7 @@
 #include "platform/foundation/plist.h"
 #include "platform/foundation/tests/binary_plist_fixture.h"
 #include "platform/testing/temp_directory.h"
+#include "program.h"
 
 namespace brivel {
 namespace {
@@ -28,87 +27,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using platform::testing::binaryDictionary;
+using app::Program;
 
 std::string contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-// The program on a data folder: its printed address, then its stderr and exit code.
-class Program {
- public:
-  explicit Program(const fs::path& dataDirectory, std::vector<std::string> extraArguments = {}) {
-    std::vector<std::string> arguments{BRIVEL_PROGRAM, "--data-dir", dataDirectory.string(), "--port", "0"};
-    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      close(out[0]);
-      close(err[0]);
-      execv(BRIVEL_PROGRAM, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-    // The address is the first line; ASan makes the start slow.
-    std::string line;
-    pollfd descriptor{out_, POLLIN, 0};
-    char c;
-    while (poll(&descriptor, 1, 60000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line += c;
-    address_ = line;
-  }
-  ~Program() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
-
-  const std::string& address() const { return address_; }
-  pid_t pid() const { return pid_; }
-  int port() const { return std::stoi(address_.substr(address_.rfind(':') + 1)); }
-  std::string secret() const { return address_.substr(address_.find("?secret=") + 8); }
-
-  // Opens the printed address as a browser would, and answers the page.
-  std::optional<std::string> page() const {
-    httplib::Client client("127.0.0.1", port());
-    client.set_read_timeout(30, 0);
-    auto opened = client.Get(("/?secret=" + secret()).c_str());
-    if (!opened || opened->status != 303) return std::nullopt;
-    std::string cookie = opened->get_header_value("Set-Cookie");
-    auto page = client.Get("/", {{"Cookie", cookie.substr(0, cookie.find(';'))}});
-    if (!page || page->status != 200) return std::nullopt;
-    return page->body;
-  }
-
-  // Ends it with SIGTERM; its exit code, and what it wrote to stderr.
-  int stop(std::string& stderrText) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    exited_ = true;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(err_, buffer, sizeof buffer)) > 0) stderrText.append(buffer, static_cast<size_t>(n));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
-  bool exited_ = false;
-  std::string address_;
-};
 
 class ProgramTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "crash-reporting/pipeline/report_uploader.h"
+#include "crash-reporting/pipeline/tests/settings_document.h"
 #include "crash-reporting/reports/file_manager.h"
 #include "crash-reporting/reports/internal_report.h"
 #include "crash-reporting/settings/install_identifier_model.h"
@@ -115,6 +116,45 @@ TEST_F(ExistingReportManagerTest, EqualDatesAreOrderedByFolderNameAndNothingKept
   empty.collectExistingReports();
   EXPECT_EQ(empty.unsentReportsCount(), 0u);
   EXPECT_EQ(empty.newestUnsentReport(), nullptr);
+}
+
+// A diagnostic waiting in the MetricKit folder belongs to the newest report, which it makes a
+// crash (and so an event, kept), when the settings collect MetricKit data.
+TEST_F(ExistingReportManagerTest, AMetricKitFileMakesTheNewestReportACrash) {
+  struct Case {
+    const char* name;
+    bool collected;
+    bool diagnostic;
+  } cases[] = {{"collected, with a diagnostic", true, true},
+               {"collected, no diagnostic", true, false},
+               {"not collected, with a diagnostic", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(fileManager->rootPath());
+    std::filesystem::remove_all(fileManager->metricKitDiagnosticsPath());
+    fileManager->createReportDirectories();
+    auto settings = CRSettingsWithDocument(
+        fileManager, std::string(R"({"features":{"collect_metric_kit":)") + (c.collected ? "true" : "false") + "}}");
+    ASSERT_EQ(settings->metricKitCollectionEnabled(), c.collected);
+    if (c.diagnostic) {
+      std::filesystem::create_directories(fileManager->metricKitDiagnosticsPath());
+      std::ofstream(fileManager->metricKitDiagnosticsPath() + "diagnostic.json") << "{}";
+    }
+    makeReport("older", 1000);
+    makeReport("newest", 2000, false);
+
+    CRExistingReportManager withSettings{fileManager, uploader, workQueue, platform::DispatchQueue::makeSerial("s"),
+                                         settings,    onDemand};
+    withSettings.collectExistingReports();
+    drain();
+    const bool madeACrash = c.collected && c.diagnostic;
+    ASSERT_TRUE(withSettings.newestUnsentReport());
+    EXPECT_EQ(withSettings.newestUnsentReport()->identifier(), madeACrash ? "newest" : "older");
+    EXPECT_TRUE(withSettings.newestUnsentReport()->isCrash());
+    EXPECT_EQ(withSettings.unsentReportsCount(), madeACrash ? 2u : 1u);
+    EXPECT_EQ(std::filesystem::exists(fileManager->activePath() + "/newest/metric_kit_fatal.crrecord"), madeACrash);
+    EXPECT_FALSE(std::filesystem::exists(fileManager->activePath() + "/older/metric_kit_fatal.crrecord"));
+  }
 }
 
 TEST_F(ExistingReportManagerTest, SendingCarriesActiveProcessingAndPreparedReportsAndDeletesThem) {

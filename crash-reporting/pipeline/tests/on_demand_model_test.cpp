@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "crash-reporting/pipeline/tests/settings_document.h"
 #include "crash-reporting/reports/file_manager.h"
 #include "platform/testing/environment.h"
 #include "platform/testing/temp_directory.h"
@@ -46,7 +47,7 @@ class RecordingUploader : public CROnDemandReportUploading {
 
 class OnDemandModelTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CROnDemandModel> makeModel() {
+  std::unique_ptr<CROnDemandModel> makeModel(std::shared_ptr<const CRSettings> settings = nullptr) {
     auto recorder = [this](const TELExceptionModel&, int recorded, int dropped) -> std::optional<std::string> {
       passedCounts.emplace_back(recorded, dropped);
       if (failRecording) return std::nullopt;
@@ -54,7 +55,7 @@ class OnDemandModelTest : public ::testing::Test {
       std::filesystem::create_directories(path);
       return path;
     };
-    return std::make_unique<CROnDemandModel>(nullptr, std::make_shared<CRFileManager>(),
+    return std::make_unique<CROnDemandModel>(std::move(settings), std::make_shared<CRFileManager>(),
                                              [this] { return now.load(); }, sleeper, recorder);
   }
 
@@ -132,6 +133,16 @@ TEST_F(OnDemandModelTest, StepGrowsWhileFullAndShrinksAfterwardsWithTheDelayCapp
   for (int i = 0; i < 10; ++i) model->decrementQueuedOperationCount();
   now = now + 6.0 * 1000;
   EXPECT_EQ(model->calculateStepDuration(), 0.0);
+}
+
+TEST_F(OnDemandModelTest, ServerValuesOfZeroGiveWayToTheDefaults) {
+  auto model = makeModel(CRSettingsWithDocument(std::make_shared<CRFileManager>(),
+                                                R"({"on_demand_upload_rate_per_minute": 0, "on_demand_backoff_base": 0,
+                                                    "on_demand_backoff_step_duration_seconds": 0})"));
+  EXPECT_EQ(model->calculateUploadDelay(), 6.0);
+  for (int i = 0; i < 10; ++i) model->incrementQueuedOperationCount();
+  now = now + 12.0;
+  EXPECT_DOUBLE_EQ(model->calculateUploadDelay(), 6.0 * 1.5 * 1.5);
 }
 
 TEST(InterruptibleSleeperTest, InterruptEndsTheCurrentAndEveryLaterSleep) {

@@ -103,7 +103,9 @@ TEST_F(ReportUploaderTest, AnUnwrittenOrUnansweredEventLeavesTheFolderInPrepared
     transport->answered = false;
     uploader.setUrgentWaitTimeout(200ms);
     uploader.prepareAndSubmitReport(makeReport(), token, true, true);
-    if (answer != FakeTransport::Answer::Silent) ASSERT_TRUE(transport->completed.wait(10s));
+    if (answer != FakeTransport::Answer::Silent) {
+      ASSERT_TRUE(transport->completed.wait(10s));
+    }
     EXPECT_EQ(contents(fileManager->preparedPath()), std::vector<std::string>{"report1"});
   }
   // The stale prepared copy was replaced each time, never duplicated; a later upload sends it.
