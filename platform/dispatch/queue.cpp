@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/dispatch/internal/scheduler.h"
+#include "platform/dispatch/submission_count.h"
 
 namespace platform {
 
@@ -25,6 +26,9 @@ namespace {
 constexpr Duration kMaxDelay = std::chrono::hours(24 * 365 * 100);
 // A serial queue gives its pool thread back after this many blocks in a row.
 constexpr int kSerialBatch = 64;
+
+std::atomic<std::uint64_t> gSubmittedBlocks{0};
+void countSubmission() { gSubmittedBlocks.fetch_add(1, std::memory_order_relaxed); }
 
 // ---------------------------------------------------------------------------------
 // Main queue and loop state
@@ -317,11 +321,13 @@ std::shared_ptr<DispatchQueue> DispatchQueue::current() {
 
 void DispatchQueue::async(Block block) {
   if (!block) return;
+  countSubmission();
   enqueue(std::move(block));
 }
 
 void DispatchQueue::asyncAfter(Duration delay, Block block) {
   if (!block) return;
+  countSubmission();
   delay = std::clamp(delay, Duration::zero(), kMaxDelay);
   auto self = shared_from_this();
   auto& scheduler = TimerScheduler::shared();
@@ -331,8 +337,11 @@ void DispatchQueue::asyncAfter(Duration delay, Block block) {
 
 void DispatchQueue::sync(const Block& block) {
   if (!block) return;
+  countSubmission();
   syncImpl(block);
 }
+
+std::uint64_t dispatchedBlockCount() { return gSubmittedBlocks.load(std::memory_order_relaxed); }
 
 bool DispatchQueue::isCurrent() const { return CurrentQueueScope::contains(this); }
 

@@ -92,7 +92,20 @@ bool TELInstallationsIDController::isDefaultApp() const { return appName_ == kTE
 // ---- Get or create ---------------------------------------------------------------------
 
 PRMPromise::Ptr TELInstallationsIDController::getInstallationItem() {
+  if (auto pending = getInstallationPromiseCache_->getExistingPendingPromise()) return pending;
+  if (auto ready = knownReadyInstallation()) return resolved(ready);
   return getInstallationPromiseCache_->getExistingPendingOrCreateNewPromise();
+}
+
+std::shared_ptr<TELInstallationsItem> TELInstallationsIDController::knownReadyInstallation() const {
+  auto item = installationsStore_->knownInstallationForAppID(appID_, appName_);
+  if (!item || !item->isValid() || item->registrationStatus != TELInstallationStatusRegistered) return nullptr;
+  return hasFreshAuthToken(*item) ? item : nullptr;
+}
+
+bool TELInstallationsIDController::hasFreshAuthToken(const TELInstallationsItem& item) const {
+  const auto expiration = item.authToken ? item.authToken->expirationDate() : std::nullopt;
+  return expiration && expiration->timeIntervalSince(currentDate_()) >= kTELInstallationsTokenExpirationThreshold;
 }
 
 PRMPromise::Ptr TELInstallationsIDController::createGetInstallationItemPromise() {
@@ -214,10 +227,7 @@ PRMPromise::Ptr TELInstallationsIDController::installationWithValidAuthTokenForc
       ->then([self](const PRMObject& value) -> PRMObject { return self->registerInstallationIfNeeded(itemOf(value)); })
       ->then([self, forceRefresh](const PRMObject& value) -> PRMObject {
         auto item = itemOf(value);
-        const auto expiration = item->authToken ? item->authToken->expirationDate() : std::nullopt;
-        const bool fresh = expiration && expiration->timeIntervalSince(self->currentDate_()) >=
-                                             kTELInstallationsTokenExpirationThreshold;
-        if (!forceRefresh && fresh) return item;
+        if (!forceRefresh && self->hasFreshAuthToken(*item)) return item;
         return self->refreshAuthTokenForInstallation(item);
       })
       ->recover([self, regeneration](const platform::Error& error) -> PRMObject {

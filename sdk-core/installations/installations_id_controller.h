@@ -51,7 +51,9 @@ class TELInstallationsIDController : public std::enable_shared_from_this<TELInst
       std::shared_ptr<TELInstallationsBackoffControllerProtocol> backoffController,
       CurrentDateProvider currentDate = nullptr);
 
-  // A promise of std::shared_ptr<TELInstallationsItem>.
+  // A promise of std::shared_ptr<TELInstallationsItem>. When no get-installation is in
+  // flight and the store already holds a registered installation whose token stays fresh
+  // (so the token prefetch would have nothing to do), the promise is settled at once with it.
   PRMPromise::Ptr getInstallationItem();
   // A promise of an item with a valid auth token.
   PRMPromise::Ptr getAuthTokenForcingRefresh(bool forceRefresh);
@@ -82,6 +84,9 @@ class TELInstallationsIDController : public std::enable_shared_from_this<TELInst
   enum class Regeneration { Allowed, AlreadyDone };
 
   PRMPromise::Ptr createGetInstallationItemPromise();
+  // The store's known record when it is valid, registered and its token is fresh.
+  std::shared_ptr<TELInstallationsItem> knownReadyInstallation() const;
+  bool hasFreshAuthToken(const TELInstallationsItem& item) const;
   PRMPromise::Ptr getStoredInstallation();
   PRMPromise::Ptr createAndSaveInstID();
   PRMPromise::Ptr migrateOrGenerateInstallation();

@@ -4,21 +4,80 @@
 
 namespace {
 
-// Sets or removes the presence flag of `identifier` on the store's queue.
-PRMPromise::Ptr writeFlag(const std::shared_ptr<platform::DispatchQueue>& queue,
-                          const std::shared_ptr<UTLUserDefaults>& defaults, bool exists,
-                          const std::string& identifier) {
-  return PRMPromise::asyncOn(queue, [defaults, identifier, exists](auto fulfill, auto) {
-    if (exists) {
-      defaults->setBool(true, identifier);
-    } else {
-      defaults->removeObjectForKey(identifier);
-    }
-    fulfill(PRMObject::null());
-  });
+// Sets or removes the presence flag of `identifier`; runs on the store's queue.
+PRMObject setFlag(UTLUserDefaults& defaults, bool exists, const std::string& identifier) {
+  if (exists) {
+    defaults.setBool(true, identifier);
+  } else {
+    defaults.removeObjectForKey(identifier);
+  }
+  return PRMObject::null();
+}
+
+// The flag step that follows a keychain write or removal, on the store's queue; a failed
+// keychain step skips it and is forgotten by the memory.
+PRMPromise::Ptr thenSetFlag(const PRMPromise::Ptr& keychainStep, const std::shared_ptr<platform::DispatchQueue>& queue,
+                            const std::shared_ptr<UTLUserDefaults>& defaults, bool exists,
+                            const std::string& identifier, std::function<void()> onFailure) {
+  return keychainStep->chainOnQueue(
+      queue, [defaults, exists, identifier](const PRMObject&) { return setFlag(*defaults, exists, identifier); },
+      [onFailure = std::move(onFailure)](const platform::Error& error) -> PRMObject {
+        onFailure();
+        return error;
+      });
 }
 
 }  // namespace
+
+// ---- Memory ----------------------------------------------------------------------------
+
+bool TELInstallationsStore::Memory::known(const std::string& identifier,
+                                          std::shared_ptr<TELInstallationsItem>* item) const {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(identifier);
+  if (it == entries_.end() || !it->second.known) return false;
+  *item = it->second.item ? it->second.item->copy() : nullptr;
+  return true;
+}
+
+uint64_t TELInstallationsStore::Memory::remember(const std::string& identifier,
+                                                 const std::shared_ptr<TELInstallationsItem>& item) {
+  std::lock_guard lock(mutex_);
+  Entry& entry = entries_[identifier];
+  entry.known = true;
+  entry.item = item ? item->copy() : nullptr;
+  entry.version = ++clock_;
+  return entry.version;
+}
+
+uint64_t TELInstallationsStore::Memory::version(const std::string& identifier) const {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(identifier);
+  return it == entries_.end() ? 0 : it->second.version;
+}
+
+void TELInstallationsStore::Memory::rememberRead(const std::string& identifier,
+                                                 const std::shared_ptr<TELInstallationsItem>& item, uint64_t version) {
+  std::lock_guard lock(mutex_);
+  Entry& entry = entries_[identifier];
+  if (entry.version != version) return;
+  entry.known = true;
+  entry.item = item ? item->copy() : nullptr;
+}
+
+void TELInstallationsStore::Memory::forgetFailedChange(const std::string& identifier, uint64_t version) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(identifier);
+  if (it == entries_.end() || it->second.version != version) return;
+  it->second = Entry{false, nullptr, ++clock_};
+}
+
+void TELInstallationsStore::Memory::forget(const std::string& identifier) {
+  std::lock_guard lock(mutex_);
+  entries_[identifier] = Entry{false, nullptr, ++clock_};
+}
+
+// ---- Store -----------------------------------------------------------------------------
 
 TELInstallationsStore::TELInstallationsStore(std::shared_ptr<UTLKeychainStorage> secureStorage,
                                              std::optional<std::string> accessGroup)
@@ -31,18 +90,26 @@ TELInstallationsStore::TELInstallationsStore(std::shared_ptr<UTLKeychainStorage>
 
 PRMPromise::Ptr TELInstallationsStore::installationForAppID(const std::string& appID, const std::string& appName) {
   const std::string identifier = TELInstallationsItem::identifierWithAppID(appID, appName);
+  std::shared_ptr<TELInstallationsItem> known;
+  if (memory_->known(identifier, &known)) {
+    if (known) return PRMPromise::resolvedWith(known);
+    return PRMPromise::resolvedWith(TELInstallationsErrorUtil::installationItemNotFoundForAppID(appID, appName));
+  }
   auto storage = secureStorage_;
   auto accessGroup = accessGroup_;
+  auto memory = memory_;
+  const uint64_t version = memory->version(identifier);
   return installationExistsForAppID(appID, appName)
       ->then([storage, identifier, accessGroup](const PRMObject&) -> PRMObject {
         return storage->getObjectForKey(identifier, TELInstallationsStoredItem::kArchiveClassName, accessGroup);
       })
-      ->then([appID, appName](const PRMObject& value) -> PRMObject {
+      ->then([appID, appName, identifier, memory, version](const PRMObject& value) -> PRMObject {
         const auto* archived = value.get<platform::ArchiveValue>();
         auto stored = archived ? archived->object<TELInstallationsStoredItem>() : nullptr;
         if (!stored) return TELInstallationsErrorUtil::installationItemNotFoundForAppID(appID, appName);
         auto item = std::make_shared<TELInstallationsItem>(appID, appName);
         item->updateWithStoredItem(*stored);
+        memory->rememberRead(identifier, item, version);
         return item;
       });
 }
@@ -50,23 +117,28 @@ PRMPromise::Ptr TELInstallationsStore::installationForAppID(const std::string& a
 PRMPromise::Ptr TELInstallationsStore::saveInstallation(const std::shared_ptr<TELInstallationsItem>& item) {
   const std::string identifier = item->identifier();
   auto stored = item->storedItem();
-  auto defaults = userDefaults_;
-  auto queue = queue_;
-  return secureStorage_->setObject(platform::ArchiveValue(stored), identifier, accessGroup_)
-      ->then([identifier, defaults, queue](const PRMObject&) -> PRMObject {
-        return writeFlag(queue, defaults, true, identifier);
-      });
+  auto memory = memory_;
+  const uint64_t version = memory->remember(identifier, item);
+  return thenSetFlag(secureStorage_->setObject(platform::ArchiveValue(stored), identifier, accessGroup_), queue_,
+                     userDefaults_, true, identifier,
+                     [identifier, memory, version] { memory->forgetFailedChange(identifier, version); });
 }
 
 PRMPromise::Ptr TELInstallationsStore::removeInstallationForAppID(const std::string& appID,
                                                                   const std::string& appName) {
   const std::string identifier = TELInstallationsItem::identifierWithAppID(appID, appName);
-  auto defaults = userDefaults_;
-  auto queue = queue_;
-  return secureStorage_->removeObjectForKey(identifier, accessGroup_)
-      ->then([identifier, defaults, queue](const PRMObject&) -> PRMObject {
-        return writeFlag(queue, defaults, false, identifier);
-      });
+  auto memory = memory_;
+  const uint64_t version = memory->remember(identifier, nullptr);
+  // After a failed removal the record may still be there: the keychain is asked next time.
+  return thenSetFlag(secureStorage_->removeObjectForKey(identifier, accessGroup_), queue_, userDefaults_, false,
+                     identifier, [identifier, memory, version] { memory->forgetFailedChange(identifier, version); });
+}
+
+std::shared_ptr<TELInstallationsItem> TELInstallationsStore::knownInstallationForAppID(
+    const std::string& appID, const std::string& appName) const {
+  std::shared_ptr<TELInstallationsItem> known;
+  memory_->known(TELInstallationsItem::identifierWithAppID(appID, appName), &known);
+  return known;
 }
 
 PRMPromise::Ptr TELInstallationsStore::installationExistsForAppID(const std::string& appID,
@@ -83,5 +155,7 @@ PRMPromise::Ptr TELInstallationsStore::installationExistsForAppID(const std::str
 }
 
 PRMPromise::Ptr TELInstallationsStore::setInstallationExists(bool exists, const std::string& identifier) {
-  return writeFlag(queue_, userDefaults_, exists, identifier);
+  auto defaults = userDefaults_;
+  memory_->forget(identifier);
+  return PRMPromise::doOn(queue_, [defaults, exists, identifier] { return setFlag(*defaults, exists, identifier); });
 }

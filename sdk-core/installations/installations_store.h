@@ -10,9 +10,19 @@
 //
 // Every result is a promise; flag work runs on the serial queue
 // "ruv.telemetry.TELInstallationsStore", keychain work on the keychain storage's queues.
+//
+// The store keeps in memory the last record it read, saved or removed for each identifier,
+// so that a record is read from the keychain once per store: installationForAppID answers
+// a record it knows with a promise already settled, and knownInstallationForAppID gives it
+// at once. A save is known from its start and forgotten again when the write fails; a
+// removal is known as no record from its start (answered with the not-found error); a read fills the memory only when no save or
+// removal of its identifier began meanwhile; setting the flag alone forgets the identifier.
+// Every answer is a copy of its own.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -43,9 +53,44 @@ class TELInstallationsStore {
   PRMPromise::Ptr installationExistsForAppID(const std::string& appID, const std::string& appName);
   PRMPromise::Ptr setInstallationExists(bool exists, const std::string& identifier);
 
+  // A copy of the record this store knows for the app, or nullptr when it must ask the
+  // keychain (never read, or known to be absent).
+  std::shared_ptr<TELInstallationsItem> knownInstallationForAppID(const std::string& appID,
+                                                                  const std::string& appName) const;
+
  private:
+  // What the store knows of each identifier; shared with the steps of pending chains,
+  // which may outlive the store.
+  class Memory {
+   public:
+    // Whether the identifier's state is known; then `item` is a copy of its record, or
+    // null when it is known to have none.
+    bool known(const std::string& identifier, std::shared_ptr<TELInstallationsItem>* item) const;
+    // A save (item) or removal (nullptr) begins; returns its version.
+    uint64_t remember(const std::string& identifier, const std::shared_ptr<TELInstallationsItem>& item);
+    uint64_t version(const std::string& identifier) const;
+    // Fills in what a read that began at `version` found.
+    void rememberRead(const std::string& identifier, const std::shared_ptr<TELInstallationsItem>& item,
+                      uint64_t version);
+    // Forgets a save or removal that failed, unless a later one replaced it.
+    void forgetFailedChange(const std::string& identifier, uint64_t version);
+    // Forgets the identifier: the next read asks the flag and the keychain.
+    void forget(const std::string& identifier);
+
+   private:
+    struct Entry {
+      bool known = false;
+      std::shared_ptr<const TELInstallationsItem> item;  // null: known to have no record
+      uint64_t version = 0;
+    };
+    mutable std::mutex mutex_;
+    std::map<std::string, Entry> entries_;
+    uint64_t clock_ = 0;
+  };
+
   std::shared_ptr<UTLKeychainStorage> secureStorage_;
   std::optional<std::string> accessGroup_;
   std::shared_ptr<platform::DispatchQueue> queue_;
   std::shared_ptr<UTLUserDefaults> userDefaults_;
+  std::shared_ptr<Memory> memory_ = std::make_shared<Memory>();
 };

@@ -176,8 +176,14 @@ std::optional<platform::ArchiveValue> ETUnarchiveFileOfClasses(const std::set<st
                                                                std::optional<platform::Error>* error) {
   std::optional<ETBytes> data = ETReadFile(path, error);
   if (!data) return std::nullopt;
+  return ETUnarchiveDataOfClasses(classes, *data, error);
+}
+
+std::optional<platform::ArchiveValue> ETUnarchiveDataOfClasses(const std::set<std::string>& classes,
+                                                               const ETBytes& data,
+                                                               std::optional<platform::Error>* error) {
   platform::Error readError;
-  auto value = platform::KeyedUnarchiver::unarchivedObjectOfClasses(classes, *data, &readError);
+  auto value = platform::KeyedUnarchiver::unarchivedObjectOfClasses(classes, data, &readError);
   if (!value && error) *error = readError;
   return value;
 }

@@ -37,6 +37,15 @@ std::optional<ETBytes> ETArchiveObject(const platform::ArchiveValue& object, con
 std::optional<platform::ArchiveValue> ETUnarchiveFileOfClasses(const std::set<std::string>& classes,
                                                                const std::filesystem::path& path,
                                                                std::optional<platform::Error>* error);
+// Unarchives one object of one of `classes` from archive bytes.
+std::optional<platform::ArchiveValue> ETUnarchiveDataOfClasses(const std::set<std::string>& classes,
+                                                               const ETBytes& data,
+                                                               std::optional<platform::Error>* error);
+template <class T>
+std::shared_ptr<T> ETUnarchiveData(const ETBytes& data, std::optional<platform::Error>* error) {
+  auto value = ETUnarchiveDataOfClasses({T::kArchiveClassName}, data, error);
+  return value ? value->template object<T>() : nullptr;
+}
 template <class T>
 std::shared_ptr<T> ETUnarchiveFile(const std::filesystem::path& path, std::optional<platform::Error>* error) {
   auto value = ETUnarchiveFileOfClasses({T::kArchiveClassName}, path, error);

@@ -117,12 +117,15 @@ ETFlatFileStorage::ETFlatFileStorage(fs::path root, std::shared_ptr<ETApplicatio
       eventDataPath_(root_ / "ETFlatFileStorage" / "et_event_data"),
       batchDataPath_(root_ / "ETFlatFileStorage" / "et_batch_data"),
       libraryDataPath_(root_ / "ETFlatFileStorage" / "et_library_data"),
+      removedDataPath_(root_ / "ETFlatFileStorage" / ".et_removed_data"),
       queue_(platform::DispatchQueue::makeSerial("ziz.ozudor.ETFlatFileStorage")),
       application_(application ? std::move(application) : ETApplication::sharedApplication()),
       tracker_(root_.string()) {
   eventDataStoragePath();
   batchDataStoragePath();
   libraryDataStoragePath();
+  // Deleted batches a killed process had no time to unlink.
+  purgeRemovedData();
 }
 
 fs::path ETFlatFileStorage::eventDataStoragePath() const {
@@ -275,12 +278,50 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
     } else {
       onComplete(true, std::nullopt);
       self->tracker_.fileWasAddedAtPath(path.string(), archive->size());
+      self->keepEvent(path.filename().string(), *archive);
       if (event->qosTier() == 4) {
         if (auto coordinator = self->uploadCoordinator()) coordinator->forceUploadForTarget(event->target());
       }
     }
     task->end();
   });
+}
+
+void ETFlatFileStorage::keepEvent(const std::string& name, const ETBytes& archive) {
+  if (archive.size() > kKeptEventBytes) return;
+  auto [entry, inserted] = keptEvents_.try_emplace(name);
+  if (inserted) {
+    keptOrder_.push_back(name);
+  } else {
+    keptBytes_ -= entry->second.size();
+  }
+  entry->second = archive;
+  keptBytes_ += archive.size();
+  while (keptBytes_ > kKeptEventBytes && !keptOrder_.empty()) {
+    auto oldest = keptEvents_.find(keptOrder_.front());
+    keptOrder_.pop_front();
+    if (oldest == keptEvents_.end()) continue;  // already handed out
+    keptBytes_ -= oldest->second.size();
+    keptEvents_.erase(oldest);
+  }
+  // Names handed out leave the order list as they reach its front, or all at once when they
+  // come to outnumber the kept events.
+  while (!keptOrder_.empty() && !keptEvents_.contains(keptOrder_.front())) keptOrder_.pop_front();
+  if (keptOrder_.size() > 2 * keptEvents_.size() + 64) {
+    std::erase_if(keptOrder_, [this](const std::string& kept) { return !keptEvents_.contains(kept); });
+  }
+}
+
+std::shared_ptr<ETEvent> ETFlatFileStorage::takeEvent(const fs::path& path, std::optional<platform::Error>* error) {
+  auto kept = keptEvents_.find(path.filename().string());
+  if (kept == keptEvents_.end()) {
+    ++eventFilesRead_;
+    return ETUnarchiveFile<ETEvent>(path, error);
+  }
+  const ETBytes archive = std::move(kept->second);
+  keptBytes_ -= archive.size();
+  keptEvents_.erase(kept);
+  return ETUnarchiveData<ETEvent>(archive, error);
 }
 
 // ---- Expiry -------------------------------------------------------------------------------
@@ -462,22 +503,28 @@ void ETFlatFileStorage::libraryDataForKey(const std::string& key, ETLibraryDataF
                                           ETLibraryDataNewValue setNewValue) {
   queue_->async([self = shared_from_this(), key, onFetchComplete = std::move(onFetchComplete),
                  setNewValue = std::move(setNewValue)] {
-    const fs::path path = self->libraryDataStoragePath() / platform::fileNameForID(key);
-    std::optional<platform::Error> readError;
-    std::optional<ETBytes> data = ETReadFile(path, &readError);
-    if (onFetchComplete) onFetchComplete(data, readError);
-    if (!setNewValue) return;
-    std::optional<ETBytes> newValue = setNewValue();
-    if (!newValue || newValue->empty()) return;
-    std::optional<platform::Error> writeError;
-    if (ETWriteFileAtomically(*newValue, path, &writeError)) {
-      self->tracker_.fileWasRemovedAtPath(path.string(), data ? data->size() : 0);
-      self->tracker_.fileWasAddedAtPath(path.string(), newValue->size());
-    } else {
-      ET_LOG_DEBUG("Error writing new value in libraryDataForKey: %s",
-                   writeError ? writeError->localizedDescription().c_str() : "(null)");
-    }
+    self->syncThreadUnsafeLibraryDataForKey(key, onFetchComplete, setNewValue);
   });
+}
+
+void ETFlatFileStorage::syncThreadUnsafeLibraryDataForKey(const std::string& key,
+                                                          const ETLibraryDataFetch& onFetchComplete,
+                                                          const ETLibraryDataNewValue& setNewValue) {
+  const fs::path path = libraryDataStoragePath() / platform::fileNameForID(key);
+  std::optional<platform::Error> readError;
+  std::optional<ETBytes> data = ETReadFile(path, &readError);
+  if (onFetchComplete) onFetchComplete(data, readError);
+  if (!setNewValue) return;
+  std::optional<ETBytes> newValue = setNewValue();
+  if (!newValue || newValue->empty()) return;
+  std::optional<platform::Error> writeError;
+  if (ETWriteFileAtomically(*newValue, path, &writeError)) {
+    tracker_.fileWasRemovedAtPath(path.string(), data ? data->size() : 0);
+    tracker_.fileWasAddedAtPath(path.string(), newValue->size());
+  } else {
+    ET_LOG_DEBUG("Error writing new value in libraryDataForKey: %s",
+                 writeError ? writeError->localizedDescription().c_str() : "(null)");
+  }
 }
 
 void ETFlatFileStorage::storeLibraryData(const ETBytes& data, const std::string& key, ETErrorCompletion onComplete) {
@@ -523,38 +570,45 @@ void ETFlatFileStorage::storageSizeWithCallback(std::function<void(uint64_t size
 }
 
 void ETFlatFileStorage::nextBatchID(std::function<void(std::optional<ETBatchID>)> onComplete) {
-  auto working = std::make_shared<int32_t>(-1);
-  auto self = shared_from_this();
-  libraryDataForKey(
+  queue_->async([self = shared_from_this(), onComplete = std::move(onComplete)] {
+    const auto batchID = self->syncThreadUnsafeNextBatchID();
+    if (onComplete) onComplete(batchID);
+  });
+}
+
+std::optional<ETBatchID> ETFlatFileStorage::syncThreadUnsafeNextBatchID() {
+  int32_t working = -1;
+  syncThreadUnsafeLibraryDataForKey(
       ETFlatFileStorageBatchIDCounterKey,
-      [self, working, onComplete](const std::optional<ETBytes>& data, const std::optional<platform::Error>& error) {
+      [this, &working](const std::optional<ETBytes>& data, const std::optional<platform::Error>& error) {
         if (!error && data && data->size() >= 4) {
-          std::memcpy(working.get(), data->data(), 4);
+          std::memcpy(&working, data->data(), 4);
         } else if (!error || !data) {
-          *working = 0;  // no counter yet, or one too short to hold a value
+          working = 0;  // no counter yet, or one too short to hold a value
         }
         // A negative counter, or one that names a batch still on disk (a lost or damaged
         // counter file), would make batches that are never listed or two batches of one ID,
         // where removing one removes the other's events: it starts again after the highest.
-        const std::set<ETBatchID> onDisk = self->batchIDsOnDisk();
-        if (*working < 0 || onDisk.contains(*working)) {
-          const int32_t damaged = *working;
+        const std::set<ETBatchID> onDisk = batchIDsOnDisk();
+        if (working < 0 || onDisk.contains(working)) {
+          const int32_t damaged = working;
           int32_t next = 0;
           if (!onDisk.empty() && *onDisk.rbegin() < INT32_MAX) {
             next = static_cast<int32_t>(*onDisk.rbegin() + 1);
           } else {
             while (onDisk.contains(next)) ++next;
           }
-          *working = next;
+          working = next;
           ET_LOG_ERROR(ETMCStorageRepair, "The batch ID counter held %d; it goes on from %d, after the batches on disk",
                        damaged, next);
         }
-        if (onComplete) onComplete(static_cast<ETBatchID>(*working));
       },
-      [working]() -> std::optional<ETBytes> {
-        if (*working == -1) return std::nullopt;
-        return int32Bytes(*working == INT32_MAX ? 0 : *working + 1);
+      [&working]() -> std::optional<ETBytes> {
+        if (working == -1) return std::nullopt;
+        return int32Bytes(working == INT32_MAX ? 0 : working + 1);
       });
+  if (working == -1) return std::nullopt;
+  return static_cast<ETBatchID>(working);
 }
 
 std::set<ETBatchID> ETFlatFileStorage::batchIDsOnDisk() const {

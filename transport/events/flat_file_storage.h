@@ -4,6 +4,7 @@
 //   R/ETFlatFileStorage/et_event_data/<target>/<event ID>-<tier>-<expiry s>-<encoded mapping ID>
 //   R/ETFlatFileStorage/et_batch_data/<target>-<batch ID>-<expiry s>/<event file names>
 //   R/ETFlatFileStorage/et_library_data/<key>
+//   R/ETFlatFileStorage/.et_removed_data/<batch directory name>.<pid>.<n>  (deleted batches)
 // Mapping IDs are percent-encoded in names except letters, marks, numbers and "-", so no
 // mapping ID can leave its directory; event IDs and tiers have "/", "%" and "-" written %XX
 // (platform::fileNameForID), so a name splits back into exactly the fields it was made of. A
@@ -16,7 +17,11 @@
 // upload of its target.
 //
 // A batch moves the selected event files into its own directory, so later selections do not
-// see them, and hands back their events. Removing it deletes them, or moves them back
+// see them, and hands back their events; a selector that takes every event of its target
+// takes the target's directory whole, in one rename (hidden temporaries go along and come
+// back with the events). Removing it deletes them (the directory is renamed into the hidden
+// removed-data directory, which nothing reads back, and its files are unlinked in the
+// background; a start unlinks what a killed process left there), or moves them back
 // under their names; a batch whose events could not all be moved back keeps its directory,
 // so a later removal or the expiry sweep tries again, and the sweep removes those of its
 // events that have expired by their own names. The sweep restores expired batches,
@@ -28,9 +33,12 @@
 // storeEvent begins its background task on the caller's thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -134,6 +142,8 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
                                      std::optional<platform::Error>* error) const;
   // Only on the storage queue.
   void syncThreadUnsafeRemoveBatchWithID(ETBatchID batchID, bool deleteEvents);
+  // Where deleted batches wait for their files to be unlinked (see the header comment).
+  std::filesystem::path removedDataPath() const { return removedDataPath_; }
 
   // ---- Lifecycle -------------------------------------------------------------------------
   bool respondsToLifecycleOperation(ETLifecycleOperation operation) const override {
@@ -152,9 +162,30 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   // a batch that cannot be moved back are tested for real (nullptr: no fault).
   using MoveFaultHook = std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)>;
   void setMoveFault(MoveFaultHook hook);
+  // How many event files batching has read from disk so far (events this storage wrote
+  // recently are kept in memory and not read back).
+  uint64_t eventFilesRead() const { return eventFilesRead_.load(); }
 
  private:
   ETFlatFileStorage(std::filesystem::path root, std::shared_ptr<ETApplicationProtocol> application);
+  // Steps of the queue behind nextBatchID, pathsForTarget, libraryDataForKey and batching.
+  std::optional<ETBatchID> syncThreadUnsafeNextBatchID();
+  std::optional<ETBatchIDSet> syncThreadUnsafeBatchIDsForTarget(long target) const;
+  std::set<std::string> syncThreadUnsafePathsForTarget(long target, const std::optional<std::set<std::string>>& eventIDs,
+                                                       const std::optional<std::set<long>>& qosTiers,
+                                                       const std::optional<std::set<std::string>>& mappingIDs);
+  void syncThreadUnsafeLibraryDataForKey(const std::string& key, const ETLibraryDataFetch& onFetchComplete,
+                                         const ETLibraryDataNewValue& setNewValue);
+  ETEventSet syncThreadUnsafeBatch(const ETStorageEventSelector& selector, ETBatchID batchID,
+                                   platform::Date batchExpiration);
+  // Takes the whole directory of a target as the batch directory, in one rename; false when
+  // it has nothing to take or the rename failed (nothing moved).
+  bool takeTargetDirectory(long target, const std::filesystem::path& batchDirectory);
+  // Deletes a batch directory: renamed into the removed-data directory at once, its files
+  // unlinked in the background; in place when the rename fails.
+  void deleteBatchDirectory(const std::filesystem::path& directory);
+  // Unlinks what the removed-data directory holds, off the storage queue.
+  void purgeRemovedData() const;
   // rename(2) through the fault hook.
   bool moveItem(const std::filesystem::path& from, const std::filesystem::path& to, std::optional<platform::Error>* error) const;
   void removeExpiredTemporaries(const std::filesystem::path& directory, bool recursive);
@@ -178,9 +209,22 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   std::filesystem::path eventDataPath_;
   std::filesystem::path batchDataPath_;
   std::filesystem::path libraryDataPath_;
+  std::filesystem::path removedDataPath_;
   std::shared_ptr<platform::DispatchQueue> queue_;
   std::shared_ptr<ETApplicationProtocol> application_;
   ETDirectorySizeTracker tracker_;
+  // The archives of the events this storage wrote most recently, by file name, so that
+  // batching need not read their files back; the oldest go first past kKeptEventBytes.
+  // Only on the storage queue. A name is unique to its event and its file is never
+  // rewritten, so a kept archive is what the file holds for as long as the file exists.
+  static constexpr size_t kKeptEventBytes = 1 << 20;
+  std::map<std::string, ETBytes> keptEvents_;
+  std::deque<std::string> keptOrder_;
+  size_t keptBytes_ = 0;
+  std::atomic<uint64_t> eventFilesRead_{0};
+  void keepEvent(const std::string& name, const ETBytes& archive);
+  // The event of a file, from its kept archive (handed out once) or read from the file.
+  std::shared_ptr<ETEvent> takeEvent(const std::filesystem::path& path, std::optional<platform::Error>* error);
 
   mutable std::mutex mutex_;  // guards the fields below
   std::weak_ptr<ETStorageDelegate> delegate_;

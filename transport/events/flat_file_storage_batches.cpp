@@ -1,5 +1,8 @@
 // Selection of stored events, batches and their removal, and the promise forms of the
 // storage's operations.
+#include <unistd.h>
+
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 
@@ -16,86 +19,131 @@ void ETFlatFileStorage::pathsForTarget(long target, std::optional<std::set<std::
                                        std::function<void(std::set<std::string> paths)> onComplete) {
   queue_->async([self = shared_from_this(), target, eventIDs = std::move(eventIDs), qosTiers = std::move(qosTiers),
                  mappingIDs = std::move(mappingIDs), onComplete = std::move(onComplete)] {
-    std::set<std::string> selected;
-    const fs::path directory = self->eventDataStoragePath() / std::to_string(target);
-    std::error_code error;
-    fs::create_directories(directory, error);
-    const bool filterIDs = eventIDs && !eventIDs->empty();
-    const bool filterTiers = qosTiers && !qosTiers->empty();
-    const bool filterMappings = mappingIDs && !mappingIDs->empty();
-    fs::directory_iterator it(directory, error);
-    if (error) {
-      ET_LOG_DEBUG("There was an error reading the contents of the target path: %s", error.message().c_str());
-    }
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.') continue;
-      if (filterIDs || filterTiers || filterMappings) {
-        auto components = eventComponentsFromFilename(name);
-        if (!components) {
-          ET_LOG_DEBUG("There was an error reading the filename components: %s", name.c_str());
-          continue;
-        }
-        if (filterIDs && !eventIDs->contains(components->eventID)) continue;
-        if (filterTiers && !qosTiers->contains(components->qosTier)) continue;
-        if (filterMappings && !mappingIDs->contains(decodedMappingID(components->mappingID))) continue;
-      }
-      selected.insert(it->path().string());
-    }
+    auto selected = self->syncThreadUnsafePathsForTarget(target, eventIDs, qosTiers, mappingIDs);
     if (onComplete) onComplete(std::move(selected));
   });
 }
 
+std::set<std::string> ETFlatFileStorage::syncThreadUnsafePathsForTarget(
+    long target, const std::optional<std::set<std::string>>& eventIDs, const std::optional<std::set<long>>& qosTiers,
+    const std::optional<std::set<std::string>>& mappingIDs) {
+  std::set<std::string> selected;
+  const fs::path directory = eventDataStoragePath() / std::to_string(target);
+  std::error_code error;
+  fs::create_directories(directory, error);
+  const bool filterIDs = eventIDs && !eventIDs->empty();
+  const bool filterTiers = qosTiers && !qosTiers->empty();
+  const bool filterMappings = mappingIDs && !mappingIDs->empty();
+  fs::directory_iterator it(directory, error);
+  if (error) {
+    ET_LOG_DEBUG("There was an error reading the contents of the target path: %s", error.message().c_str());
+  }
+  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    if (filterIDs || filterTiers || filterMappings) {
+      auto components = eventComponentsFromFilename(name);
+      if (!components) {
+        ET_LOG_DEBUG("There was an error reading the filename components: %s", name.c_str());
+        continue;
+      }
+      if (filterIDs && !eventIDs->contains(components->eventID)) continue;
+      if (filterTiers && !qosTiers->contains(components->qosTier)) continue;
+      if (filterMappings && !mappingIDs->contains(decodedMappingID(components->mappingID))) continue;
+    }
+    selected.insert(it->path().string());
+  }
+  return selected;
+}
+
 // ---- Batches ------------------------------------------------------------------------------
 
+// One step of the storage queue: the next batch ID, then the selection and the moves. A
+// selector that takes every event of its target takes the target's directory whole, in one
+// rename; otherwise each selected file moves on its own.
 void ETFlatFileStorage::batchWithEventSelector(const std::shared_ptr<ETStorageEventSelector>& selector,
                                                platform::Date batchExpiration, ETBatchCompletion onComplete) {
-  auto self = shared_from_this();
-  nextBatchID([self, selector, batchExpiration, onComplete](std::optional<ETBatchID> batchID) {
-    // On the storage queue: the selection and the moves are the next steps in it.
-    if (!batchID) {
-      if (onComplete) onComplete(std::nullopt, std::nullopt);
-      return;
+  queue_->async([self = shared_from_this(), selector, batchExpiration, onComplete] {
+    const auto batchID = self->syncThreadUnsafeNextBatchID();
+    ETEventSet events;
+    if (batchID) events = self->syncThreadUnsafeBatch(*selector, *batchID, batchExpiration);
+    if (!onComplete) return;
+    if (events.empty()) {
+      onComplete(std::nullopt, std::nullopt);
+    } else {
+      onComplete(batchID, std::move(events));
     }
-    self->pathsForTarget(
-        selector->selectedTarget, selector->selectedEventIDs, selector->selectedQosTiers, selector->selectedMappingIDs,
-        [self, selector, batchExpiration, onComplete, batchID](std::set<std::string> paths) {
-          self->queue_->async([self, selector, batchExpiration, onComplete, batchID, paths = std::move(paths)] {
-            ETEventSet events;
-            std::optional<fs::path> batchDirectory;  // made at the first event that joins
-            for (const std::string& path : paths) {
-              std::optional<platform::Error> readError;
-              auto event = ETUnarchiveFile<ETEvent>(path, &readError);
-              if (!event) {
-                ET_LOG_DEBUG("Error deserializing event: %s",
-                             readError ? readError->localizedDescription().c_str() : "(null)");
-                std::error_code removeError;
-                fs::remove(path, removeError);
-                continue;
-              }
-              if (!batchDirectory) {
-                batchDirectory = self->batchPathForTarget(selector->selectedTarget, *batchID, batchExpiration);
-                std::error_code directoryError;
-                fs::create_directories(*batchDirectory, directoryError);
-              }
-              const fs::path source(path);
-              if (!self->moveItem(source, *batchDirectory / source.filename(), nullptr)) {
-                // Left where it is, the event stays out of this batch: it would otherwise be
-                // uploaded with the batch and again with a later one.
-                ET_LOG_DEBUG("An event file wasn't moveable into the batch directory: %s", path.c_str());
-                continue;
-              }
-              events.insert(event);
-            }
-            if (!onComplete) return;
-            if (events.empty()) {
-              onComplete(std::nullopt, std::nullopt);
-            } else {
-              onComplete(batchID, std::move(events));
-            }
-          });
-        });
   });
+}
+
+ETEventSet ETFlatFileStorage::syncThreadUnsafeBatch(const ETStorageEventSelector& selector, ETBatchID batchID,
+                                                    platform::Date batchExpiration) {
+  const fs::path batchDirectory = batchPathForTarget(selector.selectedTarget, batchID, batchExpiration);
+  const bool takesEverything = (!selector.selectedEventIDs || selector.selectedEventIDs->empty()) &&
+                               (!selector.selectedQosTiers || selector.selectedQosTiers->empty()) &&
+                               (!selector.selectedMappingIDs || selector.selectedMappingIDs->empty());
+  ETEventSet events;
+  // The event of a file; an unreadable file is removed.
+  auto readEvent = [this](const fs::path& path) {
+    std::optional<platform::Error> readError;
+    auto event = takeEvent(path, &readError);
+    if (!event) {
+      ET_LOG_DEBUG("Error deserializing event: %s", readError ? readError->localizedDescription().c_str() : "(null)");
+      std::error_code removeError;
+      fs::remove(path, removeError);
+    }
+    return event;
+  };
+  if (takesEverything && takeTargetDirectory(selector.selectedTarget, batchDirectory)) {
+    std::error_code error;
+    for (fs::directory_iterator it(batchDirectory, error), end; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.empty() || name[0] == '.') continue;
+      if (auto event = readEvent(it->path())) events.insert(std::move(event));
+    }
+    // Nothing readable: no batch. What is left (hidden temporaries) goes back.
+    if (events.empty()) syncThreadUnsafeRemoveBatchWithID(batchID, false);
+    return events;
+  }
+  const auto paths = syncThreadUnsafePathsForTarget(selector.selectedTarget, selector.selectedEventIDs,
+                                                    selector.selectedQosTiers, selector.selectedMappingIDs);
+  bool madeDirectory = false;  // made at the first event that joins
+  for (const std::string& path : paths) {
+    auto event = readEvent(path);
+    if (!event) continue;
+    if (!madeDirectory) {
+      std::error_code directoryError;
+      fs::create_directories(batchDirectory, directoryError);
+      madeDirectory = true;
+    }
+    const fs::path source(path);
+    if (!moveItem(source, batchDirectory / source.filename(), nullptr)) {
+      // Left where it is, the event stays out of this batch: it would otherwise be
+      // uploaded with the batch and again with a later one.
+      ET_LOG_DEBUG("An event file wasn't moveable into the batch directory: %s", path.c_str());
+      continue;
+    }
+    events.insert(std::move(event));
+  }
+  return events;
+}
+
+bool ETFlatFileStorage::takeTargetDirectory(long target, const fs::path& batchDirectory) {
+  const fs::path directory = eventDataStoragePath() / std::to_string(target);
+  bool hasEvent = false;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.empty() && name[0] != '.') {
+      hasEvent = true;
+      break;
+    }
+  }
+  if (!hasEvent) return false;
+  // The batch directory must not exist: rename(2) would replace an empty one.
+  std::error_code existsError;
+  if (fs::exists(batchDirectory, existsError) || existsError) return false;
+  return moveItem(directory, batchDirectory, nullptr);
 }
 
 std::optional<std::vector<fs::path>> ETFlatFileStorage::batchDirPathsForBatchID(
@@ -167,15 +215,46 @@ void ETFlatFileStorage::syncThreadUnsafeRemoveBatchWithID(ETBatchID batchID, boo
         continue;
       }
     }
-    std::error_code removeError;
-    fs::remove_all(directory, removeError);
-    if (!removeError) {
-      ET_LOG_DEBUG("Batch removed at path: %s", directory.c_str());
-    } else {
-      ET_LOG_DEBUG("Failed to remove batch at path: %s", directory.c_str());
-    }
+    deleteBatchDirectory(directory);
   }
   tracker_.resetCachedSize();
+}
+
+void ETFlatFileStorage::deleteBatchDirectory(const fs::path& directory) {
+  // The rename takes the batch out of the store at once and for good: nothing reads the
+  // removed-data directory back, and a process killed before the unlinks leaves it to the
+  // next start. Unlinking each file is slow on a busy disk, so it is not waited for.
+  static std::atomic<uint64_t> counter{0};
+  std::error_code directoryError;
+  fs::create_directories(removedDataPath_, directoryError);
+  const fs::path removed =
+      removedDataPath_ / (directory.filename().string() + "." + std::to_string(::getpid()) + "." +
+                          std::to_string(counter.fetch_add(1)));
+  if (!directoryError && moveItem(directory, removed, nullptr)) {
+    platform::DispatchQueue::global(platform::QoS::Background)->async([removed] {
+      std::error_code ignored;
+      fs::remove_all(removed, ignored);
+    });
+    ET_LOG_DEBUG("Batch removed at path: %s", directory.c_str());
+    return;
+  }
+  std::error_code removeError;
+  fs::remove_all(directory, removeError);
+  if (!removeError) {
+    ET_LOG_DEBUG("Batch removed at path: %s", directory.c_str());
+  } else {
+    ET_LOG_DEBUG("Failed to remove batch at path: %s", directory.c_str());
+  }
+}
+
+void ETFlatFileStorage::purgeRemovedData() const {
+  platform::DispatchQueue::global(platform::QoS::Background)->async([path = removedDataPath_] {
+    std::error_code ignored;
+    for (fs::directory_iterator it(path, ignored), end; !ignored && it != end; it.increment(ignored)) {
+      std::error_code removeError;
+      fs::remove_all(it->path(), removeError);
+    }
+  });
 }
 
 void ETFlatFileStorage::removeBatchWithID(ETBatchID batchID, bool deleteEvents, std::function<void()> onComplete) {
@@ -187,23 +266,28 @@ void ETFlatFileStorage::removeBatchWithID(ETBatchID batchID, bool deleteEvents, 
 
 void ETFlatFileStorage::batchIDsForTarget(long target, std::function<void(std::optional<ETBatchIDSet>)> onComplete) {
   queue_->async([self = shared_from_this(), target, onComplete = std::move(onComplete)] {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(self->batchDataStoragePath(), error), end; !error && it != end; it.increment(error)) {
-      names.push_back(it->path().filename().string());
-    }
-    std::optional<ETBatchIDSet> batchIDs;
-    if (!error && !names.empty()) {
-      batchIDs.emplace();
-      for (const std::string& name : names) {
-        auto components = batchComponentsFromFilename(name);
-        if (components && static_cast<int32_t>(components->target) == static_cast<int32_t>(target)) {
-          batchIDs->insert(components->batchID);
-        }
-      }
-    }
+    auto batchIDs = self->syncThreadUnsafeBatchIDsForTarget(target);
     if (onComplete) onComplete(std::move(batchIDs));
   });
+}
+
+std::optional<ETBatchIDSet> ETFlatFileStorage::syncThreadUnsafeBatchIDsForTarget(long target) const {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(batchDataStoragePath(), error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::optional<ETBatchIDSet> batchIDs;
+  if (!error && !names.empty()) {
+    batchIDs.emplace();
+    for (const std::string& name : names) {
+      auto components = batchComponentsFromFilename(name);
+      if (components && static_cast<int32_t>(components->target) == static_cast<int32_t>(target)) {
+        batchIDs->insert(components->batchID);
+      }
+    }
+  }
+  return batchIDs;
 }
 
 void ETFlatFileStorage::hasEventsForTarget(long target, std::function<void(bool hasEvents)> onComplete) {
@@ -252,13 +336,16 @@ PRMPromise::Ptr ETFlatFileStorage::removeBatchesWithIDs(const ETBatchIDSet& batc
   });
 }
 
+// One step of the queue: the listing and every removal.
 PRMPromise::Ptr ETFlatFileStorage::removeAllBatchesForTarget(long target, bool deleteEvents) {
-  auto self = shared_from_this();
-  return batchIDsForTarget(target)->thenOn(queue_, [self, deleteEvents](const PRMObject& value) -> PRMObject {
-    const auto* batchIDs = value.get<ETBatchIDSet>();
-    if (!batchIDs || batchIDs->empty()) return PRMObject::null();
-    return PRMObject(self->removeBatchesWithIDs(*batchIDs, deleteEvents));
+  auto promise = PRMPromise::pendingPromise();
+  queue_->async([self = shared_from_this(), promise, target, deleteEvents] {
+    if (auto batchIDs = self->syncThreadUnsafeBatchIDsForTarget(target)) {
+      for (ETBatchID batchID : *batchIDs) self->syncThreadUnsafeRemoveBatchWithID(batchID, deleteEvents);
+    }
+    promise->fulfill(PRMObject::null());
   });
+  return promise;
 }
 
 PRMPromise::Ptr ETFlatFileStorage::hasEventsForTarget(long target) {

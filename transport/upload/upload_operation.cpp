@@ -146,36 +146,51 @@ void UPUploadOperation::main() {
                               : PRMPromise::resolvedWith(genericRejectedPromiseErrorWithReason(
                                     "Target " + std::to_string(target_) +
                                     " is not ready to upload with condition: " + std::to_string(conditions_)));
-  auto notCancelled = [me](const PRMObject&) { return !me->isCancelled(); };
-  ready->validateOn(queue, notCancelled)
-      ->thenOn(queue, [me](const PRMObject&) -> PRMObject {
-        return me->storage_->removeAllBatchesForTarget(me->target_, false);
-      })
+  // Each step checks what the one before it promised and starts the next piece of work, so
+  // the chain takes one turn of the uploader queue per piece of work.
+  auto validationFailure = [] { return platform::Error(PRMPromiseErrorDomain, PRMPromiseErrorCodeValidationFailure); };
+  auto send = [me, validationFailure](const std::shared_ptr<ETUploadBatch>& batch) -> PRMObject {
+    if (me->isCancelled()) return validationFailure();
+    me->uploadAttempted_ = true;
+    return me->uploadBatch(batch);
+  };
+  ready
+      ->thenOn(queue,
+               [me, validationFailure](const PRMObject&) -> PRMObject {
+                 if (me->isCancelled()) return validationFailure();
+                 return me->storage_->removeAllBatchesForTarget(me->target_, false);
+               })
       ->thenOn(queue, [me](const PRMObject&) -> PRMObject { return me->storage_->hasEventsForTarget(me->target_); })
-      ->validateOn(queue, [](const PRMObject& hasEvents) {
-        const bool* value = hasEvents.get<bool>();
-        return value != nullptr && *value;
-      })
-      ->thenOn(queue, [me](const PRMObject&) -> PRMObject {
-        const platform::Date expiration = platform::Date::now().addingTimeInterval(UPBatchExpirationSeconds);
-        return me->storage_->batchWithEventSelector(me->eventSelectorTarget(me->target_, me->conditions_), expiration);
-      })
-      ->thenOn(queue, [me](const PRMObject& value) -> PRMObject {
-        const auto* batch = value.get<std::shared_ptr<ETUploadBatch>>();
-        if (batch == nullptr || !*batch) return genericRejectedPromiseErrorWithReason("No batch was made.");
-        if (me->metricsController_) return me->batchByAddingMetricsEventToBatch(*batch);
-        return value;
-      })
-      ->validateOn(queue, notCancelled)
-      ->thenOn(queue, [me](const PRMObject& value) -> PRMObject {
-        me->uploadAttempted_ = true;
-        return me->uploadBatch(*value.get<std::shared_ptr<ETUploadBatch>>());
-      })
-      ->catchOn(queue, [](const platform::Error&) {})
-      ->alwaysOn(queue, [me] {
-        me->finish();
-        me->endBackgroundTask();
-      });
+      ->thenOn(queue,
+               [me, validationFailure](const PRMObject& hasEvents) -> PRMObject {
+                 const bool* value = hasEvents.get<bool>();
+                 if (value == nullptr || !*value) return validationFailure();
+                 const platform::Date expiration = platform::Date::now().addingTimeInterval(UPBatchExpirationSeconds);
+                 return me->storage_->batchWithEventSelector(me->eventSelectorTarget(me->target_, me->conditions_),
+                                                             expiration);
+               })
+      ->thenOn(queue,
+               [me, send](const PRMObject& value) -> PRMObject {
+                 const auto* batch = value.get<std::shared_ptr<ETUploadBatch>>();
+                 if (batch == nullptr || !*batch) return genericRejectedPromiseErrorWithReason("No batch was made.");
+                 if (!me->metricsController_) return send(*batch);
+                 return me->batchByAddingMetricsEventToBatch(*batch)->thenOn(
+                     me->uploaderQueue_, [send](const PRMObject& withMetrics) -> PRMObject {
+                       return send(*withMetrics.get<std::shared_ptr<ETUploadBatch>>());
+                     });
+               })
+      ->chainOnQueue(
+          queue,
+          [me](const PRMObject& value) -> PRMObject {
+            me->finish();
+            me->endBackgroundTask();
+            return value;
+          },
+          [me](const platform::Error& error) -> PRMObject {
+            me->finish();
+            me->endBackgroundTask();
+            return error;
+          });
 }
 
 bool UPUploadOperation::readyToUploadTarget(long target, ETUploadConditions conditions) {

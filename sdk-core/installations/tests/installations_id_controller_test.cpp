@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "platform/dispatch/submission_count.h"
+
 #include "sdk-core/installations/tests/installations_test_support.h"
 
 namespace {
@@ -216,6 +218,66 @@ TEST_F(ControllerTest, TheDefaultAppTakesOverTheLegacyInstanceIDAndOtherAppsLeav
   EXPECT_TRUE(settle(makeController("other")->deleteInstallation())->isFulfilled());
   EXPECT_TRUE(TELInstallationsIIDStore::hasPlistIIDFlag());
   EXPECT_EQ(legacyKeyItemCount(), 2u);
+}
+
+// Blocks handed to dispatch queues while `call` runs and the main loop pumps until `done`.
+uint64_t hopsUntil(const std::function<void()>& call, const std::function<bool()>& done) {
+  platform::MainLoop::runUntil([] { return false; }, std::chrono::milliseconds(20));  // nothing else in flight
+  const uint64_t before = platform::dispatchedBlockCount();
+  call();
+  EXPECT_TRUE(platform::MainLoop::runUntil(done, std::chrono::seconds(10)));
+  return platform::dispatchedBlockCount() - before;
+}
+
+TEST_F(ControllerTest, AKnownReadyInstallationIsAnsweredFromMemoryWithOneHop) {
+  // Read once from the keychain by a store of its own; then answered from the store's memory.
+  makeController();
+  storeRegistered(7200, "cKnownInstallation0000");
+  auto installations = publicObject(makeController());
+  for (bool firstRead : {true, false}) {
+    SCOPED_TRACE(firstRead);
+    std::optional<std::string> InstID;
+    const uint64_t hops = hopsUntil(
+        [&] { installations->installationIDWithCompletion([&](auto ID, auto) { InstID = ID.value_or("-"); }); },
+        [&] { return InstID.has_value(); });
+    EXPECT_EQ(InstID, "cKnownInstallation0000");
+    if (firstRead) {
+      EXPECT_GT(hops, 5u);
+    } else {
+      EXPECT_EQ(hops, 1u);  // the completion onto the main queue
+    }
+  }
+  pumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(peer_.requestCount(), 0u);
+}
+
+TEST_F(ControllerTest, AKnownInstallationThatNeedsATokenStillPrefetchesOne) {
+  struct Case {
+    const char* name;
+    double expiresIn;
+    bool registered;
+    const char* path;
+  };
+  for (const Case& c : {Case{"token expires within the hour", 3599, true, kGeneratePath},
+                        Case{"unregistered", 7200, false, kRegisterPath}}) {
+    SCOPED_TRACE(c.name);
+    peer_.clearRequests();
+    auto controller = makeController();
+    auto item = storeRegistered(c.expiresIn);
+    if (!c.registered) {
+      item->registrationStatus = TELInstallationStatusUnregistered;
+      settle(store_->saveInstallation(item));
+    }
+    EXPECT_EQ(itemOf(controller->getInstallationItem())->telemetryInstallationID, item->telemetryInstallationID);
+    ASSERT_TRUE(platform::MainLoop::runUntil([&] { return requestsTo("POST", c.path) == 1; },
+                                             std::chrono::seconds(5)));
+    pumpFor(std::chrono::milliseconds(100));
+    // Once the token is fresh the installation is ready and served from memory.
+    auto ready = itemOf(controller->getAuthTokenForcingRefresh(false));
+    EXPECT_EQ(ready->registrationStatus, TELInstallationStatusRegistered);
+    EXPECT_EQ(store_->knownInstallationForAppID(kValidAppID, kTELDefaultAppName)->authToken->token(),
+              ready->authToken->token());
+  }
 }
 
 TEST_F(ControllerTest, PublicErrorsAreOfTheInstallationsDomain) {

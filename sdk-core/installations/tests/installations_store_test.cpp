@@ -91,6 +91,46 @@ TEST_F(StoreTest, ARecordReadsBackAsSavedAndGoesWithItsFlag) {
   EXPECT_TRUE(settle(store2->installationForAppID(kValidAppID, kTELDefaultAppName))->isRejected());
 }
 
+TEST_F(StoreTest, ARecordIsReadFromTheKeychainOncePerStore) {
+  auto item = sampleItem();
+  ASSERT_TRUE(settle(makeStore()->saveInstallation(item))->isFulfilled());
+  auto store = makeStore();
+  EXPECT_FALSE(store->knownInstallationForAppID(kValidAppID, kTELDefaultAppName));
+  auto first = store->installationForAppID(kValidAppID, kTELDefaultAppName);
+  EXPECT_TRUE(first->isPending());
+  EXPECT_EQ(itemOf(first)->telemetryInstallationID, item->telemetryInstallationID);
+
+  // Known now: settled at once, each answer a copy of its own.
+  auto second = store->installationForAppID(kValidAppID, kTELDefaultAppName);
+  ASSERT_TRUE(second->isFulfilled());
+  itemOf(second)->telemetryInstallationID = "changed by a caller";
+  EXPECT_EQ(itemOf(store->installationForAppID(kValidAppID, kTELDefaultAppName))->telemetryInstallationID,
+            item->telemetryInstallationID);
+
+  // A save is known from its start.
+  auto newer = item->copy();
+  newer->refreshToken = "newer";
+  auto saving = store->saveInstallation(newer);
+  EXPECT_EQ(store->knownInstallationForAppID(kValidAppID, kTELDefaultAppName)->refreshToken, "newer");
+  settle(saving);
+
+  // Clearing the flag through the store makes it ask again, and the record is absent.
+  settle(store->setInstallationExists(false, item->identifier()));
+  EXPECT_FALSE(store->knownInstallationForAppID(kValidAppID, kTELDefaultAppName));
+  EXPECT_TRUE(settle(store->installationForAppID(kValidAppID, kTELDefaultAppName))->isRejected());
+  settle(store->setInstallationExists(true, item->identifier()));
+  EXPECT_EQ(itemOf(store->installationForAppID(kValidAppID, kTELDefaultAppName))->refreshToken, "newer");
+
+  // A removal is known as absent at once.
+  auto removing = store->removeInstallationForAppID(kValidAppID, kTELDefaultAppName);
+  auto absent = store->installationForAppID(kValidAppID, kTELDefaultAppName);
+  ASSERT_TRUE(absent->isRejected());
+  EXPECT_EQ(reasonOf(*absent->error()),
+            std::string("Installation for appID ") + kValidAppID + " appName __TELAPP_DEFAULT not found");
+  settle(removing);
+  EXPECT_TRUE(settle(makeStore()->installationForAppID(kValidAppID, kTELDefaultAppName))->isRejected());
+}
+
 // Run by the test below in a second process: prints the InstID stored in the data directory
 // that the parent names.
 TEST_F(StoreTest, SecondProcessReader) {

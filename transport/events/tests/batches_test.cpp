@@ -148,8 +148,9 @@ TEST_F(BatchesTest, UnreadableFilesAreRemovedAndFailedMovesNeverLoseOrDuplicateA
   auto moves = stored(1001, "1974", 4);
   std::ofstream(eventDirectory(1001) / "BROKEN-3-9999999999-1974") << "not an archive";
   // The first event cannot be moved into the batch: it stays out of it, and where it was.
+  // The directory cannot be taken whole either, so each file moves on its own.
   storage_->setMoveFault([&](const fs::path& from, const fs::path&) {
-    return from.filename().string().starts_with(stays->eventID());
+    return from == eventDirectory(1001) || from.filename().string().starts_with(stays->eventID());
   });
   auto batch = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
   ASSERT_TRUE(batch);
@@ -167,6 +168,66 @@ TEST_F(BatchesTest, UnreadableFilesAreRemovedAndFailedMovesNeverLoseOrDuplicateA
   await(storage_->removeBatchWithID(batch->batchID, false));
   EXPECT_TRUE(namesIn(storage_->batchDataStoragePath()).empty());
   EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 2u);
+}
+
+TEST_F(BatchesTest, ABatchOfEveryEventIsOneMoveAndDeletingItIsOneMore) {
+  std::vector<std::pair<fs::path, fs::path>> moves;
+  storage_->setMoveFault([&moves](const fs::path& from, const fs::path& to) {
+    moves.emplace_back(from, to);
+    return false;
+  });
+  std::set<std::string> ids;
+  for (int i = 0; i < 20; ++i) ids.insert(stored(1001, "1974", i % 2 ? 3 : 4)->eventID());
+  std::ofstream(eventDirectory(1001) / ".hidden") << "x";
+
+  // A selector of some tiers moves each file it takes.
+  auto some = batchOf(std::make_shared<ETStorageEventSelector>(1001, std::nullopt, std::nullopt, std::set<long>{4}));
+  ASSERT_TRUE(some);
+  EXPECT_EQ(some->events.size(), 10u);
+  EXPECT_EQ(moves.size(), 10u);
+  EXPECT_EQ(storage_->eventFilesRead(), 0u);  // kept in memory since they were written
+  await(storage_->removeBatchWithID(some->batchID, false));
+  EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 21u);
+
+  // Every event of the target: the directory is taken whole.
+  moves.clear();
+  auto all = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
+  ASSERT_TRUE(all);
+  EXPECT_EQ(idsOf(all->events), ids);
+  EXPECT_EQ(storage_->eventFilesRead(), 10u);  // those that came back from the first batch
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].first, eventDirectory(1001));
+  EXPECT_TRUE(namesIn(eventDirectory(1001)).empty());
+  stored(1001, "1974", 3);  // a new event finds its directory again
+  EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 1u);
+
+  // Deleting it is one rename out of the store; the files go in the background.
+  moves.clear();
+  await(storage_->removeBatchWithID(all->batchID, true));
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].second.parent_path(), storage_->removedDataPath());
+  EXPECT_TRUE(namesIn(storage_->batchDataStoragePath()).empty());
+  EXPECT_TRUE(platform::MainLoop::runUntil([&] { return namesIn(storage_->removedDataPath()).empty(); },
+                                           std::chrono::seconds(10)));
+  EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 1u);
+}
+
+TEST_F(BatchesTest, ARestartedStorageReadsTheEventsItDidNotWrite) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 3; ++i) ids.insert(stored(1001, "1974", 3)->eventID());
+  storage_ = ETFlatFileStorage::make(root_ / "events", application_);
+  auto batch = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
+  ASSERT_TRUE(batch);
+  EXPECT_EQ(idsOf(batch->events), ids);
+  EXPECT_EQ(storage_->eventFilesRead(), 3u);
+}
+
+TEST_F(BatchesTest, ADeletedBatchAKilledProcessLeftIsUnlinkedAtTheNextStart) {
+  const fs::path left = storage_->removedDataPath() / "1001-7-99.1.0";
+  fs::create_directories(left);
+  std::ofstream(left / "event") << "x";
+  storage_ = ETFlatFileStorage::make(root_ / "events", application_);
+  EXPECT_TRUE(platform::MainLoop::runUntil([&] { return !fs::exists(left); }, std::chrono::seconds(10)));
 }
 
 // Stands in for the metrics metadata of the upload library: one counter.
