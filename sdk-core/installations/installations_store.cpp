@@ -4,13 +4,17 @@
 
 namespace {
 
-// Sets or removes the presence flag of `identifier`; runs on the store's queue.
+// Sets or removes the presence flag of `identifier` and writes it to disk at once; runs on the
+// store's queue. The keychain step before it is already on disk: left to the defaults' debounced
+// flush, a crash within that second would leave a record without its flag, and the next launch
+// would register a new installation.
 PRMObject setFlag(UTLUserDefaults& defaults, bool exists, const std::string& identifier) {
   if (exists) {
     defaults.setBool(true, identifier);
   } else {
     defaults.removeObjectForKey(identifier);
   }
+  defaults.synchronize();
   return PRMObject::null();
 }
 

@@ -7,6 +7,8 @@
 #include <malloc.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -18,17 +20,25 @@
 #include "crash-reporting/core/threads.h"
 #include "platform/dispatch/queue.h"
 
-// Every malloc of this program is counted while `gCountMallocs` is set.
+// Every malloc of the thread named by `gCountingThread` is counted: the crashing thread, where
+// the handler runs. Other threads of the child (set-up still running on its queues) may allocate
+// as they please meanwhile.
 extern "C" void* __libc_malloc(size_t size);
 extern "C" void* __libc_calloc(size_t count, size_t size);
-std::atomic<bool> gCountMallocs{false};
+std::atomic<pid_t> gCountingThread{0};
 std::atomic<int> gMallocs{0};
+namespace {
+void countMalloc() {
+  const pid_t counting = gCountingThread.load(std::memory_order_relaxed);
+  if (counting != 0 && counting == static_cast<pid_t>(syscall(SYS_gettid))) gMallocs.fetch_add(1);
+}
+}  // namespace
 extern "C" void* malloc(size_t size) {
-  if (gCountMallocs.load(std::memory_order_relaxed)) gMallocs.fetch_add(1);
+  countMalloc();
   return __libc_malloc(size);
 }
 extern "C" void* calloc(size_t count, size_t size) {
-  if (gCountMallocs.load(std::memory_order_relaxed)) gMallocs.fetch_add(1);
+  countMalloc();
   return __libc_calloc(count, size);
 }
 
@@ -516,7 +526,7 @@ TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {
     struct sigaction action {};
     action.sa_handler = [](int) {
       // Runs after the record: what was counted since the fault is the handler's.
-      gCountMallocs.store(false);
+      gCountingThread.store(0);
       gMallocPage->values[2].store(gMallocs.load());
       gMallocPage->values[3].store(1);
       signal(SIGSEGV, SIG_DFL);
@@ -527,7 +537,7 @@ TEST(CrashCaptureTest, TheHandlerAllocatesNothing) {
                                        [](SharedPage& page) {
                                          gMallocPage = &page;
                                          gMallocs.store(0);
-                                         gCountMallocs.store(true);
+                                         gCountingThread.store(static_cast<pid_t>(syscall(SYS_gettid)));
                                          *gNowhere = 5;
                                        });
   EXPECT_EQ(result.signal, SIGSEGV);

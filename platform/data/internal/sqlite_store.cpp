@@ -364,6 +364,40 @@ void setAsideEmptyStore(const std::filesystem::path& path) {
   DataNotices::shared().set("aside:" + path.string(), std::move(text), true);
 }
 
+// A new store is made whole beside its place (a first page written and synced) and then linked
+// in, so no crash while it is made can leave a 0-byte store, which the next start could not
+// tell from one whose contents were lost. A leftover of a start killed meanwhile is replaced.
+// Where this cannot be done (a read-only folder, say) the open below reports the problem.
+void createStoreWhole(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) return;
+  const std::string making = path.string() + ".new";
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((making + suffix).c_str());
+  int fd = ::open(making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  ::close(fd);
+  sqlite3* db = nullptr;
+  bool made = sqlite3_open_v2(making.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+              sqlite3_exec(db, "PRAGMA synchronous=FULL; CREATE TABLE brivel_new(x); DROP TABLE brivel_new;",
+                           nullptr, nullptr, nullptr) == SQLITE_OK;
+  made = sqlite3_close(db) == SQLITE_OK && made;
+  if (made) {
+    fd = ::open(making.c_str(), O_RDONLY | O_CLOEXEC);
+    made = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+  }
+  // link() never replaces: a store another process made meanwhile is kept.
+  if (made && ::link(making.c_str(), path.c_str()) == 0) {
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : std::string(".");
+    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  for (const char* suffix : {"", "-journal"}) ::unlink((making + suffix).c_str());
+}
+
 }  // namespace
 
 Expected<std::shared_ptr<SqliteStore>> SqliteStore::open(const std::filesystem::path& path, const Schema& schema) {
@@ -387,6 +421,7 @@ Expected<std::shared_ptr<SqliteStore>> SqliteStore::open(const std::filesystem::
                             "is left as it was.");
     }
     setAsideEmptyStore(path);
+    createStoreWhole(path);
     // Only this user may read the store: a new file is made 0600 before SQLite opens it (its
     // journal files take the store's permissions), an existing one is brought to 0600.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

@@ -326,6 +326,22 @@ TEST_F(StoreTest, RefusesAStoreOfAnotherVersionAndLeavesItAlone) {
             (std::vector<std::string>{"A", "B", "C"}));
 }
 
+// A new store's main file holds a whole first page from the moment it exists, so a kill before
+// anything reaches it leaves no 0-byte file (which would read as a store whose contents were
+// lost); a half-made store left by a killed start is replaced.
+TEST_F(StoreTest, ANewStoreIsNeverAZeroByteFile) {
+  const std::string leftover = storePath().string() + ".new";
+  { std::ofstream(leftover, std::ios::binary) << "half made"; }
+  auto container = open();
+  ASSERT_TRUE(container);
+  EXPECT_GE(std::filesystem::file_size(storePath()), 512u);
+  EXPECT_FALSE(std::filesystem::exists(leftover));
+  EXPECT_EQ(std::filesystem::status(storePath()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  container.reset();
+  EXPECT_TRUE(open());
+}
+
 TEST_F(StoreTest, RefusesFilesThatAreNotStores) {
   struct Case {
     const char* what;
