@@ -3,12 +3,14 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/safe_memory.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
@@ -56,6 +58,11 @@ std::optional<std::vector<nlohmann::json>> CRFileReadSections(
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string_view piece(text.data() + start, end - start);
+    if (!UTLJSONNestingWithin(piece)) {
+      CRLogWarning("Skipping a line of %s nested too deep\n", path);
+      start = end + 1;
+      continue;
+    }
     nlohmann::json value = nlohmann::json::parse(piece, nullptr, false);
     if (value.is_discarded()) value = nlohmann::json::parse(withValidUTF8(piece), nullptr, false);
     if (!value.is_discarded()) {
@@ -68,6 +75,26 @@ std::optional<std::vector<nlohmann::json>> CRFileReadSections(
     start = end + 1;
   }
   return sections;
+}
+
+std::optional<int64_t> CRJSONInt64(const nlohmann::json& value) {
+  if (value.is_number_unsigned()) return static_cast<int64_t>(value.get<uint64_t>());
+  if (value.is_number_integer()) return value.get<int64_t>();
+  if (!value.is_number_float()) return std::nullopt;
+  const double number = value.get<double>();
+  // -2^63 <= number < 2^63, and not NaN.
+  if (!(number >= -9223372036854775808.0 && number < 9223372036854775808.0)) return std::nullopt;
+  return static_cast<int64_t>(number);
+}
+
+std::optional<uint64_t> CRJSONUInt64(const nlohmann::json& value) {
+  if (value.is_number_unsigned()) return value.get<uint64_t>();
+  if (value.is_number_integer()) return static_cast<uint64_t>(value.get<int64_t>());
+  if (!value.is_number_float()) return std::nullopt;
+  const double number = value.get<double>();
+  // 0 <= number < 2^64, and not NaN; a fraction above -1 drops to 0.
+  if (!(number > -1.0 && number < 18446744073709551616.0)) return std::nullopt;
+  return static_cast<uint64_t>(number);
 }
 
 std::string CRFileHexDecodeString(std::string_view hex) {

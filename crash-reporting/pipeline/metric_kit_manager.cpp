@@ -8,15 +8,17 @@
 
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/mach_exception.h"
+#include "crash-reporting/core/section_reader.h"
 #include "crash-reporting/core/signals.h"
 #include "crash-reporting/reports/file_manager.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
 int64_t integerOf(const nlohmann::json& object, const char* key) {
   if (!object.is_object()) return 0;
   const auto found = object.find(key);
-  return found != object.end() && found->is_number() ? found->get<int64_t>() : 0;
+  return found != object.end() ? CRJSONInt64(*found).value_or(0) : 0;
 }
 
 bool boolOf(const nlohmann::json& object, const char* key) {
@@ -67,12 +69,13 @@ std::optional<CRCallStackTree> CRCallStackTree::initWithMXCallStackTree(const pl
   CRCallStackTree result;
   result.callStackPerThread = boolOf(json, "callStackPerThread");
   if (json.is_object() && json.contains("callStacks") && json["callStacks"].is_array()) {
+    const nlohmann::json noFrames = nlohmann::json::array();
     for (const auto& element : json["callStacks"]) {
       CRThread thread;
       thread.threadBlamed = boolOf(element, "threadAttributed");
-      flattenSubFrames(element.is_object() && element.contains("callStackRootFrames")
-                           ? element["callStackRootFrames"]
-                           : nlohmann::json::array(),
+      // By reference: a copy of the tree would recurse once per level.
+      flattenSubFrames(element.is_object() && element.contains("callStackRootFrames") ? element["callStackRootFrames"]
+                                                                                     : noFrames,
                        thread.frames);
       result.threads.push_back(std::move(thread));
     }
@@ -90,7 +93,7 @@ void CRCallStackTree::flattenSubFrames(const nlohmann::json& subFrames, std::vec
     frame.offsetIntoBinaryTextSegment = integerOf(first, "offsetIntoBinaryTextSegment");
     frame.address = integerOf(first, "address");
     frame.sampleCount = integerOf(first, "sampleCount");
-    if (first.contains("binaryUUID")) frame.binaryUUID = first["binaryUUID"];
+    if (first.contains("binaryUUID") && first["binaryUUID"].is_primitive()) frame.binaryUUID = first["binaryUUID"];
     if (first.contains("binaryName") && first["binaryName"].is_string()) {
       frame.binaryName = first["binaryName"].get<std::string>();
     }
@@ -308,7 +311,10 @@ nlohmann::json CRMetricKitManager::convertThreadsToArray(const platform::MXCallS
 }
 
 nlohmann::json CRMetricKitManager::convertMetadataToDictionary(const platform::MXMetaData& metadata) {
-  nlohmann::json json = nlohmann::json::parse(metadata.JSONRepresentation(), nullptr, false);
+  // The record line is printed by recursion over the levels.
+  const std::string text = metadata.JSONRepresentation();
+  if (!UTLJSONNestingWithin(text)) return nlohmann::json::object();
+  nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
   return json.is_discarded() ? nlohmann::json::object() : json;
 }
 

@@ -38,7 +38,7 @@ struct CRFrame {
   int64_t sampleCount = 0;
   int64_t offsetIntoBinaryTextSegment = 0;
   std::optional<std::string> binaryName;
-  nlohmann::json binaryUUID;  // as given
+  nlohmann::json binaryUUID;  // as given when text, a number or a boolean; else null
 };
 
 struct CRThread {

@@ -15,6 +15,7 @@
 #include "platform/foundation/paths.h"
 #include "platform/foundation/text.h"
 #include "platform/process_state/process_state.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
@@ -226,7 +227,9 @@ std::vector<nlohmann::json> CRReportAdapter::dictionariesFromEachLineOfFile(cons
     if (end == std::string::npos) end = text.size();
     ++lineNumber;
     const std::string_view line(text.data() + start, end - start);
-    if (!line.empty()) {
+    if (!line.empty() && !UTLJSONNestingWithin(line)) {
+      CRConsoleError("Failed to read JSON from file (%s) line (%d): nested too deep", path.c_str(), lineNumber);
+    } else if (!line.empty()) {
       try {
         lines.push_back(nlohmann::json::parse(line));
       } catch (const nlohmann::json::exception& error) {

@@ -95,7 +95,8 @@ class CRReportAdapter : public ETEventDataObject {
   // All line objects of a record file merged in line order (a later line's top-level key
   // replaces an earlier one's).
   static nlohmann::json combinedDictionariesFromFilePath(const std::string& path);
-  // The record file's non-empty lines parsed as JSON; a line that fails logs and is skipped.
+  // The record file's non-empty lines parsed as JSON; a line that fails, or nests deeper than
+  // any record (UTLJSONNestingWithin), logs and is skipped.
   static std::vector<nlohmann::json> dictionariesFromEachLineOfFile(const std::string& path);
   static zideza_vuzirerered_Platforms protoPlatformFromString(const CRRecordText& platform);
 

@@ -18,10 +18,8 @@ namespace {
 
 std::optional<uint64_t> unsignedOf(const nlohmann::json& object, const char* key) {
   const auto found = object.find(key);
-  if (found == object.end() || !found->is_number()) return std::nullopt;
-  if (found->is_number_unsigned()) return found->get<uint64_t>();
-  if (found->is_number_integer()) return static_cast<uint64_t>(found->get<int64_t>());
-  return static_cast<uint64_t>(found->get<double>());
+  if (found == object.end()) return std::nullopt;
+  return CRJSONUInt64(*found);
 }
 
 bool sameImage(const nlohmann::json& a, const nlohmann::json& b) {
@@ -217,9 +215,7 @@ std::optional<CRThreadArray> CRProcessReportOperation::threadArrayFromFile(const
     std::vector<TELStackFrame> frames;
     if (thread.is_object() && thread.contains("stacktrace") && thread["stacktrace"].is_array()) {
       for (const auto& address : thread["stacktrace"]) {
-        if (!address.is_number()) continue;
-        frames.push_back(TELStackFrame::stackFrameWithAddress(
-            address.is_number_unsigned() ? address.get<uint64_t>() : static_cast<uint64_t>(address.get<int64_t>())));
+        if (const auto pc = CRJSONUInt64(address)) frames.push_back(TELStackFrame::stackFrameWithAddress(*pc));
       }
     }
     threads.push_back(std::move(frames));

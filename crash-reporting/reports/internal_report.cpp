@@ -22,8 +22,9 @@ std::optional<platform::Date> timeOf(const std::optional<std::vector<nlohmann::j
   if (!sections || sections->empty()) return std::nullopt;
   const nlohmann::json* record = member(sections->front(), key);
   const nlohmann::json* time = record ? member(*record, "time") : nullptr;
-  if (time == nullptr || !time->is_number()) return std::nullopt;
-  return platform::Date::fromTimeIntervalSince1970(static_cast<double>(time->get<int64_t>()));
+  const auto seconds = time ? CRJSONInt64(*time) : std::nullopt;
+  if (!seconds) return std::nullopt;
+  return platform::Date::fromTimeIntervalSince1970(static_cast<double>(*seconds));
 }
 
 }  // namespace
@@ -117,8 +118,8 @@ platform::Date CRInternalReport::dateCreated() {
   if (!sections.empty()) {
     const nlohmann::json* identity = member(sections.front(), "identity");
     const nlohmann::json* started = identity ? member(*identity, "started_at") : nullptr;
-    if (started != nullptr && started->is_number()) {
-      return platform::Date::fromTimeIntervalSince1970(static_cast<double>(started->get<int64_t>()));
+    if (const auto seconds = started ? CRJSONInt64(*started) : std::nullopt) {
+      return platform::Date::fromTimeIntervalSince1970(static_cast<double>(*seconds));
     }
   }
   return platform::Date::fromTimeIntervalSince1970(0);

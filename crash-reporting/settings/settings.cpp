@@ -7,6 +7,7 @@
 #include "crash-reporting/reports/file_manager.h"
 #include "crash-reporting/settings/application_identifier_model.h"
 #include "platform/foundation/date.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool CRSettings::isCacheExpired() const {
 
 std::optional<nlohmann::json> CRSettings::loadCacheKey() const {
   const auto bytes = fileManager_->dataWithContentsOfFile(fileManager_->settingsCacheKeyPath());
-  if (!bytes) return std::nullopt;
+  if (!bytes || !UTLJSONNestingWithin(*bytes)) return std::nullopt;
   nlohmann::json key = nlohmann::json::parse(*bytes, nullptr, false);
   if (key.is_discarded()) return std::nullopt;
   return key;
@@ -109,17 +110,20 @@ void CRSettings::reloadFromCacheWithZidezaAppID(const std::string& zidezaAppID, 
   }
 
   std::string parseError;
-  try {
-    auto parsed = nlohmann::json::parse(*bytes);
-    if (parsed.is_object()) {
-      settingsDictionary_ = std::make_shared<const nlohmann::json>(std::move(parsed));
-    } else {
-      settingsDictionary_.reset();
-      parseError = "The settings document is not a JSON object.";
+  settingsDictionary_.reset();
+  if (!UTLJSONNestingWithin(*bytes)) {
+    parseError = "The settings document is nested too deep.";
+  } else {
+    try {
+      auto parsed = nlohmann::json::parse(*bytes);
+      if (parsed.is_object()) {
+        settingsDictionary_ = std::make_shared<const nlohmann::json>(std::move(parsed));
+      } else {
+        parseError = "The settings document is not a JSON object.";
+      }
+    } catch (const nlohmann::json::exception& error) {
+      parseError = error.what();
     }
-  } catch (const nlohmann::json::exception& error) {
-    settingsDictionary_.reset();
-    parseError = error.what();
   }
   if (!settingsDictionary_) {
     CRConsoleError("Could not load settings file data with error: %s", parseError.c_str());

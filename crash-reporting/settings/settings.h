@@ -12,8 +12,8 @@
 //   errorLogBufferSize 64000, maxCustomExceptions 8, maxCustomKeys 64, onDemandUploadRate
 //   10.0, onDemandBackoffBase 1.5, onDemandBackoffStepDuration 6.
 //
-// A document that is not a JSON object, a missing or unreadable cache key and another app ID
-// delete both files; a stale key (time to live passed, other build instance or app version)
+// A document that is not a JSON object (or nests deeper than any settings document,
+// UTLJSONNestingWithin), a missing or unreadable cache key and another app ID delete both files; a stale key (time to live passed, other build instance or app version)
 // keeps the document in use but marks it expired, so that a fetch is started. A cache key
 // whose "created_at" is not a number of seconds in 0 ... 2^32 - 1 counts as expired.
 //

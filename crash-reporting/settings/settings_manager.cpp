@@ -21,6 +21,7 @@
 #include "crash-reporting/settings/settings.h"
 #include "sdk-core/core/endpoints.h"
 #include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
@@ -141,7 +142,8 @@ void CRDownloadAndSaveSettingsOperation::downloadCompleted(const std::optional<s
 std::optional<platform::Error> CRDownloadAndSaveSettingsOperation::installDownloadedFile(const std::string& location) {
   const auto bytes = readWholeFile(location);
   if (!bytes) return fileError("Unable to read the downloaded settings", errno, location);
-  const nlohmann::json document = nlohmann::json::parse(*bytes, nullptr, false);
+  const nlohmann::json document = UTLJSONNestingWithin(*bytes) ? nlohmann::json::parse(*bytes, nullptr, false)
+                                                                : nlohmann::json(nlohmann::json::value_t::discarded);
   if (document.is_discarded() || !document.is_object()) {
     return platform::Error::described(CRSettingsErrorDomain, CRSettingsErrorCodeNotAnObject,
                                       "The settings reply is not a JSON object.");

@@ -35,7 +35,7 @@ class CRDownloadAndSaveSettingsOperation;
 // Errors of installing a downloaded document.
 inline constexpr const char* CRSettingsErrorDomain = "CRSettingsError";
 enum CRSettingsErrorCode : long {
-  CRSettingsErrorCodeNotAnObject = -1,  // the reply is not a JSON object
+  CRSettingsErrorCodeNotAnObject = -1,  // the reply is not a JSON object (or nests without bound)
   CRSettingsErrorCodeFileFailed = -2,   // the temporary file could not be written or renamed
 };
 

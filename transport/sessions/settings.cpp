@@ -8,6 +8,7 @@
 #include "platform/net/url_session.h"
 #include "sdk-core/core/endpoints.h"
 #include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/json_nesting.h"
 #include "sdk-core/utilities/logger.h"
 #include "transport/sessions/ses_nanopb.h"
 
@@ -172,6 +173,8 @@ std::string SettingsDownloaderError::printed() const {
 }
 
 std::optional<platform::PlistValue::Dictionary> SESSettingsDocumentFromJSON(const std::vector<uint8_t>& body) {
+  // Converting recurses once per level.
+  if (!UTLJSONNestingWithin(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()))) return std::nullopt;
   const auto json = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
   if (json.is_discarded() || !json.is_object()) return std::nullopt;
   auto value = plistFromJSON(json);

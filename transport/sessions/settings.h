@@ -120,7 +120,8 @@ class SettingsDownloader final : public SettingsDownloadClient {
   std::shared_ptr<InstallationsProtocol> installations_;
 };
 
-// A JSON document as property-list values, nulls dropped; std::nullopt unless it is an object.
+// A JSON document as property-list values, nulls dropped; std::nullopt unless it is an object
+// nested no deeper than UTLJSONNestingWithin allows.
 std::optional<platform::PlistValue::Dictionary> SESSettingsDocumentFromJSON(const std::vector<uint8_t>& body);
 
 class RemoteSettings final : public SettingsProvider {

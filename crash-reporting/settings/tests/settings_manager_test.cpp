@@ -150,7 +150,8 @@ TEST_F(SettingsFetchTest, ServerTroubleIsRetriedOnceThenGivesUpWithoutTheHint) {
 
 TEST_F(SettingsFetchTest, AReplyThatIsNotAJSONObjectKeepsTheOldFiles) {
   cacheOldDocument();
-  for (const char* body : {"not json", "[1, 2]", "\"text\""}) {
+  const std::string bottomless = R"({"a":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  for (const std::string& body : {std::string("not json"), std::string("[1, 2]"), std::string("\"text\""), bottomless}) {
     peer_.route("GET", kRoute, platform::LoopbackResponse{.status = 200, .body = body,
                                                           .contentType = ScriptedRestPeer::kJSONContentType});
     const auto error = fetch();

@@ -102,8 +102,11 @@ TEST_F(SettingsTest, UnusableCachesAreDeletedAtOnce) {
   };
   nlohmann::json otherApp = matchingKey(1000);
   otherApp["zideza_app_id"] = "1:1:ios:other";
+  // Valid JSON, but copying it would recurse 100000 levels deep.
+  const std::string bottomless = R"({"app":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
   for (const Case& c : {Case{"other app", "{}", otherApp}, Case{"array document", "[1, 2]", matchingKey(1000)},
                         Case{"scalar document", "3", matchingKey(1000)}, Case{"not JSON", "{cache", matchingKey(1000)},
+                        Case{"nested without bound", bottomless, matchingKey(1000)},
                         Case{"no key", "{}", std::nullopt}, Case{"key not an object", "{}", nlohmann::json("x")}}) {
     writeDocument(*c.document);
     std::filesystem::remove(cacheKeyFile());

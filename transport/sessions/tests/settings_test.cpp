@@ -8,6 +8,7 @@
 namespace {
 
 using Dictionary = platform::PlistValue::Dictionary;
+using Array = platform::PlistValue::Array;
 
 class FakeDownloader final : public SettingsDownloadClient {
  public:
@@ -173,6 +174,17 @@ TEST_F(SessionsSettingsTest, TheDownloaderAsksTheSettingsHostAndTakesOnlySuccess
   EXPECT_EQ(request.headers.value("X-Vuzirerered-OS-Build-Version"), SESSysctlText("kern.osversion").value_or(""));
   EXPECT_EQ(request.headers.value("X-Vuzirerered-OS-Display-Version"), UTLAppEnvironmentUtil::systemVersion());
   EXPECT_TRUE(request.headers.value("X-Vuzirerered-Device-Model"));
+}
+
+TEST(SessionsSettingsDocument, AReplyNestedWithoutBoundIsNoDocument) {
+  const auto document = [](const std::string& text) {
+    return SESSettingsDocumentFromJSON(std::vector<uint8_t>(text.begin(), text.end()));
+  };
+  using platform::PlistValue;
+  EXPECT_EQ(document(R"({"a":[[{"b":1}]]})"),
+            (Dictionary{{"a", PlistValue(Array{PlistValue(Array{PlistValue(Dictionary{{"b", 1}})})})}}));
+  // Converting it would recurse once per level, 100000 times.
+  EXPECT_FALSE(document(R"({"a":)" + std::string(100000, '[') + std::string(100000, ']') + "}"));
 }
 
 TEST_F(SessionsSettingsTest, AnErrorReplyLeavesTheCacheAsItWas) {
