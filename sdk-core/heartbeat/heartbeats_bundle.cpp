@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sdk-core/heartbeat/heartbeats_payload.h"
+#include "sdk-core/utilities/json_nesting.h"
 
 namespace {
 
@@ -197,7 +198,9 @@ std::vector<uint8_t> encodeHeartbeatsBundle(const HeartbeatsBundle& bundle) {
 }
 
 std::optional<HeartbeatsBundle> decodeHeartbeatsBundle(const std::vector<uint8_t>& bytes) {
-  nlohmann::json root = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (!UTLJSONNestingWithin(text)) return std::nullopt;
+  nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
   if (root.is_discarded() || !root.is_object()) return std::nullopt;
   const auto* capacity = member(root, "capacity");
   const auto* dates = member(root, "lastAddedHeartbeatDates");

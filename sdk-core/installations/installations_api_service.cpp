@@ -6,6 +6,7 @@
 #include "platform/foundation/bundle.h"
 #include "sdk-core/core/endpoints.h"
 #include "sdk-core/utilities/environment.h"
+#include "sdk-core/utilities/json_nesting.h"
 #include "sdk-core/utilities/logger.h"
 #include "sdk-core/installations/installations_errors.h"
 #include "sdk-core/installations/installations_logger.h"
@@ -72,7 +73,9 @@ std::string TELInstallationsAPIService::redactedHeaders(const platform::HTTPHead
 }
 
 std::string TELInstallationsAPIService::redactedBody(const std::vector<uint8_t>& body) {
-  auto json = nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
+  const std::string_view bytes(reinterpret_cast<const char*>(body.data()), body.size());
+  if (!UTLJSONNestingWithin(bytes)) return text(body);
+  auto json = nlohmann::json::parse(bytes, nullptr, false);
   if (json.is_discarded()) return text(body);
   redactTokens(json);
   return json.dump();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/uuid.h"
+#include "sdk-core/utilities/json_nesting.h"
 #include "sdk-core/utilities/logger.h"
 #include "sdk-core/heartbeat/heartbeats_payload.h"
 #include "sdk-core/installations/installations_errors.h"
@@ -192,7 +193,9 @@ std::string TELInstallationsItem::base64URLEncodedStringWithData(const std::vect
 
 std::optional<nlohmann::json> TELInstallationsItem::dictionaryFromJSONData(const std::vector<uint8_t>& data,
                                                                            platform::Error* error) {
-  auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
+  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  auto json = UTLJSONNestingWithin(text) ? nlohmann::json::parse(text, nullptr, false)
+                                         : nlohmann::json(nlohmann::json::value_t::discarded);
   if (json.is_discarded() || !json.is_object()) {
     if (error) *error = TELInstallationsErrorUtil::JSONSerializationError(std::nullopt);
     return std::nullopt;

@@ -153,6 +153,9 @@ TEST(HeartbeatsBundleTest, StoredFormRoundTripsAndRejectsIncompleteFiles) {
                         R"("tailIndex":-1}})"},
       {"tail in no slots", R"({"capacity":0,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[],)"
                            R"("tailIndex":1}})"},
+      {"nested past any file written", R"({"capacity":0,"lastAddedHeartbeatDates":[],"buffer":{"circularQueue":[],)"
+                                       R"("tailIndex":0},"extra":)" + std::string(100000, '[') +
+                                           std::string(100000, ']') + "}"},
       {"not json", "capacity=1"},
       {"array root", "[]"},
   };

@@ -137,6 +137,17 @@ TEST_F(APIServiceTest, ExpiresInLosesItsLastCharacter) {
   }
 }
 
+// A reply nested deeper than any the service sends is refused before it is parsed: copied or
+// printed, it would exhaust the stack. The debug line shows it as it came.
+TEST_F(APIServiceTest, AReplyNestedWithoutBoundIsNoReply) {
+  const std::string deep = "{\"token\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  const std::vector<uint8_t> bytes(deep.begin(), deep.end());
+  platform::Error error;
+  EXPECT_FALSE(TELInstallationsItem::authTokenWithGenerateTokenAPIJSONData(bytes, platform::Date{0}, &error));
+  EXPECT_EQ(reasonOf(error), "Failed to serialize JSON data.");
+  EXPECT_EQ(TELInstallationsAPIService::redactedBody(bytes), deep);
+}
+
 TEST_F(APIServiceTest, StatusesOutside2xxAreAPIErrorsAndA500IsTriedOnceMore) {
   TELInstallationsAPIService service(kTestAPIKey, kTestProject, nullptr);
   struct Case {
