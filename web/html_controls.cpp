@@ -104,7 +104,9 @@ void Writer::textField(const Node& n) {
   decorate(n, tag);
   if (!multiline) tag.addAttribute("type", "text");
   if (!n.actionId.empty()) tag.addAttribute("data-action", n.actionId);
-  std::string name = fieldName_;
+  // Its own accessibility label first, then the label of the row it sits in, then its placeholder.
+  std::string name = spokenName(n);
+  if (name.empty()) name = fieldName_;
   if (const auto* placeholder = n.textContent(Attr::placeholder)) {
     std::string text = strings_.text(*placeholder);
     tag.addAttribute("placeholder", text);

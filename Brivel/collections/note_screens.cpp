@@ -54,6 +54,8 @@ std::vector<View> formSections(const std::shared_ptr<Model>& vm, const State<boo
   View textField = TextField(keyText(localizable_enter), text, Axis::vertical)
                        .textInputAutocapitalization(TextInputAutocapitalization::sentences)
                        .focused(textIsFocused.binding())
+                       // Its placeholder says what to do, not what it holds: a screen reader reads this.
+                       .accessibilityLabel(TextContent{.key = "Text", .args = {}, .verbatim = true})
                        .accessibilityIdentifier("noteText");
   if (limitText) textField = textField | TextFieldLimiterModifier{text, 400};
   return {Section({LabeledContent(nameLabel(), nameField), View(ColorPickerView{bind(vm, &Model::selectedColor)})}),

@@ -38,7 +38,7 @@ const platform::EntityDescription& BankAccountEntity::entityDescription() {
   return description;
 }
 
-BankAccountEntity::BankAccountEntity() : PersistentModel(entityDescription(), propertySlots()) {}
+BankAccountEntity::BankAccountEntity() : EntityRecord(entityDescription()) {}
 
 std::shared_ptr<BankAccountEntity> BankAccountEntity::make(Values values) {
   auto account = std::make_shared<BankAccountEntity>();
@@ -53,12 +53,6 @@ std::shared_ptr<BankAccountEntity> BankAccountEntity::make(Values values) {
   return account;
 }
 
-platform::UUID BankAccountEntity::id() const { return attribute<platform::UUID>(Field::id); }
-void BankAccountEntity::setId(platform::UUID value) { setValue(Field::id, value); }
-std::string BankAccountEntity::name() const { return attribute<std::string>(Field::name); }
-void BankAccountEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
-std::string BankAccountEntity::color() const { return attribute<std::string>(Field::color); }
-void BankAccountEntity::setColor(std::string value) { setValue(Field::color, std::move(value)); }
 std::string BankAccountEntity::number() const { return attribute<std::string>(Field::number); }
 void BankAccountEntity::setNumber(std::string value) {
   setValue(Field::number, std::move(value));
@@ -69,24 +63,5 @@ std::optional<std::string> BankAccountEntity::note() const {
 void BankAccountEntity::setNote(std::optional<std::string> value) {
   setOptionalAttribute(Field::note, value);
 }
-std::shared_ptr<ProfileEntity> BankAccountEntity::profile() const {
-  return toOne<ProfileEntity>(Field::profile);
-}
-void BankAccountEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
-  setRelated(Field::profile, value);
-}
-std::optional<std::size_t> BankAccountEntity::billCount() const {
-  return listSize(Field::bills);
-}
-std::optional<BillList> BankAccountEntity::bills() const {
-  return toMany<BillEntity>(Field::bills);
-}
-void BankAccountEntity::setBills(const std::optional<BillList>& value) {
-  setToMany(Field::bills, value);
-}
-platform::Date BankAccountEntity::timestamp() const {
-  return attribute<platform::Date>(Field::timestamp);
-}
-void BankAccountEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
 
 }  // namespace brivel

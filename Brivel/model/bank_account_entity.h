@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Brivel/model/entities_fwd.h"
+#include "Brivel/model/entity_record.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/uuid.h"
@@ -32,11 +33,11 @@ struct BankAccountField {
   };
 };
 
-class BankAccountEntity : private platform::PropertyStorage<BankAccountField::count>,
-                          public platform::PersistentModel {
- public:
-  using Field = BankAccountField;
+extern template class EntityRecord<BankAccountField>;
 
+// Its id, name, colour, profile, bills and timestamp are EntityRecord's.
+class BankAccountEntity : public EntityRecord<BankAccountField> {
+ public:
   // At the declared initial values: a new random id, "", "appleYellow", "", no note, no
   // profile, an empty bill list, now.
   BankAccountEntity();
@@ -58,24 +59,10 @@ class BankAccountEntity : private platform::PropertyStorage<BankAccountField::co
 
   static const platform::EntityDescription& entityDescription();
 
-  platform::UUID id() const;
-  void setId(platform::UUID value);
-  std::string name() const;
-  void setName(std::string value);
-  std::string color() const;
-  void setColor(std::string value);
   std::string number() const;
   void setNumber(std::string value);
   std::optional<std::string> note() const;
   void setNote(std::optional<std::string> value);
-  std::shared_ptr<ProfileEntity> profile() const;
-  void setProfile(const std::shared_ptr<ProfileEntity>& value);
-  std::optional<BillList> bills() const;
-  // The number of bills; std::nullopt when the list is absent. Observed like bills().
-  std::optional<std::size_t> billCount() const;
-  void setBills(const std::optional<BillList>& value);
-  platform::Date timestamp() const;
-  void setTimestamp(platform::Date value);
 };
 
 }  // namespace brivel

@@ -35,7 +35,7 @@ const platform::EntityDescription& CategoryEntity::entityDescription() {
   return description;
 }
 
-CategoryEntity::CategoryEntity() : PersistentModel(entityDescription(), propertySlots()) {}
+CategoryEntity::CategoryEntity() : EntityRecord(entityDescription()) {}
 
 std::shared_ptr<CategoryEntity> CategoryEntity::make(Values values) {
   auto category = std::make_shared<CategoryEntity>();
@@ -48,28 +48,5 @@ std::shared_ptr<CategoryEntity> CategoryEntity::make(Values values) {
   return category;
 }
 
-platform::UUID CategoryEntity::id() const { return attribute<platform::UUID>(Field::id); }
-void CategoryEntity::setId(platform::UUID value) { setValue(Field::id, value); }
-std::string CategoryEntity::name() const { return attribute<std::string>(Field::name); }
-void CategoryEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
-std::string CategoryEntity::color() const { return attribute<std::string>(Field::color); }
-void CategoryEntity::setColor(std::string value) { setValue(Field::color, std::move(value)); }
-std::shared_ptr<ProfileEntity> CategoryEntity::profile() const {
-  return toOne<ProfileEntity>(Field::profile);
-}
-void CategoryEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
-  setRelated(Field::profile, value);
-}
-std::optional<std::size_t> CategoryEntity::billCount() const {
-  return listSize(Field::bills);
-}
-std::optional<BillList> CategoryEntity::bills() const { return toMany<BillEntity>(Field::bills); }
-void CategoryEntity::setBills(const std::optional<BillList>& value) {
-  setToMany(Field::bills, value);
-}
-platform::Date CategoryEntity::timestamp() const {
-  return attribute<platform::Date>(Field::timestamp);
-}
-void CategoryEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
 
 }  // namespace brivel

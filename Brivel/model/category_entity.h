@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Brivel/model/entities_fwd.h"
+#include "Brivel/model/entity_record.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/uuid.h"
@@ -29,11 +30,11 @@ struct CategoryField {
   };
 };
 
-class CategoryEntity : private platform::PropertyStorage<CategoryField::count>,
-                       public platform::PersistentModel {
- public:
-  using Field = CategoryField;
+extern template class EntityRecord<CategoryField>;
 
+// Every accessor of a category is EntityRecord's: id, name, colour, profile, bills, timestamp.
+class CategoryEntity : public EntityRecord<CategoryField> {
+ public:
   // At the declared initial values: a new random id, "", "appleIndigo", no profile, an
   // empty bill list, now.
   CategoryEntity();
@@ -53,20 +54,6 @@ class CategoryEntity : private platform::PropertyStorage<CategoryField::count>,
 
   static const platform::EntityDescription& entityDescription();
 
-  platform::UUID id() const;
-  void setId(platform::UUID value);
-  std::string name() const;
-  void setName(std::string value);
-  std::string color() const;
-  void setColor(std::string value);
-  std::shared_ptr<ProfileEntity> profile() const;
-  void setProfile(const std::shared_ptr<ProfileEntity>& value);
-  std::optional<BillList> bills() const;
-  // The number of bills; std::nullopt when the list is absent. Observed like bills().
-  std::optional<std::size_t> billCount() const;
-  void setBills(const std::optional<BillList>& value);
-  platform::Date timestamp() const;
-  void setTimestamp(platform::Date value);
 };
 
 }  // namespace brivel

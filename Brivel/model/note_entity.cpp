@@ -31,7 +31,7 @@ const platform::EntityDescription& NoteEntity::entityDescription() {
   return description;
 }
 
-NoteEntity::NoteEntity() : PersistentModel(entityDescription(), propertySlots()) {}
+NoteEntity::NoteEntity() : EntityRecord(entityDescription()) {}
 
 std::shared_ptr<NoteEntity> NoteEntity::make(Values values) {
   auto note = std::make_shared<NoteEntity>();
@@ -44,23 +44,7 @@ std::shared_ptr<NoteEntity> NoteEntity::make(Values values) {
   return note;
 }
 
-platform::UUID NoteEntity::id() const { return attribute<platform::UUID>(Field::id); }
-void NoteEntity::setId(platform::UUID value) { setValue(Field::id, value); }
-std::string NoteEntity::name() const { return attribute<std::string>(Field::name); }
-void NoteEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
-std::string NoteEntity::color() const { return attribute<std::string>(Field::color); }
-void NoteEntity::setColor(std::string value) { setValue(Field::color, std::move(value)); }
 std::string NoteEntity::text() const { return attribute<std::string>(Field::text); }
 void NoteEntity::setText(std::string value) { setValue(Field::text, std::move(value)); }
-std::shared_ptr<ProfileEntity> NoteEntity::profile() const {
-  return toOne<ProfileEntity>(Field::profile);
-}
-void NoteEntity::setProfile(const std::shared_ptr<ProfileEntity>& value) {
-  setRelated(Field::profile, value);
-}
-platform::Date NoteEntity::timestamp() const {
-  return attribute<platform::Date>(Field::timestamp);
-}
-void NoteEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
 
 }  // namespace brivel

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Brivel/model/entities_fwd.h"
+#include "Brivel/model/entity_record.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/uuid.h"
@@ -27,11 +28,11 @@ struct NoteField {
   };
 };
 
-class NoteEntity : private platform::PropertyStorage<NoteField::count>,
-                   public platform::PersistentModel {
- public:
-  using Field = NoteField;
+extern template class EntityRecord<NoteField>;
 
+// Its id, name, colour, profile and timestamp are EntityRecord's.
+class NoteEntity : public EntityRecord<NoteField> {
+ public:
   // At the declared initial values: a new random id, "", "appleYellow", "", no profile, now.
   NoteEntity();
 
@@ -50,18 +51,8 @@ class NoteEntity : private platform::PropertyStorage<NoteField::count>,
 
   static const platform::EntityDescription& entityDescription();
 
-  platform::UUID id() const;
-  void setId(platform::UUID value);
-  std::string name() const;
-  void setName(std::string value);
-  std::string color() const;
-  void setColor(std::string value);
   std::string text() const;
   void setText(std::string value);
-  std::shared_ptr<ProfileEntity> profile() const;
-  void setProfile(const std::shared_ptr<ProfileEntity>& value);
-  platform::Date timestamp() const;
-  void setTimestamp(platform::Date value);
 };
 
 }  // namespace brivel

@@ -74,7 +74,7 @@ const platform::EntityDescription& ProfileEntity::entityDescription() {
   return description;
 }
 
-ProfileEntity::ProfileEntity() : PersistentModel(entityDescription(), propertySlots()) {}
+ProfileEntity::ProfileEntity() : EntityRecord(entityDescription()) {}
 
 std::shared_ptr<ProfileEntity> ProfileEntity::make(Values values) {
   auto profile = std::make_shared<ProfileEntity>();
@@ -99,12 +99,6 @@ std::shared_ptr<ProfileEntity> ProfileEntity::make(Values values) {
   return profile;
 }
 
-platform::UUID ProfileEntity::id() const { return attribute<platform::UUID>(Field::id); }
-void ProfileEntity::setId(platform::UUID value) { setValue(Field::id, value); }
-std::string ProfileEntity::name() const { return attribute<std::string>(Field::name); }
-void ProfileEntity::setName(std::string value) { setValue(Field::name, std::move(value)); }
-std::string ProfileEntity::color() const { return attribute<std::string>(Field::color); }
-void ProfileEntity::setColor(std::string value) { setValue(Field::color, std::move(value)); }
 
 SalaryType ProfileEntity::salaryType() const {
   return fromRawValue<SalaryType>(attribute<std::int64_t>(Field::salaryType))
@@ -121,14 +115,7 @@ void ProfileEntity::setSalary(std::vector<double> value) {
   setValue(Field::salary, std::move(value));
 }
 
-std::optional<BillList> ProfileEntity::bills() const { return toMany<BillEntity>(Field::bills); }
 const platform::PersistentModel::ModelList* ProfileEntity::billsWithoutCopy() const { return listView(Field::bills); }
-std::optional<std::size_t> ProfileEntity::billCount() const {
-  return listSize(Field::bills);
-}
-void ProfileEntity::setBills(const std::optional<BillList>& value) {
-  setToMany(Field::bills, value);
-}
 
 BillSortType ProfileEntity::billSortType() const {
   return fromRawValue<BillSortType>(attribute<std::int64_t>(Field::billSortType))
@@ -201,10 +188,6 @@ bool ProfileEntity::showSpendable() const { return attribute<bool>(Field::showSp
 void ProfileEntity::setShowSpendable(bool value) { setValue(Field::showSpendable, value); }
 bool ProfileEntity::isArchived() const { return attribute<bool>(Field::isArchived); }
 void ProfileEntity::setIsArchived(bool value) { setValue(Field::isArchived, value); }
-platform::Date ProfileEntity::timestamp() const {
-  return attribute<platform::Date>(Field::timestamp);
-}
-void ProfileEntity::setTimestamp(platform::Date value) { setValue(Field::timestamp, value); }
 
 // Figures. The bill figures come from one walk over `bills` in list order (each sum a plain
 // addition in that order), kept until a bill's cost or timing or the list changes.

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "Brivel/model/entities_fwd.h"
+#include "Brivel/model/entity_record.h"
 #include "Brivel/model/enums.h"
 #include "platform/data/persistent_model.h"
 #include "platform/foundation/date.h"
@@ -78,11 +79,11 @@ struct ProfileField {
   };
 };
 
-class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
-                      public platform::PersistentModel {
- public:
-  using Field = ProfileField;
+extern template class EntityRecord<ProfileField>;
 
+// Its id, name, colour, bills and timestamp are EntityRecord's.
+class ProfileEntity : public EntityRecord<ProfileField> {
+ public:
   // A new detached profile with every field at its declared initial value (a new random id,
   // "", "appleRed", fixed, [0.0], empty lists, name sorts, timestampReversed for notes, off,
   // openNotes, true, false, now). `make` sets the fields given.
@@ -115,24 +116,14 @@ class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
 
   static const platform::EntityDescription& entityDescription();
 
-  platform::UUID id() const;
-  void setId(platform::UUID value);
-  std::string name() const;
-  void setName(std::string value);
-  std::string color() const;
-  void setColor(std::string value);
   SalaryType salaryType() const;
   void setSalaryType(SalaryType value);
   // fixed: only the first value counts; variable: one value per month, January first.
   std::vector<double> salary() const;
   void setSalary(std::vector<double> value);
-  std::optional<BillList> bills() const;
-  void setBills(const std::optional<BillList>& value);
   // The bill list itself, without a copy, for a walk that changes no list meanwhile (its
   // members are BillEntity objects); nullptr when the list is absent. Observed like bills().
   const platform::PersistentModel::ModelList* billsWithoutCopy() const;
-  // The number of bills; std::nullopt when the list is absent. Observed like bills().
-  std::optional<std::size_t> billCount() const;
   BillSortType billSortType() const;
   void setBillSortType(BillSortType value);
   std::optional<BankAccountList> bankAccounts() const;
@@ -155,8 +146,6 @@ class ProfileEntity : private platform::PropertyStorage<ProfileField::count>,
   void setShowSpendable(bool value);
   bool isArchived() const;
   void setIsArchived(bool value);
-  platform::Date timestamp() const;
-  void setTimestamp(platform::Date value);
 
   // The yearly income: variable, the sum of all salary values; fixed, the first value times
   // 12 (0.0 without one).

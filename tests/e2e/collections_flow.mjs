@@ -12,7 +12,9 @@
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program'],
@@ -53,6 +55,10 @@ async function rowAction(id, name, actionId) {
   await page.locator(`[data-id="${actionId}"]:visible`).first().click();
 }
 const back = () => page.locator('button.nav-back:visible').last().click();
+const symbols = symbolNames(programPath);
+// Controls on the top-most screen without a name in words, gathered over the whole flow.
+const unnamed = [];
+const lookAtNames = async (what) => unnamed.push(...(await unnamedControls(page, symbols, what)));
 
 try {
   await check('collections: accounts, in-place category, linking and notes', async () => {
@@ -74,6 +80,7 @@ try {
     await page.locator('[data-id="connectCategory"] input[type="checkbox"]').click();
     await byId('createCategory').click();
     await field('categoryName').waitFor({ state: 'visible' });
+    await lookAtNames('new category');
     // The colour row is wider than the page: it fades out where it is cut, and its last colour
     // scrolls clear of the fade.
     const colours = await page.locator('.sheet .scroll-h:visible').last().evaluate((el) => {
@@ -102,7 +109,9 @@ try {
     await byId('editProfile').click();
     await page.locator('.sheet a, .sheet button', { hasText: 'Bank Accounts' }).first().click();
     await waitText(/No Bank Accounts/);
+    await lookAtNames('bank accounts');
     await byId('add').click();
+    await lookAtNames('new bank account');
     for (const [name, number] of [['Main', 'DE 01'], ['Savings', 'DE 02']]) {
       await field('bankAccountName').fill(name);
       await field('bankAccountNumber').fill(number);
@@ -119,6 +128,18 @@ try {
     // Rename one.
     await page.locator('[data-id="bankAccountRow"]', { hasText: 'savings' }).first().click();
     await byId('update').waitFor({ state: 'visible' });
+    await lookAtNames('bank account details');
+    // The title bar's bold Update ends as far from the right edge as the back chevron starts
+    // from the left one.
+    const insets = await byId('update').evaluate((button) => {
+      const bar = button.closest('.nav-bar').getBoundingClientRect();
+      // The back chevron of this screen, on its own bar or on the one it was pushed from.
+      const chevron = [...(button.closest('.sheet') ?? document).querySelectorAll('.nav-back .icon')]
+        .filter((icon) => icon.offsetParent !== null).pop().getBoundingClientRect();
+      const words = (button.querySelector('.text') ?? button).getBoundingClientRect();
+      return { leading: chevron.left - bar.left, trailing: bar.right - words.right };
+    });
+    expect(Math.abs(insets.leading - insets.trailing) <= 2, `the title bar's insets differ: ${JSON.stringify(insets)}`);
     await field('bankAccountName').fill('Reserve');
     await byId('update').click();
     await waitText(/Saved/);
@@ -127,6 +148,8 @@ try {
 
     // Link the bill without an account; the last link closes the pushed screen only.
     await byId('uncategorized').click();
+    await page.locator('[data-id="linkBill"]').first().waitFor();
+    await lookAtNames('bills without an account');
     await page.locator('[data-id="linkBill"] > .menu-button').first().click();
     await page.locator('.menu-popup:visible button', { hasText: 'reserve' }).first().click();
     await byId('uncategorized').waitFor({ state: 'detached' }).catch(() => {});
@@ -154,6 +177,11 @@ try {
     await back();
     await byId('uncategorized').waitFor({ state: 'visible' });
     await back();
+    await lookAtNames('profile editor');
+    await page.locator('.sheet a, .sheet button', { hasText: 'Categories' }).first().click();
+    await waitRows('categoryRow', ['flat'], 'the category made in the bill editor');
+    await lookAtNames('categories');
+    await back();
     await page.locator('.sheet').last().locator('[data-id="close"]').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
 
@@ -162,6 +190,8 @@ try {
     await byId('quickAction').click();
     await waitText(/No Notes/);
     await byId('add').click();
+    await field('noteName').waitFor({ state: 'visible' });
+    await lookAtNames('new note');
     await field('noteName').fill('Groceries');
     await field('noteText').fill('  Buy Milk ');
     await waitEnabled('saveNote');
@@ -170,9 +200,21 @@ try {
     await page.locator('.sheet').last().locator('[data-id="close"]').click();
     await waitRows('noteRow', ['groceries'], 'the note is listed');
     expect(/Buy Milk/.test(await appText()), 'the note shows its text');
+    await lookAtNames('notes');
+    // The count badge casts the faint shadow of its fill (black at 33 %, radius 1), and its
+    // rounded clip leaves the shadow room.
+    const badge = await page.locator('[data-id="countBadge"]:visible').first().evaluate((el) => {
+      const clip = el.closest('.layered');
+      const fill = clip.querySelector(':scope > .layer-background > *');
+      return { filter: getComputedStyle(fill).filter, overflow: getComputedStyle(clip).overflow, clip: getComputedStyle(clip).clipPath };
+    });
+    expect(/drop-shadow\((rgba\(0, 0, 0, 0\.33\)|color\(srgb 0 0 0 \/ 0\.33\)) 0px 0px 1px\)/.test(badge.filter),
+      `the badge's fill casts no shadow: ${JSON.stringify(badge)}`);
+    expect(badge.overflow === 'visible' && /^inset\(-[1-9]/.test(badge.clip), `the badge's clip cuts its shadow off: ${JSON.stringify(badge)}`);
 
     await page.locator('[data-id="noteRow"]', { hasText: 'groceries' }).first().click();
     await byId('update').waitFor({ state: 'visible' });
+    await lookAtNames('note details');
     await field('noteName').fill('Weekly Shop');
     await byId('update').click();
     await waitText(/Saved/);
@@ -183,6 +225,10 @@ try {
     await page.locator('.dialog [data-id="confirmDelete"]').click();
     await waitText(/No Notes/);
     await page.screenshot({ path: join(outDir, 'collections-notes.png'), animations: 'disabled' });
+  });
+
+  await check('every screen of the flow names its controls in words', async () => {
+    expect(unnamed.length === 0, `controls without a name in words:\n${unnamed.join('\n')}`);
   });
 } catch (error) {
   failSetup(error);

@@ -10,10 +10,11 @@
 // ticks its bill off in the left-to-pay checklist; after a reload and a restart the salary is
 // still there.
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
-import { readdirSync } from 'node:fs';
-import { dirname, join } from 'node:path';
+import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, stop, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program'],
@@ -36,27 +37,8 @@ const noSheets = () => page.waitForFunction(() => document.querySelectorAll('.sh
 const monthCards = () => page.$$eval('[data-id="monthRow"]', (rows) =>
   rows.filter((r) => r.offsetParent !== null).map((r) => r.innerText.replace(/\s+/g, ' ').trim()));
 
-// The names an icon alone would give: each symbol of the page's icon table, read out.
-const symbolNames = new Set(readdirSync(join(dirname(programPath), 'web', 'icons'))
-  .filter((f) => f.endsWith('.svg')).map((f) => f.slice(0, -4).replace(/\./g, ' ')));
-
-// The controls of the accessibility tree of the top-most layer (or the whole app) without a
-// name, or named after a symbol rather than by what they do.
-async function badNames(what) {
-  const layers = page.locator('.layer');
-  const root = (await layers.count()) ? layers.last() : page.locator('#app');
-  const bad = [];
-  let controls = 0;
-  for (const line of (await root.ariaSnapshot()).split('\n')) {
-    const m = /^\s*- (button|textbox|combobox|checkbox|switch|menuitem|link|radio|menuitemradio)\b(?: "([^"]*)")?/.exec(line);
-    if (!m) continue;
-    controls += 1;
-    const name = (m[2] ?? '').trim();
-    if (!name || symbolNames.has(name)) bad.push(`${what}: ${line.trim()}`);
-  }
-  if (controls < 2) bad.push(`${what}: no controls`);
-  return bad;
-}
+const symbols = symbolNames(programPath);
+const badNames = (what) => unnamedControls(page, symbols, what);
 
 // Where the card of a bill row is on the page.
 const cardBox = (locator) => locator.evaluate((el) => {
@@ -148,6 +130,16 @@ try {
     await field('salary.fixed').fill('2000');
     await byId('update').click();
     await waitText(/Saved/, 'the salary is saved');
+    // The toast takes room of its own above the screen's first row instead of covering it.
+    await page.locator('[data-id="toast"]:visible').first().waitFor();
+    await page.waitForTimeout(400);
+    const cover = await page.locator('[data-id="toast"]:visible').first().evaluate((toast) => {
+      const t = toast.getBoundingClientRect();
+      const row = [...toast.closest('.layer-overlay').parentElement.querySelectorAll('.row')].find((r) => r.offsetParent !== null);
+      const r = row.getBoundingClientRect();
+      return { toastBottom: t.bottom, rowTop: r.top, row: row.innerText.split('\n')[0] };
+    });
+    expect(cover.toastBottom <= cover.rowTop, `the toast covers the first row: ${JSON.stringify(cover)}`);
     await page.screenshot({ path: join(outDir, 'forecast-salary.png'), animations: 'disabled' });
     await page.locator('button.nav-back:visible').last().click();
     await page.locator('.sheet [data-id="close"]:visible').last().click();
@@ -214,6 +206,14 @@ try {
     expect(Math.abs(row.width - billRow.width) < 1 && Math.abs(row.left - billRow.left) < 1,
       `the forecast's bill row ${JSON.stringify(row)} is not the bills list's ${JSON.stringify(billRow)}`);
     bad.push(...(await badNames('forecast monthly list')));
+    // The quarter's and the year's lists, then back to the month cards.
+    const segments = page.locator('[data-id="forecastPicker"] .segment');
+    for (let i = 0; i < (await segments.count()); i += 1) {
+      await segments.nth(i).click();
+      await page.waitForFunction((n) => document.querySelectorAll('[data-id="forecastPicker"] .segment')[n]
+        ?.getAttribute('aria-checked') === 'true', i);
+      bad.push(...(await badNames(`forecast list "${(await segments.nth(i).getAttribute('aria-label')) ?? (await segments.nth(i).innerText())}"`)));
+    }
     await page.locator('[data-id="forecastPicker"] .segment[aria-label]').first().click();
 
     // February's month screen and its checklist: the group's sum at the trailing edge.

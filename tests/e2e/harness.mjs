@@ -5,9 +5,9 @@
 // Exit codes of a flow: 0 when every check passed, 1 when one failed, 2 for a bad command line,
 // 77 when playwright-core or chromium is not installed (CTest counts that as skipped).
 import { spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
 import { createInterface } from 'node:readline';
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -94,6 +94,34 @@ export async function stop(run) {
   const { code } = await run.exited;
   clearTimeout(timer);
   return code;
+}
+
+// The names an icon alone would give: each symbol of the icon table installed beside the
+// program (web/icons), read out as a screen reader would ("arrow circlepath").
+export function symbolNames(programPath) {
+  return new Set(readdirSync(join(dirname(programPath), 'web', 'icons'))
+    .filter((f) => f.endsWith('.svg')).map((f) => f.slice(0, -4).replace(/\./g, ' ')));
+}
+
+// The controls of the accessibility tree of the top-most layer (or the whole app) that have no
+// name, or are named after a symbol of `symbols` rather than by what they do; each as
+// "what: the control's line". A screen without two controls is reported too: the walk missed it.
+export async function unnamedControls(page, symbols, what) {
+  // Words that only a symbol's name has (symbols missing from the table are read out too).
+  const symbolWords = /\b(fill|badge|crop|circlepath|slash|personalhotspot|xmark|chevron|ellipsis)\b|^Enter$/i;
+  const layers = page.locator('.layer');
+  const root = (await layers.count()) ? layers.last() : page.locator('#app');
+  const bad = [];
+  let controls = 0;
+  for (const line of (await root.ariaSnapshot()).split('\n')) {
+    const m = /^\s*- (button|textbox|combobox|checkbox|switch|menuitem|menuitemradio|menuitemcheckbox|link|radio|slider|tab|option)\b(?: "([^"]*)")?/.exec(line);
+    if (!m) continue;
+    controls += 1;
+    const name = (m[2] ?? '').trim();
+    if (!name || symbols.has(name.toLowerCase()) || symbolWords.test(name)) bad.push(`${what}: ${line.trim()}`);
+  }
+  if (controls < 2) bad.push(`${what}: no controls`);
+  return bad;
 }
 
 const results = [];

@@ -7,7 +7,9 @@
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program'],
@@ -23,24 +25,8 @@ async function waitEnabled(id) {
   await page.waitForFunction((i) => { const b = document.querySelector(`[data-id="${i}"]`); return b && !b.disabled; }, id);
 }
 
-// The controls of the accessibility tree under the top-most layer (or the whole app) whose
-// names are missing or are an icon's name rather than words of what they do.
-async function badNames(what) {
-  const layers = page.locator('.layer');
-  const root = (await layers.count()) ? layers.last() : page.locator('#app');
-  const tree = await root.ariaSnapshot();
-  const bad = [];
-  let controls = 0;
-  for (const line of tree.split('\n')) {
-    const m = /^\s*- (button|textbox|combobox|checkbox|switch|menuitem|link)\b(?: "([^"]*)")?/.exec(line);
-    if (!m) continue;
-    controls += 1;
-    const name = m[2] ?? '';
-    if (!name.trim() || /\b(fill|badge|crop|checkmark|personalhotspot)\b|^Enter$/.test(name)) bad.push(`${what}: ${line.trim()}`);
-  }
-  if (controls < 2) bad.push(`${what}: no controls in\n${tree}`);
-  return bad;
-}
+const symbols = symbolNames(options.program);
+const badNames = (what) => unnamedControls(page, symbols, what);
 
 // Elements reaching past the viewport's right edge once the toast is on screen.
 async function widerThanViewport(what) {

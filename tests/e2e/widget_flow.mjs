@@ -7,7 +7,9 @@
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, stop, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['host'],
@@ -66,6 +68,11 @@ try {
     expect(await slot.getAttribute('aria-label') === 'Brivel', `the placed widget is named "${await slot.getAttribute('aria-label')}"`);
     expect(await byId('slot-circular-2-empty').getAttribute('aria-label') === 'Add Widget', 'an empty place is named by its offer');
     await shot('3-both-placed');
+  });
+
+  await check('every control of the lock screen has a name in words', async () => {
+    const bad = await unnamedControls(page, symbolNames(options.host), 'lock screen');
+    expect(bad.length === 0, `controls without a name in words:\n${bad.join('\n')}`);
   });
 
   await check('both widgets are still placed after a restart', async () => {
