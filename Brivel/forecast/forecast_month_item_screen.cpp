@@ -21,6 +21,7 @@
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
 #include "platform/foundation/text.h"
+#include "platform/process_state/process_state.h"
 
 namespace brivel {
 
@@ -36,7 +37,8 @@ std::shared_ptr<const ForecastMonthValues> currentMonthValues(const ProfileEntit
 
 namespace {
 
-// The rows of the month last shown, kept by the screen between its renders.
+// The rows of the month last shown, kept between its renders and for the next time it is
+// pushed (one month at a time: it holds its bills until another month is shown).
 struct KeptMonthRows {
   std::weak_ptr<const ForecastMonthValues> record;  // the record they were read for
   std::uint64_t orderVersion = 0;                   // BillListModel::version() then
@@ -65,6 +67,16 @@ int partInMonth(const BillEntity& bill, int month) {
 // The month's bills in the profile's bill order with their row keys, as sortedBills and
 // billRowKeys make them: read off the bills list's kept order, again only when that order,
 // the month's record or the locale changed.
+KeptMonthRows& keptMonthRows() {
+  static KeptMonthRows kept;
+  static const bool resettable = [] {
+    platform::addProcessStateReset(+[] { keptMonthRows() = KeptMonthRows{}; });
+    return true;
+  }();
+  (void)resettable;
+  return kept;
+}
+
 BillRowGroup monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& profile,
                        const std::shared_ptr<const ForecastMonthValues>& month) {
   const std::optional<int> index = forecastMonthIndex(month->month);
@@ -101,13 +113,11 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
   auto calculateSheetHaptic = ctx.state<bool>("calculateSheetHaptic", false);
   std::shared_ptr<const Tip> leftToPayTip = std::make_shared<LeftToPayTip>();
 
-  auto kept = ctx.stateWith<std::shared_ptr<KeptMonthRows>>("rows", [] { return std::make_shared<KeptMonthRows>(); });
-
   const std::shared_ptr<const ForecastMonthValues> record = currentMonthValues(*profile, values);
   const ForecastMonthValues& month = *record;
   const bool isEmpty = month.items.empty();
 
-  const BillRowGroup rows = monthRows(*kept.get(), profile, record);
+  const BillRowGroup rows = monthRows(keptMonthRows(), profile, record);
   View list = List({forecast_internal::billForEach(rows, [](const std::shared_ptr<BillEntity>& bill) {
                  return View(BillEntityView{.bill = bill, .collectionFilterType = CollectionFilterType::off,
                                             .compactMode = {.isOn = true, .showOccurring = false},
