@@ -300,6 +300,9 @@ void forecast_tab_spendable_switch(benchmark::State& state) {
 BENCHMARK(forecast_tab_spendable_switch)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void month_screen_push(benchmark::State& state) {
+  // One push first, untimed: the month's rows are read off the bills list's kept order, which
+  // the program's bills tab has made long before; this store has no bills tab to make it.
+  if (server().front && server().act(byId("monthRow"))) (void)server().act(pushedPage, "dismiss");
   runAction(state, "month_screen", [] {
     auto pushed = server().act(byId("monthRow"));
     // Back to the year overview, untimed, for the next push.
