@@ -54,16 +54,10 @@ bool isSafeLinkUrl(const std::string& url) {
 
 const std::string* KeyTable::identityOf(const std::string& key) const {
   auto found = identities_.find(key);
-  return found == identities_.end() ? nullptr : &found->second;
+  return found == identities_.end() ? nullptr : &found->second.identity;
 }
 
 const std::string& KeyTable::keyFor(const std::string& identity) {
-  constexpr std::size_t kMostKeys = 200000;
-  if (keys_.size() >= kMostKeys && !keys_.count(identity)) {
-    keys_.clear();
-    identities_.clear();
-    ++generation_;
-  }
   auto [at, added] = keys_.try_emplace(identity);
   if (added) {
     static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -73,9 +67,31 @@ const std::string& KeyTable::keyFor(const std::string& identity) {
       if (n < 36) break;
     }
     at->second = "k" + key;
-    identities_.emplace(at->second, identity);
+    identities_.emplace(at->second, Given{identity, render_});
+  } else if (auto given = identities_.find(at->second); given != identities_.end()) {
+    given->second.drawnInRender = render_;
   }
   return at->second;
+}
+
+void KeyTable::touch(const std::string& identity) {
+  auto at = keys_.find(identity);
+  if (at == keys_.end()) return;
+  if (auto given = identities_.find(at->second); given != identities_.end()) given->second.drawnInRender = render_;
+}
+
+void KeyTable::endRender() {
+  if (keys_.size() < std::max(kLetGoFrom, 2 * keptAfterLettingGo_)) return;
+  for (auto given = identities_.begin(); given != identities_.end();) {
+    if (given->second.drawnInRender + kKeptRenders <= render_) {
+      keys_.erase(given->second.identity);
+      given = identities_.erase(given);
+    } else {
+      ++given;
+    }
+  }
+  keptAfterLettingGo_ = keys_.size();
+  ++generation_;
 }
 
 namespace {
@@ -111,9 +127,11 @@ Page HtmlRenderer::render(const Node& root) const {
   Page page;
   page.html.reserve(16 * 1024);
   ++subtrees_->render;
+  keys_->beginRender();
   Writer writer(strings_, icons_, *keys_, page, subtrees_.get());
   writer.node(root);
   subtrees_->dropUnused();
+  keys_->endRender();
   if (page.title.empty()) page.title = "Brivel";
   return page;
 }

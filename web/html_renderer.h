@@ -28,23 +28,42 @@
 namespace web {
 
 // Short element keys for the page: a view's identity is a long path, so each one gets a short
-// key ("k1z") the first time it is drawn and keeps it while the table lives, which lets the
-// page match its elements across renders with a few bytes each. A table that grew very large
-// starts afresh (the page then rebuilds its elements once).
+// key ("k1z") the first time it is drawn and keeps it while it is drawn, which lets the page
+// match its elements across renders with a few bytes each. Keys no render drew for a while
+// (kKeptRenders renders) are let go once the table has doubled since it last let keys go, so
+// that a long session of searches and scrolls, each drawing other rows, does not keep a key
+// for every row it ever drew; a key is never given to another identity.
 class KeyTable {
  public:
+  static constexpr std::size_t kLetGoFrom = 20000;  // keys kept at least
+  static constexpr std::uint64_t kKeptRenders = 16;
+
   const std::string& keyFor(const std::string& identity);
+  // Marks the key of `identity` as drawn by this render (a copy of a kept subtree repeats it).
+  void touch(const std::string& identity);
   // The identity a key was given to, or null.
   const std::string* identityOf(const std::string& key) const;
   std::size_t size() const { return keys_.size(); }
-  // Grows each time the table starts afresh: keys given before then mean nothing now.
+  // Grows each time keys were let go: what was drawn with the keys of an earlier generation
+  // (kept subtrees) is drawn again.
   std::uint64_t generation() const { return generation_; }
 
+  // Around each render of the page: the end lets go of keys unused for kKeptRenders renders
+  // when the table has grown enough.
+  void beginRender() { ++render_; }
+  void endRender();
+
  private:
-  std::unordered_map<std::string, std::string> keys_;
-  std::unordered_map<std::string, std::string> identities_;
+  struct Given {
+    std::string identity;
+    std::uint64_t drawnInRender = 0;
+  };
+  std::unordered_map<std::string, std::string> keys_;  // identity -> key
+  std::unordered_map<std::string, Given> identities_;  // key -> identity
   std::uint64_t next_ = 0;
   std::uint64_t generation_ = 0;
+  std::uint64_t render_ = 0;
+  std::size_t keptAfterLettingGo_ = 0;
 };
 
 namespace html {

@@ -327,7 +327,10 @@ bool Writer::drawMemoised(const Node& n, Context context) {
       found->inLazyList == inLazyList && found->keyGeneration == keyTable_.generation() &&
       found->fieldName == fieldName_ && sameAttrs(n.attrs, found->attrs) &&
       std::none_of(found->keys.begin(), found->keys.end(), [this](const std::string& k) { return keys_.count(k) > 0; })) {
-    for (const std::string& k : found->keys) keys_.emplace(k, 1);
+    for (const std::string& k : found->keys) {
+      keys_.emplace(k, 1);
+      keyTable_.touch(k);
+    }
     for (const auto& [id, spec] : found->actions) page_.actions[id] = spec;
     out_ += found->html;
     if (recording_) {

@@ -63,8 +63,27 @@ struct TextRules {
     return key;
   }
 
-  // The text folded and normalised as the search compares it.
-  icu::UnicodeString folded(std::string_view text) const {
+  // The text folded and normalised as the search compares it, in UTF-8 (a match of the
+  // bytes is a match of the characters). Plain ASCII folds to its lower case without ICU,
+  // except a capital I where the locale folds it to a dotless i.
+  std::string folded(std::string_view text) const {
+    const bool turkic = foldOptions == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
+    const bool plain = std::all_of(text.begin(), text.end(), [turkic](char c) {
+      return static_cast<unsigned char>(c) < 0x80 && !(turkic && c == 'I');
+    });
+    if (plain) {
+      std::string lower(text);
+      for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      return lower;
+    }
+    std::string utf8;
+    foldedWithIcu(text).toUTF8String(utf8);
+    return utf8;
+  }
+
+  icu::UnicodeString foldedWithIcu(std::string_view text) const {
     icu::UnicodeString value =
         icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     value.foldCase(foldOptions);
@@ -101,7 +120,7 @@ struct BillListModel::Impl {
     bool sortKeyKnown = false;
     std::string sortKey;
     bool searchKeyKnown = false;
-    icu::UnicodeString searchKey;
+    std::string searchKey;
     std::string rowId;  // empty until made
     unsigned pending = 0;
     std::uint64_t mark = 0;
@@ -146,10 +165,12 @@ struct BillListModel::Impl {
   std::optional<CollectionListState> state;
   bool screensTold = false;
   LastUpdate lastUpdate = LastUpdate::none;
+  std::uint64_t version = 0;  // see BillListModel::version()
 
   ~Impl() { forget(); }
 
   void forget() {
+    ++version;
     profileWatch.remove();
     profileWatch = {};
     unwatchSides();
@@ -183,6 +204,7 @@ struct BillListModel::Impl {
   // Something the list shows changed: drop the content and have the screens render again
   // (once until the model is next asked).
   void changed() {
+    ++version;
     grouped.reset();
     searched.reset();
     if (screensTold) return;
@@ -294,7 +316,7 @@ struct BillListModel::Impl {
     }
   }
 
-  const icu::UnicodeString& searchKey(Entry& entry) {
+  const std::string& searchKey(Entry& entry) {
     if (!entry.searchKeyKnown) {
       entry.searchKey = rules->folded(entry.bill->name());
       entry.searchKeyKnown = true;
@@ -320,8 +342,8 @@ struct BillListModel::Impl {
 
   // ----- The order -----
 
-  // The bill order (sortedBills), with the profile's list order deciding between equals.
-  bool less(const Entry* a, const Entry* b) const {
+  // The bill order (sortedBills) without the list order: below 0, 0 (equal keys) or above 0.
+  int compareKeys(const Entry* a, const Entry* b) const {
     auto compare = [](double x, double y) { return ordering::totalLess(x, y) ? -1 : ordering::totalLess(y, x) ? 1 : 0; };
     int compared = 0;
     switch (order) {
@@ -346,8 +368,13 @@ struct BillListModel::Impl {
     }
     const bool reversed = order == BillSortType::nameReversed || order == BillSortType::costReversed ||
                           order == BillSortType::timestampReversed;
-    if (compared != 0) return reversed ? compared > 0 : compared < 0;
-    return a->sequence < b->sequence;
+    return reversed ? -compared : compared;
+  }
+
+  // The bill order (sortedBills), with the profile's list order deciding between equals.
+  bool less(const Entry* a, const Entry* b) const {
+    const int compared = compareKeys(a, b);
+    return compared != 0 ? compared < 0 : a->sequence < b->sequence;
   }
 
   bool grouping() const { return filter != CollectionFilterType::off; }
@@ -559,14 +586,61 @@ struct BillListModel::Impl {
     return *group.made;
   }
 
+  // The bills `part` places, in the kept order with each run of equal keys ordered by part
+  // (then by the list order, as the kept order has them): sortedBills over the parts one
+  // after another. Sorts only when a run holds bills of parts out of order.
+  BillRowGroup partRows(const std::function<int(const BillEntity&)>& part) {
+    struct Found {
+      Entry* entry;
+      std::size_t run;
+      int part;
+    };
+    std::vector<Found> found;
+    found.reserve(all.rows.size());
+    std::size_t run = 0;
+    bool outOfOrder = false;
+    const Entry* previous = nullptr;
+    for (Entry* entry : all.rows) {
+      if (previous != nullptr && compareKeys(previous, entry) != 0) ++run;
+      previous = entry;
+      const int p = part(*entry->bill);
+      if (p < 0) continue;
+      if (!found.empty() && found.back().run == run && p < found.back().part) outOfOrder = true;
+      found.push_back({entry, run, p});
+    }
+    if (outOfOrder) {
+      std::stable_sort(found.begin(), found.end(),
+                       [](const Found& a, const Found& b) { return a.run != b.run ? a.run < b.run : a.part < b.part; });
+    }
+    std::vector<Entry*> rows;
+    rows.reserve(found.size());
+    for (const Found& f : found) rows.push_back(f.entry);
+    return rowsOf(rows);
+  }
+
+  // Takes up `p` and the current locale's rules before the order is read.
+  void prepare(const std::shared_ptr<ProfileEntity>& p) {
+    select(p);
+    screensTold = false;
+    const std::string locale = platform::Locale::currentIdentifier();
+    if (!rules || rules->locale != locale) {
+      rules = std::make_unique<TextRules>(locale);
+      for (auto& [address, entry] : entries) entry->sortKeyKnown = entry->searchKeyKnown = false;
+      rebuildNeeded = true;
+      grouped.reset();
+      searched.reset();
+      ++version;
+    }
+  }
+
   std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
-    const icu::UnicodeString needle = rules->folded(searchText);
+    const std::string needle = rules->folded(searchText);
     std::vector<Entry*> found;
-    if (!searchText.empty() && !needle.isEmpty()) {
+    if (!searchText.empty() && !needle.empty()) {
       for (Entry* entry : all.rows) {
-        if (searchKey(*entry).indexOf(needle) >= 0) found.push_back(entry);
+        if (searchKey(*entry).find(needle) != std::string::npos) found.push_back(entry);
       }
     }
     model->groups.push_back(rowsOf(found));
@@ -615,6 +689,22 @@ void BillListModel::reset() { impl_->forget(); }
 
 BillListModel::LastUpdate BillListModel::lastUpdate() const { return impl_->lastUpdate; }
 
+std::uint64_t BillListModel::version() const { return impl_->version; }
+
+BillRowGroup BillListModel::sortedRows(const std::shared_ptr<ProfileEntity>& profile,
+                                       const std::function<int(const BillEntity&)>& part) {
+  Impl& m = *impl_;
+  if (!profile) return BillRowGroup{std::make_shared<const BillList>(), std::make_shared<const std::vector<std::string>>()};
+  m.prepare(profile);
+  BillRowGroup rows;
+  // Observed by the model, and by the caller for what decides the parts.
+  platform::withoutObservationTracking([&] {
+    m.update(*profile);
+    rows = m.partRows(part);
+  });
+  return rows;
+}
+
 CollectionListState BillListModel::listState(const std::shared_ptr<ProfileEntity>& profile) {
   Impl& m = *impl_;
   if (!profile) {
@@ -633,16 +723,7 @@ std::shared_ptr<const BillListModelContent> BillListModel::content(const std::sh
   Impl& m = *impl_;
   m.lastUpdate = LastUpdate::none;
   if (!profile) return std::make_shared<const BillListModelContent>();
-  m.select(profile);
-  m.screensTold = false;
-  const std::string locale = platform::Locale::currentIdentifier();
-  if (!m.rules || m.rules->locale != locale) {
-    m.rules = std::make_unique<TextRules>(locale);
-    for (auto& [address, entry] : m.entries) entry->sortKeyKnown = entry->searchKeyKnown = false;
-    m.rebuildNeeded = true;
-    m.grouped.reset();
-    m.searched.reset();
-  }
+  m.prepare(profile);
   const bool searching = isSearching(searchText);
   if (!searching && m.grouped) {
     m.lastUpdate = LastUpdate::kept;

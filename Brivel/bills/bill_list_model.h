@@ -21,6 +21,8 @@
 // Main thread only.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,6 +55,16 @@ class BillListModel {
   // The list's content for `profile` and the search text, brought up to date after a change.
   std::shared_ptr<const BillListModelContent> content(const std::shared_ptr<ProfileEntity>& profile,
                                                       std::string_view searchText);
+  // The profile's bills that `part` places (a part number >= 0; below 0 leaves a bill out) in
+  // the order sortedBills(part 0's bills, then part 1's ..., each in the profile's list order,
+  // profile->billSortType()) gives them, with billRowKeys of that list: read off the kept
+  // order, not sorted again. `part` runs once per bill and should read only what decides the
+  // part (it is not observed: the caller watches that).
+  BillRowGroup sortedRows(const std::shared_ptr<ProfileEntity>& profile, const std::function<int(const BillEntity&)>& part);
+  // A number that changes whenever the kept order, a bill's row key or the locale may have
+  // changed: a result derived from sortedRows() stays good while it and what decides the parts
+  // stay the same.
+  std::uint64_t version() const;
   // collectionListState(profile), kept until the profile's bill list changes.
   CollectionListState listState(const std::shared_ptr<ProfileEntity>& profile);
   // Forgets everything (the observers too).

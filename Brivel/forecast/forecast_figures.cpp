@@ -1,5 +1,6 @@
 #include "Brivel/forecast/forecast_figures.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -26,46 +27,83 @@ std::optional<int> forecastMonthIndex(std::string_view monthKey) {
 
 namespace {
 
-ForecastMonthValues record(int month, const BillsCost& monthly, const BillsCost& quarterly, const BillsCost& yearly) {
+const BillList& noBills() {
+  static const BillList none;
+  return none;
+}
+
+// Month m's record, its bills shared with the figures.
+ForecastMonthValues record(const std::shared_ptr<const YearFigures>& figures, int month) {
+  const auto m = static_cast<std::size_t>(month);
   ForecastMonthValues values;
-  values.month = std::string(kForecastMonthKeys[static_cast<std::size_t>(month)]);
-  values.cost = (monthly.cost + quarterly.cost) + yearly.cost;
-  values.items.reserve(monthly.bills.size() + quarterly.bills.size() + yearly.bills.size());
-  values.items.insert(values.items.end(), monthly.bills.begin(), monthly.bills.end());
-  values.items.insert(values.items.end(), quarterly.bills.begin(), quarterly.bills.end());
-  values.items.insert(values.items.end(), yearly.bills.begin(), yearly.bills.end());
+  values.month = std::string(kForecastMonthKeys[m]);
+  values.cost = (figures->monthly.cost + figures->quarterly[m % 3].cost) + figures->yearly[m].cost;
+  values.items = MonthBills(figures, month);
   return values;
 }
 
 }  // namespace
 
+MonthBills::MonthBills() { parts_.fill(&noBills()); }
+
+MonthBills::MonthBills(BillList bills) {
+  auto own = std::make_shared<const BillList>(std::move(bills));
+  parts_ = {own.get(), &noBills(), &noBills()};
+  owner_ = std::move(own);
+}
+
+MonthBills::MonthBills(std::shared_ptr<const YearFigures> figures, int month) {
+  const auto m = static_cast<std::size_t>(month);
+  parts_ = {&figures->monthly.bills, &figures->quarterly[m % 3].bills, &figures->yearly[m].bills};
+  owner_ = std::move(figures);
+}
+
+std::size_t MonthBills::size() const { return parts_[0]->size() + parts_[1]->size() + parts_[2]->size(); }
+
+const std::shared_ptr<BillEntity>& MonthBills::operator[](std::size_t i) const {
+  for (const BillList* part : parts_) {
+    if (i < part->size()) return (*part)[i];
+    i -= part->size();
+  }
+  return (*parts_[kParts - 1])[i];  // out of range, as a list's own operator[] would be
+}
+
+BillList MonthBills::list() const {
+  BillList bills;
+  bills.reserve(size());
+  for (const BillList* part : parts_) bills.insert(bills.end(), part->begin(), part->end());
+  return bills;
+}
+
+bool operator==(const MonthBills& a, const MonthBills& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+bool operator==(const MonthBills& a, const BillList& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
 std::array<ForecastMonthValues, 12> monthValues(const ProfileEntity& profile) {
   // The profile keeps its year's figures from one walk over its bills.
-  std::array<BillsCost, 12> months = profile.monthFigures();
+  const auto figures = profile.yearFigures();
   std::array<ForecastMonthValues, 12> year;
-  for (std::size_t m = 0; m < 12; ++m) {
-    year[m].month = std::string(kForecastMonthKeys[m]);
-    year[m].cost = months[m].cost;
-    year[m].items = std::move(months[m].bills);
-  }
+  for (std::size_t m = 0; m < 12; ++m) year[m] = record(figures, static_cast<int>(m));
   return year;
 }
 
 std::shared_ptr<const std::array<ForecastMonthValues, 12>> yearRecords(const ProfileEntity& profile) {
-  return profile.keptWithFigures<std::array<ForecastMonthValues, 12>>([](const YearFigures& figures) {
+  return profile.keptWithFigures<std::array<ForecastMonthValues, 12>>([&profile](const YearFigures&) {
+    // The same figures, shared by the records' bills.
+    const auto figures = profile.yearFigures();
     std::array<ForecastMonthValues, 12> year;
-    for (std::size_t m = 0; m < 12; ++m) {
-      year[m] = record(static_cast<int>(m), figures.monthly, figures.quarterly[m % 3], figures.yearly[m]);
-    }
+    for (std::size_t m = 0; m < 12; ++m) year[m] = record(figures, static_cast<int>(m));
     return year;
   });
 }
 
 std::optional<ForecastMonthValues> monthValues(const ProfileEntity& profile, int month) {
   if (month < 0 || month >= static_cast<int>(kForecastMonthKeys.size())) return std::nullopt;
-  const auto year = profile.yearFigures();
-  return record(month, year->monthly, year->quarterly[static_cast<std::size_t>(month % 3)],
-                year->yearly[static_cast<std::size_t>(month)]);
+  return record(profile.yearFigures(), month);
 }
 
 BillList occurrenceList(const ProfileEntity& profile, OccurringType occurring) {

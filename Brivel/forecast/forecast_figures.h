@@ -19,6 +19,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,11 +30,82 @@
 
 namespace brivel {
 
+// The bills of one month, read like a list of them: the profile's monthly bills, then its
+// quarterly bills of the month's place in the quarter, then its yearly bills of the month,
+// each part shared with the profile's figures rather than copied (twelve months hold each
+// monthly bill twelve times). A copy shares the parts too; list() makes a list of its own.
+class MonthBills {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::shared_ptr<BillEntity>;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const value_type*;
+    using reference = const value_type&;
+
+    const_iterator() = default;
+    reference operator*() const { return (*of_->parts_[part_])[index_]; }
+    pointer operator->() const { return &**this; }
+    const_iterator& operator++() {
+      ++index_;
+      settle();
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator was = *this;
+      ++*this;
+      return was;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      return a.part_ == b.part_ && a.index_ == b.index_;
+    }
+
+   private:
+    friend class MonthBills;
+    const_iterator(const MonthBills* of, std::size_t part) : of_(of), part_(part) { settle(); }
+    // Steps over ended and empty parts.
+    void settle() {
+      while (part_ < kParts && index_ >= of_->parts_[part_]->size()) {
+        ++part_;
+        index_ = 0;
+      }
+    }
+    const MonthBills* of_ = nullptr;
+    std::size_t part_ = kParts;
+    std::size_t index_ = 0;
+  };
+  using iterator = const_iterator;
+  using value_type = std::shared_ptr<BillEntity>;
+
+  MonthBills();
+  // A month of the given bills (a list of its own).
+  MonthBills(BillList bills);  // NOLINT: reads as the list it holds
+  // Month m (0 = January) of the figures.
+  MonthBills(std::shared_ptr<const YearFigures> figures, int month);
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  const std::shared_ptr<BillEntity>& operator[](std::size_t i) const;
+  const_iterator begin() const { return const_iterator(this, 0); }
+  const_iterator end() const { return const_iterator(); }
+  // The bills as a list of their own.
+  BillList list() const;
+
+  friend bool operator==(const MonthBills& a, const MonthBills& b);
+  friend bool operator==(const MonthBills& a, const BillList& b);
+
+ private:
+  static constexpr std::size_t kParts = 3;
+  std::shared_ptr<const void> owner_;  // keeps the parts
+  std::array<const BillList*, kParts> parts_;
+};
+
 // One month of the forecast.
 struct ForecastMonthValues {
   std::string month;  // "localizable_january" ... "localizable_december"
   double cost = 0.0;
-  BillList items;
+  MonthBills items;
 };
 
 // The month text keys in calendar order.

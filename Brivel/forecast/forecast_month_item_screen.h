@@ -6,9 +6,11 @@
 //
 //   NavigationLink(card, [=] { return View(ForecastMonthItemScreen{profile, values}); })
 //
-// The month's bills, count and cost are taken from the profile afresh at each render, so a
-// bill edited or deleted from its row shows at once; `values` names the month (and stands
-// as given when its key is no month). The screen lives on its presenter's navigation stack.
+// The month's bills, count and cost are taken from the profile's kept year records at each
+// render, so a bill edited or deleted from its row shows at once; `values` names the month
+// (and stands as given when its key is no month). The rows come in the bills list's kept
+// order, read off it again only when that order or the profile's figures changed. The
+// screen lives on its presenter's navigation stack.
 // Threads: main thread.
 #pragma once
 
@@ -22,13 +24,14 @@ namespace brivel {
 
 struct ForecastMonthItemScreen {
   std::shared_ptr<ProfileEntity> profile;
-  ForecastMonthValues values;
+  std::shared_ptr<const ForecastMonthValues> values;
 
   platform::ui::View body(platform::ui::Context& ctx) const;
 };
 
-// The month record of `values`' month from the profile's current bills; `values` itself when
-// its key is none of the twelve months.
-ForecastMonthValues currentMonthValues(const ProfileEntity& profile, const ForecastMonthValues& values);
+// The month record of `values`' month from the profile's current bills, shared with its kept
+// year records; `values` itself when its key is none of the twelve months.
+std::shared_ptr<const ForecastMonthValues> currentMonthValues(const ProfileEntity& profile,
+                                                              std::shared_ptr<const ForecastMonthValues> values);
 
 }  // namespace brivel

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "Brivel/shell/review_handler.h"
 #include "Brivel/shell/view_helpers.h"
 #include "Brivel/shell/view_modifiers.h"
+#include "platform/observation/observation.h"
 
 namespace brivel {
 
@@ -57,16 +59,32 @@ View figuresRow(std::size_t count, double amount, Color background) {
 
 using Move = std::function<void(const std::shared_ptr<BillEntity>&)>;
 
-View billRows(const BillList& bills, const Move& move, const std::string& id) {
-  return forecast_internal::billForEach(bills, [move, id](const std::shared_ptr<BillEntity>& bill) {
+// Whether the bills the sheet opened with (and so those it shows later) have ids of their
+// own: then a row's key is its bill's id, made for the rows the page shows alone.
+bool idsDiffer(const LeftToPayState& state) {
+  std::unordered_set<platform::UUID> seen;
+  seen.reserve(state.items.size() + state.payedBills.size());
+  for (const BillList* list : {&state.items, &state.payedBills}) {
+    for (const auto& bill : *list) {
+      if (!seen.insert(bill->id()).second) return false;
+    }
+  }
+  return true;
+}
+
+View billRows(const BillList& bills, const Move& move, const std::string& id, bool ownIds) {
+  auto row = [move, id](const std::shared_ptr<BillEntity>& bill) {
     return Button(View(BillEntitySmallListView{bill->name(), bill->cost(), nullptr, bill->category()}),
                   [move, bill] { withAnimation([&] { move(bill); }); })
         .accessibilityIdentifier(id);
-  });
+  };
+  if (ownIds) return forecast_internal::billForEachOfOwnIds(std::make_shared<const BillList>(bills), std::move(row));
+  return forecast_internal::billForEach(bills, std::move(row));
 }
 
 // A group's rows: its header row, its bills and its sum.
-std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayGroup& group, const Move& pay) {
+std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayGroup& group, const Move& pay,
+                            bool ownIds) {
   View header = LabeledContent(Label(title(std::move(headerTitle)), accountIcon()),
                                countText(group.bills.size()) |
                                    SubtitleFontStyleModifier{Font::subheadline, Color::system("white"), false, TextAlignment::leading})
@@ -75,15 +93,16 @@ std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayG
                      SubtitleFontStyleModifier{Font::subheadline, Color::system("secondary"), false, TextAlignment::leading})
                  .frame(fullWidth(Alignment::trailing))
                  .accessibilityIdentifier("groupSum");
-  return {header, billRows(group.bills, pay, "unpaidBill"), sum};
+  return {header, billRows(group.bills, pay, "unpaidBill", ownIds), sum};
 }
 
 }  // namespace
 
 View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
   auto state = ctx.stateWith<LeftToPayState>(
-      "values", [this] { return LeftToPayState{values.month, values.cost, values.items, payedBills}; });
+      "values", [this] { return LeftToPayState{values.month, values.cost, values.items.list(), payedBills}; });
   const LeftToPayState& now = state.get();
+  const bool ownIds = ctx.stateWith<bool>("ownIds", [&] { return idsDiffer(now); }).get();
   const Move pay = [state](const std::shared_ptr<BillEntity>& bill) {
     state.mutate([&](LeftToPayState& s) { payBill(s, bill); });
   };
@@ -106,8 +125,18 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
             })},
       when(!allPaid, [] { return LocalizedText(localizable_totalLeftToPay); }));
 
-  // One section per bank account with unpaid bills, in the profile's list order.
-  const auto groups = accountGroups(*profile, now.items);
+  // One section per bank account with unpaid bills, in the profile's list order. The bills'
+  // links and costs are read untracked: a change of a bill's cost, or of the profile's bills,
+  // still renders the sheet again (the profile's figures are read for it), without an
+  // observer per bill.
+  profile->yearFigures();
+  (void)profile->bankAccounts();
+  std::vector<LeftToPayGroup> groups;
+  LeftToPayGroup loose;
+  platform::withoutObservationTracking([&] {
+    groups = accountGroups(*profile, now.items);
+    loose = uncategorizedGroup(now.items);
+  });
   std::vector<std::string> ids;
   ids.reserve(groups.size());
   for (const auto& group : groups) ids.push_back(group.account->id().uuidString());
@@ -118,20 +147,20 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
       keyed, [](const auto& entry) { return entry.first; },
       [&](const auto& entry) {
         const LeftToPayGroup& group = *entry.second;
-        return Section(groupRows(Verbatim(group.account->number()), colorFromAssetName(group.account->color()), group, pay));
+        return Section(
+            groupRows(Verbatim(group.account->number()), colorFromAssetName(group.account->color()), group, pay, ownIds));
       });
 
   // The bills without an account; the section stays, empty, when there are none.
-  const LeftToPayGroup loose = uncategorizedGroup(now.items);
   View uncategorized =
       Section({when(!loose.bills.empty(), [&] {
-        return Group(groupRows(LocalizedText(localizable_uncategorized), assetColor("sonicGreen"), loose, pay));
+        return Group(groupRows(LocalizedText(localizable_uncategorized), assetColor("sonicGreen"), loose, pay, ownIds));
       })});
 
   // The paid bills, by name; the stored list keeps the order they were paid in.
   View paid = when(!now.payedBills.empty(), [&] {
     return Section({figuresRow(now.payedBills.size(), payedBillsCost(now), assetColor("sonicGray").withOpacity(0.8)),
-                    billRows(sortedBills(now.payedBills, BillSortType::name), unpay, "paidBill")},
+                    billRows(sortedBills(now.payedBills, BillSortType::name), unpay, "paidBill", ownIds)},
                    LocalizedText(localizable_totalPaid));
   });
 

@@ -65,7 +65,7 @@ View ForecastMonthView::body(Context& ctx) const {
                CorneredRadiusModifier{25});
 
   View row = NavigationLink(card,
-                            [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, *values}); })
+                            [profile = profile, values = values] { return View(ForecastMonthItemScreen{profile, values}); })
                  .buttonStyle(ButtonStyle::plain)
                  .accessibilityIdentifier("monthRow")
                  .listRowSeparator(Visibility::hidden)

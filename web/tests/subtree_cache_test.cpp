@@ -3,6 +3,7 @@
 // its HTML.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -180,6 +181,39 @@ TEST_F(SubtreeCacheTest, ARowDrawnTwiceGetsKeysOfItsOwnTheSecondTime) {
   const Page page = cached_.render(tree);
   EXPECT_EQ(page.html, fresh_.render(withoutStamps(tree)).html);
   EXPECT_NE(page.html.find("data-key"), std::string::npos);
+}
+
+// A long session draws ever other rows: the keys no render drew for a while go once the
+// table has grown, the keys still drawn (straight or repeated from a kept subtree) stay as they
+// were, and a key that went is never given to another identity.
+TEST(KeyTable, LetsGoOfKeysNoRecentRenderDrew) {
+  KeyTable table;
+  table.beginRender();
+  const std::string kept = table.keyFor("kept");
+  const std::string repeated = table.keyFor("repeated");
+  table.endRender();
+  std::string first;
+  std::size_t largest = 0;
+  for (int render = 0; render < 60; ++render) {
+    table.beginRender();
+    EXPECT_EQ(table.keyFor("kept"), kept);
+    table.touch("repeated");
+    for (int row = 0; row < 2000; ++row) {
+      const std::string key = table.keyFor("row " + std::to_string(render) + "." + std::to_string(row));
+      if (render == 0 && row == 0) first = key;
+    }
+    table.endRender();
+    largest = std::max(largest, table.size());
+  }
+  EXPECT_LT(largest, 4 * KeyTable::kLetGoFrom) << "the table stays bounded";
+  EXPECT_GT(table.generation(), 0u) << "kept subtrees drawn with older keys are drawn again";
+  EXPECT_EQ(table.identityOf(first), nullptr) << "a row not drawn for long lost its key";
+  ASSERT_NE(table.identityOf(repeated), nullptr);
+  EXPECT_EQ(*table.identityOf(repeated), "repeated");
+  EXPECT_EQ(*table.identityOf(kept), "kept");
+  table.beginRender();
+  EXPECT_NE(table.keyFor("row 0.0"), first) << "a key is never given again";
+  table.endRender();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Brivel/bills/bill_list_model.h"
+#include "Brivel/bills/bill_ordering.h"
 #include "Brivel/bills/bill_sections.h"
 #include "bills_test_support.h"
 #include "platform/foundation/text.h"
@@ -57,6 +58,30 @@ class BillListModelTest : public testing::BillsTest {
       keys.push_back(*group.keys);
     }
     return describe(content->content.layout, content->content.sections, rows, keys);
+  }
+
+  // Parts of the bills as a caller might split them (as the forecast splits a month into its
+  // monthly, quarterly and yearly bills): by account, then those with a category only; the
+  // rest in none.
+  static int partOf(const BillEntity& bill) {
+    if (bill.bankAccount()) return 0;
+    return bill.category() ? 1 : -1;
+  }
+
+  std::vector<std::string> keptParts(BillListModel& model, const std::shared_ptr<ProfileEntity>& profile) {
+    const BillRowGroup rows = model.sortedRows(profile, partOf);
+    return describe(BillListLayout::allBills, {}, {*rows.bills}, {*rows.keys});
+  }
+
+  std::vector<std::string> computedParts(const ProfileEntity& profile) {
+    BillList parts[2];
+    for (const auto& bill : profile.bills().value_or(BillList{})) {
+      if (const int part = partOf(*bill); part >= 0) parts[part].push_back(bill);
+    }
+    BillList joined = parts[0];
+    joined.insert(joined.end(), parts[1].begin(), parts[1].end());
+    const BillList rows = sortedBills(joined, profile.billSortType());
+    return describe(BillListLayout::allBills, {}, {rows}, {billRowKeys(rows)});
   }
 
   std::vector<std::string> computed(const ProfileEntity& profile, const std::string& search) {
@@ -197,8 +222,29 @@ TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
     const std::string& search = pick(random, searches);
     ASSERT_EQ(kept(model, profile, search), computed(*profile, search)) << trace << ", search \"" << search << "\"";
     ASSERT_EQ(model.listState(profile), collectionListState(profile)) << trace;
+    ASSERT_EQ(keptParts(model, profile), computedParts(*profile)) << trace;
   }
   EXPECT_GT(incremental, steps / 2) << "most edits are applied to the kept order";
+}
+
+// The search folds plain ASCII names without ICU; it must find what the full folding finds,
+// the capital I of a Turkish locale (a dotless i there) included.
+TEST_F(BillListModelTest, SearchOfPlainNamesFindsWhatTheFullFoldingFinds) {
+  auto profile = addProfile();
+  for (const char* name : {"IRMAK", "\u0131rmak", "irmak", "\u0130zmir", "Rent", "RENT 2", "Stra\u00dfe", "STRASSE"}) {
+    addBill(profile, name, 1);
+  }
+  struct Case {
+    const char* locale;
+    const char* search;
+  };
+  for (const Case& c : {Case{"en_US", "i"}, Case{"en_US", "IR"}, Case{"tr_TR", "i"}, Case{"tr_TR", "IR"},
+                        Case{"tr_TR", "\u0131r"}, Case{"de_DE", "ss"}, Case{"de_DE", "rent"}}) {
+    platform::Locale::setCurrent(c.locale);
+    BillListModel model;
+    EXPECT_EQ(kept(model, profile, c.search), computed(*profile, c.search)) << c.locale << ", search \"" << c.search << "\"";
+  }
+  platform::Locale::setCurrent("");
 }
 
 // A change the model applies in place keeps every other section's rows as they were shared.

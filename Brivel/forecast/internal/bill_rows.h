@@ -3,6 +3,8 @@
 // list renders its window, so it captures what it uses by value.
 //
 //   billForEach(bills, [](const std::shared_ptr<BillEntity>& bill) { return View(BillEntityView{bill}); })
+//   billForEach(keptRows, row)   // rows and keys made before (BillListModel::sortedRows), shared
+//   billForEachOfOwnIds(bills, row)   // ids known to differ: keys made for the rows built only
 //
 // Threads: main thread.
 #pragma once
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "Brivel/bills/bill_list_model.h"
 #include "Brivel/bills/bill_sections.h"
 #include "Brivel/model/bill_entity.h"
 #include "platform/ui/view.h"
@@ -19,14 +22,29 @@
 namespace brivel::forecast_internal {
 
 template <class Row>
-platform::ui::View billForEach(const BillList& bills, Row row) {
+platform::ui::View billForEach(BillRowGroup rows, Row row) {
   // A long list builds only the rows around what the page shows, after the body returned:
   // the rows own the bills, their keys and `row` (which must own what it uses).
-  auto shared = std::make_shared<const BillList>(bills);
-  auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(bills));
+  const std::size_t count = rows.bills->size();
   return platform::ui::LazyForEach(
-      shared->size(), [keys](std::size_t i) { return (*keys)[i]; },
-      [shared, row = std::move(row)](std::size_t i) { return platform::ui::View(row((*shared)[i])); });
+      count, [keys = std::move(rows.keys)](std::size_t i) { return (*keys)[i]; },
+      [bills = std::move(rows.bills), row = std::move(row)](std::size_t i) { return platform::ui::View(row((*bills)[i])); });
+}
+
+// For a list whose bills' ids are known to differ: a row's key is its bill's id, made only
+// for the rows the list builds.
+template <class Row>
+platform::ui::View billForEachOfOwnIds(std::shared_ptr<const BillList> bills, Row row) {
+  const std::size_t count = bills->size();
+  return platform::ui::LazyForEach(
+      count, [bills](std::size_t i) { return (*bills)[i]->id().uuidString(); },
+      [bills, row = std::move(row)](std::size_t i) { return platform::ui::View(row((*bills)[i])); });
+}
+
+template <class Row>
+platform::ui::View billForEach(const BillList& bills, Row row) {
+  auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(bills));
+  return billForEach(BillRowGroup{std::make_shared<const BillList>(bills), std::move(keys)}, std::move(row));
 }
 
 }  // namespace brivel::forecast_internal

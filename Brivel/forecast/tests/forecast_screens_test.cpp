@@ -330,7 +330,7 @@ TEST_F(ForecastScreensTest, MonthCardSpendableFollowsTheSalary) {
 
 TEST_F(ForecastScreensTest, EmptyMonthShowsItsEmptyStateAndNoCard) {
   auto profile = addProfile();
-  show([profile] { return NavigationStack(View(ForecastMonthItemScreen{profile, *monthValues(*profile, 3)})); });
+  show([profile] { return NavigationStack(View(ForecastMonthItemScreen{profile, std::make_shared<const ForecastMonthValues>(*monthValues(*profile, 3))})); });
   EXPECT_TRUE(driver().exists(byText("localizable_noBillsThisMonth")));
   EXPECT_FALSE(driver().exists(byId("monthSummary")));
   EXPECT_FALSE(driver().exists(byKind(NodeKind::popoverTip)));
@@ -370,6 +370,30 @@ TEST_F(ForecastScreensTest, MonthCardPushesTheMonthWhoseSummaryOpensTheChecklist
   // The month screen's sort menu changes the profile's order.
   driver().tap(byId("sortBills.localizable_cost"));
   EXPECT_EQ(profile->billSortType(), BillSortType::cost);
+}
+
+// The month's rows are read off the bills list's kept order and kept between renders: they
+// follow a rename, another order, a bill that leaves or joins the month; bills of equal names
+// keep the month's own order (its monthly bills before its quarterly ones).
+TEST_F(ForecastScreensTest, MonthRowsFollowEveryChangeOfTheOrderOrTheMonth) {
+  auto profile = addProfile();
+  auto fee = addBill(profile, "rent", 12, OccurringType::quarterly, QuarterType::quarter1);
+  addBill(profile, "Rent", 900);
+  auto water = addBill(profile, "Water", 30);
+  showForecast(profile);
+  driver().tap(byId("monthRow").nth(0));  // January
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "rent", "Water"}));
+  water->setName("Apples");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Rent", "rent"}));
+  profile->setBillSortType(BillSortType::costReversed);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "Apples", "rent"}));
+  fee->setQuarterly(QuarterType::quarter2);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "Apples"}));
+  water->setOccurring(OccurringType::yearly);
+  water->setYearly(YearlyType::february);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent"}));
+  fee->setQuarterly(QuarterType::quarter1);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "rent"}));
 }
 
 TEST_F(ForecastScreensTest, MonthCardsContextMenuOpensTheChecklist) {
