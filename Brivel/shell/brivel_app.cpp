@@ -14,10 +14,10 @@ struct BrivelApp::Storage {
   RootScreen root;
   platform::AppPlatform appPlatform;
   AppDelegate delegate;
-  std::shared_ptr<UserDefaultsManager> userDefaultsManager;
-  std::shared_ptr<ProfileManager> profileManager;
-  std::shared_ptr<BillViewModel> billVM;
-  std::shared_ptr<RingViewModel> ringVM;
+  std::shared_ptr<UserDefaultsManager> userDefaultsManager = {};
+  std::shared_ptr<ProfileManager> profileManager = {};
+  std::shared_ptr<BillViewModel> billVM = {};
+  std::shared_ptr<RingViewModel> ringVM = {};
 };
 
 BrivelApp::BrivelApp(ContainerProvider container, RootScreen root, platform::AppPlatform appPlatform)
