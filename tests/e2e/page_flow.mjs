@@ -124,7 +124,17 @@ try {
     expect(await page.locator('.sheet').count() === 0, 'Forward reopened the editor');
     expect(await page.locator('[data-id="billRow"]').count() > 0, 'the bills list shows');
   });
-  await check('a paste longer than a field takes is cut before it is posted, and the page says so', async () => {
+  // Pasted text arrives as one insertion (no keys): the field must keep it through the renders
+  // that answer it, as it keeps typed text, and the bill must be saved with it.
+  const pasteInto = async (locator, text) => {
+    const answered = page.waitForResponse((r) => r.url().endsWith('/action') && r.request().postData().includes('"set"'));
+    await locator.focus();
+    await page.keyboard.insertText(text);
+    await answered;
+    await page.waitForTimeout(300);
+  };
+  const family = '\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}';
+  await check('a pasted note stays in the field through the next renders and is saved with the bill', async () => {
     // From the bills list, whatever an earlier check left open.
     await page.reload();
     await page.locator('.tab-bar').waitFor({ state: 'visible' });
@@ -135,16 +145,70 @@ try {
     await byId('addBill').click();
     await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
     const note = field('billNote');
-    await note.focus();
+    // What fits stays whole; a longer paste keeps the field's first characters, as typing does.
+    const limit = Number(await note.getAttribute('data-max-length'));
+    const cases = [['three emoji', '\u{1F600}\u{1F4B6}\u{1F3E0}'], ['100 letters', 'abcdefghij'.repeat(10)]];
+    for (const [what, text] of cases) {
+      await note.fill('');
+      await pasteInto(note, text);
+      const want = [...new Intl.Segmenter().segment(text)].slice(0, limit).map((s) => s.segment).join('');
+      const kept = await note.inputValue();
+      expect(kept === want, `${what}: the field reads "${kept}" once the paste is answered`);
+    }
+    const pasted = 'Paid from \u{1F3E6} account';
+    await note.fill('');
+    await pasteInto(note, pasted);
+    // More renders: the other fields are typed into, and the note's field loses focus.
+    await pasteInto(field('billName'), 'Pasted');
+    await field('billCost').fill('12');
+    await page.waitForTimeout(300);
+    expect((await note.inputValue()) === pasted, `after later renders the note reads "${await note.inputValue()}"`);
+    await waitEnabled('saveBill');
+    await byId('saveBill').click();
+    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: 'Pasted' }).first().click();
+    await byId('updateBill').waitFor({ state: 'visible' });
+    const saved = await field('billNote').inputValue();
+    expect(saved === pasted, `the saved bill's note reads "${saved}"`);
+    await page.locator('button.nav-back:visible').last().click();
+    await byId('updateBill').waitFor({ state: 'detached' });
+  });
+
+  await check('a paste longer than a field takes is cut before it is posted, the page says so, and the cut text stays', async () => {
+    await page.reload();
+    await page.locator('.tab-bar').waitFor({ state: 'visible' });
+    for (let i = 0; i < 4 && (await page.locator('.sheet').count()) > 0; i += 1) {
+      await page.locator('.layer').last().locator('[data-id="close"]').first().click().catch(() => page.goBack());
+      await page.waitForTimeout(300);
+    }
+    await byId('addBill').click();
+    await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
+    const note = field('billNote');
     // 10,000 family emoji (25 bytes each), far over what the field takes or one post may carry.
-    await page.keyboard.insertText('\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}'.repeat(10000));
+    await pasteInto(note, family.repeat(10000));
     await page.waitForFunction(() => /Only the first \d+ characters fit here/.test(document.getElementById('status').textContent));
     const status = await page.locator('#status').textContent();
     const kept = Number(/first (\d+) characters/.exec(status)[1]);
     const limit = Number(await note.getAttribute('data-max-length'));
     expect(kept === limit, `kept ${kept} characters of a field that takes ${limit}: ${status}`);
     expect(!/failed|too much/i.test(await page.locator('#status').textContent()), 'the post was not refused');
+    const cut = family.repeat(limit);
+    await field('billName').fill('Family');
+    await field('billCost').fill('30');
+    await page.waitForTimeout(300);
+    const shown = await note.inputValue();
+    expect(shown === cut, `after later renders the note holds ${[...new Intl.Segmenter().segment(shown)].length} of the ${limit} characters kept`);
+    await waitEnabled('saveBill');
+    await byId('saveBill').click();
+    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
     await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: 'Family' }).first().click();
+    await byId('updateBill').waitFor({ state: 'visible' });
+    expect((await field('billNote').inputValue()) === cut, 'the saved bill keeps the cut note');
+    await page.locator('button.nav-back:visible').last().click();
   });
 } catch (error) {
   failSetup(error);
