@@ -133,9 +133,10 @@ try {
     await answered;
     await page.waitForTimeout(300);
   };
-  const family = '\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}';
-  await check('a pasted note stays in the field through the next renders and is saved with the bill', async () => {
-    // From the bills list, whatever an earlier check left open.
+  const characters = (text) => [...new Intl.Segmenter().segment(text)].map((s) => s.segment);
+  // A new bill's editor with its note field shown, from the bills list whatever an earlier
+  // check left open.
+  async function newBillNote() {
     await page.reload();
     await page.locator('.tab-bar').waitFor({ state: 'visible' });
     for (let i = 0; i < 4 && (await page.locator('.sheet').count()) > 0; i += 1) {
@@ -144,49 +145,52 @@ try {
     }
     await byId('addBill').click();
     await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
-    const note = field('billNote');
+    return field('billNote');
+  }
+  // Saves the bill being added, with more renders first (its other fields are typed into and the
+  // note's field loses focus), and answers its note as the field reads then and once saved.
+  async function saveBill(name) {
+    await field('billName').fill(name);
+    await field('billCost').fill('12');
+    await page.waitForTimeout(300);
+    const shown = await field('billNote').inputValue();
+    await waitEnabled('saveBill');
+    await byId('saveBill').click();
+    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: name }).first().click();
+    await byId('updateBill').waitFor({ state: 'visible' });
+    const saved = await field('billNote').inputValue();
+    await page.locator('button.nav-back:visible').last().click();
+    await byId('updateBill').waitFor({ state: 'detached' });
+    return { shown, saved };
+  }
+
+  await check('a pasted note stays in the field through the next renders and is saved with the bill', async () => {
+    const note = await newBillNote();
     // What fits stays whole; a longer paste keeps the field's first characters, as typing does.
     const limit = Number(await note.getAttribute('data-max-length'));
     const cases = [['three emoji', '\u{1F600}\u{1F4B6}\u{1F3E0}'], ['100 letters', 'abcdefghij'.repeat(10)]];
     for (const [what, text] of cases) {
       await note.fill('');
       await pasteInto(note, text);
-      const want = [...new Intl.Segmenter().segment(text)].slice(0, limit).map((s) => s.segment).join('');
+      const want = characters(text).slice(0, limit).join('');
       const kept = await note.inputValue();
       expect(kept === want, `${what}: the field reads "${kept}" once the paste is answered`);
     }
     const pasted = 'Paid from \u{1F3E6} account';
     await note.fill('');
     await pasteInto(note, pasted);
-    // More renders: the other fields are typed into, and the note's field loses focus.
-    await pasteInto(field('billName'), 'Pasted');
-    await field('billCost').fill('12');
-    await page.waitForTimeout(300);
-    expect((await note.inputValue()) === pasted, `after later renders the note reads "${await note.inputValue()}"`);
-    await waitEnabled('saveBill');
-    await byId('saveBill').click();
-    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
-    await page.locator('.layer').last().locator('[data-id="close"]').click();
-    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
-    await page.locator('[data-id="billRow"]', { hasText: 'Pasted' }).first().click();
-    await byId('updateBill').waitFor({ state: 'visible' });
-    const saved = await field('billNote').inputValue();
+    const { shown, saved } = await saveBill('Pasted');
+    expect(shown === pasted, `after later renders the note reads "${shown}"`);
     expect(saved === pasted, `the saved bill's note reads "${saved}"`);
-    await page.locator('button.nav-back:visible').last().click();
-    await byId('updateBill').waitFor({ state: 'detached' });
   });
 
   await check('a paste longer than a field takes is cut before it is posted, the page says so, and the cut text stays', async () => {
-    await page.reload();
-    await page.locator('.tab-bar').waitFor({ state: 'visible' });
-    for (let i = 0; i < 4 && (await page.locator('.sheet').count()) > 0; i += 1) {
-      await page.locator('.layer').last().locator('[data-id="close"]').first().click().catch(() => page.goBack());
-      await page.waitForTimeout(300);
-    }
-    await byId('addBill').click();
-    await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
-    const note = field('billNote');
+    const note = await newBillNote();
     // 10,000 family emoji (25 bytes each), far over what the field takes or one post may carry.
+    const family = '\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}';
     await pasteInto(note, family.repeat(10000));
     await page.waitForFunction(() => /Only the first \d+ characters fit here/.test(document.getElementById('status').textContent));
     const status = await page.locator('#status').textContent();
@@ -195,20 +199,9 @@ try {
     expect(kept === limit, `kept ${kept} characters of a field that takes ${limit}: ${status}`);
     expect(!/failed|too much/i.test(await page.locator('#status').textContent()), 'the post was not refused');
     const cut = family.repeat(limit);
-    await field('billName').fill('Family');
-    await field('billCost').fill('30');
-    await page.waitForTimeout(300);
-    const shown = await note.inputValue();
-    expect(shown === cut, `after later renders the note holds ${[...new Intl.Segmenter().segment(shown)].length} of the ${limit} characters kept`);
-    await waitEnabled('saveBill');
-    await byId('saveBill').click();
-    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
-    await page.locator('.layer').last().locator('[data-id="close"]').click();
-    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
-    await page.locator('[data-id="billRow"]', { hasText: 'Family' }).first().click();
-    await byId('updateBill').waitFor({ state: 'visible' });
-    expect((await field('billNote').inputValue()) === cut, 'the saved bill keeps the cut note');
-    await page.locator('button.nav-back:visible').last().click();
+    const { shown, saved } = await saveBill('Family');
+    expect(shown === cut, `after later renders the note holds ${characters(shown).length} of the ${limit} characters kept`);
+    expect(saved === cut, `the saved bill's note holds ${characters(saved).length} of the ${limit} characters kept`);
   });
 } catch (error) {
   failSetup(error);
