@@ -124,8 +124,19 @@ try {
     expect(await page.locator('.sheet').count() === 0, 'Forward reopened the editor');
     expect(await page.locator('[data-id="billRow"]').count() > 0, 'the bills list shows');
   });
-  await check('a paste longer than a field takes is cut before it is posted, and the page says so', async () => {
-    // From the bills list, whatever an earlier check left open.
+  // Pasted text arrives as one insertion (no keys): the field must keep it through the renders
+  // that answer it, as it keeps typed text, and the bill must be saved with it.
+  const pasteInto = async (locator, text) => {
+    const answered = page.waitForResponse((r) => r.url().endsWith('/action') && r.request().postData().includes('"set"'));
+    await locator.focus();
+    await page.keyboard.insertText(text);
+    await answered;
+    await page.waitForTimeout(300);
+  };
+  const characters = (text) => [...new Intl.Segmenter().segment(text)].map((s) => s.segment);
+  // A new bill's editor with its note field shown, from the bills list whatever an earlier
+  // check left open.
+  async function newBillNote() {
     await page.reload();
     await page.locator('.tab-bar').waitFor({ state: 'visible' });
     for (let i = 0; i < 4 && (await page.locator('.sheet').count()) > 0; i += 1) {
@@ -134,17 +145,63 @@ try {
     }
     await byId('addBill').click();
     await page.locator('[data-id="connectNote"] input[type="checkbox"]').click();
-    const note = field('billNote');
-    await note.focus();
+    return field('billNote');
+  }
+  // Saves the bill being added, with more renders first (its other fields are typed into and the
+  // note's field loses focus), and answers its note as the field reads then and once saved.
+  async function saveBill(name) {
+    await field('billName').fill(name);
+    await field('billCost').fill('12');
+    await page.waitForTimeout(300);
+    const shown = await field('billNote').inputValue();
+    await waitEnabled('saveBill');
+    await byId('saveBill').click();
+    await page.waitForFunction(() => document.querySelector('input[data-id="billName"]')?.value === '');
+    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
+    await page.locator('[data-id="billRow"]', { hasText: name }).first().click();
+    await byId('updateBill').waitFor({ state: 'visible' });
+    const saved = await field('billNote').inputValue();
+    await page.locator('button.nav-back:visible').last().click();
+    await byId('updateBill').waitFor({ state: 'detached' });
+    return { shown, saved };
+  }
+
+  await check('a pasted note stays in the field through the next renders and is saved with the bill', async () => {
+    const note = await newBillNote();
+    // What fits stays whole; a longer paste keeps the field's first characters, as typing does.
+    const limit = Number(await note.getAttribute('data-max-length'));
+    const cases = [['three emoji', '\u{1F600}\u{1F4B6}\u{1F3E0}'], ['100 letters', 'abcdefghij'.repeat(10)]];
+    for (const [what, text] of cases) {
+      await note.fill('');
+      await pasteInto(note, text);
+      const want = characters(text).slice(0, limit).join('');
+      const kept = await note.inputValue();
+      expect(kept === want, `${what}: the field reads "${kept}" once the paste is answered`);
+    }
+    const pasted = 'Paid from \u{1F3E6} account';
+    await note.fill('');
+    await pasteInto(note, pasted);
+    const { shown, saved } = await saveBill('Pasted');
+    expect(shown === pasted, `after later renders the note reads "${shown}"`);
+    expect(saved === pasted, `the saved bill's note reads "${saved}"`);
+  });
+
+  await check('a paste longer than a field takes is cut before it is posted, the page says so, and the cut text stays', async () => {
+    const note = await newBillNote();
     // 10,000 family emoji (25 bytes each), far over what the field takes or one post may carry.
-    await page.keyboard.insertText('\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}'.repeat(10000));
+    const family = '\u{1F469}\u200D\u{1F469}\u200D\u{1F467}\u200D\u{1F466}';
+    await pasteInto(note, family.repeat(10000));
     await page.waitForFunction(() => /Only the first \d+ characters fit here/.test(document.getElementById('status').textContent));
     const status = await page.locator('#status').textContent();
     const kept = Number(/first (\d+) characters/.exec(status)[1]);
     const limit = Number(await note.getAttribute('data-max-length'));
     expect(kept === limit, `kept ${kept} characters of a field that takes ${limit}: ${status}`);
     expect(!/failed|too much/i.test(await page.locator('#status').textContent()), 'the post was not refused');
-    await page.locator('.layer').last().locator('[data-id="close"]').click();
+    const cut = family.repeat(limit);
+    const { shown, saved } = await saveBill('Family');
+    expect(shown === cut, `after later renders the note holds ${characters(shown).length} of the ${limit} characters kept`);
+    expect(saved === cut, `the saved bill's note holds ${characters(saved).length} of the ${limit} characters kept`);
   });
 } catch (error) {
   failSetup(error);

@@ -146,6 +146,17 @@
   // Text fields whose render was held back while their typing was unanswered, with that text.
   const renderedText = new Map();
 
+  // The text a field's markup gives it (a text area's is its content).
+  const markupText = (el) => (el.tagName === 'TEXTAREA' ? el.textContent : (el.getAttribute('value') || ''));
+
+  // A render reached a field without a merge (its markup was equal, or only its text changed):
+  // while its typing waits, that render's text is the one held back; once the typing is answered,
+  // an earlier held-back text is older than what the field shows and must not come back.
+  function heldBack(field, text) {
+    if (field.dataset.action && isPendingText(field.dataset.action)) renderedText.set(field, text);
+    else renderedText.delete(field);
+  }
+
   function keepClientState(from, to) {
     if (isTextField(from)) renderedText.delete(from);
     // Open menus, swiped rows and scrolled-to targets belong to the page, not to the app.
@@ -164,7 +175,7 @@
     if (isTextField(from) && from.dataset.action && isPendingText(from.dataset.action)) {
       // Typing not answered yet: what is on screen is newer than this render. What the render
       // says shows once the typing is answered (the app may have cut it).
-      renderedText.set(from, to.tagName === 'TEXTAREA' ? to.textContent : (to.getAttribute('value') || ''));
+      renderedText.set(from, markupText(to));
       to.value = from.value;
       if (to.tagName === 'TEXTAREA') to.textContent = from.value;
       else to.setAttribute('value', from.value);
@@ -176,7 +187,7 @@
   function syncControl(from, to) {
     if (isTextField(from)) {
       if (from.dataset.action && isPendingText(from.dataset.action)) return;
-      const value = to.tagName === 'TEXTAREA' ? to.textContent : (to.getAttribute('value') || '');
+      const value = markupText(to);
       if (from.value !== value) from.value = value;
     } else if (from.tagName === 'INPUT' && from.type === 'checkbox') {
       from.checked = to.hasAttribute('checked');
@@ -197,8 +208,16 @@
     getNodeKey: (node) => (node.getAttribute ? node.getAttribute('data-key') || node.id : undefined),
     onBeforeElUpdated: (from, to) => {
       syncControl(from, to);
-      if (from.isEqualNode(to)) return false;
+      if (from.isEqualNode(to)) {
+        if (isTextField(from) && renderedText.has(from)) heldBack(from, markupText(to));
+        return false;
+      }
       keepClientState(from, to);
+      // A text area's markup is its rendered text, which is read back after every render
+      // (syncControl). The merge gives the area its live value but leaves the text of one that
+      // was empty unwritten, which would then read back as empty and wipe what was just typed
+      // or pasted: the text is set here, and only the live value is left to the merge.
+      if (from.tagName === 'TEXTAREA' && from.textContent !== to.textContent) from.textContent = to.textContent;
       return true;
     },
   };
@@ -244,6 +263,7 @@
         el.insertBefore(fragment(item), cursor);
       }
     }
+    if (el.tagName === 'TEXTAREA' && renderedText.has(el)) heldBack(el, el.textContent);
     return true;
   }
 
