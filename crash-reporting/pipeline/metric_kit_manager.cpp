@@ -33,16 +33,6 @@ int64_t secondsSince1970(std::chrono::system_clock::time_point time) {
   return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
 }
 
-bool writeAll(int fd, const std::string& text) {
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-    if (result < 0) return false;
-    written += static_cast<size_t>(result);
-  }
-  return true;
-}
-
 // Closes the descriptor when it goes.
 struct FileHandle {
   int fd = -1;
@@ -302,7 +292,7 @@ bool CRMetricKitManager::writeDictionaryToFile(const nlohmann::json& dictionary,
     return false;
   }
   if (::lseek(fd, 0, SEEK_END) < 0) return false;
-  return writeAll(fd, text) && writeAll(fd, "\n");
+  return CRWriteAll(fd, text) && CRWriteAll(fd, "\n");
 }
 
 nlohmann::json CRMetricKitManager::convertThreadsToArray(const platform::MXCallStackTree& tree) {

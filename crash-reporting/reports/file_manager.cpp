@@ -247,3 +247,14 @@ std::optional<std::string> CRFileManager::setupNewPathForExecutionIdentifier(con
   if (!createDirectoryAtPath(path)) return std::nullopt;
   return path;
 }
+
+bool CRWriteAll(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}

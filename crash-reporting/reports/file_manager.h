@@ -96,3 +96,6 @@ class CRFileManager {
   std::string cachesPath_;
   std::string rootPath_;
 };
+
+// Writes all of `bytes` to `fd`, going on after short writes and interruptions; false on an error.
+bool CRWriteAll(int fd, std::string_view bytes);

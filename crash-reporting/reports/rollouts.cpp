@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "crash-reporting/core/internal_log.h"
+#include "crash-reporting/reports/file_manager.h"
 #include "crash-reporting/reports/user_logging.h"
 #include "platform/foundation/text.h"
 
@@ -32,17 +33,6 @@ std::optional<std::string> dumped(const nlohmann::json& json) {
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
   }
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
 }
 
 }  // namespace
@@ -150,7 +140,7 @@ void CRRolloutsPersistenceManager::updateRolloutsStateToPersistenceWithRollouts(
     return;
   }
   CRUserLoggingRunOnQueueAsync([fd, line = rollouts + "\n"] {
-    if (!writeAll(fd, line)) {
+    if (!CRWriteAll(fd, line)) {
       CRConsoleDebug("Failed to write new rollouts. Exception name: %s - message: %s", "write", std::strerror(errno));
     }
     ::close(fd);

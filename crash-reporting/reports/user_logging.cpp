@@ -22,6 +22,7 @@
 #include "crash-reporting/core/file.h"
 #include "crash-reporting/core/internal_log.h"
 #include "crash-reporting/core/section_reader.h"
+#include "crash-reporting/reports/file_manager.h"
 #include "platform/dispatch/queue.h"
 #include "platform/process_state/process_state.h"
 #include "platform/foundation/text.h"
@@ -65,24 +66,13 @@ void runQueuedWork() {
 
 std::atomic<CRCompactionFault> gCompactionFault{CRCompactionFault::None};
 
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
-}
-
 // Writes `content` beside `path` and renames it over `path`: readers see the old file or the
 // new one, never a part. (Not synced to disk: it guards against the app dying, not the power.)
 bool replaceFile(const char* path, const std::string& content) {
   const std::string temporary = std::string(path) + ".tmp";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  bool ok = gCompactionFault.load() != CRCompactionFault::Write && writeAll(fd, content);
+  bool ok = gCompactionFault.load() != CRCompactionFault::Write && CRWriteAll(fd, content);
   if (::close(fd) != 0) ok = false;
   if (ok && gCompactionFault.load() != CRCompactionFault::Rename && ::rename(temporary.c_str(), path) == 0) return true;
   ::unlink(temporary.c_str());
