@@ -22,6 +22,10 @@ using namespace std::chrono_literals;
 class FakeTransport : public CREventSending {
  public:
   enum class Answer { Written, WrittenWithError, NotWritten, Silent };
+  // An urgent send returns as soon as the completion has run, while the block that ran it may
+  // still be signalling: the fake outlives that block.
+  ~FakeTransport() override { queue_->sync([] {}); }
+
   Answer answer = Answer::Written;
   platform::Duration delay = 0ms;
   std::atomic<int> sent{0};
