@@ -2,8 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
+#include <mutex>
 
 #include "platform/process_state/process_state.h"
 
@@ -36,6 +38,49 @@ void report(platform::Error* out, platform::Error error) {
   if (out != nullptr) *out = std::move(error);
 }
 
+// One compressor kept between calls: setting one up takes about 270 KB that the C library
+// maps and unmaps each time, and the page faults of touching it again cost as much as the
+// compression of an upload's body. A call that finds it in use makes its own for that call,
+// so at most one is kept however many threads compress.
+struct KeptDeflater {
+  std::mutex mutex;
+  z_stream stream{};
+  bool ready = false;
+  ~KeptDeflater() {
+    if (ready) deflateEnd(&stream);
+  }
+};
+
+KeptDeflater& keptDeflater() {
+  static auto* kept = new KeptDeflater();  // never destroyed: compressions may run during exit
+  return *kept;
+}
+
+// Window bits 15 + 16: a 32 KiB window with a gzip wrapper.
+int startDeflate(z_stream& stream) {
+  return deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+}
+
+// Compresses `data` whole into one gzip member with `stream`, set up and at its start.
+int deflateWhole(z_stream& stream, const std::vector<uint8_t>& data, std::vector<uint8_t>& output) {
+  stream.next_in = const_cast<Bytef*>(data.data());
+  stream.avail_in = static_cast<uInt>(data.size());
+  // Room for the worst case up front, so one call compresses it all; the bound exceeds a
+  // 32-bit count only for inputs near the limit, which then go through in chunks.
+  const uLong bound = deflateBound(&stream, static_cast<uLong>(data.size()));
+  output.reserve(std::min<uLong>(bound, std::numeric_limits<uInt>::max()));
+  while (true) {
+    const size_t used = output.size();
+    output.resize(std::max(output.capacity(), used + kChunkSize));
+    stream.next_out = output.data() + used;
+    stream.avail_out = static_cast<uInt>(std::min<size_t>(output.size() - used, std::numeric_limits<uInt>::max()));
+    const uInt offered = stream.avail_out;
+    const int status = deflate(&stream, Z_FINISH);
+    output.resize(used + (offered - stream.avail_out));
+    if (status != Z_OK) return status;
+  }
+}
+
 }  // namespace
 
 void UTLGzip::setMaximumInputLength(uint64_t length) {
@@ -51,30 +96,36 @@ std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingData(const std::v
     return std::nullopt;
   }
 
-  z_stream stream{};
-  // Window bits 15 + 16: a 32 KiB window with a gzip wrapper.
-  int status = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  if (status != Z_OK) {
+  std::vector<uint8_t> output;
+  int status = Z_OK;
+  KeptDeflater& kept = keptDeflater();
+  if (std::unique_lock<std::mutex> hold(kept.mutex, std::try_to_lock); hold.owns_lock()) {
+    if (kept.ready && deflateReset(&kept.stream) != Z_OK) {
+      deflateEnd(&kept.stream);
+      kept.ready = false;
+    }
+    if (!kept.ready) {
+      status = startDeflate(kept.stream);
+      kept.ready = status == Z_OK;
+    }
+    if (kept.ready) status = deflateWhole(kept.stream, data, output);
+    // A stream that failed midway is not trusted again.
+    if (kept.ready && status != Z_STREAM_END) {
+      deflateEnd(&kept.stream);
+      kept.ready = false;
+    }
+  } else {
+    z_stream stream{};
+    status = startDeflate(stream);
+    if (status == Z_OK) {
+      status = deflateWhole(stream, data, output);
+      deflateEnd(&stream);
+    }
+  }
+  if (status != Z_STREAM_END) {
     report(error, zlibError(UTLNSDataZlibErrorInternal, status, nullptr));
     return std::nullopt;
   }
-  stream.next_in = const_cast<Bytef*>(data.data());
-  stream.avail_in = static_cast<uInt>(data.size());
-
-  std::vector<uint8_t> output;
-  output.reserve(data.size() / 4);
-  while (true) {
-    offerChunk(stream, output);
-    status = deflate(&stream, Z_FINISH);
-    output.resize(output.size() - stream.avail_out);
-    if (status == Z_STREAM_END) break;
-    if (status != Z_OK) {
-      deflateEnd(&stream);
-      report(error, zlibError(UTLNSDataZlibErrorInternal, status, nullptr));
-      return std::nullopt;
-    }
-  }
-  deflateEnd(&stream);
   return output;
 }
 

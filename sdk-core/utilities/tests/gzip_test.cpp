@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -45,6 +47,43 @@ TEST(GzipTest, RoundTripsInputsOfManySizesAndShapes) {
     ASSERT_TRUE(back.has_value()) << "size " << input.size() << ": " << error.code;
     EXPECT_EQ(*back, input);
   }
+}
+
+// The compressor is kept between calls, and callers that find it busy make their own: either
+// way the bytes are those of a compressor made for the call alone.
+TEST(GzipTest, CallsInTurnAndAtOnceGiveTheBytesOfAFreshCompressor) {
+  const std::vector<std::vector<uint8_t>> inputs = {bytesOf("short"), randomBytes(70 * 1024, 3),
+                                                    std::vector<uint8_t>(300 * 1024, 'a')};
+  std::vector<std::vector<uint8_t>> fresh;
+  for (const auto& input : inputs) {
+    z_stream stream{};
+    ASSERT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> out(deflateBound(&stream, input.size()));
+    stream.next_in = const_cast<Bytef*>(input.data());
+    stream.avail_in = static_cast<uInt>(input.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    fresh.push_back(out);
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(gzipped(inputs[i]), fresh[i]) << "in turn, input " << i;
+  }
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        const size_t i = static_cast<size_t>(t + round) % inputs.size();
+        auto packed = UTLGzip::utl_dataByGzippingData(inputs[i]);
+        if (!packed || *packed != fresh[i]) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0) << "compressions at once";
 }
 
 TEST(GzipTest, EmptyInputAnswersNothingWithoutAnError) {
