@@ -7,11 +7,14 @@
 // Flow: the user creates a profile, adds three bills in two categories (each category made in
 // place from the editor), groups the list by category, sorts it by cost, searches it, opens a
 // bill and changes its cost, and deletes another bill from its row; the bills are still there
-// after a restart.
+// after a restart. The empty list, the bill's details and the delete dialog name their controls
+// in words.
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, stop, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program'],
@@ -20,6 +23,7 @@ const { options, chromium } = await setUp({
 });
 const programPath = options.program;
 const outDir = options.out;
+const symbols = symbolNames(programPath);
 
 // ----- Page helpers -----
 
@@ -94,6 +98,8 @@ try {
     const dataDir = join(work, 'flow');
     const app = await launch(dataDir);
     expect(/No Profile Selected/i.test(await listText()), 'the no-profile state shows first');
+    // Controls without a name in words, on the screens this flow walks.
+    const unnamed = await unnamedControls(page, symbols, 'no profile selected');
 
     // A profile, created from the empty state's button.
     await page.locator('.unavailable button').first().click();
@@ -150,6 +156,16 @@ try {
     await page.keyboard.press('Enter');
     await byId('updateBill').waitFor({ state: 'visible' });
     expect((await field('billName').inputValue()) === 'Fuel', 'Enter opened the focused row');
+    // Its controls have names in words, with every optional row shown (leaving drops the edits).
+    for (const toggle of ['connectBankAccount', 'connectNote']) {
+      await page.locator(`[data-id="${toggle}"] input[type="checkbox"]:visible`).click();
+    }
+    await page.locator('[data-id="occurring"] select:visible').selectOption({ label: 'Yearly' });
+    await page.locator('[data-id="createBankAccount"]:visible').waitFor();
+    await page.locator('[data-id="monthPicker"] select:visible').waitFor();
+    await field('billNote').waitFor({ state: 'visible' });
+    unnamed.push(...(await unnamedControls(page, symbols, 'bill details')));
+    expect(await page.getByRole('textbox', { name: 'Note', exact: true }).count() === 1, 'the note field is named "Note"');
     await page.locator('button.nav-back:visible').last().click();
     await byId('updateBill').waitFor({ state: 'detached' });
 
@@ -168,10 +184,13 @@ try {
     await billRow('Rent').hover();
     await rowMenu('Rent').click();
     await page.locator('[data-id="deleteBill"]:visible').first().click();
+    await page.locator('.dialog [data-id="confirmDelete"]').waitFor();
+    unnamed.push(...(await unnamedControls(page, symbols, 'delete dialog')));
     await page.locator('.dialog [data-id="confirmDelete"]').click();
     await page.waitForFunction(() => document.querySelectorAll('[data-id="billRow"]').length === 2);
     expect(!(await rowNames()).includes('Rent'), 'Rent is gone');
     await page.screenshot({ path: join(outDir, 'bills-deleted.png'), animations: 'disabled' });
+    expect(unnamed.length === 0, `controls without a name in words:\n${unnamed.join('\n')}`);
 
     // Everything is still there after a restart.
     expect((await stop(app)) === 0, 'SIGTERM ends the program cleanly');

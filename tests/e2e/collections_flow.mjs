@@ -181,6 +181,11 @@ try {
     await page.locator('.sheet a, .sheet button', { hasText: 'Categories' }).first().click();
     await waitRows('categoryRow', ['flat'], 'the category made in the bill editor');
     await lookAtNames('categories');
+    await page.locator('[data-id="categoryRow"]', { hasText: 'flat' }).first().click();
+    await byId('update').waitFor({ state: 'visible' });
+    await lookAtNames('category details');
+    await back();
+    await waitRows('categoryRow', ['flat'], 'back on the categories');
     await back();
     await page.locator('.sheet').last().locator('[data-id="close"]').click();
     await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);

@@ -190,6 +190,10 @@ try {
     await openForecast();
     await page.locator('[data-id="monthRow"]:visible').first().waitFor();
     bad.push(...(await badNames('forecast')));
+    await openMenu('spendableMenu');
+    await byId('toggleSpendable').waitFor();
+    bad.push(...(await badNames('spendable menu')));
+    await page.keyboard.press('Escape');
     const cards = await page.$$eval('[data-id="monthRow"]', (rows) => rows.filter((r) => r.offsetParent !== null)
       .map((r) => { const b = r.getBoundingClientRect(); return { left: b.left, width: b.width }; }));
     expect(cards.length === 12, `${cards.length} month cards`);
@@ -242,6 +246,10 @@ try {
     await page.locator('.sheet .nav-link', { hasText: 'Net Salary' }).first().click();
     await field('salary.fixed').waitFor({ state: 'visible' });
     bad.push(...(await badNames('salary')));
+    // A varying salary's twelve fields (leaving without Update keeps the fixed one).
+    await choose('salaryType', 'Variable');
+    await field('salary.localizable_december').waitFor({ state: 'visible' });
+    bad.push(...(await badNames('varying salary')));
     await page.locator('button.nav-back:visible').last().click();
     await page.locator('.sheet [data-id="close"]:visible').last().click();
     await noSheets();

@@ -77,7 +77,16 @@ try {
     await page.locator('[data-id="billRow"]', { hasText: 'Rent' }).first().waitFor();
     bad.push(...(await badNames('bills list')));
     layout.push(...(await tallBarItems()));
+    // The title bar's menus, open: the sort menu with its grouping submenu, then the profile menu.
+    await page.locator('[data-id="sortMenu"] > .menu-button').click();
+    await page.locator('[data-id="filterBy"] > .menu-button').click();
+    await page.locator('.menu-popup:visible [data-id^="group."]').first().waitFor();
+    bad.push(...(await badNames('sort menu')));
+    await page.keyboard.press('Escape');
+    await page.keyboard.press('Escape');
     await page.locator('[data-id="profileMenu"] > .menu-button').click();
+    await page.locator('.menu-popup:visible [data-id="settings"]').first().waitFor();
+    bad.push(...(await badNames('profile menu')));
     await page.locator('.menu-popup:visible [role="menuitem"]', { hasText: 'Profiles' }).first().click();
     await page.locator('[data-id="profileCard"]').first().waitFor();
     bad.push(...(await badNames('profiles list')));

@@ -5,15 +5,19 @@
 //
 //   node profiles_flow.mjs --program PATH [--out DIR]
 //
-// Flows: on a first launch the user creates the first profile and it is selected; with
-// legacy data seeded into the app-group suite the user imports it, the imported bills are
-// in the new profile, and the legacy data is kept or removed as the delete-backup switch says.
+// Flows: on a first launch the user creates the first profile and it is selected; the user
+// archives it, opens it from the archive and restores it; with legacy data seeded into the
+// app-group suite the user imports it, the imported bills are in the new profile, and the
+// legacy data is kept or removed as the delete-backup switch says. Every screen on the way
+// names its controls in words.
 // Exit codes: see harness.mjs (77: the browser is not installed, counted as skipped).
 import { randomUUID } from 'node:crypto';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, stop, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program'],
@@ -65,6 +69,10 @@ async function waitSelected(name) {
     throw new Error(`expected "${name}" selected, the bills list is titled "${await selectedName()}"`);
   }
 }
+const symbols = symbolNames(programPath);
+// Controls on the top-most screen without a name in words, gathered over every flow.
+const unnamed = [];
+const lookAtNames = async (what) => unnamed.push(...(await unnamedControls(page, symbols, what)));
 
 async function launch(dataDir) {
   const run = start(programPath, ['--data-dir', dataDir, '--port', '0']);
@@ -88,6 +96,7 @@ async function importLegacy(name, deleteBackup, shot) {
   await openProfiles();
   await byId('backup').click();
   await byId('importAction').waitFor({ state: 'visible' });
+  await lookAtNames('profile import');
   await field('profileName').fill(name);
   await page.waitForFunction(() => !document.querySelector('[data-id="importAction"]')?.disabled);
   await byId('importAction').click();
@@ -96,6 +105,7 @@ async function importLegacy(name, deleteBackup, shot) {
   const result = await page.locator('.nav-page:not([hidden])').last().innerText();
   expect(/Rent/.test(result) && /Groceries/.test(result), `the result lists the imported bills, got: ${result}`);
   if (shot) await page.screenshot({ path: join(outDir, shot), animations: 'disabled' });
+  await lookAtNames('finished import');
   const toggle = page.locator('[data-id="deleteBackup"] input[type="checkbox"]');
   if ((await toggle.isChecked()) !== deleteBackup) await toggle.click();
   await page.waitForFunction(
@@ -116,6 +126,8 @@ try {
     expect(/Add/.test(empty), `the empty state offers to add, got: ${empty}`);
     await page.screenshot({ path: join(outDir, 'profiles-empty.png'), animations: 'disabled' });
     await byId('addProfile').click();
+    await field('profileName').waitFor({ state: 'visible' });
+    await lookAtNames('new profile');
     await field('profileName').fill('  Home ');
     await page.waitForFunction(() => !document.querySelector('[data-id="save"]')?.disabled);
     await byId('save').click();
@@ -132,6 +144,28 @@ try {
     expect((await stop(app)) === 0, 'SIGTERM ends the program cleanly');
     await launch(dataDir);
     await waitSelected('Home');
+  });
+
+  await check('archive: an archived profile opens from the archive and is restored from there', async () => {
+    // Goes on with the first launch's program, where Home is the one profile.
+    await openProfiles();
+    await page.locator('.actions-host', { has: page.locator('[data-id="profileCard"]', { hasText: 'Home' }) })
+      .first().locator('.row-more').first().click();
+    await page.locator('.menu-popup:not([hidden]) [data-id="menu.archive"]').first().click();
+    await page.waitForFunction(() => document.querySelector('[data-id="openArchive"]')?.disabled === false);
+    await byId('openArchive').click();
+    const archived = page.locator('[data-id="profileCard"]:visible', { hasText: 'Home' }).first();
+    await archived.waitFor();
+    await lookAtNames('archive');
+    await archived.click();
+    await page.locator('[data-id="unarchive"]:visible').first().waitFor();
+    await lookAtNames('archived profile');
+    await page.locator('[data-id="unarchive"]:visible').first().click();
+    // With its last profile restored, the archive closes itself.
+    await page.waitForFunction(() => document.querySelector('[data-id="openArchive"]')?.disabled === true);
+    await page.locator('[data-id="profileCard"]:visible', { hasText: 'Home' }).first().waitFor();
+    await byId('close').click();
+    await page.waitForFunction(() => document.querySelectorAll('.sheet').length === 0);
   });
 
   await check('legacy import with the switch on: bills in the new profile, legacy data removed', async () => {
@@ -162,6 +196,10 @@ try {
     await byId('backup').waitFor({ state: 'visible' });
     const list = await page.locator('.sheet').last().innerText();
     expect(/Old Budget/.test(list), `the imported profile was stored, got: ${list}`);
+  });
+
+  await check('every screen of the flows names its controls in words', async () => {
+    expect(unnamed.length === 0, `controls without a name in words:\n${unnamed.join('\n')}`);
   });
 } catch (error) {
   failSetup(error);

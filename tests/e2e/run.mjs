@@ -9,7 +9,9 @@
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
-import { check, expect, failSetup, finish, openBrowser, setUp, start, stop } from './harness.mjs';
+import {
+  check, expect, failSetup, finish, openBrowser, setUp, start, stop, symbolNames, unnamedControls,
+} from './harness.mjs';
 
 const { options, chromium } = await setUp({
   required: ['program', 'toast-page'],
@@ -50,12 +52,14 @@ try {
     await page.screenshot({ path: join(outDir, 'root.png'), animations: 'disabled' });
   });
 
-  await check('settings opens as a sheet with its sections and the version', async () => {
+  await check('settings opens as a sheet with its sections, the version and its controls named', async () => {
     await openSettings();
     const sheet = await page.locator('.sheet').innerText();
     expect(/icloud/i.test(sheet), `the iCloud section is shown, got: ${sheet}`);
     expect(sheet.includes('1.0'), 'the version from the Info.plist is shown');
     expect(!(await settingsSwitch().isChecked()), 'the setting is off on a fresh installation');
+    const bad = await unnamedControls(page, symbolNames(programPath), 'settings');
+    expect(bad.length === 0, `controls without a name in words:\n${bad.join('\n')}`);
     await page.screenshot({ path: join(outDir, 'settings.png'), animations: 'disabled' });
   });
 

@@ -49,6 +49,8 @@ try {
     const text = await page.locator('.sheet').last().innerText();
     expect(text.includes('Brivel') && text.includes('Open Brivel'), `gallery shows: ${text}`);
     await shot('2-inline-gallery');
+    const bad = await unnamedControls(page, symbolNames(options.host), 'inline gallery');
+    expect(bad.length === 0, `controls without a name in words:\n${bad.join('\n')}`);
     await byId('gallery-WidgetAccessoryInlineBrivelTitle').click();
     await byId('slot-inline-WidgetAccessoryInlineBrivelTitle').waitFor({ state: 'visible' });
     const face = await byId('slot-inline-WidgetAccessoryInlineBrivelTitle').innerText();

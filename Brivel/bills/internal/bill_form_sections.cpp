@@ -232,6 +232,8 @@ View BillForm::noteSection() const {
                           Axis::vertical)
                     .textInputAutocapitalization(TextInputAutocapitalization::sentences)
                     .focused(focus.note.binding())
+                    // Without a name of its own it would be read out as the switch above it.
+                    .accessibilityLabel(TextContent{.key = "Note", .args = {}, .verbatim = true})
                     .accessibilityIdentifier("billNote");
     text = onlyWhenEmpty ? text.maxLength(kNoteLimit) : text | TextFieldLimiterModifier{note, kNoteLimit};
     return text.lineLimit(3);
