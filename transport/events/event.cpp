@@ -216,6 +216,21 @@ std::shared_ptr<ETEvent> ETEvent::copy() const {
   return event;
 }
 
+std::shared_ptr<ETEvent> ETEvent::archivedForm() const {
+  if (!serializedBytes_ || eventID_.empty()) return nullptr;
+  auto event = std::make_shared<ETEvent>();
+  event->eventID_ = eventID_;
+  event->mappingID_ = mappingID_;
+  event->target_ = target_;
+  event->serializedBytes_ = serializedBytes_;
+  event->qosTier_ = qosTier_;
+  if (clockSnapshot_) event->clockSnapshot_ = std::make_shared<ETClock>(*clockSnapshot_);
+  event->expirationDate_ = expirationDate_;
+  event->customBytes_ = customBytes_;
+  if (productData_) event->productData_ = productData_->copy();
+  return event;
+}
+
 void ETEvent::setDataObject(std::shared_ptr<ETEventDataObject> dataObject) {
   dataObject_ = std::move(dataObject);
   serializedBytes_ = dataObject_ ? dataObject_->transportBytes() : std::nullopt;

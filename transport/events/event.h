@@ -114,6 +114,10 @@ class ETEvent : public platform::KeyedCoding {
   // A new event with the same event ID, tier, clock, custom bytes and product data; its
   // bytes are taken anew from the data object, and it expires 7 days from now.
   std::shared_ptr<ETEvent> copy() const;
+  // The event as unarchiving its archive gives it back: every archived field copied (clock and
+  // product data as new objects), no data object. nullptr when the archive would not read
+  // back as this event (no serialized bytes, or no event ID, which reading replaces).
+  std::shared_ptr<ETEvent> archivedForm() const;
 
   const std::string& eventID() const { return eventID_; }
   void setEventID(std::string eventID) { eventID_ = std::move(eventID); }

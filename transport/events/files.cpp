@@ -205,6 +205,24 @@ bool ETWriteFileAtomically(const ETBytes& data, const fs::path& path, std::optio
   return true;
 }
 
+bool ETOverwriteFileInPlace(const ETBytes& data, const fs::path& path) {
+  if (data.empty() || data.size() > kETInPlaceWriteLimit) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool written = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                 static_cast<uint64_t>(info.st_size) == data.size();
+  if (written) {
+    ssize_t n;
+    do {
+      n = ::pwrite(fd, data.data(), data.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    written = n == static_cast<ssize_t>(data.size());
+  }
+  if (::close(fd) != 0) written = false;
+  return written;
+}
+
 bool ETIsTemporaryFileName(const std::string& name) {
   return !name.empty() && name[0] == '.' && name.find(kTemporaryMarker) != std::string::npos;
 }

@@ -57,6 +57,14 @@ std::shared_ptr<T> ETUnarchiveFile(const std::filesystem::path& path, std::optio
 bool ETWriteFileAtomically(const ETBytes& data, const std::filesystem::path& path,
                            std::optional<platform::Error>* error);
 
+// Writes over the bytes of an existing file that holds exactly data.size() bytes, at most
+// kETInPlaceWriteLimit, in one write: no new file, no rename. A process killed meanwhile
+// leaves the old bytes or the new ones, as the atomic write does, since one write within one
+// disk sector is never cut short. False when the file is missing or of another size, the data
+// is larger, or the write fails; the caller then writes atomically, which replaces the file.
+inline constexpr size_t kETInPlaceWriteLimit = 512;
+bool ETOverwriteFileInPlace(const ETBytes& data, const std::filesystem::path& path);
+
 // The whole file, or std::nullopt with the POSIX error.
 std::optional<ETBytes> ETReadFile(const std::filesystem::path& path, std::optional<platform::Error>* error);
 

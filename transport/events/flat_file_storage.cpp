@@ -259,6 +259,8 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
   queue_->async([self = shared_from_this(), event, onComplete = std::move(onComplete), task] {
     std::optional<platform::Error> archiveError;
     std::optional<ETBytes> archive = ETArchiveObject(event, {}, &archiveError);
+    // Taken with the archive: the completion below may change the caller's event.
+    auto stored = archive ? event->archivedForm() : nullptr;
     const fs::path path = self->pathForTarget(event->target(), event->eventID(), event->qosTier(),
                                               event->expirationDate(), event->mappingID());
     std::optional<platform::Error> error;
@@ -278,7 +280,7 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
     } else {
       onComplete(true, std::nullopt);
       self->tracker_.fileWasAddedAtPath(path.string(), archive->size());
-      self->keepEvent(path.filename().string(), *archive);
+      self->keepEvent(path.filename().string(), std::move(stored), archive->size());
       if (event->qosTier() == 4) {
         if (auto coordinator = self->uploadCoordinator()) coordinator->forceUploadForTarget(event->target());
       }
@@ -287,21 +289,21 @@ void ETFlatFileStorage::storeEvent(const std::shared_ptr<ETEvent>& event, ETStor
   });
 }
 
-void ETFlatFileStorage::keepEvent(const std::string& name, const ETBytes& archive) {
-  if (archive.size() > kKeptEventBytes) return;
+void ETFlatFileStorage::keepEvent(const std::string& name, std::shared_ptr<ETEvent> stored, size_t archiveSize) {
+  if (!stored || archiveSize > kKeptEventBytes) return;  // read back from its file
   auto [entry, inserted] = keptEvents_.try_emplace(name);
   if (inserted) {
     keptOrder_.push_back(name);
   } else {
-    keptBytes_ -= entry->second.size();
+    keptBytes_ -= entry->second.archiveSize;
   }
-  entry->second = archive;
-  keptBytes_ += archive.size();
+  entry->second = KeptEvent{std::move(stored), archiveSize};
+  keptBytes_ += archiveSize;
   while (keptBytes_ > kKeptEventBytes && !keptOrder_.empty()) {
     auto oldest = keptEvents_.find(keptOrder_.front());
     keptOrder_.pop_front();
     if (oldest == keptEvents_.end()) continue;  // already handed out
-    keptBytes_ -= oldest->second.size();
+    keptBytes_ -= oldest->second.archiveSize;
     keptEvents_.erase(oldest);
   }
   // Names handed out leave the order list as they reach its front, or all at once when they
@@ -318,10 +320,10 @@ std::shared_ptr<ETEvent> ETFlatFileStorage::takeEvent(const fs::path& path, std:
     ++eventFilesRead_;
     return ETUnarchiveFile<ETEvent>(path, error);
   }
-  const ETBytes archive = std::move(kept->second);
-  keptBytes_ -= archive.size();
+  auto event = std::move(kept->second.event);
+  keptBytes_ -= kept->second.archiveSize;
   keptEvents_.erase(kept);
-  return ETUnarchiveData<ETEvent>(archive, error);
+  return event;
 }
 
 // ---- Expiry -------------------------------------------------------------------------------
@@ -517,6 +519,9 @@ void ETFlatFileStorage::syncThreadUnsafeLibraryDataForKey(const std::string& key
   if (!setNewValue) return;
   std::optional<ETBytes> newValue = setNewValue();
   if (!newValue || newValue->empty()) return;
+  // A small value of the stored value's size (the batch-ID counter) is written over it: no
+  // new file to allocate, which the event files' churn makes slow.
+  if (data && data->size() == newValue->size() && ETOverwriteFileInPlace(*newValue, path)) return;
   std::optional<platform::Error> writeError;
   if (ETWriteFileAtomically(*newValue, path, &writeError)) {
     tracker_.fileWasRemovedAtPath(path.string(), data ? data->size() : 0);

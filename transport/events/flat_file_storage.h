@@ -213,17 +213,22 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   std::shared_ptr<platform::DispatchQueue> queue_;
   std::shared_ptr<ETApplicationProtocol> application_;
   ETDirectorySizeTracker tracker_;
-  // The archives of the events this storage wrote most recently, by file name, so that
-  // batching need not read their files back; the oldest go first past kKeptEventBytes.
-  // Only on the storage queue. A name is unique to its event and its file is never
-  // rewritten, so a kept archive is what the file holds for as long as the file exists.
+  // The events this storage wrote most recently, by file name, as reading their archives
+  // back would give them (ETEvent::archivedForm), so that batching need neither read nor
+  // unarchive their files; the oldest go first past kKeptEventBytes of archives. Only on the
+  // storage queue. A name is unique to its event and its file is never rewritten, so a kept
+  // event is what the file holds for as long as the file exists.
   static constexpr size_t kKeptEventBytes = 1 << 20;
-  std::map<std::string, ETBytes> keptEvents_;
+  struct KeptEvent {
+    std::shared_ptr<ETEvent> event;
+    size_t archiveSize = 0;
+  };
+  std::map<std::string, KeptEvent> keptEvents_;
   std::deque<std::string> keptOrder_;
   size_t keptBytes_ = 0;
   std::atomic<uint64_t> eventFilesRead_{0};
-  void keepEvent(const std::string& name, const ETBytes& archive);
-  // The event of a file, from its kept archive (handed out once) or read from the file.
+  void keepEvent(const std::string& name, std::shared_ptr<ETEvent> stored, size_t archiveSize);
+  // The event of a file, kept (handed out once) or read from the file.
   std::shared_ptr<ETEvent> takeEvent(const std::filesystem::path& path, std::optional<platform::Error>* error);
 
   mutable std::mutex mutex_;  // guards the fields below

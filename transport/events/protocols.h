@@ -150,7 +150,7 @@ using ETMetricsUpdateHandler = std::function<std::shared_ptr<platform::KeyedCodi
 // The class name under which the metrics metadata is archived.
 inline constexpr const char* ETMetricsMetadataClassName = "ETMetricsMetadata";
 
-// Completions run on the storage's queue.
+// Completions run on the storage's queue, and the operations run in the order they are asked for.
 class ETStorageProtocol : public ETLifecycleProtocol {
  public:
   virtual void storeEvent(const std::shared_ptr<ETEvent>& event, ETStoreCompletion onComplete) = 0;

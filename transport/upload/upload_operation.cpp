@@ -156,11 +156,15 @@ void UPUploadOperation::main() {
   };
   ready
       ->thenOn(queue,
-               [me, validationFailure](const PRMObject&) -> PRMObject {
+               [me, queue, validationFailure](const PRMObject&) -> PRMObject {
                  if (me->isCancelled()) return validationFailure();
-                 return me->storage_->removeAllBatchesForTarget(me->target_, false);
+                 // The storage runs its operations in the order asked, so the question is asked
+                 // with the removal: it is answered about the store with the old batches back in
+                 // it, and the answer is there when the removal's continuation runs.
+                 auto removed = me->storage_->removeAllBatchesForTarget(me->target_, false);
+                 auto hasEvents = me->storage_->hasEventsForTarget(me->target_);
+                 return removed->thenOn(queue, [hasEvents](const PRMObject&) -> PRMObject { return hasEvents; });
                })
-      ->thenOn(queue, [me](const PRMObject&) -> PRMObject { return me->storage_->hasEventsForTarget(me->target_); })
       ->thenOn(queue,
                [me, validationFailure](const PRMObject& hasEvents) -> PRMObject {
                  const bool* value = hasEvents.get<bool>();

@@ -212,14 +212,45 @@ TEST_F(BatchesTest, ABatchOfEveryEventIsOneMoveAndDeletingItIsOneMore) {
   EXPECT_EQ(namesIn(eventDirectory(1001)).size(), 1u);
 }
 
-TEST_F(BatchesTest, ARestartedStorageReadsTheEventsItDidNotWrite) {
-  std::set<std::string> ids;
-  for (int i = 0; i < 3; ++i) ids.insert(stored(1001, "1974", 3)->eventID());
-  storage_ = ETFlatFileStorage::make(root_ / "events", application_);
-  auto batch = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
-  ASSERT_TRUE(batch);
-  EXPECT_EQ(idsOf(batch->events), ids);
-  EXPECT_EQ(storage_->eventFilesRead(), 3u);
+// The events batching hands out without reading their files are those the files give back:
+// every archived field alike, whatever the caller changes on its own event after storing it.
+TEST_F(BatchesTest, KeptEventsAreWhatTheirFilesReadBackAsAndARestartedStorageReadsTheFiles) {
+  std::vector<std::shared_ptr<ETEvent>> events = {makeEvent(), makeEvent(), makeEvent(1001, "a b", 16, 4)};
+  events[1]->setCustomBytes(std::vector<uint8_t>{});
+  events[2]->setCustomBytes(std::vector<uint8_t>{'{', '}'});
+  events[2]->setClockSnapshot(std::make_shared<ETClock>(1700000000123, -3600, 42, 7));
+  events[2]->setExpirationDate(platform::Date{123456.789});
+  auto withProduct = ETEvent::initWithMappingID("1974", std::make_shared<ETProductData>(-7), 1001);
+  withProduct->setDataObject(std::make_shared<BytesObject>(payload(3)));
+  events.push_back(withProduct);
+  for (const auto& event : events) ASSERT_TRUE(store(event).written);
+  events[2]->clockSnapshot()->timeMillis = 1;  // the caller's own objects, changed afterwards
+  events[2]->setQosTier(1);
+
+  const fs::path copy = root_ / "copy";
+  fs::copy(root_ / "events", copy, fs::copy_options::recursive);
+  auto kept = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(storage_->eventFilesRead(), 0u);
+  storage_ = ETFlatFileStorage::make(copy, application_);
+  auto read = batchOf(ETStorageEventSelector::eventSelectorForTarget(1001));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(storage_->eventFilesRead(), events.size());
+
+  ASSERT_EQ(idsOf(kept->events), idsOf(read->events));
+  auto archived = [](const ETEvent& event) {
+    std::optional<platform::Error> error;
+    auto bytes = ETArchiveObject(platform::ArchiveValue(std::make_shared<ETEvent>(event)), {}, &error);
+    return bytes ? *bytes : ETBytes{};
+  };
+  for (const auto& fromFile : read->events) {
+    auto same = std::find_if(kept->events.begin(), kept->events.end(),
+                             [&](const auto& event) { return event->eventID() == fromFile->eventID(); });
+    ASSERT_NE(same, kept->events.end());
+    EXPECT_TRUE((*same)->isEqual(*fromFile)) << fromFile->eventID();
+    EXPECT_EQ(archived(**same), archived(*fromFile)) << fromFile->eventID();
+    EXPECT_FALSE((*same)->dataObject());
+  }
 }
 
 TEST_F(BatchesTest, ADeletedBatchAKilledProcessLeftIsUnlinkedAtTheNextStart) {
