@@ -215,8 +215,10 @@ void Writer::picker(const Node& n, Context context) {
   Tag select("select", "picker-select");
   select.addAttribute("data-picker", "true");
   if (!hasText(group(n.slot("label")))) {
-    // A choice labelled by an icon alone: named by its row, or by what the icon stands for.
-    std::string name = fieldName_;
+    // A choice labelled by an icon alone: named by its own label, its row, or what the icon
+    // stands for.
+    std::string name = spokenName(n);
+    if (name.empty()) name = fieldName_;
     if (auto symbol = firstSymbol(group(n.slot("label"))); name.empty() && symbol) name = iconName(*symbol);
     if (!name.empty()) select.addAttribute("aria-label", name);
   }

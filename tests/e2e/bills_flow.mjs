@@ -87,6 +87,9 @@ async function addBill(name, cost, category, create) {
   }
   const picked = await page.$eval('[data-id="categoryPicker"] select', (s) => s.options[s.selectedIndex]?.text ?? '');
   expect(picked === category, `the editor picked "${category}", got "${picked}"`);
+  // The picker is named for what it picks, not after the switch above it.
+  const pickerName = await page.$eval('[data-id="categoryPicker"] select', (s) => s.getAttribute('aria-label'));
+  expect(pickerName === 'Category', `the category picker is named "${pickerName}"`);
   await waitEnabled('saveBill');
   await byId('saveBill').click();
   // The form is emptied for the next bill.

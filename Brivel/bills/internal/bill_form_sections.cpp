@@ -73,7 +73,7 @@ View periodPicker(std::string_view titleKey, Binding<std::int64_t> selection, co
 
 // The picker of a profile's bank accounts or categories, tinted in the picked one's colour.
 template <class Entity>
-View linkPicker(std::string_view symbol, Binding<std::shared_ptr<Entity>> selection,
+View linkPicker(std::string_view symbol, std::string_view nameKey, Binding<std::shared_ptr<Entity>> selection,
                 const std::vector<std::shared_ptr<Entity>>& choices) {
   std::vector<std::string> ids;
   for (const auto& choice : choices) ids.push_back(choice->id().uuidString());
@@ -87,6 +87,7 @@ View linkPicker(std::string_view symbol, Binding<std::shared_ptr<Entity>> select
   const Color color = colorFromAssetName(picked ? picked->color() : "sonicBlue").withGradient();
   return Picker<std::shared_ptr<Entity>>(SystemImage(std::string(symbol)), selection, options)
       .pickerStyle(PickerStyle::menu)
+      .accessibilityLabel(keyText(nameKey))
       .tint(color)
       .foregroundStyle(color);
 }
@@ -199,7 +200,7 @@ View BillForm::costAndBankAccountSection() const {
     if (accounts && accounts->empty()) {
       return LocalizedText(localizable_noBankAccountsAvailable).foregroundStyle(Color::system("tertiary"));
     }
-    return linkPicker<BankAccountEntity>("creditcard", fieldBinding(vm, &BillFormViewModel::pickedBankAccount),
+    return linkPicker<BankAccountEntity>("creditcard", localizable_bankAccount, fieldBinding(vm, &BillFormViewModel::pickedBankAccount),
                                          bankAccountChoices(accounts))
         .accessibilityIdentifier("bankAccountPicker");
   });
@@ -266,7 +267,7 @@ View BillForm::categorySection() const {
     if (categories && categories->empty()) {
       return LocalizedText(localizable_noCategoriesAvailable).foregroundStyle(Color::system("tertiary"));
     }
-    return linkPicker<CategoryEntity>("personalhotspot", fieldBinding(vm, &BillFormViewModel::pickedCategory),
+    return linkPicker<CategoryEntity>("personalhotspot", localizable_category, fieldBinding(vm, &BillFormViewModel::pickedCategory),
                                       categoryChoices(categories))
         .accessibilityIdentifier("categoryPicker");
   });
