@@ -67,21 +67,37 @@ struct TextRules {
   // bytes is a match of the characters). Plain ASCII folds to its lower case without ICU,
   // except a capital I where the locale folds it to a dotless i.
   std::string folded(std::string_view text) const {
-    const bool turkic = foldOptions == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
-    const bool plain = std::all_of(text.begin(), text.end(), [turkic](char c) {
-      return static_cast<unsigned char>(c) < 0x80 && !(turkic && c == 'I');
-    });
+    const bool plain = isPlain(text);
     if (plain) {
       std::string lower(text);
-      for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      }
+      for (char& c : lower) c = asciiLower(c);
       return lower;
     }
     std::string utf8;
     foldedWithIcu(text).toUTF8String(utf8);
     return utf8;
   }
+
+  // Folds `text` into `into` as folded() does, reusing its storage.
+  void fold(std::string_view text, std::string& into) const {
+    if (!isPlain(text)) {
+      into = folded(text);
+      return;
+    }
+    into.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) into[i] = asciiLower(text[i]);
+  }
+
+  // Plain ASCII with no capital I where the locale folds it to a dotless i.
+  bool isPlain(std::string_view text) const {
+    const bool turkic = foldOptions == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) >= 0x80 || (turkic && c == 'I')) return false;
+    }
+    return true;
+  }
+
+  static char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
   icu::UnicodeString foldedWithIcu(std::string_view text) const {
     icu::UnicodeString value =
@@ -318,7 +334,7 @@ struct BillListModel::Impl {
 
   const std::string& searchKey(Entry& entry) {
     if (!entry.searchKeyKnown) {
-      entry.searchKey = rules->folded(entry.bill->name());
+      rules->fold(entry.bill->name(), entry.searchKey);
       entry.searchKeyKnown = true;
     }
     return entry.searchKey;
@@ -565,11 +581,18 @@ struct BillListModel::Impl {
     return std::make_shared<const std::vector<std::string>>(std::move(keys));
   }
 
-  BillRowGroup rowsOf(const std::vector<Entry*>& rows) {
+  // The rows with their keys; with `idKeys`, no keys while the rows' ids all differ (each
+  // row's key is then its bill's id, made by the list for the rows it builds).
+  BillRowGroup rowsOf(const std::vector<Entry*>& rows, bool idKeys) {
     BillList bills;
     bills.reserve(rows.size());
     for (Entry* entry : rows) bills.push_back(entry->bill);
-    return BillRowGroup{std::make_shared<const BillList>(std::move(bills)), rowKeys(rows)};
+    auto list = std::make_shared<const BillList>(std::move(bills));
+    if (idKeys) {
+      for (Entry* entry : rows) rowId(*entry);  // counts the ids that more than one bill has
+      if (sharedIds == 0) return BillRowGroup{std::move(list), nullptr};
+    }
+    return BillRowGroup{std::move(list), rowKeys(rows)};
   }
 
   // The group's rows, made again only when they changed (and then kept when they came out as
@@ -581,7 +604,7 @@ struct BillListModel::Impl {
       for (std::size_t i = 0; same && i < last.size(); ++i) same = last[i] == group.rows[i]->bill;
       if (!same) group.made.reset();
     }
-    if (!group.made) group.made = rowsOf(group.rows);
+    if (!group.made) group.made = rowsOf(group.rows, true);
     group.changed = group.idsChanged = false;
     return *group.made;
   }
@@ -615,7 +638,7 @@ struct BillListModel::Impl {
     std::vector<Entry*> rows;
     rows.reserve(found.size());
     for (const Found& f : found) rows.push_back(f.entry);
-    return rowsOf(rows);
+    return rowsOf(rows, false);
   }
 
   // Takes up `p` and the current locale's rules before the order is read.
@@ -643,7 +666,7 @@ struct BillListModel::Impl {
         if (searchKey(*entry).find(needle) != std::string::npos) found.push_back(entry);
       }
     }
-    model->groups.push_back(rowsOf(found));
+    model->groups.push_back(rowsOf(found, true));
     return model;
   }
 
@@ -660,7 +683,7 @@ struct BillListModel::Impl {
     for (const BillSection& section : content.sections) {
       const void* link = byAccount ? static_cast<const void*>(section.bankAccount.get()) : section.category.get();
       auto found = groups.find(link);
-      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}));
+      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}, true));
     }
     if (auto none = groups.find(nullptr); none != groups.end() && !none->second.rows.empty()) {
       BillSection section;
@@ -671,6 +694,8 @@ struct BillListModel::Impl {
     return model;
   }
 };
+
+std::string BillRowGroup::key(std::size_t i) const { return keys ? (*keys)[i] : (*bills)[i]->id().uuidString(); }
 
 BillListModel& BillListModel::shared() {
   static BillListModel model;

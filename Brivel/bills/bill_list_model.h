@@ -35,7 +35,12 @@ namespace brivel {
 // The rows of one section (or of the whole list), shared with the views that show them.
 struct BillRowGroup {
   std::shared_ptr<const BillList> bills;
-  std::shared_ptr<const std::vector<std::string>> keys;  // billRowKeys(*bills)
+  // billRowKeys(*bills). From content() it is null while no two bills share an id: each
+  // row's key is then its bill's id, made for the rows a list builds only (key()).
+  std::shared_ptr<const std::vector<std::string>> keys;
+
+  // The key of row `i`.
+  std::string key(std::size_t i) const;
 };
 
 struct BillListModelContent {
