@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "Brivel/bills/bill_ordering.h"
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/text.h"
 #include "platform/observation/observation.h"
 #include "platform/process_state/process_state.h"
@@ -180,6 +181,9 @@ struct BillListModel::Impl {
   std::shared_ptr<const BillListModelContent> searched;
   std::optional<CollectionListState> state;
   bool screensTold = false;
+  bool foldPosted = false;
+  bool foldNeeded = false;  // a bill placed since without its search key
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);  // expires with the model, for posted work
   LastUpdate lastUpdate = LastUpdate::none;
   std::uint64_t version = 0;  // see BillListModel::version()
 
@@ -326,6 +330,7 @@ struct BillListModel::Impl {
     if (entry.pending & kNameChanged) entry.sortKeyKnown = entry.searchKeyKnown = false;
     if (entry.pending & kIdChanged) dropRowId(entry);
     entry.pending = 0;
+    if (!entry.searchKeyKnown) foldNeeded = true;
     if (isNameOrder(order) && rules->collator && !entry.sortKeyKnown) {
       entry.sortKey = rules->sortKey(bill.name());
       entry.sortKeyKnown = true;
@@ -656,6 +661,22 @@ struct BillListModel::Impl {
     }
   }
 
+  // Folds the search keys not made yet in a later turn of the main queue, once the list is
+  // shown: the first letter typed then finds them made, however long the list.
+  void foldAhead() {
+    if (foldPosted || !foldNeeded) return;
+    foldPosted = true;
+    platform::DispatchQueue::main()->async([this, alive = std::weak_ptr<bool>(alive)] {
+      if (alive.expired()) return;
+      foldPosted = false;
+      if (!rules) return;
+      foldNeeded = false;
+      platform::withoutObservationTracking([&] {
+        for (Entry* entry : members) searchKey(*entry);
+      });
+    });
+  }
+
   std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
@@ -770,6 +791,7 @@ std::shared_ptr<const BillListModelContent> BillListModel::content(const std::sh
     m.lastSearch = std::string(searchText);
   } else {
     m.grouped = result;
+    m.foldAhead();
   }
   return result;
 }
