@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "Brivel/bills/bill_ordering.h"
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/text.h"
 #include "platform/observation/observation.h"
 #include "platform/process_state/process_state.h"
@@ -67,21 +68,37 @@ struct TextRules {
   // bytes is a match of the characters). Plain ASCII folds to its lower case without ICU,
   // except a capital I where the locale folds it to a dotless i.
   std::string folded(std::string_view text) const {
-    const bool turkic = foldOptions == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
-    const bool plain = std::all_of(text.begin(), text.end(), [turkic](char c) {
-      return static_cast<unsigned char>(c) < 0x80 && !(turkic && c == 'I');
-    });
+    const bool plain = isPlain(text);
     if (plain) {
       std::string lower(text);
-      for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      }
+      for (char& c : lower) c = asciiLower(c);
       return lower;
     }
     std::string utf8;
     foldedWithIcu(text).toUTF8String(utf8);
     return utf8;
   }
+
+  // Folds `text` into `into` as folded() does, reusing its storage.
+  void fold(std::string_view text, std::string& into) const {
+    if (!isPlain(text)) {
+      into = folded(text);
+      return;
+    }
+    into.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) into[i] = asciiLower(text[i]);
+  }
+
+  // Plain ASCII with no capital I where the locale folds it to a dotless i.
+  bool isPlain(std::string_view text) const {
+    const bool turkic = foldOptions == U_FOLD_CASE_EXCLUDE_SPECIAL_I;
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) >= 0x80 || (turkic && c == 'I')) return false;
+    }
+    return true;
+  }
+
+  static char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
   icu::UnicodeString foldedWithIcu(std::string_view text) const {
     icu::UnicodeString value =
@@ -164,6 +181,9 @@ struct BillListModel::Impl {
   std::shared_ptr<const BillListModelContent> searched;
   std::optional<CollectionListState> state;
   bool screensTold = false;
+  bool foldPosted = false;
+  bool foldNeeded = false;  // a bill placed since without its search key
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);  // expires with the model, for posted work
   LastUpdate lastUpdate = LastUpdate::none;
   std::uint64_t version = 0;  // see BillListModel::version()
 
@@ -310,6 +330,7 @@ struct BillListModel::Impl {
     if (entry.pending & kNameChanged) entry.sortKeyKnown = entry.searchKeyKnown = false;
     if (entry.pending & kIdChanged) dropRowId(entry);
     entry.pending = 0;
+    if (!entry.searchKeyKnown) foldNeeded = true;
     if (isNameOrder(order) && rules->collator && !entry.sortKeyKnown) {
       entry.sortKey = rules->sortKey(bill.name());
       entry.sortKeyKnown = true;
@@ -318,7 +339,7 @@ struct BillListModel::Impl {
 
   const std::string& searchKey(Entry& entry) {
     if (!entry.searchKeyKnown) {
-      entry.searchKey = rules->folded(entry.bill->name());
+      rules->fold(entry.bill->name(), entry.searchKey);
       entry.searchKeyKnown = true;
     }
     return entry.searchKey;
@@ -565,11 +586,18 @@ struct BillListModel::Impl {
     return std::make_shared<const std::vector<std::string>>(std::move(keys));
   }
 
-  BillRowGroup rowsOf(const std::vector<Entry*>& rows) {
+  // The rows with their keys; with `idKeys`, no keys while the rows' ids all differ (each
+  // row's key is then its bill's id, made by the list for the rows it builds).
+  BillRowGroup rowsOf(const std::vector<Entry*>& rows, bool idKeys) {
     BillList bills;
     bills.reserve(rows.size());
     for (Entry* entry : rows) bills.push_back(entry->bill);
-    return BillRowGroup{std::make_shared<const BillList>(std::move(bills)), rowKeys(rows)};
+    auto list = std::make_shared<const BillList>(std::move(bills));
+    if (idKeys) {
+      for (Entry* entry : rows) rowId(*entry);  // counts the ids that more than one bill has
+      if (sharedIds == 0) return BillRowGroup{std::move(list), nullptr};
+    }
+    return BillRowGroup{std::move(list), rowKeys(rows)};
   }
 
   // The group's rows, made again only when they changed (and then kept when they came out as
@@ -581,7 +609,7 @@ struct BillListModel::Impl {
       for (std::size_t i = 0; same && i < last.size(); ++i) same = last[i] == group.rows[i]->bill;
       if (!same) group.made.reset();
     }
-    if (!group.made) group.made = rowsOf(group.rows);
+    if (!group.made) group.made = rowsOf(group.rows, true);
     group.changed = group.idsChanged = false;
     return *group.made;
   }
@@ -615,7 +643,7 @@ struct BillListModel::Impl {
     std::vector<Entry*> rows;
     rows.reserve(found.size());
     for (const Found& f : found) rows.push_back(f.entry);
-    return rowsOf(rows);
+    return rowsOf(rows, false);
   }
 
   // Takes up `p` and the current locale's rules before the order is read.
@@ -633,6 +661,22 @@ struct BillListModel::Impl {
     }
   }
 
+  // Folds the search keys not made yet in a later turn of the main queue, once the list is
+  // shown: the first letter typed then finds them made, however long the list.
+  void foldAhead() {
+    if (foldPosted || !foldNeeded) return;
+    foldPosted = true;
+    platform::DispatchQueue::main()->async([this, alive = std::weak_ptr<bool>(alive)] {
+      if (alive.expired()) return;
+      foldPosted = false;
+      if (!rules) return;
+      foldNeeded = false;
+      platform::withoutObservationTracking([&] {
+        for (Entry* entry : members) searchKey(*entry);
+      });
+    });
+  }
+
   std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
@@ -643,7 +687,7 @@ struct BillListModel::Impl {
         if (searchKey(*entry).find(needle) != std::string::npos) found.push_back(entry);
       }
     }
-    model->groups.push_back(rowsOf(found));
+    model->groups.push_back(rowsOf(found, true));
     return model;
   }
 
@@ -660,7 +704,7 @@ struct BillListModel::Impl {
     for (const BillSection& section : content.sections) {
       const void* link = byAccount ? static_cast<const void*>(section.bankAccount.get()) : section.category.get();
       auto found = groups.find(link);
-      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}));
+      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}, true));
     }
     if (auto none = groups.find(nullptr); none != groups.end() && !none->second.rows.empty()) {
       BillSection section;
@@ -671,6 +715,8 @@ struct BillListModel::Impl {
     return model;
   }
 };
+
+std::string BillRowGroup::key(std::size_t i) const { return keys ? (*keys)[i] : (*bills)[i]->id().uuidString(); }
 
 BillListModel& BillListModel::shared() {
   static BillListModel model;
@@ -745,6 +791,7 @@ std::shared_ptr<const BillListModelContent> BillListModel::content(const std::sh
     m.lastSearch = std::string(searchText);
   } else {
     m.grouped = result;
+    m.foldAhead();
   }
   return result;
 }

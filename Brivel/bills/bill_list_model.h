@@ -1,8 +1,9 @@
 // The bills list's derived data, kept between renders and brought up to date by the store's
 // change notices: the selected profile's bills sorted and grouped under its choices, their row
 // keys, each bill's collation key (for the name orders) and search key (its name folded for a
-// case-insensitive search), and the results of the last search text. The current locale and
-// its collator are read once per render, not per comparison.
+// case-insensitive search; made for every bill in a main-queue turn after the list is shown,
+// so that the first letter typed does not wait for them), and the results of the last search
+// text. The current locale and its collator are read once per render, not per comparison.
 //
 // The model observes the profile, its accounts and categories, and each of its bills (one
 // observer per object). A notice marks what changed: a bill whose cost, date, link or name
@@ -35,7 +36,12 @@ namespace brivel {
 // The rows of one section (or of the whole list), shared with the views that show them.
 struct BillRowGroup {
   std::shared_ptr<const BillList> bills;
-  std::shared_ptr<const std::vector<std::string>> keys;  // billRowKeys(*bills)
+  // billRowKeys(*bills). From content() it is null while no two bills share an id: each
+  // row's key is then its bill's id, made for the rows a list builds only (key()).
+  std::shared_ptr<const std::vector<std::string>> keys;
+
+  // The key of row `i`.
+  std::string key(std::size_t i) const;
 };
 
 struct BillListModelContent {
