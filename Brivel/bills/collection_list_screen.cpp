@@ -72,7 +72,7 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
 // field or regrouping repeats it rather than building it again.
 View billRows(const BillRowGroup& group, CollectionFilterType filter) {
   return LazyForEach(
-      group.bills->size(), [keys = group.keys](std::size_t i) { return (*keys)[i]; },
+      group.bills->size(), [group](std::size_t i) { return group.key(i); },
       [bills = group.bills, filter](std::size_t i) { return billRow((*bills)[i], filter); }, RowIdentity::list);
 }
 

@@ -55,7 +55,7 @@ class BillListModelTest : public testing::BillsTest {
     std::vector<std::vector<std::string>> keys;
     for (const auto& group : content->groups) {
       rows.push_back(*group.bills);
-      keys.push_back(*group.keys);
+      keys.push_back(group.allKeys());
     }
     return describe(content->content.layout, content->content.sections, rows, keys);
   }
@@ -70,7 +70,7 @@ class BillListModelTest : public testing::BillsTest {
 
   std::vector<std::string> keptParts(BillListModel& model, const std::shared_ptr<ProfileEntity>& profile) {
     const BillRowGroup rows = model.sortedRows(profile, partOf);
-    return describe(BillListLayout::allBills, {}, {*rows.bills}, {*rows.keys});
+    return describe(BillListLayout::allBills, {}, {*rows.bills}, {rows.allKeys()});
   }
 
   std::vector<std::string> computedParts(const ProfileEntity& profile) {
@@ -270,13 +270,14 @@ TEST_F(BillListModelTest, SectionsAnEditLeftAloneKeepTheirSharedRows) {
   auto repriced = model.content(profile, "");
   EXPECT_EQ(repriced->groups[1].bills, renamed->groups[1].bills) << "Flat came out the same";
   EXPECT_EQ(repriced->groups[1].keys, renamed->groups[1].keys);
+  EXPECT_EQ(repriced->groups[1].ids, renamed->groups[1].ids);
 
   // A new id in the same turn as a full sort that leaves the rows where they were.
   rent->setId(platform::UUID::random());
   profile->setBillSortType(BillSortType::name);
   auto reidentified = model.content(profile, "");
   EXPECT_EQ(model.lastUpdate(), BillListModel::LastUpdate::full);
-  EXPECT_EQ(*reidentified->groups[1].keys, billRowKeys(*reidentified->groups[1].bills));
+  EXPECT_EQ(reidentified->groups[1].allKeys(), billRowKeys(*reidentified->groups[1].bills));
 }
 
 }  // namespace
