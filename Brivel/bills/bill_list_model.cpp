@@ -138,7 +138,7 @@ struct BillListModel::Impl {
     std::string sortKey;
     bool searchKeyKnown = false;
     std::string searchKey;
-    std::string rowId;  // empty until made
+    std::optional<platform::UUID> rowId;  // its row key's id, once made
     unsigned pending = 0;
     std::uint64_t mark = 0;
   };
@@ -166,7 +166,7 @@ struct BillListModel::Impl {
   CollectionFilterType filter = CollectionFilterType::off;
   // How many made row ids each id has, and how many ids more than one bill has: while none
   // does, a row's key is its id.
-  std::unordered_map<std::string, int> idUses;
+  std::unordered_map<platform::UUID, int> idUses;
   std::size_t sharedIds = 0;
   std::uint64_t nextSequence = 0;
   std::uint64_t generation = 0;
@@ -345,20 +345,20 @@ struct BillListModel::Impl {
     return entry.searchKey;
   }
 
-  const std::string& rowId(Entry& entry) {
-    if (entry.rowId.empty()) {
-      entry.rowId = entry.bill->id().uuidString();
-      if (++idUses[entry.rowId] == 2) ++sharedIds;
+  const platform::UUID& rowId(Entry& entry) {
+    if (!entry.rowId) {
+      entry.rowId = entry.bill->id();
+      if (++idUses[*entry.rowId] == 2) ++sharedIds;
     }
-    return entry.rowId;
+    return *entry.rowId;
   }
   void dropRowId(Entry& entry) {
-    if (entry.rowId.empty()) return;
-    if (auto uses = idUses.find(entry.rowId); uses != idUses.end()) {
+    if (!entry.rowId) return;
+    if (auto uses = idUses.find(*entry.rowId); uses != idUses.end()) {
       if (--uses->second == 1) --sharedIds;
       if (uses->second == 0) idUses.erase(uses);
     }
-    entry.rowId.clear();
+    entry.rowId.reset();
   }
 
   // ----- The order -----
@@ -569,35 +569,32 @@ struct BillListModel::Impl {
 
   // ----- The content -----
 
-  // billRowKeys of the rows, from the ids kept per bill.
-  std::shared_ptr<const std::vector<std::string>> rowKeys(const std::vector<Entry*>& rows) {
-    std::vector<std::string> keys;
-    keys.reserve(rows.size());
-    for (Entry* entry : rows) keys.push_back(rowId(*entry));
-    if (sharedIds == 0) return std::make_shared<const std::vector<std::string>>(std::move(keys));
-    keys.clear();
-    std::unordered_map<std::string_view, int> seen;
-    seen.reserve(rows.size());
-    for (Entry* entry : rows) {
-      const std::string& key = rowId(*entry);
-      const int count = ++seen[key];
-      keys.push_back(count == 1 ? key : key + "#" + std::to_string(count));
-    }
-    return std::make_shared<const std::vector<std::string>>(std::move(keys));
-  }
-
-  // The rows with their keys; with `idKeys`, no keys while the rows' ids all differ (each
-  // row's key is then its bill's id, made by the list for the rows it builds).
-  BillRowGroup rowsOf(const std::vector<Entry*>& rows, bool idKeys) {
+  // The rows with billRowKeys of them, from the ids kept per bill: the ids alone while no two
+  // bills share one.
+  BillRowGroup rowsOf(const std::vector<Entry*>& rows) {
     BillList bills;
     bills.reserve(rows.size());
-    for (Entry* entry : rows) bills.push_back(entry->bill);
-    auto list = std::make_shared<const BillList>(std::move(bills));
-    if (idKeys) {
-      for (Entry* entry : rows) rowId(*entry);  // counts the ids that more than one bill has
-      if (sharedIds == 0) return BillRowGroup{std::move(list), nullptr};
+    std::vector<platform::UUID> ids;
+    ids.reserve(rows.size());
+    for (Entry* entry : rows) {
+      bills.push_back(entry->bill);
+      ids.push_back(rowId(*entry));
     }
-    return BillRowGroup{std::move(list), rowKeys(rows)};
+    BillRowGroup group{std::make_shared<const BillList>(std::move(bills)), nullptr, nullptr};
+    if (sharedIds == 0) {
+      group.ids = std::make_shared<const std::vector<platform::UUID>>(std::move(ids));
+      return group;
+    }
+    std::vector<std::string> keys;
+    keys.reserve(ids.size());
+    std::unordered_map<platform::UUID, int> seen;
+    seen.reserve(ids.size());
+    for (const platform::UUID& id : ids) {
+      const int count = ++seen[id];
+      keys.push_back(count == 1 ? id.uuidString() : id.uuidString() + "#" + std::to_string(count));
+    }
+    group.keys = std::make_shared<const std::vector<std::string>>(std::move(keys));
+    return group;
   }
 
   // The group's rows, made again only when they changed (and then kept when they came out as
@@ -609,7 +606,7 @@ struct BillListModel::Impl {
       for (std::size_t i = 0; same && i < last.size(); ++i) same = last[i] == group.rows[i]->bill;
       if (!same) group.made.reset();
     }
-    if (!group.made) group.made = rowsOf(group.rows, true);
+    if (!group.made) group.made = rowsOf(group.rows);
     group.changed = group.idsChanged = false;
     return *group.made;
   }
@@ -643,7 +640,7 @@ struct BillListModel::Impl {
     std::vector<Entry*> rows;
     rows.reserve(found.size());
     for (const Found& f : found) rows.push_back(f.entry);
-    return rowsOf(rows, false);
+    return rowsOf(rows);
   }
 
   // Takes up `p` and the current locale's rules before the order is read.
@@ -687,7 +684,7 @@ struct BillListModel::Impl {
         if (searchKey(*entry).find(needle) != std::string::npos) found.push_back(entry);
       }
     }
-    model->groups.push_back(rowsOf(found, true));
+    model->groups.push_back(rowsOf(found));
     return model;
   }
 
@@ -704,7 +701,7 @@ struct BillListModel::Impl {
     for (const BillSection& section : content.sections) {
       const void* link = byAccount ? static_cast<const void*>(section.bankAccount.get()) : section.category.get();
       auto found = groups.find(link);
-      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}, true));
+      model->groups.push_back(found != groups.end() ? made(found->second) : rowsOf({}));
     }
     if (auto none = groups.find(nullptr); none != groups.end() && !none->second.rows.empty()) {
       BillSection section;
@@ -716,7 +713,13 @@ struct BillListModel::Impl {
   }
 };
 
-std::string BillRowGroup::key(std::size_t i) const { return keys ? (*keys)[i] : (*bills)[i]->id().uuidString(); }
+std::vector<std::string> BillRowGroup::allKeys() const {
+  if (keys) return *keys;
+  std::vector<std::string> made;
+  made.reserve(ids->size());
+  for (const platform::UUID& id : *ids) made.push_back(id.uuidString());
+  return made;
+}
 
 BillListModel& BillListModel::shared() {
   static BillListModel model;

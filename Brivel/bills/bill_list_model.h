@@ -30,18 +30,21 @@
 #include <vector>
 
 #include "Brivel/bills/bill_sections.h"
+#include "platform/foundation/uuid.h"
 
 namespace brivel {
 
 // The rows of one section (or of the whole list), shared with the views that show them.
+// Their keys are billRowKeys(*bills): given as text (`keys`), or, while no two bills share an
+// id, as the ids alone (`ids`), made into text only for the rows a list builds (a long list
+// keeps 16 bytes a row rather than a string).
 struct BillRowGroup {
   std::shared_ptr<const BillList> bills;
-  // billRowKeys(*bills). From content() it is null while no two bills share an id: each
-  // row's key is then its bill's id, made for the rows a list builds only (key()).
-  std::shared_ptr<const std::vector<std::string>> keys;
+  std::shared_ptr<const std::vector<std::string>> keys;   // or null: see ids
+  std::shared_ptr<const std::vector<platform::UUID>> ids;  // set when keys is null
 
-  // The key of row `i`.
-  std::string key(std::size_t i) const;
+  std::string key(std::size_t row) const { return keys ? (*keys)[row] : (*ids)[row].uuidString(); }
+  std::vector<std::string> allKeys() const;
 };
 
 struct BillListModelContent {

@@ -83,7 +83,7 @@ BillRowGroup monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>
   if (!index) {
     BillList rows = sortedBills(month->items.list(), profile->billSortType());
     auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(rows));
-    return BillRowGroup{std::make_shared<const BillList>(std::move(rows)), std::move(keys)};
+    return BillRowGroup{std::make_shared<const BillList>(std::move(rows)), std::move(keys), nullptr};
   }
   BillListModel& model = BillListModel::shared();
   const std::string locale = platform::Locale::currentIdentifier();

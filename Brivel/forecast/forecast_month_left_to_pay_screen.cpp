@@ -60,16 +60,23 @@ View figuresRow(std::size_t count, double amount, Color background) {
 using Move = std::function<void(const std::shared_ptr<BillEntity>&)>;
 
 // Whether the bills the sheet opened with (and so those it shows later) have ids of their
-// own: then a row's key is its bill's id, made for the rows the page shows alone.
+// own: then a row's key is its bill's id, made for the rows the page shows alone. Decided once,
+// so the ids are read untracked: an observer per bill of the month would only be dropped again.
 bool idsDiffer(const LeftToPayState& state) {
   std::unordered_set<platform::UUID> seen;
   seen.reserve(state.items.size() + state.payedBills.size());
-  for (const BillList* list : {&state.items, &state.payedBills}) {
-    for (const auto& bill : *list) {
-      if (!seen.insert(bill->id()).second) return false;
+  bool differ = true;
+  platform::withoutObservationTracking([&] {
+    for (const BillList* list : {&state.items, &state.payedBills}) {
+      for (const auto& bill : *list) {
+        if (!seen.insert(bill->id()).second) {
+          differ = false;
+          return;
+        }
+      }
     }
-  }
-  return true;
+  });
+  return differ;
 }
 
 View billRows(const BillList& bills, const Move& move, const std::string& id, bool ownIds) {

@@ -30,13 +30,6 @@ class BillListModelTest : public testing::BillsTest {
     return at->second;
   }
 
-  // Each row's key, as a list asks for it.
-  static std::vector<std::string> keysOf(const BillRowGroup& group) {
-    std::vector<std::string> keys;
-    for (std::size_t i = 0; i < group.bills->size(); ++i) keys.push_back(group.key(i));
-    return keys;
-  }
-
   // The sections and rows of a content, one line each: "section <category>" then "<bill> <key>".
   std::vector<std::string> describe(BillListLayout layout, const std::vector<BillSection>& sections,
                                     const std::vector<BillList>& rows, const std::vector<std::vector<std::string>>& keys) {
@@ -62,7 +55,7 @@ class BillListModelTest : public testing::BillsTest {
     std::vector<std::vector<std::string>> keys;
     for (const auto& group : content->groups) {
       rows.push_back(*group.bills);
-      keys.push_back(keysOf(group));
+      keys.push_back(group.allKeys());
     }
     return describe(content->content.layout, content->content.sections, rows, keys);
   }
@@ -77,7 +70,7 @@ class BillListModelTest : public testing::BillsTest {
 
   std::vector<std::string> keptParts(BillListModel& model, const std::shared_ptr<ProfileEntity>& profile) {
     const BillRowGroup rows = model.sortedRows(profile, partOf);
-    return describe(BillListLayout::allBills, {}, {*rows.bills}, {keysOf(rows)});
+    return describe(BillListLayout::allBills, {}, {*rows.bills}, {rows.allKeys()});
   }
 
   std::vector<std::string> computedParts(const ProfileEntity& profile) {
@@ -277,13 +270,14 @@ TEST_F(BillListModelTest, SectionsAnEditLeftAloneKeepTheirSharedRows) {
   auto repriced = model.content(profile, "");
   EXPECT_EQ(repriced->groups[1].bills, renamed->groups[1].bills) << "Flat came out the same";
   EXPECT_EQ(repriced->groups[1].keys, renamed->groups[1].keys);
+  EXPECT_EQ(repriced->groups[1].ids, renamed->groups[1].ids);
 
   // A new id in the same turn as a full sort that leaves the rows where they were.
   rent->setId(platform::UUID::random());
   profile->setBillSortType(BillSortType::name);
   auto reidentified = model.content(profile, "");
   EXPECT_EQ(model.lastUpdate(), BillListModel::LastUpdate::full);
-  EXPECT_EQ(keysOf(reidentified->groups[1]), billRowKeys(*reidentified->groups[1].bills));
+  EXPECT_EQ(reidentified->groups[1].allKeys(), billRowKeys(*reidentified->groups[1].bills));
 }
 
 }  // namespace

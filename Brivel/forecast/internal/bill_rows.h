@@ -27,8 +27,8 @@ platform::ui::View billForEach(BillRowGroup rows, Row row) {
   // the rows own the bills, their keys and `row` (which must own what it uses).
   const std::size_t count = rows.bills->size();
   return platform::ui::LazyForEach(
-      count, [keys = std::move(rows.keys)](std::size_t i) { return (*keys)[i]; },
-      [bills = std::move(rows.bills), row = std::move(row)](std::size_t i) { return platform::ui::View(row((*bills)[i])); });
+      count, [rows](std::size_t i) { return rows.key(i); },
+      [bills = rows.bills, row = std::move(row)](std::size_t i) { return platform::ui::View(row((*bills)[i])); });
 }
 
 // For a list whose bills' ids are known to differ: a row's key is its bill's id, made only
@@ -44,7 +44,7 @@ platform::ui::View billForEachOfOwnIds(std::shared_ptr<const BillList> bills, Ro
 template <class Row>
 platform::ui::View billForEach(const BillList& bills, Row row) {
   auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(bills));
-  return billForEach(BillRowGroup{std::make_shared<const BillList>(bills), std::move(keys)}, std::move(row));
+  return billForEach(BillRowGroup{std::make_shared<const BillList>(bills), std::move(keys), nullptr}, std::move(row));
 }
 
 }  // namespace brivel::forecast_internal
