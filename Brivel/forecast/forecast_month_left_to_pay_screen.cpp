@@ -102,7 +102,12 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
   auto state = ctx.stateWith<LeftToPayState>(
       "values", [this] { return LeftToPayState{values.month, values.cost, values.items.list(), payedBills}; });
   const LeftToPayState& now = state.get();
-  const bool ownIds = ctx.stateWith<bool>("ownIds", [&] { return idsDiffer(now); }).get();
+  // Read once, untracked: an observer per bill would cost more than the sheet's whole render.
+  const bool ownIds = ctx.stateWith<bool>("ownIds", [&] {
+                         bool differ = false;
+                         platform::withoutObservationTracking([&] { differ = idsDiffer(now); });
+                         return differ;
+                       }).get();
   const Move pay = [state](const std::shared_ptr<BillEntity>& bill) {
     state.mutate([&](LeftToPayState& s) { payBill(s, bill); });
   };
@@ -131,12 +136,10 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
   // observer per bill.
   profile->yearFigures();
   (void)profile->bankAccounts();
-  std::vector<LeftToPayGroup> groups;
-  LeftToPayGroup loose;
-  platform::withoutObservationTracking([&] {
-    groups = accountGroups(*profile, now.items);
-    loose = uncategorizedGroup(now.items);
-  });
+  LeftToPayGroups grouped;
+  platform::withoutObservationTracking([&] { grouped = leftToPayGroups(*profile, now.items); });
+  const std::vector<LeftToPayGroup>& groups = grouped.accounts;
+  const LeftToPayGroup& loose = grouped.uncategorized;
   std::vector<std::string> ids;
   ids.reserve(groups.size());
   for (const auto& group : groups) ids.push_back(group.account->id().uuidString());
