@@ -428,7 +428,7 @@ TEST_F(ForecastScreensTest, MonthRowsTakeInAddedBillsInTheirPlaces) {
   late->setId(zoo->id());
   EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Cars", "Late", "Rent", "rent", "Twin", "Water", "Zoo"}));
   std::vector<std::string> keys;
-  for (const Node* row : driver().findAll(byId("billRow"))) keys.push_back(row->key);
+  for (const Node* row : driver().findAll(byId("billRow"))) keys.push_back(row->identity);
   std::sort(keys.begin(), keys.end());
   EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "every row has a key of its own";
 
