@@ -145,8 +145,8 @@ bool extendsKept(const KeptMonthRows& kept, const MonthBills& month) {
 // Puts the bills the month gained since the rows were made into their places, as sortedBills
 // over the parts would have them (after the bills of equal keys and parts: they come last in
 // the list). False, changing nothing, when that cannot be done one by one: too many bills, a
-// bill of the rows edited since (it may have moved), or a gained bill whose id another row has
-// (the row keys would change).
+// bill of the rows edited since, or a gained bill whose id another row has (the row keys
+// would change).
 bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const MonthBills& month) {
   constexpr std::size_t kMostGained = 64;
   if (!kept.ownIds) return false;
@@ -160,10 +160,15 @@ bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const Month
       gained.emplace_back(part[i], static_cast<int>(k));
     }
   }
+  // An edited bill that the rows held may have moved; one the month neither held nor gained
+  // is in no row.
   for (const BillEntity* bill : *edited) {
     const bool isGained =
         std::any_of(gained.begin(), gained.end(), [&](const auto& entry) { return entry.first.get() == bill; });
-    if (!isGained) return false;
+    if (isGained) continue;
+    for (const std::vector<const BillEntity*>& part : kept.parts) {
+      if (std::find(part.begin(), part.end(), bill) != part.end()) return false;
+    }
   }
   if (gained.empty()) return true;
   std::vector<std::string> ids = kept.addedIds;
