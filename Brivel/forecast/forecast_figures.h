@@ -91,12 +91,15 @@ class MonthBills {
   const_iterator end() const { return const_iterator(); }
   // The bills as a list of their own.
   BillList list() const;
+  // Part k (0: monthly, 1: quarterly, 2: yearly) of a month of the figures; a month of given
+  // bills has them all in part 0.
+  const BillList& part(std::size_t k) const { return *parts_[k]; }
+  static constexpr std::size_t kParts = 3;
 
   friend bool operator==(const MonthBills& a, const MonthBills& b);
   friend bool operator==(const MonthBills& a, const BillList& b);
 
  private:
-  static constexpr std::size_t kParts = 3;
   std::shared_ptr<const void> owner_;  // keeps the parts
   std::array<const BillList*, kParts> parts_;
 };

@@ -1,5 +1,7 @@
 #include "Brivel/forecast/forecast_month_item_screen.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,10 +42,20 @@ namespace {
 // The rows of the month last shown, kept between its renders and for the next time it is
 // pushed (one month at a time: it holds its bills until another month is shown).
 struct KeptMonthRows {
-  std::weak_ptr<const ForecastMonthValues> record;  // the record they were read for
-  std::uint64_t orderVersion = 0;                   // BillListModel::version() then
+  std::weak_ptr<ProfileEntity> profile;
+  int month = -1;
+  BillSortType order = BillSortType::name;
   std::string locale;
-  std::optional<BillRowGroup> rows;
+  std::uint64_t billEdits = 0;  // ProfileEntity::billEdits() then
+  // The month's bills by part, in the profile's list order, as the rows were read from them.
+  std::array<std::vector<const BillEntity*>, MonthBills::kParts> parts;
+  std::shared_ptr<const BillList> bills;  // the rows, in order
+  // billRowKeys(*bills) as last made in full (null: each row's key is its bill's id), whether
+  // those were the bills' ids (no two alike), and the ids of the bills put in since (then a
+  // row's key is its bill's id).
+  std::shared_ptr<const std::vector<std::string>> keys;
+  bool ownIds = false;
+  std::vector<std::string> addedIds;
 };
 
 // Month m's part of a bill, as its record lists them: the monthly bills, then the quarterly
@@ -64,9 +76,6 @@ int partInMonth(const BillEntity& bill, int month) {
   return -1;
 }
 
-// The month's bills in the profile's bill order with their row keys, as sortedBills and
-// billRowKeys make them: read off the bills list's kept order, again only when that order,
-// the month's record or the locale changed.
 KeptMonthRows& keptMonthRows() {
   static KeptMonthRows kept;
   static const bool resettable = [] {
@@ -77,25 +86,164 @@ KeptMonthRows& keptMonthRows() {
   return kept;
 }
 
-BillRowGroup monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& profile,
-                       const std::shared_ptr<const ForecastMonthValues>& month) {
+// What a bill is ordered by under `order`, read once for a bill that is put into the rows.
+struct OrderKey {
+  BillSortType order;
+  std::string name;
+  double number = 0.0;
+
+  OrderKey(const BillEntity& bill, BillSortType sort) : order(sort) {
+    switch (order) {
+      case BillSortType::name:
+      case BillSortType::nameReversed:
+        name = bill.name();
+        break;
+      case BillSortType::cost:
+      case BillSortType::costReversed:
+        number = bill.cost();
+        break;
+      case BillSortType::timestamp:
+      case BillSortType::timestampReversed:
+        number = bill.timestamp().timeIntervalSinceReferenceDate;
+        break;
+    }
+  }
+  // sortedBills' order: below 0 when `a` goes first, 0 for equal keys.
+  static int compare(const OrderKey& a, const OrderKey& b) {
+    auto before = [&](const OrderKey& x, const OrderKey& y) {
+      switch (x.order) {
+        case BillSortType::name:
+          return ordering::nameAscending(x.name, y.name);
+        case BillSortType::nameReversed:
+          return ordering::nameDescending(x.name, y.name);
+        case BillSortType::cost:
+        case BillSortType::timestamp:
+          return ordering::totalLess(x.number, y.number);
+        case BillSortType::costReversed:
+        case BillSortType::timestampReversed:
+          return ordering::totalLess(y.number, x.number);
+      }
+      return false;
+    };
+    return before(a, b) ? -1 : before(b, a) ? 1 : 0;
+  }
+};
+
+// Whether `month`'s parts start with the kept ones, bill for bill: then the month gained
+// bills at the ends of its parts and lost none.
+bool extendsKept(const KeptMonthRows& kept, const MonthBills& month) {
+  for (std::size_t k = 0; k < MonthBills::kParts; ++k) {
+    const BillList& part = month.part(k);
+    const std::vector<const BillEntity*>& was = kept.parts[k];
+    if (part.size() < was.size()) return false;
+    for (std::size_t i = 0; i < was.size(); ++i) {
+      if (part[i].get() != was[i]) return false;
+    }
+  }
+  return true;
+}
+
+// Puts the bills the month gained since the rows were made into their places, as sortedBills
+// over the parts would have them (after the bills of equal keys and parts: they come last in
+// the list). False, changing nothing, when that cannot be done one by one: too many bills, a
+// bill of the rows edited since, or a gained bill whose id another row has (the row keys
+// would change).
+bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const MonthBills& month) {
+  constexpr std::size_t kMostGained = 64;
+  if (!kept.ownIds) return false;
+  const auto edited = profile.billsEditedSince(kept.billEdits);
+  if (!edited) return false;
+  std::vector<std::pair<std::shared_ptr<BillEntity>, int>> gained;
+  for (std::size_t k = 0; k < MonthBills::kParts; ++k) {
+    const BillList& part = month.part(k);
+    for (std::size_t i = kept.parts[k].size(); i < part.size(); ++i) {
+      if (gained.size() == kMostGained) return false;
+      gained.emplace_back(part[i], static_cast<int>(k));
+    }
+  }
+  // An edited bill that the rows held may have moved; one the month neither held nor gained
+  // is in no row.
+  for (const BillEntity* bill : *edited) {
+    const bool isGained =
+        std::any_of(gained.begin(), gained.end(), [&](const auto& entry) { return entry.first.get() == bill; });
+    if (isGained) continue;
+    for (const std::vector<const BillEntity*>& part : kept.parts) {
+      if (std::find(part.begin(), part.end(), bill) != part.end()) return false;
+    }
+  }
+  if (gained.empty()) return true;
+  std::vector<std::string> ids = kept.addedIds;
+  for (const auto& [bill, part] : gained) {
+    const platform::UUID& uuid = bill->id();
+    std::string id = uuid.uuidString();
+    const auto held = [&](const std::shared_ptr<BillEntity>& row) { return row->id() == uuid; };
+    if (std::any_of(kept.bills->begin(), kept.bills->end(), held) || std::find(ids.begin(), ids.end(), id) != ids.end()) {
+      return false;
+    }
+    ids.push_back(std::move(id));
+  }
+  BillList rows = *kept.bills;
+  rows.reserve(rows.size() + gained.size());
+  for (const auto& [bill, part] : gained) {
+    const OrderKey key(*bill, kept.order);
+    const int gainedPart = part;
+    auto at = std::upper_bound(rows.begin(), rows.end(), key, [&](const OrderKey& k, const std::shared_ptr<BillEntity>& row) {
+      const int compared = OrderKey::compare(k, OrderKey(*row, kept.order));
+      return compared != 0 ? compared < 0 : gainedPart < partInMonth(*row, kept.month);
+    });
+    rows.insert(at, bill);
+  }
+  kept.bills = std::make_shared<const BillList>(std::move(rows));
+  kept.addedIds = std::move(ids);
+  return true;
+}
+
+// The month's bills in the profile's bill order with their row keys, as sortedBills and
+// billRowKeys make them: read off the bills list's kept order when the month is first shown
+// or its bills were edited, and brought up to date bill by bill when the month only gained
+// bills (as a bill added to the profile's list does).
+struct MonthRows {
+  std::shared_ptr<const BillList> bills;
+  std::shared_ptr<const std::vector<std::string>> keys;  // null: each row's key is its bill's id
+};
+
+MonthRows monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& profile,
+                    const std::shared_ptr<const ForecastMonthValues>& month) {
   const std::optional<int> index = forecastMonthIndex(month->month);
   if (!index) {
     BillList rows = sortedBills(month->items.list(), profile->billSortType());
     auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(rows));
-    return BillRowGroup{std::make_shared<const BillList>(std::move(rows)), std::move(keys), nullptr};
+    return MonthRows{std::make_shared<const BillList>(std::move(rows)), std::move(keys)};
   }
-  BillListModel& model = BillListModel::shared();
   const std::string locale = platform::Locale::currentIdentifier();
-  if (kept.rows && kept.record.lock() == month && kept.orderVersion == model.version() && kept.locale == locale) {
-    return *kept.rows;
+  const BillSortType order = profile->billSortType();
+  const bool same = kept.bills && kept.profile.lock() == profile && kept.month == *index && kept.order == order &&
+                    kept.locale == locale;
+  if (!(same && extendsKept(kept, month->items) && insertGained(kept, *profile, month->items))) {
+    const int m = *index;
+    BillRowGroup rows =
+        BillListModel::shared().sortedRows(profile, [m](const BillEntity& bill) { return partInMonth(bill, m); });
+    kept.profile = profile;
+    kept.month = m;
+    kept.order = order;
+    kept.locale = locale;
+    kept.bills = std::move(rows.bills);
+    // No keys: no two bills of the list share an id, so each row's key is its bill's id.
+    kept.keys = std::move(rows.keys);
+    kept.ownIds = !kept.keys || std::none_of(kept.keys->begin(), kept.keys->end(), [](const std::string& key) {
+                                  return key.find('#') != std::string::npos;
+                                });
+    kept.addedIds.clear();
   }
-  const int m = *index;
-  kept.rows = model.sortedRows(profile, [m](const BillEntity& bill) { return partInMonth(bill, m); });
-  kept.record = month;
-  kept.orderVersion = model.version();
-  kept.locale = locale;
-  return *kept.rows;
+  kept.billEdits = profile->billEdits();
+  for (std::size_t k = 0; k < MonthBills::kParts; ++k) {
+    const BillList& part = month->items.part(k);
+    std::vector<const BillEntity*>& was = kept.parts[k];
+    was.resize(part.size());
+    for (std::size_t i = 0; i < part.size(); ++i) was[i] = part[i].get();
+  }
+  if (kept.addedIds.empty()) return MonthRows{kept.bills, kept.keys};
+  return MonthRows{kept.bills, nullptr};
 }
 
 View dot(std::string_view colorName) {
@@ -117,15 +265,17 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
   const ForecastMonthValues& month = *record;
   const bool isEmpty = month.items.empty();
 
-  const BillRowGroup rows = monthRows(keptMonthRows(), profile, record);
-  View list = List({forecast_internal::billForEach(rows, [](const std::shared_ptr<BillEntity>& bill) {
-                 return View(BillEntityView{.bill = bill, .collectionFilterType = CollectionFilterType::off,
-                                            .compactMode = {.isOn = true, .showOccurring = false},
-                                            .isDeleteable = false, .isEditable = true})
-                     .accessibilityIdentifier("billRow")
-                     .listRowSeparator(Visibility::hidden)
-                     .listRowInsets(4, 9, 4, 9);
-               })})
+  const MonthRows rows = monthRows(keptMonthRows(), profile, record);
+  auto row = [](const std::shared_ptr<BillEntity>& bill) {
+    return View(BillEntityView{.bill = bill, .collectionFilterType = CollectionFilterType::off,
+                               .compactMode = {.isOn = true, .showOccurring = false},
+                               .isDeleteable = false, .isEditable = true})
+        .accessibilityIdentifier("billRow")
+        .listRowSeparator(Visibility::hidden)
+        .listRowInsets(4, 9, 4, 9);
+  };
+  View list = List({rows.keys ? forecast_internal::billForEach(BillRowGroup{rows.bills, rows.keys}, row)
+                              : forecast_internal::billForEachOfOwnIds(rows.bills, row)})
                   .listStyle(ListStyle::plain) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::large, month.month};
 

@@ -9,8 +9,9 @@
 // The month's bills, count and cost are taken from the profile's kept year records at each
 // render, so a bill edited or deleted from its row shows at once; `values` names the month
 // (and stands as given when its key is no month). The rows come in the bills list's kept
-// order, read off it again only when that order or the profile's figures changed. The
-// screen lives on its presenter's navigation stack.
+// order, read off it again only when the order, the locale or one of the month's bills
+// changed; bills the month only gained (a bill added) are put into the kept rows one by one.
+// The screen lives on its presenter's navigation stack.
 // Threads: main thread.
 #pragma once
 

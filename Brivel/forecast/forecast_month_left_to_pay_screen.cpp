@@ -138,12 +138,10 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
   // observer per bill.
   profile->yearFigures();
   (void)profile->bankAccounts();
-  std::vector<LeftToPayGroup> groups;
-  LeftToPayGroup loose;
-  platform::withoutObservationTracking([&] {
-    groups = accountGroups(*profile, now.items);
-    loose = uncategorizedGroup(now.items);
-  });
+  LeftToPayGroups grouped;
+  platform::withoutObservationTracking([&] { grouped = leftToPayGroups(*profile, now.items); });
+  const std::vector<LeftToPayGroup>& groups = grouped.accounts;
+  const LeftToPayGroup& loose = grouped.uncategorized;
   std::vector<std::string> ids;
   ids.reserve(groups.size());
   for (const auto& group : groups) ids.push_back(group.account->id().uuidString());

@@ -46,9 +46,11 @@ double payedBillsCost(const LeftToPayState& state) {
   return sum;
 }
 
-std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const BillList& items) {
+LeftToPayGroups leftToPayGroups(const ProfileEntity& profile, const BillList& items) {
   const BankAccountList accounts = profile.bankAccounts().value_or(BankAccountList{});
-  std::vector<LeftToPayGroup> groups(accounts.size());
+  LeftToPayGroups made;
+  std::vector<LeftToPayGroup>& groups = made.accounts;
+  groups.resize(accounts.size());
   std::unordered_map<const BankAccountEntity*, std::size_t> position;
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     groups[i].account = accounts[i];
@@ -57,15 +59,21 @@ std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const Bi
   // One walk over the unpaid bills, however many accounts there are.
   for (const auto& bill : items) {
     const auto account = bill->bankAccount();
-    if (!account) continue;
-    auto found = position.find(account.get());
-    if (found == position.end()) continue;
-    LeftToPayGroup& group = groups[found->second];
-    group.bills.push_back(bill);
-    group.cost += bill->cost();
+    LeftToPayGroup* group = &made.uncategorized;
+    if (account) {
+      auto found = position.find(account.get());
+      if (found == position.end()) continue;
+      group = &groups[found->second];
+    }
+    group->bills.push_back(bill);
+    group->cost += bill->cost();
   }
   std::erase_if(groups, [](const LeftToPayGroup& group) { return group.bills.empty(); });
-  return groups;
+  return made;
+}
+
+std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const BillList& items) {
+  return leftToPayGroups(profile, items).accounts;
 }
 
 LeftToPayGroup uncategorizedGroup(const BillList& items) {

@@ -55,5 +55,11 @@ struct LeftToPayGroup {
 std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const BillList& items);
 // The unpaid bills linked to no bank account.
 LeftToPayGroup uncategorizedGroup(const BillList& items);
+// Both at once, from one read of each bill's link.
+struct LeftToPayGroups {
+  std::vector<LeftToPayGroup> accounts;  // accountGroups(profile, items)
+  LeftToPayGroup uncategorized;          // uncategorizedGroup(items)
+};
+LeftToPayGroups leftToPayGroups(const ProfileEntity& profile, const BillList& items);
 
 }  // namespace brivel

@@ -150,7 +150,17 @@ void BillEntity::propertyDidChange(std::size_t property) {
       // The profile's figures depend on these.
       timingKnown_ = false;
       if (auto owner = unobservedTarget(Field::profile)) {
-        static_cast<ProfileEntity&>(*owner).billFiguresChanged();
+        auto& profile = static_cast<ProfileEntity&>(*owner);
+        profile.billFiguresChanged();
+        profile.billEdited(this);
+      }
+      break;
+    case Field::id:
+    case Field::name:
+    case Field::timestamp:
+      // What orders and keys the profile's bill rows.
+      if (auto owner = unobservedTarget(Field::profile)) {
+        static_cast<ProfileEntity&>(*owner).billEdited(this);
       }
       break;
     default:

@@ -1,5 +1,7 @@
 #include "Brivel/model/profile_entity.h"
 
+#include <algorithm>
+
 
 #include "Brivel/model/bank_account_entity.h"
 #include "Brivel/model/bill_entity.h"
@@ -264,6 +266,21 @@ void ProfileEntity::billFiguresChanged() {
   figures_.reset();
   derived_.reset();
   observationRegistrar().didChange(kBillFigures);
+}
+
+void ProfileEntity::billEdited(const BillEntity* bill) {
+  recentEdits_[billEdits_ % kRememberedEdits] = bill;
+  ++billEdits_;
+}
+
+std::optional<std::vector<const BillEntity*>> ProfileEntity::billsEditedSince(std::uint64_t since) const {
+  if (since > billEdits_ || billEdits_ - since > kRememberedEdits) return std::nullopt;
+  std::vector<const BillEntity*> bills;
+  for (std::uint64_t edit = since; edit < billEdits_; ++edit) {
+    const BillEntity* bill = recentEdits_[edit % kRememberedEdits];
+    if (std::find(bills.begin(), bills.end(), bill) == bills.end()) bills.push_back(bill);
+  }
+  return bills;
 }
 
 void ProfileEntity::registerBillReads() const {

@@ -173,6 +173,15 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   // them: `make` runs on the first ask after a bill figure changed, later asks for the same
   // type share its result. One such value is kept at a time. Reading it registers the
   // accesses of every figure.
+  // How many times one of the profile's bills changed its id, name, cost, date or timing
+  // (changes of the bill list itself are not counted): rows ordered and keyed by those stay
+  // in order while it is the same. Registers no access.
+  std::uint64_t billEdits() const { return billEdits_; }
+  // The bills of the edits after the first `since` (a billEdits() value), each once, in the
+  // order of their first such edit; none when more edits were made than the profile
+  // remembers (the last kRememberedEdits). The pointers only tell bills apart.
+  static constexpr std::size_t kRememberedEdits = 64;
+  std::optional<std::vector<const BillEntity*>> billsEditedSince(std::uint64_t since) const;
   template <class T, class Make>
   std::shared_ptr<const T> keptWithFigures(const Make& make) const {
     registerBillReads();
@@ -203,6 +212,12 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   // and the figures' own index, two observers however many bills there are.
   void registerBillReads() const;
 
+  // Counts an edit of `bill` (see billEdits()).
+  void billEdited(const BillEntity* bill);
+
+  std::uint64_t billEdits_ = 0;  // see billEdits()
+  // The bill of edit number e (from 1) at (e - 1) % kRememberedEdits.
+  std::array<const BillEntity*, kRememberedEdits> recentEdits_{};
   mutable std::shared_ptr<const YearFigures> figures_;
   mutable std::shared_ptr<const void> derived_;
   mutable const std::type_info* derivedType_ = nullptr;

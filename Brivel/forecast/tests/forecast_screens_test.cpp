@@ -396,6 +396,48 @@ TEST_F(ForecastScreensTest, MonthRowsFollowEveryChangeOfTheOrderOrTheMonth) {
   EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "rent"}));
 }
 
+// Bills added while the month is kept are put into its rows where a full read would place
+// them: after older bills of equal keys of their part, before the quarterly ones of equal
+// keys; those of other months stay out; a bill edited since, or one whose id a row has, reads
+// the whole month again.
+TEST_F(ForecastScreensTest, MonthRowsTakeInAddedBillsInTheirPlaces) {
+  auto profile = addProfile();
+  addBill(profile, "rent", 12, OccurringType::quarterly, QuarterType::quarter1);
+  auto first = addBill(profile, "Rent", 900);
+  addBill(profile, "Water", 30);
+  showForecast(profile);
+  driver().tap(byId("monthRow").nth(0));  // January
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "rent", "Water"}));
+
+  auto second = addBill(profile, "RENT", 5);
+  addBill(profile, "Apples", 7, OccurringType::yearly, std::nullopt, YearlyType::january);
+  addBill(profile, "Bread", 3, OccurringType::yearly, std::nullopt, YearlyType::march);
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Rent", "RENT", "rent", "Water"}));
+  EXPECT_EQ(textsOf("monthSummary"), (std::vector<std::string>{"%lld", "$954.00"}));
+
+  // A new bill, then an edit of an older one.
+  auto zoo = addBill(profile, "Zoo", 1);
+  second->setName("Cars");
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Cars", "Rent", "rent", "Water", "Zoo"}));
+
+  // A bill sharing a row's id: each keeps a row of its own.
+  auto twin = addBill(profile, "Twin", 2);
+  twin->setId(first->id());
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Cars", "Rent", "rent", "Twin", "Water", "Zoo"}));
+  auto late = addBill(profile, "Late", 4);
+  late->setId(zoo->id());
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Apples", "Cars", "Late", "Rent", "rent", "Twin", "Water", "Zoo"}));
+  std::vector<std::string> keys;
+  for (const Node* row : driver().findAll(byId("billRow"))) keys.push_back(row->identity);
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "every row has a key of its own";
+
+  profile->setBillSortType(BillSortType::cost);
+  addBill(profile, "Cheap", 0.5);
+  EXPECT_EQ(billRowNames(),
+            (std::vector<std::string>{"Cheap", "Zoo", "Twin", "Late", "Cars", "Apples", "rent", "Water", "Rent"}));
+}
+
 TEST_F(ForecastScreensTest, MonthCardsContextMenuOpensTheChecklist) {
   auto profile = addProfile();
   addBill(profile, "Rent", 900);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/profile_entity.h"
@@ -195,6 +197,44 @@ TEST(ProfileFiguresTest, KeptFiguresFollowEveryChange) {
   tax->setQuarterly(QuarterType::quarter3);
   EXPECT_TRUE(other->yearlyBillsCost(YearlyType::may).bills.empty());
   EXPECT_EQ(other->quarterlyBillsCost(QuarterType::quarter3).cost, 120.0);
+}
+
+// The profile counts every edit of a bill that orders, keys or places it, and names the bills
+// of the recent ones; a bill of another profile, a note or a list change is not counted.
+TEST(ProfileFiguresTest, BillEditsNameTheRecentlyEditedBills) {
+  auto profile = std::make_shared<ProfileEntity>();
+  auto other = std::make_shared<ProfileEntity>();
+  auto rent = addBill(profile, "rent", OccurringType::monthly, 10.0);
+  auto gym = addBill(profile, "gym", OccurringType::monthly, 5.0);
+  auto far = addBill(other, "far", OccurringType::monthly, 1.0);
+  const std::uint64_t start = profile->billEdits();
+
+  const std::function<void()> counted[] = {
+      [&] { rent->setName("Rent"); },
+      [&] { gym->setCost(6.0); },
+      [&] { rent->setTimestamp(platform::Date::now()); },
+      [&] { gym->setId(platform::UUID::random()); },
+      [&] { rent->setOccurring(OccurringType::yearly); },
+      [&] { rent->setYearly(YearlyType::may); },
+      [&] { gym->setQuarterly(QuarterType::quarter2); },
+  };
+  for (const auto& edit : counted) edit();
+  EXPECT_EQ(profile->billEdits(), start + std::size(counted));
+  EXPECT_EQ(profile->billsEditedSince(start), (std::vector<const BillEntity*>{rent.get(), gym.get()}));
+  EXPECT_EQ(profile->billsEditedSince(start + 6), (std::vector<const BillEntity*>{gym.get()}));
+  EXPECT_EQ(profile->billsEditedSince(profile->billEdits()), std::vector<const BillEntity*>{});
+
+  const std::uint64_t now = profile->billEdits();
+  rent->setNote("paid by card");
+  far->setName("Far");
+  auto added = addBill(profile, "new", OccurringType::monthly, 2.0);  // its date is set once it joined
+  EXPECT_EQ(profile->billsEditedSince(now), (std::vector<const BillEntity*>{added.get()}));
+
+  for (std::size_t i = 1; i < ProfileEntity::kRememberedEdits; ++i) gym->setCost(static_cast<double>(i));
+  EXPECT_EQ(profile->billsEditedSince(now), (std::vector<const BillEntity*>{added.get(), gym.get()}));
+  gym->setCost(100.0);
+  EXPECT_EQ(profile->billsEditedSince(now), std::nullopt) << "more edits than it remembers";
+  EXPECT_EQ(profile->billsEditedSince(profile->billEdits() + 1), std::nullopt);
 }
 
 // A view showing a figure is redrawn when a bill it counts changes, also when the figure was
