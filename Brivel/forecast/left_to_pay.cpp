@@ -72,18 +72,6 @@ LeftToPayGroups leftToPayGroups(const ProfileEntity& profile, const BillList& it
   return made;
 }
 
-std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const BillList& items) {
-  return leftToPayGroups(profile, items).accounts;
-}
 
-LeftToPayGroup uncategorizedGroup(const BillList& items) {
-  LeftToPayGroup group;
-  for (const auto& bill : items) {
-    if (bill->bankAccount()) continue;
-    group.bills.push_back(bill);
-    group.cost += bill->cost();
-  }
-  return group;
-}
 
 }  // namespace brivel

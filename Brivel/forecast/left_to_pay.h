@@ -50,15 +50,13 @@ struct LeftToPayGroup {
   double cost = 0.0;
 };
 
-// One group per account of the profile's list (in that list's order) that has unpaid bills.
-// A bill whose account is not in the profile's list is in no group.
-std::vector<LeftToPayGroup> accountGroups(const ProfileEntity& profile, const BillList& items);
-// The unpaid bills linked to no bank account.
-LeftToPayGroup uncategorizedGroup(const BillList& items);
-// Both at once, from one read of each bill's link.
+// The unpaid bills grouped, from one read of each bill's link.
 struct LeftToPayGroups {
-  std::vector<LeftToPayGroup> accounts;  // accountGroups(profile, items)
-  LeftToPayGroup uncategorized;          // uncategorizedGroup(items)
+  // One group per account of the profile's list (in that list's order) that has unpaid
+  // bills. A bill whose account is not in the profile's list is in no group.
+  std::vector<LeftToPayGroup> accounts;
+  // The unpaid bills linked to no bank account.
+  LeftToPayGroup uncategorized;
 };
 LeftToPayGroups leftToPayGroups(const ProfileEntity& profile, const BillList& items);
 

@@ -151,23 +151,23 @@ class LeftToPayLogicTest : public ForecastTest {
 };
 
 TEST_F(LeftToPayLogicTest, GroupsFollowTheProfilesAccountOrder) {
-  auto groups = accountGroups(*profile, state.items);
+  auto groups = leftToPayGroups(*profile, state.items).accounts;
   ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0].account, acc2);
   EXPECT_EQ(groups[0].bills, (BillList{c}));
   EXPECT_EQ(groups[1].account, acc1);
   EXPECT_DOUBLE_EQ(groups[1].cost, 10);
-  EXPECT_EQ(uncategorizedGroup(state.items).bills, (BillList{b}));
+  EXPECT_EQ(leftToPayGroups(*profile, state.items).uncategorized.bills, (BillList{b}));
 
   payBill(state, c);
-  groups = accountGroups(*profile, state.items);
+  groups = leftToPayGroups(*profile, state.items).accounts;
   ASSERT_EQ(groups.size(), 1u) << "an account without unpaid bills has no group";
   EXPECT_EQ(groups[0].account, acc1);
 
   auto foreign = BankAccountEntity::make({.name = "other", .color = "appleRed", .number = "999"});
   b->setBankAccount(foreign);
-  EXPECT_TRUE(uncategorizedGroup(state.items).bills.empty());
-  EXPECT_EQ(accountGroups(*profile, state.items).size(), 1u) << "an account outside the profile's list has no group";
+  EXPECT_TRUE(leftToPayGroups(*profile, state.items).uncategorized.bills.empty());
+  EXPECT_EQ(leftToPayGroups(*profile, state.items).accounts.size(), 1u) << "an account outside the profile's list has no group";
 }
 
 TEST_F(LeftToPayLogicTest, MovesAreIncrementalOrderedAndIdempotent) {
