@@ -6,8 +6,9 @@ namespace brivel {
 
 using namespace ordering;
 
-bool billOrder(const BillEntity& a, const BillEntity& b, const ProfileEntity& profile) {
-  switch (profile.billSortType()) {
+bool billOrder(const BillEntity& a, const BillEntity& b, BillSortType sort) {
+  const auto seconds = [](const BillEntity& bill) { return bill.timestamp().timeIntervalSinceReferenceDate; };
+  switch (sort) {
     case BillSortType::name:
       return nameAscending(a.name(), b.name());
     case BillSortType::nameReversed:
@@ -17,11 +18,15 @@ bool billOrder(const BillEntity& a, const BillEntity& b, const ProfileEntity& pr
     case BillSortType::costReversed:
       return totalLess(b.cost(), a.cost());
     case BillSortType::timestamp:
-      return a.timestamp() < b.timestamp();
+      return totalLess(seconds(a), seconds(b));
     case BillSortType::timestampReversed:
-      return b.timestamp() < a.timestamp();
+      return totalLess(seconds(b), seconds(a));
   }
   return false;
+}
+
+bool billOrder(const BillEntity& a, const BillEntity& b, const ProfileEntity& profile) {
+  return billOrder(a, b, profile.billSortType());
 }
 
 BillList sortedBills(BillList bills, BillSortType sort) {

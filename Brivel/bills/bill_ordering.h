@@ -18,7 +18,10 @@
 
 namespace brivel {
 
-// True when `a` goes before `b` under the profile's current choice (read at each call).
+// True when `a` goes before `b` under `sort`, as sortedBills orders them (false for bills
+// whose keys are equal, which keep their list order).
+bool billOrder(const BillEntity& a, const BillEntity& b, BillSortType sort);
+// The same under the profile's current choice (read at each call).
 bool billOrder(const BillEntity& a, const BillEntity& b, const ProfileEntity& profile);
 
 // The list sorted stably under one choice. Each element's key is read once.

@@ -86,49 +86,6 @@ KeptMonthRows& keptMonthRows() {
   return kept;
 }
 
-// What a bill is ordered by under `order`, read once for a bill that is put into the rows.
-struct OrderKey {
-  BillSortType order;
-  std::string name;
-  double number = 0.0;
-
-  OrderKey(const BillEntity& bill, BillSortType sort) : order(sort) {
-    switch (order) {
-      case BillSortType::name:
-      case BillSortType::nameReversed:
-        name = bill.name();
-        break;
-      case BillSortType::cost:
-      case BillSortType::costReversed:
-        number = bill.cost();
-        break;
-      case BillSortType::timestamp:
-      case BillSortType::timestampReversed:
-        number = bill.timestamp().timeIntervalSinceReferenceDate;
-        break;
-    }
-  }
-  // sortedBills' order: below 0 when `a` goes first, 0 for equal keys.
-  static int compare(const OrderKey& a, const OrderKey& b) {
-    auto before = [&](const OrderKey& x, const OrderKey& y) {
-      switch (x.order) {
-        case BillSortType::name:
-          return ordering::nameAscending(x.name, y.name);
-        case BillSortType::nameReversed:
-          return ordering::nameDescending(x.name, y.name);
-        case BillSortType::cost:
-        case BillSortType::timestamp:
-          return ordering::totalLess(x.number, y.number);
-        case BillSortType::costReversed:
-        case BillSortType::timestampReversed:
-          return ordering::totalLess(y.number, x.number);
-      }
-      return false;
-    };
-    return before(a, b) ? -1 : before(b, a) ? 1 : 0;
-  }
-};
-
 // Whether `month`'s parts start with the kept ones, bill for bill: then the month gained
 // bills at the ends of its parts and lost none.
 bool extendsKept(const KeptMonthRows& kept, const MonthBills& month) {
@@ -185,11 +142,13 @@ bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const Month
   BillList rows = *kept.bills;
   rows.reserve(rows.size() + gained.size());
   for (const auto& [bill, part] : gained) {
-    const OrderKey key(*bill, kept.order);
     const int gainedPart = part;
-    auto at = std::upper_bound(rows.begin(), rows.end(), key, [&](const OrderKey& k, const std::shared_ptr<BillEntity>& row) {
-      const int compared = OrderKey::compare(k, OrderKey(*row, kept.order));
-      return compared != 0 ? compared < 0 : gainedPart < partInMonth(*row, kept.month);
+    // Past every row that goes first: a smaller key, or an equal key in the same or an earlier
+    // part (as the stable sort over the parts one after another places it).
+    auto at = std::upper_bound(rows.begin(), rows.end(), bill, [&](const auto& gainedBill, const auto& row) {
+      if (billOrder(*gainedBill, *row, kept.order)) return true;
+      if (billOrder(*row, *gainedBill, kept.order)) return false;
+      return gainedPart < partInMonth(*row, kept.month);
     });
     rows.insert(at, bill);
   }
@@ -274,7 +233,7 @@ View ForecastMonthItemScreen::body(Context& ctx) const {
         .listRowSeparator(Visibility::hidden)
         .listRowInsets(4, 9, 4, 9);
   };
-  View list = List({rows.keys ? forecast_internal::billForEach(BillRowGroup{rows.bills, rows.keys}, row)
+  View list = List({rows.keys ? forecast_internal::billForEach(BillRowGroup{rows.bills, rows.keys, nullptr}, row)
                               : forecast_internal::billForEachOfOwnIds(rows.bills, row)})
                   .listStyle(ListStyle::plain) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::large, month.month};
