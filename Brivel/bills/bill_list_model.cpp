@@ -68,21 +68,16 @@ struct TextRules {
   // bytes is a match of the characters). Plain ASCII folds to its lower case without ICU,
   // except a capital I where the locale folds it to a dotless i.
   std::string folded(std::string_view text) const {
-    const bool plain = isPlain(text);
-    if (plain) {
-      std::string lower(text);
-      for (char& c : lower) c = asciiLower(c);
-      return lower;
-    }
     std::string utf8;
-    foldedWithIcu(text).toUTF8String(utf8);
+    fold(text, utf8);
     return utf8;
   }
 
   // Folds `text` into `into` as folded() does, reusing its storage.
   void fold(std::string_view text, std::string& into) const {
     if (!isPlain(text)) {
-      into = folded(text);
+      into.clear();
+      foldedWithIcu(text).toUTF8String(into);
       return;
     }
     into.resize(text.size());
@@ -743,7 +738,7 @@ std::uint64_t BillListModel::version() const { return impl_->version; }
 BillRowGroup BillListModel::sortedRows(const std::shared_ptr<ProfileEntity>& profile,
                                        const std::function<int(const BillEntity&)>& part) {
   Impl& m = *impl_;
-  if (!profile) return BillRowGroup{std::make_shared<const BillList>(), std::make_shared<const std::vector<std::string>>()};
+  if (!profile) return BillRowGroup{std::make_shared<const BillList>(), std::make_shared<const std::vector<std::string>>(), nullptr};
   m.prepare(profile);
   BillRowGroup rows;
   // Observed by the model, and by the caller for what decides the parts.
