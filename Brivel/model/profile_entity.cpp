@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 #include "Brivel/model/bank_account_entity.h"
 #include "Brivel/model/bill_entity.h"
 #include "Brivel/model/category_entity.h"

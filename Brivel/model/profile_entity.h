@@ -169,10 +169,6 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   // All bill figures at once, shared and unchanging; reading it registers the accesses of
   // every figure.
   std::shared_ptr<const YearFigures> yearFigures() const;
-  // A value made from the bill figures alone (such as a screen's month records), kept with
-  // them: `make` runs on the first ask after a bill figure changed, later asks for the same
-  // type share its result. One such value is kept at a time. Reading it registers the
-  // accesses of every figure.
   // How many times one of the profile's bills changed its id, name, cost, date or timing
   // (changes of the bill list itself are not counted): rows ordered and keyed by those stay
   // in order while it is the same. Registers no access.
@@ -182,6 +178,10 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   // remembers (the last kRememberedEdits). The pointers only tell bills apart.
   static constexpr std::size_t kRememberedEdits = 64;
   std::optional<std::vector<const BillEntity*>> billsEditedSince(std::uint64_t since) const;
+  // A value made from the bill figures alone (such as a screen's month records), kept with
+  // them: `make` runs on the first ask after a bill figure changed, later asks for the same
+  // type share its result. One such value is kept at a time. Reading it registers the
+  // accesses of every figure.
   template <class T, class Make>
   std::shared_ptr<const T> keptWithFigures(const Make& make) const {
     registerBillReads();
