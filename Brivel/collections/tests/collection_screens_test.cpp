@@ -319,7 +319,9 @@ TEST_F(CollectionScreensTest, ConfirmedDeleteUnlinksExactlyTheMatchingBillsAndTh
   ASSERT_EQ(context().fetch<NoteEntity>().size(), 1u);
   EXPECT_EQ(context().fetch<NoteEntity>().front()->name(), "kept");
   for (const auto& bill : context().fetch<BillEntity>()) {
-    if (bill->name() != "c") EXPECT_EQ(bill->bankAccount(), nullptr) << bill->name();
+    if (bill->name() != "c") {
+      EXPECT_EQ(bill->bankAccount(), nullptr) << bill->name();
+    }
     EXPECT_EQ(bill->category(), nullptr) << bill->name();
   }
 }
