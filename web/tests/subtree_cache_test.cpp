@@ -44,7 +44,7 @@ View screen(std::shared_ptr<Model> model) {
   return View(Closure("rows", [model](Context&) {
     const auto& names = model->names;
     View content = model->flat ? rowsOf(names)
-                               : Group({Section({rowsOf({names.begin(), names.begin() + 2})}, Verbatim(model->header)),
+                               : Group({Section({rowsOf({names.begin(), names.begin() + 2})}, HStack({Verbatim(model->header), Spacer()})),
                                         Section({rowsOf({names.begin() + 2, names.end()})}, Verbatim("Other"))});
     return NavigationStack(List({content}).navigationTitle(verbatim("Bills")));
   }));
