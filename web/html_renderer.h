@@ -88,8 +88,9 @@ class HtmlRenderer {
 
   // Renders a `window` node (or any subtree) into a Page. Renders of one renderer share its
   // key table, so call it from one thread at a time. A memoised subtree (platform/ui/memo.h)
-  // drawn by the previous render and repeated unchanged is copied from what that render wrote.
-  // The key table and the memoised subtrees last drawn are kept by the renderer.
+  // drawn by the previous render and repeated unchanged is copied from what that render wrote;
+  // so is a section's header or a list row whose nodes equal those the previous render drew.
+  // The key table and the subtrees last drawn are kept by the renderer.
   Page render(const platform::ui::Node& root) const;
   // The items of the actions menu of the row whose element key (in the latest render of this
   // renderer) is `key`: a row's swipe and context actions are drawn only when its menu opens.
