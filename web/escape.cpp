@@ -3,17 +3,24 @@
 namespace web {
 
 void appendEscapedHtml(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+  // Runs of plain characters are appended whole: most texts need no escaping at all.
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::string_view replacement;
+    switch (text[i]) {
+      case '&': replacement = "&amp;"; break;
+      case '<': replacement = "&lt;"; break;
+      case '>': replacement = "&gt;"; break;
+      case '"': replacement = "&quot;"; break;
+      case '\'': replacement = "&#39;"; break;
       case '\0': break;
-      default: out += c;
+      default: continue;
     }
+    out.append(text.data() + plain, i - plain);
+    out += replacement;
+    plain = i + 1;
   }
+  out.append(text.data() + plain, text.size() - plain);
 }
 
 std::string escapeHtml(std::string_view text) {

@@ -134,7 +134,7 @@ void Writer::section(const Node& n) {
   open(tag);
   if (!n.slot("header").empty()) {
     out_ += "<header class=\"section-header\">";
-    slot(n, "header");
+    for (const auto& child : n.slot("header")) drawKept(child);
     out_ += "</header>";
   }
   out_ += "<div class=\"section-rows\">";
@@ -187,10 +187,10 @@ void Writer::row(const Node& n) {
   for (const auto& [edge, property] : {std::pair{Attr::listRowInsetsTop, "padding-top"}, std::pair{Attr::listRowInsetsBottom, "padding-bottom"},
                                        std::pair{Attr::listRowInsetsLeading, "padding-inline-start"},
                                        std::pair{Attr::listRowInsetsTrailing, "padding-inline-end"}}) {
-    if (auto v = n.number(edge)) tag.addStyle(property, px(*v));
+    if (auto v = n.number(edge)) tag.addStylePx(property, *v);
   }
   open(tag);
-  node(n);
+  drawKept(n);
   close(tag);
 }
 

@@ -57,7 +57,7 @@ const std::string* KeyTable::identityOf(const std::string& key) const {
   return found == identities_.end() ? nullptr : &found->second.identity;
 }
 
-const std::string& KeyTable::keyFor(const std::string& identity) {
+KeyTable::Entry KeyTable::entryFor(const std::string& identity) {
   auto [at, added] = keys_.try_emplace(identity);
   if (added) {
     static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -66,18 +66,19 @@ const std::string& KeyTable::keyFor(const std::string& identity) {
       key.insert(key.begin(), digits[n % 36]);
       if (n < 36) break;
     }
-    at->second = "k" + key;
-    identities_.emplace(at->second, Given{identity, render_});
-  } else if (auto given = identities_.find(at->second); given != identities_.end()) {
-    given->second.drawnInRender = render_;
+    at->second.key = "k" + key;
+    at->second.given = &identities_.emplace(at->second.key, Given{identity, render_}).first->second;
+  } else {
+    at->second.given->drawnInRender = render_;
   }
-  return at->second;
+  return {at->first, at->second.key};
 }
 
-void KeyTable::touch(const std::string& identity) {
+const std::string* KeyTable::touch(const std::string& identity) {
   auto at = keys_.find(identity);
-  if (at == keys_.end()) return;
-  if (auto given = identities_.find(at->second); given != identities_.end()) given->second.drawnInRender = render_;
+  if (at == keys_.end()) return nullptr;
+  at->second.given->drawnInRender = render_;
+  return &at->first;
 }
 
 void KeyTable::endRender() {

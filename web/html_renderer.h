@@ -38,9 +38,17 @@ class KeyTable {
   static constexpr std::size_t kLetGoFrom = 20000;  // keys kept at least
   static constexpr std::uint64_t kKeptRenders = 16;
 
-  const std::string& keyFor(const std::string& identity);
-  // Marks the key of `identity` as drawn by this render (a copy of a kept subtree repeats it).
-  void touch(const std::string& identity);
+  const std::string& keyFor(const std::string& identity) { return entryFor(identity).key; }
+  // The key of `identity` with the table's own copy of the identity, which stays put until
+  // the end of the render.
+  struct Entry {
+    const std::string& identity;
+    const std::string& key;
+  };
+  Entry entryFor(const std::string& identity);
+  // Marks the key of `identity` as drawn by this render (a copy of a kept subtree repeats it);
+  // answers the table's own copy of the identity, null when it has no key.
+  const std::string* touch(const std::string& identity);
   // The identity a key was given to, or null.
   const std::string* identityOf(const std::string& key) const;
   std::size_t size() const { return keys_.size(); }
@@ -58,7 +66,11 @@ class KeyTable {
     std::string identity;
     std::uint64_t drawnInRender = 0;
   };
-  std::unordered_map<std::string, std::string> keys_;  // identity -> key
+  struct Key {
+    std::string key;
+    Given* given = nullptr;  // its entry in identities_ (entries stay put until let go)
+  };
+  std::unordered_map<std::string, Key> keys_;          // identity -> key
   std::unordered_map<std::string, Given> identities_;  // key -> identity
   std::uint64_t next_ = 0;
   std::uint64_t generation_ = 0;
@@ -76,8 +88,9 @@ class HtmlRenderer {
 
   // Renders a `window` node (or any subtree) into a Page. Renders of one renderer share its
   // key table, so call it from one thread at a time. A memoised subtree (platform/ui/memo.h)
-  // drawn by the previous render and repeated unchanged is copied from what that render wrote.
-  // The key table and the memoised subtrees last drawn are kept by the renderer.
+  // drawn by the previous render and repeated unchanged is copied from what that render wrote;
+  // so is a section's header or a list row whose nodes equal those the previous render drew.
+  // The key table and the subtrees last drawn are kept by the renderer.
   Page render(const platform::ui::Node& root) const;
   // The items of the actions menu of the row whose element key (in the latest render of this
   // renderer) is `key`: a row's swipe and context actions are drawn only when its menu opens.

@@ -1,8 +1,8 @@
 #include "web/internal/html_writer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <functional>
 
 #include "web/html_classes.h"
@@ -23,14 +23,29 @@ Node group(const std::vector<Node>& nodes) {
 // Asset images that are pictures rather than one-colour symbols.
 bool isArtwork(std::string_view name) { return name == "brivelTips"; }
 
-std::string cssNumber(double value) {
-  if (!std::isfinite(value)) return "0";
+void appendCssNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += '0';
+    return;
+  }
+  // Four significant digits, as printf's "%.4g" writes them.
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.4g", value);
-  return buffer;
+  auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 4);
+  out.append(buffer, written.ptr);
 }
 
-std::string px(double value) { return cssNumber(value) + "px"; }
+std::string cssNumber(double value) {
+  std::string out;
+  appendCssNumber(out, value);
+  return out;
+}
+
+std::string px(double value) {
+  std::string out;
+  appendCssNumber(out, value);
+  out += "px";
+  return out;
+}
 
 // What a few common icon-only buttons are called for screen readers.
 std::string iconName(std::string_view symbol) {
@@ -225,7 +240,7 @@ void Writer::decorate(const Node& n, Tag& tag) {
   auto dimension = [&](Attr attr, const char* property) {
     if (auto v = n.number(attr)) {
       if (std::isinf(*v)) return true;
-      tag.addStyle(property, px(*v));
+      tag.addStylePx(property, *v);
     }
     return false;
   };
@@ -239,17 +254,17 @@ void Writer::decorate(const Node& n, Tag& tag) {
   for (const auto& [edge, property] : {std::pair{Attr::paddingTop, "padding-top"}, std::pair{Attr::paddingBottom, "padding-bottom"},
                                        std::pair{Attr::paddingLeading, "padding-inline-start"},
                                        std::pair{Attr::paddingTrailing, "padding-inline-end"}}) {
-    if (auto v = n.number(edge)) tag.addStyle(property, px(*v));
+    if (auto v = n.number(edge)) tag.addStylePx(property, *v);
   }
   if (auto clip = n.choice<ShapeKind>(Attr::clipShape)) {
     tag.addClass(clipShapeClass(*clip));
-    if (auto r = n.number(Attr::clipShapeCornerRadius)) tag.addStyle("--radius", px(*r));
+    if (auto r = n.number(Attr::clipShapeCornerRadius)) tag.addStylePx("--radius", *r);
   }
   if (auto variant = n.choice<SymbolVariant>(Attr::symbolVariant)) tag.addClass(symbolVariantClass(*variant));
   if (auto role = n.choice<ButtonRole>(Attr::role)) tag.addClass(buttonRoleClass(*role));
   if (auto style = n.choice<ButtonStyle>(Attr::buttonStyle)) tag.addClass(buttonStyleClass(*style));
   if (auto size = n.choice<ControlSize>(Attr::controlSize)) tag.addClass(controlSizeClass(*size));
-  if (auto v = n.number(Attr::spacing)) tag.addStyle("gap", px(*v));
+  if (auto v = n.number(Attr::spacing)) tag.addStylePx("gap", *v);
   if (auto alignment = n.choice<Alignment>(Attr::alignment)) tag.addClass(stackAlignmentClass(*alignment));
   if (n.attr(Attr::transition)) tag.addClass("transition");
   if (const Color* c = n.color(Attr::listRowBackground)) tag.addStyle("--row-bg", cssColor(*c));
@@ -295,6 +310,13 @@ AttrTable withoutRowIndex(const AttrTable& attrs) {
   return copy;
 }
 
+// Whether two subtrees are the same but for the attributes of their top nodes (which
+// sameAttrs compares).
+bool sameBelow(const Node& a, const Node& b) {
+  return a.kind == b.kind && a.identity == b.identity && a.actionId == b.actionId && a.accepts == b.accepts &&
+         a.memoStamp == b.memoStamp && a.children == b.children && a.slots == b.slots;
+}
+
 }  // namespace
 
 void SubtreeCache::dropUnused() {
@@ -302,6 +324,7 @@ void SubtreeCache::dropUnused() {
     std::erase_if(it->second, [this](const CachedSubtree& c) { return c.usedInRender != render; });
     it = it->second.empty() ? byStamp.erase(it) : std::next(it);
   }
+  std::erase_if(byIdentity, [this](const auto& entry) { return entry.second.drawn.usedInRender != render; });
 }
 
 void Writer::node(const Node& n, Context context) {
@@ -312,39 +335,31 @@ void Writer::node(const Node& n, Context context) {
   draw(n, context);
 }
 
-bool Writer::drawMemoised(const Node& n, Context context) {
-  stampScratch_.clear();
-  if (!collectStamps(n, stampScratch_)) return false;
-  const bool inLazyList = rowCount_ >= 0;
-  auto lookup = [&]() -> CachedSubtree* {
-    for (CachedSubtree& c : cache_->byStamp[n.memoStamp]) {
-      if (c.identity == n.identity) return &c;
-    }
-    return nullptr;
-  };
-  CachedSubtree* found = lookup();
-  if (found && found->stamps == stampScratch_ && found->context == context &&
-      found->inLazyList == inLazyList && found->keyGeneration == keyTable_.generation() &&
-      found->fieldName == fieldName_ && sameAttrs(n.attrs, found->attrs) &&
-      std::none_of(found->keys.begin(), found->keys.end(), [this](const std::string& k) { return keys_.count(k) > 0; })) {
-    for (const std::string& k : found->keys) {
-      keys_.emplace(k, 1);
-      keyTable_.touch(k);
-    }
-    for (const auto& [id, spec] : found->actions) page_.actions[id] = spec;
-    out_ += found->html;
-    if (recording_) {
-      recording_->keys.insert(recording_->keys.end(), found->keys.begin(), found->keys.end());
-      recording_->actions.insert(recording_->actions.end(), found->actions.begin(), found->actions.end());
-    }
-    found->usedInRender = cache_->render;
-    return true;
-  }
+bool Writer::serves(const CachedSubtree& cached, const Node& n, Context context) const {
+  return cached.context == context && cached.inLazyList == (rowCount_ >= 0) &&
+         cached.keyGeneration == keyTable_.generation() && cached.fieldName == fieldName_ &&
+         sameAttrs(n.attrs, cached.attrs) &&
+         std::none_of(cached.keys.begin(), cached.keys.end(), [this](const std::string& k) { return keys_.count(k) > 0; });
+}
 
-  StampRuns stamps = stampScratch_;
+void Writer::repeat(CachedSubtree& cached) {
+  for (const std::string& k : cached.keys) {
+    // Every key a kept copy drew is in the table: it was drawn in this key generation.
+    if (const std::string* identity = keyTable_.touch(k)) keys_.emplace(*identity, 1);
+  }
+  for (const auto& [id, spec] : cached.actions) page_.actions[id] = spec;
+  out_ += cached.html;
+  if (recording_) {
+    recording_->keys.insert(recording_->keys.end(), cached.keys.begin(), cached.keys.end());
+    recording_->actions.insert(recording_->actions.end(), cached.actions.begin(), cached.actions.end());
+  }
+  cached.usedInRender = cache_->render;
+}
+
+bool Writer::drawRecorded(const Node& n, Context context, std::uint64_t stamp, CachedSubtree& into) {
   Recording recording;
   Recording* outer = std::exchange(recording_, &recording);
-  const std::uint64_t outerStamp = std::exchange(recordingStamp_, n.memoStamp);
+  const std::uint64_t outerStamp = std::exchange(recordingStamp_, stamp);
   const std::size_t start = out_.size();
   draw(n, context);
   recording_ = outer;
@@ -354,22 +369,64 @@ bool Writer::drawMemoised(const Node& n, Context context) {
     outer->actions.insert(outer->actions.end(), recording.actions.begin(), recording.actions.end());
     outer->cacheable = outer->cacheable && recording.cacheable;
   }
-  if (!recording.cacheable) return true;
+  if (!recording.cacheable) return false;
+  into.identity = n.identity;
+  into.attrs = withoutRowIndex(n.attrs);
+  into.context = context;
+  into.inLazyList = rowCount_ >= 0;
+  into.fieldName = fieldName_;
+  into.keyGeneration = keyTable_.generation();
+  into.html.assign(out_, start, std::string::npos);
+  into.keys = std::move(recording.keys);
+  into.actions = std::move(recording.actions);
+  into.usedInRender = cache_->render;
+  return true;
+}
+
+bool Writer::drawMemoised(const Node& n, Context context) {
+  stampScratch_.clear();
+  if (!collectStamps(n, stampScratch_)) return false;
+  auto lookup = [&]() -> CachedSubtree* {
+    for (CachedSubtree& c : cache_->byStamp[n.memoStamp]) {
+      if (c.identity == n.identity) return &c;
+    }
+    return nullptr;
+  };
+  CachedSubtree* found = lookup();
+  if (found && found->stamps == stampScratch_ && serves(*found, n, context)) {
+    repeat(*found);
+    return true;
+  }
+
+  StampRuns stamps = stampScratch_;
+  CachedSubtree drawn;
+  if (!drawRecorded(n, context, n.memoStamp, drawn)) return true;
+  drawn.stamps = std::move(stamps);
   // Subtrees drawn meanwhile may have moved the entries.
   found = lookup();
   if (!found) found = &cache_->byStamp[n.memoStamp].emplace_back();
-  found->identity = n.identity;
-  found->stamps = std::move(stamps);
-  found->attrs = withoutRowIndex(n.attrs);
-  found->context = context;
-  found->inLazyList = inLazyList;
-  found->fieldName = fieldName_;
-  found->keyGeneration = keyTable_.generation();
-  found->html.assign(out_, start, std::string::npos);
-  found->keys = std::move(recording.keys);
-  found->actions = std::move(recording.actions);
-  found->usedInRender = cache_->render;
+  *found = std::move(drawn);
   return true;
+}
+
+void Writer::drawKept(const Node& n, Context context) {
+  if (n.flag(Attr::hidden)) return;
+  if (!cache_ || omitKeys_ || n.memoStamp != 0 || n.identity.empty()) return node(n, context);
+  auto found = cache_->byIdentity.find(n.identity);
+  if (found != cache_->byIdentity.end() && found->second.drawn.usedInRender != cache_->render &&
+      serves(found->second.drawn, n, context) && sameBelow(n, found->second.tree)) {
+    repeat(found->second.drawn);
+    return;
+  }
+  CachedSubtree drawn;
+  if (!drawRecorded(n, context, recordingStamp_, drawn)) {
+    cache_->byIdentity.erase(n.identity);
+    return;
+  }
+  // Subtrees drawn meanwhile may have added entries (and moved this one): look again.
+  KeptSubtree& kept = cache_->byIdentity[n.identity];
+  kept.drawn = std::move(drawn);
+  kept.tree = n;
 }
 
 void Writer::draw(const Node& n, Context context) {
@@ -397,7 +454,7 @@ void Writer::draw(const Node& n, Context context) {
     Tag wrapper("div", "layered");
     if (auto clip = n.choice<ShapeKind>(Attr::clipShape)) {
       wrapper.addClass(clipShapeClass(*clip));
-      if (auto r = n.number(Attr::clipShapeCornerRadius)) wrapper.addStyle("--radius", px(*r));
+      if (auto r = n.number(Attr::clipShapeCornerRadius)) wrapper.addStylePx("--radius", *r);
     }
     open(wrapper);
     if (!n.slot("background").empty()) {
@@ -502,7 +559,7 @@ void Writer::element(const Node& n, Context context) {
     case NodeKind::shape: {
       tag = Tag("span", "shape");
       tag.addClass(shapeClass(n.choice<ShapeKind>(Attr::shape).value_or(ShapeKind::rectangle)));
-      if (auto r = n.number(Attr::cornerRadius)) tag.addStyle("--radius", px(*r));
+      if (auto r = n.number(Attr::cornerRadius)) tag.addStylePx("--radius", *r);
       if (const Color* c = n.color(Attr::fill)) tag.addStyle("background", cssColor(*c));
       tag.addAttribute("aria-hidden", "true");
       break;

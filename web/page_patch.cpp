@@ -111,18 +111,14 @@ bool ParsedHtml::parse() {
     }
     // A start tag: its end is the first '>' outside quotes.
     std::size_t end = at + 1;
-    while (true) {
-      const std::size_t close = html.find('>', end);
-      if (close == std::string_view::npos) return false;
-      const std::string_view inside = html.substr(end, close - end);
-      const std::size_t quote = std::min(inside.find('"'), inside.find('\''));
-      if (quote == std::string_view::npos) {
-        end = close;
-        break;
+    for (;; ++end) {
+      if (end >= html.size()) return false;
+      const char c = html[end];
+      if (c == '>') break;
+      if (c == '"' || c == '\'') {
+        end = html.find(c, end + 1);
+        if (end == std::string_view::npos) return false;
       }
-      const std::size_t quoted = html.find(inside[quote], end + quote + 1);
-      if (quoted == std::string_view::npos) return false;
-      end = quoted + 1;
     }
     Node node;
     node.element = true;

@@ -244,6 +244,8 @@ struct Node {
   }
   // The nodes of a slot, or an empty list.
   const std::vector<Node>& slot(std::string_view name) const;
+
+  friend bool operator==(const Node&, const Node&) = default;
 };
 
 // What a renderer sends back for an actionable node.

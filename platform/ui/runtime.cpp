@@ -276,12 +276,18 @@ DispatchStatus ViewRuntime::dispatch(const ActionEvent& event) {
   if (!run) return DispatchStatus::refused;
 
   bool nested = impl_->rendering;
+  // A field's focus is the runtime's own state, so a focus event that changed nothing (the page
+  // telling what the app itself set) needs no render; other handlers may change data the
+  // runtime cannot see.
+  const bool focusOnly = event.kind == EventKind::focus;
+  const bool wasDirty = impl_->dirty;
+  if (focusOnly) impl_->dirty = false;
   {
     Impl::RenderingScope scope(*impl_);
     run();
   }
-  impl_->dirty = true;  // handlers may change data the runtime cannot see
-  if (!nested) impl_->renderNow();
+  impl_->dirty = !focusOnly || impl_->dirty || wasDirty;
+  if (!nested && impl_->dirty) impl_->renderNow();
   return DispatchStatus::handled;
 }
 

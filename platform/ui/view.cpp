@@ -379,7 +379,9 @@ View View::focused(Binding<bool> isFocused) const {
         if (done) return;
         done = true;
         n.attrs[Attr::focused] = isFocused.get();
-        if (Handlers* h = b.handlers(n.actionId)) h->focus = [isFocused](bool on) { isFocused.set(on); };
+        if (Handlers* h = b.handlers(n.actionId)) h->focus = [isFocused](bool on) {
+          if (isFocused.get() != on) isFocused.set(on);
+        };
       });
       out[i] = std::move(one.front());
     }

@@ -82,7 +82,7 @@ View View::searchable(Binding<std::string> text, Binding<bool> isPresented, Text
     Handlers h;
     h.setText = [text](std::string v) { text.set(std::move(v)); };
     h.focus = [isPresented](bool on) {
-      if (on) isPresented.set(true);
+      if (on && !isPresented.get()) isPresented.set(true);
     };
     h.dismiss = [text, isPresented] {
       isPresented.set(false);

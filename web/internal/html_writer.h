@@ -38,6 +38,7 @@ Node group(const std::vector<Node>& nodes);
 // Asset images that are pictures rather than one-colour symbols.
 bool isArtwork(std::string_view name);
 // A number as CSS writes it ("0" for a value that is not finite), and in pixels.
+void appendCssNumber(std::string& out, double value);
 std::string cssNumber(double value);
 std::string px(double value);
 // What a few common icon-only buttons are called for screen readers.
@@ -67,6 +68,13 @@ struct Tag {
     style += ':';
     style += value;
     style += ';';
+  }
+  // A length in pixels, written straight into the style.
+  void addStylePx(std::string_view property, double value) {
+    style += property;
+    style += ':';
+    appendCssNumber(style, value);
+    style += "px;";
   }
   void addAttribute(std::string_view attribute, std::string_view value) {
     attributes += ' ';
@@ -107,10 +115,19 @@ struct CachedSubtree {
   std::uint64_t usedInRender = 0;
 };
 
-// The memoised subtrees a renderer drew, kept from one render to the next; those a render did
-// not draw are dropped after it.
+// A subtree that is not memoised (a section's header, a row) kept with a copy of its nodes: it
+// is drawn from here again while its nodes are equal to the copy (top node but its place in a
+// lazy list) and the writer is where it was.
+struct KeptSubtree {
+  CachedSubtree drawn;
+  Node tree;
+};
+
+// The subtrees a renderer drew, kept from one render to the next; those a render did not draw
+// are dropped after it.
 struct SubtreeCache {
   std::unordered_map<std::uint64_t, std::vector<CachedSubtree>> byStamp;  // of the top node
+  std::unordered_map<std::string, KeptSubtree> byIdentity;                // of the top node
   std::uint64_t render = 0;
 
   void dropUnused();
@@ -157,6 +174,17 @@ class Writer {
   // Draws a memoised subtree from the cache, or draws it and keeps it there; false when the
   // subtree is not entirely memoised (node() then just draws it).
   bool drawMemoised(const Node& n, Context context);
+  // Draws a subtree from the cache while its nodes equal the ones drawn last time, or draws it
+  // and keeps it there with a copy of its nodes (for subtrees that are seldom memoised but
+  // mostly the same from one render to the next).
+  void drawKept(const Node& n, Context context = Context::normal);
+  // Whether a cached drawing serves `n` here: drawn in this key generation, in the same place,
+  // and none of its keys drawn already in this render.
+  bool serves(const CachedSubtree& cached, const Node& n, Context context) const;
+  // Repeats a cached drawing: its HTML, keys and controls.
+  void repeat(CachedSubtree& cached);
+  // Draws `n` recording what drawing it does into `into`; false when a copy could not repeat it.
+  bool drawRecorded(const Node& n, Context context, std::uint64_t stamp, CachedSubtree& into);
   // One node without its wrapping modifiers.
   void element(const Node& n, Context context);
   void window(const Node& n);
@@ -182,13 +210,15 @@ class Writer {
   // as a swipe action in its tray and in the actions menu, gets "#2" on its second drawing), so
   // that the client can match elements across renders.
   const std::string& uniqueKey(const std::string& identity) {
-    int& seen = keys_[identity];
-    ++seen;
-    if (recording_) {
-      recording_->keys.push_back(identity);
-      if (seen != 1) recording_->cacheable = false;
+    if (recording_) recording_->keys.push_back(identity);
+    auto seen = keys_.find(identity);
+    if (seen == keys_.end()) {
+      const KeyTable::Entry entry = keyTable_.entryFor(identity);
+      keys_.emplace(entry.identity, 1);
+      return entry.key;
     }
-    return keyTable_.keyFor(seen == 1 ? identity : identity + "#" + std::to_string(seen));
+    if (recording_) recording_->cacheable = false;
+    return keyTable_.keyFor(identity + "#" + std::to_string(++seen->second));
   }
   // Drawing that a cached copy could not repeat (the page's title).
   void notCacheable() {
@@ -208,7 +238,8 @@ class Writer {
   KeyTable& keyTable_;
   Page& page_;
   std::string& out_;
-  std::unordered_map<std::string, int> keys_;
+  // How often each identity was drawn in this render, by the key table's copy of it.
+  std::unordered_map<std::string_view, int> keys_;
   // The row count of the lazy list being written, -1 outside one.
   std::int64_t rowCount_ = -1;
   bool omitKeys_ = false;

@@ -391,6 +391,21 @@ TEST_F(HtmlRendererTest, AClearedTintShowsTheAccentColourWhateverTintSurroundsIt
   EXPECT_EQ(cssColor(Color{Color::Kind::system, "accent"}), "var(--accent)");
 }
 
+TEST_F(HtmlRendererTest, WritesNumbersWithFourSignificantDigits) {
+  Node stack = make(NodeKind::vStack, {{Attr::frameWidth, 12345.678},
+                                       {Attr::frameHeight, -2.5},
+                                       {Attr::paddingTop, 1.0 / 3.0},
+                                       {Attr::paddingBottom, 0.00001234},
+                                       {Attr::spacing, std::int64_t{8}},
+                                       {Attr::opacity, 0.5},
+                                       {Attr::lineLimit, std::int64_t{2}}});
+  const std::string html = render(stack).html;
+  for (const char* expected : {"width:1.235e+04px;", "height:-2.5px;", "padding-top:0.3333px;",
+                               "padding-bottom:1.234e-05px;", "gap:8px;", "opacity:0.5;", "--lines:2;"}) {
+    EXPECT_NE(html.find(expected), std::string::npos) << expected << " in " << html;
+  }
+}
+
 TEST(CssColorTest, NamesPaletteAndSystemColoursAndNothingElse) {
   using K = Color::Kind;
   EXPECT_EQ(cssColor({K::asset, "sonicBlue"}), "var(--c-sonicBlue)");

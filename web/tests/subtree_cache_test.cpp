@@ -44,7 +44,7 @@ View screen(std::shared_ptr<Model> model) {
   return View(Closure("rows", [model](Context&) {
     const auto& names = model->names;
     View content = model->flat ? rowsOf(names)
-                               : Group({Section({rowsOf({names.begin(), names.begin() + 2})}, Verbatim(model->header)),
+                               : Group({Section({rowsOf({names.begin(), names.begin() + 2})}, HStack({Verbatim(model->header), Spacer()})),
                                         Section({rowsOf({names.begin() + 2, names.end()})}, Verbatim("Other"))});
     return NavigationStack(List({content}).navigationTitle(verbatim("Bills")));
   }));
@@ -169,6 +169,33 @@ TEST_F(SubtreeCacheTest, ACopyServesOnlyWhileItsNodesAndPlaceAreTheSame) {
   text->attrs[Attr::text] = TextContent{"mortgage", {}, true};
   text->memoStamp = 0;
   EXPECT_NE(cached_.render(edited).html.find("mortgage"), std::string::npos);
+}
+
+// Section headers and rows that are not memoised are kept by their nodes: a copy serves only
+// while every node below is equal to the one drawn.
+TEST_F(SubtreeCacheTest, AKeptHeaderServesOnlyWhileItsNodesAreEqual) {
+  renderBoth();
+  const Node tree = runtime_.render();
+  const std::string before = cached_.render(tree).html;
+  EXPECT_EQ(cached_.render(tree).html, before);
+  ASSERT_EQ(before.find("bold"), std::string::npos);
+
+  auto header = [](const Node& n) {
+    const TextContent* t = n.textContent(Attr::text);
+    return t && t->key == "Home";
+  };
+  Node renamed = tree;
+  find(renamed, header)->attrs[Attr::text] = TextContent{"House", {}, true};
+  std::string html = cached_.render(renamed).html;
+  EXPECT_NE(html.find(">House<"), std::string::npos);
+  EXPECT_EQ(html.find(">Home<"), std::string::npos);
+
+  Node restyled = tree;
+  find(restyled, header)->attrs[Attr::bold] = true;
+  html = cached_.render(restyled).html;
+  EXPECT_NE(html.find("bold"), std::string::npos);
+  EXPECT_NE(html.find(">Home<"), std::string::npos);
+  EXPECT_EQ(cached_.render(tree).html, before);
 }
 
 TEST_F(SubtreeCacheTest, ARowDrawnTwiceGetsKeysOfItsOwnTheSecondTime) {

@@ -111,6 +111,13 @@ TEST(TextInput, FocusFollowsTheFieldAndCode) {
   EXPECT_TRUE(driver.exists(byText("not focused")));
   driver.tap(byText("focus"));
   EXPECT_TRUE(driver.get(byKind(NodeKind::textField)).flag(Attr::focused));
+  // The page telling the focus the app already set renders nothing; a change still renders.
+  const std::uint64_t version = driver.runtime().version();
+  EXPECT_EQ(driver.focus(byKind(NodeKind::textField), true), DispatchStatus::handled);
+  EXPECT_EQ(driver.runtime().version(), version);
+  driver.focus(byKind(NodeKind::textField), false);
+  EXPECT_GT(driver.runtime().version(), version);
+  EXPECT_TRUE(driver.exists(byText("not focused")));
 }
 
 TEST(Controls, EventsOfTheWrongKindOrValueAreRefused) {
