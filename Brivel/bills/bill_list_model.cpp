@@ -721,49 +721,44 @@ struct BillListModel::Impl {
     });
   }
 
-  // The rows whose search key holds `needle`, in the kept order: the first match in each
-  // row's stretch of the column that ends inside the row.
-  std::vector<std::uint32_t> columnMatches(std::string_view needle) const {
-    std::vector<std::uint32_t> found;
+  // Calls `f` with each row whose search key holds `needle`, in the kept order: the first match
+  // in each row's stretch of the column that ends inside the row.
+  template <typename F>
+  void eachMatch(std::string_view needle, F&& f) const {
     const std::string_view text(column.text);
     const auto& starts = column.starts;
+    auto next = [&](std::size_t from) { return needle.size() == 1 ? text.find(needle[0], from) : text.find(needle, from); };
     std::size_t row = 0;
-    std::size_t at = 0;
-    while ((at = text.find(needle, at)) != std::string_view::npos) {
+    for (std::size_t at = next(0); at != std::string_view::npos;) {
       while (starts[row + 1] <= at) ++row;  // the matches come in order: walk on to the row
       if (at + needle.size() < starts[row + 1]) {
-        found.push_back(static_cast<std::uint32_t>(row));
-        at = starts[row + 1];
+        f(row);
+        at = next(starts[row + 1]);
       } else {
-        ++at;
+        at = next(at + 1);
       }
     }
-    return found;
   }
 
   std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
     const std::string needle = rules->folded(searchText);
-    std::vector<std::uint32_t> found;
-    if (!searchText.empty() && !needle.empty()) {
-      if (!columnCurrent()) makeColumn();
-      found = columnMatches(needle);
-    }
+    const bool any = !searchText.empty() && !needle.empty();
+    if (any && !columnCurrent()) makeColumn();
     if (sharedIds != 0) {
       std::vector<Entry*> rows;
-      rows.reserve(found.size());
-      for (std::uint32_t row : found) rows.push_back(column.rows[row]);
+      if (any) eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
       model->groups.push_back(rowsOf(rows));
       return model;
     }
     BillList bills;
-    bills.reserve(found.size());
     std::vector<platform::UUID> ids;
-    ids.reserve(found.size());
-    for (std::uint32_t row : found) {
-      bills.emplace_back(column.bills, (*column.bills)[row].get());
-      ids.push_back(column.ids[row]);
+    if (any) {
+      eachMatch(needle, [&](std::size_t row) {
+        bills.emplace_back(column.bills, (*column.bills)[row].get());
+        ids.push_back(column.ids[row]);
+      });
     }
     model->groups.push_back(BillRowGroup{std::make_shared<const BillList>(std::move(bills)), nullptr,
                                          std::make_shared<const std::vector<platform::UUID>>(std::move(ids))});
