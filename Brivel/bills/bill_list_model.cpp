@@ -171,6 +171,22 @@ struct BillListModel::Impl {
   bool listChanged = false;
   std::vector<Entry*> dirty;
 
+  // The search keys of the whole order side by side, so that a search reads one block of
+  // memory rather than every bill's entry: made after the list is shown (see foldAhead) and
+  // good while `version` stays what it was made at.
+  struct SearchColumn {
+    std::uint64_t version = 0;
+    bool made = false;
+    std::string text;                   // each row's key followed by a '\0', in the kept order
+    std::vector<std::uint32_t> starts;  // where each row's key begins, then text.size()
+    std::vector<Entry*> rows;           // all.rows as it was
+    std::vector<platform::UUID> ids;    // their row ids
+    // Their bills, held by one block: a result's rows share it rather than each bill's own
+    // count, so that a search does not write to every matching bill.
+    std::shared_ptr<const BillList> bills;
+  };
+  SearchColumn column;
+
   std::shared_ptr<const BillListModelContent> grouped;
   std::string lastSearch;
   std::shared_ptr<const BillListModelContent> searched;
@@ -202,6 +218,7 @@ struct BillListModel::Impl {
     listChanged = false;
     grouped.reset();
     searched.reset();
+    column = {};
     state.reset();
     profile.reset();
     profileAddress = nullptr;
@@ -653,33 +670,98 @@ struct BillListModel::Impl {
     }
   }
 
-  // Folds the search keys not made yet in a later turn of the main queue, once the list is
-  // shown: the first letter typed then finds them made, however long the list.
+  // True when the order holds every change noticed so far.
+  bool current() const { return built && !rebuildNeeded && dirty.empty() && !listChanged; }
+  bool columnCurrent() const { return column.made && column.version == version; }
+
+  // Lays the search keys of the kept order side by side (folding those not made yet).
+  void makeColumn() {
+    SearchColumn made;
+    const std::size_t count = all.rows.size();
+    made.starts.reserve(count + 1);
+    made.rows = all.rows;
+    made.ids.reserve(count);
+    BillList bills;
+    bills.reserve(count);
+    for (Entry* entry : all.rows) {
+      made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
+      made.text += searchKey(*entry);
+      made.text.push_back('\0');
+      made.ids.push_back(rowId(*entry));
+      bills.push_back(entry->bill);
+    }
+    made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
+    made.bills = std::make_shared<const BillList>(std::move(bills));
+    made.version = version;
+    made.made = true;
+    column = std::move(made);
+    foldNeeded = false;
+  }
+
+  // Folds the search keys not made yet, and lays them out for the search, in a later turn of
+  // the main queue once the list is shown: the first letter typed then finds them ready,
+  // however long the list.
   void foldAhead() {
-    if (foldPosted || !foldNeeded) return;
+    if (foldPosted || (!foldNeeded && columnCurrent())) return;
     foldPosted = true;
     platform::DispatchQueue::main()->async([this, alive = std::weak_ptr<bool>(alive)] {
       if (alive.expired()) return;
       foldPosted = false;
       if (!rules) return;
-      foldNeeded = false;
       platform::withoutObservationTracking([&] {
+        if (current()) {
+          if (!columnCurrent()) makeColumn();
+          return;
+        }
+        // A change came meanwhile: the order is brought up to date when the list is next
+        // asked for; the keys of the bills can be made now.
+        foldNeeded = false;
         for (Entry* entry : members) searchKey(*entry);
       });
     });
+  }
+
+  // Calls `f` with each row whose search key holds `needle`, in the kept order: the first match
+  // in each row's stretch of the column that ends inside the row.
+  template <typename F>
+  void eachMatch(std::string_view needle, F&& f) const {
+    const std::string_view text(column.text);
+    const auto& starts = column.starts;
+    auto next = [&](std::size_t from) { return needle.size() == 1 ? text.find(needle[0], from) : text.find(needle, from); };
+    std::size_t row = 0;
+    for (std::size_t at = next(0); at != std::string_view::npos;) {
+      while (starts[row + 1] <= at) ++row;  // the matches come in order: walk on to the row
+      if (at + needle.size() < starts[row + 1]) {
+        f(row);
+        at = next(starts[row + 1]);
+      } else {
+        at = next(at + 1);
+      }
+    }
   }
 
   std::shared_ptr<const BillListModelContent> search(std::string_view searchText) {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
     const std::string needle = rules->folded(searchText);
-    std::vector<Entry*> found;
-    if (!searchText.empty() && !needle.empty()) {
-      for (Entry* entry : all.rows) {
-        if (searchKey(*entry).find(needle) != std::string::npos) found.push_back(entry);
-      }
+    const bool any = !searchText.empty() && !needle.empty();
+    if (any && !columnCurrent()) makeColumn();
+    if (sharedIds != 0) {
+      std::vector<Entry*> rows;
+      if (any) eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
+      model->groups.push_back(rowsOf(rows));
+      return model;
     }
-    model->groups.push_back(rowsOf(found));
+    BillList bills;
+    std::vector<platform::UUID> ids;
+    if (any) {
+      eachMatch(needle, [&](std::size_t row) {
+        bills.emplace_back(column.bills, (*column.bills)[row].get());
+        ids.push_back(column.ids[row]);
+      });
+    }
+    model->groups.push_back(BillRowGroup{std::make_shared<const BillList>(std::move(bills)), nullptr,
+                                         std::make_shared<const std::vector<platform::UUID>>(std::move(ids))});
     return model;
   }
 

@@ -2,8 +2,9 @@
 // change notices: the selected profile's bills sorted and grouped under its choices, their row
 // keys, each bill's collation key (for the name orders) and search key (its name folded for a
 // case-insensitive search; made for every bill in a main-queue turn after the list is shown,
-// so that the first letter typed does not wait for them), and the results of the last search
-// text. The current locale and its collator are read once per render, not per comparison.
+// and laid side by side in the list's order then, so that a letter typed neither waits for
+// them nor reads every bill's entry), and the results of the last search text. The current
+// locale and its collator are read once per render, not per comparison.
 //
 // The model observes the profile, its accounts and categories, and each of its bills (one
 // observer per object). A notice marks what changed: a bill whose cost, date, link or name

@@ -16,6 +16,7 @@
 #include "Brivel/bills/bill_ordering.h"
 #include "Brivel/bills/bill_sections.h"
 #include "bills_test_support.h"
+#include "platform/dispatch/queue.h"
 #include "platform/foundation/text.h"
 
 namespace brivel {
@@ -243,6 +244,42 @@ TEST_F(BillListModelTest, SearchOfPlainNamesFindsWhatTheFullFoldingFinds) {
     platform::Locale::setCurrent(c.locale);
     BillListModel model;
     EXPECT_EQ(kept(model, profile, c.search), computed(*profile, c.search)) << c.locale << ", search \"" << c.search << "\"";
+  }
+  platform::Locale::setCurrent("");
+}
+
+// Once the list is shown, the search keys are laid out ahead of the first letter; a search
+// of them must find what the full computation finds, whole names and name ends included and no
+// match made of one name's end and the next one's start, and every kind of change after the
+// layout must be seen by the next search.
+TEST_F(BillListModelTest, SearchesAfterTheListIsShownFindWhatAFullComputationFinds) {
+  auto profile = addProfile();
+  auto flat = addCategory(profile, "Flat");
+  for (const char* name : {"Rent", "rent", "Tram", "", "\u00d6l", "Strom", "Rent", "tr"}) addBill(profile, name, 1, flat);
+  const std::vector<std::string> searches{"rent", "nt", "t", "TR", "\u00f6l", "ntr", std::string("t\0r", 3), "x"};
+  struct Change {
+    const char* what;
+    std::function<void()> apply;
+  };
+  const std::vector<Change> changes{
+      {"nothing", [] {}},
+      {"a rename", [&] { profile->bills().value()[1]->setName("Rental"); }},
+      {"a bill added", [&] { addBill(profile, "Entry", 2); }},
+      {"a bill deleted", [&] { context().deleteModel(profile->bills().value()[0]); }},
+      {"another order", [&] { profile->setBillSortType(BillSortType::costReversed); }},
+      {"an id shared", [&] { profile->bills().value()[2]->setId(profile->bills().value()[3]->id()); }},
+      {"another grouping", [&] { profile->setCollectionFilterType(CollectionFilterType::category); }},
+      {"another locale", [&] { platform::Locale::setCurrent("tr_TR"); }},
+  };
+  BillListModel model;
+  for (const Change& change : changes) {
+    ASSERT_EQ(kept(model, profile, ""), computed(*profile, "")) << "after " << change.what;
+    platform::MainLoop::drain();  // the list shown: the keys are laid out
+    change.apply();
+    for (const std::string& search : searches) {
+      ASSERT_EQ(kept(model, profile, search), computed(*profile, search))
+          << "after " << change.what << ", search \"" << search << "\"";
+    }
   }
   platform::Locale::setCurrent("");
 }
