@@ -250,8 +250,13 @@ std::optional<UPLogResponse> UPDecodeLogReply(const std::vector<uint8_t>& data, 
   return result;
 }
 
+// Upload bodies are compressed at zlib's fastest level: on a typical 50 KB batch it takes
+// about a tenth of the default level's time for a body about a third larger, and the
+// collector inflates any level to the same bytes.
+constexpr int kUploadGzipLevel = 1;
+
 std::optional<std::vector<uint8_t>> UPCompressionHelper::gzippedData(const std::vector<uint8_t>& data) {
-  return UTLGzip::utl_dataByGzippingData(data);
+  return UTLGzip::utl_dataByGzippingDataAtLevel(data, kUploadGzipLevel);
 }
 
 bool UPCompressionHelper::isGzipped(const std::vector<uint8_t>& data) {
