@@ -188,6 +188,26 @@ void BM_Part_EncodeAndGzip(benchmark::State& state) {
   }
 }
 
+// What each of the cycle's hand-offs between its queues costs: 10 round trips from the
+// uploader's queue to the storage's and back, as the cycle's steps make them.
+void BM_Part_QueueHops(benchmark::State& state) {
+  auto& env = environment();
+  const auto& uploader = env.uploader->uploadQueue();
+  const auto& storage = env.storage->storageQueue();
+  for (auto _ : state) {
+    platform::DispatchSemaphore done(0);
+    std::function<void(int)> hop = [&](int left) {
+      if (left == 0) {
+        done.signal();
+        return;
+      }
+      storage->async([&, left] { uploader->async([&, left] { hop(left - 1); }); });
+    };
+    uploader->async([&] { hop(10); });
+    done.wait();
+  }
+}
+
 void BM_Baseline_CurlPost(benchmark::State& state) {
   auto& env = environment();
   auto body = *UPCompressionHelper::gzippedData(UPConstructRequestProtoWithEvents(cycleEvents()));
@@ -210,6 +230,7 @@ BENCHMARK(BM_Part_BatchAndRemove)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 BENCHMARK(BM_Part_EncodeAndGzip)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_Part_QueueHops)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_Baseline_CurlPost)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace
@@ -229,6 +250,8 @@ int main(int argc, char** argv) {
                         {"BM_Part_BatchAndRemove/iterations:300/process_time/real_time",
                          "BM_Baseline_CurlPost/min_time:2.000/process_time/real_time"},
                         {"BM_Part_EncodeAndGzip/min_time:2.000/process_time/real_time",
+                         "BM_Baseline_CurlPost/min_time:2.000/process_time/real_time"},
+                        {"BM_Part_QueueHops/min_time:2.000/process_time/real_time",
                          "BM_Baseline_CurlPost/min_time:2.000/process_time/real_time"}},
                        {brivel::bench::Measure::realTime(), brivel::bench::Measure::cpuTime()});
   benchmark::Shutdown();
