@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -231,25 +232,42 @@ static_assert(0 LogBatchRequest_FIELDLIST(UP_COUNT_FIELD, 0) == 1 && LogBatchReq
 }  // namespace
 
 std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request) {
-  // Each request is encoded once, straight into a buffer that grows, and framed by hand as
-  // the batch's repeated field: the codec's own framing would size every request (and
-  // every event in it) in a pass of its own before writing it, several times over.
-  std::vector<uint8_t> bytes;
-  std::vector<uint8_t> part;
+  // Each request is encoded once, straight into the output, and framed by hand as the
+  // batch's repeated field: the codec's own framing would size every request (and every
+  // event in it) in a pass of its own before writing it, several times over. A request's
+  // length goes in front of it once it is known, in the room left for the longest varint.
+  constexpr size_t kLengthRoom = 5;  // a varint of up to 32 bits
+  size_t estimate = 16;
   for (pb_size_t i = 0; i < request.requests_count; ++i) {
-    part.clear();
+    const LogRequest& part = request.requests[i];
+    estimate += 256;
+    for (pb_size_t j = 0; j < part.events_count; ++j) {
+      const auto& payload = part.events[j].payload;
+      const auto* bytes = payload.funcs.encode == &encodePayload ? static_cast<const std::vector<uint8_t>*>(payload.arg)
+                                                                 : nullptr;
+      estimate += 64 + (bytes != nullptr ? bytes->size() : 0);
+    }
+  }
+  std::vector<uint8_t> bytes;
+  bytes.reserve(estimate);
+  for (pb_size_t i = 0; i < request.requests_count; ++i) {
+    bytes.push_back(kRequestsTag);
+    const size_t lengthAt = bytes.size();
+    bytes.resize(lengthAt + kLengthRoom);
     pb_ostream_t stream{};
     stream.callback = &appendToVector;
-    stream.state = &part;
-    stream.max_size = SIZE_MAX;
+    stream.state = &bytes;
+    stream.max_size = std::numeric_limits<uint32_t>::max();
     if (!pb_encode(&stream, LogRequest_fields, &request.requests[i])) {
       ET_LOG_ERROR(ETMCGeneral, "Error in nanopb encoding for bytes: %s", errorText(stream).c_str());
       return {};
     }
-    if (bytes.empty()) bytes.reserve(part.size() * request.requests_count + 16);
-    bytes.push_back(kRequestsTag);
-    appendVarint(bytes, part.size());
-    bytes.insert(bytes.end(), part.begin(), part.end());
+    std::vector<uint8_t> length;
+    appendVarint(length, stream.bytes_written);
+    const size_t contentAt = lengthAt + kLengthRoom;
+    std::memmove(bytes.data() + lengthAt + length.size(), bytes.data() + contentAt, stream.bytes_written);
+    std::memcpy(bytes.data() + lengthAt, length.data(), length.size());
+    bytes.resize(lengthAt + length.size() + stream.bytes_written);
   }
   return bytes;
 }
