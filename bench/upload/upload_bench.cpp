@@ -7,6 +7,8 @@
 // loopback collector, delete) beside a plain libcurl POST of the same body to the same server.
 // The cycle's ratio is printed for real time and for CPU time of the whole process (all
 // threads: the storage, uploader and network threads, and the collector on both sides).
+// Beside it, its parts in the same run: the storage's batch and removal, the uploader's
+// encode and gzip, and ten round trips between the uploader's and the storage's queues.
 #include <curl/curl.h>
 #include <zlib.h>
 
