@@ -124,6 +124,7 @@ struct EnvironmentCache {
   std::optional<std::optional<std::string>> deviceModel;
   std::optional<std::optional<std::string>> deviceSimulatorModel;
   std::optional<bool> encrypted;
+  std::optional<std::string> systemVersion;
 };
 
 EnvironmentCache& cache() {
@@ -149,6 +150,7 @@ void UTLAppEnvironmentUtil::setProbe(std::shared_ptr<UTLEnvironmentProbe> probe)
   c.deviceModel.reset();
   c.deviceSimulatorModel.reset();
   c.encrypted.reset();
+  c.systemVersion.reset();
 }
 
 std::shared_ptr<UTLEnvironmentProbe> UTLAppEnvironmentUtil::probe() {
@@ -173,7 +175,11 @@ std::optional<std::string> UTLAppEnvironmentUtil::getSysctlEntry(const std::stri
   return value;
 }
 
-std::string UTLAppEnvironmentUtil::systemVersion() { return probe()->systemVersion(); }
+// Read once: each upload's request names it, and the file does not change under a process.
+std::string UTLAppEnvironmentUtil::systemVersion() {
+  return onceValue(&EnvironmentCache::systemVersion,
+                   [](const UTLEnvironmentProbe& probe) { return probe.systemVersion(); });
+}
 
 bool UTLAppEnvironmentUtil::isSimulator() {
   auto model = deviceModel();

@@ -46,6 +46,7 @@ struct KeptDeflater {
   std::mutex mutex;
   z_stream stream{};
   bool ready = false;
+  int level = Z_DEFAULT_COMPRESSION;   // what the stream compresses at
   ~KeptDeflater() {
     if (ready) deflateEnd(&stream);
   }
@@ -57,8 +58,8 @@ KeptDeflater& keptDeflater() {
 }
 
 // Window bits 15 + 16: a 32 KiB window with a gzip wrapper.
-int startDeflate(z_stream& stream) {
-  return deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+int startDeflate(z_stream& stream, int level) {
+  return deflateInit2(&stream, level, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
 }
 
 // Compresses `data` whole into one gzip member with `stream`, set up and at its start.
@@ -90,6 +91,11 @@ void UTLGzip::setMaximumInputLength(uint64_t length) {
 
 std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingData(const std::vector<uint8_t>& data,
                                                                    platform::Error* error) {
+  return utl_dataByGzippingDataAtLevel(data, Z_DEFAULT_COMPRESSION, error);
+}
+
+std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingDataAtLevel(const std::vector<uint8_t>& data,
+                                                                          int level, platform::Error* error) {
   if (data.empty()) return std::nullopt;
   if (data.size() > gMaximumInputLength.load()) {
     report(error, platform::Error{UTLNSDataZlibErrorDomain, UTLNSDataZlibErrorGreaterThan32BitsToCompress, {}});
@@ -100,14 +106,17 @@ std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingData(const std::v
   int status = Z_OK;
   KeptDeflater& kept = keptDeflater();
   if (std::unique_lock<std::mutex> hold(kept.mutex, std::try_to_lock); hold.owns_lock()) {
-    if (kept.ready && deflateReset(&kept.stream) != Z_OK) {
+    // A reset stream has taken no input yet, so its level changes without a flush.
+    if (kept.ready && (deflateReset(&kept.stream) != Z_OK ||
+                       (kept.level != level && deflateParams(&kept.stream, level, Z_DEFAULT_STRATEGY) != Z_OK))) {
       deflateEnd(&kept.stream);
       kept.ready = false;
     }
     if (!kept.ready) {
-      status = startDeflate(kept.stream);
+      status = startDeflate(kept.stream, level);
       kept.ready = status == Z_OK;
     }
+    kept.level = level;
     if (kept.ready) status = deflateWhole(kept.stream, data, output);
     // A stream that failed midway is not trusted again.
     if (kept.ready && status != Z_STREAM_END) {
@@ -116,7 +125,7 @@ std::optional<std::vector<uint8_t>> UTLGzip::utl_dataByGzippingData(const std::v
     }
   } else {
     z_stream stream{};
-    status = startDeflate(stream);
+    status = startDeflate(stream, level);
     if (status == Z_OK) {
       status = deflateWhole(stream, data, output);
       deflateEnd(&stream);

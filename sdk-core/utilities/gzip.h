@@ -36,6 +36,12 @@ struct UTLGzip {
   // One gzip member holding `data` (default level, 32 KiB window).
   static std::optional<std::vector<uint8_t>> utl_dataByGzippingData(const std::vector<uint8_t>& data,
                                                                     platform::Error* error = nullptr);
+  // The same at zlib's compression `level` (1 fastest to 9 smallest; -1 the default, 6).
+  // Every level gives a valid gzip member that inflates to `data`; a lower one spends less
+  // time for somewhat larger output.
+  static std::optional<std::vector<uint8_t>> utl_dataByGzippingDataAtLevel(const std::vector<uint8_t>& data,
+                                                                           int level,
+                                                                           platform::Error* error = nullptr);
 
   // The bytes of the first gzip (or zlib) member of `data`. Bytes left after that
   // member are an error (code 1026), so a concatenation is never half-read silently.

@@ -315,10 +315,15 @@ void ETFlatFileStorage::keepEvent(const std::string& name, std::shared_ptr<ETEve
 }
 
 std::shared_ptr<ETEvent> ETFlatFileStorage::takeEvent(const fs::path& path, std::optional<platform::Error>* error) {
-  auto kept = keptEvents_.find(path.filename().string());
+  return takeEvent(path.parent_path(), path.filename().string(), error);
+}
+
+std::shared_ptr<ETEvent> ETFlatFileStorage::takeEvent(const fs::path& directory, const std::string& name,
+                                                      std::optional<platform::Error>* error) {
+  auto kept = keptEvents_.find(name);
   if (kept == keptEvents_.end()) {
     ++eventFilesRead_;
-    return ETUnarchiveFile<ETEvent>(path, error);
+    return ETUnarchiveFile<ETEvent>(directory / name, error);
   }
   auto event = std::move(kept->second.event);
   keptBytes_ -= kept->second.archiveSize;

@@ -230,6 +230,8 @@ class ETFlatFileStorage : public ETStoragePromiseProtocol, public std::enable_sh
   void keepEvent(const std::string& name, std::shared_ptr<ETEvent> stored, size_t archiveSize);
   // The event of a file, kept (handed out once) or read from the file.
   std::shared_ptr<ETEvent> takeEvent(const std::filesystem::path& path, std::optional<platform::Error>* error);
+  std::shared_ptr<ETEvent> takeEvent(const std::filesystem::path& directory, const std::string& name,
+                                     std::optional<platform::Error>* error);
 
   mutable std::mutex mutex_;  // guards the fields below
   std::weak_ptr<ETStorageDelegate> delegate_;

@@ -1,8 +1,10 @@
 // Selection of stored events, batches and their removal, and the promise forms of the
 // storage's operations.
+#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 
@@ -10,6 +12,25 @@
 #include "transport/events/flat_file_storage.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The names in `directory` that do not begin with '.' (hidden temporaries, "." and ".."),
+// read with readdir: a directory_iterator builds and parses a whole path for each entry,
+// which costs more than taking the event the entry names when it is kept in memory.
+// std::nullopt when the directory cannot be opened (errno tells why).
+std::optional<std::vector<std::string>> visibleNamesIn(const fs::path& directory) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(directory.c_str());
+  if (listing == nullptr) return std::nullopt;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] != '.' && entry->d_name[0] != '\0') names.emplace_back(entry->d_name);
+  }
+  ::closedir(listing);
+  return names;
+}
+
+}  // namespace
 
 // ---- Selection ----------------------------------------------------------------------------
 
@@ -34,13 +55,15 @@ std::set<std::string> ETFlatFileStorage::syncThreadUnsafePathsForTarget(
   const bool filterIDs = eventIDs && !eventIDs->empty();
   const bool filterTiers = qosTiers && !qosTiers->empty();
   const bool filterMappings = mappingIDs && !mappingIDs->empty();
-  fs::directory_iterator it(directory, error);
-  if (error) {
-    ET_LOG_DEBUG("There was an error reading the contents of the target path: %s", error.message().c_str());
+  const auto names = visibleNamesIn(directory);
+  if (!names) {
+    ET_LOG_DEBUG("There was an error reading the contents of the target path: %s",
+                 std::error_code(errno, std::generic_category()).message().c_str());
+    return selected;
   }
-  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.') continue;
+  std::string prefix = directory.string();  // the entries' paths as `directory / name` spells them
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  for (const std::string& name : *names) {
     if (filterIDs || filterTiers || filterMappings) {
       auto components = eventComponentsFromFilename(name);
       if (!components) {
@@ -51,7 +74,7 @@ std::set<std::string> ETFlatFileStorage::syncThreadUnsafePathsForTarget(
       if (filterTiers && !qosTiers->contains(components->qosTier)) continue;
       if (filterMappings && !mappingIDs->contains(decodedMappingID(components->mappingID))) continue;
     }
-    selected.insert(it->path().string());
+    selected.insert(prefix + name);
   }
   return selected;
 }
@@ -84,22 +107,19 @@ ETEventSet ETFlatFileStorage::syncThreadUnsafeBatch(const ETStorageEventSelector
                                (!selector.selectedMappingIDs || selector.selectedMappingIDs->empty());
   ETEventSet events;
   // The event of a file; an unreadable file is removed.
-  auto readEvent = [this](const fs::path& path) {
+  auto readEvent = [this](const fs::path& directory, const std::string& name) {
     std::optional<platform::Error> readError;
-    auto event = takeEvent(path, &readError);
+    auto event = takeEvent(directory, name, &readError);
     if (!event) {
       ET_LOG_DEBUG("Error deserializing event: %s", readError ? readError->localizedDescription().c_str() : "(null)");
       std::error_code removeError;
-      fs::remove(path, removeError);
+      fs::remove(directory / name, removeError);
     }
     return event;
   };
   if (takesEverything && takeTargetDirectory(selector.selectedTarget, batchDirectory)) {
-    std::error_code error;
-    for (fs::directory_iterator it(batchDirectory, error), end; !error && it != end; it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.') continue;
-      if (auto event = readEvent(it->path())) events.insert(std::move(event));
+    for (const std::string& name : visibleNamesIn(batchDirectory).value_or(std::vector<std::string>{})) {
+      if (auto event = readEvent(batchDirectory, name)) events.insert(std::move(event));
     }
     // Nothing readable: no batch. What is left (hidden temporaries) goes back.
     if (events.empty()) syncThreadUnsafeRemoveBatchWithID(batchID, false);
@@ -109,14 +129,14 @@ ETEventSet ETFlatFileStorage::syncThreadUnsafeBatch(const ETStorageEventSelector
                                                     selector.selectedQosTiers, selector.selectedMappingIDs);
   bool madeDirectory = false;  // made at the first event that joins
   for (const std::string& path : paths) {
-    auto event = readEvent(path);
+    const fs::path source(path);
+    auto event = readEvent(source.parent_path(), source.filename().string());
     if (!event) continue;
     if (!madeDirectory) {
       std::error_code directoryError;
       fs::create_directories(batchDirectory, directoryError);
       madeDirectory = true;
     }
-    const fs::path source(path);
     if (!moveItem(source, batchDirectory / source.filename(), nullptr)) {
       // Left where it is, the event stays out of this batch: it would otherwise be
       // uploaded with the batch and again with a later one.

@@ -31,8 +31,8 @@ struct UPLogResponse {
 std::optional<UPLogResponse> UPDecodeLogReply(const std::vector<uint8_t>& data, platform::Error* error);
 
 struct UPCompressionHelper {
-  // One gzip member (default level, 32 KiB window); std::nullopt for empty or oversized
-  // input or when zlib fails.
+  // One gzip member (zlib's fastest level, 32 KiB window); std::nullopt for empty or
+  // oversized input or when zlib fails.
   static std::optional<std::vector<uint8_t>> gzippedData(const std::vector<uint8_t>& data);
   // At least 2 bytes beginning 0x1F 0x8B.
   static bool isGzipped(const std::vector<uint8_t>& data);

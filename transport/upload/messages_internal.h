@@ -13,14 +13,16 @@
 // pointer field is owned by the message: release it with pb_release(LogBatchRequest_fields,
 // &request). The payload callbacks point into the events, which must outlive the encoding.
 // After an allocation failure the request holds no requests.
-using UPEventGroups = std::vector<std::pair<std::string, ETEventSet>>;
+using UPEventList = std::vector<std::shared_ptr<ETEvent>>;
+using UPEventGroups = std::vector<std::pair<std::string, UPEventList>>;
 LogBatchRequest UPBuildLogBatchRequest(const UPEventGroups& groups);
 // The events by mapping ID, a group of more than PB_SIZE_MAX events split into several.
 UPEventGroups UPGroupEventsByMappingID(const ETEventSet& events);
-LogRequest UPBuildLogRequest(int32_t logSource, const ETEventSet& events);
+LogRequest UPBuildLogRequest(int32_t logSource, const UPEventList& events);
 LogEvent UPBuildLogEvent(const ETEvent& event);
 AppleClientInfo UPBuildAppleClientInfo();
 pb_bytes_array_t* UPBytesFromString(const std::string& text);
 pb_bytes_array_t* UPBytesFromData(const std::vector<uint8_t>& data);
-// Two passes: size, then one buffer of exactly that size. Empty on failure.
+// The bytes pb_encode(LogBatchRequest_fields) gives, each request encoded once. Empty on
+// failure (never a partly written buffer).
 std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request);

@@ -235,12 +235,16 @@ void ThreadPool::submit(Block task) {
     monitorRunning_ = true;
   }
   tasks_.push_back(std::move(task));
-  if (static_cast<int>(tasks_.size()) > idle_ && threads_ < eagerThreads_) {
+  const bool moreTasksThanIdleWorkers = static_cast<int>(tasks_.size()) > idle_;
+  if (moreTasksThanIdleWorkers && threads_ < eagerThreads_) {
     spawnLocked();
   } else {
     cv_.notify_one();
+    // Only work that no idle worker is there to take can starve: the monitor is woken for
+    // that alone, not on every hand-off (each wake is a thread switch on the hot path).
+    // While it watches waiting work it checks again on its own every kStarvationCheck.
+    if (moreTasksThanIdleWorkers) monitorCv_.notify_one();
   }
-  monitorCv_.notify_one();
 }
 
 void ThreadPool::monitorMain() {

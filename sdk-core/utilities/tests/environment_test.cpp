@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <atomic>
 #include <set>
 
 #include "platform/foundation/text.h"
@@ -155,6 +156,28 @@ TEST_F(EnvironmentTest, PlatformAndBundleProbes) {
   probe_.machine = "i386";
   install();
   EXPECT_TRUE(UTLAppEnvironmentUtil::isSimulator());
+}
+
+// The system version is read from the probe once, and read afresh from a probe put in its place.
+TEST_F(EnvironmentTest, SystemVersionIsReadOncePerProbe) {
+  struct CountingProbe : FakeProbe {
+    std::shared_ptr<std::atomic<int>> reads = std::make_shared<std::atomic<int>>(0);
+    std::string systemVersion() const override {
+      ++*reads;
+      return version;
+    }
+  };
+  CountingProbe first;
+  UTLAppEnvironmentUtil::setProbe(std::make_shared<CountingProbe>(first));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(UTLAppEnvironmentUtil::systemVersion(), "17.2");
+  EXPECT_EQ(first.reads->load(), 1);
+
+  CountingProbe second;
+  second.version = "18.0";
+  UTLAppEnvironmentUtil::setProbe(std::make_shared<CountingProbe>(second));
+  EXPECT_EQ(UTLAppEnvironmentUtil::systemVersion(), "18.0");
+  EXPECT_EQ(UTLAppEnvironmentUtil::systemVersion(), "18.0");
+  EXPECT_EQ(second.reads->load(), 1);
 }
 
 TEST(EnvironmentLinuxTest, DefaultProbeAnswersFromTheRunningSystem) {

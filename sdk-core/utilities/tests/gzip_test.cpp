@@ -26,6 +26,21 @@ std::vector<uint8_t> gzipped(const std::vector<uint8_t>& input) {
   return packed.value_or(std::vector<uint8_t>{});
 }
 
+// The bytes of a compressor made for `input` alone, at `level`.
+std::vector<uint8_t> freshlyGzipped(const std::vector<uint8_t>& input, int level) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::vector<uint8_t> out(deflateBound(&stream, input.size()));
+  stream.next_in = const_cast<Bytef*>(input.data());
+  stream.avail_in = static_cast<uInt>(input.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
 TEST(GzipTest, RoundTripsInputsOfManySizesAndShapes) {
   std::string repetitive;
   for (int i = 0; i < 20000; ++i) repetitive += "field " + std::to_string(i % 17) + ";";
@@ -55,19 +70,7 @@ TEST(GzipTest, CallsInTurnAndAtOnceGiveTheBytesOfAFreshCompressor) {
   const std::vector<std::vector<uint8_t>> inputs = {bytesOf("short"), randomBytes(70 * 1024, 3),
                                                     std::vector<uint8_t>(300 * 1024, 'a')};
   std::vector<std::vector<uint8_t>> fresh;
-  for (const auto& input : inputs) {
-    z_stream stream{};
-    ASSERT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    std::vector<uint8_t> out(deflateBound(&stream, input.size()));
-    stream.next_in = const_cast<Bytef*>(input.data());
-    stream.avail_in = static_cast<uInt>(input.size());
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    ASSERT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    fresh.push_back(out);
-  }
+  for (const auto& input : inputs) fresh.push_back(freshlyGzipped(input, Z_DEFAULT_COMPRESSION));
   for (int round = 0; round < 3; ++round) {
     for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(gzipped(inputs[i]), fresh[i]) << "in turn, input " << i;
   }
@@ -84,6 +87,25 @@ TEST(GzipTest, CallsInTurnAndAtOnceGiveTheBytesOfAFreshCompressor) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0) << "compressions at once";
+}
+
+// The kept compressor moves between levels: each call gives what a compressor made at its
+// level would, whatever level the call before it asked for, and every level inflates back.
+TEST(GzipTest, LevelsInTurnGiveTheBytesOfAFreshCompressorAtEach) {
+  std::string text;
+  for (int i = 0; i < 4000; ++i) text += "frame " + std::to_string(i % 97) + " thread main; ";
+  const auto input = bytesOf(text);
+  const int levels[] = {1, Z_DEFAULT_COMPRESSION, 1, 9, 1, 1, Z_DEFAULT_COMPRESSION};
+  for (int level : levels) {
+    SCOPED_TRACE(level);
+    platform::Error error;
+    const auto packed = UTLGzip::utl_dataByGzippingDataAtLevel(input, level, &error);
+    ASSERT_TRUE(packed.has_value()) << error.code;
+    EXPECT_EQ(*packed, freshlyGzipped(input, level));
+    EXPECT_EQ(UTLGzip::utl_dataByInflatingGzippedData(*packed), input);
+  }
+  EXPECT_EQ(gzipped(input), freshlyGzipped(input, Z_DEFAULT_COMPRESSION));
+  EXPECT_LT(freshlyGzipped(input, 9).size(), freshlyGzipped(input, 1).size()) << "the levels differ for this input";
 }
 
 TEST(GzipTest, EmptyInputAnswersNothingWithoutAnError) {

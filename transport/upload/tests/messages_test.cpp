@@ -1,11 +1,14 @@
 #include "transport/upload/messages.h"
 
 #include <gtest/gtest.h>
+#include <pb_decode.h>
+#include <pb_encode.h>
 
 #include "platform/testing/environment.h"
 #include "sdk-core/utilities/environment.h"
 #include "transport/upload/testing/log_collector.h"
 #include "sdk-core/utilities/gzip.h"
+#include "transport/upload/messages_internal.h"
 #include "transport/upload/tests/test_support.h"
 
 namespace {
@@ -68,6 +71,31 @@ TEST_F(MessagesTest, PayloadsLargerThan64KiBAndProductDataTravel) {
   const auto& collected = decoded->at(0).events.at(0);
   EXPECT_EQ(std::string(collected.payload.begin(), collected.payload.end()), big);
   EXPECT_EQ(collected.productID, 4242);
+}
+
+// The batch is framed by hand around requests encoded once: its bytes are those of the
+// codec's own encoding of the whole message, for several requests, for a request longer than
+// 16 KiB (a three-byte length) and for events with product data and custom bytes.
+TEST_F(MessagesTest, EncodingGivesTheCodecsBytes) {
+  auto withProduct = ETEvent::initWithMappingID("1206", std::make_shared<ETProductData>(99), 1002);
+  withProduct->setDataObject(std::make_shared<BytesPayload>(std::vector<uint8_t>(40000, 'z')));
+  withProduct->setClockSnapshot(ETClock::snapshot());
+  auto withCode = makeEvent("1710", 1002, "coded");
+  ETEventCustomBytes::setEventCode(*withCode, 12);
+  const std::vector<ETEventSet> batches = {
+      {makeEvent("1206", 1002, "a")},
+      {makeEvent("1206", 1002, "a"), makeEvent("1206", 1002, "bb"), withProduct, withCode, makeEvent("9", 1002, "")},
+  };
+  for (const auto& events : batches) {
+    LogBatchRequest request = UPBuildLogBatchRequest(UPGroupEventsByMappingID(events));
+    size_t size = 0;
+    ASSERT_TRUE(pb_get_encoded_size(&size, LogBatchRequest_fields, &request));
+    std::vector<uint8_t> expected(size);
+    pb_ostream_t stream = pb_ostream_from_buffer(expected.data(), expected.size());
+    ASSERT_TRUE(pb_encode(&stream, LogBatchRequest_fields, &request));
+    EXPECT_EQ(UPEncodeLogBatchRequest(request), expected) << events.size() << " events";
+    pb_release(LogBatchRequest_fields, &request);
+  }
 }
 
 TEST_F(MessagesTest, CustomBytesGiveEventCodeAndNetworkInfoReadByLayout) {
