@@ -1,11 +1,14 @@
 #include "web/server.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -15,6 +18,7 @@
 #include "web/internal/guarded_http.h"
 #include "web/internal/server_shared.h"
 #include "web/json_text.h"
+#include "web/palette.h"
 
 namespace web {
 
@@ -49,7 +53,28 @@ std::string renderText(uint64_t version, const std::string& title, const std::st
   return text;
 }
 
+// The page's only inline script: once the page was opened from the printed address, whose
+// secret is now the cookie, the address bar shows "/" again. The policy allows it by its hash.
+constexpr std::string_view kLeaveSecretAddress = "history.replaceState(null,\"\",\"/\")";
+
+std::string sha256Base64(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+  std::string encoded(4 * ((length + 2) / 3) + 1, '\0');
+  encoded.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()), digest, static_cast<int>(length))));
+  return encoded;
+}
+
 }  // namespace
+
+const std::string& server_internal::pageSecurityPolicy() {
+  static const std::string policy =
+      "default-src 'self'; script-src 'self' 'sha256-" + sha256Base64(kLeaveSecretAddress) +
+      "'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+      "form-action 'none'; frame-ancestors 'none'";
+  return policy;
+}
 
 void server_internal::refuse(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
@@ -133,9 +158,15 @@ platform::Status WebServer::start() {
     return platform::Error::described(kWebErrorDomain, 3, "no random bytes for the launch token");
   }
   std::error_code ec;
-  if (!std::filesystem::is_directory(options_.assetDirectory, ec)) {
+  std::ifstream styles(options_.assetDirectory / "app.css", std::ios::binary);
+  if (!std::filesystem::is_directory(options_.assetDirectory, ec) || !styles) {
     return platform::Error::described(kWebErrorDomain, 1, "the page's files are missing: " + options_.assetDirectory.string());
   }
+  // The styles come with the page: a stylesheet fetched on its own would hold back its first
+  // paint by a round trip. The colour table follows them, as its own sheet did.
+  std::ostringstream sheet;
+  sheet << styles.rdbuf();
+  pageStyles_ = "<style>" + sheet.str() + "</style><style>" + paletteCss() + "</style>";
   // Host and token are checked from the request's head, before any body is waited for or read.
   auto vet = [this](std::string_view method, std::string_view host, std::string_view token) -> const char* {
     if (!hostAllowed(std::string(host))) return "421 Misdirected Request";
@@ -264,7 +295,7 @@ bool WebServer::runOnMain(std::function<void()> work) {
          box->done;
 }
 
-std::string WebServer::pageDocument() {
+std::string WebServer::pageDocument(bool openedFromSecret) {
   std::string version, title;
   std::shared_ptr<const ParsedHtml> page;
   {
@@ -276,7 +307,7 @@ std::string WebServer::pageDocument() {
   const std::string& html = htmlOf(page);
 
   std::string doc;
-  doc.reserve(html.size() + 1024);
+  doc.reserve(html.size() + pageStyles_.size() + 1024);
   doc += "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1, viewport-fit=cover\">"
          "<meta name=\"color-scheme\" content=\"light dark\">";
@@ -286,9 +317,14 @@ std::string WebServer::pageDocument() {
   doc += "<meta name=\"brivel-text-limit\" content=\"" + std::to_string(options_.maxTextLength) + "\">";
   doc += "<meta name=\"brivel-body-limit\" content=\"" + std::to_string(options_.maxBodyBytes) + "\">";
   doc += "<title>" + escapeHtml(title) + "</title>";
-  doc += "<link rel=\"icon\" href=\"/assets/icons/brivelTips.svg\">"
-         "<link rel=\"stylesheet\" href=\"/assets/app.css\"><link rel=\"stylesheet\" href=\"/palette.css\">"
-         "<script src=\"/assets/vendor/morphdom.min.js\" defer></script>"
+  if (openedFromSecret) {
+    doc += "<script>";
+    doc += kLeaveSecretAddress;
+    doc += "</script>";
+  }
+  doc += "<link rel=\"icon\" href=\"/assets/icons/brivelTips.svg\">";
+  doc += pageStyles_;
+  doc += "<script src=\"/assets/vendor/morphdom.min.js\" defer></script>"
          "<script src=\"/assets/app.js\" defer></script></head><body>"
          "<div id=\"app\">";
   doc += html;

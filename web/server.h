@@ -9,8 +9,10 @@
 // The address the program prints carries a secret of this launch ("/?secret=..."); it can be
 // opened again and again while the program runs. Opening it sets an HttpOnly, SameSite=Strict
 // cookie named after the port ("brivel_secret_PORT", so that two launches on other ports keep
-// theirs) and leads to "/"; "/" without that cookie shows how to open Brivel instead of the
-// app, so another local user who finds the port cannot drive it.
+// theirs) and shows the page, which puts "/" in the address bar; "/" without that cookie shows
+// how to open Brivel instead of the app, so another local user who finds the port cannot drive
+// it. The page carries its styles; its scripts are deferred, so the first paint waits for
+// nothing but the page itself.
 // A client's request head must arrive within about a second and the whole request within a
 // few, with caps on both; the Host and token checks run before any body is read. Requests are
 // read by one gate thread and reach the threads that run routes only when whole, and a client
@@ -18,7 +20,8 @@
 // (web/internal/guarded_http.h). A body over the cap is refused with a reason the page shows.
 //
 // Routes:
-//   GET  /              the page, with the current render and the token (cookie)
+//   GET  /              the page, with the current render, its styles and the token (cookie,
+//                       or the secret)
 //   GET  /assets/...    the page's files (styles, script, icons, strings), read-only
 //   GET  /palette.css   the colour table as CSS custom properties and classes
 //   GET  /render        the current render as JSON {version, title, html}      (token)
@@ -164,7 +167,9 @@ class WebServer {
   bool postAllowed(const httplib::Request& req, httplib::Response& res) const;
   // Runs `work` on the main queue and waits for it; false on timeout or stop.
   bool runOnMain(std::function<void()> work);
-  std::string pageDocument();
+  // The page: the latest render with the token, its styles and scripts. Opened from the
+  // printed address, it puts "/" back in the address bar.
+  std::string pageDocument(bool openedFromSecret);
   std::string renderJson();
   // The latest render as JSON for a page that holds version `base`: the changes since then
   // when it holds the version before (or the latest), else the whole render.
@@ -179,6 +184,8 @@ class WebServer {
   int port_ = 0;
   std::optional<uint64_t> observer_;
   std::shared_ptr<Shared> shared_;
+  // The page's styles as its <style> elements, read once at start().
+  std::string pageStyles_;
   // Main thread: whether the action numbered `seq` of page `page` is new (and remembers it).
   bool isNewAction(const std::string& page, uint64_t seq);
 

@@ -92,32 +92,23 @@ platform::Status WebServer::installRoutes() {
 
   http.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
-    if (req.has_param("secret")) {
-      if (!secretMatches(req.get_param_value("secret"))) {
-        res.status = 403;
-        res.set_content(kHowToOpen, "text/html; charset=utf-8");
-        return;
-      }
-      // The secret becomes a cookie only this page's requests carry, and leaves the address.
-      res.set_header("Set-Cookie", secretCookieName() + "=" + options_.secret +
-                                       "; Path=/; HttpOnly; SameSite=Strict");
-      res.set_redirect("/", 303);
-      return;
-    }
-    if (!hasSecretCookie(req)) {
+    const bool openedFromSecret = req.has_param("secret");
+    if (openedFromSecret ? !secretMatches(req.get_param_value("secret")) : !hasSecretCookie(req)) {
       res.status = 403;
       res.set_content(kHowToOpen, "text/html; charset=utf-8");
       return;
+    }
+    // The secret becomes a cookie only this page's requests carry, and leaves the address. The
+    // page comes at once rather than after a redirect to "/", a round trip before its first paint.
+    if (openedFromSecret) {
+      res.set_header("Set-Cookie", secretCookieName() + "=" + options_.secret + "; Path=/; HttpOnly; SameSite=Strict");
     }
     if (version() == 0 && !runOnMain([this] { refresh(); })) {
       refuse(res, 503, "the app is busy");
       return;
     }
-    res.set_header("Content-Security-Policy",
-                   "default-src 'self'; script-src 'self'; style-src 'self' 'unsafe-inline'; "
-                   "img-src 'self' data:; object-src 'none'; base-uri 'none'; form-action 'none'; "
-                   "frame-ancestors 'none'");
-    res.set_content(pageDocument(), "text/html; charset=utf-8");
+    res.set_header("Content-Security-Policy", pageSecurityPolicy());
+    res.set_content(pageDocument(openedFromSecret), "text/html; charset=utf-8");
   });
 
   http.Get("/palette.css", [](const httplib::Request&, httplib::Response& res) {

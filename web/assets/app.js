@@ -980,6 +980,8 @@
 
   afterRender();
   numberRows();
-  measureRows();
+  // The rows are measured in the first frame, from the layout it makes anyway: measured now,
+  // they would force a layout of their own before the page is first painted.
+  requestAnimationFrame(measureRows);
   scheduleFill();
 })();

@@ -36,6 +36,8 @@ inline constexpr const char* kJson = "application/json";
 // The longest page id a page may name itself by.
 inline constexpr std::size_t kMaxPageId = 64;
 
+// The Content-Security-Policy of the page.
+const std::string& pageSecurityPolicy();
 // Answers `status` with {"error": message}.
 void refuse(httplib::Response& res, int status, const std::string& message);
 // The head of a patch as JSON, up to its ops: {"version":V,"base":B,"title":"...","ops":

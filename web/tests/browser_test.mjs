@@ -56,6 +56,10 @@ const page = await browser.newPage({ viewport: { width: 430, height: 932 } });
 page.setDefaultTimeout(10000);
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(String(error)));
+const policyErrors = [];
+page.on('console', (message) => {
+  if (message.type() === 'error' && /Content Security Policy/i.test(message.text())) policyErrors.push(message.text());
+});
 await page.goto(url);
 await page.waitForSelector('[data-id="count"]');
 
@@ -75,6 +79,17 @@ function expect(condition, message) {
   if (!condition) throw new Error(message);
 }
 const firstBill = () => page.evaluate(() => document.querySelector('.actions-host .label-title').textContent);
+
+await check('the printed address shows the page, styled, and leaves the address bar for "/"', async () => {
+  expect(page.url() === new URL('/', url).href, `the address bar reads ${page.url()}`);
+  expect(policyErrors.length === 0, `the page's policy refused: ${policyErrors.join('; ')}`);
+  const styled = await page.evaluate(() => getComputedStyle(document.getElementById('status')).position);
+  expect(styled === 'fixed', `the status line is positioned ${styled}`);
+  // The secret is now the cookie: the page loads again without it.
+  await page.reload();
+  await page.waitForSelector('[data-id="count"]');
+  expect(page.url() === new URL('/', url).href, `after a reload the address bar reads ${page.url()}`);
+});
 
 await check('a tap acts and the new render is applied in place', async () => {
   await page.click('[data-id="count"]');

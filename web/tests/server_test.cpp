@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
+#include <sstream>
 #include <thread>
 #include <nlohmann/json.hpp>
 
 #include "platform/dispatch/queue.h"
 #include "web/escape.h"
+#include "web/palette.h"
 #include "web/posted_text.h"
 
 namespace web {
@@ -152,6 +155,18 @@ TEST_F(ServerTest, ServesThePageWithTheTokenTheRenderAndStrictHeaders) {
   EXPECT_NE(res->body.find("<title>Fake</title>"), std::string::npos);
   EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
   EXPECT_EQ(res->get_header_value("X-Content-Type-Options"), "nosniff");
+  // The styles come with the page, the colour table after them; no stylesheet is fetched.
+  std::ifstream file(std::string(BRIVEL_WEB_SOURCE_ASSETS) + "/app.css", std::ios::binary);
+  std::ostringstream styles;
+  styles << file.rdbuf();
+  ASSERT_GT(styles.str().size(), 1000u);
+  const size_t sheet = res->body.find("<style>" + styles.str() + "</style>");
+  EXPECT_NE(sheet, std::string::npos);
+  EXPECT_GT(res->body.find("<style>" + paletteCss() + "</style>"), sheet);
+  EXPECT_EQ(res->body.find("rel=\"stylesheet\""), std::string::npos);
+  EXPECT_LT(res->body.find("</style>"), res->body.find("<div id=\"app\">"));
+  // Without the secret in the address there is no inline script.
+  EXPECT_EQ(res->body.find("<script>"), std::string::npos);
 
   // The document title is plain text from the app: the server escapes it.
   act({{"id", "name"}, {"event", "set"}, {"value", "</title>"}});
@@ -539,17 +554,26 @@ TEST_F(ServerTest, ThePageNeedsTheSecretOfThePrintedAddress) {
     EXPECT_FALSE(res->has_header("Set-Cookie")) << c.name;
   }
 
-  // The printed address turns the secret into a strict cookie and leaves the address bar; it
-  // works again for the whole launch (another browser, a cleared cookie).
+  // The printed address turns the secret into a strict cookie and shows the page at once, whose
+  // first script puts "/" in the address bar (the browser test sees it run); it works again for
+  // the whole launch (another browser, a cleared cookie).
   for (int open = 0; open < 2; ++open) {
     auto opened = call([&] { return client().Get(("/?secret=" + server->secret()).c_str()); });
     ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->status, 303);
-    EXPECT_EQ(opened->get_header_value("Location"), "/");
+    EXPECT_EQ(opened->status, 200);
+    EXPECT_FALSE(opened->has_header("Location"));
     const std::string cookie = opened->get_header_value("Set-Cookie");
     EXPECT_EQ(cookie.rfind(name + "=" + server->secret() + ";", 0), 0u) << cookie;
     EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
     EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+    EXPECT_EQ(opened->get_header_value("Cache-Control"), "no-store");
+    EXPECT_NE(opened->body.find(server->token()), std::string::npos);
+    EXPECT_NE(opened->body.find("<p>count 0</p>"), std::string::npos);
+    EXPECT_EQ(opened->body.find(server->secret()), std::string::npos);
+    const size_t script = opened->body.find("<script>history.replaceState(");
+    EXPECT_NE(script, std::string::npos);
+    EXPECT_LT(script, opened->body.find("<style>"));
+    EXPECT_NE(opened->get_header_value("Content-Security-Policy").find("script-src 'self' 'sha256-"), std::string::npos);
   }
   auto page = call([&] {
     return client().Get("/", {{"Cookie", "brivel_secret_1=x; other=1; " + name + "=" + server->secret()}});
