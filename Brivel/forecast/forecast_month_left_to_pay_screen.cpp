@@ -113,31 +113,27 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
       "values", [this] { return LeftToPayState{values.month, values.cost, values.items.list(), payedBills}; });
   const LeftToPayState& now = state.get();
   const bool ownIds = ctx.stateWith<bool>("ownIds", [&] { return idsDiffer(now); }).get();
-  // The unpaid bills' groups, kept while the sheet is open: a tick moves only the ticked bill.
-  // A move that may take out more than one bill (ids shared) has them grouped anew.
+  // The unpaid bills' groups, kept while the sheet is open: a tick moves only the ticked bill,
+  // while a move that may take out more than one bill (ids shared) has them grouped anew.
   const auto kept =
       ctx.stateWith<std::shared_ptr<KeptLeftToPayGroups>>("groups", [] { return std::make_shared<KeptLeftToPayGroups>(); })
           .get();
-  const Move pay = [state, kept, ownIds](const std::shared_ptr<BillEntity>& bill) {
-    state.mutate([&](LeftToPayState& s) {
-      if (!payBill(s, bill, ownIds)) return;
-      if (ownIds) {
-        kept->paid(bill);
-      } else {
-        kept->drop();
-      }
-    });
+  using Step = bool (*)(LeftToPayState&, const std::shared_ptr<BillEntity>&, bool);
+  using Tell = void (KeptLeftToPayGroups::*)(const std::shared_ptr<BillEntity>&);
+  auto mover = [&](Step step, Tell tell) -> Move {
+    return [state, kept, ownIds, step, tell](const std::shared_ptr<BillEntity>& bill) {
+      state.mutate([&](LeftToPayState& s) {
+        if (!step(s, bill, ownIds)) return;
+        if (ownIds) {
+          ((*kept).*tell)(bill);
+        } else {
+          kept->drop();
+        }
+      });
+    };
   };
-  const Move unpay = [state, kept, ownIds](const std::shared_ptr<BillEntity>& bill) {
-    state.mutate([&](LeftToPayState& s) {
-      if (!unpayBill(s, bill, ownIds)) return;
-      if (ownIds) {
-        kept->unpaid(bill);
-      } else {
-        kept->drop();
-      }
-    });
-  };
+  const Move pay = mover(payBill, &KeptLeftToPayGroups::paid);
+  const Move unpay = mover(unpayBill, &KeptLeftToPayGroups::unpaid);
   const bool allPaid = now.items.empty();
 
   // The summary: the count and amount left, or "all paid".

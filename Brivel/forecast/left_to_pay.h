@@ -76,7 +76,7 @@ LeftToPayGroups leftToPayGroups(const ProfileEntity& profile, const BillList& it
 // or removed bill), or a change of the unpaid list it was not told of (drop()). A bill linked
 // from no account to one off the profile's list (or back) touches none of these: it is
 // regrouped with the next of them. A group's cost moves by each bill's cost as the amount
-// left does, so it can differ from a fresh sum in the last bits, never in the cents shown.
+// left does, so it can differ from a fresh sum in its last bits, far below the cents shown.
 //
 //   const LeftToPayGroups& groups = kept.groups(*profile, state.items);
 //   if (payBill(state, bill, true)) kept.paid(bill);
