@@ -334,42 +334,6 @@ void checklist_tick(benchmark::State& state) {
 }
 BENCHMARK(checklist_tick)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The first node with an action at or under a node with the accessibility identifier `id`
-// (the identifier may sit on a wrapper of the control).
-const Node* controlUnder(const Node& node, const std::string& id, bool inside = false) {
-  inside = inside || node.string(Attr::accessibilityIdentifier) == id;
-  if (inside && !node.actionId.empty()) return &node;
-  for (const auto& child : node.children) {
-    if (auto found = controlUnder(child, id, inside)) return found;
-  }
-  for (const auto& [name, slot] : node.slots) {
-    for (const auto& child : slot) {
-      if (auto found = controlUnder(child, id, inside)) return found;
-    }
-  }
-  return nullptr;
-}
-
-// The same tick with the checklist opened from January's month screen, as the page's
-// summary card opens it: the screen under the sheet renders with every tick.
-void checklist_tick_over_month_screen(benchmark::State& state) {
-  if (server().front) {
-    (void)server().act(byId("close"));  // the sheet of the tick above
-    if (!server().act(byId("monthRow")) ||
-        !server().act([](const Node& tree) { return controlUnder(tree, "monthSummary"); })) {
-      state.SkipWithError("the month's checklist did not open");
-      return;
-    }
-  }
-  runAction(state, "checklist_tick_over_month_screen", [] {
-    if (!findNode(fixture().runtime->render(), "unpaidBill") && !server().act(byId("resetPayedBills"))) {
-      return std::optional<double>();
-    }
-    return server().act(byId("unpaidBill"));
-  });
-}
-BENCHMARK(checklist_tick_over_month_screen)->UseManualTime()->Unit(benchmark::kMillisecond);
-
 void tree_to_json(benchmark::State& state, const std::string& name) {
   auto found = answeredTrees().find(name);
   if (found == answeredTrees().end()) {
@@ -384,8 +348,6 @@ void tree_to_json(benchmark::State& state, const std::string& name) {
 BENCHMARK_CAPTURE(tree_to_json, forecast_tab, std::string("forecast_tab"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(tree_to_json, month_screen, std::string("month_screen"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(tree_to_json, checklist_tick, std::string("checklist_tick"))->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(tree_to_json, checklist_tick_over_month_screen, std::string("checklist_tick_over_month_screen"))
-    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -412,7 +374,6 @@ int main(int argc, char** argv) {
                            {"forecast_tab_spendable_switch/manual_time", "tree_to_json/forecast_tab"},
                            {"month_screen_push/manual_time", "tree_to_json/month_screen"},
                            {"checklist_tick/manual_time", "tree_to_json/checklist_tick"},
-                           {"checklist_tick_over_month_screen/manual_time", "tree_to_json/checklist_tick_over_month_screen"},
                        });
   if (server().front) server().front->stop();
   fixture().runtime.reset();
