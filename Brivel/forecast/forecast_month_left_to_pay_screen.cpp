@@ -79,21 +79,24 @@ bool idsDiffer(const LeftToPayState& state) {
   return differ;
 }
 
-View billRows(const BillList& bills, const Move& move, const std::string& id, bool ownIds) {
+// The rows share `bills` (a kept group's list is copied only when a move changes it while a
+// render still holds it).
+View billRows(std::shared_ptr<const BillList> bills, const Move& move, const std::string& id, bool ownIds) {
   auto row = [move, id](const std::shared_ptr<BillEntity>& bill) {
     return Button(View(BillEntitySmallListView{bill->name(), bill->cost(), nullptr, bill->category()}),
                   [move, bill] { withAnimation([&] { move(bill); }); })
         .accessibilityIdentifier(id);
   };
-  if (ownIds) return forecast_internal::billForEachOfOwnIds(std::make_shared<const BillList>(bills), std::move(row));
-  return forecast_internal::billForEach(bills, std::move(row));
+  if (ownIds) return forecast_internal::billForEachOfOwnIds(std::move(bills), std::move(row));
+  auto keys = std::make_shared<const std::vector<std::string>>(billRowKeys(*bills));
+  return forecast_internal::billForEach(BillRowGroup{std::move(bills), std::move(keys), nullptr}, std::move(row));
 }
 
 // A group's rows: its header row, its bills and its sum.
 std::vector<View> groupRows(View headerTitle, Color background, const LeftToPayGroup& group, const Move& pay,
                             bool ownIds) {
   View header = LabeledContent(Label(title(std::move(headerTitle)), accountIcon()),
-                               countText(group.bills.size()) |
+                               countText(group.bills->size()) |
                                    SubtitleFontStyleModifier{Font::subheadline, Color::system("white"), false, TextAlignment::leading})
                     .listRowBackground(background);
   View sum = rolling(Verbatim(amountText(group.cost)) |
@@ -110,12 +113,27 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
       "values", [this] { return LeftToPayState{values.month, values.cost, values.items.list(), payedBills}; });
   const LeftToPayState& now = state.get();
   const bool ownIds = ctx.stateWith<bool>("ownIds", [&] { return idsDiffer(now); }).get();
-  const Move pay = [state](const std::shared_ptr<BillEntity>& bill) {
-    state.mutate([&](LeftToPayState& s) { payBill(s, bill); });
+  // The unpaid bills' groups, kept while the sheet is open: a tick moves only the ticked bill,
+  // while a move that may take out more than one bill (ids shared) has them grouped anew.
+  const auto kept =
+      ctx.stateWith<std::shared_ptr<KeptLeftToPayGroups>>("groups", [] { return std::make_shared<KeptLeftToPayGroups>(); })
+          .get();
+  using Step = bool (*)(LeftToPayState&, const std::shared_ptr<BillEntity>&, bool);
+  using Tell = void (KeptLeftToPayGroups::*)(const std::shared_ptr<BillEntity>&);
+  auto mover = [&](Step step, Tell tell) -> Move {
+    return [state, kept, ownIds, step, tell](const std::shared_ptr<BillEntity>& bill) {
+      state.mutate([&](LeftToPayState& s) {
+        if (!step(s, bill, ownIds)) return;
+        if (ownIds) {
+          ((*kept).*tell)(bill);
+        } else {
+          kept->drop();
+        }
+      });
+    };
   };
-  const Move unpay = [state](const std::shared_ptr<BillEntity>& bill) {
-    state.mutate([&](LeftToPayState& s) { unpayBill(s, bill); });
-  };
+  const Move pay = mover(payBill, &KeptLeftToPayGroups::paid);
+  const Move unpay = mover(unpayBill, &KeptLeftToPayGroups::unpaid);
   const bool allPaid = now.items.empty();
 
   // The summary: the count and amount left, or "all paid".
@@ -138,8 +156,7 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
   // observer per bill.
   profile->yearFigures();
   (void)profile->bankAccounts();
-  LeftToPayGroups grouped;
-  platform::withoutObservationTracking([&] { grouped = leftToPayGroups(*profile, now.items); });
+  const LeftToPayGroups& grouped = kept->groups(*profile, now.items);
   const std::vector<LeftToPayGroup>& groups = grouped.accounts;
   const LeftToPayGroup& loose = grouped.uncategorized;
   std::vector<std::string> ids;
@@ -158,19 +175,25 @@ View ForecastMonthLeftToPayScreen::body(Context& ctx) const {
 
   // The bills without an account; the section stays, empty, when there are none.
   View uncategorized =
-      Section({when(!loose.bills.empty(), [&] {
+      Section({when(!loose.bills->empty(), [&] {
         return Group(groupRows(LocalizedText(localizable_uncategorized), assetColor("sonicGreen"), loose, pay, ownIds));
       })});
 
   // The paid bills, by name; the stored list keeps the order they were paid in.
   View paid = when(!now.payedBills.empty(), [&] {
     return Section({figuresRow(now.payedBills.size(), payedBillsCost(now), assetColor("sonicGray").withOpacity(0.8)),
-                    billRows(sortedBills(now.payedBills, BillSortType::name), unpay, "paidBill", ownIds)},
+                    billRows(std::make_shared<const BillList>(sortedBills(now.payedBills, BillSortType::name)), unpay,
+                             "paidBill", ownIds)},
                    LocalizedText(localizable_totalPaid));
   });
 
-  auto reset = [state] {
-    withAnimation([&] { state.mutate([](LeftToPayState& s) { resetPayedBills(s); }); });
+  auto reset = [state, kept] {
+    withAnimation([&] {
+      state.mutate([&](LeftToPayState& s) {
+        resetPayedBills(s);
+        kept->drop();
+      });
+    });
   };
   View list = List({summary, accounts, uncategorized, paid}) |
               NavigationBarTitleDisplayModifier{TitleDisplayMode::inline_, now.month};

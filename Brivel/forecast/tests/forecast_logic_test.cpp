@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Brivel/forecast/forecast_figures.h"
@@ -154,10 +156,10 @@ TEST_F(LeftToPayLogicTest, GroupsFollowTheProfilesAccountOrder) {
   auto groups = leftToPayGroups(*profile, state.items).accounts;
   ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0].account, acc2);
-  EXPECT_EQ(groups[0].bills, (BillList{c}));
+  EXPECT_EQ(*groups[0].bills, (BillList{c}));
   EXPECT_EQ(groups[1].account, acc1);
   EXPECT_DOUBLE_EQ(groups[1].cost, 10);
-  EXPECT_EQ(leftToPayGroups(*profile, state.items).uncategorized.bills, (BillList{b}));
+  EXPECT_EQ(*leftToPayGroups(*profile, state.items).uncategorized.bills, (BillList{b}));
 
   payBill(state, c);
   groups = leftToPayGroups(*profile, state.items).accounts;
@@ -166,35 +168,142 @@ TEST_F(LeftToPayLogicTest, GroupsFollowTheProfilesAccountOrder) {
 
   auto foreign = BankAccountEntity::make({.name = "other", .color = "appleRed", .number = "999"});
   b->setBankAccount(foreign);
-  EXPECT_TRUE(leftToPayGroups(*profile, state.items).uncategorized.bills.empty());
+  EXPECT_TRUE(leftToPayGroups(*profile, state.items).uncategorized.bills->empty());
   EXPECT_EQ(leftToPayGroups(*profile, state.items).accounts.size(), 1u) << "an account outside the profile's list has no group";
 }
 
 TEST_F(LeftToPayLogicTest, MovesAreIncrementalOrderedAndIdempotent) {
-  EXPECT_TRUE(payBill(state, a));
-  EXPECT_TRUE(payBill(state, c));
-  EXPECT_DOUBLE_EQ(state.cost, 5);
-  EXPECT_EQ(state.items, (BillList{b}));
-  EXPECT_EQ(state.payedBills, (BillList{a, c}));
-  EXPECT_DOUBLE_EQ(payedBillsCost(state), 12.5);
+  // The same moves whether or not the caller knows that the bills' ids differ (then a move
+  // looks for the bill's own object first).
+  for (const bool idsDiffer : {false, true}) {
+    SCOPED_TRACE(idsDiffer ? "ids known to differ" : "ids not known to differ");
+    state = LeftToPayState{"localizable_may", 17.5, {a, b, c}, {}};
+    EXPECT_TRUE(payBill(state, a, idsDiffer));
+    EXPECT_TRUE(payBill(state, c, idsDiffer));
+    EXPECT_DOUBLE_EQ(state.cost, 5);
+    EXPECT_EQ(state.items, (BillList{b}));
+    EXPECT_EQ(state.payedBills, (BillList{a, c}));
+    EXPECT_DOUBLE_EQ(payedBillsCost(state), 12.5);
 
-  // A double tap or a stale post changes nothing.
-  EXPECT_FALSE(payBill(state, a));
-  EXPECT_FALSE(unpayBill(state, b));
-  EXPECT_DOUBLE_EQ(state.cost, 5);
-  EXPECT_EQ(state.payedBills, (BillList{a, c}));
+    // A double tap or a stale post changes nothing.
+    EXPECT_FALSE(payBill(state, a, idsDiffer));
+    EXPECT_FALSE(unpayBill(state, b, idsDiffer));
+    EXPECT_DOUBLE_EQ(state.cost, 5);
+    EXPECT_EQ(state.payedBills, (BillList{a, c}));
 
-  EXPECT_TRUE(unpayBill(state, a));
-  EXPECT_EQ(state.items, (BillList{b, a})) << "an unpaid bill returns at the end";
-  EXPECT_DOUBLE_EQ(state.cost, 15);
-  EXPECT_FALSE(unpayBill(state, a));
+    EXPECT_TRUE(unpayBill(state, a, idsDiffer));
+    EXPECT_EQ(state.items, (BillList{b, a})) << "an unpaid bill returns at the end";
+    EXPECT_DOUBLE_EQ(state.cost, 15);
+    EXPECT_FALSE(unpayBill(state, a, idsDiffer));
 
-  payBill(state, b);
+    // Another object of the same id is the same bill.
+    auto twin = BillEntity::make({.id = b->id(), .name = "B", .cost = 5});
+    EXPECT_TRUE(payBill(state, twin, idsDiffer));
+    EXPECT_EQ(state.items, (BillList{a}));
+    EXPECT_TRUE(unpayBill(state, b, idsDiffer));
+    EXPECT_EQ(state.items, (BillList{a, b}));
+
+    payBill(state, b, idsDiffer);
+    resetPayedBills(state);
+    EXPECT_EQ(state.items, (BillList{a, c, b})) << "reset unpays in payment order";
+    EXPECT_TRUE(state.payedBills.empty());
+    EXPECT_DOUBLE_EQ(state.cost, 17.5);
+    EXPECT_DOUBLE_EQ(payedBillsCost(state), 0.0);
+  }
+}
+
+// The kept groups against a fresh grouping of the same unpaid list: the same groups, bills
+// and order, and sums that show the same.
+void expectFreshGroups(KeptLeftToPayGroups& kept, const ProfileEntity& profile, const BillList& items) {
+  const LeftToPayGroups& got = kept.groups(profile, items);
+  const LeftToPayGroups fresh = leftToPayGroups(profile, items);
+  auto expectSame = [](const LeftToPayGroup& group, const LeftToPayGroup& want) {
+    EXPECT_EQ(group.account, want.account);
+    EXPECT_EQ(*group.bills, *want.bills);
+    EXPECT_NEAR(group.cost, want.cost, 1e-9);
+    EXPECT_EQ(amountText(group.cost), amountText(want.cost));
+  };
+  ASSERT_EQ(got.accounts.size(), fresh.accounts.size());
+  for (std::size_t i = 0; i < got.accounts.size(); ++i) expectSame(got.accounts[i], fresh.accounts[i]);
+  expectSame(got.uncategorized, fresh.uncategorized);
+}
+
+TEST_F(LeftToPayLogicTest, KeptGroupsFollowEveryMoveAsAFreshGrouping) {
+  auto acc3 = addAccount(profile, "333");
+  auto foreign = BankAccountEntity::make({.name = "other", .color = "appleRed", .number = "999"});
+  const std::shared_ptr<BankAccountEntity> links[] = {acc1, acc2, acc3, nullptr, foreign};
+  state = LeftToPayState{"localizable_may", 0.0, {a, b, c}, {}};
+  for (int i = 0; i < 25; ++i) {
+    auto bill = addBill(profile, "bill " + std::to_string(i), 0.1 * (i + 1) + 0.07, OccurringType::monthly,
+                        std::nullopt, std::nullopt, links[i % 5]);
+    state.items.push_back(bill);
+  }
+  const BillList all = state.items;
+  KeptLeftToPayGroups kept;
+  expectFreshGroups(kept, *profile, state.items);
+  auto move = [&](const std::shared_ptr<BillEntity>& bill) {
+    if (payBill(state, bill, true)) {
+      kept.paid(bill);
+    } else if (unpayBill(state, bill, true)) {
+      kept.unpaid(bill);
+    }
+    expectFreshGroups(kept, *profile, state.items);
+  };
+
+  // An account's group goes when its last bill is paid and comes back in its place.
+  for (const auto& bill : all) {
+    if (bill->bankAccount() == acc2) move(bill);
+  }
+  ASSERT_EQ(kept.groups(*profile, state.items).accounts.size(), 2u);
+  move(c);
+  EXPECT_EQ(kept.groups(*profile, state.items).accounts.front().account, acc2);
+  // The uncategorized group emptied; a bill of the foreign account (in no group) moved.
+  for (const auto& bill : all) {
+    if (!bill->bankAccount()) move(bill);
+  }
+  EXPECT_TRUE(kept.groups(*profile, state.items).uncategorized.bills->empty());
+  move(all[7]);
+  // Then ticks and unticks in a scrambled order, twice over every bill.
+  for (std::size_t step = 0; step < 2 * all.size(); ++step) move(all[(step * 7 + 3) % all.size()]);
+}
+
+TEST_F(LeftToPayLogicTest, KeptGroupsAreMadeAgainAfterEditsAndLeaveHandedOutListsAlone) {
+  KeptLeftToPayGroups kept;
+  const auto held = kept.groups(*profile, state.items).accounts[1].bills;  // acc1's: a
+  ASSERT_TRUE(payBill(state, a, true));
+  kept.paid(a);
+  EXPECT_EQ(*held, (BillList{a})) << "a render's rows keep the list they were given";
+  ASSERT_TRUE(unpayBill(state, a, true));
+  kept.unpaid(a);
+  expectFreshGroups(kept, *profile, state.items);
+
+  const std::vector<std::pair<std::string, std::function<void()>>> edits = {
+      {"a bill linked to another account", [&] { a->setBankAccount(acc2); }},
+      {"a bill's link removed", [&] { c->setBankAccount(nullptr); }},
+      {"an uncategorized bill linked", [&] { b->setBankAccount(acc1); }},
+      {"a cost changed", [&] { a->setCost(12.25); }},
+      {"the accounts reordered", [&] { profile->setBankAccounts(BankAccountList{acc1, acc2}); }},
+      {"an account taken off the list", [&] { profile->setBankAccounts(BankAccountList{acc2}); }},
+      {"a bill moved from the account off the list to one on it", [&] { b->setBankAccount(acc2); }},
+      {"the account back on the list", [&] { profile->setBankAccounts(BankAccountList{acc2, acc1}); }},
+  };
+  for (const auto& [edit, apply] : edits) {
+    SCOPED_TRACE(edit);
+    apply();
+    expectFreshGroups(kept, *profile, state.items);
+    const auto first = state.items.front();
+    ASSERT_TRUE(payBill(state, first, true));
+    kept.paid(first);
+    expectFreshGroups(kept, *profile, state.items);
+    ASSERT_TRUE(unpayBill(state, first, true));
+    kept.unpaid(first);
+    expectFreshGroups(kept, *profile, state.items);
+  }
+  // A change of the unpaid list it is not told of, once dropped.
   resetPayedBills(state);
-  EXPECT_EQ(state.items, (BillList{a, c, b})) << "reset unpays in payment order";
-  EXPECT_TRUE(state.payedBills.empty());
-  EXPECT_DOUBLE_EQ(state.cost, 17.5);
-  EXPECT_DOUBLE_EQ(payedBillsCost(state), 0.0);
+  payBill(state, b);
+  kept.drop();
+  expectFreshGroups(kept, *profile, state.items);
 }
 
 // ----- The salary form -----

@@ -532,6 +532,29 @@ TEST_F(LeftToPayScreenTest, PayUnpayAndResetMoveBillsAndAmounts) {
   EXPECT_EQ(profile->bills()->size(), 3u);
 }
 
+TEST_F(LeftToPayScreenTest, GroupsShowEditsMadeWhileOpenAndTicksAfterThem) {
+  using V = std::vector<std::string>;
+  tapBill("C bill");
+  b->setBankAccount(acc1);
+  a->setCost(12);  // the bill figures change: the sheet renders again
+  EXPECT_EQ(sections(), (std::vector<V>{
+                            {"$15.00", "%lld", "localizable_totalLeftToPay"},
+                            {"%lld", "111", "$12.00", "a bill", "$5.00", "B bill", "$17.00"},
+                            {},  // no bill without an account
+                            {"$2.50", "%lld", "$2.50", "C bill", "localizable_totalPaid"},
+                        }))
+      << "the amount left moves only with ticks";
+  tapBill("C bill");
+  tapBill("a bill");
+  EXPECT_EQ(sections(), (std::vector<V>{
+                            {"$5.50", "%lld", "localizable_totalLeftToPay"},
+                            {"%lld", "222", "$2.50", "C bill", "$2.50"},
+                            {"%lld", "111", "$5.00", "B bill", "$5.00"},
+                            {},
+                            {"$12.00", "%lld", "$12.00", "a bill", "localizable_totalPaid"},
+                        }));
+}
+
 TEST_F(LeftToPayScreenTest, AllPaidAsksForOneReviewAndUnpayingBringsTheSummaryBack) {
   auto defaults = platform::UserDefaults::standard();
   const auto before = defaults->integer(ReviewHandler::kAppStartUpsCountKey).value_or(0);
