@@ -7,6 +7,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -109,6 +110,31 @@ struct TextRules {
 
 bool isNameOrder(BillSortType order) { return order == BillSortType::name || order == BillSortType::nameReversed; }
 
+// The bills of a profile by when they fall due: the monthly ones, the quarterly ones of each
+// month of the quarter, the yearly ones of each month. A quarterly bill without its month of
+// the quarter, or a yearly one without its month, falls due in none.
+constexpr int kMonthly = 0;
+constexpr int kQuarterly = 1;  // + the month of the quarter (0 ... 2)
+constexpr int kYearly = 4;     // + the month (0 ... 11)
+constexpr std::size_t kDueGroups = 16;
+constexpr int kNotDue = -1;
+
+int dueGroupOf(const BillEntity& bill) {
+  switch (bill.occurring()) {
+    case OccurringType::monthly:
+      return kMonthly;
+    case OccurringType::quarterly: {
+      const std::optional<QuarterType> quarter = bill.quarterly();
+      return quarter ? kQuarterly + rawValue(*quarter) : kNotDue;
+    }
+    case OccurringType::yearly: {
+      const std::optional<YearlyType> month = bill.yearly();
+      return month ? kYearly + rawValue(*month) : kNotDue;
+    }
+  }
+  return kNotDue;
+}
+
 }  // namespace
 
 struct BillListModel::Impl {
@@ -117,6 +143,7 @@ struct BillListModel::Impl {
     kPlaceChanged = 1,  // cost, date or a link: it may move
     kNameChanged = 2,   // its keys go; under a name order it may move
     kIdChanged = 4,     // its row key goes
+    kDueChanged = 8,    // its occurrence, quarter or month: it may fall due in other months
   };
 
   // One bill of the profile's list, with what its place in the list is decided by, read when
@@ -129,6 +156,7 @@ struct BillListModel::Impl {
     double seconds = 0.0;
     const void* category = nullptr;
     const void* bankAccount = nullptr;
+    int due = kNotDue;  // dueGroupOf(*bill)
     bool sortKeyKnown = false;
     std::string sortKey;
     bool searchKeyKnown = false;
@@ -157,6 +185,16 @@ struct BillListModel::Impl {
   std::vector<Entry*> members;  // in the profile's list order, as last seen
   Group all;                                      // every bill, in the bill order
   std::unordered_map<const void*, Group> groups;  // by account or category (null: none)
+  // Every bill that falls due by when (dueGroupOf), in the bill order, and a count per group
+  // that changes whenever its rows may have.
+  std::array<std::vector<Entry*>, kDueGroups> due;
+  std::array<std::uint64_t, kDueGroups> dueChanges{};
+  // Each month's rows as last made, with the changes of its three groups then.
+  struct MonthMade {
+    std::array<std::uint64_t, 3> changes{};
+    std::optional<BillRowGroup> rows;
+  };
+  std::array<MonthMade, 12> months;
   BillSortType order = BillSortType::name;
   CollectionFilterType filter = CollectionFilterType::off;
   // How many made row ids each id has, and how many ids more than one bill has: while none
@@ -211,6 +249,7 @@ struct BillListModel::Impl {
     sharedIds = 0;
     members.clear();
     groups.clear();
+    forgetDue();
     all = {};
     dirty.clear();
     built = false;
@@ -289,6 +328,14 @@ struct BillListModel::Impl {
       case B::id:
         what = kIdChanged;
         break;
+      case B::occurring:
+      case B::quarterly:
+      case B::yearly:
+        // Changes no row of the list itself: its content stays.
+        if (entry->pending == 0) dirty.push_back(entry);
+        entry->pending |= kDueChanged;
+        ++version;
+        return;
       default:
         return;
     }
@@ -339,6 +386,7 @@ struct BillListModel::Impl {
     entry.seconds = bill.timestamp().timeIntervalSinceReferenceDate;
     entry.category = bill.category().get();
     entry.bankAccount = bill.bankAccount().get();
+    entry.due = dueGroupOf(bill);
     if (entry.pending & kNameChanged) entry.sortKeyKnown = entry.searchKeyKnown = false;
     if (entry.pending & kIdChanged) dropRowId(entry);
     entry.pending = 0;
@@ -437,18 +485,104 @@ struct BillListModel::Impl {
     if (grouping()) f(groups[linkOf(entry)]);
   }
 
-  // Puts an entry into the order and its section, or takes it out.
+  // Puts an entry into the order, its section and its due group, or takes it out.
   void place(Entry* entry) {
     eachGroupOf(*entry, [&](Group& group) {
       insertSorted(group.rows, entry);
       group.changed = true;
     });
+    placeDue(entry);
   }
   void unplace(Entry* entry) {
     eachGroupOf(*entry, [&](Group& group) {
       eraseSorted(group.rows, entry);
       group.changed = true;
     });
+    unplaceDue(entry);
+  }
+
+  // ----- The due groups -----
+
+  void placeDue(Entry* entry) {
+    if (entry->due == kNotDue) return;
+    const auto k = static_cast<std::size_t>(entry->due);
+    insertSorted(due[k], entry);
+    ++dueChanges[k];
+  }
+  void unplaceDue(Entry* entry) {
+    if (entry->due == kNotDue) return;
+    const auto k = static_cast<std::size_t>(entry->due);
+    eraseSorted(due[k], entry);
+    ++dueChanges[k];
+  }
+  // Every due group from the sorted rows of every bill.
+  void groupDue() {
+    for (std::size_t k = 0; k < kDueGroups; ++k) {
+      due[k].clear();
+      ++dueChanges[k];
+    }
+    for (Entry* entry : all.rows) {
+      if (entry->due != kNotDue) due[static_cast<std::size_t>(entry->due)].push_back(entry);
+    }
+  }
+  void forgetDue() {
+    for (std::size_t k = 0; k < kDueGroups; ++k) {
+      due[k] = {};
+      ++dueChanges[k];
+    }
+    months = {};
+  }
+
+  // Month m's groups: its monthly bills, its quarterly ones, its yearly ones.
+  static std::array<std::size_t, 3> dueGroupsOf(int month) {
+    return {kMonthly, static_cast<std::size_t>(kQuarterly + month % 3), static_cast<std::size_t>(kYearly + month)};
+  }
+
+  // Month m's bills in the bill order, a run of equal keys ordered by part (monthly, quarterly,
+  // yearly), then by the list order: its three groups merged. A run of one group between two
+  // bills of the others is found by a binary search, not walked bill by bill.
+  std::vector<Entry*> mergedMonth(int month) {
+    const std::array<std::size_t, 3> parts = dueGroupsOf(month);
+    std::vector<Entry*> rows;
+    rows.reserve(due[parts[0]].size() + due[parts[1]].size() + due[parts[2]].size());
+    std::array<std::size_t, 3> at{};
+    for (;;) {
+      // The part whose next bill goes first; on equal keys the earliest part.
+      std::size_t first = 3;
+      for (std::size_t k = 0; k < 3; ++k) {
+        if (at[k] == due[parts[k]].size()) continue;
+        if (first == 3 || compareKeys(due[parts[k]][at[k]], due[parts[first]][at[first]]) < 0) first = k;
+      }
+      if (first == 3) break;
+      // Its bills up to the first that another part's next bill goes before.
+      const std::vector<Entry*>& from = due[parts[first]];
+      auto end = from.end();
+      for (std::size_t k = 0; k < 3; ++k) {
+        if (k == first || at[k] == due[parts[k]].size()) continue;
+        const Entry* other = due[parts[k]][at[k]];
+        // A bill of an earlier part with an equal key goes before it; of a later part, after.
+        end = k < first ? std::lower_bound(from.begin() + static_cast<long>(at[first]), end, other,
+                                           [&](const Entry* a, const Entry* b) { return compareKeys(a, b) < 0; })
+                        : std::upper_bound(from.begin() + static_cast<long>(at[first]), end, other,
+                                           [&](const Entry* a, const Entry* b) { return compareKeys(a, b) < 0; });
+      }
+      const auto begin = from.begin() + static_cast<long>(at[first]);
+      rows.insert(rows.end(), begin, end);
+      at[first] = static_cast<std::size_t>(end - from.begin());
+    }
+    return rows;
+  }
+
+  // Month m's rows, made again only when one of its groups changed since.
+  const BillRowGroup& monthRows(int month) {
+    MonthMade& made = months[static_cast<std::size_t>(month)];
+    const std::array<std::size_t, 3> parts = dueGroupsOf(month);
+    const std::array<std::uint64_t, 3> changes{dueChanges[parts[0]], dueChanges[parts[1]], dueChanges[parts[2]]};
+    if (!made.rows || made.changes != changes) {
+      made.rows = rowsOf(mergedMonth(month));
+      made.changes = changes;
+    }
+    return *made.rows;
   }
 
   // ----- Bringing the order up to date -----
@@ -491,6 +625,7 @@ struct BillListModel::Impl {
     std::sort(all.rows.begin(), all.rows.end(), [this](const Entry* a, const Entry* b) { return less(a, b); });
     all.changed = true;
     all.idsChanged = all.idsChanged || idsChanged;
+    groupDue();
     // Sections keep what they made last, for reuse when their rows come out the same.
     auto previous = std::move(groups);
     groups.clear();
@@ -551,11 +686,16 @@ struct BillListModel::Impl {
       if (what & kIdChanged) {
         dropRowId(*entry);
         eachGroupOf(*entry, [](Group& group) { group.changed = group.idsChanged = true; });
+        if (entry->due != kNotDue) ++dueChanges[static_cast<std::size_t>(entry->due)];
       }
       if ((what & kPlaceChanged) || ((what & kNameChanged) && isNameOrder(order))) {
         unplace(entry);
         refresh(*entry);
         place(entry);
+      } else if (what & kDueChanged) {
+        unplaceDue(entry);
+        refresh(*entry);
+        placeDue(entry);
       } else {
         refresh(*entry);
       }
@@ -827,6 +967,20 @@ BillRowGroup BillListModel::sortedRows(const std::shared_ptr<ProfileEntity>& pro
   platform::withoutObservationTracking([&] {
     m.update(*profile);
     rows = m.partRows(part);
+  });
+  return rows;
+}
+
+BillRowGroup BillListModel::monthRows(const std::shared_ptr<ProfileEntity>& profile, int month) {
+  Impl& m = *impl_;
+  if (!profile || month < 0 || month >= 12) {
+    return BillRowGroup{std::make_shared<const BillList>(), std::make_shared<const std::vector<std::string>>(), nullptr};
+  }
+  m.prepare(profile);
+  BillRowGroup rows;
+  platform::withoutObservationTracking([&] {
+    m.update(*profile);
+    rows = m.monthRows(month);
   });
   return rows;
 }

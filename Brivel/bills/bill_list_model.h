@@ -71,6 +71,12 @@ class BillListModel {
   // order, not sorted again. `part` runs once per bill and should read only what decides the
   // part (it is not observed: the caller watches that).
   BillRowGroup sortedRows(const std::shared_ptr<ProfileEntity>& profile, const std::function<int(const BillEntity&)>& part);
+  // The bills that fall due in `month` (0 = January; none outside 0 ... 11) as sortedRows
+  // gives them with its monthly bills as part 0, its quarterly ones (of month `month` mod 3 of
+  // their quarter) as part 1 and its yearly ones as part 2. The model keeps its bills grouped
+  // by when they fall due, so a month is merged from three groups, and kept until one of them
+  // changes.
+  BillRowGroup monthRows(const std::shared_ptr<ProfileEntity>& profile, int month);
   // A number that changes whenever the kept order, a bill's row key or the locale may have
   // changed: a result derived from sortedRows() stays good while it and what decides the parts
   // stay the same.

@@ -180,8 +180,7 @@ MonthRows monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& p
                     kept.locale == locale;
   if (!(same && extendsKept(kept, month->items) && insertGained(kept, *profile, month->items))) {
     const int m = *index;
-    BillRowGroup rows =
-        BillListModel::shared().sortedRows(profile, [m](const BillEntity& bill) { return partInMonth(bill, m); });
+    BillRowGroup rows = BillListModel::shared().monthRows(profile, m);
     kept.profile = profile;
     kept.month = m;
     kept.order = order;

@@ -208,61 +208,94 @@ double ProfileEntity::incomePerYear() const {
 
 void ProfileEntity::propertyDidChange(std::size_t property) {
   if (property == Field::bills) {
-    billFiguresChanged();
+    // The figures are kept: the next read takes in the bills added at the list's end, or
+    // walks the list again after any other change of it.
+    figuresOutdated_ = true;
+    derived_.reset();
+    observationRegistrar().didChange(kBillFigures);
   }
 }
 
-const YearFigures& ProfileEntity::figures() const {
-  if (figures_) {
-    return *figures_;
+void ProfileEntity::FigureWalk::add(YearFigures& figures, const std::shared_ptr<platform::PersistentModel>& member) {
+  const auto& bill = static_cast<const BillEntity&>(*member);
+  const BillEntity::Timing& timing = bill.timing();
+  BillsCost* selection = nullptr;
+  switch (timing.occurring) {
+    case OccurringType::monthly:
+      ++monthlyCount;
+      monthlyPart += timing.cost * 12.0;
+      selection = &figures.monthly;
+      break;
+    case OccurringType::quarterly:
+      ++quarterlyCount;
+      quarterlyPart += timing.cost * 4.0;
+      if (timing.quarterly >= 0) {
+        selection = &figures.quarterly[static_cast<std::size_t>(timing.quarterly)];
+      }
+      break;
+    case OccurringType::yearly:
+      ++yearlyCount;
+      yearlyPart += timing.cost;
+      if (timing.yearly >= 0) {
+        selection = &figures.yearly[static_cast<std::size_t>(timing.yearly)];
+      }
+      break;
   }
-  auto made = std::make_shared<YearFigures>();
-  std::int64_t monthlyCount = 0;
-  std::int64_t quarterlyCount = 0;
-  std::int64_t yearlyCount = 0;
-  double monthlyPart = 0.0;
-  double quarterlyPart = 0.0;
-  double yearlyPart = 0.0;
-  if (const ModelList* list = unobservedList(Field::bills)) {
-    for (const auto& member : *list) {
-      const auto& bill = static_cast<const BillEntity&>(*member);
-      const BillEntity::Timing& timing = bill.timing();
-      BillsCost* selection = nullptr;
-      switch (timing.occurring) {
-        case OccurringType::monthly:
-          ++monthlyCount;
-          monthlyPart += timing.cost * 12.0;
-          selection = &made->monthly;
-          break;
-        case OccurringType::quarterly:
-          ++quarterlyCount;
-          quarterlyPart += timing.cost * 4.0;
-          if (timing.quarterly >= 0) {
-            selection = &made->quarterly[static_cast<std::size_t>(timing.quarterly)];
-          }
-          break;
-        case OccurringType::yearly:
-          ++yearlyCount;
-          yearlyPart += timing.cost;
-          if (timing.yearly >= 0) {
-            selection = &made->yearly[static_cast<std::size_t>(timing.yearly)];
-          }
-          break;
-      }
-      if (selection != nullptr) {
-        selection->cost += timing.cost;
-        selection->bills.push_back(std::static_pointer_cast<BillEntity>(member));
-      }
+  if (selection != nullptr) {
+    selection->cost += timing.cost;
+    selection->bills.push_back(std::static_pointer_cast<BillEntity>(member));
+  }
+  members.push_back(member);
+  figures.billsPerYear = 12 * monthlyCount + 4 * quarterlyCount + yearlyCount;
+  figures.costPerYear = (monthlyPart + quarterlyPart) + yearlyPart;
+}
+
+bool ProfileEntity::addedToFigures() const {
+  const ModelList* list = unobservedList(Field::bills);
+  const ModelList& walked = walk_.members;
+  if (list == nullptr || list->size() < walked.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < walked.size(); ++i) {
+    if ((*list)[i] != walked[i]) {
+      return false;
     }
   }
-  made->billsPerYear = 12 * monthlyCount + 4 * quarterlyCount + yearlyCount;
-  made->costPerYear = (monthlyPart + quarterlyPart) + yearlyPart;
-  figures_ = std::move(made);
+  if (list->size() == walked.size()) {
+    return true;
+  }
+  // The records handed out keep the figures they were made from.
+  if (figures_.use_count() > 1) {
+    figures_ = std::make_shared<YearFigures>(*figures_);
+  }
+  for (std::size_t i = walked.size(); i < list->size(); ++i) {
+    walk_.add(*figures_, (*list)[i]);
+  }
+  return true;
+}
+
+const YearFigures& ProfileEntity::figures() const {
+  if (figures_ && figuresOutdated_ && addedToFigures()) {
+    figuresOutdated_ = false;
+  }
+  if (figures_ && !figuresOutdated_) {
+    return *figures_;
+  }
+  figures_ = std::make_shared<YearFigures>();
+  walk_ = FigureWalk{};
+  if (const ModelList* list = unobservedList(Field::bills)) {
+    walk_.members.reserve(list->size());
+    for (const auto& member : *list) {
+      walk_.add(*figures_, member);
+    }
+  }
+  figuresOutdated_ = false;
   return *figures_;
 }
 
 void ProfileEntity::billFiguresChanged() {
   figures_.reset();
+  walk_ = FigureWalk{};
   derived_.reset();
   observationRegistrar().didChange(kBillFigures);
 }

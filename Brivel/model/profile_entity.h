@@ -7,7 +7,8 @@
 // number of bill payments, yearly bill cost) and the three selections from which the forecast
 // builds each month. The bill figures are made together in one walk over the bills and kept
 // until a bill's cost or timing (occurrence, quarter month, month) changes or the bill list
-// does. A read registers observation access to the bill list and to the figures as a whole
+// does; bills added at the end of the list are taken into the kept figures (as the walk would
+// have added them) rather than walking the list again. A read registers observation access to the bill list and to the figures as a whole
 // (one index the profile tells whenever it drops them), so a view showing a figure redraws
 // when a bill is added, removed or changed, without observing each bill.
 //
@@ -206,6 +207,9 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   static constexpr std::size_t kBillFigures = ProfileField::count;
   // Drops the kept figures and tells their readers; the next read makes them anew.
   void billFiguresChanged();
+  // Takes the bills added at the end of the list since the figures were made into them; false
+  // (changing nothing) when the list changed otherwise.
+  bool addedToFigures() const;
   // The kept figures, made first when there are none. Registers no access.
   const YearFigures& figures() const;
   // Registers a read of the figures with the current tracking scope (if any): the bill list
@@ -218,7 +222,23 @@ class ProfileEntity : public EntityRecord<ProfileField> {
   std::uint64_t billEdits_ = 0;  // see billEdits()
   // The bill of edit number e (from 1) at (e - 1) % kRememberedEdits.
   std::array<const BillEntity*, kRememberedEdits> recentEdits_{};
-  mutable std::shared_ptr<const YearFigures> figures_;
+  // The walk over the bills the kept figures were made in: its running counts and sums (added
+  // to in list order, so that taking in bills added at the end sums as a new walk would) and
+  // the bills it took in, held so that none of them is taken for another bill at its address.
+  struct FigureWalk {
+    std::int64_t monthlyCount = 0;
+    std::int64_t quarterlyCount = 0;
+    std::int64_t yearlyCount = 0;
+    double monthlyPart = 0.0;
+    double quarterlyPart = 0.0;
+    double yearlyPart = 0.0;
+    platform::PersistentModel::ModelList members;
+
+    void add(YearFigures& figures, const std::shared_ptr<platform::PersistentModel>& member);
+  };
+  mutable std::shared_ptr<YearFigures> figures_;
+  mutable bool figuresOutdated_ = false;  // the bill list changed since they were made
+  mutable FigureWalk walk_;
   mutable std::shared_ptr<const void> derived_;
   mutable const std::type_info* derivedType_ = nullptr;
 };

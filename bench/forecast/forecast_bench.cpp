@@ -6,12 +6,14 @@
 //     amount) as the forecast tab reads them, the records again after a bill's cost changed
 //     (made anew from the bills) and made afresh as monthValues(profile) answers them, each
 //     beside a plain loop that sums each month by the same rule over the same bills;
+//   - the records after a bill was added (the kept figures take it in);
 //   - three actions posted over HTTP on 127.0.0.1 and timed inside the server (its
 //     Server-Timing "total": checks, the hop to the main thread, the action, the new render and
 //     its JSON answer), as the web front's benchmark times a posted action: the forecast tab
 //     (the spendable switch, which redraws the twelve month cards), a month screen (pushing
-//     January from its card) and a checklist tick (paying a bill of January's left-to-pay
-//     sheet). Each is compared with serialising the tree it answers with to JSON.
+//     January from its card, also with a bill added before each push) and a checklist tick
+//     (paying a bill of January's left-to-pay sheet). Each is compared with serialising the
+//     tree it answers with to JSON.
 // At the end each figure is printed with its baseline and their ratio.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
@@ -159,6 +161,35 @@ void BM_YearRecordsAfterACostChange(benchmark::State& state) {
   bill->setCost(cost);
 }
 BENCHMARK(BM_YearRecordsAfterACostChange)->Unit(benchmark::kMicrosecond);
+
+// A bill added (untimed) before each read: the twelve records from the kept figures with the
+// new bill taken in. The added bills are deleted again afterwards.
+brivel::BillList gAddedBills;
+std::shared_ptr<brivel::BillEntity> addMonthlyBill() {
+  Fixture& f = fixture();
+  auto bill = brivel::BillEntity::make(
+      {.name = "Added " + std::to_string(gAddedBills.size()), .cost = 12.5, .profile = f.profile});
+  gAddedBills.push_back(bill);
+  return bill;
+}
+void deleteAddedBills() {
+  for (const auto& bill : gAddedBills) fixture().container->mainContext().deleteModel(bill);
+  gAddedBills.clear();
+  platform::MainLoop::drain();
+}
+
+void BM_YearRecordsAfterABillAdded(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) {
+    state.PauseTiming();
+    addMonthlyBill();
+    state.ResumeTiming();
+    auto year = brivel::yearRecords(*f.profile);
+    benchmark::DoNotOptimize((*year)[0].cost);
+  }
+  deleteAddedBills();
+}
+BENCHMARK(BM_YearRecordsAfterABillAdded)->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 // Every month's record made afresh, as a caller of monthValues(profile) gets them (their bills
 // shared with the kept figures).
@@ -318,6 +349,19 @@ void month_screen_push(benchmark::State& state) {
 }
 BENCHMARK(month_screen_push)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The same push with a monthly bill added (untimed) before each: the month's rows gain it.
+void month_screen_push_after_an_add(benchmark::State& state) {
+  runAction(state, "month_screen_after_an_add", [] {
+    addMonthlyBill();
+    platform::MainLoop::drain();
+    auto pushed = server().act(byId("monthRow"));
+    if (pushed && !server().act(pushedPage, "dismiss")) return std::optional<double>();
+    return pushed;
+  });
+  deleteAddedBills();
+}
+BENCHMARK(month_screen_push_after_an_add)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
+
 void checklist_tick(benchmark::State& state) {
   if (server().front && !findNode(fixture().runtime->render(), "unpaidBill")) {
     (void)server().act(byId("leftToPay"));  // January's left-to-pay sheet
@@ -370,9 +414,11 @@ int main(int argc, char** argv) {
                        {
                            {"BM_YearAndMonthFigures", "BM_Baseline_PlainMonthSums"},
                            {"BM_YearRecordsAfterACostChange", "BM_Baseline_PlainMonthSums"},
+                           {"BM_YearRecordsAfterABillAdded", "BM_Baseline_PlainMonthSums"},
                            {"BM_YearRecordsByValue", "BM_Baseline_PlainMonthSums"},
                            {"forecast_tab_spendable_switch/manual_time", "tree_to_json/forecast_tab"},
                            {"month_screen_push/manual_time", "tree_to_json/month_screen"},
+                           {"month_screen_push_after_an_add/manual_time", "tree_to_json/month_screen"},
                            {"checklist_tick/manual_time", "tree_to_json/checklist_tick"},
                        });
   if (server().front) server().front->stop();

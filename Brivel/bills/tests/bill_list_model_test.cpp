@@ -85,6 +85,35 @@ class BillListModelTest : public testing::BillsTest {
     return describe(BillListLayout::allBills, {}, {rows}, {billRowKeys(rows)});
   }
 
+  // Month m's bills as the forecast lists them: the monthly ones, the quarterly ones of month
+  // m mod 3 of their quarter, the yearly ones of month m, sorted together stably.
+  std::vector<std::string> computedMonth(const ProfileEntity& profile, int month) {
+    BillList parts[3];
+    for (const auto& bill : profile.bills().value_or(BillList{})) {
+      const auto quarter = bill->quarterly();
+      const auto yearly = bill->yearly();
+      switch (bill->occurring()) {
+        case OccurringType::monthly:
+          parts[0].push_back(bill);
+          break;
+        case OccurringType::quarterly:
+          if (quarter && rawValue(*quarter) == month % 3) parts[1].push_back(bill);
+          break;
+        case OccurringType::yearly:
+          if (yearly && rawValue(*yearly) == month) parts[2].push_back(bill);
+          break;
+      }
+    }
+    BillList joined;
+    for (const BillList& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+    const BillList rows = sortedBills(joined, profile.billSortType());
+    return describe(BillListLayout::allBills, {}, {rows}, {billRowKeys(rows)});
+  }
+
+  std::vector<std::string> keptMonth(const BillRowGroup& rows) {
+    return describe(BillListLayout::allBills, {}, {*rows.bills}, {rows.allKeys()});
+  }
+
   std::vector<std::string> computed(const ProfileEntity& profile, const std::string& search) {
     const BillListContent content = buildBillListContent(profile, search);
     std::vector<BillList> rows;
@@ -125,8 +154,28 @@ TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
 
   auto someCategory = [&]() -> std::shared_ptr<CategoryEntity> { return chance(25) ? nullptr : pick(random, categories); };
   auto someAccount = [&]() -> std::shared_ptr<BankAccountEntity> { return chance(25) ? nullptr : pick(random, accounts); };
+  // Monthly, quarterly or yearly, in few months (so that months share bills of each kind),
+  // some without their month.
+  auto retime = [&](const std::shared_ptr<BillEntity>& bill) {
+    switch (random() % 5) {
+      case 0:
+        bill->setOccurring(OccurringType::monthly);
+        break;
+      case 1:
+      case 2:
+        bill->setOccurring(OccurringType::quarterly);
+        bill->setQuarterly(chance(15) ? std::nullopt : std::optional(static_cast<QuarterType>(random() % 2)));
+        break;
+      default:
+        bill->setOccurring(OccurringType::yearly);
+        bill->setYearly(chance(15) ? std::nullopt : std::optional(static_cast<YearlyType>(random() % 4)));
+        break;
+    }
+  };
   auto add = [&] {
-    return addBill(profile, pick(random, names), pick(random, costs), someCategory(), someAccount(), pick(random, ages));
+    auto bill = addBill(profile, pick(random, names), pick(random, costs), someCategory(), someAccount(), pick(random, ages));
+    if (chance(60)) retime(bill);
+    return bill;
   };
   for (int i = 0; i < 30; ++i) add();
   profile->setCollectionFilterType(CollectionFilterType::category);
@@ -163,6 +212,7 @@ TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
        }},
       {"change a category", 10, [&] { someBill()->setCategory(someCategory()); }},
       {"change an account", 6, [&] { someBill()->setBankAccount(someAccount()); }},
+      {"change when a bill falls due", 10, [&] { retime(someBill()); }},
       {"give a bill another id, or one it shares", 4, [&] {
          auto bill = someBill();
          if (chance(50)) ids.push_back(platform::UUID::random());
@@ -224,6 +274,10 @@ TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
     ASSERT_EQ(kept(model, profile, search), computed(*profile, search)) << trace << ", search \"" << search << "\"";
     ASSERT_EQ(model.listState(profile), collectionListState(profile)) << trace;
     ASSERT_EQ(keptParts(model, profile), computedParts(*profile)) << trace;
+    const int month = static_cast<int>(random() % 4);
+    const BillRowGroup monthRows = model.monthRows(profile, month);
+    ASSERT_EQ(keptMonth(monthRows), computedMonth(*profile, month)) << trace << ", month " << month;
+    EXPECT_EQ(model.monthRows(profile, month).bills, monthRows.bills) << "a month asked again unchanged shares its rows";
   }
   EXPECT_GT(incremental, steps / 2) << "most edits are applied to the kept order";
 }

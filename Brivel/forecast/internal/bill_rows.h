@@ -3,7 +3,7 @@
 // list renders its window, so it captures what it uses by value.
 //
 //   billForEach(bills, [](const std::shared_ptr<BillEntity>& bill) { return View(BillEntityView{bill}); })
-//   billForEach(keptRows, row)   // rows and keys made before (BillListModel::sortedRows), shared
+//   billForEach(keptRows, row)   // rows and keys made before (BillListModel::monthRows), shared
 //   billForEachOfOwnIds(bills, row)   // ids known to differ: keys made for the rows built only
 //
 // Threads: main thread.

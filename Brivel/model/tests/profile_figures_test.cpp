@@ -199,6 +199,54 @@ TEST(ProfileFiguresTest, KeptFiguresFollowEveryChange) {
   EXPECT_EQ(other->quarterlyBillsCost(QuarterType::quarter3).cost, 120.0);
 }
 
+// Bills added at the end of the list are taken into the kept figures: the sums must come out
+// as a walk over the whole list adds them (in list order), and figures handed out before
+// stay as they were.
+TEST(ProfileFiguresTest, BillsAddedAtTheEndJoinTheKeptFiguresAsANewWalkWould) {
+  struct Bill {
+    const char* name;
+    OccurringType occurring;
+    double cost;
+    std::optional<QuarterType> quarter;
+    std::optional<YearlyType> month;
+  };
+  const Bill first[] = {{"a", OccurringType::monthly, 0.1, {}, {}},
+                        {"b", OccurringType::quarterly, 0.2, QuarterType::quarter2, {}},
+                        {"c", OccurringType::yearly, 0.7, {}, YearlyType::march}};
+  const Bill added[] = {{"d", OccurringType::monthly, 0.3, {}, {}},
+                        {"e", OccurringType::quarterly, 1e16, {}, {}},  // in no quarter month
+                        {"f", OccurringType::yearly, 0.1, {}, YearlyType::march},
+                        {"g", OccurringType::quarterly, 0.6, QuarterType::quarter2, {}}};
+  auto add = [](const std::shared_ptr<ProfileEntity>& profile, const Bill& bill) {
+    addBill(profile, bill.name, bill.occurring, bill.cost, bill.quarter, bill.month);
+  };
+  auto profile = std::make_shared<ProfileEntity>();
+  auto walked = std::make_shared<ProfileEntity>();
+  for (const Bill& bill : first) add(profile, bill);
+  const auto before = profile->yearFigures();
+  const double costBefore = before->costPerYear;
+  for (const Bill& bill : added) {
+    add(profile, bill);
+    profile->costPerYear();  // each one taken in on its own
+  }
+  for (const Bill& bill : first) add(walked, bill);
+  for (const Bill& bill : added) add(walked, bill);
+
+  const auto now = profile->yearFigures();
+  const auto expected = walked->yearFigures();
+  EXPECT_EQ(now->costPerYear, expected->costPerYear);
+  EXPECT_EQ(now->billsPerYear, expected->billsPerYear);
+  EXPECT_EQ(now->monthly.cost, expected->monthly.cost);
+  EXPECT_EQ(names(now->monthly.bills), names(expected->monthly.bills));
+  EXPECT_EQ(now->quarterly[1].cost, expected->quarterly[1].cost);
+  EXPECT_EQ(names(now->quarterly[1].bills), (std::vector<std::string>{"b", "g"}));
+  EXPECT_EQ(names(now->yearly[2].bills), (std::vector<std::string>{"c", "f"}));
+  EXPECT_EQ(now->yearly[2].cost, expected->yearly[2].cost);
+
+  EXPECT_EQ(before->costPerYear, costBefore) << "figures handed out before stay as they were";
+  EXPECT_EQ(names(before->monthly.bills), std::vector<std::string>{"a"});
+}
+
 // The profile counts every edit of a bill that orders, keys or places it, and names the bills
 // of the recent ones; a bill of another profile, a note or a list change is not counted.
 TEST(ProfileFiguresTest, BillEditsNameTheRecentlyEditedBills) {
