@@ -81,12 +81,16 @@ bool wantsAll(const SecQuery& query) {
   return limit != nullptr && *limit == kSecMatchLimitAll;
 }
 
-// Temp file (created 0600), write, fsync, rename, fsync of the directory.
+// Temp file (created 0600), write, fsync, rename, fsync of the directory. The directory is
+// made only when the temp file cannot be created for want of it.
 bool writePrivateFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::error_code ignored;
-  std::filesystem::create_directories(path.parent_path(), ignored);
   const std::filesystem::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == ENOENT) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0;
   size_t written = 0;
@@ -118,9 +122,13 @@ Keychain::Keychain(std::filesystem::path file) : file_(std::move(file)) { load()
 std::shared_ptr<Keychain> Keychain::shared() {
   static std::mutex mutex;
   static std::shared_ptr<Keychain> keychain;
+  static std::filesystem::path directory;
+  std::filesystem::path current = FileLocations::dataDirectory();
   std::lock_guard lock(mutex);
-  const std::filesystem::path file = FileLocations::dataDirectory() / kFileName;
-  if (!keychain || keychain->file() != file) keychain = std::make_shared<Keychain>(file);
+  if (!keychain || current != directory) {
+    keychain = std::make_shared<Keychain>(current / kFileName);
+    directory = std::move(current);
+  }
   return keychain;
 }
 
@@ -157,13 +165,13 @@ OSStatus Keychain::faultFor(KeychainOperation operation) const {
   return faultHook_ ? faultHook_(operation) : errSecSuccess;
 }
 
-OSStatus Keychain::persist(const PlistValue::Array& items) {
+OSStatus Keychain::persist(PlistValue::Array items) {
   if (OSStatus fault = faultFor(KeychainOperation::WriteFile); fault != errSecSuccess) return fault;
-  auto bytes = encodePlist(PlistValue(PlistValue::Dictionary{{kItemsKey, PlistValue(items)}}),
-                           PlistFormat::Binary);
+  PlistValue root(PlistValue::Dictionary{{kItemsKey, PlistValue(std::move(items))}});
+  auto bytes = encodePlist(root, PlistFormat::Binary);
   if (!bytes) return errSecParam;  // an attribute held a value that cannot be stored
   if (!writePrivateFileAtomically(file_, *bytes)) return errSecIO;
-  items_ = items;
+  items_ = std::move(*(*root.asDictionary())[kItemsKey].asArray());
   return errSecSuccess;
 }
 
@@ -207,7 +215,7 @@ OSStatus Keychain::add(const SecQuery& attributes) {
   }
   PlistValue::Array items = items_;
   items.emplace_back(std::move(item));
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus Keychain::update(const SecQuery& query, const SecQuery& changes) {
@@ -225,7 +233,7 @@ OSStatus Keychain::update(const SecQuery& query, const SecQuery& changes) {
       if (sameIdentity(*items[i].asDictionary(), *items[j].asDictionary())) return errSecDuplicateItem;
     }
   }
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus Keychain::remove(const SecQuery& query) {
@@ -243,7 +251,7 @@ OSStatus Keychain::remove(const SecQuery& query) {
     }
     items.push_back(items_[i]);
   }
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus SecItemCopyMatching(const SecQuery& query, PlistValue* result) {

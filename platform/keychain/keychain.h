@@ -97,7 +97,7 @@ class Keychain {
  private:
   OSStatus faultFor(KeychainOperation operation) const;
   void load();
-  OSStatus persist(const PlistValue::Array& items);
+  OSStatus persist(PlistValue::Array items);
   std::vector<size_t> matches(const SecQuery& query) const;
 
   std::filesystem::path file_;
