@@ -23,6 +23,13 @@ constexpr double kRetryDelay = 1.0;
 
 std::string text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
+// Whether a debug line is written at all: the redacted bodies it would show cost a JSON parse
+// and print each, on the way of every request and response.
+bool writesDebugLines() { return UTLLoggerIsInDebugMode() || UTLLoggerMaximumLevel() >= UTLLoggerLevel::Debug; }
+
+// Where requests are built and sent.
+std::shared_ptr<platform::DispatchQueue> utilityQueue() { return platform::DispatchQueue::global(platform::QoS::Utility); }
+
 std::string requestDescription(const platform::URLRequest& request) {
   return "<" + request.httpMethod + " " + request.url + ">";
 }
@@ -89,7 +96,7 @@ PRMPromise::Ptr TELInstallationsAPIService::requestWithURL(
     const std::vector<std::pair<std::string, std::string>>& additionalHeaders) {
   auto logger = heartbeatLogger_;
   const std::string APIKey = APIKey_;
-  return PRMPromise::asyncOn(platform::DispatchQueue::global(platform::QoS::Utility), [=](auto fulfill, auto) {
+  return PRMPromise::asyncOn(utilityQueue(), [=](auto fulfill, auto) {
     platform::URLRequest request(URL);
     request.httpMethod = HTTPMethod;
     request.setValue(APIKey, kAPIKeyHeader);
@@ -140,28 +147,37 @@ PRMPromise::Ptr TELInstallationsAPIService::deleteInstallationRequestWithInstall
 
 PRMPromise::Ptr TELInstallationsAPIService::URLRequestPromise(const std::shared_ptr<platform::URLSession>& session,
                                                               const platform::URLRequest& request) {
-  auto sent = PRMPromise::async([session, request](auto fulfill, auto reject) {
+  // Sent from the thread that asks, so that a request built on the utility queue leaves from
+  // there and does not wait for the default queue's thread on its way out.
+  auto sent = PRMPromise::pendingPromise();
+  if (writesDebugLines()) {
     TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001001", "Sending request: %s, body:%s, headers: %s.",
                       requestDescription(request).c_str(),
                       redactedBody(request.httpBody.value_or(std::vector<uint8_t>{})).c_str(),
                       redactedHeaders(request.allHTTPHeaderFields).c_str());
-    auto task = session->dataTask(request, [request, fulfill, reject](auto data, auto response, auto error) {
-      if (error || !response) {
-        const platform::Error failure =
-            error ? *error : platform::makeURLError(platform::kURLErrorBadServerResponse, request.url);
-        TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001002", "Request failed: %s, error: %s.",
-                          requestDescription(request).c_str(), failure.localizedDescription().c_str());
-        return reject(failure);
-      }
-      const std::vector<uint8_t> body = data.value_or(std::vector<uint8_t>{});
+  }
+  auto task = session->dataTask(request, [request, sent](auto data, auto response, auto error) {
+    if (error || !response) {
+      const platform::Error failure =
+          error ? *error : platform::makeURLError(platform::kURLErrorBadServerResponse, request.url);
+      TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001002", "Request failed: %s, error: %s.",
+                        requestDescription(request).c_str(), failure.localizedDescription().c_str());
+      sent->reject(failure);
+      return;
+    }
+    const std::vector<uint8_t> body = data.value_or(std::vector<uint8_t>{});
+    if (writesDebugLines()) {
       TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001003",
                         "Request response received: %s, error: (null), body: %s.", requestDescription(request).c_str(),
                         redactedBody(body).c_str());
-      fulfill(TELInstallationsURLSessionResponse{*response, body});
-    });
-    if (!task) return reject(platform::makeURLError(platform::kURLErrorCancelled, request.url));
-    task->resume();
+    }
+    sent->fulfill(TELInstallationsURLSessionResponse{*response, body});
   });
+  if (task) {
+    task->resume();
+  } else {
+    sent->reject(platform::makeURLError(platform::kURLErrorCancelled, request.url));
+  }
   return validateHTTPResponseStatusCode(sent);
 }
 
@@ -170,9 +186,11 @@ PRMPromise::Ptr TELInstallationsAPIService::validateHTTPResponseStatusCode(const
     const auto& response = *value.get<TELInstallationsURLSessionResponse>();
     const long status = response.HTTPResponse.statusCode;
     if (status >= 200 && status <= 299) return value;
-    TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001004", "Unexpected API response: %s, body: %s.",
-                      ("<" + std::to_string(status) + " " + response.HTTPResponse.url + ">").c_str(),
-                      redactedBody(response.data).c_str());
+    if (writesDebugLines()) {
+      TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001004", "Unexpected API response: %s, body: %s.",
+                        ("<" + std::to_string(status) + " " + response.HTTPResponse.url + ">").c_str(),
+                        redactedBody(response.data).c_str());
+    }
     return TELInstallationsErrorUtil::APIErrorWithHTTPResponse(response.HTTPResponse, response.data);
   });
 }
@@ -194,9 +212,10 @@ PRMPromise::Ptr TELInstallationsAPIService::sendURLRequestWithSession(
 PRMPromise::Ptr TELInstallationsAPIService::sendAndParse(const std::shared_ptr<platform::URLSession>& session,
                                                          const PRMPromise::Ptr& request, const ReplyParser& parser) {
   return request
-      ->then([session](const PRMObject& built) -> PRMObject {
-        return sendURLRequestWithSession(session, *built.get<platform::URLRequest>());
-      })
+      ->thenOn(utilityQueue(),
+               [session](const PRMObject& built) -> PRMObject {
+                 return sendURLRequestWithSession(session, *built.get<platform::URLRequest>());
+               })
       ->then([parser](const PRMObject& value) -> PRMObject {
         const auto& response = *value.get<TELInstallationsURLSessionResponse>();
         TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001005", "Parsing server response for %s.",
@@ -242,8 +261,9 @@ PRMPromise::Ptr TELInstallationsAPIService::refreshAuthTokenForInstallation(
 PRMPromise::Ptr TELInstallationsAPIService::deleteInstallation(
     const std::shared_ptr<TELInstallationsItem>& installation) {
   return deleteInstallationRequestWithInstallation(installation)
-      ->then([session = URLSession_](const PRMObject& request) -> PRMObject {
-        return sendURLRequestWithSession(session, *request.get<platform::URLRequest>());
-      })
+      ->thenOn(utilityQueue(),
+               [session = URLSession_](const PRMObject& request) -> PRMObject {
+                 return sendURLRequestWithSession(session, *request.get<platform::URLRequest>());
+               })
       ->then([installation](const PRMObject&) -> PRMObject { return installation; });
 }

@@ -9,9 +9,9 @@
 // final. Debug lines never show the API key, the "Authorization" value, the legacy token of
 // the migration header or tokens in bodies (they read "<redacted>").
 //
-// Threads: requests are built on the utility global queue, replies arrive on the URL
-// session's queue, later steps run on the promise library's default queue. The service
-// keeps no mutable state.
+// Threads: requests are built and sent on the utility global queue (a repeat after a 500 is
+// sent from the default queue), replies arrive on the URL session's queue, later steps run
+// on the promise library's default queue. The service keeps no mutable state.
 #pragma once
 
 #include <functional>
