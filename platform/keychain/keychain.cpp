@@ -81,18 +81,31 @@ bool wantsAll(const SecQuery& query) {
   return limit != nullptr && *limit == kSecMatchLimitAll;
 }
 
-// Temp file (created 0600), write, fsync, rename, fsync of the directory. The directory is
-// made only when the temp file cannot be created for want of it.
-bool writePrivateFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  const std::filesystem::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Creates the temp file beside `path`, mode 0600 from the start: the directory is made only
+// when it is missing, and a temp file a crash left behind (of whatever mode) is replaced.
+int createPrivateTemporary(const std::filesystem::path& temporary) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(temporary.c_str(), kFlags, 0600);
   if (fd < 0 && errno == ENOENT) {
     std::error_code ignored;
-    std::filesystem::create_directories(path.parent_path(), ignored);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::filesystem::create_directories(temporary.parent_path(), ignored);
+    fd = ::open(temporary.c_str(), kFlags, 0600);
   }
+  if (fd < 0 && errno == EEXIST) {
+    ::unlink(temporary.c_str());
+    fd = ::open(temporary.c_str(), kFlags, 0600);
+  }
+  return fd;
+}
+
+// Temp file, write, fsync, rename over the file. A crash at any point leaves the old file or
+// the new one, whole: the data is on disk before the rename makes it the file. The directory
+// is not synced: after a power loss the last change may be missing, never half there.
+bool writePrivateFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  const std::filesystem::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
+  int fd = createPrivateTemporary(temporary);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
+  bool ok = true;
   size_t written = 0;
   while (ok && written < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -103,16 +116,8 @@ bool writePrivateFileAtomically(const std::filesystem::path& path, const std::ve
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  int dirFd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
 }
 
 }  // namespace
