@@ -81,14 +81,31 @@ bool wantsAll(const SecQuery& query) {
   return limit != nullptr && *limit == kSecMatchLimitAll;
 }
 
-// Temp file (created 0600), write, fsync, rename, fsync of the directory.
+// Creates the temp file beside `path`, mode 0600 from the start: the directory is made only
+// when it is missing, and a temp file a crash left behind (of whatever mode) is replaced.
+int createPrivateTemporary(const std::filesystem::path& temporary) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(temporary.c_str(), kFlags, 0600);
+  if (fd < 0 && errno == ENOENT) {
+    std::error_code ignored;
+    std::filesystem::create_directories(temporary.parent_path(), ignored);
+    fd = ::open(temporary.c_str(), kFlags, 0600);
+  }
+  if (fd < 0 && errno == EEXIST) {
+    ::unlink(temporary.c_str());
+    fd = ::open(temporary.c_str(), kFlags, 0600);
+  }
+  return fd;
+}
+
+// Temp file, write, fsync, rename over the file. A crash at any point leaves the old file or
+// the new one, whole: the data is on disk before the rename makes it the file. The directory
+// is not synced: after a power loss the last change may be missing, never half there.
 bool writePrivateFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::error_code ignored;
-  std::filesystem::create_directories(path.parent_path(), ignored);
   const std::filesystem::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = createPrivateTemporary(temporary);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
+  bool ok = true;
   size_t written = 0;
   while (ok && written < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -99,16 +116,8 @@ bool writePrivateFileAtomically(const std::filesystem::path& path, const std::ve
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  int dirFd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
 }
 
 }  // namespace
@@ -118,9 +127,13 @@ Keychain::Keychain(std::filesystem::path file) : file_(std::move(file)) { load()
 std::shared_ptr<Keychain> Keychain::shared() {
   static std::mutex mutex;
   static std::shared_ptr<Keychain> keychain;
+  static std::filesystem::path directory;
+  std::filesystem::path current = FileLocations::dataDirectory();
   std::lock_guard lock(mutex);
-  const std::filesystem::path file = FileLocations::dataDirectory() / kFileName;
-  if (!keychain || keychain->file() != file) keychain = std::make_shared<Keychain>(file);
+  if (!keychain || current != directory) {
+    keychain = std::make_shared<Keychain>(current / kFileName);
+    directory = std::move(current);
+  }
   return keychain;
 }
 
@@ -157,13 +170,13 @@ OSStatus Keychain::faultFor(KeychainOperation operation) const {
   return faultHook_ ? faultHook_(operation) : errSecSuccess;
 }
 
-OSStatus Keychain::persist(const PlistValue::Array& items) {
+OSStatus Keychain::persist(PlistValue::Array items) {
   if (OSStatus fault = faultFor(KeychainOperation::WriteFile); fault != errSecSuccess) return fault;
-  auto bytes = encodePlist(PlistValue(PlistValue::Dictionary{{kItemsKey, PlistValue(items)}}),
-                           PlistFormat::Binary);
+  PlistValue root(PlistValue::Dictionary{{kItemsKey, PlistValue(std::move(items))}});
+  auto bytes = encodePlist(root, PlistFormat::Binary);
   if (!bytes) return errSecParam;  // an attribute held a value that cannot be stored
   if (!writePrivateFileAtomically(file_, *bytes)) return errSecIO;
-  items_ = items;
+  items_ = std::move(*(*root.asDictionary())[kItemsKey].asArray());
   return errSecSuccess;
 }
 
@@ -207,7 +220,7 @@ OSStatus Keychain::add(const SecQuery& attributes) {
   }
   PlistValue::Array items = items_;
   items.emplace_back(std::move(item));
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus Keychain::update(const SecQuery& query, const SecQuery& changes) {
@@ -225,7 +238,7 @@ OSStatus Keychain::update(const SecQuery& query, const SecQuery& changes) {
       if (sameIdentity(*items[i].asDictionary(), *items[j].asDictionary())) return errSecDuplicateItem;
     }
   }
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus Keychain::remove(const SecQuery& query) {
@@ -243,7 +256,7 @@ OSStatus Keychain::remove(const SecQuery& query) {
     }
     items.push_back(items_[i]);
   }
-  return persist(items);
+  return persist(std::move(items));
 }
 
 OSStatus SecItemCopyMatching(const SecQuery& query, PlistValue* result) {

@@ -23,6 +23,13 @@ constexpr double kRetryDelay = 1.0;
 
 std::string text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
+// Whether a debug line is written at all: the redacted bodies it would show cost a JSON parse
+// and print each, on the way of every request and response.
+bool writesDebugLines() { return UTLLoggerIsInDebugMode() || UTLLoggerMaximumLevel() >= UTLLoggerLevel::Debug; }
+
+// Where requests are built and sent.
+std::shared_ptr<platform::DispatchQueue> utilityQueue() { return platform::DispatchQueue::global(platform::QoS::Utility); }
+
 std::string requestDescription(const platform::URLRequest& request) {
   return "<" + request.httpMethod + " " + request.url + ">";
 }
@@ -86,10 +93,11 @@ std::string TELInstallationsAPIService::redactedBody(const std::vector<uint8_t>&
 PRMPromise::Ptr TELInstallationsAPIService::requestWithURL(
     const std::string& URL, const std::string& HTTPMethod, const std::string& bodyJSON,
     const std::optional<std::string>& refreshToken,
-    const std::vector<std::pair<std::string, std::string>>& additionalHeaders) {
+    const std::vector<std::pair<std::string, std::string>>& additionalHeaders,
+    const std::shared_ptr<platform::URLSession>& sendWith) {
   auto logger = heartbeatLogger_;
   const std::string APIKey = APIKey_;
-  return PRMPromise::asyncOn(platform::DispatchQueue::global(platform::QoS::Utility), [=](auto fulfill, auto) {
+  return PRMPromise::asyncOn(utilityQueue(), [=](auto fulfill, auto) {
     platform::URLRequest request(URL);
     request.httpMethod = HTTPMethod;
     request.setValue(APIKey, kAPIKeyHeader);
@@ -103,12 +111,31 @@ PRMPromise::Ptr TELInstallationsAPIService::requestWithURL(
       }
     }
     for (const auto& [name, value] : additionalHeaders) request.setValue(value, name);
-    fulfill(request);
+    if (sendWith) {
+      fulfill(sendURLRequestWithSession(sendWith, request));
+    } else {
+      fulfill(request);
+    }
   });
 }
 
 PRMPromise::Ptr TELInstallationsAPIService::registerRequestWithInstallation(
     const std::shared_ptr<TELInstallationsItem>& installation) {
+  return registerRequest(installation, nullptr);
+}
+
+PRMPromise::Ptr TELInstallationsAPIService::authTokenRequestWithInstallation(
+    const std::shared_ptr<TELInstallationsItem>& installation) {
+  return authTokenRequest(installation, nullptr);
+}
+
+PRMPromise::Ptr TELInstallationsAPIService::deleteInstallationRequestWithInstallation(
+    const std::shared_ptr<TELInstallationsItem>& installation) {
+  return deleteRequest(installation, nullptr);
+}
+
+PRMPromise::Ptr TELInstallationsAPIService::registerRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                                            const std::shared_ptr<platform::URLSession>& sendWith) {
   const std::string URL = TELEndpoints::installationsBaseURL() + "/v1/projects/" + projectID_ + "/installations/";
   nlohmann::ordered_json body;
   body["instId"] = installation->telemetryInstallationID.value_or("");
@@ -117,51 +144,60 @@ PRMPromise::Ptr TELInstallationsAPIService::registerRequestWithInstallation(
   body["sdkVersion"] = SDKVersion();
   std::vector<std::pair<std::string, std::string>> headers;
   if (installation->IIDDefaultToken) headers.emplace_back(kMigrationHeader, *installation->IIDDefaultToken);
-  return requestWithURL(URL, "POST", body.dump(), std::nullopt, headers);
+  return requestWithURL(URL, "POST", body.dump(), std::nullopt, headers, sendWith);
 }
 
-PRMPromise::Ptr TELInstallationsAPIService::authTokenRequestWithInstallation(
-    const std::shared_ptr<TELInstallationsItem>& installation) {
+PRMPromise::Ptr TELInstallationsAPIService::authTokenRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                                             const std::shared_ptr<platform::URLSession>& sendWith) {
   const std::string URL = TELEndpoints::installationsBaseURL() + "/v1/projects/" + projectID_ + "/installations/" +
                           installation->telemetryInstallationID.value_or("") + "/authTokens:generate";
   nlohmann::ordered_json body;
   body["installation"]["sdkVersion"] = SDKVersion();
-  return requestWithURL(URL, "POST", body.dump(), installation->refreshToken);
+  return requestWithURL(URL, "POST", body.dump(), installation->refreshToken, {}, sendWith);
 }
 
-PRMPromise::Ptr TELInstallationsAPIService::deleteInstallationRequestWithInstallation(
-    const std::shared_ptr<TELInstallationsItem>& installation) {
+PRMPromise::Ptr TELInstallationsAPIService::deleteRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                                          const std::shared_ptr<platform::URLSession>& sendWith) {
   const std::string URL = TELEndpoints::installationsBaseURL() + "/v1/projects/" + projectID_ + "/installations/" +
                           installation->telemetryInstallationID.value_or("") + "/";
-  return requestWithURL(URL, "DELETE", "{}", installation->refreshToken);
+  return requestWithURL(URL, "DELETE", "{}", installation->refreshToken, {}, sendWith);
 }
 
 // ---- Sending ---------------------------------------------------------------------------
 
 PRMPromise::Ptr TELInstallationsAPIService::URLRequestPromise(const std::shared_ptr<platform::URLSession>& session,
                                                               const platform::URLRequest& request) {
-  auto sent = PRMPromise::async([session, request](auto fulfill, auto reject) {
+  // Sent from the thread that asks: a request built on the utility queue leaves from there,
+  // in the block that built it.
+  auto sent = PRMPromise::pendingPromise();
+  if (writesDebugLines()) {
     TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001001", "Sending request: %s, body:%s, headers: %s.",
                       requestDescription(request).c_str(),
                       redactedBody(request.httpBody.value_or(std::vector<uint8_t>{})).c_str(),
                       redactedHeaders(request.allHTTPHeaderFields).c_str());
-    auto task = session->dataTask(request, [request, fulfill, reject](auto data, auto response, auto error) {
-      if (error || !response) {
-        const platform::Error failure =
-            error ? *error : platform::makeURLError(platform::kURLErrorBadServerResponse, request.url);
-        TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001002", "Request failed: %s, error: %s.",
-                          requestDescription(request).c_str(), failure.localizedDescription().c_str());
-        return reject(failure);
-      }
-      const std::vector<uint8_t> body = data.value_or(std::vector<uint8_t>{});
+  }
+  auto task = session->dataTask(request, [request, sent](auto data, auto response, auto error) {
+    if (error || !response) {
+      const platform::Error failure =
+          error ? *error : platform::makeURLError(platform::kURLErrorBadServerResponse, request.url);
+      TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001002", "Request failed: %s, error: %s.",
+                        requestDescription(request).c_str(), failure.localizedDescription().c_str());
+      sent->reject(failure);
+      return;
+    }
+    const std::vector<uint8_t> body = data.value_or(std::vector<uint8_t>{});
+    if (writesDebugLines()) {
       TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001003",
                         "Request response received: %s, error: (null), body: %s.", requestDescription(request).c_str(),
                         redactedBody(body).c_str());
-      fulfill(TELInstallationsURLSessionResponse{*response, body});
-    });
-    if (!task) return reject(platform::makeURLError(platform::kURLErrorCancelled, request.url));
-    task->resume();
+    }
+    sent->fulfill(TELInstallationsURLSessionResponse{*response, body});
   });
+  if (task) {
+    task->resume();
+  } else {
+    sent->reject(platform::makeURLError(platform::kURLErrorCancelled, request.url));
+  }
   return validateHTTPResponseStatusCode(sent);
 }
 
@@ -170,9 +206,11 @@ PRMPromise::Ptr TELInstallationsAPIService::validateHTTPResponseStatusCode(const
     const auto& response = *value.get<TELInstallationsURLSessionResponse>();
     const long status = response.HTTPResponse.statusCode;
     if (status >= 200 && status <= 299) return value;
-    TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001004", "Unexpected API response: %s, body: %s.",
-                      ("<" + std::to_string(status) + " " + response.HTTPResponse.url + ">").c_str(),
-                      redactedBody(response.data).c_str());
+    if (writesDebugLines()) {
+      TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001004", "Unexpected API response: %s, body: %s.",
+                        ("<" + std::to_string(status) + " " + response.HTTPResponse.url + ">").c_str(),
+                        redactedBody(response.data).c_str());
+    }
     return TELInstallationsErrorUtil::APIErrorWithHTTPResponse(response.HTTPResponse, response.data);
   });
 }
@@ -191,13 +229,8 @@ PRMPromise::Ptr TELInstallationsAPIService::sendURLRequestWithSession(
 
 // ---- Operations ------------------------------------------------------------------------
 
-PRMPromise::Ptr TELInstallationsAPIService::sendAndParse(const std::shared_ptr<platform::URLSession>& session,
-                                                         const PRMPromise::Ptr& request, const ReplyParser& parser) {
-  return request
-      ->then([session](const PRMObject& built) -> PRMObject {
-        return sendURLRequestWithSession(session, *built.get<platform::URLRequest>());
-      })
-      ->then([parser](const PRMObject& value) -> PRMObject {
+PRMPromise::Ptr TELInstallationsAPIService::parseReply(const PRMPromise::Ptr& response, const ReplyParser& parser) {
+  return response->then([parser](const PRMObject& value) -> PRMObject {
         const auto& response = *value.get<TELInstallationsURLSessionResponse>();
         TELLoggerLogDebug(kTELInstallationsLoggerService, "I-TIS001005", "Parsing server response for %s.",
                           response.HTTPResponse.url.c_str());
@@ -218,7 +251,7 @@ PRMPromise::Ptr TELInstallationsAPIService::registerInstallation(
     const std::shared_ptr<TELInstallationsItem>& installation) {
   platform::Error invalid;
   if (!installation->isValid(&invalid)) return TELInstallationsErrorUtil::rejectedPromiseWithError(invalid);
-  return sendAndParse(URLSession_, registerRequestWithInstallation(installation),
+  return parseReply(registerRequest(installation, URLSession_),
                       {"TELInstallationsItem", "I-TIS001006", "I-TIS001007",
                        [installation](const std::vector<uint8_t>& data, platform::Date date, platform::Error* error) {
                          auto registered = installation->registeredInstallationWithJSONData(data, date, error);
@@ -228,7 +261,7 @@ PRMPromise::Ptr TELInstallationsAPIService::registerInstallation(
 
 PRMPromise::Ptr TELInstallationsAPIService::refreshAuthTokenForInstallation(
     const std::shared_ptr<TELInstallationsItem>& installation) {
-  return sendAndParse(URLSession_, authTokenRequestWithInstallation(installation),
+  return parseReply(authTokenRequest(installation, URLSession_),
                       {"TELInstallationsStoredAuthToken", "I-TIS001008", "I-TIS001009",
                        [installation](const std::vector<uint8_t>& data, platform::Date date, platform::Error* error) {
                          auto token = TELInstallationsItem::authTokenWithGenerateTokenAPIJSONData(data, date, error);
@@ -241,9 +274,7 @@ PRMPromise::Ptr TELInstallationsAPIService::refreshAuthTokenForInstallation(
 
 PRMPromise::Ptr TELInstallationsAPIService::deleteInstallation(
     const std::shared_ptr<TELInstallationsItem>& installation) {
-  return deleteInstallationRequestWithInstallation(installation)
-      ->then([session = URLSession_](const PRMObject& request) -> PRMObject {
-        return sendURLRequestWithSession(session, *request.get<platform::URLRequest>());
-      })
-      ->then([installation](const PRMObject&) -> PRMObject { return installation; });
+  return deleteRequest(installation, URLSession_)->then([installation](const PRMObject&) -> PRMObject {
+    return installation;
+  });
 }

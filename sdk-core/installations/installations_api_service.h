@@ -9,9 +9,9 @@
 // final. Debug lines never show the API key, the "Authorization" value, the legacy token of
 // the migration header or tokens in bodies (they read "<redacted>").
 //
-// Threads: requests are built on the utility global queue, replies arrive on the URL
-// session's queue, later steps run on the promise library's default queue. The service
-// keeps no mutable state.
+// Threads: requests are built and sent on the utility global queue (a repeat after a 500 is
+// sent from the default queue), replies arrive on the URL session's queue, later steps run
+// on the promise library's default queue. The service keeps no mutable state.
 #pragma once
 
 #include <functional>
@@ -73,12 +73,21 @@ class TELInstallationsAPIService {
     const char* successCode;
     std::function<PRMObject(const std::vector<uint8_t>& data, platform::Date date, platform::Error* error)> parse;
   };
-  // Sends the request `request` builds and parses its reply.
-  static PRMPromise::Ptr sendAndParse(const std::shared_ptr<platform::URLSession>& session,
-                                      const PRMPromise::Ptr& request, const ReplyParser& parser);
+  // Parses the reply a promise of TELInstallationsURLSessionResponse brings.
+  static PRMPromise::Ptr parseReply(const PRMPromise::Ptr& response, const ReplyParser& parser);
+  // The request of each operation, built on the utility queue: a promise of the
+  // platform::URLRequest or, with `sendWith`, of the TELInstallationsURLSessionResponse of
+  // sending it through that session from the same block.
+  PRMPromise::Ptr registerRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                  const std::shared_ptr<platform::URLSession>& sendWith);
+  PRMPromise::Ptr authTokenRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                   const std::shared_ptr<platform::URLSession>& sendWith);
+  PRMPromise::Ptr deleteRequest(const std::shared_ptr<TELInstallationsItem>& installation,
+                                const std::shared_ptr<platform::URLSession>& sendWith);
   PRMPromise::Ptr requestWithURL(const std::string& URL, const std::string& HTTPMethod, const std::string& bodyJSON,
                                  const std::optional<std::string>& refreshToken,
-                                 const std::vector<std::pair<std::string, std::string>>& additionalHeaders = {});
+                                 const std::vector<std::pair<std::string, std::string>>& additionalHeaders,
+                                 const std::shared_ptr<platform::URLSession>& sendWith);
   static PRMPromise::Ptr sendURLRequestWithSession(const std::shared_ptr<platform::URLSession>& session,
                                                    const platform::URLRequest& request);
   static PRMPromise::Ptr URLRequestPromise(const std::shared_ptr<platform::URLSession>& session,

@@ -4,27 +4,16 @@
 
 namespace {
 
-// Sets or removes the presence flag of `identifier` and writes it to disk at once; runs on the
-// store's queue. The keychain step before it is already on disk: left to the defaults' debounced
-// flush, a crash within that second would leave a record without its flag, and the next launch
-// would register a new installation.
-PRMObject setFlag(UTLUserDefaults& defaults, bool exists, const std::string& identifier) {
-  if (exists) {
-    defaults.setBool(true, identifier);
-  } else {
-    defaults.removeObjectForKey(identifier);
-  }
-  defaults.synchronize();
-  return PRMObject::null();
-}
-
 // The flag step that follows a keychain write or removal, on the store's queue; a failed
 // keychain step skips it and is forgotten by the memory.
 PRMPromise::Ptr thenSetFlag(const PRMPromise::Ptr& keychainStep, const std::shared_ptr<platform::DispatchQueue>& queue,
-                            const std::shared_ptr<UTLUserDefaults>& defaults, bool exists,
-                            const std::string& identifier, std::function<void()> onFailure) {
+                            std::function<void()> setFlag, std::function<void()> onFailure) {
   return keychainStep->chainOnQueue(
-      queue, [defaults, exists, identifier](const PRMObject&) { return setFlag(*defaults, exists, identifier); },
+      queue,
+      [setFlag = std::move(setFlag)](const PRMObject&) {
+        setFlag();
+        return PRMObject::null();
+      },
       [onFailure = std::move(onFailure)](const platform::Error& error) -> PRMObject {
         onFailure();
         return error;
@@ -32,6 +21,29 @@ PRMPromise::Ptr thenSetFlag(const PRMPromise::Ptr& keychainStep, const std::shar
 }
 
 }  // namespace
+
+// ---- Flags -----------------------------------------------------------------------------
+
+// Sets or removes the presence flag of `identifier` and writes it to disk at once. The
+// keychain step before it is already on disk: left to the defaults' debounced flush, a crash
+// within that second would leave a record without its flag, and the next launch would
+// register a new installation. A flag the defaults hold as wanted, and that this store last
+// wrote to disk so, is on disk already: the second save of a registration writes nothing.
+void TELInstallationsStore::Flags::set(bool exists, const std::string& identifier) {
+  const bool holds = exists ? defaults_->boolForKey(identifier) == true : !defaults_->objectForKey(identifier);
+  auto written = written_.find(identifier);
+  if (holds && written != written_.end() && written->second == exists) return;
+  if (exists) {
+    defaults_->setBool(true, identifier);
+  } else {
+    defaults_->removeObjectForKey(identifier);
+  }
+  if (defaults_->synchronize()) {
+    written_[identifier] = exists;
+  } else {
+    written_.erase(identifier);
+  }
+}
 
 // ---- Memory ----------------------------------------------------------------------------
 
@@ -89,8 +101,8 @@ TELInstallationsStore::TELInstallationsStore(std::shared_ptr<UTLKeychainStorage>
       accessGroup_(std::move(accessGroup)),
       queue_(platform::DispatchQueue::makeSerial("ruv.telemetry.TELInstallationsStore")),
       userDefaults_(std::make_shared<UTLUserDefaults>(
-          accessGroup_ && !accessGroup_->empty() ? *accessGroup_ : std::string(kTELInstallationsStoreUserDefaultsID))) {
-}
+          accessGroup_ && !accessGroup_->empty() ? *accessGroup_ : std::string(kTELInstallationsStoreUserDefaultsID))),
+      flags_(std::make_shared<Flags>(userDefaults_)) {}
 
 PRMPromise::Ptr TELInstallationsStore::installationForAppID(const std::string& appID, const std::string& appName) {
   const std::string identifier = TELInstallationsItem::identifierWithAppID(appID, appName);
@@ -124,7 +136,7 @@ PRMPromise::Ptr TELInstallationsStore::saveInstallation(const std::shared_ptr<TE
   auto memory = memory_;
   const uint64_t version = memory->remember(identifier, item);
   return thenSetFlag(secureStorage_->setObject(platform::ArchiveValue(stored), identifier, accessGroup_), queue_,
-                     userDefaults_, true, identifier,
+                     [flags = flags_, identifier] { flags->set(true, identifier); },
                      [identifier, memory, version] { memory->forgetFailedChange(identifier, version); });
 }
 
@@ -134,8 +146,9 @@ PRMPromise::Ptr TELInstallationsStore::removeInstallationForAppID(const std::str
   auto memory = memory_;
   const uint64_t version = memory->remember(identifier, nullptr);
   // After a failed removal the record may still be there: the keychain is asked next time.
-  return thenSetFlag(secureStorage_->removeObjectForKey(identifier, accessGroup_), queue_, userDefaults_, false,
-                     identifier, [identifier, memory, version] { memory->forgetFailedChange(identifier, version); });
+  return thenSetFlag(secureStorage_->removeObjectForKey(identifier, accessGroup_), queue_,
+                     [flags = flags_, identifier] { flags->set(false, identifier); },
+                     [identifier, memory, version] { memory->forgetFailedChange(identifier, version); });
 }
 
 std::shared_ptr<TELInstallationsItem> TELInstallationsStore::knownInstallationForAppID(
@@ -159,7 +172,9 @@ PRMPromise::Ptr TELInstallationsStore::installationExistsForAppID(const std::str
 }
 
 PRMPromise::Ptr TELInstallationsStore::setInstallationExists(bool exists, const std::string& identifier) {
-  auto defaults = userDefaults_;
   memory_->forget(identifier);
-  return PRMPromise::doOn(queue_, [defaults, exists, identifier] { return setFlag(*defaults, exists, identifier); });
+  return PRMPromise::doOn(queue_, [flags = flags_, exists, identifier] {
+    flags->set(exists, identifier);
+    return PRMObject::null();
+  });
 }

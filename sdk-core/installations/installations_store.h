@@ -88,9 +88,21 @@ class TELInstallationsStore {
     uint64_t clock_ = 0;
   };
 
+  // The presence flags, set on the store's queue only.
+  class Flags {
+   public:
+    explicit Flags(std::shared_ptr<UTLUserDefaults> defaults) : defaults_(std::move(defaults)) {}
+    void set(bool exists, const std::string& identifier);
+
+   private:
+    std::shared_ptr<UTLUserDefaults> defaults_;
+    std::map<std::string, bool> written_;  // each flag as this store's last write left it on disk
+  };
+
   std::shared_ptr<UTLKeychainStorage> secureStorage_;
   std::optional<std::string> accessGroup_;
   std::shared_ptr<platform::DispatchQueue> queue_;
   std::shared_ptr<UTLUserDefaults> userDefaults_;
   std::shared_ptr<Memory> memory_ = std::make_shared<Memory>();
+  std::shared_ptr<Flags> flags_;
 };

@@ -12,20 +12,6 @@ namespace {
 
 Error promisesError(long code) { return Error(PRMPromiseErrorDomain, code); }
 
-// The fulfil block handed to async work: follows a promise, else fulfils (an error
-// object rejects).
-PRMPromise::FulfillBlock fulfillBlockFor(const PRMPromise::Queue& queue, const PRMPromise::Ptr& promise) {
-  return [queue, promise](const PRMObject& value) {
-    if (auto followed = value.promise()) {
-      followed->observeOnQueue(
-          queue, [promise](const PRMObject& v) { promise->fulfill(v); },
-          [promise](const Error& e) { promise->reject(e); });
-    } else {
-      promise->fulfill(value);
-    }
-  };
-}
-
 // Inputs of all/any as promises: plain values become settled promises.
 std::vector<PRMPromise::Ptr> asPromises(const std::vector<PRMObject>& inputs) {
   std::vector<PRMPromise::Ptr> promises;
@@ -48,7 +34,9 @@ PRMPromise::Ptr PRMPromise::asyncOn(const Queue& queue, AsyncWork work) {
   assertParameter(static_cast<bool>(work), "work");
   Ptr promise = pendingPromise();
   dispatchGroup().async(queue, [queue, promise, work = std::move(work)] {
-    work(fulfillBlockFor(queue, promise), [promise](const Error& error) { promise->reject(error); });
+    // The fulfil block follows a promise (as a chained block's result is followed), else fulfils.
+    work([queue, promise](const PRMObject& value) { resolveChained(queue, promise, value); },
+         [promise](const Error& error) { promise->reject(error); });
   });
   return promise;
 }
@@ -60,7 +48,7 @@ PRMPromise::Ptr PRMPromise::doOn(const Queue& queue, Work work) {
   assertParameter(static_cast<bool>(work), "work");
   Ptr promise = pendingPromise();
   dispatchGroup().async(queue, [queue, promise, work = std::move(work)] {
-    fulfillBlockFor(queue, promise)(work());
+    resolveChained(queue, promise, work());
   });
   return promise;
 }

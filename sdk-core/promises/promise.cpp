@@ -49,6 +49,17 @@ class PRMPromise::Continuation {
   }
   // Gives the continuation up unrun: its promise went away while pending.
   void discard() { release(); }
+  // Whether it runs on the thread that settles its promise rather than as a block of its
+  // queue; see Forward.
+  virtual bool runsInline() const { return false; }
+  // Runs it now, on this thread, and gives it up.
+  void runInline(State state, const PRMObject& resolution) {
+    struct Finish {
+      Continuation* continuation;
+      ~Finish() { continuation->release(); }
+    } finish{this};
+    run(state, resolution);
+  }
 
   Continuation* next = nullptr;   // the promise's next observer
 
@@ -110,12 +121,26 @@ class PRMPromise::ChainLink final : public PRMPromise, public PRMPromise::Contin
   Ptr self_;
 };
 
+// Settling the target calls nothing of the program's (the target's observers still go to
+// their own queues), so it is done where the followed promise settles: a block of its own
+// on the queue would only add a hop, and a wake-up of the queue's thread, between the two.
+// Past a few nested forwards on one stack it takes its queue again, so that a long chain of
+// promises following promises cannot exhaust the stack.
 class PRMPromise::Forward final : public PRMPromise::Continuation {
  public:
   Forward(const Queue& queue, Ptr target) : Continuation(queue), target_(std::move(target)) {}
 
+  bool runsInline() const override { return depth < kMaxInlineDepth; }
+
  private:
+  static constexpr int kMaxInlineDepth = 32;
+  static thread_local inline int depth = 0;
+
   void run(State state, const PRMObject& resolution) override {
+    ++depth;
+    struct Leave {
+      ~Leave() { --depth; }
+    } leave;
     if (state == Fulfilled) {
       target_->fulfill(resolution);
     } else {
@@ -204,26 +229,48 @@ void PRMPromise::reject(const PRMObject& error) {
 
 void PRMPromise::settle(State state, const PRMObject& resolution) {
   std::unique_ptr<std::vector<PRMObject>> released;
-  std::lock_guard lock(mutex_);
-  if (state_ != Pending) return;
-  state_ = state;
-  outcome_ = resolution;
-  released = std::move(pendingObjects_);
-  // Submitted in registration order, under the lock, so that an observer added meanwhile
-  // on another thread comes after them.
-  Continuation* observer = std::exchange(firstObserver_, nullptr);
-  lastObserver_ = nullptr;
-  while (observer != nullptr) {
-    Continuation* next = std::exchange(observer->next, nullptr);
-    observer->schedule(state, resolution);   // from here the block owns it
-    observer = next;
+  // The continuations that run here, in registration order, once the lock is given up.
+  Continuation* firstInline = nullptr;
+  Continuation** inlineTail = &firstInline;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != Pending) return;
+    state_ = state;
+    outcome_ = resolution;
+    released = std::move(pendingObjects_);
+    // Submitted in registration order, under the lock, so that an observer added meanwhile
+    // on another thread comes after them.
+    Continuation* observer = std::exchange(firstObserver_, nullptr);
+    lastObserver_ = nullptr;
+    while (observer != nullptr) {
+      Continuation* next = std::exchange(observer->next, nullptr);
+      if (observer->runsInline()) {
+        *inlineTail = observer;
+        inlineTail = &observer->next;
+      } else {
+        observer->schedule(state, resolution);  // from here the block owns it
+      }
+      observer = next;
+    }
+    group().leave();
   }
-  group().leave();
+  while (firstInline != nullptr) {
+    Continuation* next = std::exchange(firstInline->next, nullptr);
+    firstInline->runInline(state, resolution);
+    firstInline = next;
+  }
 }
 
 void PRMPromise::observe(Continuation* continuation) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (state_ != Pending) {
+    if (continuation->runsInline()) {
+      const State state = state_;
+      const PRMObject outcome = outcome_;
+      lock.unlock();
+      continuation->runInline(state, outcome);
+      return;
+    }
     continuation->schedule(state_, outcome_);
     return;
   }

@@ -5,7 +5,9 @@
 // A promise is pending, then fulfilled with a value (nil included) or rejected with an
 // error, once; later fulfil/reject calls are ignored. Handlers never run inside the call
 // that registers them or inside fulfill()/reject(): they are submitted to their queue
-// (as members of the promises dispatch group). Operations without a queue argument use
+// (as members of the promises dispatch group). A promise following another (a block's
+// result that is a promise) settles on the thread that settles the followed one, when it
+// does; only its handlers go to their queues. Operations without a queue argument use
 // the default queue current at the call: the main queue unless setDefaultDispatchQueue()
 // changed it. Queue forms of the operations are named with an "On" suffix and take the
 // queue first: then(work) / thenOn(queue, work). `catch` and `do` are spelled catch_ and

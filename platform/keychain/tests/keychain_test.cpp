@@ -54,6 +54,29 @@ TEST_F(KeychainTest, ItemsPersistAcrossReopenInAPrivateFile) {
       << "no temporary file is left beside the keychain";
 }
 
+// A write finds its way past a directory not made yet and past the temp file of a write that
+// a crash cut short (any mode, any bytes): the file ends private, whole, and alone.
+TEST_F(KeychainTest, AWriteMakesItsDirectoryAndReplacesATempFileLeftByACrash) {
+  const std::filesystem::path file = directory_ / "not-yet" / "keychain.plist";
+  const std::filesystem::path temporary = file.parent_path() / ".keychain.plist.tmp";
+  {
+    Keychain keychain(file);
+    ASSERT_EQ(keychain.add(withData(password("svc", "alice"), "secret-a")), errSecSuccess);
+  }
+  std::ofstream(temporary) << "half a write";
+  std::filesystem::permissions(temporary, std::filesystem::perms(0644));
+  {
+    Keychain keychain(file);
+    ASSERT_EQ(keychain.update(password("svc", "alice"), withData({}, "secret-a2")), errSecSuccess);
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  Keychain reopened(file);
+  EXPECT_EQ(read(reopened, password("svc", "alice")), "secret-a2");
+}
+
 TEST_F(KeychainTest, StatusCodesFollowTheItemCalls) {
   Keychain keychain(file_);
   EXPECT_EQ(keychain.copyMatching(password("svc", "none"), nullptr), errSecItemNotFound);

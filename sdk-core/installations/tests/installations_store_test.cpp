@@ -160,6 +160,35 @@ TEST_F(StoreTest, ASecondProcessFindsTheSameInstID) {
   EXPECT_NE(output.find("InstID=" + *item->telemetryInstallationID + "\n"), std::string::npos) << output;
 }
 
+// A save whose flag is already on disk writes no flag; one whose flag another store cleared
+// writes it again. What the file on disk says is checked, not the defaults in memory.
+TEST_F(StoreTest, EverySaveOrRemovalLeavesItsFlagOnDisk) {
+  const std::string identifier = TELInstallationsItem::identifierWithAppID(kValidAppID, kTELDefaultAppName);
+  auto flagOnDisk = [&] {
+    auto bytes = platform::readFileContents(root_ / "data" / "Preferences" / "ruv.telemetry.TELInstallations.plist");
+    auto plist = bytes ? platform::decodePlist(*bytes) : std::nullopt;
+    return plist && plist->find(identifier) != nullptr;
+  };
+  auto store = makeStore();
+  auto item = sampleItem();
+  ASSERT_TRUE(settle(store->saveInstallation(item))->isFulfilled());
+  EXPECT_TRUE(flagOnDisk());
+  ASSERT_TRUE(settle(store->saveInstallation(item))->isFulfilled());
+  EXPECT_TRUE(flagOnDisk());
+
+  settle(makeStore()->setInstallationExists(false, identifier));
+  ASSERT_FALSE(flagOnDisk());
+  ASSERT_TRUE(settle(store->saveInstallation(item))->isFulfilled());
+  EXPECT_TRUE(flagOnDisk());
+
+  ASSERT_TRUE(settle(store->removeInstallationForAppID(kValidAppID, kTELDefaultAppName))->isFulfilled());
+  EXPECT_FALSE(flagOnDisk());
+  settle(makeStore()->setInstallationExists(true, identifier));
+  ASSERT_TRUE(flagOnDisk());
+  ASSERT_TRUE(settle(store->removeInstallationForAppID(kValidAppID, kTELDefaultAppName))->isFulfilled());
+  EXPECT_FALSE(flagOnDisk());
+}
+
 TEST_F(StoreTest, AnAccessGroupKeepsItsFlagsInItsOwnSuite) {
   auto store = makeStore("group.ruv.test");
   settle(store->saveInstallation(sampleItem()));

@@ -97,6 +97,48 @@ TEST_F(PromiseCoreTest, ThenSettlesFromTheWorkResult) {
   EXPECT_EQ(oneLevel->value().promise(), deepest);
 }
 
+// A promise following another settles with it, on the settling thread; its handlers still go
+// to their queue. A long chain of promises following promises settles without exhausting the
+// stack, in either outcome.
+TEST_F(PromiseCoreTest, FollowingPromisesSettleWithTheFollowedOneAndChainsOfThemHaveNoDepthLimit) {
+  auto inner = PRMPromise::pendingPromise();
+  auto following = PRMPromise::resolvedWith(1)->then([inner](const PRMObject&) { return PRMObject(inner); });
+  bool handled = false;
+  following->then([&handled](const PRMObject& value) {
+    handled = true;
+    return value;
+  });
+  pump();
+  ASSERT_TRUE(following->isPending());
+  std::thread([inner] { inner->fulfill(5); }).join();
+  EXPECT_EQ(intValue(following->value()), 5);
+  EXPECT_FALSE(handled) << "handlers never run inside fulfill()";
+  pump();
+  EXPECT_TRUE(handled);
+
+  for (const bool fulfil : {true, false}) {
+    SCOPED_TRACE(fulfil ? "fulfilled" : "rejected");
+    auto innermost = PRMPromise::pendingPromise();
+    PRMPromise::Ptr outermost = innermost;
+    for (int i = 0; i < 30000; ++i) {
+      outermost = PRMPromise::resolvedWith(0)->then([followed = outermost](const PRMObject&) { return PRMObject(followed); });
+    }
+    pump();
+    ASSERT_TRUE(outermost->isPending());
+    if (fulfil) {
+      innermost->fulfill(7);
+    } else {
+      innermost->reject(testError(7));
+    }
+    ASSERT_TRUE(settle(outermost));
+    if (fulfil) {
+      EXPECT_EQ(intValue(outermost->value()), 7);
+    } else {
+      EXPECT_EQ(outermost->error(), testError(7));
+    }
+  }
+}
+
 TEST_F(PromiseCoreTest, ARejectionSkipsThenStepsAndCatchRunsOnce) {
   int thenRuns = 0;
   int catchRuns = 0;
