@@ -98,9 +98,9 @@ int createPrivateTemporary(const std::filesystem::path& temporary) {
   return fd;
 }
 
-// Temp file, write, fsync, rename over the file. A crash at any point leaves the old file or
-// the new one, whole: the data is on disk before the rename makes it the file. The directory
-// is not synced: after a power loss the last change may be missing, never half there.
+// Temp file, write, fsync, rename over the file, fsync of the directory. A crash at any point
+// leaves the old file or the new one, whole: the data is on disk before the rename makes it the
+// file, and the rename is on disk before the call answers that the change is stored.
 bool writePrivateFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   const std::filesystem::path temporary = path.parent_path() / ("." + path.filename().string() + ".tmp");
   int fd = createPrivateTemporary(temporary);
@@ -116,8 +116,16 @@ bool writePrivateFileAtomically(const std::filesystem::path& path, const std::ve
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  int dirFd = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
 }
 
 }  // namespace

@@ -9,8 +9,7 @@
 // steer the call (what to return, how many, which keychain) and never match.
 //
 // A Keychain lives in one file (binary property list, mode 0600). Every change is written
-// to disk with an atomic replace before the call returns (after a power loss the file holds
-// the items as they were before or after a change, whole); a failed write leaves both the
+// to disk with an atomic replace before the call returns; a failed write leaves both the
 // file and the items in memory as they were and answers errSecIO. An unreadable file is
 // moved aside to "<file>.corrupt" and the keychain starts empty, so no bytes are lost.
 //
