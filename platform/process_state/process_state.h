@@ -77,7 +77,7 @@ class ProcessValue {
   void addReset() {
     std::call_once(resetAdded_, [this] {
       addProcessStateReset(this, [this] {
-        T old = [this] {
+        [[maybe_unused]] T old = [this] {
           std::lock_guard lock(mutex_);
           return std::exchange(value_, fresh_);
         }();

@@ -55,7 +55,7 @@ struct RecordedRequest {
 
 struct LoopbackResponse {
   int status = 200;
-  std::string body;
+  std::string body{};
   std::string contentType = "text/plain";
   HTTPHeaders headers{};
 };

@@ -207,7 +207,9 @@ TEST(Controls, EachActionableNodeCarriesTheEventsTheRuntimeTakes) {
         {{id, EventKind::scroll, std::int64_t{1}}, a.scroll},
     };
     for (const auto& [event, listed] : events) {
-      if (!listed) EXPECT_EQ(driver.runtime().dispatch(event), DispatchStatus::refused) << id;
+      if (!listed) {
+        EXPECT_EQ(driver.runtime().dispatch(event), DispatchStatus::refused) << id;
+      }
     }
   }
 }

@@ -147,7 +147,9 @@ TEST_F(MemoTest, RowsAreBuiltAgainWhenWhatTheyShowChanges) {
     driver.tap(byId("counter"));
     driver.tree();
     EXPECT_EQ(*builds - before, c.rebuilt);
-    if (c.shown) EXPECT_TRUE(driver.exists(byText(c.shown)));
+    if (c.shown) {
+      EXPECT_TRUE(driver.exists(byText(c.shown)));
+    }
     EXPECT_EQ(rebuiltByCounter(), 0);
   }
   platform::Locale::setCurrent("");

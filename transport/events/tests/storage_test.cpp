@@ -111,10 +111,10 @@ TEST_F(StorageTest, FileAndBatchNamesParseOnlyWithEnoughParts) {
   struct EventCase {
     std::string name;
     bool parses;
-    std::string eventID;
-    long tier;
-    double expiration;
-    std::string mappingID;
+    std::string eventID{};
+    long tier{};
+    double expiration{};
+    std::string mappingID{};
   };
   for (const EventCase& c : std::vector<EventCase>{{"abc-3-17", false},
                                                    {"ID-3-17-1974", true, "ID", 3, 17, "1974"},
@@ -140,8 +140,8 @@ TEST_F(StorageTest, FileAndBatchNamesParseOnlyWithEnoughParts) {
   struct BatchCase {
     std::string name;
     bool parses;
-    long target;
-    ETBatchID batchID;
+    long target{};
+    ETBatchID batchID{};
   };
   for (const BatchCase& c : std::vector<BatchCase>{
            {"1001-5", false},
