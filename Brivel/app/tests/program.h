@@ -87,9 +87,11 @@ class Program {
     if (address_.empty()) return std::nullopt;
     httplib::Client client("127.0.0.1", port());
     client.set_read_timeout(30, 0);
+    // The printed address answers with the page and sets the cookie that opens it later.
     auto opened = client.Get(("/?secret=" + secret()).c_str());
-    if (!opened || opened->status != 303) return std::nullopt;
+    if (!opened || opened->status != 200) return std::nullopt;
     std::string cookie = opened->get_header_value("Set-Cookie");
+    if (cookie.empty()) return std::nullopt;
     auto page = client.Get("/", {{"Cookie", cookie.substr(0, cookie.find(';'))}});
     if (!page || page->status != 200) return std::nullopt;
     return page->body;
