@@ -665,8 +665,12 @@ struct BillListModel::Impl {
     const platform::PersistentModel::ModelList* list = p.billsWithoutCopy();
     const std::size_t count = list ? list->size() : 0;
     std::vector<std::size_t> removed;  // places in members, in order
-    std::size_t old = 0;
+    // The start both share, in one tight walk (all of the old list, when bills were added).
     std::size_t kept = 0;
+    for (const std::size_t both = std::min(count, members.size()); kept < both && (*list)[kept].get() == members[kept];) {
+      ++kept;
+    }
+    std::size_t old = kept;
     for (; kept < count; ++kept) {
       const platform::PersistentModel* bill = (*list)[kept].get();
       while (old < members.size() && members[old] != bill) removed.push_back(old++);
