@@ -182,7 +182,9 @@ struct BillListModel::Impl {
   std::unique_ptr<TextRules> rules;
 
   std::unordered_map<const BillEntity*, std::unique_ptr<Entry>> entries;
-  std::vector<Entry*> members;  // in the profile's list order, as last seen
+  // The bills in the profile's list order, as last seen: their addresses as the list holds
+  // them, so that a change of the list is found by one walk of two arrays.
+  std::vector<const platform::PersistentModel*> members;
   Group all;                                      // every bill, in the bill order
   std::unordered_map<const void*, Group> groups;  // by account or category (null: none)
   // Every bill that falls due by when (dueGroupOf), in the bill order, and a count per group
@@ -211,7 +213,9 @@ struct BillListModel::Impl {
 
   // The search keys of the whole order side by side, so that a search reads one block of
   // memory rather than every bill's entry: made after the list is shown (see foldAhead) and
-  // good while `version` stays what it was made at.
+  // good while `version` stays what it was made at. A bill put into the order or taken out of
+  // it is patched in (see columnInsert), so that an add does not lay out every key again; a
+  // change that the patches do not follow drops the column.
   struct SearchColumn {
     std::uint64_t version = 0;
     bool made = false;
@@ -220,10 +224,12 @@ struct BillListModel::Impl {
     std::vector<Entry*> rows;           // all.rows as it was
     std::vector<platform::UUID> ids;    // their row ids
     // Their bills, held by one block: a result's rows share it rather than each bill's own
-    // count, so that a search does not write to every matching bill.
-    std::shared_ptr<const BillList> bills;
+    // count, so that a search does not write to every matching bill. Patched only while no
+    // result shares it; otherwise a patch copies it first.
+    std::shared_ptr<BillList> bills;
   };
   SearchColumn column;
+  std::size_t columnPatches = 0;  // in this update: past a few, laying it out again is cheaper
 
   std::shared_ptr<const BillListModelContent> grouped;
   std::string lastSearch;
@@ -231,7 +237,6 @@ struct BillListModel::Impl {
   std::optional<CollectionListState> state;
   bool screensTold = false;
   bool foldPosted = false;
-  bool foldNeeded = false;  // a bill placed since without its search key
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);  // expires with the model, for posted work
   LastUpdate lastUpdate = LastUpdate::none;
   std::uint64_t version = 0;  // see BillListModel::version()
@@ -390,7 +395,6 @@ struct BillListModel::Impl {
     if (entry.pending & kNameChanged) entry.sortKeyKnown = entry.searchKeyKnown = false;
     if (entry.pending & kIdChanged) dropRowId(entry);
     entry.pending = 0;
-    if (!entry.searchKeyKnown) foldNeeded = true;
     if (isNameOrder(order) && rules->collator && !entry.sortKeyKnown) {
       entry.sortKey = rules->sortKey(bill.name());
       entry.sortKeyKnown = true;
@@ -463,18 +467,23 @@ struct BillListModel::Impl {
     return filter == CollectionFilterType::bankAccount ? entry.bankAccount : entry.category;
   }
 
-  void insertSorted(std::vector<Entry*>& rows, Entry* entry) {
-    rows.insert(std::lower_bound(rows.begin(), rows.end(), entry, [this](const Entry* a, const Entry* b) {
-                  return less(a, b);
-                }),
-                entry);
+  // Both answer the row the entry went to or came from (rows.size() when it was not there).
+  std::size_t insertSorted(std::vector<Entry*>& rows, Entry* entry) {
+    auto at = rows.insert(std::lower_bound(rows.begin(), rows.end(), entry, [this](const Entry* a, const Entry* b) {
+                            return less(a, b);
+                          }),
+                          entry);
+    return static_cast<std::size_t>(at - rows.begin());
   }
-  void eraseSorted(std::vector<Entry*>& rows, Entry* entry) {
+  std::size_t eraseSorted(std::vector<Entry*>& rows, Entry* entry) {
     auto at = std::lower_bound(rows.begin(), rows.end(), entry, [this](const Entry* a, const Entry* b) {
       return less(a, b);
     });
     if (at == rows.end() || *at != entry) at = std::find(rows.begin(), rows.end(), entry);
-    if (at != rows.end()) rows.erase(at);
+    if (at == rows.end()) return rows.size();
+    const auto row = static_cast<std::size_t>(at - rows.begin());
+    rows.erase(at);
+    return row;
   }
 
   // Calls `f` with each group the entry is in, by what it held when last refreshed: every
@@ -488,15 +497,17 @@ struct BillListModel::Impl {
   // Puts an entry into the order, its section and its due group, or takes it out.
   void place(Entry* entry) {
     eachGroupOf(*entry, [&](Group& group) {
-      insertSorted(group.rows, entry);
+      const std::size_t row = insertSorted(group.rows, entry);
       group.changed = true;
+      if (&group == &all) columnInsert(row, *entry);
     });
     placeDue(entry);
   }
   void unplace(Entry* entry) {
     eachGroupOf(*entry, [&](Group& group) {
-      eraseSorted(group.rows, entry);
+      const std::size_t row = eraseSorted(group.rows, entry);
       group.changed = true;
+      if (&group == &all) columnErase(row, *entry);
     });
     unplaceDue(entry);
   }
@@ -587,6 +598,9 @@ struct BillListModel::Impl {
 
   // ----- Bringing the order up to date -----
 
+  // More patches of the search column than this in one update lay it out again.
+  static constexpr std::size_t kColumnPatches = 8;
+
   // More changes than this sort everything again.
   std::size_t bulk() const { return std::max<std::size_t>(64, members.size() / 8); }
 
@@ -601,6 +615,8 @@ struct BillListModel::Impl {
     ++generation;
     members.clear();
     members.reserve(list->size());
+    all.rows.clear();
+    all.rows.reserve(list->size());
     bool idsChanged = false;
     for (const auto& member : *list) {
       Entry& entry = entryFor(std::static_pointer_cast<BillEntity>(member));
@@ -608,7 +624,8 @@ struct BillListModel::Impl {
       entry.mark = generation;
       idsChanged = idsChanged || (entry.pending & kIdChanged);
       refresh(entry);
-      members.push_back(&entry);
+      members.push_back(member.get());
+      all.rows.push_back(&entry);
     }
     std::vector<Entry*> gone;
     for (const auto& [address, entry] : entries) {
@@ -620,8 +637,8 @@ struct BillListModel::Impl {
     listChanged = false;
     rebuildNeeded = false;
     built = true;
+    dropColumn();
 
-    all.rows = members;
     std::sort(all.rows.begin(), all.rows.end(), [this](const Entry* a, const Entry* b) { return less(a, b); });
     all.changed = true;
     all.idsChanged = all.idsChanged || idsChanged;
@@ -647,32 +664,48 @@ struct BillListModel::Impl {
   bool applyListChange(const ProfileEntity& p) {
     const platform::PersistentModel::ModelList* list = p.billsWithoutCopy();
     const std::size_t count = list ? list->size() : 0;
-    std::vector<Entry*> removed;
-    std::size_t old = 0;
+    std::vector<std::size_t> removed;  // places in members, in order
+    // The start both share, in one tight walk (all of the old list, when bills were added).
     std::size_t kept = 0;
+    for (const std::size_t both = std::min(count, members.size()); kept < both && (*list)[kept].get() == members[kept];) {
+      ++kept;
+    }
+    std::size_t old = kept;
     for (; kept < count; ++kept) {
       const platform::PersistentModel* bill = (*list)[kept].get();
-      while (old < members.size() && members[old]->bill.get() != bill) removed.push_back(members[old++]);
+      while (old < members.size() && members[old] != bill) removed.push_back(old++);
       if (old == members.size()) break;
       ++old;
     }
-    while (old < members.size()) removed.push_back(members[old++]);
+    while (old < members.size()) removed.push_back(old++);
     if (removed.size() + (count - kept) > bulk()) return false;
 
-    for (Entry* entry : removed) {
-      unplace(entry);
-      entry->mark = 0;
-    }
     if (!removed.empty()) {
-      std::erase_if(members, [](const Entry* entry) { return entry->mark == 0; });
-      for (Entry* entry : removed) dropEntry(entry);
+      std::vector<Entry*> gone;
+      gone.reserve(removed.size());
+      for (std::size_t at : removed) {
+        Entry* entry = entries.at(static_cast<const BillEntity*>(members[at])).get();
+        unplace(entry);
+        gone.push_back(entry);
+      }
+      // The members left, in order, closed up over the removed ones.
+      std::size_t to = removed.front();
+      for (std::size_t from = removed.front(), r = 0; from < members.size(); ++from) {
+        if (r < removed.size() && removed[r] == from) {
+          ++r;
+        } else {
+          members[to++] = members[from];
+        }
+      }
+      members.resize(to);
+      for (Entry* entry : gone) dropEntry(entry);
     }
     for (std::size_t i = kept; i < count; ++i) {
       Entry& entry = entryFor(std::static_pointer_cast<BillEntity>((*list)[i]));
       entry.sequence = nextSequence++;
       entry.mark = generation;
       refresh(entry);
-      members.push_back(&entry);
+      members.push_back((*list)[i].get());
       place(&entry);
     }
     listChanged = false;
@@ -687,11 +720,15 @@ struct BillListModel::Impl {
         dropRowId(*entry);
         eachGroupOf(*entry, [](Group& group) { group.changed = group.idsChanged = true; });
         if (entry->due != kNotDue) ++dueChanges[static_cast<std::size_t>(entry->due)];
+        dropColumn();
       }
       if ((what & kPlaceChanged) || ((what & kNameChanged) && isNameOrder(order))) {
         unplace(entry);
         refresh(*entry);
         place(entry);
+      } else if (what & kNameChanged) {
+        dropColumn();  // its search key changes in place
+        refresh(*entry);
       } else if (what & kDueChanged) {
         unplaceDue(entry);
         refresh(*entry);
@@ -703,8 +740,15 @@ struct BillListModel::Impl {
     dirty.clear();
   }
 
-  // Brings the order and the sections up to date with the profile; answers how.
+  // Brings the order and the sections up to date with the profile, and the search column
+  // with them where it followed the changes; answers how.
   LastUpdate update(const ProfileEntity& p) {
+    columnPatches = 0;
+    const LastUpdate how = updateOrder(p);
+    if (column.made) column.version = version;
+    return how;
+  }
+  LastUpdate updateOrder(const ProfileEntity& p) {
     if (!sidesWatched) watchSides(p);
     if (!built || rebuildNeeded || dirty.size() > bulk()) {
       rebuild(p);
@@ -831,18 +875,64 @@ struct BillListModel::Impl {
       bills.push_back(entry->bill);
     }
     made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
-    made.bills = std::make_shared<const BillList>(std::move(bills));
+    made.bills = std::make_shared<BillList>(std::move(bills));
     made.version = version;
     made.made = true;
     column = std::move(made);
-    foldNeeded = false;
+  }
+
+  void dropColumn() { column = {}; }
+
+  // Follows an entry put into the order at `row`, or taken out of it from `row`, in the column
+  // (when it is laid out): its key, row id and bill go in or come out there, and the keys
+  // after it move along.
+  void columnInsert(std::size_t row, Entry& entry) {
+    if (!column.made) return;
+    if (++columnPatches > kColumnPatches || column.rows.size() + 1 != all.rows.size() || row > column.rows.size()) {
+      dropColumn();
+      return;
+    }
+    const std::string& key = searchKey(entry);
+    const auto length = static_cast<std::uint32_t>(key.size() + 1);
+    const std::uint32_t at = column.starts[row];
+    column.text.insert(at, key.c_str(), length);  // with its '\0'
+    const auto offset = static_cast<long>(row);
+    column.starts.insert(column.starts.begin() + offset, at);
+    for (std::size_t i = row + 1; i < column.starts.size(); ++i) column.starts[i] += length;
+    column.rows.insert(column.rows.begin() + offset, &entry);
+    column.ids.insert(column.ids.begin() + offset, rowId(entry));
+    BillList& bills = columnBills();
+    bills.insert(bills.begin() + offset, entry.bill);
+  }
+  void columnErase(std::size_t row, const Entry& entry) {
+    if (!column.made) return;
+    if (++columnPatches > kColumnPatches || column.rows.size() != all.rows.size() + 1 || row >= column.rows.size() ||
+        column.rows[row] != &entry) {
+      dropColumn();
+      return;
+    }
+    const std::uint32_t at = column.starts[row];
+    const std::uint32_t length = column.starts[row + 1] - at;
+    column.text.erase(at, length);
+    const auto offset = static_cast<long>(row);
+    column.starts.erase(column.starts.begin() + offset);
+    for (std::size_t i = row; i < column.starts.size(); ++i) column.starts[i] -= length;
+    column.rows.erase(column.rows.begin() + offset);
+    column.ids.erase(column.ids.begin() + offset);
+    BillList& bills = columnBills();
+    bills.erase(bills.begin() + offset);
+  }
+  // The column's bills, copied first when a search result shares them.
+  BillList& columnBills() {
+    if (column.bills.use_count() > 1) column.bills = std::make_shared<BillList>(*column.bills);
+    return *column.bills;
   }
 
   // Folds the search keys not made yet, and lays them out for the search, in a later turn of
   // the main queue once the list is shown: the first letter typed then finds them ready,
   // however long the list.
   void foldAhead() {
-    if (foldPosted || (!foldNeeded && columnCurrent())) return;
+    if (foldPosted || columnCurrent()) return;  // the column holds every key
     foldPosted = true;
     platform::DispatchQueue::main()->async([this, alive = std::weak_ptr<bool>(alive)] {
       if (alive.expired()) return;
@@ -855,8 +945,7 @@ struct BillListModel::Impl {
         }
         // A change came meanwhile: the order is brought up to date when the list is next
         // asked for; the keys of the bills can be made now.
-        foldNeeded = false;
-        for (Entry* entry : members) searchKey(*entry);
+        for (auto& [address, entry] : entries) searchKey(*entry);
       });
     });
   }
