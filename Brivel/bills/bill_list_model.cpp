@@ -218,9 +218,9 @@ struct BillListModel::Impl {
     std::string text;                   // each row's key followed by a '\0', in the kept order
     std::vector<std::uint32_t> starts;  // where each row's key begins, then text.size()
     std::vector<Entry*> rows;           // all.rows as it was
-    std::vector<platform::UUID> ids;    // their row ids
-    // Their bills, held by one block: a result's rows share it rather than each bill's own
-    // count, so that a search does not write to every matching bill.
+    std::shared_ptr<const std::vector<platform::UUID>> ids;  // their row ids
+    // Their bills, held by one block: a search's results share it and the ids, and name
+    // their rows by place, so that a search neither copies nor counts every matching bill.
     std::shared_ptr<const BillList> bills;
   };
   SearchColumn column;
@@ -820,17 +820,19 @@ struct BillListModel::Impl {
     const std::size_t count = all.rows.size();
     made.starts.reserve(count + 1);
     made.rows = all.rows;
-    made.ids.reserve(count);
+    std::vector<platform::UUID> ids;
+    ids.reserve(count);
     BillList bills;
     bills.reserve(count);
     for (Entry* entry : all.rows) {
       made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
       made.text += searchKey(*entry);
       made.text.push_back('\0');
-      made.ids.push_back(rowId(*entry));
+      ids.push_back(rowId(*entry));
       bills.push_back(entry->bill);
     }
     made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
+    made.ids = std::make_shared<const std::vector<platform::UUID>>(std::move(ids));
     made.bills = std::make_shared<const BillList>(std::move(bills));
     made.version = version;
     made.made = true;
@@ -884,24 +886,22 @@ struct BillListModel::Impl {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
     const std::string needle = rules->folded(searchText);
-    const bool any = !searchText.empty() && !needle.empty();
-    if (any && !columnCurrent()) makeColumn();
+    if (searchText.empty() || needle.empty()) {
+      model->groups.push_back(rowsOf({}));
+      return model;
+    }
+    if (!columnCurrent()) makeColumn();
     if (sharedIds != 0) {
       std::vector<Entry*> rows;
-      if (any) eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
+      eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
       model->groups.push_back(rowsOf(rows));
       return model;
     }
-    BillList bills;
-    std::vector<platform::UUID> ids;
-    if (any) {
-      eachMatch(needle, [&](std::size_t row) {
-        bills.emplace_back(column.bills, (*column.bills)[row].get());
-        ids.push_back(column.ids[row]);
-      });
-    }
-    model->groups.push_back(BillRowGroup{std::make_shared<const BillList>(std::move(bills)), nullptr,
-                                         std::make_shared<const std::vector<platform::UUID>>(std::move(ids))});
+    // The matches as places in the column's rows, whose bills and ids the results share.
+    std::vector<std::uint32_t> positions;
+    eachMatch(needle, [&](std::size_t row) { positions.push_back(static_cast<std::uint32_t>(row)); });
+    model->groups.push_back(BillRowGroup{column.bills, nullptr, column.ids,
+                                         std::make_shared<const std::vector<std::uint32_t>>(std::move(positions))});
     return model;
   }
 
@@ -930,11 +930,19 @@ struct BillListModel::Impl {
   }
 };
 
+BillList BillRowGroup::allBills() const {
+  if (!positions) return *bills;
+  BillList rows;
+  rows.reserve(size());
+  for (std::size_t row = 0; row < size(); ++row) rows.push_back(bill(row));
+  return rows;
+}
+
 std::vector<std::string> BillRowGroup::allKeys() const {
-  if (keys) return *keys;
+  if (keys && !positions) return *keys;
   std::vector<std::string> made;
-  made.reserve(ids->size());
-  for (const platform::UUID& id : *ids) made.push_back(id.uuidString());
+  made.reserve(size());
+  for (std::size_t row = 0; row < size(); ++row) made.push_back(key(row));
   return made;
 }
 
