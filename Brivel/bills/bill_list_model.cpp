@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -863,21 +864,27 @@ struct BillListModel::Impl {
     });
   }
 
-  // Calls `f` with each row whose search key holds `needle`, in the kept order: the first match
-  // in each row's stretch of the column that ends inside the row.
+  // Calls `f` with each row whose search key holds `needle` (not empty), in the kept order: each
+  // place of its first byte is tried in turn, a match must end inside the row, and a row is
+  // left at its first match.
   template <typename F>
   void eachMatch(std::string_view needle, F&& f) const {
-    const std::string_view text(column.text);
-    const auto& starts = column.starts;
-    auto next = [&](std::size_t from) { return needle.size() == 1 ? text.find(needle[0], from) : text.find(needle, from); };
+    const char* const text = column.text.data();
+    const std::size_t size = column.text.size();
+    const std::uint32_t* const starts = column.starts.data();
     std::size_t row = 0;
-    for (std::size_t at = next(0); at != std::string_view::npos;) {
-      while (starts[row + 1] <= at) ++row;  // the matches come in order: walk on to the row
-      if (at + needle.size() < starts[row + 1]) {
+    for (std::size_t from = 0; from < size;) {
+      const void* hit = std::memchr(text + from, needle[0], size - from);
+      if (hit == nullptr) return;
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+      while (starts[row + 1] <= at) ++row;  // the places come in order: walk on to the row
+      const std::size_t next = starts[row + 1];
+      if (at + needle.size() < next &&
+          (needle.size() == 1 || std::memcmp(text + at + 1, needle.data() + 1, needle.size() - 1) == 0)) {
         f(row);
-        at = next(starts[row + 1]);
+        from = next;
       } else {
-        at = next(at + 1);
+        from = at + 1;
       }
     }
   }
