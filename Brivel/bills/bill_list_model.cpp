@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -222,10 +223,10 @@ struct BillListModel::Impl {
     std::string text;                   // each row's key followed by a '\0', in the kept order
     std::vector<std::uint32_t> starts;  // where each row's key begins, then text.size()
     std::vector<Entry*> rows;           // all.rows as it was
-    std::vector<platform::UUID> ids;    // their row ids
-    // Their bills, held by one block: a result's rows share it rather than each bill's own
-    // count, so that a search does not write to every matching bill. Patched only while no
-    // result shares it; otherwise a patch copies it first.
+    // Their row ids and bills, each held by one block: a search's results share them and name
+    // their rows by place, so that a search neither copies nor counts every matching bill.
+    // Patched only while no result shares them; otherwise a patch copies them first.
+    std::shared_ptr<std::vector<platform::UUID>> ids;
     std::shared_ptr<BillList> bills;
   };
   SearchColumn column;
@@ -864,17 +865,19 @@ struct BillListModel::Impl {
     const std::size_t count = all.rows.size();
     made.starts.reserve(count + 1);
     made.rows = all.rows;
-    made.ids.reserve(count);
+    std::vector<platform::UUID> ids;
+    ids.reserve(count);
     BillList bills;
     bills.reserve(count);
     for (Entry* entry : all.rows) {
       made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
       made.text += searchKey(*entry);
       made.text.push_back('\0');
-      made.ids.push_back(rowId(*entry));
+      ids.push_back(rowId(*entry));
       bills.push_back(entry->bill);
     }
     made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
+    made.ids = std::make_shared<std::vector<platform::UUID>>(std::move(ids));
     made.bills = std::make_shared<BillList>(std::move(bills));
     made.version = version;
     made.made = true;
@@ -900,8 +903,9 @@ struct BillListModel::Impl {
     column.starts.insert(column.starts.begin() + offset, at);
     for (std::size_t i = row + 1; i < column.starts.size(); ++i) column.starts[i] += length;
     column.rows.insert(column.rows.begin() + offset, &entry);
-    column.ids.insert(column.ids.begin() + offset, rowId(entry));
-    BillList& bills = columnBills();
+    auto& ids = unshared(column.ids);
+    ids.insert(ids.begin() + offset, rowId(entry));
+    auto& bills = unshared(column.bills);
     bills.insert(bills.begin() + offset, entry.bill);
   }
   void columnErase(std::size_t row, const Entry& entry) {
@@ -918,14 +922,16 @@ struct BillListModel::Impl {
     column.starts.erase(column.starts.begin() + offset);
     for (std::size_t i = row; i < column.starts.size(); ++i) column.starts[i] -= length;
     column.rows.erase(column.rows.begin() + offset);
-    column.ids.erase(column.ids.begin() + offset);
-    BillList& bills = columnBills();
+    auto& ids = unshared(column.ids);
+    ids.erase(ids.begin() + offset);
+    auto& bills = unshared(column.bills);
     bills.erase(bills.begin() + offset);
   }
-  // The column's bills, copied first when a search result shares them.
-  BillList& columnBills() {
-    if (column.bills.use_count() > 1) column.bills = std::make_shared<BillList>(*column.bills);
-    return *column.bills;
+  // A block of the column, copied first when a search result shares it.
+  template <typename T>
+  static T& unshared(std::shared_ptr<T>& held) {
+    if (held.use_count() > 1) held = std::make_shared<T>(*held);
+    return *held;
   }
 
   // Folds the search keys not made yet, and lays them out for the search, in a later turn of
@@ -950,21 +956,27 @@ struct BillListModel::Impl {
     });
   }
 
-  // Calls `f` with each row whose search key holds `needle`, in the kept order: the first match
-  // in each row's stretch of the column that ends inside the row.
+  // Calls `f` with each row whose search key holds `needle` (not empty), in the kept order: each
+  // place of its first byte is tried in turn, a match must end inside the row, and a row is
+  // left at its first match.
   template <typename F>
   void eachMatch(std::string_view needle, F&& f) const {
-    const std::string_view text(column.text);
-    const auto& starts = column.starts;
-    auto next = [&](std::size_t from) { return needle.size() == 1 ? text.find(needle[0], from) : text.find(needle, from); };
+    const char* const text = column.text.data();
+    const std::size_t size = column.text.size();
+    const std::uint32_t* const starts = column.starts.data();
     std::size_t row = 0;
-    for (std::size_t at = next(0); at != std::string_view::npos;) {
-      while (starts[row + 1] <= at) ++row;  // the matches come in order: walk on to the row
-      if (at + needle.size() < starts[row + 1]) {
+    for (std::size_t from = 0; from < size;) {
+      const void* hit = std::memchr(text + from, needle[0], size - from);
+      if (hit == nullptr) return;
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+      while (starts[row + 1] <= at) ++row;  // the places come in order: walk on to the row
+      const std::size_t next = starts[row + 1];
+      if (at + needle.size() < next &&
+          (needle.size() == 1 || std::memcmp(text + at + 1, needle.data() + 1, needle.size() - 1) == 0)) {
         f(row);
-        at = next(starts[row + 1]);
+        from = next;
       } else {
-        at = next(at + 1);
+        from = at + 1;
       }
     }
   }
@@ -973,24 +985,22 @@ struct BillListModel::Impl {
     auto model = std::make_shared<BillListModelContent>();
     model->content.layout = BillListLayout::searchResults;
     const std::string needle = rules->folded(searchText);
-    const bool any = !searchText.empty() && !needle.empty();
-    if (any && !columnCurrent()) makeColumn();
+    if (searchText.empty() || needle.empty()) {
+      model->groups.push_back(rowsOf({}));
+      return model;
+    }
+    if (!columnCurrent()) makeColumn();
     if (sharedIds != 0) {
       std::vector<Entry*> rows;
-      if (any) eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
+      eachMatch(needle, [&](std::size_t row) { rows.push_back(column.rows[row]); });
       model->groups.push_back(rowsOf(rows));
       return model;
     }
-    BillList bills;
-    std::vector<platform::UUID> ids;
-    if (any) {
-      eachMatch(needle, [&](std::size_t row) {
-        bills.emplace_back(column.bills, (*column.bills)[row].get());
-        ids.push_back(column.ids[row]);
-      });
-    }
-    model->groups.push_back(BillRowGroup{std::make_shared<const BillList>(std::move(bills)), nullptr,
-                                         std::make_shared<const std::vector<platform::UUID>>(std::move(ids))});
+    // The matches as places in the column's rows, whose bills and ids the results share.
+    std::vector<std::uint32_t> positions;
+    eachMatch(needle, [&](std::size_t row) { positions.push_back(static_cast<std::uint32_t>(row)); });
+    model->groups.push_back(BillRowGroup{column.bills, nullptr, column.ids,
+                                         std::make_shared<const std::vector<std::uint32_t>>(std::move(positions))});
     return model;
   }
 
@@ -1019,11 +1029,19 @@ struct BillListModel::Impl {
   }
 };
 
+BillList BillRowGroup::allBills() const {
+  if (!positions) return *bills;
+  BillList rows;
+  rows.reserve(size());
+  for (std::size_t row = 0; row < size(); ++row) rows.push_back(bill(row));
+  return rows;
+}
+
 std::vector<std::string> BillRowGroup::allKeys() const {
-  if (keys) return *keys;
+  if (keys && !positions) return *keys;
   std::vector<std::string> made;
-  made.reserve(ids->size());
-  for (const platform::UUID& id : *ids) made.push_back(id.uuidString());
+  made.reserve(size());
+  for (std::size_t row = 0; row < size(); ++row) made.push_back(key(row));
   return made;
 }
 

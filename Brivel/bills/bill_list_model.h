@@ -36,16 +36,32 @@
 namespace brivel {
 
 // The rows of one section (or of the whole list), shared with the views that show them.
-// Their keys are billRowKeys(*bills): given as text (`keys`), or, while no two bills share an
-// id, as the ids alone (`ids`), made into text only for the rows a list builds (a long list
+// Their keys are billRowKeys of the rows: given as text (`keys`), or, while no two bills share
+// an id, as the ids alone (`ids`), made into text only for the rows a list builds (a long list
 // keeps 16 bytes a row rather than a string).
+// A search's results pick their rows out of the whole order by place (`positions`, 4 bytes a
+// row) and share its bills and ids, rather than copying them: read the rows through size(),
+// bill() and key(), which honour the places.
 struct BillRowGroup {
   std::shared_ptr<const BillList> bills;
   std::shared_ptr<const std::vector<std::string>> keys;   // or null: see ids
   std::shared_ptr<const std::vector<platform::UUID>> ids;  // set when keys is null
+  // Or null: row i is (*bills)[i], with key i. Set, row i is (*bills)[(*positions)[i]], with
+  // key (*positions)[i] (the keys or ids are then those of `bills`, unique there).
+  std::shared_ptr<const std::vector<std::uint32_t>> positions = {};
 
-  std::string key(std::size_t row) const { return keys ? (*keys)[row] : (*ids)[row].uuidString(); }
+  std::size_t size() const { return positions ? positions->size() : bills->size(); }
+  bool empty() const { return size() == 0; }
+  const std::shared_ptr<BillEntity>& bill(std::size_t row) const { return (*bills)[place(row)]; }
+  std::string key(std::size_t row) const {
+    const std::size_t at = place(row);
+    return keys ? (*keys)[at] : (*ids)[at].uuidString();
+  }
+  BillList allBills() const;
   std::vector<std::string> allKeys() const;
+
+ private:
+  std::size_t place(std::size_t row) const { return positions ? (*positions)[row] : row; }
 };
 
 struct BillListModelContent {

@@ -72,8 +72,8 @@ View billRow(const std::shared_ptr<BillEntity>& bill, CollectionFilterType filte
 // field or regrouping repeats it rather than building it again.
 View billRows(const BillRowGroup& group, CollectionFilterType filter) {
   return LazyForEach(
-      group.bills->size(), [group](std::size_t i) { return group.key(i); },
-      [bills = group.bills, filter](std::size_t i) { return billRow((*bills)[i], filter); }, RowIdentity::list);
+      group.size(), [group](std::size_t i) { return group.key(i); },
+      [group, filter](std::size_t i) { return billRow(group.bill(i), filter); }, RowIdentity::list);
 }
 
 View noResultsState() {
@@ -90,7 +90,7 @@ View groupedContent(const std::shared_ptr<ProfileEntity>& profile, const std::st
   const CollectionFilterType filter = profile->collectionFilterType();
   switch (content.layout) {
     case BillListLayout::searchResults:
-      return model->groups.front().bills->empty() ? noResultsState() : billRows(model->groups.front(), filter);
+      return model->groups.front().empty() ? noResultsState() : billRows(model->groups.front(), filter);
     case BillListLayout::allBills:
       return billRows(model->groups.front(), filter);
     case BillListLayout::bankAccountSections:

@@ -55,7 +55,7 @@ class BillListModelTest : public testing::BillsTest {
     std::vector<BillList> rows;
     std::vector<std::vector<std::string>> keys;
     for (const auto& group : content->groups) {
-      rows.push_back(*group.bills);
+      rows.push_back(group.allBills());
       keys.push_back(group.allKeys());
     }
     return describe(content->content.layout, content->content.sections, rows, keys);
@@ -371,6 +371,40 @@ TEST_F(BillListModelTest, SectionsAnEditLeftAloneKeepTheirSharedRows) {
   auto reidentified = model.content(profile, "");
   EXPECT_EQ(model.lastUpdate(), BillListModel::LastUpdate::full);
   EXPECT_EQ(reidentified->groups[1].allKeys(), billRowKeys(*reidentified->groups[1].bills));
+}
+
+// A search's results name their rows by place in the whole order and share its bills, so two
+// searches share one block; results still held when the order is laid out again keep showing
+// the rows they found, with their keys.
+TEST_F(BillListModelTest, SearchResultsShareTheOrderAndOutliveItsNextLayout) {
+  auto profile = addProfile();
+  profile->setBillSortType(BillSortType::name);
+  auto tram = addBill(profile, "Tram", 2);
+  addBill(profile, "Rent", 1);
+  addBill(profile, "Strom", 3);
+  BillListModel model;
+  model.content(profile, "");
+  platform::MainLoop::drain();  // the list shown: the keys are laid out
+
+  const auto byR = model.content(profile, "r");
+  const auto byM = model.content(profile, "m");
+  const BillRowGroup& found = byR->groups.front();
+  EXPECT_EQ(found.bills, byM->groups.front().bills) << "both searches share the order's rows";
+  EXPECT_EQ(names(found.allBills()), (std::vector<std::string>{"Rent", "Strom", "Tram"}));
+  EXPECT_EQ(names(byM->groups.front().allBills()), (std::vector<std::string>{"Strom", "Tram"}));
+  const BillList rows = found.allBills();
+  const std::vector<std::string> keys = found.allKeys();
+
+  tram->setName("Bus");
+  addBill(profile, "Rates", 4);
+  model.content(profile, "");
+  platform::MainLoop::drain();
+  EXPECT_EQ(names(model.content(profile, "r")->groups.front().allBills()), (std::vector<std::string>{"Rates", "Rent", "Strom"}));
+  EXPECT_NE(model.content(profile, "r")->groups.front().bills, found.bills);
+  EXPECT_EQ(found.allBills(), rows) << "the held results are as found";
+  EXPECT_EQ(found.bill(2), tram);
+  EXPECT_EQ(found.allKeys(), keys);
+  EXPECT_EQ(found.key(2), tram->id().uuidString());
 }
 
 }  // namespace

@@ -271,7 +271,7 @@ TEST_F(BillSectionsTest, KeptListModelFollowsEveryChangeTheListDependsOn) {
   auto expectSame = [&](const std::string& search, const char* after) {
     auto kept = model.content(profile, search);
     std::vector<BillList> keptRows;
-    for (const auto& group : kept->groups) keptRows.push_back(*group.bills);
+    for (const auto& group : kept->groups) keptRows.push_back(group.allBills());
     const auto fresh = buildBillListContent(*profile, search);
     std::vector<BillList> freshRows;
     if (fresh.sections.empty()) {
