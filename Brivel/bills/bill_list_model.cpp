@@ -591,10 +591,21 @@ struct BillListModel::Impl {
     const std::array<std::size_t, 3> parts = dueGroupsOf(month);
     const std::array<std::uint64_t, 3> changes{dueChanges[parts[0]], dueChanges[parts[1]], dueChanges[parts[2]]};
     if (!made.rows || made.changes != changes) {
-      made.rows = rowsOf(mergedMonth(month));
+      const std::vector<Entry*> rows = mergedMonth(month);
+      made.rows = isColumnOrder(rows) ? columnRows() : rowsOf(rows);
       made.changes = changes;
     }
     return *made.rows;
+  }
+
+  // Whether `rows` are the whole list in the order the search column holds, keyed by their
+  // ids: then a month every bill falls due in shares the column's block of bills and copies
+  // its ids, rather than counting every bill again.
+  bool isColumnOrder(const std::vector<Entry*>& rows) const {
+    return sharedIds == 0 && columnCurrent() && rows == column.rows;
+  }
+  BillRowGroup columnRows() const {
+    return BillRowGroup{column.bills, nullptr, std::make_shared<const std::vector<platform::UUID>>(column.ids)};
   }
 
   // ----- Bringing the order up to date -----

@@ -47,13 +47,18 @@ struct KeptMonthRows {
   BillSortType order = BillSortType::name;
   std::string locale;
   std::uint64_t billEdits = 0;  // ProfileEntity::billEdits() then
+  // The record the rows were last given for. The year's records are made anew whenever a bill
+  // figure or the bill list changes, so while this one is still alive and no bill was edited
+  // the rows stand as they are, without a look at the month's bills.
+  std::weak_ptr<const ForecastMonthValues> record;
   // The month's bills by part, in the profile's list order, as the rows were read from them.
   std::array<std::vector<const BillEntity*>, MonthBills::kParts> parts;
   std::shared_ptr<const BillList> bills;  // the rows, in order
-  // billRowKeys(*bills) as last made in full (null: each row's key is its bill's id), whether
-  // those were the bills' ids (no two alike), and the ids of the bills put in since (then a
-  // row's key is its bill's id).
+  // billRowKeys(*bills) as last made in full (null: each row's key is its bill's id, the ids
+  // as the model read them in `ids`), whether those were the bills' ids (no two alike), and
+  // the ids of the bills put in since (then a row's key is its bill's id).
   std::shared_ptr<const std::vector<std::string>> keys;
+  std::shared_ptr<const std::vector<platform::UUID>> ids;
   bool ownIds = false;
   std::vector<std::string> addedIds;
 };
@@ -107,7 +112,7 @@ bool extendsKept(const KeptMonthRows& kept, const MonthBills& month) {
 // would change).
 bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const MonthBills& month) {
   constexpr std::size_t kMostGained = 64;
-  if (!kept.ownIds) return false;
+  if (!kept.ownIds || (!kept.ids && !kept.keys)) return false;
   const auto edited = profile.billsEditedSince(kept.billEdits);
   if (!edited) return false;
   std::vector<std::pair<std::shared_ptr<BillEntity>, int>> gained;
@@ -129,14 +134,15 @@ bool insertGained(KeptMonthRows& kept, const ProfileEntity& profile, const Month
     }
   }
   if (gained.empty()) return true;
+  // The rows' ids as read with them (a row edited since was ruled out above), not each
+  // row's bill again: a long month is a long walk over bills otherwise.
   std::vector<std::string> ids = kept.addedIds;
   for (const auto& [bill, part] : gained) {
     const platform::UUID& uuid = bill->id();
     std::string id = uuid.uuidString();
-    const auto held = [&](const std::shared_ptr<BillEntity>& row) { return row->id() == uuid; };
-    if (std::any_of(kept.bills->begin(), kept.bills->end(), held) || std::find(ids.begin(), ids.end(), id) != ids.end()) {
-      return false;
-    }
+    const bool held = kept.ids ? std::find(kept.ids->begin(), kept.ids->end(), uuid) != kept.ids->end()
+                               : std::find(kept.keys->begin(), kept.keys->end(), id) != kept.keys->end();
+    if (held || std::find(ids.begin(), ids.end(), id) != ids.end()) return false;
     ids.push_back(std::move(id));
   }
   BillList rows = *kept.bills;
@@ -166,6 +172,9 @@ struct MonthRows {
   std::shared_ptr<const std::vector<std::string>> keys;  // null: each row's key is its bill's id
 };
 
+// The kept rows as they are shown: once bills were put in, each row's key is its bill's id.
+MonthRows keptRows(const KeptMonthRows& kept) { return MonthRows{kept.bills, kept.addedIds.empty() ? kept.keys : nullptr}; }
+
 MonthRows monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& profile,
                     const std::shared_ptr<const ForecastMonthValues>& month) {
   const std::optional<int> index = forecastMonthIndex(month->month);
@@ -178,6 +187,9 @@ MonthRows monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& p
   const BillSortType order = profile->billSortType();
   const bool same = kept.bills && kept.profile.lock() == profile && kept.month == *index && kept.order == order &&
                     kept.locale == locale;
+  if (same && kept.record.lock() == month && kept.billEdits == profile->billEdits()) {
+    return keptRows(kept);
+  }
   if (!(same && extendsKept(kept, month->items) && insertGained(kept, *profile, month->items))) {
     const int m = *index;
     BillRowGroup rows = BillListModel::shared().monthRows(profile, m);
@@ -188,20 +200,21 @@ MonthRows monthRows(KeptMonthRows& kept, const std::shared_ptr<ProfileEntity>& p
     kept.bills = std::move(rows.bills);
     // No keys: no two bills of the list share an id, so each row's key is its bill's id.
     kept.keys = std::move(rows.keys);
+    kept.ids = std::move(rows.ids);
     kept.ownIds = !kept.keys || std::none_of(kept.keys->begin(), kept.keys->end(), [](const std::string& key) {
                                   return key.find('#') != std::string::npos;
                                 });
     kept.addedIds.clear();
   }
   kept.billEdits = profile->billEdits();
+  kept.record = month;
   for (std::size_t k = 0; k < MonthBills::kParts; ++k) {
     const BillList& part = month->items.part(k);
     std::vector<const BillEntity*>& was = kept.parts[k];
     was.resize(part.size());
     for (std::size_t i = 0; i < part.size(); ++i) was[i] = part[i].get();
   }
-  if (kept.addedIds.empty()) return MonthRows{kept.bills, kept.keys};
-  return MonthRows{kept.bills, nullptr};
+  return keptRows(kept);
 }
 
 View dot(std::string_view colorName) {

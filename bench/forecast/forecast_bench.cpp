@@ -11,7 +11,8 @@
 //     Server-Timing "total": checks, the hop to the main thread, the action, the new render and
 //     its JSON answer), as the web front's benchmark times a posted action: the forecast tab
 //     (the spendable switch, which redraws the twelve month cards), a month screen (pushing
-//     January from its card, also with a bill added before each push) and a checklist tick
+//     January from its card, also with a bill added before each push, and January and
+//     February in turn with a bill added before each) and a checklist tick
 //     (paying a bill of January's left-to-pay sheet). Each is compared with serialising the
 //     tree it answers with to JSON.
 // At the end each figure is printed with its baseline and their ratio.
@@ -233,22 +234,34 @@ BENCHMARK(BM_Baseline_PlainMonthSums)->Unit(benchmark::kMicrosecond);
 
 // ----- Actions over the server -----
 
-// The first node with the accessibility identifier `id` (any depth, slots included), or the
-// first pushed page when `id` is empty.
-const Node* findNode(const Node& node, const std::string& id, bool pushedPage = false) {
-  if (pushedPage ? (node.kind == NodeKind::navigationPage && !node.actionId.empty() && !node.flag(Attr::hidden))
-                 : node.string(Attr::accessibilityIdentifier) == id && !node.actionId.empty()) {
-    return &node;
-  }
+// The first node (any depth, slots included) that `match` takes.
+const Node* firstNode(const Node& node, const std::function<bool(const Node&)>& match) {
+  if (match(node)) return &node;
   for (const auto& child : node.children) {
-    if (auto found = findNode(child, id, pushedPage)) return found;
+    if (auto found = firstNode(child, match)) return found;
   }
   for (const auto& [name, slot] : node.slots) {
     for (const auto& child : slot) {
-      if (auto found = findNode(child, id, pushedPage)) return found;
+      if (auto found = firstNode(child, match)) return found;
     }
   }
   return nullptr;
+}
+
+// The first node with the accessibility identifier `id` and an action, or the first pushed
+// page when `id` is empty.
+const Node* findNode(const Node& tree, const std::string& id, bool pushedPage = false) {
+  return firstNode(tree, [&](const Node& node) {
+    return pushedPage ? (node.kind == NodeKind::navigationPage && !node.actionId.empty() && !node.flag(Attr::hidden))
+                      : node.string(Attr::accessibilityIdentifier) == id && !node.actionId.empty();
+  });
+}
+
+// The `n`th (from 0) of the nodes findNode(tree, id) looks for.
+const Node* nthNode(const Node& tree, const std::string& id, int n) {
+  return firstNode(tree, [&](const Node& node) {
+    return node.string(Attr::accessibilityIdentifier) == id && !node.actionId.empty() && n-- == 0;
+  });
 }
 
 // The web front over the fixture's runtime, started once for every action benchmark.
@@ -362,6 +375,23 @@ void month_screen_push_after_an_add(benchmark::State& state) {
 }
 BENCHMARK(month_screen_push_after_an_add)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 
+// The same with January and February pushed in turn: each push shows a month other than the
+// one shown last, so its rows are read off the bills list's order again after the add, as the
+// first push of a month after a change does.
+void month_screen_push_of_another_month_after_an_add(benchmark::State& state) {
+  int pushes = 0;
+  runAction(state, "month_screen_of_another_month", [&pushes] {
+    addMonthlyBill();
+    platform::MainLoop::drain();
+    const int month = pushes++ % 2;
+    auto pushed = server().act([month](const Node& tree) { return nthNode(tree, "monthRow", month); });
+    if (pushed && !server().act(pushedPage, "dismiss")) return std::optional<double>();
+    return pushed;
+  });
+  deleteAddedBills();
+}
+BENCHMARK(month_screen_push_of_another_month_after_an_add)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
+
 void checklist_tick(benchmark::State& state) {
   if (server().front && !findNode(fixture().runtime->render(), "unpaidBill")) {
     (void)server().act(byId("leftToPay"));  // January's left-to-pay sheet
@@ -419,6 +449,7 @@ int main(int argc, char** argv) {
                            {"forecast_tab_spendable_switch/manual_time", "tree_to_json/forecast_tab"},
                            {"month_screen_push/manual_time", "tree_to_json/month_screen"},
                            {"month_screen_push_after_an_add/manual_time", "tree_to_json/month_screen"},
+                           {"month_screen_push_of_another_month_after_an_add/manual_time", "tree_to_json/month_screen"},
                            {"checklist_tick/manual_time", "tree_to_json/checklist_tick"},
                        });
   if (server().front) server().front->stop();

@@ -307,7 +307,8 @@ TEST_F(BillListModelTest, SearchOfPlainNamesFindsWhatTheFullFoldingFinds) {
 // Once the list is shown, the search keys are laid out ahead of the first letter; a search
 // of them must find what the full computation finds, whole names and name ends included and no
 // match made of one name's end and the next one's start, and every kind of change after the
-// layout must be seen by the next search.
+// layout must be seen by the next search. Every bill here falls due monthly, so a month's rows
+// are the whole list in the order laid out, and must follow each change as well.
 TEST_F(BillListModelTest, SearchesAfterTheListIsShownFindWhatAFullComputationFinds) {
   auto profile = addProfile();
   auto flat = addCategory(profile, "Flat");
@@ -331,11 +332,13 @@ TEST_F(BillListModelTest, SearchesAfterTheListIsShownFindWhatAFullComputationFin
   for (const Change& change : changes) {
     ASSERT_EQ(kept(model, profile, ""), computed(*profile, "")) << "after " << change.what;
     platform::MainLoop::drain();  // the list shown: the keys are laid out
+    ASSERT_EQ(keptMonth(model.monthRows(profile, 4)), computedMonth(*profile, 4)) << "before " << change.what;
     change.apply();
     for (const std::string& search : searches) {
       ASSERT_EQ(kept(model, profile, search), computed(*profile, search))
           << "after " << change.what << ", search \"" << search << "\"";
     }
+    ASSERT_EQ(keptMonth(model.monthRows(profile, 4)), computedMonth(*profile, 4)) << "after " << change.what;
   }
   platform::Locale::setCurrent("");
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Brivel/bills/bill_list_model.h"
 #include "Brivel/bills/collection_list_screen.h"
 #include "Brivel/bills/neighbour_screens.h"
 #include "Brivel/collections/bank_account_screens.h"
@@ -436,6 +437,26 @@ TEST_F(ForecastScreensTest, MonthRowsTakeInAddedBillsInTheirPlaces) {
   addBill(profile, "Cheap", 0.5);
   EXPECT_EQ(billRowNames(),
             (std::vector<std::string>{"Cheap", "Zoo", "Twin", "Late", "Cars", "Apples", "rent", "Water", "Rent"}));
+}
+
+// Two bills of another month sharing an id give the whole list keys of text; a bill put into
+// the month with the id of one of its rows still gets a row and a key of its own.
+TEST_F(ForecastScreensTest, MonthRowsKeepKeysApartWhenAnotherMonthSharesAnId) {
+  auto profile = addProfile();
+  auto rent = addBill(profile, "Rent", 900);
+  auto tax = addBill(profile, "Tax", 50, OccurringType::yearly, std::nullopt, YearlyType::march);
+  addBill(profile, "Fee", 5, OccurringType::yearly, std::nullopt, YearlyType::march)->setId(tax->id());
+  (void)BillListModel::shared().monthRows(profile, 2);  // March's rows: the shared id is known
+  showForecast(profile);
+  driver().tap(byId("monthRow").nth(0));  // January
+  EXPECT_EQ(billRowNames(), std::vector<std::string>{"Rent"});
+
+  addBill(profile, "Twin", 2)->setId(rent->id());
+  EXPECT_EQ(billRowNames(), (std::vector<std::string>{"Rent", "Twin"}));
+  std::vector<std::string> keys;
+  for (const Node* row : driver().findAll(byId("billRow"))) keys.push_back(row->identity);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_NE(keys[0], keys[1]);
 }
 
 TEST_F(ForecastScreensTest, MonthCardsContextMenuOpensTheChecklist) {
