@@ -599,13 +599,13 @@ struct BillListModel::Impl {
   }
 
   // Whether `rows` are the whole list in the order the search column holds, keyed by their
-  // ids: then a month every bill falls due in shares the column's block of bills and copies
-  // its ids, rather than counting every bill again.
+  // ids: then a month every bill falls due in shares the column's blocks of bills and ids,
+  // rather than counting every bill again.
   bool isColumnOrder(const std::vector<Entry*>& rows) const {
     return sharedIds == 0 && columnCurrent() && rows == column.rows;
   }
   BillRowGroup columnRows() const {
-    return BillRowGroup{column.bills, nullptr, std::make_shared<const std::vector<platform::UUID>>(column.ids)};
+    return BillRowGroup{column.bills, nullptr, column.ids};
   }
 
   // ----- Bringing the order up to date -----
