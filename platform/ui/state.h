@@ -20,11 +20,12 @@ namespace platform::ui {
 
 namespace detail {
 
-// Told when any state of one runtime changes. Held weakly by the state boxes.
+// Told when any state of one runtime changes. Held weakly by the state boxes. `source` is
+// the box written, or null for any other change (stored data a memoised view read).
 class Invalidator {
  public:
   virtual ~Invalidator() = default;
-  virtual void stateChanged() = 0;
+  virtual void stateChanged(const void* source) = 0;
 };
 
 template <class T>
@@ -36,7 +37,7 @@ struct StateBox {
 
   void changed() const {
     ++version;
-    if (auto o = owner.lock()) o->stateChanged();
+    if (auto o = owner.lock()) o->stateChanged(this);
   }
 };
 
