@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch/internal/hand_off_watch.h"
 #include "platform/dispatch/internal/scheduler.h"
 #include "platform/dispatch/submission_count.h"
 
@@ -37,6 +38,7 @@ struct MainState {
   std::mutex mutex;
   std::condition_variable cv;
   std::deque<Block> queue;
+  std::atomic<std::size_t> queued{0};   // queue.size(), for a hand-off watch outside the lock
   bool stopRequested = false;
   int runDepth = 0;
   std::vector<std::pair<MainLoop::ObserverId, Block>> observers;
@@ -84,6 +86,7 @@ class MainQueue final : public DispatchQueue {
     {
       std::lock_guard lock(s.mutex);
       s.queue.push_back(std::move(block));
+      s.queued.store(s.queue.size(), std::memory_order_release);
     }
     s.cv.notify_all();
   }
@@ -270,6 +273,7 @@ bool runTurn(bool honourStop) {
       if (s.queue.empty() || (honourStop && s.stopRequested)) break;
       block = std::move(s.queue.front());
       s.queue.pop_front();
+      s.queued.store(s.queue.size(), std::memory_order_relaxed);
     }
     ran = true;
     CurrentQueueScope scope(main);
@@ -351,7 +355,8 @@ bool DispatchQueue::isCurrent() const { return CurrentQueueScope::contains(this)
 void MainLoop::run() {
   PumpScope pump;
   auto& s = mainState();
-  for (;;) {
+  for (bool ran = false;;) {
+    if (ran) internal::watchForHandOff(s.queued);
     {
       std::unique_lock lock(s.mutex);
       s.cv.wait(lock, [&] { return s.stopRequested || !s.queue.empty(); });
@@ -360,7 +365,7 @@ void MainLoop::run() {
         return;
       }
     }
-    runTurn(/*honourStop=*/true);
+    ran = runTurn(/*honourStop=*/true);
   }
 }
 
@@ -378,10 +383,17 @@ bool MainLoop::runUntil(const std::function<bool()>& condition, Duration timeout
   auto& s = mainState();
   constexpr auto kPoll = std::chrono::milliseconds(2);
   const auto deadline = std::chrono::steady_clock::now() + std::clamp(timeout, Duration::zero(), kMaxDelay);
-  for (;;) {
+  // Blocks the condition waits for usually follow the ones just run (or the caller's own
+  // request) within a hand-off watch, which the loop keeps before it sleeps.
+  for (bool watch = true;;) {
     if (condition()) return true;
     if (runTurn(/*honourStop=*/false)) {
       if (condition()) return true;
+      watch = true;
+    }
+    if (watch) {
+      watch = false;
+      if (internal::watchForHandOff(s.queued)) continue;
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return condition();

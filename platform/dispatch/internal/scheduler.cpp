@@ -1,4 +1,5 @@
 #include "platform/dispatch/internal/scheduler.h"
+#include "platform/dispatch/internal/hand_off_watch.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_labels.h"
 
@@ -183,6 +184,24 @@ void TimerScheduler::advance(Duration by) {
 }
 
 // ---------------------------------------------------------------------------------
+// Hand-off watch
+
+bool watchForHandOff(const std::atomic<std::size_t>& queued) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    for (int i = 0; i < 64; ++i) {
+      if (queued.load(std::memory_order_acquire) != 0) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    const auto spent = std::chrono::steady_clock::now() - start;
+    if (spent >= kHandOffWatch) return false;
+    if (spent >= kHandOffWatch / 8) std::this_thread::yield();
+  }
+}
+
+// ---------------------------------------------------------------------------------
 // ThreadPool
 
 ThreadPool& ThreadPool::shared() {
@@ -207,6 +226,7 @@ void ThreadPool::afterForkInChild() {
   new (&pool.monitorCv_) std::condition_variable();
   pool.threads_ = 0;
   pool.idle_ = 0;
+  pool.spinning_ = 0;
   pool.monitorRunning_ = false;
   pool.inheritedTasks_ = true;
   pool.mutex_.unlock();
@@ -226,6 +246,7 @@ void ThreadPool::submit(Block task) {
     // A forked child drops the parent's queued tasks, for the same reason as its timers.
     inheritedTasks_ = false;
     tasks_.clear();
+    queued_.store(0, std::memory_order_relaxed);
   }
   if (!monitorRunning_) {
     std::thread([this] {
@@ -235,7 +256,12 @@ void ThreadPool::submit(Block task) {
     monitorRunning_ = true;
   }
   tasks_.push_back(std::move(task));
-  const bool moreTasksThanIdleWorkers = static_cast<int>(tasks_.size()) > idle_;
+  const int waiting = static_cast<int>(tasks_.size());
+  queued_.store(tasks_.size(), std::memory_order_release);
+  // A watching worker takes the task without being woken: it looks at tasks_ under the
+  // lock before it stops watching.
+  if (waiting <= spinning_) return;
+  const bool moreTasksThanIdleWorkers = waiting > idle_ + spinning_;
   if (moreTasksThanIdleWorkers && threads_ < eagerThreads_) {
     spawnLocked();
   } else {
@@ -263,7 +289,15 @@ void ThreadPool::monitorMain() {
 
 void ThreadPool::workerMain() {
   std::unique_lock lock(mutex_);
+  bool ranTask = false;
   for (;;) {
+    if (tasks_.empty() && ranTask) {
+      ++spinning_;
+      lock.unlock();
+      watchForHandOff(queued_);
+      lock.lock();
+      --spinning_;
+    }
     if (tasks_.empty()) {
       ++idle_;
       const bool woke = cv_.wait_for(lock, kIdleWorkerLifetime, [this] { return !tasks_.empty(); });
@@ -275,10 +309,12 @@ void ThreadPool::workerMain() {
     }
     Block task = std::move(tasks_.front());
     tasks_.pop_front();
+    queued_.store(tasks_.size(), std::memory_order_relaxed);
     ++progress_;
     lock.unlock();
     task();
     task = nullptr;   // release captures outside the lock
+    ranTask = true;
     lock.lock();
   }
 }

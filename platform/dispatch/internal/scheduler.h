@@ -11,6 +11,7 @@
 // timers of the parent are not for the child to use; it makes its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -80,6 +81,9 @@ class TimerScheduler {
 // to the number of cores; beyond that a monitor adds one more whenever work has waited
 // for a while with every worker busy (blocked workers cannot starve the pool), up to a
 // generous cap. Idle workers end after a while.
+//
+// A worker that has just run a task watches for the next one before it sleeps
+// (hand_off_watch.h), and a task submitted while one watches is left to it, unannounced.
 class ThreadPool {
  public:
   static ThreadPool& shared();
@@ -100,7 +104,9 @@ class ThreadPool {
   std::deque<Block> tasks_;
   int eagerThreads_;
   int threads_ = 0;
-  int idle_ = 0;
+  int idle_ = 0;       // workers asleep on cv_
+  int spinning_ = 0;   // workers watching for a hand-off; each looks at tasks_ before it sleeps
+  std::atomic<std::size_t> queued_{0};   // tasks_.size(), for watchers outside the lock
   bool monitorRunning_ = false;
   bool inheritedTasks_ = false;   // in a forked child, until its first task
   std::uint64_t progress_ = 0;   // tasks taken so far

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -105,6 +106,46 @@ TEST(GlobalQueueTest, BlockedWorkersDoNotStarveThePool) {
   EXPECT_TRUE(group.wait(30s));
 }
 
+// A worker that has just run a block watches for the next one for a bounded time before it
+// sleeps, and blocks submitted while one watches are left to it. Chains whose next block
+// comes before, around and after the end of that watch must all run, and blocks that need
+// each other must still get threads of their own.
+TEST(GlobalQueueTest, HandOffsAroundTheWatchAreNeverLost) {
+  auto serial = DispatchQueue::makeSerial("test.hand-off");
+  auto pool = DispatchQueue::global();
+  for (auto pause : {0us, 40us, 50us, 60us, 2000us}) {
+    SCOPED_TRACE(pause.count());
+    DispatchSemaphore done;
+    std::function<void(int)> hop = [&](int left) {
+      std::this_thread::sleep_for(pause);
+      if (left == 0) {
+        done.signal();
+        return;
+      }
+      auto& next = left % 2 == 0 ? serial : pool;
+      next->async([&, left] { hop(left - 1); });
+    };
+    pool->async([&] { hop(40); });
+    ASSERT_TRUE(done.wait(10s));
+  }
+  // Four blocks submitted at once from a worker, while others watch, that can only end together.
+  std::atomic<int> arrived{0};
+  DispatchGroup group;
+  group.enter();
+  pool->async([&] {
+    for (int i = 0; i < 4; ++i) {
+      group.async(pool, [&] {
+        arrived.fetch_add(1);
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (arrived.load() < 4 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+      });
+    }
+    group.leave();
+  });
+  EXPECT_TRUE(group.wait(20s));
+  EXPECT_EQ(arrived.load(), 4);
+}
+
 class MainLoopTest : public ::testing::Test {
  protected:
   void SetUp() override { MainLoop::drain(); }
@@ -196,6 +237,26 @@ TEST_F(MainLoopTest, RunUntilSeesConditionsSetByOtherQueues) {
   std::atomic<bool> flag{false};
   DispatchQueue::global()->async([&] { flag = true; });
   EXPECT_TRUE(MainLoop::runUntil([&] { return flag.load(); }, 10s));
+}
+
+TEST_F(MainLoopTest, RunUntilTakesBlocksPostedAroundItsWatch) {
+  // The loop watches for the next block after it runs one; blocks posted before, around and
+  // after the end of that watch all wake it.
+  auto main = DispatchQueue::main();
+  for (auto pause : {0us, 40us, 50us, 60us, 2000us}) {
+    SCOPED_TRACE(pause.count());
+    int ran = 0;
+    std::function<void()> post = [&] {
+      DispatchQueue::global()->async([&, main] {
+        std::this_thread::sleep_for(pause);
+        main->async([&] {
+          if (++ran < 10) post();
+        });
+      });
+    };
+    post();
+    EXPECT_TRUE(MainLoop::runUntil([&] { return ran == 10; }, 10s));
+  }
 }
 
 TEST_F(MainLoopTest, AsyncAfterFiresInDeadlineOrderOnTheVirtualClock) {
