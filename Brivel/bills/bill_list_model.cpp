@@ -874,12 +874,15 @@ struct BillListModel::Impl {
   void makeColumn() {
     SearchColumn made;
     const std::size_t count = all.rows.size();
-    made.starts.reserve(count + 1);
-    made.rows = all.rows;
+    // Room for the rows later adds patch in, so that the first of them does not move every row.
+    const std::size_t room = count + columnRoom(count);
+    made.starts.reserve(room + 1);
+    made.rows.reserve(room);
+    made.rows.assign(all.rows.begin(), all.rows.end());
     std::vector<platform::UUID> ids;
-    ids.reserve(count);
+    ids.reserve(room);
     BillList bills;
-    bills.reserve(count);
+    bills.reserve(room);
     for (Entry* entry : all.rows) {
       made.starts.push_back(static_cast<std::uint32_t>(made.text.size()));
       made.text += searchKey(*entry);
@@ -938,12 +941,18 @@ struct BillListModel::Impl {
     auto& bills = unshared(column.bills);
     bills.erase(bills.begin() + offset);
   }
-  // A block of the column, copied first when a search result shares it.
+  // A block of the column, copied first (with room to grow) when a search result shares it.
   template <typename T>
   static T& unshared(std::shared_ptr<T>& held) {
-    if (held.use_count() > 1) held = std::make_shared<T>(*held);
+    if (held.use_count() > 1) {
+      auto copy = std::make_shared<T>();
+      copy->reserve(held->size() + columnRoom(held->size()));
+      copy->assign(held->begin(), held->end());
+      held = std::move(copy);
+    }
     return *held;
   }
+  static std::size_t columnRoom(std::size_t count) { return std::max<std::size_t>(64, count / 64); }
 
   // Folds the search keys not made yet, and lays them out for the search, in a later turn of
   // the main queue once the list is shown: the first letter typed then finds them ready,
