@@ -128,12 +128,17 @@ View groupedContent(const std::shared_ptr<ProfileEntity>& profile, const std::st
       });
 }
 
-// The bills page of the screen's navigation stack: built only when the stack builds it, so
-// that a page covered by a bill's detail page costs nothing to keep.
-View listPage(const std::shared_ptr<ProfileManager>& profileManager, const ProfileSheets& sheets,
-              const State<bool>& showCreateBillScreen, const State<bool>& showSearchable,
-              const State<std::string>& searchableText) {
+}  // namespace
+
+View CollectionListScreen::body(Context& ctx) const {
+  auto profileManager = ctx.environmentObject<ProfileManager>();
+  ctx.environmentObject<UserDefaultsManager>();  // the presented screens need it
+  const ProfileSheets sheets = ProfileSheets::state(ctx);
   auto showUsersListScreen = sheets.showUsersListScreen;
+  auto showCreateBillScreen = ctx.state<bool>("showCreateBillScreen", false);
+  auto showSearchable = ctx.state<bool>("showSearchable", false);
+  auto searchableText = ctx.state<std::string>("searchableText", "");
+
   const auto selected = profileManager->selectedUser();
   const CollectionListState state = BillListModel::shared().listState(selected);
 
@@ -193,24 +198,8 @@ View listPage(const std::shared_ptr<ProfileManager>& profileManager, const Profi
                             })};
   list = list.toolbar(std::move(toolbar));
 
-  return list;
-}
-
-}  // namespace
-
-View CollectionListScreen::body(Context& ctx) const {
-  auto profileManager = ctx.environmentObject<ProfileManager>();
-  ctx.environmentObject<UserDefaultsManager>();  // the presented screens need it
-  const ProfileSheets sheets = ProfileSheets::state(ctx);
-  auto showCreateBillScreen = ctx.state<bool>("showCreateBillScreen", false);
-  auto showSearchable = ctx.state<bool>("showSearchable", false);
-  auto searchableText = ctx.state<std::string>("searchableText", "");
-  View page = Closure("list", [profileManager, sheets, showCreateBillScreen, showSearchable, searchableText](Context&) {
-    return listPage(profileManager, sheets, showCreateBillScreen, showSearchable, searchableText);
-  });
-
   // 10: the sheets, each built from the selection at the moment it is shown.
-  return sheets.present(NavigationStack(page), [profileManager] { return profileManager->selectedUser(); })
+  return sheets.present(NavigationStack(list), [profileManager] { return profileManager->selectedUser(); })
       .sheet(showCreateBillScreen.binding(), [profileManager, showCreateBillScreen] {
         auto profile = profileManager->selectedUser();
         if (!profile) return View();

@@ -78,7 +78,7 @@ bool repeat(const MemoEntry& m, Builder& b) {
   if (NavCollector* nav = b.scope.nav) {
     for (const auto& [path, destination] : m.links) nav->links[path] = destination;
   }
-  for (void* entry : m.record.entries) b.keep(*static_cast<Builder::StoreEntry*>(entry));
+  for (void* entry : m.record.entries) static_cast<Builder::StoreEntry*>(entry)->generation = b.generation();
   return true;
 }
 
@@ -154,7 +154,7 @@ void MemoImpl::build(Builder& b, const std::string& path, std::vector<Node>& out
     memo->tracking = platform::withObservationTracking([&] { content_().build(b, path, out); },
                                                        [stale, invalidator] {
                                                          *stale = true;
-                                                         if (auto i = invalidator.lock()) i->stateChanged(nullptr);
+                                                         if (auto i = invalidator.lock()) i->stateChanged();
                                                        });
   }
   memo->stale = stale;

@@ -51,8 +51,8 @@ struct ViewRuntime::Impl {
   // Forwards state changes to the runtime while it exists.
   struct Forwarder final : detail::Invalidator {
     Impl* impl = nullptr;
-    void stateChanged(const void* source) override {
-      if (impl) impl->markDirty(source, source ? Change::state : Change::other);
+    void stateChanged() override {
+      if (impl) impl->markDirty();
     }
   };
 
@@ -74,22 +74,10 @@ struct ViewRuntime::Impl {
   ScenePhase scenePhase = ScenePhase::active;
   std::uint64_t anyChangeToken = 0;
   platform::ObservationTracking tracking;
-  std::vector<platform::ObservationTracking> keptTracking;  // see pass()
   std::map<ObserverId, RenderObserver> observers;
   ObserverId nextObserver = 1;
 
-  // What changed since the last pass began (Builder::Previous).
-  const void* soleChange = nullptr;
-  bool otherChanges = true;
-  bool unseenChanges = true;
-  std::uint64_t treeGeneration = 0;  // the pass that made `tree`
-  bool firstPass = true;             // of one renderNow()
-
-  // What marked the tree stale: a state box (`source`), an observable object, or anything
-  // else (stored data, an invalidation, the scene phase).
-  enum class Change { state, object, other };
-
-  void markDirty(const void* source = nullptr, Change change = Change::other) {
+  void markDirty() {
     if (usesMainQueue && !platform::MainLoop::isMainThread()) {
       // Observed data changed on another thread: note it on the main thread.
       std::weak_ptr<bool> weak = alive;
@@ -98,12 +86,6 @@ struct ViewRuntime::Impl {
         if (!weak.expired()) self->markDirty();
       });
       return;
-    }
-    if (change == Change::other) unseenChanges = true;
-    if (change != Change::state || !source || (soleChange && soleChange != source)) {
-      otherChanges = true;
-    } else {
-      soleChange = source;
     }
     dirty = true;
     if (rendering || renderPosted || !rendered) return;
@@ -125,17 +107,6 @@ struct ViewRuntime::Impl {
     builder.post = poster;
     builder.reserveActions(handlers.size());
     builder.scope.env = builder.scope.env.with<ScenePhaseKey>(scenePhase);
-    if (rendered && treeGeneration + 1 == generation) {
-      builder.previous.tree = &tree;
-      builder.previous.handlers = &handlers;
-    }
-    builder.previous.soleChange = soleChange;
-    builder.previous.otherChanges = otherChanges;
-    builder.previous.sameRender = !firstPass;
-    builder.previous.unseenChanges = unseenChanges;
-    soleChange = nullptr;
-    otherChanges = false;
-    unseenChanges = false;
 
     Node window;
     window.kind = NodeKind::window;
@@ -154,21 +125,12 @@ struct ViewRuntime::Impl {
     std::weak_ptr<bool> weak = alive;
     auto self = this;
     // Any store property read while building re-renders the tree when it changes. The
-    // tracking of the previous pass is replaced, so unchanged objects collect no observers;
-    // when this pass kept a subtree without building it, what that subtree read was read in
-    // the previous pass, whose tracking then stays until the next pass.
-    platform::ObservationTracking previousTracking = tracking;
+    // tracking of the previous pass is replaced, so unchanged objects collect no observers.
+    tracking.cancel();
     tracking = platform::withObservationTracking([&] { root().build(builder, "r", window.children); },
                                       [weak, self] {
                                         if (!weak.expired()) self->markDirty();
                                       });
-    if (builder.keptHidden) {
-      keptTracking.push_back(std::move(previousTracking));
-    } else {
-      previousTracking.cancel();
-      for (auto& kept : keptTracking) kept.cancel();
-      keptTracking.clear();
-    }
     auto presentations = builder.takePresentations();
     if (!presentations.empty()) window.slots["presentations"] = std::move(presentations);
     // The previous tree, its handlers and the storage of what left the tree are freed after
@@ -178,7 +140,6 @@ struct ViewRuntime::Impl {
     garbage->tree = std::exchange(tree, std::move(window));
     ++version;
     rendered = true;
-    treeGeneration = generation;
 
     // Drop what left the tree, then run the lifecycle work in the order it was queued.
     std::vector<std::function<void()>> dropped;
@@ -219,7 +180,6 @@ struct ViewRuntime::Impl {
     RenderingScope scope(*this);
     int passes = 0;
     do {
-      firstPass = passes == 0;
       pass();
       if (++passes >= kMaxPasses && dirty) {
         std::fprintf(stderr, "ViewRuntime: the tree kept changing while it rendered; stopped after %d passes\n",
@@ -243,7 +203,7 @@ ViewRuntime::ViewRuntime(std::function<View()> root, Poster poster) : impl_(std:
   std::weak_ptr<bool> weak = impl_->alive;
   Impl* impl = impl_.get();
   impl_->anyChangeToken = addAnyChangeObserver([weak, impl] {
-    if (!weak.expired()) impl->markDirty(nullptr, Impl::Change::object);
+    if (!weak.expired()) impl->markDirty();
   });
   impl_->tree.kind = NodeKind::window;
   impl_->tree.identity = "window";
@@ -252,7 +212,6 @@ ViewRuntime::ViewRuntime(std::function<View()> root, Poster poster) : impl_(std:
 ViewRuntime::~ViewRuntime() {
   removeAnyChangeObserver(impl_->anyChangeToken);
   impl_->tracking.cancel();
-  for (auto& kept : impl_->keptTracking) kept.cancel();
   impl_->forwarder->impl = nullptr;
   impl_->alive.reset();
   // Tasks and disappear handlers of the views still shown are not run: the host is gone.

@@ -20,12 +20,11 @@ namespace platform::ui {
 
 namespace detail {
 
-// Told when any state of one runtime changes. Held weakly by the state boxes. `source` is
-// the box written, or null for any other change (stored data a memoised view read).
+// Told when any state of one runtime changes. Held weakly by the state boxes.
 class Invalidator {
  public:
   virtual ~Invalidator() = default;
-  virtual void stateChanged(const void* source) = 0;
+  virtual void stateChanged() = 0;
 };
 
 template <class T>
@@ -37,7 +36,7 @@ struct StateBox {
 
   void changed() const {
     ++version;
-    if (auto o = owner.lock()) o->stateChanged(this);
+    if (auto o = owner.lock()) o->stateChanged();
   }
 };
 

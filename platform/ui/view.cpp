@@ -432,9 +432,7 @@ View View::onAppear(std::function<void()> action) const {
     struct Seen {
       bool visible = false;
     };
-    auto seen = b.persistent<Seen>(
-        b.subKey(path, "appear"), [] { return std::make_shared<Seen>(); }, {},
-        [](Seen& s, Builder&) { s.visible = false; });
+    auto seen = b.persistent<Seen>(b.subKey(path, "appear"), [] { return std::make_shared<Seen>(); });
     bool visible = !b.scope.hidden;
     if (visible && !seen->visible) b.afterRender(action);
     seen->visible = visible;
@@ -452,10 +450,6 @@ View View::onDisappear(std::function<void()> action) const {
         b.subKey(path, "disappear"), [] { return std::make_shared<Seen>(); },
         [](Seen& s) {
           if (s.visible && s.action) s.action();
-        },
-        [](Seen& s, Builder& hiding) {
-          if (s.visible) hiding.whenDisappearing(s.action);
-          s.visible = false;
         });
     bool visible = !b.scope.hidden;
     if (!visible && seen->visible) b.whenDisappearing(action);
@@ -480,11 +474,7 @@ View View::taskOn(detail::AnyValue id, std::function<void(const TaskHandle&)> ac
       bool running = false;
     };
     auto slot = b.persistent<Running>(
-        b.subKey(path, "task"), [] { return std::make_shared<Running>(); }, [](Running& r) { r.handle.cancel(); },
-        [](Running& r, Builder&) {
-          if (r.running) r.handle.cancel();
-          r.running = false;
-        });
+        b.subKey(path, "task"), [] { return std::make_shared<Running>(); }, [](Running& r) { r.handle.cancel(); });
     bool visible = !b.scope.hidden;
     if (!visible) {
       if (slot->running) slot->handle.cancel();

@@ -226,45 +226,6 @@ View View::popoverTip(std::shared_ptr<const Tip> tip, Edge arrowEdge, std::funct
   });
 }
 
-namespace {
-
-// What the last build of one page of a stack left for a render that covers it (Builder,
-// "Keeping a subtree that has just been covered").
-struct KeptPage {
-  std::uint64_t shownIn = 0;  // the pass that built it shown, if the last build was
-  std::uint64_t keptIn = 0;   // the pass that last took it over
-  // That build queued no lifecycle work, presented nothing and set nothing of the sheet
-  // around it: its nodes, storage, actions and links are all it did.
-  bool repeatable = false;
-  std::map<std::string, std::function<View()>> links;
-  std::vector<detail::NavCollector::Destination> destinations;
-};
-
-// Takes the page over from the previous pass when it has just been covered by a push and
-// nothing else changed, or when an earlier pass of this render took it over and only what
-// the handlers run after it (the pushed page appearing) changed since; false when it must be
-// built. A page taken over shows nothing, and it is built again in the next render.
-bool keepCoveredPage(Builder& b, KeptPage& kept, const void* navigationPath, const std::string& pagePath,
-                     Node& page, detail::NavCollector& nav) {
-  const bool covered = kept.shownIn + 1 == b.generation() && b.onlyChanged(navigationPath);
-  const bool keptBefore = kept.keptIn + 1 == b.generation() && b.onlyHandlersChangedSinceEarlierPass();
-  if (!kept.repeatable || b.recording || !(covered || keptBefore)) return false;
-  Node* before = b.findPrevious(NodeKind::navigationPage, pagePath);
-  if (!before) return false;
-  b.takePreviousActions(*before);
-  page = std::move(*before);
-  page.actionId.clear();
-  page.accepts = {};
-  page.attrs[Attr::hidden] = true;
-  nav.links = std::move(kept.links);
-  nav.destinations = std::move(kept.destinations);
-  kept.keptIn = b.generation();
-  b.keepHidden(pagePath);
-  return true;
-}
-
-}  // namespace
-
 View NavigationStack(View root) {
   return make([root](Builder& b, const std::string& path, std::vector<Node>& out) {
     using Entries = std::vector<std::string>;
@@ -284,52 +245,27 @@ View NavigationStack(View root) {
       };
       std::string pagePath =
           level == 0 ? path + "/root" : path + "/page" + std::to_string(level) + "[" + shortKey(box->value[level - 1]) + "]";
-      Node page;
-      const bool hidden = outerHidden || level < box->value.size();
-      auto kept = b.persistent<KeptPage>(pagePath + "#kept", [] { return std::make_shared<KeptPage>(); });
-      if (!hidden || !keepCoveredPage(b, *kept, box.get(), pagePath, page, nav)) {
-        page = node(NodeKind::navigationPage, pagePath);
-        const Builder::Marks before = b.marks();
-        std::optional<PresentationPrefs> prefsBefore;
-        if (b.scope.presentation) prefsBefore = *b.scope.presentation;
-        {
-          ScopeGuard guard(b);
-          b.scope.nav = &nav;
-          b.scope.hidden = hidden;
-          if (pop) b.scope.env = b.scope.env.with<DismissKey>(DismissAction(pop));
-          content().build(b, pagePath, page.children);
-        }
-        const Builder::Marks after = b.marks();
-        const bool prefsSame = !prefsBefore || (b.scope.presentation->sizing == prefsBefore->sizing &&
-                                                b.scope.presentation->interactiveDismissDisabled ==
-                                                    prefsBefore->interactiveDismissDisabled);
-        kept->shownIn = hidden ? 0 : b.generation();
-        kept->keptIn = 0;
-        kept->repeatable = !hidden && !b.recording && prefsSame && after.afterRender == before.afterRender &&
-                           after.disappearing == before.disappearing && after.presentations == before.presentations;
-        if (hidden) page.attrs[Attr::hidden] = true;
-        if (nav.title) page.attrs[Attr::title] = *nav.title;
-        page.attrs[Attr::titleDisplayMode] = nav.displayMode.value_or(TitleDisplayMode::automatic);
-        page.attrs[Attr::backButtonHidden] = nav.backButtonHidden.value_or(false);
-        if (!nav.toolbar.empty()) page.slots["toolbar"] = std::move(nav.toolbar);
-        if (!nav.search.empty()) page.slots["search"] = std::move(nav.search);
+      Node page = node(NodeKind::navigationPage, pagePath);
+      {
+        ScopeGuard guard(b);
+        b.scope.nav = &nav;
+        b.scope.hidden = outerHidden || level < box->value.size();
+        if (pop) b.scope.env = b.scope.env.with<DismissKey>(DismissAction(pop));
+        content().build(b, pagePath, page.children);
       }
+      if (b.scope.hidden || level < box->value.size()) page.attrs[Attr::hidden] = true;
+      if (nav.title) page.attrs[Attr::title] = *nav.title;
+      page.attrs[Attr::titleDisplayMode] = nav.displayMode.value_or(TitleDisplayMode::automatic);
+      page.attrs[Attr::backButtonHidden] = nav.backButtonHidden.value_or(false);
+      if (!nav.toolbar.empty()) page.slots["toolbar"] = std::move(nav.toolbar);
+      if (!nav.search.empty()) page.slots["search"] = std::move(nav.search);
       if (pop) {
         Handlers h;
         h.dismiss = pop;
-        h.refuseDismiss = page.flag(Attr::backButtonHidden);
+        h.refuseDismiss = nav.backButtonHidden.value_or(false);
         b.registerAction(page, std::move(h));
       }
       stack.children.push_back(std::move(page));
-      // The page's links and destinations stay with it for a render that covers it.
-      struct Stash {
-        KeptPage& kept;
-        detail::NavCollector& nav;
-        ~Stash() {
-          kept.links = std::move(nav.links);
-          kept.destinations = std::move(nav.destinations);
-        }
-      } stash{*kept, nav};
 
       // Which page comes next: the entry of the path at this level, if it still leads
       // somewhere, or an isPresented destination that has just turned true.

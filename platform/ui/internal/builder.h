@@ -159,15 +159,10 @@ class Builder {
   struct StoreEntry {
     std::shared_ptr<void> data;
     std::function<void()> onDrop;
-    // Lifecycle storage (appear, disappear, tasks): what the view would do had it been built
-    // hidden, for a subtree kept hidden without building it (keepHidden).
-    std::function<void(Builder&)> onHide;
     std::uint64_t generation = 0;
-    std::uint64_t order = 0;  // when it was last asked for, across renders
     const std::type_info* type = nullptr;
   };
   using Store = std::unordered_map<std::string, StoreEntry>;
-  using HandlerTable = std::unordered_map<std::string, Handlers>;
 
   Builder(Store& store, std::shared_ptr<Invalidator> invalidator, std::uint64_t generation);
 
@@ -177,7 +172,7 @@ class Builder {
   // Entries not asked for during a render are dropped after it; `onDrop` then runs.
   template <class T>
   std::shared_ptr<T> persistent(const std::string& key, const std::function<std::shared_ptr<T>()>& make,
-                                std::function<void(T&)> onDrop = {}, std::function<void(T&, Builder&)> onHide = {}) {
+                                std::function<void(T&)> onDrop = {}) {
     auto& entry = store_[key];
     if (entry.data && entry.type != &typeid(T)) {
       // Another kind of view now has this identity: start afresh.
@@ -191,21 +186,10 @@ class Builder {
       if (onDrop) {
         entry.onDrop = [made, onDrop] { onDrop(*made); };
       }
-      if (onHide) {
-        std::weak_ptr<T> weak = made;
-        entry.onHide = [weak, onHide](Builder& b) {
-          if (auto data = weak.lock()) onHide(*data, b);
-        };
-      }
     }
-    keep(entry);
+    entry.generation = generation_;
     if (recording) recording->entries.push_back(&entry);
     return std::static_pointer_cast<T>(entry.data);
-  }
-  // Keeps an entry through this render, as asked for now.
-  void keep(StoreEntry& entry) {
-    entry.generation = generation_;
-    entry.order = ++order_;
   }
 
   template <class T>
@@ -298,50 +282,8 @@ class Builder {
   std::vector<Node> takePresentations();
   std::unordered_map<std::string, Handlers> takeHandlers() { return std::move(handlers_); }
 
-  // ----- Keeping a subtree that has just been covered -----
-  // A page pushed under another (or a tab switched away) shows nothing, and built again
-  // hidden it would only learn that it is hidden. When the previous render built it shown
-  // and nothing changed since but the state that covers it, its nodes, storage and actions
-  // are taken over from that render instead, and its lifecycle runs as a hidden build's
-  // would: disappear handlers queued in build order, tasks cancelled.
-
-  // What the runtime gives a pass about the one before it. The previous tree and its
-  // handlers may be taken apart by this pass: they are replaced when it ends.
-  struct Previous {
-    Node* tree = nullptr;  // null when the previous pass did not finish
-    HandlerTable* handlers = nullptr;
-    const void* soleChange = nullptr;  // the one state box written since that pass began
-    bool otherChanges = true;          // anything else changed (stored data, more state...)
-    // Stored data changed, or a change the runtime cannot see was announced (invalidate()).
-    bool unseenChanges = true;
-    bool sameRender = false;  // that pass was an earlier one of this render
-  };
-  Previous previous;
-  // Whether, since the previous pass began, nothing changed but the state box `box`.
-  bool onlyChanged(const void* box) const {
-    return previous.tree && !previous.otherChanges && (previous.soleChange == nullptr || previous.soleChange == box);
-  }
-  // Whether the previous pass was an earlier one of this render and since then only state and
-  // observable objects changed (what the handlers run after that pass wrote).
-  bool onlyHandlersChangedSinceEarlierPass() const {
-    return previous.tree && previous.sameRender && !previous.unseenChanges;
-  }
-  // The node of `kind` and `identity` in the previous tree, found along the identities that
-  // lead to it, or null.
-  Node* findPrevious(NodeKind kind, const std::string& identity) const;
-  // Takes over the handlers of the actions below `node` (not its own) from the previous render.
-  void takePreviousActions(Node& node);
-  // Keeps the storage under `path` through this render and runs its entries' onHide in the
-  // order they were last asked for.
-  void keepHidden(const std::string& path);
-  // Whether keepHidden ran in this pass.
-  bool keptHidden = false;
-
  private:
   Store& store_;
-  // Counts the asks for storage; a thread's runtimes all count on it (the order of entries
-  // of one store is what matters).
-  static inline thread_local std::uint64_t order_ = 0;
   std::shared_ptr<Invalidator> invalidator_;
   std::uint64_t generation_;
   std::map<std::string, int> counters_;

@@ -77,55 +77,6 @@ TEST(Navigation, TheCoveredPageDisappearsWhileTheStackItselfStaysOnScreen) {
   EXPECT_EQ(*log, (std::vector<std::string>{"root appear", "stack appear", "root disappear", "root appear"}));
 }
 
-// A page covered by a push is taken over from the render before instead of being built again
-// hidden; its lifecycle runs as if it had been: disappear handlers in build order before the
-// pushed page appears, its task cancelled, its state and actions kept for when it comes back.
-TEST(Navigation, ACoveredPageIsNotBuiltAgainJustToHideIt) {
-  auto log = std::make_shared<std::vector<std::string>>();
-  auto builds = std::make_shared<int>(0);
-  auto task = std::make_shared<TaskHandle>();
-  ViewDriver driver([=] {
-    return NavigationStack(Closure("root", [=](Context& ctx) {
-      ++*builds;
-      auto count = ctx.state<int>("count", 0);
-      return VStack({Verbatim("title").onDisappear([log] { log->push_back("title disappear"); }),
-                     Button(verbatim("count " + std::to_string(count.get())), [count] { count.set(count.get() + 1); })
-                         .onAppear([log] { log->push_back("count appear"); })
-                         .onDisappear([log] { log->push_back("count disappear"); }),
-                     NavigationLink(Verbatim("open"), [log] {
-                       return Verbatim("pushed").onAppear([log] { log->push_back("pushed appear"); });
-                     })})
-          .task(0, [task](const TaskHandle& running) { *task = running; });
-    }));
-  });
-  driver.tap(byText("count 0"));
-  ASSERT_FALSE(task->isCancelled());
-  const int shownBuilds = *builds;
-  log->clear();
-
-  driver.tap(byText("open"));
-  EXPECT_EQ(*builds, shownBuilds) << "covering the page does not build it";
-  EXPECT_EQ(*log, (std::vector<std::string>{"title disappear", "count disappear", "pushed appear"}));
-  EXPECT_TRUE(task->isCancelled());
-  EXPECT_TRUE(driver.tree().children[0].children[0].flag(Attr::hidden));
-
-  log->clear();
-  driver.dismiss(byKind(NodeKind::navigationPage));
-  EXPECT_EQ(*log, (std::vector<std::string>{"count appear"}));
-  EXPECT_TRUE(driver.exists(byText("count 1")));
-  EXPECT_FALSE(task->isCancelled()) << "a new task runs";
-  driver.tap(byText("count 1"));
-  EXPECT_TRUE(driver.exists(byText("count 2")));
-
-  // Any other change on the way builds the covered page as before.
-  driver.tap(byText("open"));
-  const int coveredBuilds = *builds;
-  driver.runtime().invalidate();
-  driver.tree();
-  EXPECT_EQ(*builds, coveredBuilds + 1);
-  EXPECT_TRUE(driver.exists(byText("pushed")));
-}
-
 TEST(Navigation, APushedPageWhoseLinkIsGoneIsPopped) {
   auto rows = std::make_shared<std::vector<std::string>>(std::vector<std::string>{"gas", "rent"});
   ViewDriver driver([rows] {
