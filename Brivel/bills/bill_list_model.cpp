@@ -558,27 +558,25 @@ struct BillListModel::Impl {
     std::vector<Entry*> rows;
     rows.reserve(due[parts[0]].size() + due[parts[1]].size() + due[parts[2]].size());
     std::array<std::size_t, 3> at{};
+    const auto before = [this](const Entry* a, const Entry* b) { return compareKeys(a, b) < 0; };
     for (;;) {
       // The part whose next bill goes first; on equal keys the earliest part.
       std::size_t first = 3;
       for (std::size_t k = 0; k < 3; ++k) {
         if (at[k] == due[parts[k]].size()) continue;
-        if (first == 3 || compareKeys(due[parts[k]][at[k]], due[parts[first]][at[first]]) < 0) first = k;
+        if (first == 3 || before(due[parts[k]][at[k]], due[parts[first]][at[first]])) first = k;
       }
       if (first == 3) break;
       // Its bills up to the first that another part's next bill goes before.
       const std::vector<Entry*>& from = due[parts[first]];
+      const auto begin = from.begin() + static_cast<long>(at[first]);
       auto end = from.end();
       for (std::size_t k = 0; k < 3; ++k) {
         if (k == first || at[k] == due[parts[k]].size()) continue;
         const Entry* other = due[parts[k]][at[k]];
         // A bill of an earlier part with an equal key goes before it; of a later part, after.
-        end = k < first ? std::lower_bound(from.begin() + static_cast<long>(at[first]), end, other,
-                                           [&](const Entry* a, const Entry* b) { return compareKeys(a, b) < 0; })
-                        : std::upper_bound(from.begin() + static_cast<long>(at[first]), end, other,
-                                           [&](const Entry* a, const Entry* b) { return compareKeys(a, b) < 0; });
+        end = k < first ? std::lower_bound(begin, end, other, before) : std::upper_bound(begin, end, other, before);
       }
-      const auto begin = from.begin() + static_cast<long>(at[first]);
       rows.insert(rows.end(), begin, end);
       at[first] = static_cast<std::size_t>(end - from.begin());
     }
@@ -819,38 +817,6 @@ struct BillListModel::Impl {
     return *group.made;
   }
 
-  // The bills `part` places, in the kept order with each run of equal keys ordered by part
-  // (then by the list order, as the kept order has them): sortedBills over the parts one
-  // after another. Sorts only when a run holds bills of parts out of order.
-  BillRowGroup partRows(const std::function<int(const BillEntity&)>& part) {
-    struct Found {
-      Entry* entry;
-      std::size_t run;
-      int part;
-    };
-    std::vector<Found> found;
-    found.reserve(all.rows.size());
-    std::size_t run = 0;
-    bool outOfOrder = false;
-    const Entry* previous = nullptr;
-    for (Entry* entry : all.rows) {
-      if (previous != nullptr && compareKeys(previous, entry) != 0) ++run;
-      previous = entry;
-      const int p = part(*entry->bill);
-      if (p < 0) continue;
-      if (!found.empty() && found.back().run == run && p < found.back().part) outOfOrder = true;
-      found.push_back({entry, run, p});
-    }
-    if (outOfOrder) {
-      std::stable_sort(found.begin(), found.end(),
-                       [](const Found& a, const Found& b) { return a.run != b.run ? a.run < b.run : a.part < b.part; });
-    }
-    std::vector<Entry*> rows;
-    rows.reserve(found.size());
-    for (const Found& f : found) rows.push_back(f.entry);
-    return rowsOf(rows);
-  }
-
   // Takes up `p` and the current locale's rules before the order is read.
   void prepare(const std::shared_ptr<ProfileEntity>& p) {
     select(p);
@@ -1083,20 +1049,6 @@ void BillListModel::reset() { impl_->forget(); }
 BillListModel::LastUpdate BillListModel::lastUpdate() const { return impl_->lastUpdate; }
 
 std::uint64_t BillListModel::version() const { return impl_->version; }
-
-BillRowGroup BillListModel::sortedRows(const std::shared_ptr<ProfileEntity>& profile,
-                                       const std::function<int(const BillEntity&)>& part) {
-  Impl& m = *impl_;
-  if (!profile) return BillRowGroup{std::make_shared<const BillList>(), std::make_shared<const std::vector<std::string>>(), nullptr};
-  m.prepare(profile);
-  BillRowGroup rows;
-  // Observed by the model, and by the caller for what decides the parts.
-  platform::withoutObservationTracking([&] {
-    m.update(*profile);
-    rows = m.partRows(part);
-  });
-  return rows;
-}
 
 BillRowGroup BillListModel::monthRows(const std::shared_ptr<ProfileEntity>& profile, int month) {
   Impl& m = *impl_;

@@ -24,7 +24,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -81,21 +80,15 @@ class BillListModel {
   // The list's content for `profile` and the search text, brought up to date after a change.
   std::shared_ptr<const BillListModelContent> content(const std::shared_ptr<ProfileEntity>& profile,
                                                       std::string_view searchText);
-  // The profile's bills that `part` places (a part number >= 0; below 0 leaves a bill out) in
-  // the order sortedBills(part 0's bills, then part 1's ..., each in the profile's list order,
-  // profile->billSortType()) gives them, with billRowKeys of that list: read off the kept
-  // order, not sorted again. `part` runs once per bill and should read only what decides the
-  // part (it is not observed: the caller watches that).
-  BillRowGroup sortedRows(const std::shared_ptr<ProfileEntity>& profile, const std::function<int(const BillEntity&)>& part);
-  // The bills that fall due in `month` (0 = January; none outside 0 ... 11) as sortedRows
-  // gives them with its monthly bills as part 0, its quarterly ones (of month `month` mod 3 of
-  // their quarter) as part 1 and its yearly ones as part 2. The model keeps its bills grouped
-  // by when they fall due, so a month is merged from three groups, and kept until one of them
+  // The bills that fall due in `month` (0 = January; none outside 0 ... 11), with billRowKeys
+  // of that list, in the order sortedBills gives them when handed the month's monthly bills,
+  // then its quarterly ones (of month `month` mod 3 of their quarter), then its yearly ones,
+  // each in the profile's list order. The model keeps its bills grouped by when they fall due,
+  // so a month is merged from three groups, not sorted again, and kept until one of them
   // changes.
   BillRowGroup monthRows(const std::shared_ptr<ProfileEntity>& profile, int month);
   // A number that changes whenever the kept order, a bill's row key or the locale may have
-  // changed: a result derived from sortedRows() stays good while it and what decides the parts
-  // stay the same.
+  // changed: a result derived from monthRows() stays good while it stays the same.
   std::uint64_t version() const;
   // collectionListState(profile), kept until the profile's bill list changes.
   CollectionListState listState(const std::shared_ptr<ProfileEntity>& profile);

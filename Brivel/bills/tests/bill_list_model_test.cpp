@@ -61,30 +61,6 @@ class BillListModelTest : public testing::BillsTest {
     return describe(content->content.layout, content->content.sections, rows, keys);
   }
 
-  // Parts of the bills as a caller might split them (as the forecast splits a month into its
-  // monthly, quarterly and yearly bills): by account, then those with a category only; the
-  // rest in none.
-  static int partOf(const BillEntity& bill) {
-    if (bill.bankAccount()) return 0;
-    return bill.category() ? 1 : -1;
-  }
-
-  std::vector<std::string> keptParts(BillListModel& model, const std::shared_ptr<ProfileEntity>& profile) {
-    const BillRowGroup rows = model.sortedRows(profile, partOf);
-    return describe(BillListLayout::allBills, {}, {*rows.bills}, {rows.allKeys()});
-  }
-
-  std::vector<std::string> computedParts(const ProfileEntity& profile) {
-    BillList parts[2];
-    for (const auto& bill : profile.bills().value_or(BillList{})) {
-      if (const int part = partOf(*bill); part >= 0) parts[part].push_back(bill);
-    }
-    BillList joined = parts[0];
-    joined.insert(joined.end(), parts[1].begin(), parts[1].end());
-    const BillList rows = sortedBills(joined, profile.billSortType());
-    return describe(BillListLayout::allBills, {}, {rows}, {billRowKeys(rows)});
-  }
-
   // Month m's bills as the forecast lists them: the monthly ones, the quarterly ones of month
   // m mod 3 of their quarter, the yearly ones of month m, sorted together stably.
   std::vector<std::string> computedMonth(const ProfileEntity& profile, int month) {
@@ -275,7 +251,6 @@ TEST_F(BillListModelTest, RandomEditsAppliedAsTheyComeEqualAFullComputation) {
     const std::string& search = pick(random, searches);
     ASSERT_EQ(kept(model, profile, search), computed(*profile, search)) << trace << ", search \"" << search << "\"";
     ASSERT_EQ(model.listState(profile), collectionListState(profile)) << trace;
-    ASSERT_EQ(keptParts(model, profile), computedParts(*profile)) << trace;
     const int month = static_cast<int>(random() % 4);
     const BillRowGroup monthRows = model.monthRows(profile, month);
     ASSERT_EQ(keptMonth(monthRows), computedMonth(*profile, month)) << trace << ", month " << month;
