@@ -214,14 +214,6 @@ bool appendToVector(pb_ostream_t* stream, const pb_byte_t* bytes, size_t count) 
   return true;
 }
 
-void appendVarint(std::vector<uint8_t>& out, uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<uint8_t>(value | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<uint8_t>(value));
-}
-
 // The tag of LogBatchRequest.requests (field 1, length-delimited), its only field.
 constexpr uint8_t kRequestsTag = (1 << 3) | PB_WT_STRING;
 #define UP_COUNT_FIELD(...) +1
@@ -262,12 +254,13 @@ std::vector<uint8_t> UPEncodeLogBatchRequest(const LogBatchRequest& request) {
       ET_LOG_ERROR(ETMCGeneral, "Error in nanopb encoding for bytes: %s", errorText(stream).c_str());
       return {};
     }
-    std::vector<uint8_t> length;
-    appendVarint(length, stream.bytes_written);
+    pb_byte_t length[kLengthRoom];
+    pb_ostream_t lengthStream = pb_ostream_from_buffer(length, sizeof length);
+    pb_encode_varint(&lengthStream, stream.bytes_written);
     const size_t contentAt = lengthAt + kLengthRoom;
-    std::memmove(bytes.data() + lengthAt + length.size(), bytes.data() + contentAt, stream.bytes_written);
-    std::memcpy(bytes.data() + lengthAt, length.data(), length.size());
-    bytes.resize(lengthAt + length.size() + stream.bytes_written);
+    std::memmove(bytes.data() + lengthAt + lengthStream.bytes_written, bytes.data() + contentAt, stream.bytes_written);
+    std::memcpy(bytes.data() + lengthAt, length, lengthStream.bytes_written);
+    bytes.resize(lengthAt + lengthStream.bytes_written + stream.bytes_written);
   }
   return bytes;
 }
